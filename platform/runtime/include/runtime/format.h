@@ -1,0 +1,26 @@
+// Date, number and time formatting under the current settings, and two-digit-year reading.
+#pragma once
+#include <string>
+
+#include "runtime/value.h"
+
+namespace rt {
+
+Date makeDate(int year, int month, int day);  // the empty date when invalid
+void splitDate(Date d, int& year, int& month, int& day);
+Date today();
+int dayOfWeek(Date d);  // 1 = Sunday
+
+std::string dtoc(Date d);            // in the current date format; blanks for an empty date
+Date ctod(const std::string& text);  // two-digit years read with the epoch
+std::string dtos(Date d);            // "YYYYMMDD"
+std::string timeText();              // time of day, "hh:mm:ss" on the 24-hour clock
+std::string timeText(int hours, int minutes, int seconds);
+
+// A number with the given decimals (-1: the value's own or the settings' default), with the
+// decimal separator of the settings; thousands grouping only when asked.
+std::string formatNumber(double value, int decimals = -1, bool groupThousands = false);
+// Str() of the general library: right-aligned in `width` (default 10 + decimals).
+std::string strNumber(double value, int width = -1, int decimals = -1);
+
+}  // namespace rt
