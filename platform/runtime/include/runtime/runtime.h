@@ -4,6 +4,8 @@
 #pragma once
 #include "runtime/callstack.h"
 #include "runtime/error.h"
+#include "runtime/errorbox.h"
+#include "runtime/errorrecord.h"
 #include "runtime/expression.h"
 #include "runtime/format.h"
 #include "runtime/functions.h"
