@@ -1,0 +1,217 @@
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ole/storage.h"
+
+namespace ole {
+
+namespace {
+
+std::map<std::string, ControlFactory>& factories() {
+  static std::map<std::string, ControlFactory> table;
+  return table;
+}
+
+std::vector<std::string>& directoriesOverride() {
+  static std::vector<std::string> dirs;
+  return dirs;
+}
+bool& directoriesSet() {
+  static bool set = false;
+  return set;
+}
+
+std::string trim(std::string_view s) {
+  auto b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return {};
+  auto e = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) { return rt::toUpper(a) == rt::toUpper(b); }
+
+std::string withSlash(std::string dir) {
+  if (dir.empty()) return "./";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+AutoObjectPtr raiseStorage(int genCode, const std::string& description, const std::string& file, bool* retry) {
+  auto e = rt::makeError(genCode, "OLE", description, "OleControl:CreateFromAppDocStorage", file);
+  e->canDefault = true;
+  e->canRetry = true;
+  *retry = rt::raise(e).retry();
+  return nullptr;
+}
+
+}  // namespace
+
+bool StoredState::has(std::string_view key) const {
+  for (const auto& [k, v] : properties)
+    if (equalNoCase(k, key)) return true;
+  return false;
+}
+
+std::string StoredState::value(std::string_view key, std::string_view fallback) const {
+  for (const auto& [k, v] : properties)
+    if (equalNoCase(k, key)) return v;
+  return std::string(fallback);
+}
+
+std::string StoredState::resolvePath(std::string_view path) const {
+  if (path.empty() || path.front() == '/') return std::string(path);
+  return directory + std::string(path);
+}
+
+bool parseStoredState(std::string_view text, std::string_view section, StoredState& out, std::string& message) {
+  std::istringstream in{std::string(text)};
+  std::string line;
+  int lineNo = 0;
+  bool inSection = false, found = false;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    std::string t = trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+    if (t[0] == '[') {
+      if (t.back() != ']') {
+        message = "line " + std::to_string(lineNo) + ": section header without closing ']'";
+        return false;
+      }
+      inSection = equalNoCase(trim(std::string_view(t).substr(1, t.size() - 2)), section);
+      if (inSection) {
+        if (found) {
+          message = "line " + std::to_string(lineNo) + ": section [" + std::string(section) + "] appears twice";
+          return false;
+        }
+        found = true;
+        out.section = std::string(section);
+      }
+      continue;
+    }
+    auto eq = t.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      message = "line " + std::to_string(lineNo) + ": expected key = value";
+      return false;
+    }
+    if (!inSection) continue;
+    std::string key = trim(std::string_view(t).substr(0, eq));
+    std::string value = trim(std::string_view(t).substr(eq + 1));
+    // A value in double quotes keeps its blanks; \" and \\ escape inside.
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      std::string unq;
+      for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+        if (value[i] == '\\' && i + 2 < value.size()) ++i;
+        unq += value[i];
+      }
+      value = unq;
+    }
+    if (equalNoCase(key, "Class"))
+      out.className = value;
+    else
+      out.properties.emplace_back(std::move(key), std::move(value));
+  }
+  if (!found) {
+    message = "no section [" + std::string(section) + "]";
+    return false;
+  }
+  if (out.className.empty()) {
+    message = "section [" + std::string(section) + "] names no Class";
+    return false;
+  }
+  return true;
+}
+
+void registerControlClass(std::string_view className, ControlFactory factory) {
+  factories()[rt::toUpper(className)] = std::move(factory);
+}
+
+bool isControlClassRegistered(std::string_view className) {
+  return factories().count(rt::toUpper(className)) != 0;
+}
+
+void setStorageDirectories(std::vector<std::string> directories) {
+  directoriesOverride() = std::move(directories);
+  directoriesSet() = !directoriesOverride().empty();
+}
+
+std::vector<std::string> storageDirectories() {
+  if (directoriesSet()) return directoriesOverride();
+  std::vector<std::string> dirs;
+  std::error_code ec;
+  auto cwd = std::filesystem::current_path(ec);
+  if (!ec) dirs.push_back(withSlash(cwd.string()));
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n > 0) {
+    buf[n] = 0;
+    auto exeDir = withSlash(std::filesystem::path(buf).parent_path().string());
+    if (dirs.empty() || dirs.front() != exeDir) dirs.push_back(exeDir);
+  }
+  return dirs;
+}
+
+AutoObjectPtr createFromAppDocStorage(const OleAppDocStorage& storage) {
+  const std::string fileName = storage.storage + ".ctlstate";
+  const std::string section = storage.document + "." + storage.control;
+  for (;;) {
+    bool retry = false;
+    std::string path;
+    for (const auto& dir : storageDirectories()) {
+      std::string candidate = withSlash(dir) + fileName;
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(candidate, ec)) {
+        path = candidate;
+        break;
+      }
+    }
+    if (path.empty()) {
+      std::string where;
+      for (const auto& dir : storageDirectories()) where += (where.empty() ? "" : ", ") + dir;
+      raiseStorage(rt::EG_OPEN, "Stored control state " + fileName + " not found (searched " + where + ")", fileName,
+                   &retry);
+      if (retry) continue;
+      return nullptr;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in.good() && !in.eof()) {
+      raiseStorage(rt::EG_READ, "Cannot read stored control state " + path, path, &retry);
+      if (retry) continue;
+      return nullptr;
+    }
+    StoredState state;
+    std::string message;
+    if (!parseStoredState(text.str(), section, state, message)) {
+      raiseStorage(rt::EG_CORRUPTION, "Stored control state " + path + ": " + message, path, &retry);
+      if (retry) continue;
+      return nullptr;
+    }
+    state.filePath = path;
+    state.directory = withSlash(std::filesystem::path(path).parent_path().string());
+    auto it = factories().find(rt::toUpper(state.className));
+    if (it == factories().end()) {
+      raiseStorage(rt::EG_OLE, "Control class " + state.className + " named in " + path + " is not registered", path,
+                   &retry);
+      if (retry) continue;
+      return nullptr;
+    }
+    ExcepInfo excep;
+    DispatchPtr control = it->second(state, excep);
+    if (!control) {
+      std::string text2 = excep.description.empty() ? "control " + state.className + " could not be created"
+                                                    : excep.description;
+      raiseStorage(excep.genCode ? excep.genCode : rt::EG_OLE, text2,
+                   excep.fileName.empty() ? path : excep.fileName, &retry);
+      if (retry) continue;
+      return nullptr;
+    }
+    return std::make_shared<OLEAutoObject>(control);
+  }
+}
+
+}  // namespace ole
