@@ -130,7 +130,7 @@ void WriteErrorLog(int handle, const std::string& message, const rt::Error& e) {
   b += rt::versionText() + kCrLf;
   b += rt::dtoc(rt::today()) + " " + rt::timeText() + kCrLf;
   b += " \r\nError message:\r\n--------------\r\n";
-  b += message;
+  b += message + kCrLf;  // the message ends in CR LF itself, so an empty line follows it
   b += "Error Object created:\r\n--------------------\r\n";
   RT_LINE();
   b += field("SubSystem", e.subSystem);

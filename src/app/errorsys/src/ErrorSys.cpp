@@ -77,12 +77,26 @@ std::string callStackText() {
   return out;
 }
 
+// Closes the log however the writing ends.
+class LogHandle {
+ public:
+  explicit LogHandle(int handle) : handle_(handle) {}
+  ~LogHandle() {
+    if (handle_ != -1) ::close(handle_);
+  }
+  LogHandle(const LogHandle&) = delete;
+  LogHandle& operator=(const LogHandle&) = delete;
+  int get() const { return handle_; }
+
+ private:
+  int handle_;
+};
+
 void writeLog(const std::string& message, const rt::Error& e) {
-  int handle = OpenErrorLog();
-  if (handle == -1) return;
-  ::lseek(handle, 0, SEEK_END);
-  WriteErrorLog(handle, message, e);
-  ::close(handle);
+  LogHandle log(OpenErrorLog());
+  if (log.get() == -1) return;
+  ::lseek(log.get(), 0, SEEK_END);
+  WriteErrorLog(log.get(), message, e);
 }
 
 }  // namespace
