@@ -116,7 +116,10 @@ TEST_F(HandlerTest, SharingConflictsThatCannotDefaultOrOtherOsCodesAreShown) {
   auto noDefault = openError();
   noDefault->osCode = 32;
   noDefault->canDefault = false;
-  app::DefError(rt::Value(noDefault));
+  EXPECT_EQ(rt::runMain([&] {  // nothing but the third choice is offered: it quits
+    app::DefError(rt::Value(noDefault));
+    return 0;
+  }), rt::EG_OPEN);
   app::DefError(rt::Value(openError()));  // open error with os code 2
   EXPECT_EQ(boxes.size(), 2u);
   EXPECT_FALSE(rt::netErr());
@@ -177,7 +180,10 @@ TEST_F(HandlerTest, ChoiceValuesFollowWhatTheErrorAllows) {
   sub->canSubstitute = true;
   app::DefError(rt::Value(sub));
   auto none = rt::makeError(rt::EG_ARG, "BASE", "y");
-  app::DefError(rt::Value(none));  // only the third choice: quits
+  EXPECT_EQ(rt::runMain([&] {  // only the third choice: quits
+    app::DefError(rt::Value(none));
+    return 0;
+  }), rt::EG_ARG);
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[0].c1, 1u);
   EXPECT_EQ(boxes[0].c2, 2u);
