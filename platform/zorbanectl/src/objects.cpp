@@ -1,0 +1,634 @@
+#include "objects.h"
+
+#include <unordered_set>
+
+#include "runtime/runtime.h"
+
+namespace zctl {
+
+using ole::DispatchPtr;
+using ole::ExcepInfo;
+using ole::HResult;
+using ole::Variant;
+
+namespace {
+
+std::string trim(const std::string& s) {
+  auto b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// ---- member tables (ids as the automation interface publishes them) ----
+
+constexpr Member kCollection[] = {
+    {"Item", 2, true}, {"_Item", ole::DISPID_VALUE, true}, {"_NewEnum", ole::DISPID_NEWENUM, true}, {"Count", 1, true}};
+constexpr Member kQueries[] = {{"Item", 2, true}, {"Count", 1, true}};
+constexpr Member kFamily[] = {{"Name", 1, true}, {"Classes", 2, true}, {"TopClasses", 3, true},
+                              {"ClassFromName", 4, false}, {"Class_", 5, false}};
+constexpr Member kClass[] = {{"Name", 1, true},            {"SuperClasses", 2, true},      {"SubClasses", 3, true},
+                             {"Method_", 4, false},        {"Property", 5, false},         {"MethodFromName", 6, false},
+                             {"PropertyFromName", 7, false}, {"Methods", 8, false},        {"Properties", 9, false},
+                             {"NewInstance", 10, false}};
+constexpr Member kProperty[] = {{"Name", 1, true},        {"ClassFamilyName", 2, true}, {"PropertyType", 3, true},
+                                {"ClassName", 4, true},   {"IsClass", 5, true},         {"IsSet", 6, true},
+                                {"IsMandatory", 7, true}, {"IsUnique", 8, true},        {"Description", 9, true},
+                                {"Precision", 10, true},  {"Scale", 11, true},          {"DefaultValue", 12, true}};
+constexpr Member kMethod[] = {{"Name", 1, true},        {"ClassFamilyName", 2, true},   {"MethodType", 3, true},
+                              {"ClassName", 4, true},   {"IsSet", 5, true},             {"Description", 6, true},
+                              {"Precision", 7, true},   {"Scale", 8, true},             {"Parameters_", 9, true},
+                              {"ParameterFromName", 10, false}, {"Parameter_", 11, false}};
+constexpr Member kParameter[] = {{"Name", 1, true},      {"Position", 2, true}, {"ClassName", 3, true},
+                                 {"ClassFamilyName", 4, true}, {"Precision", 5, true}, {"Scale", 6, true},
+                                 {"IsSet", 7, true},     {"ParameterType", 8, true}, {"DefaultValue", 9, true}};
+constexpr Member kQuery[] = {{"Edit", 1, false},   {"Save", 2, false},   {"Execute", 3, false},
+                             {"Create", 4, false}, {"Delete", 5, false}, {"GetQueryText", 6, false},
+                             {"Run", 7, false},    {"Load", 8, false}};
+constexpr Member kInstance[] = {{"ClassName", 1, true}, {"ClassFamilyName", 2, true}};
+constexpr Member kFont[] = {{"Name", 0, true}, {"Size", 2, true}, {"Bold", 3, true}, {"Italic", 4, true}};
+
+const MemberTable& table(std::span<const Member> members) {
+  static std::unordered_map<const Member*, std::unique_ptr<MemberTable>> tables;
+  auto& t = tables[members.data()];
+  if (!t) t = std::make_unique<MemberTable>(members);
+  return *t;
+}
+
+// ---- collections ----
+
+class Enumerator : public ole::EnumVariantInterface {
+ public:
+  Enumerator(std::size_t count, std::function<DispatchPtr(std::size_t)> make) : count_(count), make_(std::move(make)) {}
+  bool Next(Variant& item) override {
+    if (next_ >= count_) return false;
+    item = Variant::dispatch(make_(next_++));
+    return true;
+  }
+  void Reset() override { next_ = 0; }
+
+ private:
+  std::size_t count_, next_ = 0;
+  std::function<DispatchPtr(std::size_t)> make_;
+};
+
+class Collection : public SchemaNode {
+ public:
+  Collection(std::span<const Member> members, std::size_t count, std::function<DispatchPtr(std::size_t)> make,
+             std::function<std::string(std::size_t)> nameOf)
+      : SchemaNode(table(members)), count_(count), make_(std::move(make)), nameOf_(std::move(nameOf)) {}
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    ArgReader in(args, m.name, excep);
+    if (access == Access::Put) return readOnly(excep, m.name);
+    switch (m.id) {
+      case 1:  // Count
+        if (!in.count(0, 0)) return in.hr;
+        result = Variant::i4(static_cast<std::int32_t>(count_));
+        return ole::S_OK;
+      case 2:  // Item
+      case ole::DISPID_VALUE: {
+        if (!in.count(1, 1)) return in.hr;
+        std::size_t position = 0;
+        if (args[0].vt == ole::VT_BSTR) {
+          if (!findByName(args[0].bstrVal, position))
+            return fail(excep, rt::EG_BOUND, std::string(m.name) + ": no element named " + args[0].bstrVal);
+        } else {
+          std::int64_t index = 0;
+          if (!in.integer(0, "index", index, -1) || !in.has(0)) {
+            if (in.hr == ole::S_OK) return fail(excep, rt::EG_ARG, std::string(m.name) + ": index is missing");
+            return in.hr;
+          }
+          if (index < 1 || static_cast<std::size_t>(index) > count_) {
+            fail(excep, rt::EG_BOUND,
+                 std::string(m.name) + ": index " + std::to_string(index) + " is outside 1 to " +
+                     std::to_string(count_));
+            return ole::DISP_E_BADINDEX;
+          }
+          position = static_cast<std::size_t>(index - 1);
+        }
+        result = Variant::dispatch(make_(position));
+        return ole::S_OK;
+      }
+      case ole::DISPID_NEWENUM:
+        if (!in.count(0, 0)) return in.hr;
+        result = Variant::unknown(ole::UnknownPtr(new Enumerator(count_, make_)));
+        return ole::S_OK;
+    }
+    return ole::DISP_E_MEMBERNOTFOUND;
+  }
+
+ private:
+  bool findByName(const std::string& name, std::size_t& position) const {
+    if (!nameOf_) return false;
+    for (std::size_t i = 0; i < count_; ++i)
+      if (nameOf_(i) == name) return (position = i, true);
+    std::string upper = rt::toUpper(trim(name));
+    for (std::size_t i = 0; i < count_; ++i)
+      if (rt::toUpper(trim(nameOf_(i))) == upper) return (position = i, true);
+    return false;
+  }
+  std::size_t count_;
+  std::function<DispatchPtr(std::size_t)> make_;
+  std::function<std::string(std::size_t)> nameOf_;
+};
+
+// ---- member selection ----
+
+struct MemberRef {
+  int owner;  // class position
+  int index;  // position in that class's list
+};
+
+// Own members first, then (when asked) those of the superclasses depth-first in declared order;
+// a name seen already hides an inherited one; cycles in the superclass graph are cut.
+template <class Info, class Pick, class Select>
+std::vector<MemberRef> collect(const Family& f, int cls, bool inherited, std::int64_t filter, Pick pick,
+                               Select selected) {
+  std::vector<MemberRef> out;
+  std::unordered_set<std::string> seen;
+  std::unordered_set<int> visited;
+  std::function<void(int)> walk = [&](int c) {
+    if (!visited.insert(c).second) return;
+    const std::vector<Info>& list = pick(f.classes[c]);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (!selected(list[i].level, filter)) continue;
+      if (inherited && !seen.insert(list[i].name).second) continue;
+      out.push_back({c, static_cast<int>(i)});
+    }
+    if (inherited)
+      for (int s : f.classes[c].superClasses) walk(s);
+  };
+  walk(cls);
+  return out;
+}
+
+std::vector<MemberRef> methodsOf(const Family& f, int cls, bool inherited, std::int64_t filter) {
+  return collect<MethodInfo>(
+      f, cls, inherited, filter, [](const ClassInfo& c) -> const std::vector<MethodInfo>& { return c.methods; },
+      methodSelected);
+}
+std::vector<MemberRef> propertiesOf(const Family& f, int cls, bool inherited, std::int64_t filter) {
+  return collect<PropertyInfo>(
+      f, cls, inherited, filter, [](const ClassInfo& c) -> const std::vector<PropertyInfo>& { return c.properties; },
+      propertySelected);
+}
+
+// ---- single objects ----
+
+class ParameterObject : public SchemaNode {
+ public:
+  ParameterObject(FamilyPtr f, int cls, int method, int param)
+      : SchemaNode(table(kParameter)), f_(std::move(f)), cls_(cls), method_(method), param_(param) {}
+  FamilyPtr familySchema() const override { return f_; }
+  int classPosition() const override { return cls_; }
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    if (access == Access::Put) return readOnly(excep, m.name);
+    ArgReader in(args, m.name, excep);
+    if (!in.count(0, 0)) return in.hr;
+    const auto& p = f_->classes[cls_].methods[method_].parameters[param_];
+    switch (m.id) {
+      case 1: result = Variant::bstr(p.name); break;
+      case 2: result = Variant::i4(p.position); break;
+      case 3: result = Variant::bstr(f_->classes[cls_].name); break;
+      case 4: result = Variant::bstr(f_->name); break;
+      case 5: result = Variant::i4(p.precision); break;
+      case 6: result = Variant::i4(p.scale); break;
+      case 7: result = Variant::boolean(p.isSet); break;
+      case 8: result = Variant::i4(p.typeCode); break;
+      case 9: result = Variant::bstr(p.defaultValue); break;
+      default: return ole::DISP_E_MEMBERNOTFOUND;
+    }
+    return ole::S_OK;
+  }
+
+ private:
+  FamilyPtr f_;
+  int cls_, method_, param_;
+};
+
+DispatchPtr makeParameterCollection(const FamilyPtr& f, int cls, int method) {
+  const auto& params = f->classes[cls].methods[method].parameters;
+  return DispatchPtr(new Collection(
+      kCollection, params.size(),
+      [f, cls, method](std::size_t i) { return DispatchPtr(new ParameterObject(f, cls, method, static_cast<int>(i))); },
+      [f, cls, method](std::size_t i) { return f->classes[cls].methods[method].parameters[i].name; }));
+}
+
+class MethodObject : public SchemaNode {
+ public:
+  MethodObject(FamilyPtr f, int cls, int method)
+      : SchemaNode(table(kMethod)), f_(std::move(f)), cls_(cls), method_(method) {}
+  FamilyPtr familySchema() const override { return f_; }
+  int classPosition() const override { return cls_; }
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    if (access == Access::Put) return readOnly(excep, m.name);
+    ArgReader in(args, m.name, excep);
+    const auto& info = f_->classes[cls_].methods[method_];
+    if (m.id == 10 || m.id == 11) {  // ParameterFromName, Parameter_
+      if (!in.count(1, 1)) return in.hr;
+      std::size_t found = info.parameters.size();
+      if (m.id == 10 || args[0].vt == ole::VT_BSTR) {
+        std::string name;
+        if (!in.text(0, m.id == 10 ? "ParamName" : "VarParam", name)) return in.hr;
+        for (std::size_t i = 0; i < info.parameters.size() && found == info.parameters.size(); ++i)
+          if (rt::toUpper(info.parameters[i].name) == rt::toUpper(name)) found = i;
+      } else {
+        std::int64_t index = 0;
+        if (!in.integer(0, "VarParam", index)) return in.hr;
+        if (index >= 1 && static_cast<std::size_t>(index) <= info.parameters.size())
+          found = static_cast<std::size_t>(index - 1);
+      }
+      result = Variant::dispatch(found < info.parameters.size()
+                                     ? DispatchPtr(new ParameterObject(f_, cls_, method_, static_cast<int>(found)))
+                                     : DispatchPtr());
+      return ole::S_OK;
+    }
+    if (!in.count(0, 0)) return in.hr;
+    switch (m.id) {
+      case 1: result = Variant::bstr(info.name); break;
+      case 2: result = Variant::bstr(f_->name); break;
+      case 3: result = Variant::i4(info.typeCode); break;
+      case 4: result = Variant::bstr(f_->classes[cls_].name); break;
+      case 5: result = Variant::boolean(info.isSet); break;
+      case 6: result = Variant::bstr(info.description); break;
+      case 7: result = Variant::i4(info.precision); break;
+      case 8: result = Variant::i4(info.scale); break;
+      case 9: result = Variant::dispatch(makeParameterCollection(f_, cls_, method_)); break;
+      default: return ole::DISP_E_MEMBERNOTFOUND;
+    }
+    return ole::S_OK;
+  }
+
+ private:
+  FamilyPtr f_;
+  int cls_, method_;
+};
+
+class PropertyObject : public SchemaNode {
+ public:
+  PropertyObject(FamilyPtr f, int cls, int prop) : SchemaNode(table(kProperty)), f_(std::move(f)), cls_(cls), prop_(prop) {}
+  FamilyPtr familySchema() const override { return f_; }
+  int classPosition() const override { return cls_; }
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    if (access == Access::Put) return readOnly(excep, m.name);
+    ArgReader in(args, m.name, excep);
+    if (!in.count(0, 0)) return in.hr;
+    const auto& p = f_->classes[cls_].properties[prop_];
+    switch (m.id) {
+      case 1: result = Variant::bstr(p.name); break;
+      case 2: result = Variant::bstr(f_->name); break;
+      case 3: result = Variant::i4(p.typeCode); break;
+      case 4: result = Variant::bstr(f_->classes[cls_].name); break;
+      case 5: result = Variant::boolean(p.level == Level::Class); break;
+      case 6: result = Variant::boolean(p.isSet); break;
+      case 7: result = Variant::boolean(p.isMandatory); break;
+      case 8: result = Variant::boolean(p.isUnique); break;
+      case 9: result = Variant::bstr(p.description); break;
+      case 10: result = Variant::i4(p.precision); break;
+      case 11: result = Variant::i4(p.scale); break;
+      case 12: result = Variant::bstr(p.defaultValue); break;
+      default: return ole::DISP_E_MEMBERNOTFOUND;
+    }
+    return ole::S_OK;
+  }
+
+ private:
+  FamilyPtr f_;
+  int cls_, prop_;
+};
+
+class InstanceObject : public SchemaNode {
+ public:
+  InstanceObject(FamilyPtr f, int cls) : SchemaNode(table(kInstance)), f_(std::move(f)), cls_(cls) {}
+  FamilyPtr familySchema() const override { return f_; }
+  int classPosition() const override { return cls_; }
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    if (access == Access::Put) return readOnly(excep, m.name);
+    ArgReader in(args, m.name, excep);
+    if (!in.count(0, 0)) return in.hr;
+    result = Variant::bstr(m.id == 1 ? f_->classes[cls_].name : f_->name);
+    return ole::S_OK;
+  }
+
+ private:
+  FamilyPtr f_;
+  int cls_;
+};
+
+class ClassObject : public SchemaNode {
+ public:
+  ClassObject(FamilyPtr f, int cls) : SchemaNode(table(kClass)), f_(std::move(f)), cls_(cls) {}
+  FamilyPtr familySchema() const override { return f_; }
+  int classPosition() const override { return cls_; }
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    if (access == Access::Put) return readOnly(excep, m.name);
+    ArgReader in(args, m.name, excep);
+    const ClassInfo& c = f_->classes[cls_];
+    switch (m.id) {
+      case 1:
+        if (!in.count(0, 0)) return in.hr;
+        result = Variant::bstr(c.name);
+        return ole::S_OK;
+      case 2:
+      case 3:
+        if (!in.count(0, 0)) return in.hr;
+        result = Variant::dispatch(makeClassCollection(f_, m.id == 2 ? c.superClasses : c.subClasses));
+        return ole::S_OK;
+      case 4:    // Method_(MethodVar, IncludeInherited, SearchFilter)
+      case 5:    // Property(PropVar, IncludeInherited, SearchFilter)
+      case 6:    // MethodFromName(Name, IncludeInherited, SearchFilter)
+      case 7: {  // PropertyFromName(Name, IncludeInherited, SearchFilter)
+        bool byName = m.id >= 6;
+        if (!in.count(byName ? 1 : 1, 3)) return in.hr;
+        bool inherited = false;
+        std::int64_t filter = 0;
+        if (!in.logical(1, "IncludeInherited", inherited) || !in.integer(2, "SearchFilter", filter)) return in.hr;
+        bool methods = (m.id == 4 || m.id == 6);
+        auto refs = methods ? methodsOf(*f_, cls_, inherited, filter) : propertiesOf(*f_, cls_, inherited, filter);
+        std::size_t found = refs.size();
+        if (byName || args[0].vt == ole::VT_BSTR) {
+          std::string name;
+          if (!in.text(0, byName ? "Name" : (methods ? "MethodVar" : "PropVar"), name)) return in.hr;
+          std::string upper = rt::toUpper(name);
+          for (std::size_t i = 0; i < refs.size() && found == refs.size(); ++i) {
+            const auto& owner = f_->classes[refs[i].owner];
+            const std::string& n = methods ? owner.methods[refs[i].index].name : owner.properties[refs[i].index].name;
+            if (rt::toUpper(n) == upper) found = i;
+          }
+        } else {
+          std::int64_t index = 0;
+          if (!in.integer(0, methods ? "MethodVar" : "PropVar", index)) return in.hr;
+          if (index >= 1 && static_cast<std::size_t>(index) <= refs.size()) found = static_cast<std::size_t>(index - 1);
+        }
+        if (found == refs.size()) {
+          result = Variant::dispatch(DispatchPtr());
+        } else if (methods) {
+          result = Variant::dispatch(DispatchPtr(new MethodObject(f_, refs[found].owner, refs[found].index)));
+        } else {
+          result = Variant::dispatch(DispatchPtr(new PropertyObject(f_, refs[found].owner, refs[found].index)));
+        }
+        return ole::S_OK;
+      }
+      case 8:    // Methods(IncludeInherited, Filter)
+      case 9: {  // Properties(IncludeInherited, Filter)
+        if (!in.count(0, 2)) return in.hr;
+        bool inherited = false;
+        std::int64_t filter = 0;
+        if (!in.logical(0, "IncludeInherited", inherited) || !in.integer(1, "Filter", filter)) return in.hr;
+        result = Variant::dispatch(m.id == 8 ? makeMethodCollection(f_, cls_, inherited, filter)
+                                             : makePropertyCollection(f_, cls_, inherited, filter));
+        return ole::S_OK;
+      }
+      case 10:
+        if (!in.count(0, 0)) return in.hr;
+        result = Variant::dispatch(DispatchPtr(new InstanceObject(f_, cls_)));
+        return ole::S_OK;
+    }
+    return ole::DISP_E_MEMBERNOTFOUND;
+  }
+
+ private:
+  FamilyPtr f_;
+  int cls_;
+};
+
+class FamilyObject : public SchemaNode {
+ public:
+  FamilyObject(SessionPtr s, std::size_t position) : SchemaNode(table(kFamily)), s_(std::move(s)), pos_(position) {}
+  FamilyPtr familySchema() const override { return loaded_; }
+  const FamilyEntry* familyEntry() const override { return &s_->families[pos_]; }
+  SessionPtr session() const override { return s_; }
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    if (access == Access::Put) return readOnly(excep, m.name);
+    ArgReader in(args, m.name, excep);
+    if (m.id == 1) {
+      if (!in.count(0, 0)) return in.hr;
+      result = Variant::bstr(s_->families[pos_].name);
+      return ole::S_OK;
+    }
+    // Everything else needs the family's schema, loaded whole on first use.
+    if (!loaded_) {
+      HResult hr = s_->family(pos_, loaded_, excep);
+      if (ole::failed(hr)) return hr;
+    }
+    switch (m.id) {
+      case 2:
+      case 3: {
+        if (!in.count(0, 0)) return in.hr;
+        std::vector<int> list;
+        for (std::size_t i = 0; i < loaded_->classes.size(); ++i)
+          if (m.id == 2 || loaded_->classes[i].superClasses.empty()) list.push_back(static_cast<int>(i));
+        result = Variant::dispatch(makeClassCollection(loaded_, std::move(list)));
+        return ole::S_OK;
+      }
+      case 4:
+      case 5: {
+        if (!in.count(1, 1)) return in.hr;
+        int found = -1;
+        if (m.id == 4 || args[0].vt == ole::VT_BSTR) {
+          std::string name;
+          if (!in.text(0, m.id == 4 ? "ClassName" : "VarClass", name)) return in.hr;
+          found = loaded_->findClass(name);
+        } else {
+          std::int64_t index = 0;
+          if (!in.integer(0, "VarClass", index)) return in.hr;
+          if (index >= 1 && static_cast<std::size_t>(index) <= loaded_->classes.size())
+            found = static_cast<int>(index - 1);
+        }
+        result = Variant::dispatch(found >= 0 ? makeClass(loaded_, found) : DispatchPtr());
+        return ole::S_OK;
+      }
+    }
+    return ole::DISP_E_MEMBERNOTFOUND;
+  }
+
+ private:
+  SessionPtr s_;
+  std::size_t pos_;
+  FamilyPtr loaded_;
+};
+
+bool wildcardMatch(const char* pattern, const char* text) {
+  if (*pattern == 0) return *text == 0;
+  if (*pattern == '*') return wildcardMatch(pattern + 1, text) || (*text && wildcardMatch(pattern, text + 1));
+  if (*text && (*pattern == '?' || rt::toUpper(std::string(1, *pattern)) == rt::toUpper(std::string(1, *text))))
+    return wildcardMatch(pattern + 1, text + 1);
+  return false;
+}
+
+class QueryObject : public SchemaNode {
+ public:
+  explicit QueryObject(SessionPtr s) : SchemaNode(table(kQuery)), s_(std::move(s)) {}
+
+ protected:
+  HResult invokeMember(const Member& m, Access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    ArgReader in(args, m.name, excep);
+    switch (m.id) {
+      case 1:  // Edit
+      case 2:  // Save
+      case 4:  // Create
+      case 5:  // Delete
+        return readOnly(excep, m.name);
+      case 8:  // Load: re-reads the stored queries; a query file is not supported by a read-only store
+        if (!in.count(0, 1)) return in.hr;
+        if (in.has(0)) return fail(excep, rt::EG_UNSUPPORTED, "Load: loading queries from a file is not supported");
+        if (auto e = s_->store.queries(s_->queries)) return fail(excep, e->genCode, e->description, e->fileName);
+        result = Variant::i4(static_cast<std::int32_t>(s_->queries.size()));
+        return ole::S_OK;
+    }
+    if (!in.count(1, 1)) return in.hr;
+    const StoredQuery* q = nullptr;
+    std::string key;
+    std::int64_t id = 0;
+    if (args[0].vt == ole::VT_BSTR) {
+      key = args[0].bstrVal;
+      for (const auto& s : s_->queries)
+        if (rt::toUpper(s.name) == rt::toUpper(key)) q = &s;
+    } else {
+      if (!in.integer(0, "QueryId", id)) return in.hr;
+      key = std::to_string(id);
+      for (const auto& s : s_->queries)
+        if (s.id == id) q = &s;
+    }
+    if (!q) return fail(excep, rt::EG_ARG, std::string(m.name) + ": no stored query " + key);
+    if (m.id == 6) {
+      result = Variant::bstr(q->text);
+      return ole::S_OK;
+    }
+    return runQueryExpression(s_, q->text, result, excep);  // Execute, Run
+  }
+
+ private:
+  SessionPtr s_;
+};
+
+class FontObject : public TableDispatch {
+ public:
+  FontObject() : TableDispatch(table(kFont)) {}
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) override {
+    Variant& slot = values_[m.id];
+    if (access == Access::Put) {
+      ole::VarType want = m.id == 0 ? ole::VT_BSTR : m.id == 2 ? ole::VT_I4 : ole::VT_BOOL;
+      if (args.back().vt != want && !(want == ole::VT_I4 && args.back().vt == ole::VT_I2))
+        return fail(excep, rt::EG_ARG, std::string(m.name) + ": wrong value type");
+      slot = args.back();
+      return ole::S_OK;
+    }
+    result = slot;
+    return ole::S_OK;
+  }
+
+ private:
+  std::unordered_map<ole::DispId, Variant> values_{{0, Variant::bstr("Arial")},
+                                                  {2, Variant::i4(8)},
+                                                  {3, Variant::boolean(false)},
+                                                  {4, Variant::boolean(false)}};
+};
+
+}  // namespace
+
+HResult Session::family(std::size_t position, FamilyPtr& out, ExcepInfo& excep) {
+  if (!store.isOpen()) return fail(excep, rt::EG_OLE, "The connection to the schema store is closed");
+  if (auto e = store.loadFamily(families[position], out)) return fail(excep, e->genCode, e->description, e->fileName);
+  return ole::S_OK;
+}
+
+int Session::findFamily(const std::string& name) const {
+  for (std::size_t i = 0; i < families.size(); ++i)
+    if (families[i].name == name) return static_cast<int>(i);
+  std::string t = trim(name);
+  for (std::size_t i = 0; i < families.size(); ++i)
+    if (trim(families[i].name) == t) return static_cast<int>(i);
+  std::string upper = rt::toUpper(t);
+  for (std::size_t i = 0; i < families.size(); ++i)
+    if (rt::toUpper(trim(families[i].name)) == upper) return static_cast<int>(i);
+  return -1;
+}
+
+DispatchPtr makeFamilyCollection(const SessionPtr& s) {
+  return DispatchPtr(new Collection(
+      kCollection, s->families.size(), [s](std::size_t i) { return makeFamily(s, i); },
+      [s](std::size_t i) { return s->families[i].name; }));
+}
+
+DispatchPtr makeFamily(const SessionPtr& s, std::size_t position) { return DispatchPtr(new FamilyObject(s, position)); }
+
+DispatchPtr makeClass(const FamilyPtr& f, int cls) { return DispatchPtr(new ClassObject(f, cls)); }
+
+DispatchPtr makeClassCollection(const FamilyPtr& f, std::vector<int> classes) {
+  auto list = std::make_shared<const std::vector<int>>(std::move(classes));
+  return DispatchPtr(new Collection(
+      kCollection, list->size(), [f, list](std::size_t i) { return makeClass(f, (*list)[i]); },
+      [f, list](std::size_t i) { return f->classes[(*list)[i]].name; }));
+}
+
+DispatchPtr makeMethodCollection(const FamilyPtr& f, int cls, bool inherited, std::int64_t filter) {
+  auto refs = std::make_shared<const std::vector<MemberRef>>(methodsOf(*f, cls, inherited, filter));
+  return DispatchPtr(new Collection(
+      kCollection, refs->size(),
+      [f, refs](std::size_t i) { return DispatchPtr(new MethodObject(f, (*refs)[i].owner, (*refs)[i].index)); },
+      [f, refs](std::size_t i) { return f->classes[(*refs)[i].owner].methods[(*refs)[i].index].name; }));
+}
+
+DispatchPtr makePropertyCollection(const FamilyPtr& f, int cls, bool inherited, std::int64_t filter) {
+  auto refs = std::make_shared<const std::vector<MemberRef>>(propertiesOf(*f, cls, inherited, filter));
+  return DispatchPtr(new Collection(
+      kCollection, refs->size(),
+      [f, refs](std::size_t i) { return DispatchPtr(new PropertyObject(f, (*refs)[i].owner, (*refs)[i].index)); },
+      [f, refs](std::size_t i) { return f->classes[(*refs)[i].owner].properties[(*refs)[i].index].name; }));
+}
+
+DispatchPtr makeQueryObject(const SessionPtr& s) { return DispatchPtr(new QueryObject(s)); }
+DispatchPtr makeFont() { return DispatchPtr(new FontObject()); }
+
+HResult runQueryExpression(const SessionPtr& s, const std::string& expression, Variant& result, ExcepInfo& excep) {
+  auto colon = expression.find(':');
+  if (colon == std::string::npos)
+    return fail(excep, rt::EG_SYNTAX, "Query expression \"" + expression + "\" is not of the form family : pattern");
+  std::string familyName = trim(expression.substr(0, colon));
+  std::string pattern = trim(expression.substr(colon + 1));
+  int pos = s->findFamily(familyName);
+  if (pos < 0) return fail(excep, rt::EG_ARG, "Query expression names unknown class family " + familyName);
+  FamilyPtr f;
+  if (HResult hr = s->family(static_cast<std::size_t>(pos), f, excep); ole::failed(hr)) return hr;
+  std::vector<int> list;
+  for (std::size_t i = 0; i < f->classes.size(); ++i)
+    if (wildcardMatch(pattern.c_str(), f->classes[i].name.c_str())) list.push_back(static_cast<int>(i));
+  result = Variant::dispatch(makeClassCollection(f, std::move(list)));
+  return ole::S_OK;
+}
+
+std::span<const Member> collectionMembers() { return kCollection; }
+std::span<const Member> queriesMembers() { return kQueries; }
+std::span<const Member> familyMembers() { return kFamily; }
+std::span<const Member> classMembers() { return kClass; }
+std::span<const Member> propertyMembers() { return kProperty; }
+std::span<const Member> methodMembers() { return kMethod; }
+std::span<const Member> parameterMembers() { return kParameter; }
+std::span<const Member> queryMembers() { return kQuery; }
+
+}  // namespace zctl

@@ -1,0 +1,89 @@
+// The in-memory schema of one class family, loaded from the store in one pass and then only read.
+// Classes refer to each other by position in Family::classes.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace zctl {
+
+enum class Level : char { Class = 'C', Instance = 'I' };
+
+struct ParameterInfo {
+  std::string name;
+  int position = 0;
+  int typeCode = 0;
+  int precision = 0;
+  int scale = 0;
+  bool isSet = false;
+  std::string defaultValue;
+};
+
+struct PropertyInfo {
+  std::string name;
+  Level level = Level::Instance;
+  int typeCode = 0;
+  bool isSet = false;
+  bool isMandatory = false;
+  bool isUnique = false;
+  std::string description;
+  int precision = 0;
+  int scale = 0;
+  std::string defaultValue;
+};
+
+struct MethodInfo {
+  std::string name;
+  Level level = Level::Instance;
+  int typeCode = 0;
+  bool isSet = false;
+  std::string description;
+  int precision = 0;
+  int scale = 0;
+  std::vector<ParameterInfo> parameters;
+};
+
+struct ClassInfo {
+  std::string name;
+  std::vector<int> superClasses;  // positions in Family::classes, in declared order
+  std::vector<int> subClasses;
+  std::vector<PropertyInfo> properties;
+  std::vector<MethodInfo> methods;
+};
+
+struct Family {
+  std::int64_t id = 0;
+  std::string name;
+  std::vector<ClassInfo> classes;
+  std::unordered_map<std::string, int> classByName;  // exact name -> position
+  int findClass(const std::string& name) const;      // exact, then without regard to case; -1
+};
+using FamilyPtr = std::shared_ptr<const Family>;
+
+struct FamilyEntry {
+  std::int64_t id = 0;
+  std::string name;
+};
+
+struct StoredQuery {
+  std::int64_t id = 0;
+  std::string name;
+  std::string text;
+};
+
+// Member filters. Methods: 1 class level, 4 instance level; properties: 1 class level,
+// 2 instance level. A filter with neither bit of its kind (0, nil) selects both levels.
+inline bool methodSelected(Level level, std::int64_t filter) {
+  bool c = filter & 1, i = filter & 4;
+  if (!c && !i) return true;
+  return level == Level::Class ? c : i;
+}
+inline bool propertySelected(Level level, std::int64_t filter) {
+  bool c = filter & 1, i = filter & 2;
+  if (!c && !i) return true;
+  return level == Level::Class ? c : i;
+}
+
+}  // namespace zctl

@@ -1,0 +1,231 @@
+#include "store.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <unordered_map>
+
+#include "runtime/runtime.h"
+
+namespace zctl {
+
+namespace {
+
+// A prepared statement that finalizes itself.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  bool ok() const { return rc_ == SQLITE_OK && stmt_; }
+  int rc() const { return rc_; }
+  void bind(int i, std::int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+  int step() { return rc_ = sqlite3_step(stmt_); }
+  std::int64_t i64(int c) const { return sqlite3_column_int64(stmt_, c); }
+  int i32(int c) const { return sqlite3_column_int(stmt_, c); }
+  std::string text(int c) const {
+    auto* p = sqlite3_column_text(stmt_, c);
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)))
+             : std::string();
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  int rc_ = SQLITE_OK;
+};
+
+const char* const kRequiredTables[] = {"zstore_info", "zfamily", "zclass", "zsuperclass",
+                                       "zproperty",   "zmethod", "zparameter", "zquery"};
+
+Level levelOf(const std::string& text) {
+  return (!text.empty() && (text[0] == 'C' || text[0] == 'c')) ? Level::Class : Level::Instance;
+}
+
+}  // namespace
+
+int Family::findClass(const std::string& wanted) const {
+  if (auto it = classByName.find(wanted); it != classByName.end()) return it->second;
+  std::string upper = rt::toUpper(wanted);
+  for (std::size_t i = 0; i < classes.size(); ++i)
+    if (rt::toUpper(classes[i].name) == upper) return static_cast<int>(i);
+  return -1;
+}
+
+SchemaStore::~SchemaStore() { close(); }
+
+void SchemaStore::close() {
+  loaded_.clear();
+  if (db_) sqlite3_close(db_);
+  db_ = nullptr;
+}
+
+StoreError SchemaStore::failure(int genCode, const std::string& what) const {
+  std::string detail = db_ ? sqlite3_errmsg(db_) : "";
+  return StoreError{genCode, what + (detail.empty() || detail == "not an error" ? "" : " (" + detail + ")"), path_};
+}
+
+std::optional<StoreError> SchemaStore::open(const std::string& path) {
+  close();
+  path_ = path;
+  std::error_code ec;
+  if (path.empty()) return StoreError{rt::EG_OPEN, "No schema store file is named in the connection settings", path};
+  if (!std::filesystem::exists(path, ec))
+    return StoreError{rt::EG_OPEN, "Schema store " + path + " does not exist", path};
+  if (!std::filesystem::is_regular_file(path, ec))
+    return StoreError{rt::EG_OPEN, "Schema store " + path + " is not a file", path};
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    auto e = failure(rt::EG_OPEN, "Cannot open schema store " + path);
+    close();
+    return e;
+  }
+  // A file that is not a schema store fails here: not a database, or tables or marker missing.
+  {
+    Statement tables(db_, "SELECT name FROM sqlite_master WHERE type = 'table'");
+    if (!tables.ok()) {
+      auto e = failure(rt::EG_CORRUPTION, path + " is not a Zorbane schema store");
+      close();
+      return e;
+    }
+    std::vector<std::string> have;
+    int rc;
+    while ((rc = tables.step()) == SQLITE_ROW) have.push_back(tables.text(0));
+    if (rc != SQLITE_DONE) {
+      auto e = failure(rt::EG_CORRUPTION, path + " is not a Zorbane schema store");
+      close();
+      return e;
+    }
+    for (const char* t : kRequiredTables) {
+      if (std::find(have.begin(), have.end(), t) == have.end()) {
+        auto e = StoreError{rt::EG_CORRUPTION, path + " is not a Zorbane schema store: table " + t + " is missing", path};
+        close();
+        return e;
+      }
+    }
+  }
+  Statement marker(db_, "SELECT value FROM zstore_info WHERE key = 'format'");
+  if (!marker.ok() || marker.step() != SQLITE_ROW || marker.text(0) != kStoreFormat) {
+    auto e = StoreError{rt::EG_CORRUPTION,
+                        path + " is not a Zorbane schema store: zstore_info has no format '" + kStoreFormat + "'", path};
+    close();
+    return e;
+  }
+  return std::nullopt;
+}
+
+std::optional<StoreError> SchemaStore::families(std::vector<FamilyEntry>& out) {
+  out.clear();
+  if (!db_) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
+  Statement st(db_, "SELECT family_id, name FROM zfamily ORDER BY position, family_id");
+  if (!st.ok()) return failure(rt::EG_READ, "Cannot read the class families of " + path_);
+  int rc;
+  while ((rc = st.step()) == SQLITE_ROW) out.push_back({st.i64(0), st.text(1)});
+  if (rc != SQLITE_DONE) return failure(rt::EG_READ, "Cannot read the class families of " + path_);
+  return std::nullopt;
+}
+
+std::optional<StoreError> SchemaStore::queries(std::vector<StoredQuery>& out) {
+  out.clear();
+  if (!db_) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
+  Statement st(db_, "SELECT query_id, name, query_text FROM zquery ORDER BY query_id");
+  if (!st.ok()) return failure(rt::EG_READ, "Cannot read the stored queries of " + path_);
+  int rc;
+  while ((rc = st.step()) == SQLITE_ROW) out.push_back({st.i64(0), st.text(1), st.text(2)});
+  if (rc != SQLITE_DONE) return failure(rt::EG_READ, "Cannot read the stored queries of " + path_);
+  return std::nullopt;
+}
+
+std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, FamilyPtr& out) {
+  if (!db_) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
+  if (auto it = loaded_.find(entry.id); it != loaded_.end()) {
+    out = it->second;
+    return std::nullopt;
+  }
+  auto family = std::make_shared<Family>();
+  family->id = entry.id;
+  family->name = entry.name;
+  const std::string what = "Cannot read class family " + entry.name + " from " + path_;
+  std::unordered_map<std::int64_t, int> classPos;
+  int rc;
+
+  Statement classes(db_, "SELECT class_id, name FROM zclass WHERE family_id = ?1 ORDER BY position, class_id");
+  if (!classes.ok()) return failure(rt::EG_READ, what);
+  classes.bind(1, entry.id);
+  while ((rc = classes.step()) == SQLITE_ROW) {
+    classPos.emplace(classes.i64(0), static_cast<int>(family->classes.size()));
+    family->classByName.emplace(classes.text(1), static_cast<int>(family->classes.size()));
+    family->classes.push_back(ClassInfo{classes.text(1), {}, {}, {}, {}});
+  }
+  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
+
+  // Superclasses outside the family are not part of its schema and are left out.
+  Statement supers(db_,
+                   "SELECT s.class_id, s.super_id FROM zsuperclass s JOIN zclass c ON c.class_id = s.class_id "
+                   "WHERE c.family_id = ?1 ORDER BY s.class_id, s.position");
+  if (!supers.ok()) return failure(rt::EG_READ, what);
+  supers.bind(1, entry.id);
+  while ((rc = supers.step()) == SQLITE_ROW) {
+    auto sub = classPos.find(supers.i64(0));
+    auto sup = classPos.find(supers.i64(1));
+    if (sub == classPos.end() || sup == classPos.end()) continue;
+    family->classes[sub->second].superClasses.push_back(sup->second);
+    family->classes[sup->second].subClasses.push_back(sub->second);
+  }
+  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
+
+  Statement props(db_,
+                  "SELECT p.class_id, p.name, p.level, p.type_code, p.is_set, p.is_mandatory, p.is_unique, "
+                  "p.description, p.precision, p.scale, p.default_value FROM zproperty p "
+                  "JOIN zclass c ON c.class_id = p.class_id WHERE c.family_id = ?1 "
+                  "ORDER BY p.class_id, p.position, p.property_id");
+  if (!props.ok()) return failure(rt::EG_READ, what);
+  props.bind(1, entry.id);
+  while ((rc = props.step()) == SQLITE_ROW) {
+    auto cls = classPos.find(props.i64(0));
+    if (cls == classPos.end()) continue;
+    family->classes[cls->second].properties.push_back(PropertyInfo{
+        props.text(1), levelOf(props.text(2)), props.i32(3), props.i32(4) != 0, props.i32(5) != 0,
+        props.i32(6) != 0, props.text(7), props.i32(8), props.i32(9), props.text(10)});
+  }
+  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
+
+  std::unordered_map<std::int64_t, std::pair<int, int>> methodPos;  // method_id -> class, index
+  Statement methods(db_,
+                    "SELECT m.method_id, m.class_id, m.name, m.level, m.type_code, m.is_set, m.description, "
+                    "m.precision, m.scale FROM zmethod m JOIN zclass c ON c.class_id = m.class_id "
+                    "WHERE c.family_id = ?1 ORDER BY m.class_id, m.position, m.method_id");
+  if (!methods.ok()) return failure(rt::EG_READ, what);
+  methods.bind(1, entry.id);
+  while ((rc = methods.step()) == SQLITE_ROW) {
+    auto cls = classPos.find(methods.i64(1));
+    if (cls == classPos.end()) continue;
+    auto& list = family->classes[cls->second].methods;
+    methodPos.emplace(methods.i64(0), std::make_pair(cls->second, static_cast<int>(list.size())));
+    list.push_back(MethodInfo{methods.text(2), levelOf(methods.text(3)), methods.i32(4), methods.i32(5) != 0,
+                              methods.text(6), methods.i32(7), methods.i32(8), {}});
+  }
+  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
+
+  Statement params(db_,
+                   "SELECT p.method_id, p.name, p.position, p.type_code, p.precision, p.scale, p.is_set, "
+                   "p.default_value FROM zparameter p JOIN zmethod m ON m.method_id = p.method_id "
+                   "JOIN zclass c ON c.class_id = m.class_id WHERE c.family_id = ?1 "
+                   "ORDER BY p.method_id, p.position, p.parameter_id");
+  if (!params.ok()) return failure(rt::EG_READ, what);
+  params.bind(1, entry.id);
+  while ((rc = params.step()) == SQLITE_ROW) {
+    auto m = methodPos.find(params.i64(0));
+    if (m == methodPos.end()) continue;
+    family->classes[m->second.first].methods[m->second.second].parameters.push_back(
+        ParameterInfo{params.text(1), params.i32(2), params.i32(3), params.i32(4), params.i32(5), params.i32(6) != 0,
+                      params.text(7)});
+  }
+  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
+
+  out = family;
+  loaded_.emplace(entry.id, out);
+  return std::nullopt;
+}
+
+}  // namespace zctl

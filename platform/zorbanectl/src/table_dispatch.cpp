@@ -1,0 +1,124 @@
+#include "table_dispatch.h"
+
+#include "runtime/runtime.h"
+
+namespace zctl {
+
+MemberTable::MemberTable(std::span<const Member> members) : members_(members) {
+  for (const auto& m : members_) byUpper_.emplace(rt::toUpper(m.name), &m);
+}
+
+const Member* MemberTable::byName(std::string_view name) const {
+  auto it = byUpper_.find(rt::toUpper(name));
+  return it == byUpper_.end() ? nullptr : it->second;
+}
+
+const Member* MemberTable::byId(ole::DispId id) const {
+  for (const auto& m : members_)
+    if (m.id == id) return &m;
+  return nullptr;
+}
+
+ole::HResult TableDispatch::GetIDsOfNames(std::string_view name, ole::DispId& id) {
+  const Member* m = table_.byName(name);
+  if (!m) {
+    id = ole::DISPID_UNKNOWN;
+    return ole::DISP_E_UNKNOWNNAME;
+  }
+  id = m->id;
+  return ole::S_OK;
+}
+
+ole::HResult TableDispatch::Invoke(ole::DispId id, unsigned kind, std::vector<ole::Variant>& args,
+                                   ole::Variant& result, ole::ExcepInfo& excep) {
+  const Member* m = table_.byId(id);
+  if (!m) return ole::DISP_E_MEMBERNOTFOUND;
+  Access access;
+  if (m->property) {
+    if (kind & ole::DISPATCH_PROPERTYPUT)
+      access = Access::Put;
+    else if (kind & (ole::DISPATCH_PROPERTYGET | ole::DISPATCH_METHOD))
+      access = Access::Get;
+    else
+      return ole::DISP_E_MEMBERNOTFOUND;
+    if (access == Access::Put && args.empty()) return ole::DISP_E_BADPARAMCOUNT;
+  } else {
+    if (!(kind & ole::DISPATCH_METHOD)) return ole::DISP_E_MEMBERNOTFOUND;
+    access = Access::Call;
+  }
+  result = ole::Variant();
+  return invokeMember(*m, access, args, result, excep);
+}
+
+ole::HResult fail(ole::ExcepInfo& excep, int genCode, std::string description, std::string fileName) {
+  excep.source = "Zorbane";
+  excep.genCode = genCode;
+  excep.description = std::move(description);
+  excep.fileName = std::move(fileName);
+  return ole::DISP_E_EXCEPTION;
+}
+
+ole::HResult readOnly(ole::ExcepInfo& excep, const char* member) {
+  return fail(excep, rt::EG_READONLY, std::string(member) + ": the schema store is opened read-only");
+}
+
+bool ArgReader::count(std::size_t min, std::size_t max) {
+  if (args_.size() >= min && args_.size() <= max) return true;
+  excep_.source = "Zorbane";
+  excep_.genCode = rt::EG_ARG;
+  excep_.description = std::string(member_) + ": expects " + std::to_string(min) +
+                       (max != min ? " to " + std::to_string(max) : std::string()) + " arguments, got " +
+                       std::to_string(args_.size());
+  hr = ole::DISP_E_BADPARAMCOUNT;
+  return false;
+}
+
+bool ArgReader::mismatch(const char* param, const char* wanted) {
+  excep_.source = "Zorbane";
+  excep_.genCode = rt::EG_ARG;
+  excep_.description = std::string(member_) + ": " + param + " must be " + wanted;
+  hr = ole::DISP_E_TYPEMISMATCH;
+  return false;
+}
+
+bool ArgReader::text(std::size_t i, const char* param, std::string& out) {
+  if (i >= args_.size() || args_[i].vt != ole::VT_BSTR) return mismatch(param, "a string");
+  out = args_[i].bstrVal;
+  return true;
+}
+
+bool ArgReader::integer(std::size_t i, const char* param, std::int64_t& out, std::int64_t fallback) {
+  if (!has(i)) {
+    out = fallback;
+    return true;
+  }
+  const auto& v = args_[i];
+  if (v.vt == ole::VT_I2 || v.vt == ole::VT_I4) {
+    out = v.lVal;
+    return true;
+  }
+  if (v.vt == ole::VT_R8 && v.dblVal == static_cast<double>(static_cast<std::int64_t>(v.dblVal))) {
+    out = static_cast<std::int64_t>(v.dblVal);
+    return true;
+  }
+  return mismatch(param, "a whole number");
+}
+
+bool ArgReader::logical(std::size_t i, const char* param, bool& out, bool fallback) {
+  if (!has(i)) {
+    out = fallback;
+    return true;
+  }
+  const auto& v = args_[i];
+  if (v.vt == ole::VT_BOOL) {
+    out = v.boolVal;
+    return true;
+  }
+  if (v.vt == ole::VT_I2 || v.vt == ole::VT_I4) {
+    out = v.lVal != 0;
+    return true;
+  }
+  return mismatch(param, "a logical");
+}
+
+}  // namespace zctl
