@@ -1,6 +1,7 @@
 #include "runtime/error.h"
 
 #include <map>
+#include <vector>
 
 namespace rt {
 
@@ -86,8 +87,13 @@ const FieldAccess kFields[] = {
 };
 
 const FieldAccess* findField(Symbol name) {
-  for (const auto& f : kFields)
-    if (Symbol(f.name) == name) return &f;
+  static const std::vector<Symbol> kNames = [] {
+    std::vector<Symbol> names;
+    for (const auto& f : kFields) names.emplace_back(f.name);
+    return names;
+  }();
+  for (std::size_t i = 0; i < kNames.size(); ++i)
+    if (kNames[i] == name) return &kFields[i];
   return nullptr;
 }
 
@@ -133,7 +139,7 @@ Answer raise(const ErrorPtr& error) {
     if (answer.asLogical() && error->canRetry) return {Answer::Retry, {}};
     return {};
   }
-  if (answer.isNil() && !error->canSubstitute) return {};
+  if (!error->canSubstitute) return {};
   return {Answer::Substitute, answer};
 }
 
@@ -181,6 +187,12 @@ int runMain(const std::function<int()>& body) {
     return code != 0 ? code : processExitCode();
   } catch (QuitSignal& signal) {
     return signal.exitCode;
+  } catch (BreakSignal& signal) {
+    // A break with no recovery point left ends the program with the error's code.
+    auto e = signal.carried.as<Error>();
+    int code = e && e->genCode != 0 ? e->genCode : 1;
+    processExitCode() = code;
+    return code;
   }
 }
 

@@ -61,9 +61,9 @@ std::string fillDateFormat(const std::string& format, int year, int month, int d
     } else if (blank) {
       out.append(run, ' ');
     } else {
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "%0*d", static_cast<int>(run), part);
-      std::string digits = buf;
+      // The last `run` digits of the part, zero-padded: "YY" shows 1999 as 99.
+      std::string digits = std::to_string(part);
+      if (digits.size() < run) digits.insert(0, run - digits.size(), '0');
       out += digits.substr(digits.size() - run);
     }
     i += run;
@@ -145,10 +145,13 @@ std::string timeText() {
 
 std::string formatNumber(double value, int decimals, bool groupThousands) {
   if (decimals < 0) decimals = settings().decimals;
+  if (decimals > 60) decimals = 60;
   if (!std::isfinite(value)) return value != value ? "NaN" : (value > 0 ? "Inf" : "-Inf");
   char buf[400];
   std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
   std::string text = buf;
+  // A value that rounds to zero shows no sign.
+  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
   auto point = text.find('.');
   std::string whole = text.substr(0, point);
   std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);

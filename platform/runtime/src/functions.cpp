@@ -1,5 +1,6 @@
 #include "runtime/functions.h"
 
+#include <algorithm>
 #include <map>
 
 #include "runtime/error.h"
@@ -16,7 +17,9 @@ std::map<Symbol, FunctionEntry>& table() {
 
 void registerFunction(std::string_view name, int paramCount, Function body) {
   Symbol sym(name);
-  table()[sym] = FunctionEntry{sym, paramCount, std::move(body)};
+  // Replacing in place keeps the entry's address, which compiled expressions hold.
+  auto [it, inserted] = table().try_emplace(sym);
+  it->second = FunctionEntry{sym, paramCount, std::move(body)};
 }
 
 const FunctionEntry* findFunction(Symbol name) {
@@ -39,7 +42,5 @@ Value callFunction(Symbol name, std::span<const Value> args) {
   Answer a = raise(e);
   return a.kind == Answer::Substitute ? a.substitute : Value();
 }
-
-void registerGeneralLibrary() {}
 
 }  // namespace rt

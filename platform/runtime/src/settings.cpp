@@ -59,6 +59,9 @@ void applyFixedInternational() {
 
 // Takes separators, clock and date order from the user's locale (LC_ALL / LANG).
 void applyLocaleInternational() {
+  // Reads the user's locale and puts the process locale back as it was.
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  std::string previous = current ? current : "C";
   std::setlocale(LC_ALL, "");
   const std::lconv* lc = std::localeconv();
   auto& s = settings();
@@ -66,10 +69,15 @@ void applyLocaleInternational() {
   if (lc && lc->thousands_sep && *lc->thousands_sep) s.thousandsSep = *lc->thousands_sep;
   std::string dateOrder = nl_langinfo(D_FMT);  // e.g. "%m/%d/%y" or "%d.%m.%Y"
   std::string format;
+  char separator = '/';
   for (std::size_t i = 0; i + 1 < dateOrder.size(); ++i) {
-    if (dateOrder[i] != '%') continue;
+    if (dateOrder[i] != '%') {
+      separator = dateOrder[i];  // the text between two conversions separates the parts
+      continue;
+    }
     char c = dateOrder[++i];
-    if (!format.empty()) format += (i + 1 < dateOrder.size() && dateOrder[i + 1] != '%') ? dateOrder[i + 1] : '/';
+    if (c != 'm' && c != 'd' && c != 'y' && c != 'Y') continue;
+    if (!format.empty()) format += separator;
     if (c == 'm') format += "MM";
     else if (c == 'd') format += "DD";
     else if (c == 'y') format += "YY";
@@ -83,7 +91,7 @@ void applyLocaleInternational() {
   s.pmExt = nl_langinfo(PM_STR);
   s.collation = Collation::Locale;
   s.international = InternationalMode::Locale;
-  std::setlocale(LC_ALL, "C");
+  std::setlocale(LC_ALL, previous.c_str());
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "runtime/value.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 
 #include "runtime/format.h"
 #include "runtime/object.h"
@@ -28,6 +31,10 @@ Value::Value(ObjectPtr v) {
   if (v) data_ = std::move(v);
 }
 
+Value::Value(ArrayPtr v) {
+  if (v) data_ = std::move(v);
+}
+
 Value Value::array(Array items) { return Value(std::make_shared<Array>(std::move(items))); }
 
 Type Value::type() const {
@@ -39,7 +46,14 @@ Type Value::type() const {
 
 std::int64_t Value::asLong() const {
   if (auto* l = std::get_if<std::int64_t>(&data_)) return *l;
-  if (auto* f = std::get_if<Float>(&data_)) return static_cast<std::int64_t>(f->value);
+  if (auto* f = std::get_if<Float>(&data_)) {
+    // Saturates instead of overflowing; NaN reads as 0.
+    double d = f->value;
+    if (d != d) return 0;
+    if (d >= 9223372036854775807.0) return INT64_MAX;
+    if (d <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<std::int64_t>(d);
+  }
   return 0;
 }
 

@@ -106,7 +106,9 @@ struct Answer {
 };
 
 // Hands the error to the error block (counting the try) and interprets its answer. A retry is
-// only reported when the error allows it; otherwise it is taken as the default.
+// only reported when the error allows it, a substitute only when the error accepts one; any
+// other answer is taken as the default. A raiser that retries raises the same Error again, so
+// its Tries field counts the attempts.
 Answer raise(const ErrorPtr& error);
 
 // Convenience for raisers: an Error with the common fields filled.

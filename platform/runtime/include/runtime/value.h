@@ -64,7 +64,9 @@ class Value {
   template <class T>
     requires std::is_base_of_v<Object, T>
   Value(std::shared_ptr<T> v) : Value(ObjectPtr(std::move(v))) {}
-  Value(ArrayPtr v) : data_(std::move(v)) {}
+  Value(unsigned long v) : data_(static_cast<std::int64_t>(v)) {}
+  Value(unsigned long long v) : data_(static_cast<std::int64_t>(v)) {}
+  Value(ArrayPtr v);  // a null pointer makes nil
   static Value array(Array items = {});
 
   Type type() const;
@@ -83,7 +85,7 @@ class Value {
   bool isPointer() const { return type() == Type::Pointer; }
 
   // Accessors answer the kind's neutral value (0, "", false, null) when the kind differs.
-  std::int64_t asLong() const;      // floats are truncated
+  std::int64_t asLong() const;      // floats are truncated (saturating; NaN is 0)
   double asNumber() const;
   int decimals() const;              // of a float; 0 for a long
   bool asLogical() const;
