@@ -1,0 +1,208 @@
+// Controls of a data window, each built on one control of the window's dialog template.
+// A control's events go to its owner window: a push button calls the owner's method of the
+// button's name, a list or combo pick by the user calls ListBoxSelect (never a pick made by
+// code), and an edit field's focus change calls EditFocusChange.
+#pragma once
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gui/resources.h"
+#include "gui/window.h"
+#include "runtime/object.h"
+#include "runtime/value.h"
+
+class QWidget;
+
+namespace gui {
+
+class Control {
+ public:
+  Control(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
+  virtual ~Control();
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  DataWindow& owner() const { return owner_; }
+  const ControlTemplate& controlTemplate() const { return tpl_; }
+  int id() const { return tpl_.id; }
+  ControlKind kind() const { return tpl_.kind; }
+  QWidget* widget() const { return widget_; }
+
+  rt::Symbol nameSymbol() const { return name_; }
+  std::string Name() const { return label_.name; }
+  const gui::HyperLabel& HyperLabel() const { return label_; }
+  virtual void HyperLabel(const gui::HyperLabel& label);
+  // With this on, the hyper-label's description is the control's tool tip.
+  void UseHLforToolTip(bool on);
+
+  virtual std::string Caption() const;
+  virtual void Caption(const std::string& text);
+  // The control's value: what FieldGet answers and FieldPut sets.
+  virtual rt::Value Value() const;
+  virtual void Value(const rt::Value& value);
+
+  void Enable();
+  void Disable();
+  bool IsEnabled() const;
+  void Show();
+  void Hide();
+  bool IsVisible() const;  // the control's own visible state
+  void SetFocus();
+  // Sets the font without resizing the control.
+  void Font(const gui::Font& font);
+  const gui::Font* Font() const { return font_.get(); }
+
+ protected:
+  DataWindow& owner_;
+  ControlTemplate tpl_;
+  QWidget* widget_;
+  gui::HyperLabel label_;
+  rt::Symbol name_;
+  bool toolTipFromLabel_ = false;
+  std::unique_ptr<gui::Font> font_;
+};
+
+class FixedText : public Control {
+ public:
+  using Control::Control;
+};
+
+// A static icon of the template; its picture comes from the icon resource the template names.
+class IconControl : public Control {
+ public:
+  using Control::Control;
+};
+
+class SingleLineEdit : public Control {
+ public:
+  SingleLineEdit(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
+  rt::Value Value() const override;  // the text typed
+  void Value(const rt::Value& value) override;
+};
+
+class PushButton : public Control {
+ public:
+  PushButton(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
+  // Presses the button as the user would.
+  void click();
+};
+
+class CheckBox : public Control {
+ public:
+  using Control::Control;
+  rt::Value Value() const override;  // a logical
+  void Value(const rt::Value& value) override;
+  bool Checked() const;
+  void Checked(bool on);
+};
+
+class GroupBox : public Control {
+ public:
+  using Control::Control;
+};
+
+class ProgressBar : public Control {
+ public:
+  ProgressBar(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
+  void Range(int low, int high);
+  int RangeLow() const;
+  int RangeHigh() const;
+  void UnitSize(int step) { step_ = step; }  // the step of Advance
+  int UnitSize() const { return step_; }
+  void Position(int pos);
+  int Position() const;
+  void Advance();  // one step forward
+  rt::Value Value() const override { return Position(); }
+  void Value(const rt::Value& value) override { Position(static_cast<int>(value.asLong())); }
+
+ private:
+  void repaintNow();
+  int step_ = 1;
+};
+
+// The (text, value) pairs a list or combo box is filled with.
+using ListItems = std::vector<std::pair<std::string, rt::Value>>;
+
+// Common part of list and combo boxes: entries of text and value, sorted by text without regard
+// to case when the template asks for it; item numbers start at 1, 0 meaning none.
+class ListControl : public Control {
+ public:
+  ListControl(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget, bool sorted);
+  // Replaces the entries. Each element of an array is either a {text, value} array or a value
+  // that serves as both.
+  void FillUsing(const ListItems& items);
+  void FillUsing(const rt::Value& items);
+  void AddItem(const std::string& text, const rt::Value& value);
+  void Clear();
+  int ItemCount() const;
+  std::string GetItem(int itemNo) const;
+  rt::Value GetItemValue(int itemNo) const;
+  int CurrentItemNo() const;
+  // Selects from code: raises no ListBoxSelect.
+  void CurrentItemNo(int itemNo);
+  virtual std::string CurrentText() const;
+  bool sorted() const { return sorted_; }
+  // Picks an item as the user would: selects it and raises ListBoxSelect.
+  void pick(int itemNo);
+
+ protected:
+  virtual int insertRow(int row, const std::string& text) = 0;  // returns the row used
+  virtual void removeAll() = 0;
+  virtual int currentRow() const = 0;
+  virtual void setCurrentRow(int row) = 0;
+  int insertPosition(const std::string& text) const;
+  void userPicked();
+
+  std::vector<std::pair<std::string, rt::Value>> entries_;  // in shown order
+  bool sorted_;
+  bool settingFromCode_ = false;
+};
+
+class ComboBox : public ListControl {
+ public:
+  ComboBox(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
+  bool editable() const;
+  std::string CurrentText() const override;  // the edit field's text for a box with one
+  // The chosen entry's value; for a box with an edit field whose text matches no entry, the text;
+  // NIL when nothing is chosen.
+  rt::Value Value() const override;
+  void Value(const rt::Value& value) override;
+
+ protected:
+  int insertRow(int row, const std::string& text) override;
+  void removeAll() override;
+  int currentRow() const override;
+  void setCurrentRow(int row) override;
+};
+
+class ListBox : public ListControl {
+ public:
+  ListBox(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
+  rt::Value Value() const override;  // the chosen entry's value; NIL when none
+  void Value(const rt::Value& value) override;
+
+ protected:
+  int insertRow(int row, const std::string& text) override;
+  void removeAll() override;
+  int currentRow() const override;
+  void setCurrentRow(int row) override;
+};
+
+// The container of a hosted automation control created from stored state.
+class OleControl : public Control {
+ public:
+  using Control::Control;
+  // Creates the hosted control from the named stored state; failures are raised.
+  bool CreateFromAppDocStorage(const std::string& storage, const std::string& document,
+                               const std::string& controlName);
+  // The hosted control's automation object; null before creation or after a failure.
+  rt::ObjectPtr AutoObject() const { return object_; }
+  void setAutoObject(rt::ObjectPtr object) { object_ = std::move(object); }
+
+ private:
+  rt::ObjectPtr object_;
+};
+
+}  // namespace gui

@@ -1,0 +1,9 @@
+// The window toolkit over Qt Widgets: application object and message loop, windows and dialogs
+// laid out from dialog-template resources, controls by name, menus, icons, fonts, pointers and
+// modal boxes. Windows own their controls; the application owns nothing but the Qt application.
+// Everything here runs on the one GUI thread.
+#pragma once
+#include "gui/boxes.h"
+#include "gui/controls.h"
+#include "gui/resources.h"
+#include "gui/window.h"

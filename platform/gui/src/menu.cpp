@@ -1,0 +1,77 @@
+// Menus built from menu resources; command items call the owner window's methods by name.
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include "gui/window.h"
+#include "internal.h"
+#include "runtime/error.h"
+
+namespace gui {
+namespace {
+
+void addItems(Menu& menu, QWidget* into, const std::vector<MenuItemTemplate>& items) {
+  for (const MenuItemTemplate& item : items) {
+    const gui::HyperLabel* label = menu.itemLabel(item.id);
+    const QString caption =
+        QString::fromStdString(label && !label->caption.empty() ? label->caption : item.caption);
+    if (item.separator) {
+      if (auto* m = qobject_cast<QMenu*>(into)) m->addSeparator();
+      continue;
+    }
+    if (item.popup) {
+      QMenu* sub = nullptr;
+      if (auto* bar = qobject_cast<QMenuBar*>(into)) sub = bar->addMenu(caption);
+      else if (auto* m = qobject_cast<QMenu*>(into)) sub = m->addMenu(caption);
+      if (!sub) continue;
+      addItems(menu, sub, item.items);
+      continue;
+    }
+    QAction* action = nullptr;
+    if (auto* bar = qobject_cast<QMenuBar*>(into)) action = bar->addAction(caption);
+    else if (auto* m = qobject_cast<QMenu*>(into)) action = m->addAction(caption);
+    if (!action) continue;
+    if (label && !label->description.empty()) {
+      action->setStatusTip(QString::fromStdString(label->description));
+      action->setToolTip(QString::fromStdString(label->description));
+    }
+    const int id = item.id;
+    QObject::connect(action, &QAction::triggered, action, [&menu, id] {
+      Window::runEvent([&menu, id] { (void)menu.choose(id); });
+    });
+  }
+}
+
+}  // namespace
+
+Menu::Menu(const std::string& resourceName) {
+  if (const MenuTemplate* tpl = findMenu(resourceName)) template_ = std::make_shared<const MenuTemplate>(*tpl);
+}
+
+Menu::~Menu() = default;
+
+void Menu::RegisterItem(int id, const gui::HyperLabel& label) {
+  if (template_ && !template_->item(id)) {
+    detail::raiseGui(rt::EG_ARG, "menu " + template_->name + " has no item " + std::to_string(id), "RegisterItem");
+    return;
+  }
+  labels_[id] = label;
+}
+
+const gui::HyperLabel* Menu::itemLabel(int id) const {
+  auto it = labels_.find(id);
+  return it == labels_.end() ? nullptr : &it->second;
+}
+
+bool Menu::choose(int id) {
+  const gui::HyperLabel* label = itemLabel(id);
+  if (!window_ || !label || label->name.empty()) return false;
+  return window_->dispatch(rt::Symbol(label->name));
+}
+
+void Menu::attach(Window* window, QWidget* menuBar) {
+  window_ = window;
+  if (template_) addItems(*this, menuBar, template_->items);
+}
+
+}  // namespace gui
