@@ -1,0 +1,81 @@
+// The one seam through which the table driver reaches the operating system: files and byte-range
+// locks. The POSIX implementation uses open-file-description locks, so two opens of one file in
+// the same process lock against each other exactly as two processes do. The in-memory and the
+// fault-injecting implementations exist for tests. Not thread-safe; one thread uses an Env.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace rdd {
+
+enum class StatusKind { Ok, NotFound, Io, Corruption, InvalidArgument, Busy };
+
+// Result of a fallible step inside the driver; turned into a raised error at the public edge.
+struct [[nodiscard]] Status {
+  StatusKind kind = StatusKind::Ok;
+  std::string message;
+  int osCode = 0;
+  bool ok() const { return kind == StatusKind::Ok; }
+  static Status okay() { return {}; }
+  static Status error(StatusKind k, std::string msg, int os = 0) { return {k, std::move(msg), os}; }
+};
+
+enum class LockKind { Shared, Exclusive };
+
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to n bytes at offset; *got tells how many were there (short at end of file).
+  virtual Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) = 0;
+  virtual Status write(std::uint64_t offset, const void* data, std::size_t n) = 0;
+  virtual Status size(std::uint64_t* out) = 0;
+  virtual Status truncate(std::uint64_t length) = 0;
+  virtual Status sync() = 0;
+  // Byte-range lock owned by this open file. Without wait a conflicting lock answers Busy.
+  virtual Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait) = 0;
+  virtual Status unlock(std::uint64_t offset, std::uint64_t length) = 0;
+};
+
+enum class OpenMode { ReadOnly, ReadWrite, CreateReadWrite };
+
+class Env {
+ public:
+  virtual ~Env() = default;
+  virtual Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) = 0;
+  virtual bool exists(const std::string& path) = 0;
+  virtual Status remove(const std::string& path) = 0;
+};
+
+// The process's real file system (never deleted).
+Env* defaultEnv();
+
+// A file system held in memory; locks conflict between different open files as on disk.
+std::unique_ptr<Env> newMemEnv();
+
+// Wraps another Env and fails chosen operations, counting from 1 after arm().
+class FaultEnv : public Env {
+ public:
+  explicit FaultEnv(Env* base) : base_(base) {}
+  void failWriteNumber(int n) { writesLeft_ = n; }  // the n-th write from now fails; 0 = never
+  void failLockNumber(int n) { locksLeft_ = n; }
+  void failEveryWriteAfterFirstFault(bool on) { sticky_ = on; }
+  int writesSeen() const { return writes_; }
+  int locksSeen() const { return locks_; }
+
+  Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override;
+  bool exists(const std::string& path) override { return base_->exists(path); }
+  Status remove(const std::string& path) override { return base_->remove(path); }
+
+  // Called by the wrapped files.
+  bool shouldFailWrite();
+  bool shouldFailLock();
+
+ private:
+  Env* base_;
+  int writesLeft_ = 0, locksLeft_ = 0, writes_ = 0, locks_ = 0;
+  bool sticky_ = false, tripped_ = false;
+};
+
+}  // namespace rdd

@@ -1,0 +1,128 @@
+// A dBASE III table with its open compound-index orders: the cursor, field access and order
+// maintenance of the "DBFCDX" driver.
+//
+// Cursor states: Closed (used() false; every operation is a no-op answering neutral values),
+// Positioned on a record (1..lastRec), or at End (eof(): recNo() is lastRec()+1 and fields read
+// blank). open() moves Closed -> Positioned/End; goTop/goTo/skip/seek/append move between
+// Positioned and End; close() moves to Closed. Field writes go to the current record's buffer
+// and reach the file and every open order before the next positioning (or flush/close).
+// Failures are raised through the run-time's error protocol; nothing throws out of this class.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rdd/env.h"
+#include "runtime/runtime.h"
+
+namespace rdd {
+
+struct FieldInfo {
+  std::string name;  // upper case
+  char type = 'C';
+  int length = 0;
+  int decimals = 0;
+  int offset = 0;  // within the record, after the deletion flag
+};
+
+struct OpenOptions {
+  bool shared = true;
+  bool readOnly = false;
+  Env* env = nullptr;  // null: the real file system
+  // Test hooks: entries per in-memory block and keys per written index node (0 = as many as fit).
+  std::size_t memoryBlockEntries = 512;
+  int maxLeafKeys = 0;
+  int maxInteriorKeys = 0;
+};
+
+class Table {
+ public:
+  // Opens `fileSpec` (a name, with or without ".dbf"; relative names are taken in `directory`
+  // when it is not empty). Raises and answers null when the table cannot be opened.
+  static std::unique_ptr<Table> open(const std::string& fileSpec, const std::string& directory,
+                                     const OpenOptions& options = {});
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  bool used() const;
+  void close();
+  void flush();  // writes the current record, the header and dirty indexes
+
+  // Where the table lives.
+  const std::string& fullPath() const;  // directory + file name
+  std::string path() const;             // directory, ending in '/' (empty for the current one)
+  std::string drive() const;            // "" on this platform
+  static std::string indexExt() { return ".cdx"; }
+  bool shared() const;
+  bool readOnly() const;
+
+  // Structure.
+  int fieldCount() const;
+  const FieldInfo& field(int index) const;  // 0-based
+  int fieldIndex(std::string_view name) const;  // -1 when there is none (case-insensitive)
+  std::uint32_t recordLength() const;
+
+  // Navigation.
+  void goTop();
+  void goBottom();
+  void skip(long count = 1);
+  void goTo(std::uint32_t recno);
+  bool eof() const;
+  bool bof() const;
+  std::uint32_t recNo() const;
+  std::uint32_t lastRec();
+  bool deleted();
+  void deleteRecord();
+  void recall();
+
+  // Fields of the current record. Character values come back at full width.
+  rt::Value get(int index);
+  rt::Value get(std::string_view name);  // unknown name raises EG_NOVAR
+  void put(int index, const rt::Value& value);
+  void put(std::string_view name, const rt::Value& value);
+  std::string_view rawField(int index);  // the stored bytes, no conversion
+  bool logical(int index);
+  void putLogical(int index, bool value);
+
+  void append();  // a blank record that becomes current
+  void zap();     // exclusive only: removes every record and empties the open orders
+
+  // Orders. Numbers count from 1 over the open index files in opening order, tags in file order.
+  bool openIndex(const std::string& fileSpec);  // raises and answers false on failure
+  int orderCount() const;
+  int order() const;  // 0: natural order
+  void setOrder(int number);
+  std::string orderName(int number) const;
+  std::string orderKey(int number) const;
+  std::string orderFor(int number) const;
+  std::string orderFile(int number) const;
+  bool seek(std::string_view keyPrefix);  // soft seek off; answers found
+  bool found() const;
+  void deleteOrder(int number, const std::string& indexFile = {});
+  void setOrderCondition(const std::string& forExpr = {}, rt::BlockPtr forBlock = nullptr);
+  void createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,
+                   rt::BlockPtr keyBlock = nullptr, bool unique = false);
+  // Text dump of the index file that holds order `number`, as it is on disk.
+  std::string dumpIndexFile(int number);
+
+  class Impl;
+
+ private:
+  explicit Table(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// The table the run-time function DELETED() answers for: the last one opened or positioned.
+Table* currentTable();
+
+// Registers the driver's run-time functions (DELETED). Idempotent.
+void registerFunctions();
+
+// Writes a new empty table with the given fields (name, type, length, decimals) — used by the
+// project's tools and tests, never by the program. Raises and answers false on failure.
+bool createTable(const std::string& path, const std::vector<FieldInfo>& fields, Env* env = nullptr);
+
+}  // namespace rdd

@@ -1,0 +1,73 @@
+// Byte layout of the two files the driver reads and writes: the dBASE III table and the compact
+// compound index. docs/formats/dbf.md and docs/formats/cdx.md describe the same offsets.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+namespace rdd::fmt {
+
+// ---- table (.dbf) ----
+inline constexpr std::uint8_t kVersionDbase3 = 0x03;
+inline constexpr std::uint8_t kVersionDbase3Memo = 0x83;
+inline constexpr int kFileHeaderSize = 32;
+inline constexpr int kFieldDescSize = 32;
+inline constexpr std::uint8_t kHeaderTerminator = 0x0D;
+inline constexpr std::uint8_t kEofMarker = 0x1A;
+inline constexpr char kLiveFlag = ' ';
+inline constexpr char kDeletedFlag = '*';
+// File header offsets.
+inline constexpr int kHdrVersion = 0, kHdrYear = 1, kHdrMonth = 2, kHdrDay = 3, kHdrRecCount = 4,
+                     kHdrHeaderLen = 8, kHdrRecordLen = 10, kHdrFlags = 28, kHdrCodePage = 29;
+inline constexpr std::uint8_t kFlagStructuralIndex = 0x01;
+inline constexpr std::uint8_t kCodePageWindows1252 = 0x03;
+// Field descriptor offsets.
+inline constexpr int kFldName = 0, kFldNameSize = 11, kFldType = 11, kFldDisplacement = 12,
+                     kFldLength = 16, kFldDecimals = 17;
+inline constexpr int kMaxFields = 128;
+inline constexpr int kMaxRecordLen = 4000;
+inline constexpr int kMaxCharWidth = 254;
+// Lock bytes, one byte each, beyond any real data. The header byte follows the widespread
+// "record 0 at 2^31-2" convention; the open byte just above it tells shared from exclusive users.
+inline constexpr std::uint64_t kHeaderLockOffset = 0x7FFFFFFEull;
+inline constexpr std::uint64_t kOpenLockOffset = 0x7FFFFFFFull;
+
+// ---- compound index (.cdx) ----
+inline constexpr int kPageSize = 512;
+inline constexpr int kTreeHeaderSize = 1024;
+inline constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
+// Tree header offsets.
+inline constexpr int kThRoot = 0, kThFreeList = 4, kThCounter = 8, kThKeyLen = 12, kThOptions = 14,
+                     kThSignature = 15, kThOrder = 502, kThTotalExprLen = 504, kThForLen = 506,
+                     kThKeyExprLen = 510, kThPool = 512, kPoolSize = 512;
+inline constexpr std::uint8_t kOptUnique = 0x01, kOptFor = 0x08, kOptCompact = 0x20,
+                              kOptCompound = 0x40, kOptStructural = 0x80;
+inline constexpr std::uint8_t kTagOptions = kOptCompact | kOptCompound;                    // 0x60
+inline constexpr std::uint8_t kDirectoryOptions = kOptCompact | kOptCompound | kOptStructural;  // 0xE0
+inline constexpr std::uint8_t kSignature = 0x01;
+// Node header offsets and attributes.
+inline constexpr int kNdAttr = 0, kNdCount = 2, kNdLeft = 4, kNdRight = 8;
+inline constexpr std::uint16_t kAttrRoot = 1, kAttrLeaf = 2;
+inline constexpr int kInteriorStart = 12, kInteriorPayload = 500;
+// Leaf node offsets.
+inline constexpr int kLfFree = 12, kLfRecMask = 14, kLfDupMask = 18, kLfTrailMask = 19, kLfRecBits = 20,
+                     kLfDupBits = 21, kLfTrailBits = 22, kLfEntryBytes = 23, kLfEntriesStart = 24,
+                     kLfPayload = 488;
+inline constexpr int kTagNameLen = 10;
+inline constexpr int kMaxKeyLen = 240;
+
+inline std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline std::uint32_t le32(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline std::uint32_t be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+inline void putLe16(std::uint8_t* p, std::uint32_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
+inline void putLe32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
+}
+inline void putBe32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = (v >> (24 - 8 * i)) & 0xFF;
+}
+
+}  // namespace rdd::fmt

@@ -1,0 +1,152 @@
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "rdd/env.h"
+
+namespace rdd {
+namespace {
+
+// One file's bytes and the locks that open files hold on it.
+struct MemNode {
+  std::vector<char> bytes;
+  struct Held {
+    const void* owner;
+    std::uint64_t offset, length;
+    LockKind kind;
+  };
+  std::vector<Held> locks;
+};
+
+class MemFile : public File {
+ public:
+  MemFile(std::shared_ptr<MemNode> node, bool writable) : node_(std::move(node)), writable_(writable) {}
+  ~MemFile() override {
+    auto& l = node_->locks;
+    l.erase(std::remove_if(l.begin(), l.end(), [this](const MemNode::Held& h) { return h.owner == this; }),
+            l.end());
+  }
+  Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+    const auto& b = node_->bytes;
+    *got = offset >= b.size() ? 0 : std::min<std::size_t>(n, b.size() - offset);
+    if (*got) std::memcpy(buffer, b.data() + offset, *got);
+    return Status::okay();
+  }
+  Status write(std::uint64_t offset, const void* data, std::size_t n) override {
+    if (!writable_) return Status::error(StatusKind::Io, "file opened read-only", 9);
+    auto& b = node_->bytes;
+    if (b.size() < offset + n) b.resize(offset + n, 0);
+    if (n) std::memcpy(b.data() + offset, data, n);
+    return Status::okay();
+  }
+  Status size(std::uint64_t* out) override {
+    *out = node_->bytes.size();
+    return Status::okay();
+  }
+  Status truncate(std::uint64_t length) override {
+    if (!writable_) return Status::error(StatusKind::Io, "file opened read-only", 9);
+    node_->bytes.resize(length, 0);
+    return Status::okay();
+  }
+  Status sync() override { return Status::okay(); }
+  Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool) override {
+    for (const auto& h : node_->locks) {
+      bool overlap = h.offset < offset + length && offset < h.offset + h.length;
+      if (h.owner != this && overlap && (kind == LockKind::Exclusive || h.kind == LockKind::Exclusive))
+        return Status::error(StatusKind::Busy, "byte range held by another open file", 32);
+    }
+    (void)unlock(offset, length);
+    node_->locks.push_back({this, offset, length, kind});
+    return Status::okay();
+  }
+  Status unlock(std::uint64_t offset, std::uint64_t length) override {
+    auto& l = node_->locks;
+    l.erase(std::remove_if(l.begin(), l.end(),
+                           [&](const MemNode::Held& h) {
+                             return h.owner == this && h.offset == offset && h.length == length;
+                           }),
+            l.end());
+    return Status::okay();
+  }
+
+ private:
+  std::shared_ptr<MemNode> node_;
+  bool writable_;
+};
+
+class MemEnv : public Env {
+ public:
+  Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override {
+    auto it = files_.find(path);
+    if (it == files_.end()) {
+      if (mode != OpenMode::CreateReadWrite)
+        return Status::error(StatusKind::NotFound, "cannot open " + path + ": no such file", 2);
+      it = files_.emplace(path, std::make_shared<MemNode>()).first;
+    }
+    *out = std::make_unique<MemFile>(it->second, mode != OpenMode::ReadOnly);
+    return Status::okay();
+  }
+  bool exists(const std::string& path) override { return files_.count(path) != 0; }
+  Status remove(const std::string& path) override {
+    if (!files_.erase(path)) return Status::error(StatusKind::NotFound, "cannot remove " + path, 2);
+    return Status::okay();
+  }
+
+ private:
+  std::map<std::string, std::shared_ptr<MemNode>> files_;
+};
+
+class FaultFile : public File {
+ public:
+  FaultFile(std::unique_ptr<File> base, FaultEnv* env) : base_(std::move(base)), env_(env) {}
+  Status read(std::uint64_t o, void* b, std::size_t n, std::size_t* g) override { return base_->read(o, b, n, g); }
+  Status write(std::uint64_t o, const void* d, std::size_t n) override {
+    if (env_->shouldFailWrite()) return Status::error(StatusKind::Io, "injected write fault", 5);
+    return base_->write(o, d, n);
+  }
+  Status size(std::uint64_t* out) override { return base_->size(out); }
+  Status truncate(std::uint64_t length) override {
+    if (env_->shouldFailWrite()) return Status::error(StatusKind::Io, "injected write fault", 5);
+    return base_->truncate(length);
+  }
+  Status sync() override { return base_->sync(); }
+  Status lock(std::uint64_t o, std::uint64_t l, LockKind k, bool w) override {
+    if (env_->shouldFailLock()) return Status::error(StatusKind::Io, "injected lock fault", 37);
+    return base_->lock(o, l, k, w);
+  }
+  Status unlock(std::uint64_t o, std::uint64_t l) override { return base_->unlock(o, l); }
+
+ private:
+  std::unique_ptr<File> base_;
+  FaultEnv* env_;
+};
+
+}  // namespace
+
+std::unique_ptr<Env> newMemEnv() { return std::make_unique<MemEnv>(); }
+
+Status FaultEnv::open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) {
+  std::unique_ptr<File> f;
+  Status s = base_->open(path, mode, &f);
+  if (!s.ok()) return s;
+  *out = std::make_unique<FaultFile>(std::move(f), this);
+  return s;
+}
+
+bool FaultEnv::shouldFailWrite() {
+  ++writes_;
+  if (tripped_ && sticky_) return true;
+  if (writesLeft_ > 0 && --writesLeft_ == 0) {
+    tripped_ = true;
+    return true;
+  }
+  return false;
+}
+
+bool FaultEnv::shouldFailLock() {
+  ++locks_;
+  return locksLeft_ > 0 && --locksLeft_ == 0;
+}
+
+}  // namespace rdd

@@ -1,0 +1,130 @@
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "rdd/env.h"
+
+namespace rdd {
+namespace {
+
+Status ioError(const std::string& what, const std::string& path) {
+  int e = errno;
+  return Status::error(e == ENOENT ? StatusKind::NotFound : StatusKind::Io,
+                       what + " " + path + ": " + std::strerror(e), e);
+}
+
+class PosixFile : public File {
+ public:
+  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+    std::size_t done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (done < n) {
+      ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return ioError("cannot read", path_);
+      }
+      if (r == 0) break;
+      done += static_cast<std::size_t>(r);
+    }
+    *got = done;
+    return Status::okay();
+  }
+  Status write(std::uint64_t offset, const void* data, std::size_t n) override {
+    std::size_t done = 0;
+    auto* p = static_cast<const char*>(data);
+    while (done < n) {
+      ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return ioError("cannot write", path_);
+      }
+      done += static_cast<std::size_t>(r);
+    }
+    return Status::okay();
+  }
+  Status size(std::uint64_t* out) override {
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0) return ioError("cannot stat", path_);
+    *out = static_cast<std::uint64_t>(st.st_size);
+    return Status::okay();
+  }
+  Status truncate(std::uint64_t length) override {
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) return ioError("cannot truncate", path_);
+    return Status::okay();
+  }
+  Status sync() override {
+    if (::fdatasync(fd_) != 0) return ioError("cannot sync", path_);
+    return Status::okay();
+  }
+  Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait) override {
+    struct flock fl{};
+    fl.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+    for (;;) {
+      if (::fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return Status::okay();
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EACCES)
+        return Status::error(StatusKind::Busy, "byte range held by another user of " + path_, 32);
+      return ioError("cannot lock", path_);
+    }
+  }
+  Status unlock(std::uint64_t offset, std::uint64_t length) override {
+    struct flock fl{};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+    if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) return ioError("cannot unlock", path_);
+    return Status::okay();
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+class PosixEnv : public Env {
+ public:
+  Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+      case OpenMode::ReadOnly: flags |= O_RDONLY; break;
+      case OpenMode::ReadWrite: flags |= O_RDWR; break;
+      case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; break;
+    }
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) return ioError("cannot open", path);
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return Status::error(StatusKind::InvalidArgument, path + " is not a regular file");
+    }
+    *out = std::make_unique<PosixFile>(fd, path);
+    return Status::okay();
+  }
+  bool exists(const std::string& path) override {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+  }
+  Status remove(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0) return ioError("cannot remove", path);
+    return Status::okay();
+  }
+};
+
+}  // namespace
+
+Env* defaultEnv() {
+  static PosixEnv env;
+  return &env;
+}
+
+}  // namespace rdd

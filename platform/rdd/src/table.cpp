@@ -1,0 +1,891 @@
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+
+#include "table_impl.h"
+
+namespace rdd {
+namespace {
+
+const char* kSubsystem = "DBFCDX";
+
+std::string upper(std::string_view s) { return rt::toUpper(s); }
+
+std::string trimSpaces(std::string_view s) {
+  std::size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+  return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
+}
+
+bool hasExtension(const std::string& name) {
+  std::size_t slash = name.find_last_of('/');
+  std::size_t dot = name.find_last_of('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+std::string joinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || (!name.empty() && name[0] == '/')) return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string dirOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Days from the civil date to the run-time's Julian day numbers.
+std::int32_t julianOf(int y, int m, int d) {
+  int a = (14 - m) / 12, yy = y + 4800 - a, mm = m + 12 * a - 3;
+  return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
+}
+void civilOf(std::int32_t j, int* y, int* m, int* d) {
+  int a = j + 32044, b = (4 * a + 3) / 146097, c = a - 146097 * b / 4;
+  int dd = (4 * c + 3) / 1461, e = c - 1461 * dd / 4, mm = (5 * e + 2) / 153;
+  *d = e - (153 * mm + 2) / 5 + 1;
+  *m = mm + 3 - 12 * (mm / 10);
+  *y = 100 * b + dd - 4800 + mm / 10;
+}
+
+class RecordResolver : public rt::FieldResolver {
+ public:
+  RecordResolver(Table::Impl* t, const char* rec) : t_(t), rec_(rec) {}
+  std::optional<rt::Value> field(rt::Symbol name) override {
+    for (std::size_t i = 0; i < t_->fields.size(); ++i) {
+      const FieldInfo& f = t_->fields[i];
+      if (f.name != name.name()) continue;
+      std::string_view raw(rec_ + f.offset, static_cast<std::size_t>(f.length));
+      switch (f.type) {
+        case 'L': return rt::Value(raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y');
+        case 'N': case 'F': {
+          std::string s = trimSpaces(raw);
+          if (f.decimals == 0) return rt::Value(static_cast<long long>(std::atoll(s.c_str())));
+          return rt::Value(rt::Float{std::atof(s.c_str()), f.decimals});
+        }
+        default: return rt::Value(raw);
+      }
+    }
+    return std::nullopt;
+  }
+
+ private:
+  Table::Impl* t_;
+  const char* rec_;
+};
+
+}  // namespace
+
+Table* gCurrent = nullptr;
+Table* currentTable() { return gCurrent; }
+
+// ---------------------------------------------------------------- raising
+
+bool Table::Impl::raise(int genCode, const std::string& description, const std::string& operation,
+                        std::int64_t osCode, bool canRetry, const std::string& file) {
+  auto e = rt::makeError(genCode, kSubsystem, description, operation, file.empty() ? fullPath : file);
+  e->osCode = osCode;
+  e->canDefault = true;
+  e->canRetry = canRetry;
+  return rt::raise(e).retry();
+}
+
+// ---------------------------------------------------------------- records
+
+Status Table::Impl::readHeaderCount(std::uint32_t* out) {
+  std::uint8_t b[4];
+  std::size_t got = 0;
+  Status s = file->read(fmt::kHdrRecCount, b, 4, &got);
+  if (!s.ok()) return s;
+  if (got != 4) return Status::error(StatusKind::Corruption, "table header vanished");
+  *out = fmt::le32(b);
+  return Status::okay();
+}
+
+Status Table::Impl::readRecordInto(std::uint32_t r, char* out) {
+  if (!appendBuf.empty() && r >= appendFirst && r < appendFirst + appendBuf.size() / recordLen) {
+    std::memcpy(out, appendBuf.data() + static_cast<std::size_t>(r - appendFirst) * recordLen, recordLen);
+    return Status::okay();
+  }
+  std::size_t got = 0;
+  Status s = file->read(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, out, recordLen, &got);
+  if (!s.ok()) return s;
+  if (got != recordLen)
+    return Status::error(StatusKind::Corruption, "record " + std::to_string(r) + " lies beyond the end of the file");
+  return Status::okay();
+}
+
+Status Table::Impl::loadRecord() {
+  if (recLoaded) return Status::okay();
+  rec.assign(recordLen, ' ');
+  if (atEof) {
+    recLoaded = true;
+    return Status::okay();
+  }
+  Status s = readRecordInto(recno, rec.data());
+  if (!s.ok()) return s;
+  if (recno <= deletedMap.size()) deletedMap[recno - 1] = rec[0] == fmt::kDeletedFlag;
+  recLoaded = true;
+  return Status::okay();
+}
+
+Status Table::Impl::flushAppends() {
+  if (appendBuf.empty()) return Status::okay();
+  std::vector<char> out = std::move(appendBuf);
+  appendBuf.clear();
+  out.push_back(static_cast<char>(fmt::kEofMarker));
+  Status s = file->write(headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen, out.data(), out.size());
+  if (!s.ok()) {
+    out.pop_back();
+    appendBuf = std::move(out);  // kept, so a later retry still has the rows
+  }
+  return s;
+}
+
+Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
+  std::size_t inBuf = appendBuf.size() / recordLen;
+  if (inBuf && r >= appendFirst && r < appendFirst + inBuf) {
+    std::memcpy(appendBuf.data() + static_cast<std::size_t>(r - appendFirst) * recordLen, data, recordLen);
+    return Status::okay();
+  }
+  if (!options.shared && r == count && (inBuf == 0 || r == appendFirst + inBuf)) {
+    // The newest record of an exclusive table: collect it with its neighbours, write in bulk.
+    if (inBuf == 0) appendFirst = r;
+    appendBuf.insert(appendBuf.end(), data, data + recordLen);
+    if (appendBuf.size() >= (256u << 10)) return flushAppends();
+    return Status::okay();
+  }
+  Status s = flushAppends();
+  if (!s.ok()) return s;
+  std::string out(data, recordLen);
+  if (r == count) out.push_back(static_cast<char>(fmt::kEofMarker));
+  return file->write(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, out.data(), out.size());
+}
+
+Status Table::Impl::writeHeader() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  headerBytes[fmt::kHdrYear] = static_cast<std::uint8_t>(tm.tm_year);  // years since 1900
+  headerBytes[fmt::kHdrMonth] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+  headerBytes[fmt::kHdrDay] = static_cast<std::uint8_t>(tm.tm_mday);
+  fmt::putLe32(headerBytes + fmt::kHdrRecCount, count);
+  Status s = file->write(0, headerBytes, 8);
+  if (s.ok()) headerDirty = false;
+  return s;
+}
+
+bool Table::Impl::isDeleted(std::uint32_t r) { return r >= 1 && r <= deletedMap.size() && deletedMap[r - 1]; }
+
+bool Table::Impl::visibleNatural(std::uint32_t r) { return !(rt::settings().deleted && isDeleted(r)); }
+
+void Table::Impl::setEof() {
+  atEof = true;
+  recno = count + 1;
+  recLoaded = false;
+  cursorGen = ~0ull;
+}
+
+void Table::Impl::positionOn(std::uint32_t r) {
+  atEof = false;
+  recno = r;
+  recLoaded = false;
+}
+
+// Writes the current record if it changed and brings every open order in step with it.
+void Table::Impl::commit(const char* operation) {
+  if (!recDirty) return;
+  for (;;) {
+    Status s = writeRecord(recno, rec.data());
+    if (s.ok()) break;
+    if (!raise(rt::EG_WRITE, "cannot write record " + std::to_string(recno) + " of " + fullPath + ": " + s.message,
+               operation, s.osCode, true)) {
+      writeFailed = true;
+      break;
+    }
+  }
+  if (keysTouched) updateKeys();
+  recDirty = false;
+  keysTouched = false;
+  origRec.reset();
+  appendedUncommitted = false;
+}
+
+std::string Table::Impl::keyOf(const Order& o, const char* record) {
+  std::string key;
+  key.reserve(static_cast<std::size_t>(o.keyLen));
+  if (!o.keyFields.empty()) {
+    for (int fi : o.keyFields) key.append(record + fields[fi].offset, static_cast<std::size_t>(fields[fi].length));
+  } else if (o.keyBlock) {
+    RecordResolver res(this, record);
+    rt::Value v = o.keyBlock->eval(&res);
+    if (v.isString()) key = v.asString();
+    else if (v.isLogical()) key = v.asLogical() ? "T" : "F";
+    else key = rt::toText(v);
+  }
+  if (o.keyLen > 0) key.resize(static_cast<std::size_t>(o.keyLen), ' ');
+  return key;
+}
+
+bool Table::Impl::forOf(const Order& o, const char* record) {
+  if (!o.forBlock) return true;
+  RecordResolver res(this, record);
+  return o.forBlock->eval(&res).asLogical();
+}
+
+std::optional<std::string> Table::Impl::entryOf(const Order& o, const char* record, std::uint32_t r) {
+  if (!forOf(o, record)) return std::nullopt;
+  return o.index.makeEntry(keyOf(o, record), r);
+}
+
+void Table::Impl::updateKeys() {
+  for (auto& op : orders) {
+    Order& o = *op;
+    std::optional<std::string> before;
+    if (origRec) before = entryOf(o, origRec->data(), recno);
+    std::optional<std::string> after = entryOf(o, rec.data(), recno);
+    if (before == after) continue;
+    if (before) (void)o.index.erase(*before);
+    if (after) o.index.insert(*after);
+    IndexFileState& f = *o.file;
+    f.dirty = true;
+    auto it = f.pending.find(recno);
+    if (it == f.pending.end()) {
+      std::vector<std::optional<std::string>> olds;
+      for (auto& other : orders)
+        if (other->file == &f) olds.push_back(origRec ? entryOf(*other, origRec->data(), recno) : std::nullopt);
+      f.pending.emplace(recno, std::move(olds));
+    }
+    if (controlling > 0 && orders[controlling - 1].get() == &o && after) {
+      cursorEntry = *after;
+      cursorGen = ~0ull;
+    }
+  }
+}
+
+bool Table::Impl::entryVisible(const Order& o, KeyIndex::Cursor c) {
+  std::uint32_t r = o.index.recno(c);
+  if (rt::settings().deleted && isDeleted(r)) return false;
+  if (o.unique) {
+    KeyIndex::Cursor p = o.index.prev(c);
+    if (!o.index.atEnd(p) && o.index.key(p) == o.index.key(c)) return false;
+  }
+  return true;
+}
+
+void Table::Impl::refreshFieldInKey() {
+  fieldInKey.assign(fields.size(), false);
+  for (auto& o : orders) {
+    if (o->keyFields.empty() || o->forBlock) {
+      fieldInKey.assign(fields.size(), true);
+      return;
+    }
+    for (int fi : o->keyFields) fieldInKey[fi] = true;
+  }
+}
+
+// ---------------------------------------------------------------- open / close
+
+Table::Table(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Table::~Table() {
+  close();
+  if (gCurrent == this) gCurrent = nullptr;
+}
+
+std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::string& directory,
+                                   const OpenOptions& options) {
+  auto impl = std::make_unique<Impl>();
+  Impl& t = *impl;
+  t.options = options;
+  t.env = options.env ? options.env : defaultEnv();
+  std::string name = fileSpec;
+  if (!hasExtension(name)) name += ".dbf";
+  t.fullPath = joinPath(directory, name);
+  t.directory = dirOf(t.fullPath);
+  t.fileName = t.fullPath.substr(t.directory.size());
+  const char* op = "DBUSEAREA";
+  for (;;) {
+    Status s = t.env->open(t.fullPath, options.readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite, &t.file);
+    if (s.ok()) break;
+    std::string dirText = t.directory.empty() ? "the current directory" : "directory " + t.directory;
+    std::string what = s.kind == StatusKind::NotFound ? "table file " + t.fileName + " not found in " + dirText
+                                                      : "cannot open table " + t.fullPath + ": " + s.message;
+    if (!t.raise(rt::EG_OPEN, what, op, s.osCode ? s.osCode : 2, true)) return nullptr;
+  }
+  bool exclusiveLock = !options.shared && !options.readOnly;
+  for (;;) {
+    Status s = t.file->lock(fmt::kOpenLockOffset, 1, exclusiveLock ? LockKind::Exclusive : LockKind::Shared, false);
+    if (s.ok()) break;
+    std::string what = s.kind == StatusKind::Busy
+                           ? "table " + t.fullPath + " is in use by another process (sharing violation)"
+                           : "cannot lock table " + t.fullPath + ": " + s.message;
+    if (!t.raise(rt::EG_OPEN, what, op, s.kind == StatusKind::Busy ? 32 : s.osCode, true)) return nullptr;
+  }
+  // Header and field descriptors.
+  auto fail = [&](const std::string& what) {
+    t.raise(rt::EG_CORRUPTION, "table " + t.fullPath + ": " + what, op);
+    return nullptr;
+  };
+  std::uint64_t size = 0;
+  if (!t.file->size(&size).ok()) return fail("cannot determine the file size");
+  if (size < fmt::kFileHeaderSize)
+    return fail("truncated: the file holds " + std::to_string(size) + " bytes, a table header needs 32");
+  std::size_t got = 0;
+  if (!t.file->read(0, t.headerBytes, 32, &got).ok() || got != 32) return fail("cannot read the header");
+  std::uint8_t ver = t.headerBytes[fmt::kHdrVersion];
+  if (ver != fmt::kVersionDbase3 && ver != fmt::kVersionDbase3Memo) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", ver);
+    return fail(std::string("not a dBASE III table (version byte ") + hex + ")");
+  }
+  t.count = fmt::le32(t.headerBytes + fmt::kHdrRecCount);
+  t.headerLen = fmt::le16(t.headerBytes + fmt::kHdrHeaderLen);
+  t.recordLen = fmt::le16(t.headerBytes + fmt::kHdrRecordLen);
+  if (t.headerLen < 32 + 32 + 1 || t.headerLen > size)
+    return fail("header length " + std::to_string(t.headerLen) + " disagrees with the file size " + std::to_string(size));
+  std::vector<std::uint8_t> desc(t.headerLen - 32);
+  if (!t.file->read(32, desc.data(), desc.size(), &got).ok() || got != desc.size())
+    return fail("cannot read the field descriptors");
+  int offset = 1;
+  std::size_t pos = 0;
+  for (;; pos += fmt::kFieldDescSize) {
+    if (pos >= desc.size()) return fail("field descriptors are not terminated by 0x0D within the header");
+    if (desc[pos] == fmt::kHeaderTerminator) break;
+    if (pos + fmt::kFieldDescSize > desc.size()) return fail("field descriptors run past the header length");
+    const std::uint8_t* d = desc.data() + pos;
+    FieldInfo f;
+    f.name.assign(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 11));
+    f.name = upper(f.name);
+    f.type = static_cast<char>(d[fmt::kFldType]);
+    f.length = d[fmt::kFldLength];
+    f.decimals = d[fmt::kFldDecimals];
+    f.offset = offset;
+    int fieldNo = static_cast<int>(t.fields.size()) + 1;
+    if (f.name.empty() || f.name.size() > 10 ||
+        !std::all_of(f.name.begin(), f.name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }))
+      return fail("field " + std::to_string(fieldNo) + " has an invalid name");
+    bool okType = (f.type == 'C' && f.length >= 1 && f.decimals == 0) || (f.type == 'L' && f.length == 1) ||
+                  ((f.type == 'N' || f.type == 'F') && f.length >= 1 && f.length <= 20 && f.decimals < f.length) ||
+                  (f.type == 'D' && f.length == 8) || (f.type == 'M' && f.length == 10);
+    if (!okType)
+      return fail("field " + f.name + " has an unsupported type or width (" + std::string(1, f.type ? f.type : '?') + ", " +
+                  std::to_string(f.length) + ")");
+    for (const auto& g : t.fields)
+      if (g.name == f.name) return fail("field name " + f.name + " appears twice");
+    offset += f.length;
+    t.fields.push_back(std::move(f));
+    if (t.fields.size() > fmt::kMaxFields) return fail("more than 128 fields");
+  }
+  if (t.fields.empty()) return fail("the table has no fields");
+  if (static_cast<std::uint32_t>(offset) != t.recordLen)
+    return fail("header record length " + std::to_string(t.recordLen) + " disagrees with the fields (" +
+                std::to_string(offset) + " bytes)");
+  if (t.recordLen > fmt::kMaxRecordLen) return fail("record length above 4000 bytes");
+  std::uint64_t need = t.headerLen + static_cast<std::uint64_t>(t.count) * t.recordLen;
+  if (need > size)
+    return fail("truncated: the header promises " + std::to_string(t.count) + " records (" + std::to_string(need) +
+                " bytes) but the file holds " + std::to_string(size));
+  // Deletion marks of every record, read in large chunks.
+  t.deletedMap.assign(t.count, 0);
+  {
+    const std::uint32_t chunkRecs = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
+    std::vector<char> buf(static_cast<std::size_t>(chunkRecs) * t.recordLen);
+    for (std::uint32_t r = 0; r < t.count; r += chunkRecs) {
+      std::uint32_t n = std::min(chunkRecs, t.count - r);
+      if (!t.file->read(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, buf.data(),
+                        static_cast<std::size_t>(n) * t.recordLen, &got).ok())
+        return fail("cannot read the records");
+      for (std::uint32_t k = 0; k < n; ++k) t.deletedMap[r + k] = buf[static_cast<std::size_t>(k) * t.recordLen] == fmt::kDeletedFlag;
+    }
+  }
+  t.isOpen = true;
+  t.fieldInKey.assign(t.fields.size(), false);
+  std::unique_ptr<Table> table(new Table(std::move(impl)));
+  gCurrent = table.get();
+  table->goTop();
+  return table;
+}
+
+void Table::Impl::closeAll() {
+  if (!isOpen) return;
+  commit("DBCLOSEAREA");
+  flushIndexes("DBCLOSEAREA");
+  Status s = flushAppends();
+  if (!s.ok()) raise(rt::EG_WRITE, "cannot write records of " + fullPath + ": " + s.message, "DBCLOSEAREA", s.osCode);
+  if (headerDirty && s.ok()) {
+    s = writeHeader();
+    if (!s.ok()) raise(rt::EG_WRITE, "cannot write the header of " + fullPath + ": " + s.message, "DBCLOSEAREA", s.osCode);
+  }
+  orders.clear();
+  indexFiles.clear();
+  file.reset();
+  isOpen = false;
+  controlling = 0;
+  atEof = true;
+}
+
+bool Table::used() const { return impl_ && impl_->isOpen; }
+void Table::close() {
+  if (impl_) impl_->closeAll();
+}
+
+void Table::flush() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  t.commit("DBCOMMIT");
+  Status s = t.flushAppends();
+  if (s.ok() && t.headerDirty) s = t.writeHeader();
+  if (!s.ok()) t.raise(rt::EG_WRITE, "cannot write " + t.fullPath + ": " + s.message, "DBCOMMIT", s.osCode);
+  t.flushIndexes("DBCOMMIT");
+}
+
+const std::string& Table::fullPath() const { return impl_->fullPath; }
+std::string Table::path() const { return impl_->directory; }
+std::string Table::drive() const { return {}; }
+bool Table::shared() const { return impl_->options.shared; }
+bool Table::readOnly() const { return impl_->options.readOnly; }
+int Table::fieldCount() const { return static_cast<int>(impl_->fields.size()); }
+const FieldInfo& Table::field(int index) const { return impl_->fields.at(static_cast<std::size_t>(index)); }
+std::uint32_t Table::recordLength() const { return impl_->recordLen; }
+
+int Table::fieldIndex(std::string_view name) const {
+  std::string u = upper(trimSpaces(name));
+  for (std::size_t i = 0; i < impl_->fields.size(); ++i)
+    if (impl_->fields[i].name == u) return static_cast<int>(i);
+  return -1;
+}
+
+// ---------------------------------------------------------------- navigation
+
+std::uint32_t Table::lastRec() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return 0;
+  if (t.options.shared) {
+    std::uint32_t c = 0;
+    if (t.readHeaderCount(&c).ok() && c > t.count) {
+      t.deletedMap.resize(c, 0);
+      if (t.atEof) t.recno = c + 1;
+      t.count = c;
+    }
+  }
+  return t.count;
+}
+
+void Table::goTop() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  t.commit("DBGOTOP");
+  t.atBof = false;
+  if (t.controlling == 0) {
+    std::uint32_t n = lastRec();
+    for (std::uint32_t r = 1; r <= n; ++r)
+      if (t.visibleNatural(r)) return t.positionOn(r);
+    return t.setEof();
+  }
+  Order& o = *t.orders[t.controlling - 1];
+  (void)t.syncIndexForRead(*o.file);
+  for (auto c = o.index.begin(); !o.index.atEnd(c); c = o.index.next(c)) {
+    if (!t.entryVisible(o, c)) continue;
+    t.cursor = c;
+    t.cursorGen = o.index.generation();
+    t.cursorEntry = std::string(o.index.entry(c));
+    return t.positionOn(o.index.recno(c));
+  }
+  t.setEof();
+}
+
+void Table::goBottom() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  t.commit("DBGOBOTTOM");
+  if (t.controlling == 0) {
+    for (std::uint32_t r = lastRec(); r >= 1; --r)
+      if (t.visibleNatural(r)) return t.positionOn(r);
+    return t.setEof();
+  }
+  Order& o = *t.orders[t.controlling - 1];
+  for (auto c = o.index.last(); !o.index.atEnd(c) && o.index.size(); c = o.index.prev(c)) {
+    if (!t.entryVisible(o, c)) continue;
+    t.cursor = c;
+    t.cursorGen = o.index.generation();
+    t.cursorEntry = std::string(o.index.entry(c));
+    return t.positionOn(o.index.recno(c));
+  }
+  t.setEof();
+}
+
+void Table::skip(long n) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  t.commit("DBSKIP");
+  t.atBof = false;
+  if (t.controlling == 0) {
+    while (n > 0) {
+      if (t.atEof) return;
+      std::uint32_t r = t.recno + 1;
+      while (r <= t.count && !t.visibleNatural(r)) ++r;
+      if (r > t.count && r > lastRec()) return t.setEof();
+      if (r > t.count) continue;
+      t.positionOn(r);
+      --n;
+    }
+    while (n < 0) {
+      std::uint32_t r = t.atEof ? t.count : t.recno - 1;
+      while (r >= 1 && !t.visibleNatural(r)) --r;
+      if (r < 1) {
+        t.atBof = true;
+        return;
+      }
+      t.positionOn(r);
+      ++n;
+    }
+    return;
+  }
+  Order& o = *t.orders[t.controlling - 1];
+  if (t.atEof && n > 0) return;
+  if (t.atEof) {
+    goBottom();
+    ++n;
+  }
+  if (t.cursorGen != o.index.generation()) {
+    t.cursor = o.index.lowerBound(t.cursorEntry);
+    t.cursorGen = o.index.generation();
+  }
+  auto c = t.cursor;
+  while (n != 0) {
+    c = n > 0 ? o.index.next(c) : o.index.prev(c);
+    if (o.index.atEnd(c)) {
+      if (n > 0) return t.setEof();
+      t.atBof = true;
+      return;
+    }
+    if (!t.entryVisible(o, c)) continue;
+    n += n > 0 ? -1 : 1;
+  }
+  t.cursor = c;
+  t.cursorEntry = std::string(o.index.entry(c));
+  t.positionOn(o.index.recno(c));
+}
+
+void Table::goTo(std::uint32_t r) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  t.commit("DBGOTO");
+  t.atBof = false;
+  if (r < 1 || (r > t.count && r > lastRec())) return t.setEof();
+  t.positionOn(r);
+  if (t.controlling > 0) {
+    Order& o = *t.orders[t.controlling - 1];
+    (void)t.loadRecord();
+    auto e = t.entryOf(o, t.rec.data(), r);
+    t.cursorEntry = e ? *e : std::string();
+    t.cursorGen = ~0ull;
+  }
+}
+
+bool Table::eof() const { return !impl_->isOpen || impl_->atEof; }
+bool Table::bof() const { return !impl_->isOpen || impl_->atBof; }
+std::uint32_t Table::recNo() const { return impl_->isOpen ? impl_->recno : 0; }
+bool Table::found() const { return impl_->lastFound; }
+
+bool Table::deleted() {
+  Impl& t = *impl_;
+  if (!t.isOpen || t.atEof) return false;
+  if (!t.recLoaded) (void)t.loadRecord();
+  return t.rec[0] == fmt::kDeletedFlag;
+}
+
+void Table::deleteRecord() {
+  Impl& t = *impl_;
+  if (!t.isOpen || t.atEof) return;
+  if (t.options.readOnly) {
+    t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only", "DBDELETE");
+    return;
+  }
+  (void)t.loadRecord();
+  t.rec[0] = fmt::kDeletedFlag;
+  t.deletedMap[t.recno - 1] = 1;
+  t.recDirty = true;
+}
+
+void Table::recall() {
+  Impl& t = *impl_;
+  if (!t.isOpen || t.atEof) return;
+  (void)t.loadRecord();
+  t.rec[0] = fmt::kLiveFlag;
+  t.deletedMap[t.recno - 1] = 0;
+  t.recDirty = true;
+}
+
+// ---------------------------------------------------------------- fields
+
+std::string_view Table::rawField(int index) {
+  Impl& t = *impl_;
+  if (!t.isOpen || index < 0 || index >= fieldCount()) return {};
+  if (!t.recLoaded) {
+    Status s = t.loadRecord();
+    if (!s.ok()) t.raise(rt::EG_READ, "cannot read record " + std::to_string(t.recno) + " of " + t.fullPath + ": " + s.message, "FIELDGET");
+  }
+  const FieldInfo& f = t.fields[static_cast<std::size_t>(index)];
+  return std::string_view(t.rec.data() + f.offset, static_cast<std::size_t>(f.length));
+}
+
+bool Table::logical(int index) {
+  std::string_view raw = rawField(index);
+  return !raw.empty() && (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y');
+}
+
+rt::Value Table::get(int index) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return {};
+  if (index < 0 || index >= fieldCount()) {
+    t.raise(rt::EG_NOVAR, "field number " + std::to_string(index + 1) + " does not exist in " + t.fullPath, "FIELDGET");
+    return {};
+  }
+  std::string_view raw = rawField(index);
+  const FieldInfo& f = t.fields[static_cast<std::size_t>(index)];
+  switch (f.type) {
+    case 'L': return rt::Value(logical(index));
+    case 'N': case 'F': {
+      std::string s = trimSpaces(raw);
+      if (f.decimals == 0) return rt::Value(static_cast<long long>(std::atoll(s.c_str())));
+      return rt::Value(rt::Float{std::atof(s.c_str()), f.decimals});
+    }
+    case 'D': {
+      std::string s(raw);
+      if (trimSpaces(s).empty()) return rt::Value(rt::Date{});
+      int y = std::atoi(s.substr(0, 4).c_str()), m = std::atoi(s.substr(4, 2).c_str()), d = std::atoi(s.substr(6, 2).c_str());
+      if (m < 1 || m > 12 || d < 1 || d > 31) return rt::Value(rt::Date{});
+      return rt::Value(rt::Date{julianOf(y, m, d)});
+    }
+    default: return rt::Value(raw);
+  }
+}
+
+rt::Value Table::get(std::string_view name) {
+  int i = fieldIndex(name);
+  if (i < 0) {
+    if (impl_->isOpen)
+      impl_->raise(rt::EG_NOVAR, "field " + upper(name) + " does not exist in " + impl_->fullPath, "FIELDGET");
+    return {};
+  }
+  return get(i);
+}
+
+void Table::put(std::string_view name, const rt::Value& value) {
+  int i = fieldIndex(name);
+  if (i < 0) {
+    if (impl_->isOpen)
+      impl_->raise(rt::EG_NOVAR, "field " + upper(name) + " does not exist in " + impl_->fullPath, "FIELDPUT");
+    return;
+  }
+  put(i, value);
+}
+
+void Table::put(int index, const rt::Value& value) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  const char* op = "FIELDPUT";
+  if (index < 0 || index >= fieldCount()) {
+    t.raise(rt::EG_NOVAR, "field number " + std::to_string(index + 1) + " does not exist in " + t.fullPath, op);
+    return;
+  }
+  const FieldInfo& f = t.fields[static_cast<std::size_t>(index)];
+  if (t.options.readOnly) {
+    t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; field " + f.name + " not written", op);
+    return;
+  }
+  if (t.atEof) {
+    t.raise(rt::EG_BOUND, "no current record in " + t.fullPath + " (end of table); field " + f.name + " not written", op);
+    return;
+  }
+  std::string bytes(static_cast<std::size_t>(f.length), ' ');
+  auto typeError = [&] {
+    t.raise(rt::EG_DATATYPE, "field " + f.name + " of type " + std::string(1, f.type) + " cannot hold a " +
+                                 rt::typeName(value.typeCode()) + " value", op);
+  };
+  switch (f.type) {
+    case 'C': case 'M':
+      if (!value.isString()) return typeError();
+      std::memcpy(bytes.data(), value.asString().data(), std::min(bytes.size(), value.asString().size()));
+      break;
+    case 'L':
+      if (!value.isLogical()) return typeError();
+      bytes[0] = value.asLogical() ? 'T' : 'F';
+      break;
+    case 'N': case 'F': {
+      if (!value.isNumber()) return typeError();
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%*.*f", f.length, f.decimals, value.asNumber());
+      if (static_cast<int>(std::strlen(buf)) > f.length) {
+        t.raise(rt::EG_DATAWIDTH, "value " + rt::toText(value) + " does not fit field " + f.name, op);
+        return;
+      }
+      bytes = buf;
+      break;
+    }
+    case 'D': {
+      if (!value.isDate()) return typeError();
+      if (!value.asDate().empty()) {
+        int y, m, d;
+        civilOf(value.asDate().julian, &y, &m, &d);
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%04d%02d%02d", y % 10000, m % 100, d % 100);
+        bytes = buf;
+      }
+      break;
+    }
+  }
+  if (!t.recLoaded) (void)t.loadRecord();
+  char* dst = t.rec.data() + f.offset;
+  if (std::memcmp(dst, bytes.data(), bytes.size()) == 0 && !t.appendedUncommitted) return;
+  if (t.fieldInKey[static_cast<std::size_t>(index)] && !t.keysTouched) {
+    if (!t.appendedUncommitted) t.origRec = t.rec;
+    t.keysTouched = true;
+  }
+  std::memcpy(dst, bytes.data(), bytes.size());
+  t.recDirty = true;
+}
+
+void Table::putLogical(int index, bool value) { put(index, rt::Value(value)); }
+
+void Table::append() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  const char* op = "DBAPPEND";
+  if (t.options.readOnly) {
+    t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; no record appended", op);
+    return;
+  }
+  t.commit(op);
+  std::string blank(t.recordLen, ' ');
+  if (t.options.shared) {
+    // Other users may append too: take the header byte, learn the true count, write, release.
+    for (;;) {
+      Status s = t.file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+      if (s.ok()) break;
+      if (!t.raise(rt::EG_APPENDLOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode, true))
+        return;
+    }
+    std::uint32_t c = t.count;
+    Status s = t.readHeaderCount(&c);
+    if (s.ok()) {
+      c = std::max(c, t.count);
+      t.count = c + 1;
+      std::string out = blank;
+      out.push_back(static_cast<char>(fmt::kEofMarker));
+      s = t.file->write(t.headerLen + static_cast<std::uint64_t>(c) * t.recordLen, out.data(), out.size());
+      if (s.ok()) s = t.writeHeader();
+      if (!s.ok()) t.count = c;
+    }
+    (void)t.file->unlock(fmt::kHeaderLockOffset, 1);
+    if (!s.ok()) {
+      t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
+      return;
+    }
+  } else {
+    ++t.count;
+    t.headerDirty = true;
+  }
+  t.deletedMap.resize(t.count, 0);
+  t.positionOn(t.count);
+  t.rec = blank;
+  t.recLoaded = true;
+  t.recDirty = !t.options.shared;  // exclusive: the blank record still has to reach the file
+  t.appendedUncommitted = true;
+  t.origRec.reset();
+  // The new record enters every order with its (blank) key when it is committed.
+  t.keysTouched = true;
+  t.recDirty = true;
+  t.atBof = false;
+}
+
+void Table::zap() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  const char* op = "DBZAP";
+  if (t.options.shared || t.options.readOnly) {
+    t.raise(rt::EG_SHARED, "table " + t.fullPath + " must be open exclusively to be emptied", op);
+    return;
+  }
+  t.recDirty = false;
+  t.keysTouched = false;
+  t.appendBuf.clear();
+  t.count = 0;
+  t.deletedMap.clear();
+  char eof = static_cast<char>(fmt::kEofMarker);
+  Status s = t.file->truncate(t.headerLen);
+  if (s.ok()) s = t.file->write(t.headerLen, &eof, 1);
+  if (s.ok()) s = t.writeHeader();
+  if (!s.ok()) {
+    t.raise(rt::EG_WRITE, "cannot empty " + t.fullPath + ": " + s.message, op, s.osCode);
+    t.writeFailed = true;
+  }
+  for (auto& o : t.orders) {
+    o->index.clear();
+    o->file->dirty = true;
+    o->file->pending.clear();
+  }
+  t.flushIndexes(op);
+  t.setEof();
+}
+
+// ---------------------------------------------------------------- functions
+
+void registerFunctions() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  rt::registerFunction("DELETED", 0, [](std::span<const rt::Value>) {
+    Table* t = currentTable();
+    return rt::Value(t && t->used() && t->deleted());
+  });
+}
+
+bool createTable(const std::string& path, const std::vector<FieldInfo>& fields, Env* env) {
+  if (!env) env = defaultEnv();
+  auto fail = [&](const std::string& what) {
+    auto e = rt::makeError(rt::EG_CREATE, kSubsystem, what, "DBCREATE", path);
+    e->canDefault = true;
+    (void)rt::raise(e);
+    return false;
+  };
+  if (fields.empty() || fields.size() > fmt::kMaxFields) return fail("a table needs 1 to 128 fields");
+  std::uint32_t headerLen = 32 + 32 * static_cast<std::uint32_t>(fields.size()) + 1, recordLen = 1;
+  std::vector<std::uint8_t> out(headerLen, 0);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldInfo& f = fields[i];
+    if (f.name.empty() || f.name.size() > 10) return fail("field name " + f.name + " must have 1 to 10 characters");
+    std::uint8_t* d = out.data() + 32 + 32 * i;
+    std::string name = upper(f.name);
+    std::memcpy(d, name.data(), name.size());
+    d[fmt::kFldType] = static_cast<std::uint8_t>(f.type);
+    fmt::putLe32(d + fmt::kFldDisplacement, recordLen);
+    d[fmt::kFldLength] = static_cast<std::uint8_t>(f.length);
+    d[fmt::kFldDecimals] = static_cast<std::uint8_t>(f.decimals);
+    recordLen += static_cast<std::uint32_t>(f.length);
+  }
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  out[fmt::kHdrVersion] = fmt::kVersionDbase3;
+  out[fmt::kHdrYear] = static_cast<std::uint8_t>(tm.tm_year);
+  out[fmt::kHdrMonth] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+  out[fmt::kHdrDay] = static_cast<std::uint8_t>(tm.tm_mday);
+  fmt::putLe16(out.data() + fmt::kHdrHeaderLen, headerLen);
+  fmt::putLe16(out.data() + fmt::kHdrRecordLen, recordLen);
+  out[fmt::kHdrFlags] = 0;  // no structural index: our index files are named, not the table's stem
+  out[fmt::kHdrCodePage] = fmt::kCodePageWindows1252;
+  out[headerLen - 1] = fmt::kHeaderTerminator;
+  out.push_back(fmt::kEofMarker);
+  std::unique_ptr<File> file;
+  Status s = env->open(path, OpenMode::CreateReadWrite, &file);
+  if (s.ok()) s = file->truncate(0);
+  if (s.ok()) s = file->write(0, out.data(), out.size());
+  if (!s.ok()) return fail("cannot write " + path + ": " + s.message);
+  return true;
+}
+
+}  // namespace rdd

@@ -1,0 +1,109 @@
+// Internal state of a Table: the open table file, the current record buffer, the open index
+// files and their orders held in memory.
+#pragma once
+#include <map>
+#include <optional>
+
+#include "cdx_file.h"
+#include "format.h"
+#include "key_index.h"
+#include "rdd/table.h"
+
+namespace rdd {
+
+struct IndexFileState;
+extern Table* gCurrent;  // what DELETED() answers for
+
+struct Order {
+  std::string tag;  // upper case
+  std::string keyExpr, forExpr;
+  rt::BlockPtr keyBlock, forBlock;
+  std::vector<int> keyFields;  // a plain concatenation of character fields, when not empty
+  int keyLen = 0;
+  bool unique = false;
+  KeyIndex index;
+  IndexFileState* file = nullptr;
+};
+
+struct IndexFileState {
+  std::string path;
+  std::unique_ptr<File> file;
+  std::uint32_t counter = 0;      // change counter as we last wrote or read it
+  std::uint64_t regionStart = 0;  // where the current image's pages begin (0: nothing written)
+  bool dirty = false;
+  // Records whose keys changed since the last write, with their entries before the change
+  // (per order of this file, in file order; nullopt when the record had no entry).
+  std::map<std::uint32_t, std::vector<std::optional<std::string>>> pending;
+};
+
+class Table::Impl {
+ public:
+  // ---- identity and files ----
+  Env* env = nullptr;
+  OpenOptions options;
+  std::string fullPath, directory, fileName;
+  std::unique_ptr<File> file;
+  bool isOpen = false;
+  bool writeFailed = false;  // a write to the table failed: indexes are no longer written
+
+  // ---- structure ----
+  std::vector<FieldInfo> fields;
+  std::uint32_t headerLen = 0, recordLen = 0;
+  std::uint8_t headerBytes[32] = {};
+  std::uint32_t count = 0;  // records in the file as far as this opener knows
+  bool headerDirty = false;
+  std::vector<std::uint8_t> deletedMap;  // one byte per record: 1 when marked deleted
+
+  // ---- cursor ----
+  std::uint32_t recno = 0;  // 1..count, or count+1 at the end
+  bool atEof = true, atBof = false, lastFound = false;
+  std::string rec;          // current record bytes (recordLen)
+  bool recLoaded = false, recDirty = false, keysTouched = false;
+  std::optional<std::string> origRec;  // record as it was before the first key-field change
+  bool appendedUncommitted = false;
+
+  // ---- buffered appends (exclusive mode): records [pendingFirst, pendingFirst + n) ----
+  std::vector<char> appendBuf;
+  std::uint32_t appendFirst = 0;
+
+  // ---- orders ----
+  std::vector<std::unique_ptr<IndexFileState>> indexFiles;
+  std::vector<std::unique_ptr<Order>> orders;
+  int controlling = 0;  // 0 natural
+  KeyIndex::Cursor cursor{};
+  std::uint64_t cursorGen = ~0ull;
+  std::string cursorEntry;
+  std::vector<bool> fieldInKey;  // per field: writing it may change a key
+  std::string nextForExpr;
+  rt::BlockPtr nextForBlock;
+
+  // ---- helpers (table_impl.cpp / table.cpp) ----
+  bool raise(int genCode, const std::string& description, const std::string& operation, std::int64_t osCode = 0,
+             bool canRetry = false, const std::string& file = {});
+  Status readHeaderCount(std::uint32_t* out);
+  Status loadRecord();
+  Status readRecordInto(std::uint32_t r, char* out);
+  Status writeRecord(std::uint32_t r, const char* data);
+  Status flushAppends();
+  Status writeHeader();
+  void commit(const char* operation);
+  void updateKeys();
+  bool visibleNatural(std::uint32_t r);
+  bool isDeleted(std::uint32_t r);
+  void setEof();
+  void positionOn(std::uint32_t r);
+  std::string keyOf(const Order& o, const char* record);
+  bool forOf(const Order& o, const char* record);
+  std::optional<std::string> entryOf(const Order& o, const char* record, std::uint32_t r);
+  bool entryVisible(const Order& o, KeyIndex::Cursor c);
+  void refreshFieldInKey();
+  bool prepareKey(Order& o, const char* operation);
+  Status writeIndexFile(IndexFileState& f);
+  Status syncIndexForRead(IndexFileState& f);
+  Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out);
+  Status mergeFromDisk(IndexFileState& f);
+  bool flushIndexes(const char* operation);
+  void closeAll();
+};
+
+}  // namespace rdd

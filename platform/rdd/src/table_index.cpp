@@ -1,0 +1,509 @@
+// The order side of a Table: opening, creating, deleting and writing compound index files, and
+// seeking. Every open order lives in memory (KeyIndex); an index file is rewritten from it as a
+// whole, into pages that the previous image does not use, with the file header written last, so
+// a failure part-way leaves the previous image intact and readable.
+#include <algorithm>
+#include <cstring>
+
+#include "table_impl.h"
+
+namespace rdd {
+namespace {
+
+std::string trimSpaces(std::string_view s) {
+  std::size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+  return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
+}
+
+bool hasExtension(const std::string& name) {
+  std::size_t slash = name.find_last_of('/');
+  std::size_t dot = name.find_last_of('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+}  // namespace
+
+// Fills the fast path (plain concatenation of character fields) or makes sure a compiled block
+// exists; raises and answers false when the expression cannot be evaluated.
+bool Table::Impl::prepareKey(Order& o, const char* operation) {
+  o.keyFields.clear();
+  std::string expr = o.keyExpr;
+  bool plain = !expr.empty();
+  std::size_t start = 0;
+  std::vector<int> fieldsFound;
+  while (plain && start <= expr.size()) {
+    std::size_t plus = expr.find('+', start);
+    std::string part = trimSpaces(expr.substr(start, plus == std::string::npos ? std::string::npos : plus - start));
+    int fi = -1;
+    std::string up = rt::toUpper(part);
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      if (fields[i].name == up && fields[i].type == 'C') fi = static_cast<int>(i);
+    if (fi < 0) plain = false;
+    else fieldsFound.push_back(fi);
+    if (plus == std::string::npos) break;
+    start = plus + 1;
+  }
+  if (plain) {
+    o.keyFields = fieldsFound;
+    int len = 0;
+    for (int fi : fieldsFound) len += fields[fi].length;
+    if (o.keyLen == 0) o.keyLen = len;
+  } else {
+    if (!o.keyBlock) o.keyBlock = rt::compile(o.keyExpr);
+    if (!o.keyBlock) {
+      raise(rt::EG_SYNTAX, "key expression \"" + o.keyExpr + "\" of order " + o.tag + " cannot be evaluated", operation);
+      return false;
+    }
+  }
+  if (!o.forExpr.empty() && !o.forBlock) {
+    o.forBlock = rt::compile(o.forExpr);
+    if (!o.forBlock) {
+      raise(rt::EG_SYNTAX, "condition \"" + o.forExpr + "\" of order " + o.tag + " cannot be evaluated", operation);
+      return false;
+    }
+  }
+  return true;
+}
+
+Status Table::Impl::loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out) {
+  for (auto& tag : img.tags) {
+    auto o = std::make_unique<Order>();
+    o->tag = rt::toUpper(tag.name);
+    o->keyExpr = tag.keyExpr;
+    o->forExpr = tag.forExpr;
+    o->keyLen = tag.keyLen;
+    o->unique = tag.unique;
+    o->file = &f;
+    o->index = KeyIndex(tag.keyLen, options.memoryBlockEntries);
+    if (!prepareKey(*o, "ORDLISTADD"))
+      return Status::error(StatusKind::InvalidArgument, "order " + o->tag + " has an expression this driver cannot evaluate");
+    if (!o->keyFields.empty()) {
+      int len = 0;
+      for (int fi : o->keyFields) len += fields[fi].length;
+      if (len != o->keyLen)
+        return Status::error(StatusKind::Corruption, "index file " + f.path + ": order " + o->tag + " has key length " +
+                                                         std::to_string(o->keyLen) + " but its fields make " + std::to_string(len));
+    }
+    o->index.assignSorted(std::move(tag.flat), tag.count);
+    out->push_back(std::move(o));
+  }
+  return Status::okay();
+}
+
+bool Table::openIndex(const std::string& fileSpec) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return false;
+  const char* op = "ORDLISTADD";
+  t.commit(op);
+  std::string name = fileSpec;
+  if (!hasExtension(name)) name += indexExt();
+  std::string path = (!name.empty() && name[0] == '/') ? name : t.directory + name;
+  for (auto& f : t.indexFiles)
+    if (f->path == path) return true;
+  auto f = std::make_unique<IndexFileState>();
+  f->path = path;
+  for (;;) {
+    Status s = t.env->open(path, t.options.readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite, &f->file);
+    if (s.ok()) break;
+    std::string what = s.kind == StatusKind::NotFound ? "index file " + path + " not found" : s.message;
+    if (!t.raise(rt::EG_OPEN, what, op, s.osCode ? s.osCode : 2, true, path)) return false;
+  }
+  Status s = t.flushAppends();
+  CdxImage img;
+  if (s.ok()) s = readCdx(*f->file, path, t.count, &img);
+  std::vector<std::unique_ptr<Order>> loaded;
+  if (s.ok()) s = t.loadIndexImage(*f, img, &loaded);
+  if (!s.ok()) {
+    if (s.kind != StatusKind::InvalidArgument)
+      t.raise(s.kind == StatusKind::Corruption ? rt::EG_CORRUPTION : rt::EG_READ, s.message, op, s.osCode, false, path);
+    return false;
+  }
+  f->counter = img.counter;
+  f->regionStart = img.regionStart;
+  for (auto& o : loaded) t.orders.push_back(std::move(o));
+  t.indexFiles.push_back(std::move(f));
+  t.refreshFieldInKey();
+  return true;
+}
+
+int Table::orderCount() const { return impl_->isOpen ? static_cast<int>(impl_->orders.size()) : 0; }
+int Table::order() const { return impl_->controlling; }
+
+void Table::setOrder(int number) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  t.commit("ORDSETFOCUS");
+  if (number < 0 || number > orderCount()) {
+    t.raise(rt::EG_ARG, "order " + std::to_string(number) + " does not exist (" + std::to_string(orderCount()) +
+                            " open) in " + t.fullPath, "ORDSETFOCUS");
+    return;
+  }
+  if (number == t.controlling) return;
+  t.controlling = number;
+  t.cursorGen = ~0ull;
+  if (number > 0 && !t.atEof) {
+    (void)t.loadRecord();
+    auto e = t.entryOf(*t.orders[number - 1], t.rec.data(), t.recno);
+    t.cursorEntry = e ? *e : std::string();
+  }
+}
+
+std::string Table::orderName(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->tag : std::string();
+}
+std::string Table::orderKey(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->keyExpr : std::string();
+}
+std::string Table::orderFor(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->forExpr : std::string();
+}
+std::string Table::orderFile(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->file->path : std::string();
+}
+
+bool Table::seek(std::string_view prefix) {
+  Impl& t = *impl_;
+  t.lastFound = false;
+  if (!t.isOpen) return false;
+  gCurrent = this;
+  t.commit("DBSEEK");
+  t.atBof = false;
+  if (t.controlling == 0) {
+    t.raise(rt::EG_NOTINDEXED, "seek in " + t.fullPath + " needs a controlling order", "DBSEEK");
+    t.setEof();
+    return false;
+  }
+  Order& o = *t.orders[t.controlling - 1];
+  (void)t.syncIndexForRead(*o.file);
+  std::string_view probe = prefix;
+  if (probe.size() > static_cast<std::size_t>(o.keyLen)) {
+    // Bytes beyond the key can only match the key's own blank padding... which does not exist.
+    if (probe.substr(o.keyLen).find_first_not_of(' ') != std::string_view::npos) {
+      t.setEof();
+      return false;
+    }
+    probe = probe.substr(0, o.keyLen);
+  }
+  auto c = o.index.lowerBound(probe);
+  while (!o.index.atEnd(c) && !t.entryVisible(o, c)) c = o.index.next(c);
+  if (o.index.atEnd(c) || o.index.key(c).substr(0, probe.size()) != probe) {
+    t.setEof();
+    return false;
+  }
+  t.cursor = c;
+  t.cursorGen = o.index.generation();
+  t.cursorEntry = std::string(o.index.entry(c));
+  t.positionOn(o.index.recno(c));
+  t.lastFound = true;
+  return true;
+}
+
+void Table::setOrderCondition(const std::string& forExpr, rt::BlockPtr forBlock) {
+  impl_->nextForExpr = forExpr;
+  impl_->nextForBlock = std::move(forBlock);
+}
+
+void Table::deleteOrder(int number, const std::string& indexFile) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  const char* op = "ORDDESTROY";
+  t.commit(op);
+  if (number < 1 || number > orderCount()) {
+    t.raise(rt::EG_ARG, "order " + std::to_string(number) + " does not exist in " + t.fullPath, op);
+    return;
+  }
+  (void)indexFile;  // orders are numbered across all open files; the number alone names one
+  IndexFileState* f = t.orders[number - 1]->file;
+  t.orders.erase(t.orders.begin() + (number - 1));
+  if (t.controlling == number) t.controlling = 0;
+  else if (t.controlling > number) --t.controlling;
+  t.cursorGen = ~0ull;
+  f->dirty = true;
+  f->pending.clear();
+  t.refreshFieldInKey();
+  Status s = t.writeIndexFile(*f);
+  if (!s.ok()) t.raise(rt::EG_WRITE, "cannot write index file " + f->path + ": " + s.message, op, s.osCode, false, f->path);
+}
+
+void Table::createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,
+                        rt::BlockPtr keyBlock, bool unique) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  const char* op = "ORDCREATE";
+  t.commit(op);
+  if (t.options.readOnly) {
+    t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; order " + tag + " not created", op);
+    return;
+  }
+  std::string tagName = rt::toUpper(trimSpaces(tag));
+  if (tagName.empty() || tagName.size() > static_cast<std::size_t>(fmt::kTagNameLen)) {
+    t.raise(rt::EG_ARG, "order name \"" + tag + "\" must have 1 to 10 characters", op);
+    return;
+  }
+  std::string name = indexFile.empty() ? t.fileName.substr(0, t.fileName.find_last_of('.')) : indexFile;
+  if (!hasExtension(name)) name += indexExt();
+  std::string path = (!name.empty() && name[0] == '/') ? name : t.directory + name;
+  if (t.env->exists(path)) {
+    bool open = std::any_of(t.indexFiles.begin(), t.indexFiles.end(), [&](auto& f) { return f->path == path; });
+    if (!open && !openIndex(path)) return;  // an unreadable file is never overwritten
+  }
+  IndexFileState* f = nullptr;
+  for (auto& x : t.indexFiles)
+    if (x->path == path) f = x.get();
+  if (!f) {
+    auto nf = std::make_unique<IndexFileState>();
+    nf->path = path;
+    Status s = t.env->open(path, OpenMode::CreateReadWrite, &nf->file);
+    if (!s.ok()) {
+      t.raise(rt::EG_CREATE, "cannot create index file " + path + ": " + s.message, op, s.osCode, false, path);
+      return;
+    }
+    f = nf.get();
+    t.indexFiles.push_back(std::move(nf));
+  }
+  auto o = std::make_unique<Order>();
+  o->tag = tagName;
+  o->keyExpr = keyExpr;
+  o->keyBlock = std::move(keyBlock);
+  o->forExpr = t.nextForExpr;
+  o->forBlock = t.nextForBlock;
+  o->unique = unique;
+  o->file = f;
+  if (!t.prepareKey(*o, op)) return;
+  Status s = t.flushAppends();
+  if (!s.ok()) {
+    t.raise(rt::EG_WRITE, "cannot write records of " + t.fullPath + ": " + s.message, op, s.osCode);
+    return;
+  }
+  if (o->keyFields.empty()) {
+    // Key length from the key of the first record (or of a blank one).
+    std::string sample(t.recordLen, ' ');
+    if (t.count > 0) (void)t.readRecordInto(1, sample.data());
+    o->keyLen = 0;  // natural length of the sample key
+    o->keyLen = static_cast<int>(std::max<std::size_t>(1, t.keyOf(*o, sample.data()).size()));
+  }
+  if (o->keyLen > fmt::kMaxKeyLen) {
+    t.raise(rt::EG_LIMIT, "key of order " + tagName + " is " + std::to_string(o->keyLen) + " bytes; at most 240 allowed", op);
+    return;
+  }
+  o->index = KeyIndex(o->keyLen, t.options.memoryBlockEntries);
+  // Bulk build: every record's entry, sorted, loaded at once.
+  const std::size_t es = static_cast<std::size_t>(o->keyLen) + 4;
+  std::vector<char> flat;
+  flat.reserve(static_cast<std::size_t>(t.count) * es);
+  std::size_t n = 0;
+  {
+    const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
+    std::vector<char> buf(static_cast<std::size_t>(chunk) * t.recordLen);
+    for (std::uint32_t r = 0; r < t.count; r += chunk) {
+      std::uint32_t k = std::min(chunk, t.count - r);
+      std::size_t got = 0;
+      s = t.file->read(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, buf.data(),
+                       static_cast<std::size_t>(k) * t.recordLen, &got);
+      if (!s.ok() || got != static_cast<std::size_t>(k) * t.recordLen) {
+        t.raise(rt::EG_READ, "cannot read the records of " + t.fullPath + " to build order " + tagName, op, s.osCode);
+        return;
+      }
+      for (std::uint32_t j = 0; j < k; ++j) {
+        const char* rec = buf.data() + static_cast<std::size_t>(j) * t.recordLen;
+        if (!t.forOf(*o, rec)) continue;
+        std::size_t at = flat.size();
+        flat.resize(at + es);
+        if (!o->keyFields.empty()) {
+          char* p = flat.data() + at;
+          for (int fi : o->keyFields) {
+            std::memcpy(p, rec + t.fields[fi].offset, static_cast<std::size_t>(t.fields[fi].length));
+            p += t.fields[fi].length;
+          }
+        } else {
+          std::string key = t.keyOf(*o, rec);
+          std::memcpy(flat.data() + at, key.data(), key.size());
+        }
+        fmt::putBe32(reinterpret_cast<std::uint8_t*>(flat.data() + at) + o->keyLen, r + j + 1);
+        ++n;
+      }
+    }
+  }
+  std::vector<const char*> ptrs(n);
+  for (std::size_t i = 0; i < n; ++i) ptrs[i] = flat.data() + i * es;
+  std::sort(ptrs.begin(), ptrs.end(), [es](const char* a, const char* b) { return std::memcmp(a, b, es) < 0; });
+  std::vector<char> sorted(n * es);
+  for (std::size_t i = 0; i < n; ++i) std::memcpy(sorted.data() + i * es, ptrs[i], es);
+  std::vector<const char*>().swap(ptrs);
+  std::vector<char>().swap(flat);
+  o->index.assignSorted(std::move(sorted), n);
+  // Replace a same-named order of that file; the new order goes after the file's last order.
+  int replaced = 0;
+  for (std::size_t i = 0; i < t.orders.size(); ++i)
+    if (t.orders[i]->file == f && t.orders[i]->tag == tagName) {
+      t.orders.erase(t.orders.begin() + static_cast<std::ptrdiff_t>(i));
+      replaced = 1;
+      break;
+    }
+  (void)replaced;
+  std::size_t insertAt = t.orders.size();
+  for (std::size_t i = 0; i < t.orders.size(); ++i)
+    if (t.orders[i]->file == f) insertAt = i + 1;
+  bool fileHasOrders = std::any_of(t.orders.begin(), t.orders.end(), [&](auto& x) { return x->file == f; });
+  if (!fileHasOrders) {
+    // Files keep their opening order: place after the orders of every file opened before it.
+    insertAt = 0;
+    for (auto& x : t.indexFiles) {
+      if (x.get() == f) break;
+      for (std::size_t i = 0; i < t.orders.size(); ++i)
+        if (t.orders[i]->file == x.get()) insertAt = std::max(insertAt, i + 1);
+    }
+  }
+  t.orders.insert(t.orders.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(o));
+  f->dirty = true;
+  f->pending.clear();
+  t.refreshFieldInKey();
+  s = t.writeIndexFile(*f);
+  if (!s.ok()) t.raise(rt::EG_WRITE, "cannot write index file " + f->path + ": " + s.message, op, s.osCode, false, f->path);
+  t.controlling = static_cast<int>(insertAt) + 1;
+  goTop();
+}
+
+// ---------------------------------------------------------------- writing and sharing
+
+Status Table::Impl::writeIndexFile(IndexFileState& f) {
+  if (writeFailed)
+    return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
+  bool locked = false;
+  if (options.shared) {
+    Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+    if (!s.ok()) return s;
+    locked = true;
+    std::uint32_t c = 0;
+    if (f.regionStart != 0 && readCdxCounter(*f.file, &c).ok() && c != f.counter) {
+      s = mergeFromDisk(f);
+      if (!s.ok()) {
+        (void)file->unlock(fmt::kHeaderLockOffset, 1);
+        return s;
+      }
+    }
+  }
+  std::vector<TagOut> outs;
+  for (auto& o : orders) {
+    if (o->file != &f) continue;
+    TagOut out;
+    out.name = o->tag;
+    out.keyExpr = o->keyExpr;
+    out.forExpr = o->forExpr;
+    out.keyLen = o->keyLen;
+    out.unique = o->unique;
+    out.entries.reserve(o->index.size());
+    std::string_view lastKey;
+    o->index.forEach([&](std::string_view e) {
+      std::string_view key = e.substr(0, o->keyLen);
+      if (o->unique && !out.entries.empty() && key == lastKey) return;
+      out.entries.push_back(e.data());
+      lastKey = key;
+    });
+    outs.push_back(std::move(out));
+  }
+  std::vector<const TagOut*> ptrs;
+  for (auto& o : outs) ptrs.push_back(&o);
+  std::uint64_t size = 0;
+  Status s = f.file->size(&size);
+  std::uint64_t end = (size + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize;
+  if (end < fmt::kTreeHeaderSize) end = fmt::kTreeHeaderSize;
+  // First the layout size, then the real placement: before the old image when it fits there.
+  EncodedCdx probe = encodeCdx(ptrs, fmt::kTreeHeaderSize, f.counter + 1, std::max<std::uint32_t>(count, 1),
+                               {options.maxLeafKeys, options.maxInteriorKeys});
+  std::uint64_t base;
+  bool truncateAfter = false;
+  if (f.regionStart == 0 || size <= fmt::kTreeHeaderSize) {
+    base = fmt::kTreeHeaderSize;
+    truncateAfter = true;
+  } else if (f.regionStart > fmt::kTreeHeaderSize && fmt::kTreeHeaderSize + probe.region.size() <= f.regionStart) {
+    base = fmt::kTreeHeaderSize;
+    truncateAfter = true;
+  } else {
+    base = end;
+  }
+  EncodedCdx enc = base == fmt::kTreeHeaderSize
+                       ? std::move(probe)
+                       : encodeCdx(ptrs, base, f.counter + 1, std::max<std::uint32_t>(count, 1),
+                                   {options.maxLeafKeys, options.maxInteriorKeys});
+  if (s.ok()) s = f.file->write(base, enc.region.data(), enc.region.size());
+  if (s.ok()) s = f.file->write(0, enc.header.data(), enc.header.size());
+  if (s.ok()) {
+    f.counter += 1;
+    f.regionStart = base;
+    f.dirty = false;
+    f.pending.clear();
+    if (truncateAfter) (void)f.file->truncate(base + enc.region.size());
+  }
+  if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  return s;
+}
+
+// Another user rewrote the file: take its content and apply our own unwritten changes on top.
+Status Table::Impl::mergeFromDisk(IndexFileState& f) {
+  std::uint32_t c = count;
+  (void)readHeaderCount(&c);
+  CdxImage img;
+  Status s = readCdx(*f.file, f.path, std::max(c, count), &img);
+  if (!s.ok()) return s;
+  std::vector<std::unique_ptr<Order>> loaded;
+  s = loadIndexImage(f, img, &loaded);
+  if (!s.ok()) return s;
+  std::vector<Order*> mine;
+  for (auto& o : orders)
+    if (o->file == &f) mine.push_back(o.get());
+  if (loaded.size() == mine.size()) {
+    std::vector<char> recBuf(recordLen);
+    for (auto& [r, olds] : f.pending) {
+      if (!readRecordInto(r, recBuf.data()).ok()) continue;
+      for (std::size_t i = 0; i < loaded.size(); ++i) {
+        Order& o = *loaded[i];
+        if (i < olds.size() && olds[i]) (void)o.index.erase(*olds[i]);
+        auto e = entryOf(o, recBuf.data(), r);
+        if (e) {
+          (void)o.index.erase(*e);
+          o.index.insert(*e);
+        }
+      }
+    }
+    for (std::size_t i = 0; i < mine.size(); ++i) mine[i]->index = std::move(loaded[i]->index);
+  }
+  f.counter = img.counter;
+  f.regionStart = img.regionStart;
+  cursorGen = ~0ull;
+  return Status::okay();
+}
+
+Status Table::Impl::syncIndexForRead(IndexFileState& f) {
+  if (!options.shared || f.regionStart == 0) return Status::okay();
+  std::uint32_t c = 0;
+  Status s = readCdxCounter(*f.file, &c);
+  if (!s.ok() || c == f.counter) return s;
+  return mergeFromDisk(f);
+}
+
+bool Table::Impl::flushIndexes(const char* operation) {
+  bool ok = true;
+  for (auto& f : indexFiles) {
+    if (!f->dirty) continue;
+    Status s = flushAppends();
+    if (s.ok() && headerDirty) s = writeHeader();
+    if (s.ok()) s = writeIndexFile(*f);
+    if (!s.ok()) {
+      raise(rt::EG_WRITE, "cannot write index file " + f->path + ": " + s.message, operation, s.osCode, false, f->path);
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+std::string Table::dumpIndexFile(int number) {
+  Impl& t = *impl_;
+  if (!t.isOpen || number < 1 || number > orderCount()) return {};
+  flush();
+  IndexFileState& f = *t.orders[number - 1]->file;
+  return dumpCdx(*f.file, f.path);
+}
+
+}  // namespace rdd
