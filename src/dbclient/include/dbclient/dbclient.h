@@ -1,0 +1,90 @@
+// The object database's automation client: typed wrappers over OLEAutoObject that describe the
+// control (Zorbane) and its twelve schema interfaces member by member and invoke through member
+// descriptors; object results become plain OLEAutoObjects. Wrappers own only their interface
+// reference. GUI thread only.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbclient/members.h"
+#include "ole/ole.h"
+#include "runtime/runtime.h"
+
+namespace dbclient {
+
+// Builds the descriptor of `access` on `spec` for invoking on `on`: the 8-item array, with the
+// parameter block allocated on `on` (freed by the caller with on.FreeArgs) and a result record.
+struct BuiltFuncDesc {
+  rt::Value desc;
+  rt::Pointer params;  // address 0 when the member declares no parameter
+  rt::Pointer result;  // address 0 for a property put
+};
+BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberSpec& spec, Access access);
+
+// Invokes a declared member through the early-binding path and converts the result: VT_DISPATCH
+// becomes a new OLEAutoObject (nil for an empty interface), the Font get likewise when it
+// delivers an interface, everything else as delivered.
+rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberSpec& spec, Access access,
+                      const std::vector<rt::Value>& args, std::size_t countPassed);
+
+// Base of the twelve schema wrappers. Declared members are invoked early-bound (send: a method
+// call, or a property get with its index arguments; get; put); other names go late-bound.
+class SchemaWrapper : public ole::OLEAutoObject {
+ public:
+  SchemaWrapper(const InterfaceSpec& spec, const rt::Value& wrapped);
+  std::string className() const override;
+  const InterfaceSpec& spec() const { return spec_; }
+
+  rt::Value send(rt::Symbol member, const std::vector<rt::Value>& args) override;
+  rt::Value get(rt::Symbol member) override;
+  rt::Value put(rt::Symbol member, const rt::Value& value) override;
+  // A declared member with the first countPassed of args (trailing optional ones left out).
+  rt::Value invoke(std::string_view member, Access access, const std::vector<rt::Value>& args,
+                   std::size_t countPassed);
+
+ private:
+  const InterfaceSpec& spec_;
+};
+
+#define DBCLIENT_WRAPPER(Name, specFn)                                             \
+  class Name : public SchemaWrapper {                                              \
+   public:                                                                         \
+    explicit Name(const rt::Value& wrapped) : SchemaWrapper(specFn(), wrapped) {}  \
+  };
+DBCLIENT_WRAPPER(ZClassFamilies, zClassFamiliesSpec)
+DBCLIENT_WRAPPER(ZClassFamily, zClassFamilySpec)
+DBCLIENT_WRAPPER(ZClasses, zClassesSpec)
+DBCLIENT_WRAPPER(ZClass, zClassSpec)
+DBCLIENT_WRAPPER(ZProperties, zPropertiesSpec)
+DBCLIENT_WRAPPER(ZProperty, zPropertySpec)
+DBCLIENT_WRAPPER(ZMethods, zMethodsSpec)
+DBCLIENT_WRAPPER(ZMethod, zMethodSpec)
+DBCLIENT_WRAPPER(ZParameters, zParametersSpec)
+DBCLIENT_WRAPPER(ZParameter, zParameterSpec)
+DBCLIENT_WRAPPER(ZQueries, zQueriesSpec)
+DBCLIENT_WRAPPER(ZQuery, zQuerySpec)
+#undef DBCLIENT_WRAPPER
+
+// The control class. Not a window here: it holds the hosted control's handle (ControlSite: an
+// OLEAutoObject, an IDispatch or IUnknown holder) and, after InitAutoObject, AutoObject, through
+// which every declared member is invoked early-bound. Other names are forwarded late-bound.
+class Zorbane : public rt::Object {
+ public:
+  Zorbane() = default;
+  std::string className() const override { return "ZORBANE"; }
+
+  // Asks ControlSite for its dispatch interface; when there is none AutoObject stays unset.
+  void InitAutoObject();
+
+  rt::Value send(rt::Symbol member, const std::vector<rt::Value>& args) override;
+  rt::Value get(rt::Symbol member) override;
+  rt::Value put(rt::Symbol member, const rt::Value& value) override;
+  rt::Value invoke(std::string_view member, Access access, const std::vector<rt::Value>& args,
+                   std::size_t countPassed);
+
+  rt::Value ControlSite;
+  ole::AutoObjectPtr AutoObject;
+};
+
+}  // namespace dbclient

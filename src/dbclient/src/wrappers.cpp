@@ -1,0 +1,186 @@
+// Early-bound invocation of the declared members and the wrapper classes around it.
+#include "dbclient/dbclient.h"
+
+namespace dbclient {
+
+namespace {
+
+const MemberSpec* declared(const InterfaceSpec& spec, rt::Symbol member) { return spec.find(member.name()); }
+
+rt::Value raiseUndeclared(const std::string& className, std::string_view member) {
+  auto e = rt::makeError(rt::EG_NOVAR, "OLE", "No member " + std::string(member) + " declared by class " + className,
+                         className + ":" + std::string(member));
+  e->funcSym = rt::Symbol(member);
+  e->canDefault = true;
+  e->canSubstitute = true;
+  rt::Answer a = rt::raise(e);
+  return a.kind == rt::Answer::Substitute ? a.substitute : rt::Value();
+}
+
+// A property get or method call by name: methods are called, properties read (with their index
+// arguments), so that a call by name with no arguments reaches a readable property.
+Access accessForSend(const MemberSpec& m) { return m.kind == MemberKind::Method ? Access::Call : Access::Get; }
+
+}  // namespace
+
+BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberSpec& spec, Access access) {
+  RT_FRAME("Zorbane OCX:BuildFuncDesc");
+  const bool isPut = access == Access::Put;
+  const int count = spec.paramCount + (isPut ? 1 : 0);
+  const bool named = spec.kind == MemberKind::Method && spec.paramCount > 0;
+  int optional = 0;
+  BuiltFuncDesc out;
+  if (count > 0) {
+    out.params = on.AllocArgDescs(static_cast<std::size_t>(count));
+    ole::ArgDesc* records = on.argDescs(out.params);
+    for (int i = 0; i < spec.paramCount; ++i) {
+      const ParamSpec& p = spec.params[i];
+      records[i].flags = p.optional ? ole::PARAMFLAG_FOPT : 0;
+      records[i].vartype = p.vartype;
+      records[i].refType = p.vartype == ole::VT_PTR ? p.refType : 0;
+      records[i].name = named && p.name ? rt::Symbol(p.name) : rt::Symbol();
+      optional += p.optional ? 1 : 0;
+    }
+    if (isPut) {
+      ole::ArgDesc& value = records[spec.paramCount];
+      value.flags = spec.flags;
+      value.vartype = spec.putType ? spec.putType : spec.resultType;
+      value.refType = spec.putType ? spec.putRef : spec.resultRef;
+    }
+  }
+  if (!isPut) {
+    out.result = on.AllocArgDescs(1);
+    ole::ArgDesc* result = on.argDescs(out.result);
+    result->flags = spec.flags;
+    result->vartype = spec.resultType;
+    result->refType = spec.resultType == ole::VT_PTR ? spec.resultRef : 0;
+  }
+  const long long kind = access == Access::Call ? ole::DISPATCH_METHOD
+                         : isPut                ? ole::DISPATCH_PROPERTYPUT
+                                                : ole::DISPATCH_PROPERTYGET;
+  out.desc = rt::Value::array({rt::Value(rt::Symbol(spec.name)), rt::Value(static_cast<long long>(spec.id)),
+                               rt::Value(kind), rt::Value(count), rt::Value(optional), rt::Value(named),
+                               count > 0 ? rt::Value(out.params) : rt::Value(),
+                               rt::Value(isPut ? rt::Pointer{0} : out.result)});
+  return out;
+}
+
+rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberSpec& spec, Access access,
+                      const std::vector<rt::Value>& args, std::size_t countPassed) {
+  RT_FRAME("Zorbane OCX:InvokeTyped");
+  BuiltFuncDesc built = buildFuncDesc(on, spec, access);
+  RT_LINE();
+  rt::Value result = on.InvokeMethod(built.desc, args, countPassed);
+  if (built.params.address) on.FreeArgs(built.params);
+  if (built.result.address) on.FreeArgs(built.result);
+  if (access == Access::Put) return result;
+  const bool objectResult = spec.resultType == ole::VT_DISPATCH ||
+                            (spec.resultType == ole::VT_PTR && spec.resultRef == ole::VT_USERDEFINED);
+  if (objectResult) {
+    if (auto holder = result.as<ole::IDispatch>()) {
+      if (!holder->pInterface) return rt::Value();
+      return rt::Value(std::make_shared<ole::OLEAutoObject>(result, 0, true));
+    }
+  }
+  return result;
+}
+
+SchemaWrapper::SchemaWrapper(const InterfaceSpec& spec, const rt::Value& wrapped)
+    : ole::OLEAutoObject(wrapped, 0, true), spec_(spec) {
+  dwFuncs = spec.dwFuncs;
+  dwVars = spec.dwVars;
+}
+
+std::string SchemaWrapper::className() const { return rt::toUpper(spec_.className); }
+
+rt::Value SchemaWrapper::invoke(std::string_view member, Access access, const std::vector<rt::Value>& args,
+                                std::size_t countPassed) {
+  RT_FRAME("SchemaWrapper:Invoke");
+  const MemberSpec* m = spec_.find(member);
+  if (!m || (access == Access::Put && m->kind != MemberKind::Property) ||
+      (access == Access::Call && m->kind != MemberKind::Method) ||
+      (access == Access::Get && m->kind == MemberKind::Method))
+    return raiseUndeclared(spec_.className, member);
+  return invokeTyped(*this, *m, access, args, countPassed);
+}
+
+rt::Value SchemaWrapper::send(rt::Symbol member, const std::vector<rt::Value>& args) {
+  if (const MemberSpec* m = declared(spec_, member)) return invokeTyped(*this, *m, accessForSend(*m), args, args.size());
+  return ole::OLEAutoObject::send(member, args);
+}
+
+rt::Value SchemaWrapper::get(rt::Symbol member) {
+  const MemberSpec* m = declared(spec_, member);
+  if (m && m->kind != MemberKind::Method) return invokeTyped(*this, *m, Access::Get, {}, 0);
+  return ole::OLEAutoObject::get(member);
+}
+
+rt::Value SchemaWrapper::put(rt::Symbol member, const rt::Value& value) {
+  const MemberSpec* m = declared(spec_, member);
+  if (m && m->kind == MemberKind::Property) {
+    invokeTyped(*this, *m, Access::Put, {value}, 1);
+    return value;
+  }
+  return ole::OLEAutoObject::put(member, value);
+}
+
+void Zorbane::InitAutoObject() {
+  RT_FRAME("Zorbane:InitAutoObject");
+  ole::DispatchPtr control;
+  if (auto a = ControlSite.as<ole::OLEAutoObject>()) {
+    control = a->dispatch();
+  } else if (auto h = ControlSite.as<ole::IDispatch>()) {
+    control = h->pInterface;
+  } else if (auto u = ControlSite.as<ole::IUnknown>()) {
+    if (auto* d = dynamic_cast<ole::DispatchInterface*>(u->pInterface.get())) control = ole::DispatchPtr(d);
+  }
+  if (!control) return;
+  RT_LINE();
+  AutoObject = std::make_shared<ole::OLEAutoObject>(rt::Value(std::make_shared<ole::IDispatch>(control)), 0, true);
+}
+
+rt::Value Zorbane::invoke(std::string_view member, Access access, const std::vector<rt::Value>& args,
+                          std::size_t countPassed) {
+  RT_FRAME("Zorbane:Invoke");
+  const InterfaceSpec& spec = zorbaneSpec();
+  const MemberSpec* m = spec.find(member);
+  if (!m || (access == Access::Put && m->kind != MemberKind::Property) ||
+      (access == Access::Call && m->kind != MemberKind::Method) ||
+      (access == Access::Get && m->kind == MemberKind::Method))
+    return raiseUndeclared("Zorbane", member);
+  if (!AutoObject) {
+    auto e = rt::makeError(rt::EG_OLE, "OLE", std::string(member) + ": the control has no automation object",
+                           "Zorbane:" + std::string(member));
+    e->canDefault = true;
+    e->canSubstitute = true;
+    rt::Answer a = rt::raise(e);
+    return a.kind == rt::Answer::Substitute ? a.substitute : rt::Value();
+  }
+  return invokeTyped(*AutoObject, *m, access, args, countPassed);
+}
+
+rt::Value Zorbane::send(rt::Symbol member, const std::vector<rt::Value>& args) {
+  if (const MemberSpec* m = declared(zorbaneSpec(), member))
+    return invoke(m->name, accessForSend(*m), args, args.size());
+  if (!AutoObject) return noMethod(member);
+  return AutoObject->send(member, args);
+}
+
+rt::Value Zorbane::get(rt::Symbol member) {
+  const MemberSpec* m = declared(zorbaneSpec(), member);
+  if (m && m->kind != MemberKind::Method) return invoke(m->name, Access::Get, {}, 0);
+  if (!AutoObject) return noIVarGet(member);
+  return AutoObject->get(member);
+}
+
+rt::Value Zorbane::put(rt::Symbol member, const rt::Value& value) {
+  const MemberSpec* m = declared(zorbaneSpec(), member);
+  if (m && m->kind == MemberKind::Property) {
+    invoke(m->name, Access::Put, {value}, 1);
+    return value;
+  }
+  if (!AutoObject) return noIVarPut(member, value);
+  return AutoObject->put(member, value);
+}
+
+}  // namespace dbclient
