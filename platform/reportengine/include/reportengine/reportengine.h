@@ -2,6 +2,10 @@
 // (PtrDevice) and the text, bitmap and rich-text drawing pieces the device calls.
 // Everything runs on the GUI thread.
 #pragma once
+#include "reportengine/dibmp.h"
+#include "reportengine/drawtext.h"
+#include "reportengine/ptrdevice.h"
+#include "reportengine/rtf.h"
 
 namespace rpt {
 
