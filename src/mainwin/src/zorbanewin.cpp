@@ -1,0 +1,128 @@
+// ZorbaneWin: construction from the template, controls, value properties, and the focus and
+// selection rules that enable the buttons.
+#include "mainwin/zorbanewin.h"
+
+#include "runtime/callstack.h"
+
+namespace mainwin {
+namespace {
+
+struct HandlerEntry {
+  const char* name;
+  void (ZorbaneWin::*method)();
+};
+
+// Methods reachable by name: push buttons by their names, the menu command by its hyper-label.
+const HandlerEntry kHandlers[] = {
+    {"PbExecute", &ZorbaneWin::PbExecute},
+    {"PbExit", &ZorbaneWin::PbExit},
+    {"PbCompareModels", &ZorbaneWin::PbCompareModels},
+    {"PbZapDbf", &ZorbaneWin::PbZapDbf},
+    {"TwExistingReports", &ZorbaneWin::TwExistingReports},
+};
+
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+bool ZorbaneWin::isBlank(const rt::Value& value) {
+  if (value.isNil()) return true;
+  if (value.isString()) return value.asString().find_first_not_of(' ') == std::string::npos;
+  return false;
+}
+
+ZorbaneWin::ZorbaneWin(gui::Owner* owner, const rt::Value& controlId, const rt::Value& server,
+                       const rt::Value& extra) {
+  RT_FRAME("ZorbaneWin:Init");
+  const gui::InitArgs args{owner, controlId, server, extra};
+  PreInit(args);
+  RT_LINE();
+  Init(owner, "ZORBANEWIN", controlId);
+  RT_LINE();
+  const gui::Font arial(0, 16, "Arial");
+
+  auto label = [](const char* name, const char* caption = "") { return gui::HyperLabel{name, caption, "", ""}; };
+  oFixedText1 = CreateControl<gui::FixedText>(100, label("FixedText1",
+      "This will read the class family structure and save it to the database."));
+  if (oFixedText1) oFixedText1->Font(arial);
+  oClassFamilyName = CreateControl<gui::ComboBox>(101, label("ClassFamilyName"));
+  oModelName = CreateControl<gui::SingleLineEdit>(102, label("ModelName"));
+  oPbExecute = CreateControl<gui::PushButton>(103, label("PbExecute", "Read Class Structure"));
+  oPbExit = CreateControl<gui::PushButton>(104, label("PbExit", "&Exit"));
+  oFixedText2 = CreateControl<gui::FixedText>(105, label("FixedText2", "Pick the Class Family to load:"));
+  oProgressBar = CreateControl<gui::ProgressBar>(106, label("ProgressBar"));
+  oProgressGroupBox = CreateControl<gui::GroupBox>(107, label("ProgressGroupBox", "Progress of Processes"));
+  oModelName1 = CreateControl<gui::FixedText>(108, label("ModelName1", "Enter Model Version:"));
+  oBaseModel = CreateControl<gui::ComboBox>(109, label("BaseModel"));
+  oRefModel = CreateControl<gui::ComboBox>(110, label("RefModel"));
+  oFixedText4 = CreateControl<gui::FixedText>(111, label("FixedText4", "Reference:"));
+  oFixedText5 = CreateControl<gui::FixedText>(112, label("FixedText5", "Base:"));
+  oPbCompareModels = CreateControl<gui::PushButton>(113, label("PbCompareModels", "Compare Above Models"));
+  oPbZapDbf = CreateControl<gui::PushButton>(114, label("PbZapDbf", "Zap Database"));
+  oResetToggles = CreateControl<gui::CheckBox>(115, label("ResetToggles", "Reset Flags"));
+  oZorbane = CreateControl<gui::OleControl>(116, label("Zorbane"));
+  RT_LINE();
+  if (oZorbane) oZorbane->CreateFromAppDocStorage("OLE29", "ZorbaneWin", "Zorbane");
+
+  RT_LINE();
+  Caption("Load Database with Zorbane Class Structures");
+  HyperLabel(gui::HyperLabel{"ZORBANEWIN", "Load Database with Zorbane Class Structures", "", ""});
+
+  for (const HandlerEntry& entry : kHandlers) {
+    auto method = entry.method;
+    registerHandler(rt::Symbol(entry.name), [this, method] { (this->*method)(); });
+  }
+  registerHandler(rt::Symbol("InitialIndexBuild"), [this] { InitialIndexBuild(false); });
+
+  RT_LINE();
+  PostInit(args);
+}
+
+ZorbaneWin::~ZorbaneWin() = default;
+
+// ---------------------------------------------------------------- value properties
+
+rt::Value ZorbaneWin::ClassFamilyName() const { return FieldGet(rt::Symbol("ClassFamilyName")); }
+rt::Value ZorbaneWin::ClassFamilyName(const rt::Value& value) { return FieldPut(rt::Symbol("ClassFamilyName"), value); }
+rt::Value ZorbaneWin::ModelName() const { return FieldGet(rt::Symbol("ModelName")); }
+rt::Value ZorbaneWin::ModelName(const rt::Value& value) { return FieldPut(rt::Symbol("ModelName"), value); }
+rt::Value ZorbaneWin::BaseModel() const { return FieldGet(rt::Symbol("BaseModel")); }
+rt::Value ZorbaneWin::BaseModel(const rt::Value& value) { return FieldPut(rt::Symbol("BaseModel"), value); }
+rt::Value ZorbaneWin::RefModel() const { return FieldGet(rt::Symbol("RefModel")); }
+rt::Value ZorbaneWin::RefModel(const rt::Value& value) { return FieldPut(rt::Symbol("RefModel"), value); }
+rt::Value ZorbaneWin::ResetToggles() const { return FieldGet(rt::Symbol("ResetToggles")); }
+rt::Value ZorbaneWin::ResetToggles(const rt::Value& value) { return FieldPut(rt::Symbol("ResetToggles"), value); }
+
+// ---------------------------------------------------------------- events
+
+void ZorbaneWin::EditFocusChange(const gui::FocusEvent& event) {
+  RT_FRAME("ZorbaneWin:EditFocusChange");
+  gui::DataWindow::EditFocusChange(event);
+  // Enables only: a focus change never disables "Read Class Structure".
+  if (!isBlank(ModelName()) && !isBlank(ChosenFamily) && oPbExecute) oPbExecute->Enable();
+}
+
+void ZorbaneWin::ListBoxSelect(const gui::ControlEvent& event) {
+  RT_FRAME("ZorbaneWin:ListBoxSelect");
+  gui::Control* control = event.control;
+  gui::DataWindow::ListBoxSelect(event);
+  if (!control) return;
+  RT_LINE();
+  if (control == oClassFamilyName) {
+    ChosenFamily = trimmed(oClassFamilyName->CurrentText());
+    if (!isBlank(ModelName())) oPbExecute->Enable();
+    else oPbExecute->Disable();
+  } else if (control == oBaseModel || control == oRefModel) {
+    const rt::Value base = BaseModel();
+    const rt::Value ref = RefModel();
+    if (!isBlank(base) && !isBlank(ref) && !rt::exactlyEqual(ref, base)) oPbCompareModels->Enable();
+    else oPbCompareModels->Disable();
+  }
+}
+
+}  // namespace mainwin

@@ -1,0 +1,18 @@
+# Writes a C++ source holding the given files as byte arrays, looked up by file name.
+# Usage: cmake -DOUT=<file.cpp> -DFILES="<a>;<b>" -P embed.cmake
+set(body "// Generated from the resource files at build time; do not edit.\n#include <string_view>\n#include <utility>\n\nnamespace res::detail {\nnamespace {\n")
+set(table "")
+set(index 0)
+foreach(path IN LISTS FILES)
+  get_filename_component(name ${path} NAME)
+  file(READ ${path} hex HEX)
+  string(LENGTH "${hex}" hexlen)
+  math(EXPR size "${hexlen} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(APPEND body "const char kFile${index}[] = {${bytes} 0};\n")
+  string(APPEND table "    {\"${name}\", std::string_view(kFile${index}, ${size})},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "}  // namespace\n\nextern const std::pair<std::string_view, std::string_view> kEmbeddedFiles[] = {\n${table}};\nextern const int kEmbeddedFileCount = ${index};\n\n}  // namespace res::detail\n")
+file(WRITE ${OUT}.tmp "${body}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)
