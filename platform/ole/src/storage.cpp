@@ -68,6 +68,7 @@ std::string StoredState::resolvePath(std::string_view path) const {
 }
 
 bool parseStoredState(std::string_view text, std::string_view section, StoredState& out, std::string& message) {
+  out = StoredState{};
   std::istringstream in{std::string(text)};
   std::string line;
   int lineNo = 0;

@@ -1,0 +1,70 @@
+// Test helpers: an error block that records raised errors, and a small dispatch server whose
+// members are lambdas, recording every invoke it receives.
+#pragma once
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ole/ole.h"
+
+class ErrorRecorder {
+ public:
+  explicit ErrorRecorder(rt::Value answer = rt::Value(false)) : answer_(std::move(answer)) {
+    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
+      errors.push_back(e);
+      if (retriesLeft > 0 && e->canRetry) {
+        --retriesLeft;
+        return rt::Value(true);
+      }
+      return answer_;
+    });
+  }
+  ~ErrorRecorder() { rt::setErrorBlock({}); }
+  ErrorRecorder(const ErrorRecorder&) = delete;
+  ErrorRecorder& operator=(const ErrorRecorder&) = delete;
+  const rt::ErrorPtr& last() const { return errors.back(); }
+  std::vector<rt::ErrorPtr> errors;
+  int retriesLeft = 0;
+
+ private:
+  rt::Value answer_;
+};
+
+class FakeServer : public ole::DispatchInterface {
+ public:
+  using Body = std::function<ole::HResult(unsigned kind, std::vector<ole::Variant>& args, ole::Variant& result,
+                                          ole::ExcepInfo& excep)>;
+  struct Call {
+    ole::DispId id;
+    unsigned kind;
+    std::vector<ole::Variant> args;
+  };
+
+  void add(const std::string& name, ole::DispId id, Body body) {
+    ids_[rt::toUpper(name)] = id;
+    bodies_[id] = std::move(body);
+  }
+  ole::HResult GetIDsOfNames(std::string_view name, ole::DispId& id) override {
+    auto it = ids_.find(rt::toUpper(name));
+    if (it == ids_.end()) return ole::DISP_E_UNKNOWNNAME;
+    id = it->second;
+    return ole::S_OK;
+  }
+  ole::HResult Invoke(ole::DispId id, unsigned kind, std::vector<ole::Variant>& args, ole::Variant& result,
+                      ole::ExcepInfo& excep) override {
+    calls.push_back({id, kind, args});
+    auto it = bodies_.find(id);
+    if (it == bodies_.end()) return ole::DISP_E_MEMBERNOTFOUND;
+    return it->second(kind, args, result, excep);
+  }
+  std::vector<Call> calls;
+  ~FakeServer() override {
+    if (destroyed) *destroyed = true;
+  }
+  bool* destroyed = nullptr;
+
+ private:
+  std::map<std::string, ole::DispId> ids_;
+  std::map<ole::DispId, Body> bodies_;
+};

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FakeServer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(StoredStateText, SectionKeysAndQuotedValuesAreRead) {
+  ole::StoredState state;
+  std::string message;
+  ASSERT_TRUE(ole::parseStoredState("; comment\n[Other.X]\nClass = Nope\n[Win.Ctl]\nClass = Test.Control\n"
+                                    "HostName = host one\nEnvironment = \"  padded  \"\nEmpty =\n",
+                                    "win.ctl", state, message))
+      << message;
+  EXPECT_EQ(state.className, "Test.Control");
+  EXPECT_EQ(state.value("hostname"), "host one");
+  EXPECT_EQ(state.value("Environment"), "  padded  ");
+  EXPECT_TRUE(state.has("Empty"));
+  EXPECT_EQ(state.value("Missing", "fallback"), "fallback");
+}
+
+TEST(StoredStateText, MalformedTextIsRefusedNamingTheLine) {
+  ole::StoredState state;
+  std::string message;
+  EXPECT_FALSE(ole::parseStoredState("[Win.Ctl]\nClass = A\njust words\n", "Win.Ctl", state, message));
+  EXPECT_NE(message.find("line 3"), std::string::npos);
+  EXPECT_FALSE(ole::parseStoredState("[Win.Ctl\n", "Win.Ctl", state, message));
+  EXPECT_FALSE(ole::parseStoredState("[Win.Ctl]\nHostName = x\n", "Win.Ctl", state, message));
+  EXPECT_NE(message.find("Class"), std::string::npos);
+  EXPECT_FALSE(ole::parseStoredState("[A.B]\nClass = x\n", "Win.Ctl", state, message));
+  EXPECT_FALSE(ole::parseStoredState("[Win.Ctl]\nClass = A\n[Win.Ctl]\nClass = B\n", "Win.Ctl", state, message));
+}
+
+TEST(StoredStateText, RelativePathsResolveAgainstTheFilesDirectory) {
+  ole::StoredState state;
+  state.directory = "/opt/zmc/";
+  EXPECT_EQ(state.resolvePath("store.db"), "/opt/zmc/store.db");
+  EXPECT_EQ(state.resolvePath("/abs/store.db"), "/abs/store.db");
+}
+
+struct CreateFromStorage : ::testing::Test {
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("zmc_ole_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    ole::setStorageDirectories({dir.string()});
+    ole::registerControlClass("Test.Control", [this](const ole::StoredState& state, ole::ExcepInfo& excep) {
+      seen = state;
+      if (state.value("Fail") == "yes") {
+        excep.genCode = rt::EG_OPEN;
+        excep.description = "store missing";
+        excep.fileName = state.resolvePath("store.db");
+        return ole::DispatchPtr();
+      }
+      return ole::DispatchPtr(new FakeServer());
+    });
+  }
+  void TearDown() override {
+    ole::setStorageDirectories({});
+    fs::remove_all(dir);
+  }
+  void write(const std::string& text) { std::ofstream(dir / "OLE29.ctlstate") << text; }
+  fs::path dir;
+  ole::StoredState seen;
+  const ole::OleAppDocStorage storage{"OLE29", "ZorbaneWin", "Zorbane"};
+};
+
+TEST_F(CreateFromStorage, RegisteredClassIsCreatedWithItsSection) {
+  write("[ZorbaneWin.Zorbane]\nClass = test.control\nHostName = h\n");
+  auto control = ole::createFromAppDocStorage(storage);
+  ASSERT_TRUE(control);
+  EXPECT_TRUE(control->hasInterface());
+  EXPECT_EQ(seen.value("HostName"), "h");
+  EXPECT_EQ(seen.directory, dir.string() + "/");
+}
+
+TEST_F(CreateFromStorage, MissingFileIsAnOpenErrorNamingIt) {
+  ErrorRecorder errors;
+  EXPECT_FALSE(ole::createFromAppDocStorage(storage));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.last()->genCode, rt::EG_OPEN);
+  EXPECT_EQ(errors.last()->fileName, "OLE29.ctlstate");
+  EXPECT_NE(errors.last()->description.find(dir.string()), std::string::npos);
+}
+
+TEST_F(CreateFromStorage, RetryAfterTheFileAppearsSucceeds) {
+  ErrorRecorder errors;
+  rt::setErrorBlock([this](const rt::ErrorPtr&) {
+    write("[ZorbaneWin.Zorbane]\nClass = Test.Control\n");
+    return rt::Value(true);
+  });
+  EXPECT_TRUE(ole::createFromAppDocStorage(storage));
+}
+
+TEST_F(CreateFromStorage, MissingSectionIsCorruptionNamingFileAndSection) {
+  ErrorRecorder errors;
+  write("[Other.Window]\nClass = Test.Control\n");
+  EXPECT_FALSE(ole::createFromAppDocStorage(storage));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.last()->genCode, rt::EG_CORRUPTION);
+  EXPECT_NE(errors.last()->description.find("ZorbaneWin.Zorbane"), std::string::npos);
+  EXPECT_NE(errors.last()->fileName.find("OLE29.ctlstate"), std::string::npos);
+}
+
+TEST_F(CreateFromStorage, UnregisteredClassIsRaisedNamingIt) {
+  ErrorRecorder errors;
+  write("[ZorbaneWin.Zorbane]\nClass = No.Such.Control\n");
+  EXPECT_FALSE(ole::createFromAppDocStorage(storage));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.last()->genCode, rt::EG_OLE);
+  EXPECT_NE(errors.last()->description.find("No.Such.Control"), std::string::npos);
+}
+
+TEST_F(CreateFromStorage, FactoryFailureKeepsItsCodeAndFile) {
+  ErrorRecorder errors;
+  write("[ZorbaneWin.Zorbane]\nClass = Test.Control\nFail = yes\n");
+  EXPECT_FALSE(ole::createFromAppDocStorage(storage));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.last()->genCode, rt::EG_OPEN);
+  EXPECT_EQ(errors.last()->fileName, (dir / "store.db").string());
+}
+
+}  // namespace
