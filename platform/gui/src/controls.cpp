@@ -401,7 +401,7 @@ std::unique_ptr<Control> makeControl(DataWindow& owner, const ControlTemplate& t
       if (withEdit) box->setInsertPolicy(QComboBox::NoInsert);
       // The template height is that of the dropped list; the closed box is one line high.
       const int lineHeight = box->sizeHint().height();
-      const int rows = std::max(1, (rect.height() - lineHeight) / std::max(1, units.baseY));
+      const int rows = std::max(1, static_cast<int>((rect.height() - lineHeight) / std::max(1.0, units.baseY)));
       box->setMaxVisibleItems(std::max(rows, 5));
       rect.setHeight(lineHeight);
       widget = box;

@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "gui/controls.h"
@@ -285,25 +287,15 @@ void Window::runEvent(const std::function<void()>& work) {
 
 // ---------------------------------------------------------------- dialog units
 
-namespace {
-int mulDiv4(int du, int base, int divisor) {
-  const long long product = static_cast<long long>(du) * base;
-  const long long half = divisor / 2;
-  return static_cast<int>(product >= 0 ? (product + half) / divisor : -((-product + half) / divisor));
-}
-}  // namespace
-
-int DialogUnits::toPixelsX(int du) const { return mulDiv4(du, baseX, 4); }
-int DialogUnits::toPixelsY(int du) const { return mulDiv4(du, baseY, 8); }
+int DialogUnits::toPixelsX(int du) const { return static_cast<int>(std::lround(du * baseX / 4.0)); }
+int DialogUnits::toPixelsY(int du) const { return static_cast<int>(std::lround(du * baseY / 8.0)); }
 
 DialogUnits DialogUnits::forFont(const QFont& font) {
   QFontMetrics metrics(font);
   const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   DialogUnits units;
-  units.baseX = (width / 26 + 1) / 2;
-  units.baseY = metrics.height();
-  if (units.baseX < 1) units.baseX = 1;
-  if (units.baseY < 1) units.baseY = 1;
+  units.baseX = std::max(1.0, width / 52.0);
+  units.baseY = std::max(1, metrics.height());
   return units;
 }
 

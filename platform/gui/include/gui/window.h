@@ -179,10 +179,11 @@ class Window : public Owner {
 };
 
 // Pixel geometry of dialog units: a horizontal unit is a quarter of the template font's average
-// character width, a vertical unit an eighth of its height.
+// character width, a vertical unit an eighth of its height. The average is kept unrounded so
+// that texts measured in the template font fit the widths the template gives them.
 struct DialogUnits {
-  int baseX = 6;
-  int baseY = 13;
+  double baseX = 6;
+  double baseY = 13;
   int toPixelsX(int du) const;
   int toPixelsY(int du) const;
   static DialogUnits forFont(const QFont& font);
