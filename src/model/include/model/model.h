@@ -1,0 +1,142 @@
+// The model table: the server class Mpdms over Mpdms.dbf and its index file mpdms1, with the
+// record layout, field specs and index descriptors as data. Promises full-width character values
+// and that opening failures are raised (then used() is false). A server owns its table; the
+// main window owns the one open server. Thread rule: the GUI thread only.
+#pragma once
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rdd/rdd.h"
+#include "runtime/runtime.h"
+
+namespace model {
+
+// Fields in record order; the values index kFields and the server's typed accessors.
+enum class Field {
+  MODELVERS, ATTRIBUTE, CLASSNAME, TYPE, INS_CLASS, PARENTNAME, PROP_METHO, FAMILYNAME,
+  NO_MATCH, ALL_OK, TYPEPROBLM, LEVELPROB, COMPARED, PARENTOK, CLASSFOUND,
+};
+inline constexpr int kFieldCount = 15;
+
+// A field spec (classes Mpdms_<FIELD>): label and dBASE type, length and decimals.
+class FieldSpec : public rt::Object {
+ public:
+  rt::Symbol symbol;
+  std::string caption, description, helpContext;
+  char type = 'C';
+  int length = 0, decimals = 0;
+  std::string className() const override { return "MPDMS_" + symbol.name(); }
+  rt::Value get(rt::Symbol member) override;
+};
+using FieldSpecPtr = std::shared_ptr<FieldSpec>;
+
+struct FieldDescEntry {
+  rt::Symbol symbol;
+  std::string name;
+  FieldSpecPtr spec;
+};
+
+struct OrderDesc {
+  std::string tag;
+  bool duplicatesAllowed = true;
+  bool second = true;  // kept as listed, not read by the program
+  std::string keyExpr;
+  std::string condition;
+};
+
+struct IndexDesc {
+  std::string stem;
+  std::string path;  // empty: the table's own directory
+  std::vector<OrderDesc> orders;
+};
+
+// The 15 field descriptors, built once from the layout table.
+const std::vector<FieldDescEntry>& fieldDesc();
+const std::vector<IndexDesc>& indexList();
+inline constexpr const char* kTableName = "Mpdms.dbf";
+inline constexpr const char* kDriver = "DBFCDX";
+inline constexpr int kRecordLength = 210;
+
+// The fields as the driver needs them to create the empty table (project tool and tests only).
+std::vector<rdd::FieldInfo> tableLayout();
+
+class Mpdms : public rt::Object {
+ public:
+  // Constructor arguments, each optional, plus where the table lives and test hooks.
+  struct Args {
+    std::optional<std::string> name;
+    std::optional<bool> shared;
+    std::optional<bool> readOnly;
+    std::optional<rt::Value> driver;  // a string or an array of strings
+    std::string dbfPath;              // cDbfPath
+    rdd::OpenOptions options;         // env and node sizes for tests
+  };
+  explicit Mpdms(const Args& args);
+  Mpdms() : Mpdms(Args{}) {}
+  ~Mpdms() override;
+
+  std::string className() const override { return "MPDMS"; }
+  // Properties and fields by name (cName, lSharedMode, MODELVERS, ...).
+  rt::Value get(rt::Symbol member) override;
+  rt::Value put(rt::Symbol member, const rt::Value& value) override;
+  // Table operations by name (GOTOP, SKIP, SEEK, ...).
+  rt::Value send(rt::Symbol member, const std::vector<rt::Value>& args) override;
+
+  // Server properties.
+  const std::string& cDbfPath() const { return dbfPath_; }
+  const std::string& cName() const { return name_; }
+  const rt::Value& xDriver() const { return driver_; }
+  bool lReadOnlyMode() const { return readOnly_; }
+  std::optional<bool> lSharedMode() const { return shared_; }
+  int nOrder() const { return order_; }
+  static std::string labelName() { return "Mpdms"; }
+
+  // Table operations.
+  bool used() const;
+  void goTop();
+  void skip(long n = 1);
+  bool eof() const;
+  std::uint32_t recNo() const;
+  void goTo(std::uint32_t recno);
+  std::uint32_t lastRec();
+  void setOrder(int n);
+  bool seek(std::string_view key);
+  void append();
+  void zap();
+  void close();
+  int orderCount() const;
+  std::string indexExt() const { return rdd::Table::indexExt(); }
+  std::string tablePath() const;
+  std::string tableDrive() const;
+  void deleteOrder(int n, const std::string& indexName = {});
+  void setOrderCondition(const std::string& cond = {}, rt::BlockPtr block = nullptr);
+  void createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,
+                   rt::BlockPtr keyBlock, bool unique);
+
+  // Fields of the current row.
+  rt::Value fieldGet(std::string_view name);
+  void fieldPut(std::string_view name, const rt::Value& value);
+  std::string_view str(Field f);  // full width
+  bool flag(Field f);
+  void setStr(Field f, std::string_view value);
+  void setFlag(Field f, bool value);
+
+  rdd::Table* table() { return table_.get(); }
+
+ private:
+  int bound(Field f) const { return bound_[static_cast<std::size_t>(f)]; }
+  std::string dbfPath_;
+  std::string name_ = kTableName;
+  rt::Value driver_ = rt::Value(kDriver);
+  bool readOnly_ = false;
+  std::optional<bool> shared_;
+  int order_ = 1;
+  std::unique_ptr<rdd::Table> table_;
+  std::array<int, kFieldCount> bound_{};
+};
+
+}  // namespace model

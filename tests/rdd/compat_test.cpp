@@ -1,0 +1,133 @@
+// Files written by this driver read by independent readers, and the other way round.
+#include <cstdio>
+#include <sstream>
+
+#include "harness.h"
+
+using namespace rddtest;
+
+namespace {
+
+const char* kPython = "/usr/bin/python3";
+
+bool havePython(const char* module) {
+  std::string cmd = std::string(kPython) + " -c 'import " + module + "' >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+bool haveIndexDump() { return std::system("command -v index_dump >/dev/null 2>&1") == 0; }
+
+std::string run(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// A table with repeated, prefix-sharing and blank keys, over several leaves.
+std::unique_ptr<rdd::Table> writeSample(const ScratchDir& dir, int rows) {
+  EXPECT_TRUE(rdd::createTable(dir.file("s.dbf"), smallLayout()));
+  auto t = rdd::Table::open("s", dir.str());
+  for (int i = 0; i < rows; ++i) {
+    t->append();
+    if (i % 7) t->put("NAME", rt::Value("N" + std::to_string(i % 23)));
+    t->put("CITY", rt::Value(i % 3 ? "Bergen" : "Oslo"));
+    t->put("OK", rt::Value(i % 2 == 0));
+  }
+  t->createOrder("byname", "s2", "NAME+CITY", nullptr, false);
+  t->createOrder("bycity", "s2", "CITY", nullptr, false);
+  t->close();
+  auto re = rdd::Table::open("s", dir.str());
+  EXPECT_TRUE(re->openIndex("s2"));
+  return re;
+}
+
+// Our own listing of an order in index_dump's format: "key recno" with trailing blanks removed.
+std::string ourListing(rdd::Table& t, int order) {
+  std::ostringstream os;
+  t.setOrder(order);
+  for (t.goTop(); !t.eof(); t.skip()) {
+    std::string key;
+    std::string expr = t.orderKey(order);
+    for (std::size_t start = 0;;) {
+      std::size_t plus = expr.find('+', start);
+      key += t.get(expr.substr(start, plus == std::string::npos ? std::string::npos : plus - start)).asString();
+      if (plus == std::string::npos) break;
+      start = plus + 1;
+    }
+    key.erase(key.find_last_not_of(' ') + 1);
+    os << key << " " << t.recNo() << "\n";
+  }
+  return os.str();
+}
+
+}  // namespace
+
+TEST(Compatibility, IndependentReaderReadsOurRows) {
+  if (!havePython("dbfread")) GTEST_SKIP() << "python3-dbfread is not installed (scripts/setup installs it)";
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = writeSample(dir, 300);
+  t->close();
+  std::string out = run(std::string(kPython) + " -c \"import dbfread\nfor r in dbfread.DBF('" + dir.file("s.dbf") +
+                        "', char_decode_errors='strict'):\n print(r['NAME'] + '|' + r['CITY'] + '|' + str(r['OK']))\"");
+  std::ostringstream expect;
+  auto re = rdd::Table::open("s", dir.str());
+  for (re->goTop(); !re->eof(); re->skip()) {
+    std::string n = re->get("NAME").asString(), c = re->get("CITY").asString();
+    n.erase(n.find_last_not_of(' ') + 1);
+    c.erase(c.find_last_not_of(' ') + 1);
+    expect << n << "|" << c << "|" << (re->get("OK").asLogical() ? "True" : "False") << "\n";
+  }
+  EXPECT_EQ(out, expect.str());
+}
+
+TEST(Compatibility, IndependentIndexReaderListsOurTagsInOurOrder) {
+  if (!haveIndexDump()) GTEST_SKIP() << "index_dump (libdbd-xbase-perl) is not installed (scripts/setup installs it)";
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = writeSample(dir, 2000);  // several leaves and an interior level per tag
+  std::string dump = t->dumpIndexFile(1);
+  EXPECT_NE(dump.find("L1 node"), std::string::npos);
+  for (int order : {1, 2}) {
+    std::string theirs = run("index_dump --type=char " + dir.file("s2.cdx") + " " + t->orderName(order) + " 2>&1");
+    std::string ours = ourListing(*t, order);
+    EXPECT_EQ(std::count(theirs.begin(), theirs.end(), '\n'), 2000) << theirs.substr(0, 300);
+    EXPECT_TRUE(theirs == ours) << "tag " << t->orderName(order) << " first difference at byte "
+                                << (std::mismatch(theirs.begin(), theirs.end(), ours.begin(), ours.end()).first - theirs.begin())
+                                << "\n" << theirs.substr(0, 300) << "\n---\n" << ours.substr(0, 300);
+  }
+}
+
+TEST(Compatibility, TableWrittenByIndependentWriterOpensAndReads) {
+  if (!havePython("dbf")) GTEST_SKIP() << "python3-dbf is not installed (scripts/setup installs it)";
+  ScratchDir dir;
+  ErrorLog log;
+  std::string script =
+      "import dbf\n"
+      "t = dbf.Table('" + dir.file("w.dbf") + "', 'NAME C(12); FLAG L', dbf_type='db3')\n"
+      "t.open(dbf.READ_WRITE)\n"
+      "t.append(('Alpha', True))\n"
+      "t.append(('Beta', False))\n"
+      "t.append(('Gamma', None))\n"
+      "t.close()\n";
+  std::string cmd = std::string(kPython) + " - <<'PYEOF'\n" + script + "PYEOF\n";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  auto t = rdd::Table::open("w", dir.str());
+  ASSERT_TRUE(t) << (log.empty() ? "" : log.last().description);
+  EXPECT_EQ(t->lastRec(), 3u);
+  t->goTop();
+  EXPECT_EQ(t->get("NAME").asString(), pad("Alpha", 12));
+  EXPECT_TRUE(t->get("FLAG").asLogical());
+  t->skip();
+  EXPECT_FALSE(t->get("FLAG").asLogical());
+  t->skip();
+  EXPECT_EQ(t->get("NAME").asString(), pad("Gamma", 12));
+  t->createOrder("name", "w", "NAME", nullptr, false);
+  EXPECT_TRUE(t->seek("Beta"));
+  EXPECT_EQ(t->recNo(), 2u);
+}

@@ -1,0 +1,65 @@
+// Shared helpers for the driver tests: a scratch directory, an error recorder and a small table.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "rdd/rdd.h"
+
+namespace rddtest {
+
+// Records every raised error and answers "default" (or retry, when asked to).
+struct ErrorLog {
+  std::vector<rt::ErrorPtr> errors;
+  ErrorLog() {
+    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
+      errors.push_back(e);
+      return rt::Value(false);
+    });
+  }
+  ~ErrorLog() { rt::setErrorBlock({}); }
+  bool empty() const { return errors.empty(); }
+  const rt::Error& last() const { return *errors.back(); }
+};
+
+struct ScratchDir {
+  std::filesystem::path path;
+  ScratchDir() {
+    char tmpl[] = "/tmp/rddtestXXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path); }
+  std::string str() const { return path.string() + "/"; }
+  std::string file(const std::string& n) const { return (path / n).string(); }
+};
+
+// NAME C(10), CITY C(8), OK L.
+inline std::vector<rdd::FieldInfo> smallLayout() {
+  return {{"NAME", 'C', 10, 0, 0}, {"CITY", 'C', 8, 0, 0}, {"OK", 'L', 1, 0, 0}};
+}
+
+inline std::string pad(std::string s, std::size_t n) {
+  s.resize(n, ' ');
+  return s;
+}
+
+inline std::vector<unsigned char> readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeBytes(const std::string& path, const std::vector<unsigned char>& b) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+inline void addRow(rdd::Table& t, const std::string& name, const std::string& city) {
+  t.append();
+  t.put("NAME", rt::Value(name));
+  t.put("CITY", rt::Value(city));
+}
+
+}  // namespace rddtest

@@ -1,0 +1,255 @@
+#include "harness.h"
+
+using namespace rddtest;
+
+namespace {
+
+// A table with NAME/CITY rows and two orders: NAMECITY (NAME+CITY) and CITY.
+std::unique_ptr<rdd::Table> indexedTable(const ScratchDir& dir, const std::vector<std::pair<std::string, std::string>>& rows,
+                                         rdd::OpenOptions opt = {}) {
+  EXPECT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  auto t = rdd::Table::open("t", dir.str(), opt);
+  for (const auto& [n, c] : rows) addRow(*t, n, c);
+  t->createOrder("namecity", "idx", "NAME+CITY", nullptr, false);
+  t->createOrder("city", "idx", "CITY", nullptr, false);
+  return t;
+}
+
+std::vector<std::uint32_t> walk(rdd::Table& t) {
+  std::vector<std::uint32_t> out;
+  for (t.goTop(); !t.eof(); t.skip()) out.push_back(t.recNo());
+  return out;
+}
+
+}  // namespace
+
+// ---- orders: numbering, key order, seeks ----
+
+TEST(IndexOrders, OrdersAreNumberedInCreationOrderAndWalkInKeyOrder) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"pear", "b"}, {"apple", "c"}, {"Zed", "a"}});
+  ASSERT_EQ(t->orderCount(), 2);
+  EXPECT_EQ(t->orderName(1), "NAMECITY");
+  EXPECT_EQ(t->orderName(2), "CITY");
+  t->setOrder(1);
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{3, 2, 1}));  // byte order: upper case first
+  t->setOrder(2);
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{3, 1, 2}));
+  t->setOrder(0);
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{1, 2, 3}));
+  EXPECT_TRUE(log.empty());
+}
+
+TEST(IndexOrders, SeekFindsFirstRowWithPrefixAndNeverANearMiss) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"ab", "x"}, {"abc", "y"}, {"abc", "a"}, {"b", "z"}});
+  t->setOrder(1);
+  EXPECT_TRUE(t->seek("abc"));
+  EXPECT_EQ(t->recNo(), 3u);  // "abc       a" before "abc       y"
+  EXPECT_TRUE(t->seek(pad("ab", 10)));
+  EXPECT_EQ(t->recNo(), 1u);
+  EXPECT_FALSE(t->seek("abd"));
+  EXPECT_TRUE(t->eof());
+  EXPECT_FALSE(t->seek("aa"));
+  EXPECT_TRUE(t->seek(pad("b", 10) + pad("z", 8)));
+  EXPECT_FALSE(t->seek(pad("b", 10) + pad("z", 8) + "!"));
+}
+
+TEST(IndexOrders, IdenticalKeysAreAllKeptAndSeekLandsOnTheFirst) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"same", "c"}, {"same", "c"}, {"same", "c"}});
+  t->setOrder(1);
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{1, 2, 3}));
+  EXPECT_TRUE(t->seek("same"));
+  EXPECT_EQ(t->recNo(), 1u);
+}
+
+TEST(IndexOrders, KeyFieldWrittenAfterAppendIsInEveryOrderBeforeTheNextPositioning) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"m", "m"}});
+  t->setOrder(1);
+  t->append();
+  t->put("NAME", rt::Value("a"));
+  t->put("CITY", rt::Value("z"));
+  EXPECT_TRUE(t->seek("a"));
+  EXPECT_EQ(t->recNo(), 2u);
+  t->setOrder(2);
+  EXPECT_TRUE(t->seek("z"));
+  EXPECT_EQ(t->recNo(), 2u);
+  // A key change moves the row; a logical write changes no key.
+  t->put("CITY", rt::Value("b"));
+  t->put("OK", rt::Value(true));
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{2, 1}));
+}
+
+TEST(IndexOrders, SkipFollowsTheRowWhoseKeyJustChanged) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"a", ""}, {"b", ""}, {"c", ""}});
+  t->setOrder(1);
+  t->goTop();
+  t->put("NAME", rt::Value("bb"));  // "a" becomes "bb": now between b and c
+  t->skip();
+  EXPECT_EQ(t->recNo(), 3u);
+}
+
+TEST(IndexOrders, DeleteOrderMovesTheNextOrderUp) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"a", "b"}});
+  t->deleteOrder(1);
+  ASSERT_EQ(t->orderCount(), 1);
+  EXPECT_EQ(t->orderName(1), "CITY");
+  t->deleteOrder(1);
+  EXPECT_EQ(t->orderCount(), 0);
+  t->createOrder("again", "idx", "NAME", nullptr, false);
+  EXPECT_EQ(t->orderCount(), 1);
+  t->close();
+  auto re = rdd::Table::open("t", dir.str());
+  ASSERT_TRUE(re->openIndex("idx"));
+  EXPECT_EQ(re->orderCount(), 1);
+  EXPECT_EQ(re->orderName(1), "AGAIN");
+}
+
+TEST(IndexOrders, UniqueOrderShowsOneRowPerKeyAndConditionFiltersRows) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"x", "1"}, {"x", "2"}, {"y", "3"}});
+  t->createOrder("uname", "idx", "NAME", nullptr, true);
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{1, 3}));
+  t->setOrderCondition("CITY >= \"2\"", rt::compile("CITY >= \"2\""));
+  t->createOrder("forcity", "idx", "CITY", nullptr, false);
+  t->setOrderCondition();
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{2, 3}));
+  EXPECT_EQ(t->orderFor(t->orderCount()), "CITY >= \"2\"");
+}
+
+TEST(IndexOrders, ZapEmptiesTheOpenOrders) {
+  ScratchDir dir;
+  ErrorLog log;
+  rdd::OpenOptions ex;
+  ex.shared = false;
+  auto t = indexedTable(dir, {{"a", "b"}, {"c", "d"}}, ex);
+  t->zap();
+  t->setOrder(1);
+  t->goTop();
+  EXPECT_TRUE(t->eof());
+  EXPECT_FALSE(t->seek("a"));
+  addRow(*t, "e", "f");
+  EXPECT_TRUE(t->seek("e"));
+}
+
+// ---- the file: written trees read back the same, at any node size ----
+
+TEST(IndexFile, SmallNodesSplitIntoSeveralLevelsAndReadBackInOrder) {
+  ScratchDir dir;
+  ErrorLog log;
+  rdd::OpenOptions opt;
+  opt.maxLeafKeys = 3;
+  opt.maxInteriorKeys = 2;
+  opt.memoryBlockEntries = 4;
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (int i = 0; i < 40; ++i) rows.push_back({"k" + std::to_string((i * 17) % 40), "c" + std::to_string(i % 3)});
+  auto t = indexedTable(dir, rows, opt);
+  for (int i = 0; i < 10; ++i) addRow(*t, "k" + std::to_string(100 + i), "z");
+  t->flush();
+  std::string dump = t->dumpIndexFile(1);
+  EXPECT_NE(dump.find("L3 node"), std::string::npos) << dump;  // 50 keys, 3 per leaf, 2 per node
+  t->setOrder(1);
+  auto expected = walk(*t);
+  t->close();
+  auto re = rdd::Table::open("t", dir.str(), opt);
+  ASSERT_TRUE(re->openIndex("idx"));
+  re->setOrder(1);
+  EXPECT_EQ(walk(*re), expected);
+  EXPECT_EQ(expected.size(), 50u);
+}
+
+TEST(IndexFile, DumpOfAOneLeafTagMatchesTheLayout) {
+  ScratchDir dir;
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("f.dbf"), {{"FRUIT", 'C', 10, 0, 0}}));
+  auto t = rdd::Table::open("f", dir.str());
+  for (const char* f : {"PEAR", "APPLE", "APRICOT"}) {
+    t->append();
+    t->put("FRUIT", rt::Value(f));
+  }
+  t->createOrder("fruit", "f", "FRUIT", nullptr, false);
+  EXPECT_EQ(t->dumpIndexFile(1),
+            "tag (directory) key \"\" for \"\" keylen 10 options 0xe0\n"
+            "  L0 node 1024 attr 3 keys 1\n"
+            "    \"FRUIT\" 1536\n"
+            "tag FRUIT key \"FRUIT\" for \"\" keylen 10 options 0x60\n"
+            "  L0 node 2560 attr 3 keys 3\n"
+            "    \"APPLE\" 2\n"
+            "    \"APRICOT\" 3\n"
+            "    \"PEAR\" 1\n");
+  t->close();
+  // The leaf bytes of the worked example: entries 02 50 | 03 32 | 01 60, keys from the end.
+  auto b = readBytes(dir.file("f.cdx"));
+  ASSERT_GE(b.size(), 3072u);
+  const unsigned char* leaf = b.data() + 2560;
+  EXPECT_EQ(leaf[12] | leaf[13] << 8, 468);
+  EXPECT_EQ(std::vector<unsigned char>(leaf + 20, leaf + 30),
+            (std::vector<unsigned char>{8, 4, 4, 2, 0x02, 0x50, 0x03, 0x32, 0x01, 0x60}));
+  EXPECT_EQ(std::string(leaf + 0x1F2, leaf + 512), "PEARRICOTAPPLE");
+}
+
+// ---- damaged index files: raised, never crash, never written ----
+
+TEST(IndexBadInput, DamagedIndexFilesAreRefusedAndLeftUntouched) {
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<unsigned char>&)> damage;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"foreign header", [](auto& b) { b[12] = 7; }, "not a compound index"},
+      {"root outside", [](auto& b) { b[0] = 0; b[1] = 0; b[2] = 0; b[3] = 0x10; }, "outside the file"},
+      {"too short", [](auto& b) { b.resize(700); }, "too short"},
+      {"leaf layout", [](auto& b) { b[2560 + 20] = 40; }, "layout"},
+      {"sibling cycle", [](auto& b) { b[2560 + 8] = 0x00; b[2560 + 9] = 0x0A; b[2560 + 10] = 0; b[2560 + 11] = 0; }, "cycle"},
+      {"key count", [](auto& b) { b[2560 + 2] = 0xF0; }, "overlap"},
+      {"key bytes", [](auto& b) { b[2560 + 24] ^= 0x07; }, "beyond the table"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    ErrorLog log;
+    {
+      ASSERT_TRUE(rdd::createTable(dir.file("f.dbf"), {{"FRUIT", 'C', 10, 0, 0}}));
+      auto t = rdd::Table::open("f", dir.str());
+      for (const char* f : {"PEAR", "APPLE", "APRICOT"}) {
+        t->append();
+        t->put("FRUIT", rt::Value(f));
+      }
+      t->createOrder("fruit", "f", "FRUIT", nullptr, false);
+    }
+    auto bytes = readBytes(dir.file("f.cdx"));
+    c.damage(bytes);
+    writeBytes(dir.file("f.cdx"), bytes);
+    auto t = rdd::Table::open("f", dir.str());
+    ASSERT_TRUE(t);
+    EXPECT_FALSE(t->openIndex("f")) << c.what;
+    ASSERT_FALSE(log.empty()) << c.what;
+    EXPECT_NE(log.last().description.find(c.expected), std::string::npos) << c.what << ": " << log.last().description;
+    EXPECT_NE(log.last().description.find("f.cdx"), std::string::npos) << c.what;
+    // Creating an order in the unreadable file is refused too; the table stays usable.
+    t->createOrder("other", "f", "FRUIT", nullptr, false);
+    t->append();
+    t->close();
+    EXPECT_EQ(readBytes(dir.file("f.cdx")), bytes) << c.what;
+  }
+}
+
+TEST(IndexBadInput, KeyThatCannotBeEvaluatedIsRaised) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = indexedTable(dir, {{"a", "b"}});
+  t->createOrder("bad", "idx", "NOSUCHFN(NAME)", nullptr, false);
+  EXPECT_FALSE(log.empty());
+  EXPECT_EQ(t->orderCount(), 2);
+}

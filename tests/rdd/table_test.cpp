@@ -1,0 +1,240 @@
+#include "harness.h"
+
+using namespace rddtest;
+
+namespace {
+
+std::unique_ptr<rdd::Table> freshTable(const ScratchDir& dir, rdd::OpenOptions opt = {}) {
+  EXPECT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  return rdd::Table::open("t", dir.str(), opt);
+}
+
+}  // namespace
+
+// ---- records: what is stored and read back ----
+
+TEST(TableRecords, EmptyTableOpensAtEndWithNoRecords) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = freshTable(dir);
+  ASSERT_TRUE(t && t->used());
+  t->goTop();
+  EXPECT_TRUE(t->eof());
+  EXPECT_EQ(t->lastRec(), 0u);
+  EXPECT_EQ(t->recNo(), 1u);
+  EXPECT_TRUE(log.empty());
+}
+
+TEST(TableRecords, AppendedRowIsCurrentBlankAndReadsFalseInLogicals) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = freshTable(dir);
+  t->append();
+  EXPECT_FALSE(t->eof());
+  EXPECT_EQ(t->recNo(), 1u);
+  EXPECT_EQ(t->get("NAME").asString(), std::string(10, ' '));
+  rt::Value ok = t->get("OK");
+  EXPECT_TRUE(ok.isLogical());
+  EXPECT_FALSE(ok.asLogical());
+}
+
+TEST(TableRecords, CharacterValuesAreStoredBlankPaddedAndReadAtFullWidth) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = freshTable(dir);
+  addRow(*t, "Ann", "Oslo-and-more");  // longer than 8: cut to the width
+  t->put("OK", rt::Value(true));
+  t->close();
+  auto bytes = readBytes(dir.file("t.dbf"));
+  // header 32 + 3*32 + 1 = 129; record length 20; one record; EOF marker.
+  ASSERT_EQ(bytes.size(), 129u + 20u + 1u);
+  std::string rec(bytes.begin() + 129, bytes.begin() + 149);
+  EXPECT_EQ(rec, " Ann       Oslo-andT");
+  EXPECT_EQ(bytes.back(), 0x1A);
+  EXPECT_EQ(bytes[4], 1);  // record count
+  auto again = rdd::Table::open("t.dbf", dir.str());
+  EXPECT_EQ(again->get("CITY").asString(), "Oslo-and");
+  EXPECT_TRUE(again->get("OK").asLogical());
+}
+
+TEST(TableRecords, HeaderDateIsTodayInYearsSince1900) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = freshTable(dir);
+  addRow(*t, "a", "b");
+  t->close();
+  auto bytes = readBytes(dir.file("t.dbf"));
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  EXPECT_EQ(bytes[1], tm.tm_year);
+  EXPECT_EQ(bytes[2], tm.tm_mon + 1);
+  EXPECT_EQ(bytes[3], tm.tm_mday);
+}
+
+TEST(TableRecords, NavigationInNaturalOrder) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = freshTable(dir);
+  for (int i = 0; i < 5; ++i) addRow(*t, "n" + std::to_string(i), "c");
+  t->goTop();
+  EXPECT_EQ(t->recNo(), 1u);
+  t->skip(3);
+  EXPECT_EQ(t->recNo(), 4u);
+  t->skip();
+  t->skip();
+  EXPECT_TRUE(t->eof());
+  EXPECT_EQ(t->recNo(), 6u);
+  t->goTo(2);
+  EXPECT_EQ(t->get("NAME").asString(), pad("n1", 10));
+  t->goTo(99);
+  EXPECT_TRUE(t->eof());
+  EXPECT_EQ(t->get("NAME").asString(), std::string(10, ' '));
+}
+
+TEST(TableRecords, DeletedRowsAreHiddenWhileTheSettingIsOn) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = freshTable(dir);
+  for (int i = 0; i < 3; ++i) addRow(*t, "n" + std::to_string(i), "c");
+  t->goTo(2);
+  t->deleteRecord();
+  rdd::registerFunctions();
+  EXPECT_TRUE(rt::callFunction(rt::Symbol("DELETED"), {}).asLogical());
+  rt::setDeleted(true);
+  t->goTop();
+  t->skip();
+  EXPECT_EQ(t->recNo(), 3u);
+  rt::setDeleted(false);
+  t->goTop();
+  t->skip();
+  EXPECT_EQ(t->recNo(), 2u);
+  EXPECT_EQ(t->lastRec(), 3u);
+}
+
+TEST(TableRecords, WritesOfTheWrongTypeAreRaisedAndNotStored) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = freshTable(dir);
+  t->append();
+  t->put("OK", rt::Value("yes"));
+  ASSERT_EQ(log.errors.size(), 1u);
+  EXPECT_EQ(log.last().genCode, rt::EG_DATATYPE);
+  t->put("NOSUCH", rt::Value("x"));
+  EXPECT_EQ(log.last().genCode, rt::EG_NOVAR);
+  EXPECT_NE(log.last().description.find("NOSUCH"), std::string::npos);
+  EXPECT_FALSE(t->get("OK").asLogical());
+}
+
+TEST(TableRecords, ZapNeedsExclusiveAndEmptiesTheFile) {
+  ScratchDir dir;
+  ErrorLog log;
+  {
+    auto t = freshTable(dir);
+    for (int i = 0; i < 3; ++i) addRow(*t, "n", "c");
+    t->zap();
+    EXPECT_EQ(log.last().genCode, rt::EG_SHARED);
+    EXPECT_EQ(t->lastRec(), 3u);
+  }
+  rdd::OpenOptions ex;
+  ex.shared = false;
+  auto t = rdd::Table::open("t", dir.str(), ex);
+  t->zap();
+  EXPECT_EQ(t->lastRec(), 0u);
+  t->close();
+  EXPECT_EQ(readBytes(dir.file("t.dbf")).size(), 130u);
+}
+
+// ---- bad input: each refused with the file and the fault named ----
+
+struct BadTable {
+  const char* what;
+  std::function<void(std::vector<unsigned char>&)> damage;
+  const char* expected;
+};
+
+TEST(TableBadInput, DamagedHeadersAreRefusedWithFileNameAndReason) {
+  const BadTable cases[] = {
+      {"version", [](auto& b) { b[0] = 0x30; }, "not a dBASE III table"},
+      {"truncated", [](auto& b) { b.resize(20); }, "truncated"},
+      {"header length", [](auto& b) { b[8] = 0xFF; b[9] = 0x7F; }, "header length"},
+      {"record length", [](auto& b) { b[10] = 30; }, "record length"},
+      {"count", [](auto& b) { b[4] = 9; }, "promises 9 records"},
+      {"terminator", [](auto& b) { b[128] = 'X'; }, "run past the header"},
+      {"logical width", [](auto& b) { b[32 + 64 + 16] = 2; }, "unsupported type"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    ErrorLog log;
+    ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+    {
+      auto t = rdd::Table::open("t", dir.str());
+      addRow(*t, "x", "y");
+    }
+    auto bytes = readBytes(dir.file("t.dbf"));
+    c.damage(bytes);
+    writeBytes(dir.file("t.dbf"), bytes);
+    auto before = readBytes(dir.file("t.dbf"));
+    auto t = rdd::Table::open("t", dir.str());
+    EXPECT_FALSE(t) << c.what;
+    ASSERT_FALSE(log.empty()) << c.what;
+    EXPECT_NE(log.last().description.find(c.expected), std::string::npos) << c.what << ": " << log.last().description;
+    EXPECT_NE(log.last().description.find(dir.file("t.dbf")), std::string::npos) << c.what;
+    EXPECT_EQ(readBytes(dir.file("t.dbf")), before) << c.what << ": nothing may be written";
+  }
+}
+
+TEST(TableBadInput, MissingTableNamesFileAndDirectory) {
+  ScratchDir dir;
+  ErrorLog log;
+  auto t = rdd::Table::open("Mpdms.dbf", dir.str());
+  EXPECT_FALSE(t);
+  ASSERT_EQ(log.errors.size(), 1u);
+  EXPECT_EQ(log.last().genCode, rt::EG_OPEN);
+  EXPECT_TRUE(log.last().canDefault);
+  EXPECT_NE(log.last().description.find("Mpdms.dbf"), std::string::npos);
+  EXPECT_NE(log.last().description.find(dir.str()), std::string::npos);
+}
+
+// ---- faults injected under the driver ----
+
+TEST(TableFaults, AFailedWriteIsRaisedAndTheFilesStillOpen) {
+  for (int n = 1; n <= 12; ++n) {
+    auto mem = rdd::newMemEnv();
+    rdd::FaultEnv faulty(mem.get());
+    ErrorLog log;
+    ASSERT_TRUE(rdd::createTable("t.dbf", smallLayout(), mem.get()));
+    rdd::OpenOptions opt;
+    opt.env = &faulty;
+    opt.shared = false;
+    {
+      auto t = rdd::Table::open("t.dbf", "", opt);
+      ASSERT_TRUE(t);
+      for (int i = 0; i < 3; ++i) addRow(*t, "r" + std::to_string(i), "c");
+      t->createOrder("NAME", "t2", "NAME", nullptr, false);
+      faulty.failWriteNumber(n);
+      for (int i = 0; i < 3; ++i) addRow(*t, "s" + std::to_string(i), "c");
+      t->close();
+    }
+    rdd::OpenOptions clean;
+    clean.env = mem.get();
+    log.errors.clear();
+    auto t = rdd::Table::open("t.dbf", "", clean);
+    ASSERT_TRUE(t) << "after write fault " << n;
+    EXPECT_TRUE(t->openIndex("t2")) << "after write fault " << n << ": "
+                                    << (log.empty() ? "" : log.last().description);
+    EXPECT_GE(t->lastRec(), 3u);
+  }
+}
+
+TEST(TableFaults, AFailedOpenLockIsRaisedAndLeavesTheTableUnused) {
+  auto mem = rdd::newMemEnv();
+  rdd::FaultEnv faulty(mem.get());
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable("t.dbf", smallLayout(), mem.get()));
+  rdd::OpenOptions opt;
+  opt.env = &faulty;
+  faulty.failLockNumber(1);
+  EXPECT_FALSE(rdd::Table::open("t.dbf", "", opt));
+  EXPECT_EQ(log.last().genCode, rt::EG_OPEN);
+}
