@@ -213,8 +213,9 @@ class Reader {
     if (cp >= 0xD800 && cp <= 0xDBFF) {
       highSurrogate_ = cp;
     } else if (cp >= 0xDC00 && cp <= 0xDFFF && highSurrogate_) {
-      emit(0x10000 + ((highSurrogate_ - 0xD800) << 10) + (cp - 0xDC00), s);
+      const std::uint32_t combined = 0x10000 + ((highSurrogate_ - 0xD800) << 10) + (cp - 0xDC00);
       highSurrogate_ = 0;
+      emit(combined, s);
     } else {
       emit(cp, s);
     }
