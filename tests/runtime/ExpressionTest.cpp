@@ -98,6 +98,14 @@ TEST_F(Expressions, DateArithmetic) {
   EXPECT_EQ(eval("BORN - 4").asDate(), makeDate(1999, 6, 30));
 }
 
+TEST_F(Expressions, DateBeyondTheCalendarIsNumericOverflow) {
+  ErrorRecorder recorder;
+  EXPECT_TRUE(eval("BORN + 9223372036854775807").isNil());
+  EXPECT_TRUE(eval("BORN - 99999999999.5").isNil());
+  ASSERT_EQ(recorder.errors.size(), 2u);
+  EXPECT_EQ(recorder.errors[0]->genCode, EG_NUMOVERFLOW);
+}
+
 TEST_F(Expressions, ComparisonsAndLogicalPrecedence) {
   EXPECT_TRUE(eval("1 < 2 .AND. 3 >= 3").asLogical());
   EXPECT_TRUE(eval(".F. .OR. .T. .AND. .T.").asLogical());

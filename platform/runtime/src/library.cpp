@@ -202,12 +202,22 @@ Value replicate(const Args& a) {
 
 // ---- memo text: lines broken at hard returns (CR LF), soft returns (141 LF) and the width ----
 
-std::vector<std::string> memoLines(const std::string& text, std::size_t width, std::size_t tab, bool wrap) {
-  std::vector<std::string> lines;
-  if (width == 0) return lines;
+// Walks the lines of a memo text and answers how many there are; when `wanted` (1-based) is
+// reached, that line is stored in `found` and the walk stops there.
+std::size_t memoLines(const std::string& text, std::size_t width, std::size_t tab, bool wrap, std::size_t wanted,
+                      std::string* found) {
+  if (width == 0) return 0;
+  std::size_t count = 0;
   std::string line;
-  auto flush = [&] { lines.push_back(std::move(line)); line.clear(); };
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  bool done = false;
+  auto flush = [&] {
+    if (++count == wanted && found) {
+      *found = line;
+      done = true;
+    }
+    line.clear();
+  };
+  for (std::size_t i = 0; i < text.size() && !done; ++i) {
     char c = text[i];
     if ((c == '\r' || c == static_cast<char>(141)) && i + 1 < text.size() && text[i + 1] == '\n') {
       ++i;
@@ -222,18 +232,18 @@ std::vector<std::string> memoLines(const std::string& text, std::size_t width, s
     }
     if (line.size() >= width + (c == ' ' ? 1 : 0)) {
       std::size_t cut = width;
-      if (wrap && line.size() > 0) {
+      if (wrap) {
         std::size_t space = line.rfind(' ', width);
         if (space != std::string::npos && space > 0) cut = space + 1;
       }
       std::string rest = cut < line.size() ? line.substr(cut) : std::string();
       line.resize(std::min(cut, line.size()));
       flush();
-      line = rest;
+      line = std::move(rest);
     }
   }
-  if (!line.empty()) flush();
-  return lines;
+  if (!done && !line.empty()) flush();
+  return count;
 }
 
 Value memoline(const Args& a) {
@@ -242,9 +252,8 @@ Value memoline(const Args& a) {
   long long n = a.whole(2, 1);
   std::size_t tab = static_cast<std::size_t>(std::clamp<long long>(a.whole(3, 4), 0, 32));
   bool wrap = a.logical(4, true);
-  auto lines = memoLines(s, width, tab, wrap);
-  if (n < 1 || static_cast<std::size_t>(n) > lines.size()) return Value(std::string(width, ' '));
-  std::string line = lines[static_cast<std::size_t>(n - 1)];
+  std::string line;
+  if (n >= 1) memoLines(s, width, tab, wrap, static_cast<std::size_t>(n), &line);
   // A wrapped line keeps no trailing blank; the result is padded to the width.
   line = rightTrimmed(line).substr(0, width);
   line.resize(width, ' ');
@@ -256,7 +265,7 @@ Value mlcount(const Args& a) {
   std::size_t width = length(a.whole(1, 79));
   std::size_t tab = static_cast<std::size_t>(std::clamp<long long>(a.whole(2, 4), 0, 32));
   bool wrap = a.logical(3, true);
-  return Value(static_cast<long long>(memoLines(s, width, tab, wrap).size()));
+  return Value(static_cast<long long>(memoLines(s, width, tab, wrap, 0, nullptr)));
 }
 
 Value memotran(const Args& a) {

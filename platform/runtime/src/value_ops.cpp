@@ -70,14 +70,21 @@ Result arithmetic(Op op, const Value& a, const Value& b) {
   }
 }
 
+// A day count for date arithmetic, bounded far beyond the calendar so sums cannot overflow.
+std::int64_t days(const Value& n) {
+  std::int64_t d = saturatedLong(n.asNumber());
+  constexpr std::int64_t kBound = 100'000'000;
+  return d > kBound ? kBound : d < -kBound ? -kBound : d;
+}
+
 Result dateArithmetic(Op op, const Value& a, const Value& b) {
   std::int64_t julian = 0;
   if (op == Op::Add && a.isDate() && b.isNumber()) {
-    julian = static_cast<std::int64_t>(a.asDate().julian) + saturatedLong(b.asNumber());
+    julian = static_cast<std::int64_t>(a.asDate().julian) + days(b);
   } else if (op == Op::Add && a.isNumber() && b.isDate()) {
-    julian = static_cast<std::int64_t>(b.asDate().julian) + saturatedLong(a.asNumber());
+    julian = static_cast<std::int64_t>(b.asDate().julian) + days(a);
   } else if (op == Op::Sub && a.isDate() && b.isNumber()) {
-    julian = static_cast<std::int64_t>(a.asDate().julian) - saturatedLong(b.asNumber());
+    julian = static_cast<std::int64_t>(a.asDate().julian) - days(b);
   } else if (op == Op::Sub && a.isDate() && b.isDate()) {
     return {Value(static_cast<long long>(a.asDate().julian) - b.asDate().julian)};
   } else {
