@@ -351,6 +351,7 @@ class Parser {
       return;
     }
     Token name = cur_;
+    statementLine_ = cur_.line;
     advance();
     if (isKeyword(cur_, "DIALOG") || isKeyword(cur_, "DIALOGEX")) {
       const bool ex = isKeyword(cur_, "DIALOGEX");
@@ -558,13 +559,15 @@ class Parser {
   void addUnique(std::vector<T>& list, T item, const char* what) {
     const std::string key = rt::toUpper(item.name);
     for (const T& existing : list)
-      if (rt::toUpper(existing.name) == key) fail(std::string("duplicate ") + what + " " + item.name);
+      if (rt::toUpper(existing.name) == key)
+        throw ParseFailure{statementLine_, std::string("duplicate ") + what + " " + item.name};
     list.push_back(std::move(item));
   }
 
   Lexer lex_;
   const ResourceFileReader& reader_;
   Token cur_;
+  int statementLine_ = 0;
   ResourceScript script_;
 };
 
