@@ -146,6 +146,13 @@ Value Binary::finish(Context& ctx, const Value& a, const Value& b) const {
 }
 
 Value Binary::eval(Context& ctx) const {
+  if (op_ == ops::Op::Add || op_ == ops::Op::Sub) {
+    // A chain of joins builds its result in one string instead of one per step.
+    std::string out;
+    Value other;
+    if (appendText(ctx, out, other)) return Value(std::move(out));
+    return other;
+  }
   Value a = left_->eval(ctx);
   Value b = right_->eval(ctx);
   return finish(ctx, a, b);
