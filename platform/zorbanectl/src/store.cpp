@@ -159,10 +159,11 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   }
   if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
 
-  // Superclasses outside the family are not part of its schema and are left out.
+  // Each statement walks the family's classes in order and each class's rows through an index,
+  // so no statement needs a sort. Superclasses outside the family are not part of its schema and are left out.
   Statement supers(db_,
                    "SELECT s.class_id, s.super_id FROM zsuperclass s JOIN zclass c ON c.class_id = s.class_id "
-                   "WHERE c.family_id = ?1 ORDER BY s.class_id, s.position");
+                   "WHERE c.family_id = ?1 ORDER BY c.position, c.class_id, s.position");
   if (!supers.ok()) return failure(rt::EG_READ, what);
   supers.bind(1, entry.id);
   while ((rc = supers.step()) == SQLITE_ROW) {
@@ -176,9 +177,9 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
 
   Statement props(db_,
                   "SELECT p.class_id, p.name, p.level, p.type_code, p.is_set, p.is_mandatory, p.is_unique, "
-                  "p.description, p.precision, p.scale, p.default_value FROM zproperty p "
-                  "JOIN zclass c ON c.class_id = p.class_id WHERE c.family_id = ?1 "
-                  "ORDER BY p.class_id, p.position, p.property_id");
+                  "p.description, p.precision, p.scale, p.default_value FROM zclass c "
+                  "JOIN zproperty p ON p.class_id = c.class_id WHERE c.family_id = ?1 "
+                  "ORDER BY c.position, c.class_id, p.position, p.property_id");
   if (!props.ok()) return failure(rt::EG_READ, what);
   props.bind(1, entry.id);
   while ((rc = props.step()) == SQLITE_ROW) {
@@ -193,8 +194,8 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   std::unordered_map<std::int64_t, std::pair<int, int>> methodPos;  // method_id -> class, index
   Statement methods(db_,
                     "SELECT m.method_id, m.class_id, m.name, m.level, m.type_code, m.is_set, m.description, "
-                    "m.precision, m.scale FROM zmethod m JOIN zclass c ON c.class_id = m.class_id "
-                    "WHERE c.family_id = ?1 ORDER BY m.class_id, m.position, m.method_id");
+                    "m.precision, m.scale FROM zclass c JOIN zmethod m ON m.class_id = c.class_id "
+                    "WHERE c.family_id = ?1 ORDER BY c.position, c.class_id, m.position, m.method_id");
   if (!methods.ok()) return failure(rt::EG_READ, what);
   methods.bind(1, entry.id);
   while ((rc = methods.step()) == SQLITE_ROW) {
