@@ -15,7 +15,7 @@ constexpr bool OPT = true;
 
 // Columns: name, id, kind, result type, result's referenced type, flags, parameter count,
 // parameters {name, type, referenced type, optional}, put type, put's referenced type.
-constexpr MemberSpec kZorbane[] = {
+constexpr MemberRow kZorbane[] = {
     {"Connect", 24, M, VT_VOID, 0, 0, 0, {}},
     {"Disconnect", 25, M, VT_VOID, 0, 0, 0, {}},
     {"TransactionRollback", 26, M, VT_VOID, 0, 0, 0, {}},
@@ -60,19 +60,19 @@ constexpr MemberSpec kZorbane[] = {
 };
 
 // The collection protocol; the index parameters carry no name and no flags.
-constexpr MemberSpec kCollection[] = {
+constexpr MemberRow kCollection[] = {
     {"Item", 2, P, VT_DISPATCH, 0, 0, 1, {{nullptr, VT_VARIANT}}},
     {"_Item", DISPID_VALUE, G, VT_DISPATCH, 0, 0, 1, {{nullptr, VT_VARIANT}}},
     {"_NewEnum", DISPID_NEWENUM, G, VT_UNKNOWN, 0, 0, 0, {}},
     {"Count", 1, P, VT_I4, 0, 0, 0, {}},
 };
 
-constexpr MemberSpec kQueries[] = {
+constexpr MemberRow kQueries[] = {
     {"Item", 2, P, VT_DISPATCH, 0, 0, 1, {{nullptr, VT_VARIANT}}},
     {"Count", 1, P, VT_I4, 0, 0, 0, {}},
 };
 
-constexpr MemberSpec kClassFamily[] = {
+constexpr MemberRow kClassFamily[] = {
     {"Name", 1, P, VT_BSTR, 0, 0, 0, {}},
     {"Classes", 2, P, VT_DISPATCH, 0, 0, 0, {}},
     {"TopClasses", 3, P, VT_DISPATCH, 0, 0, 0, {}},
@@ -80,7 +80,7 @@ constexpr MemberSpec kClassFamily[] = {
     {"Class_", 5, M, VT_DISPATCH, 0, 0, 1, {{"VarClass", VT_VARIANT}}},
 };
 
-constexpr MemberSpec kClass[] = {
+constexpr MemberRow kClass[] = {
     {"Name", 1, P, VT_BSTR, 0, 0, 0, {}},
     {"SuperClasses", 2, P, VT_DISPATCH, 0, 0, 0, {}},
     {"SubClasses", 3, P, VT_DISPATCH, 0, 0, 0, {}},
@@ -99,7 +99,7 @@ constexpr MemberSpec kClass[] = {
     {"NewInstance", 10, M, VT_DISPATCH, 0, 0, 0, {}},
 };
 
-constexpr MemberSpec kProperty[] = {
+constexpr MemberRow kProperty[] = {
     {"Name", 1, P, VT_BSTR, 0, 0, 0, {}},          {"ClassFamilyName", 2, P, VT_BSTR, 0, 0, 0, {}},
     {"PropertyType", 3, P, VT_I4, 0, 0, 0, {}},    {"ClassName", 4, P, VT_BSTR, 0, 0, 0, {}},
     {"IsClass", 5, P, VT_BOOL, 0, 0, 0, {}},       {"IsSet", 6, P, VT_BOOL, 0, 0, 0, {}},
@@ -108,7 +108,7 @@ constexpr MemberSpec kProperty[] = {
     {"Scale", 11, P, VT_I4, 0, 0, 0, {}},          {"DefaultValue", 12, P, VT_BSTR, 0, 0, 0, {}},
 };
 
-constexpr MemberSpec kMethod[] = {
+constexpr MemberRow kMethod[] = {
     {"Name", 1, P, VT_BSTR, 0, 0, 0, {}},
     {"ClassFamilyName", 2, P, VT_BSTR, 0, 0, 0, {}},
     {"MethodType", 3, P, VT_I4, 0, 0, 0, {}},
@@ -122,7 +122,7 @@ constexpr MemberSpec kMethod[] = {
     {"Parameter_", 11, M, VT_DISPATCH, 0, 0, 1, {{"VarParam", VT_VARIANT}}},
 };
 
-constexpr MemberSpec kParameter[] = {
+constexpr MemberRow kParameter[] = {
     {"Name", 1, P, VT_BSTR, 0, 0, 0, {}},       {"Position", 2, P, VT_I4, 0, 0, 0, {}},
     {"ClassName", 3, P, VT_BSTR, 0, 0, 0, {}},  {"ClassFamilyName", 4, P, VT_BSTR, 0, 0, 0, {}},
     {"Precision", 5, P, VT_I4, 0, 0, 0, {}},    {"Scale", 6, P, VT_I4, 0, 0, 0, {}},
@@ -130,7 +130,7 @@ constexpr MemberSpec kParameter[] = {
     {"DefaultValue", 9, P, VT_BSTR, 0, 0, 0, {}},
 };
 
-constexpr MemberSpec kQuery[] = {
+constexpr MemberRow kQuery[] = {
     {"Edit", 1, M, VT_VOID, 0, 0, 1, {{"QueryId", VT_VARIANT}}},
     {"Save", 2, M, VT_VOID, 0, 0, 1, {{"QueryId", VT_VARIANT}}},
     {"Execute", 3, M, VT_DISPATCH, 0, 0, 1, {{"QueryId", VT_VARIANT}}},
@@ -141,38 +141,38 @@ constexpr MemberSpec kQuery[] = {
     {"Load", 8, M, VT_I4, 0, 0, 1, {{"QueryFileName", VT_VARIANT, 0, OPT}}},
 };
 
-const InterfaceSpec kZorbaneSpec{"Zorbane", 16, 23, kZorbane};
-const InterfaceSpec kSpecs[] = {
+const InterfaceTable kZorbaneTable{"Zorbane", 16, 23, kZorbane};
+const InterfaceTable kTables[] = {
     {"ZClassFamilies", 5, 1, kCollection}, {"ZClassFamily", 2, 3, kClassFamily}, {"ZClasses", 5, 1, kCollection},
     {"ZClass", 7, 3, kClass},              {"ZProperties", 5, 1, kCollection},  {"ZProperty", 0, 12, kProperty},
     {"ZMethods", 5, 1, kCollection},       {"ZMethod", 2, 9, kMethod},          {"ZParameters", 5, 1, kCollection},
     {"ZParameter", 0, 9, kParameter},      {"ZQueries", 2, 1, kQueries},        {"ZQuery", 8, 0, kQuery},
 };
-const InterfaceSpec* const kSpecList[] = {&kSpecs[0], &kSpecs[1], &kSpecs[2],  &kSpecs[3],  &kSpecs[4],  &kSpecs[5],
-                                          &kSpecs[6], &kSpecs[7], &kSpecs[8],  &kSpecs[9],  &kSpecs[10], &kSpecs[11]};
+const InterfaceTable* const kTableList[] = {&kTables[0], &kTables[1], &kTables[2],  &kTables[3],  &kTables[4],  &kTables[5],
+                                          &kTables[6], &kTables[7], &kTables[8],  &kTables[9],  &kTables[10], &kTables[11]};
 
 }  // namespace
 
-const MemberSpec* InterfaceSpec::find(std::string_view name) const {
+const MemberRow* InterfaceTable::find(std::string_view name) const {
   std::string upper = rt::toUpper(name);
   for (const auto& m : members)
     if (rt::toUpper(m.name) == upper) return &m;
   return nullptr;
 }
 
-const InterfaceSpec& zorbaneSpec() { return kZorbaneSpec; }
-const InterfaceSpec& zClassFamiliesSpec() { return kSpecs[0]; }
-const InterfaceSpec& zClassFamilySpec() { return kSpecs[1]; }
-const InterfaceSpec& zClassesSpec() { return kSpecs[2]; }
-const InterfaceSpec& zClassSpec() { return kSpecs[3]; }
-const InterfaceSpec& zPropertiesSpec() { return kSpecs[4]; }
-const InterfaceSpec& zPropertySpec() { return kSpecs[5]; }
-const InterfaceSpec& zMethodsSpec() { return kSpecs[6]; }
-const InterfaceSpec& zMethodSpec() { return kSpecs[7]; }
-const InterfaceSpec& zParametersSpec() { return kSpecs[8]; }
-const InterfaceSpec& zParameterSpec() { return kSpecs[9]; }
-const InterfaceSpec& zQueriesSpec() { return kSpecs[10]; }
-const InterfaceSpec& zQuerySpec() { return kSpecs[11]; }
-std::span<const InterfaceSpec* const> schemaSpecs() { return kSpecList; }
+const InterfaceTable& zorbaneTable() { return kZorbaneTable; }
+const InterfaceTable& zClassFamiliesTable() { return kTables[0]; }
+const InterfaceTable& zClassFamilyTable() { return kTables[1]; }
+const InterfaceTable& zClassesTable() { return kTables[2]; }
+const InterfaceTable& zClassTable() { return kTables[3]; }
+const InterfaceTable& zPropertiesTable() { return kTables[4]; }
+const InterfaceTable& zPropertyTable() { return kTables[5]; }
+const InterfaceTable& zMethodsTable() { return kTables[6]; }
+const InterfaceTable& zMethodTable() { return kTables[7]; }
+const InterfaceTable& zParametersTable() { return kTables[8]; }
+const InterfaceTable& zParameterTable() { return kTables[9]; }
+const InterfaceTable& zQueriesTable() { return kTables[10]; }
+const InterfaceTable& zQueryTable() { return kTables[11]; }
+std::span<const InterfaceTable* const> schemaTables() { return kTableList; }
 
 }  // namespace dbclient

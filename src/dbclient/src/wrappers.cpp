@@ -5,7 +5,7 @@ namespace dbclient {
 
 namespace {
 
-const MemberSpec* declared(const InterfaceSpec& spec, rt::Symbol member) { return spec.find(member.name()); }
+const MemberRow* declared(const InterfaceTable& table, rt::Symbol member) { return table.find(member.name()); }
 
 rt::Value raiseUndeclared(const std::string& className, std::string_view member) {
   auto e = rt::makeError(rt::EG_NOVAR, "OLE", "No member " + std::string(member) + " declared by class " + className,
@@ -19,22 +19,22 @@ rt::Value raiseUndeclared(const std::string& className, std::string_view member)
 
 // A property get or method call by name: methods are called, properties read (with their index
 // arguments), so that a call by name with no arguments reaches a readable property.
-Access accessForSend(const MemberSpec& m) { return m.kind == MemberKind::Method ? Access::Call : Access::Get; }
+Access accessForSend(const MemberRow& m) { return m.kind == MemberKind::Method ? Access::Call : Access::Get; }
 
 }  // namespace
 
-BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberSpec& spec, Access access) {
+BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberRow& table, Access access) {
   RT_FRAME("Zorbane OCX:BuildFuncDesc");
   const bool isPut = access == Access::Put;
-  const int count = spec.paramCount + (isPut ? 1 : 0);
-  const bool named = spec.kind == MemberKind::Method && spec.paramCount > 0;
+  const int count = table.paramCount + (isPut ? 1 : 0);
+  const bool named = table.kind == MemberKind::Method && table.paramCount > 0;
   int optional = 0;
   BuiltFuncDesc out;
   if (count > 0) {
     out.params = on.AllocArgDescs(static_cast<std::size_t>(count));
     ole::ArgDesc* records = on.argDescs(out.params);
-    for (int i = 0; i < spec.paramCount; ++i) {
-      const ParamSpec& p = spec.params[i];
+    for (int i = 0; i < table.paramCount; ++i) {
+      const ParamRow& p = table.params[i];
       records[i].flags = p.optional ? ole::PARAMFLAG_FOPT : 0;
       records[i].vartype = p.vartype;
       records[i].refType = p.vartype == ole::VT_PTR ? p.refType : 0;
@@ -42,40 +42,40 @@ BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberSpec& spec, Acce
       optional += p.optional ? 1 : 0;
     }
     if (isPut) {
-      ole::ArgDesc& value = records[spec.paramCount];
-      value.flags = spec.flags;
-      value.vartype = spec.putType ? spec.putType : spec.resultType;
-      value.refType = spec.putType ? spec.putRef : spec.resultRef;
+      ole::ArgDesc& value = records[table.paramCount];
+      value.flags = table.flags;
+      value.vartype = table.putType ? table.putType : table.resultType;
+      value.refType = table.putType ? table.putRef : table.resultRef;
     }
   }
   if (!isPut) {
     out.result = on.AllocArgDescs(1);
     ole::ArgDesc* result = on.argDescs(out.result);
-    result->flags = spec.flags;
-    result->vartype = spec.resultType;
-    result->refType = spec.resultType == ole::VT_PTR ? spec.resultRef : 0;
+    result->flags = table.flags;
+    result->vartype = table.resultType;
+    result->refType = table.resultType == ole::VT_PTR ? table.resultRef : 0;
   }
   const long long kind = access == Access::Call ? ole::DISPATCH_METHOD
                          : isPut                ? ole::DISPATCH_PROPERTYPUT
                                                 : ole::DISPATCH_PROPERTYGET;
-  out.desc = rt::Value::array({rt::Value(rt::Symbol(spec.name)), rt::Value(static_cast<long long>(spec.id)),
+  out.desc = rt::Value::array({rt::Value(rt::Symbol(table.name)), rt::Value(static_cast<long long>(table.id)),
                                rt::Value(kind), rt::Value(count), rt::Value(optional), rt::Value(named),
                                count > 0 ? rt::Value(out.params) : rt::Value(),
                                rt::Value(isPut ? rt::Pointer{0} : out.result)});
   return out;
 }
 
-rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberSpec& spec, Access access,
+rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberRow& table, Access access,
                       const std::vector<rt::Value>& args, std::size_t countPassed) {
   RT_FRAME("Zorbane OCX:InvokeTyped");
-  BuiltFuncDesc built = buildFuncDesc(on, spec, access);
+  BuiltFuncDesc built = buildFuncDesc(on, table, access);
   RT_LINE();
   rt::Value result = on.InvokeMethod(built.desc, args, countPassed);
   if (built.params.address) on.FreeArgs(built.params);
   if (built.result.address) on.FreeArgs(built.result);
   if (access == Access::Put) return result;
-  const bool objectResult = spec.resultType == ole::VT_DISPATCH ||
-                            (spec.resultType == ole::VT_PTR && spec.resultRef == ole::VT_USERDEFINED);
+  const bool objectResult = table.resultType == ole::VT_DISPATCH ||
+                            (table.resultType == ole::VT_PTR && table.resultRef == ole::VT_USERDEFINED);
   if (objectResult) {
     if (auto holder = result.as<ole::IDispatch>()) {
       if (!holder->pInterface) return rt::Value();
@@ -85,38 +85,38 @@ rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberSpec& spec, Access acc
   return result;
 }
 
-SchemaWrapper::SchemaWrapper(const InterfaceSpec& spec, const rt::Value& wrapped)
-    : ole::OLEAutoObject(wrapped, 0, true), spec_(spec) {
-  dwFuncs = spec.dwFuncs;
-  dwVars = spec.dwVars;
+SchemaWrapper::SchemaWrapper(const InterfaceTable& table, const rt::Value& wrapped)
+    : ole::OLEAutoObject(wrapped, 0, true), table_(table) {
+  dwFuncs = table.dwFuncs;
+  dwVars = table.dwVars;
 }
 
-std::string SchemaWrapper::className() const { return rt::toUpper(spec_.className); }
+std::string SchemaWrapper::className() const { return rt::toUpper(table_.className); }
 
 rt::Value SchemaWrapper::invoke(std::string_view member, Access access, const std::vector<rt::Value>& args,
                                 std::size_t countPassed) {
   RT_FRAME("SchemaWrapper:Invoke");
-  const MemberSpec* m = spec_.find(member);
+  const MemberRow* m = table_.find(member);
   if (!m || (access == Access::Put && m->kind != MemberKind::Property) ||
       (access == Access::Call && m->kind != MemberKind::Method) ||
       (access == Access::Get && m->kind == MemberKind::Method))
-    return raiseUndeclared(spec_.className, member);
+    return raiseUndeclared(table_.className, member);
   return invokeTyped(*this, *m, access, args, countPassed);
 }
 
 rt::Value SchemaWrapper::send(rt::Symbol member, const std::vector<rt::Value>& args) {
-  if (const MemberSpec* m = declared(spec_, member)) return invokeTyped(*this, *m, accessForSend(*m), args, args.size());
+  if (const MemberRow* m = declared(table_, member)) return invokeTyped(*this, *m, accessForSend(*m), args, args.size());
   return ole::OLEAutoObject::send(member, args);
 }
 
 rt::Value SchemaWrapper::get(rt::Symbol member) {
-  const MemberSpec* m = declared(spec_, member);
+  const MemberRow* m = declared(table_, member);
   if (m && m->kind != MemberKind::Method) return invokeTyped(*this, *m, Access::Get, {}, 0);
   return ole::OLEAutoObject::get(member);
 }
 
 rt::Value SchemaWrapper::put(rt::Symbol member, const rt::Value& value) {
-  const MemberSpec* m = declared(spec_, member);
+  const MemberRow* m = declared(table_, member);
   if (m && m->kind == MemberKind::Property) {
     invokeTyped(*this, *m, Access::Put, {value}, 1);
     return value;
@@ -142,8 +142,8 @@ void Zorbane::InitAutoObject() {
 rt::Value Zorbane::invoke(std::string_view member, Access access, const std::vector<rt::Value>& args,
                           std::size_t countPassed) {
   RT_FRAME("Zorbane:Invoke");
-  const InterfaceSpec& spec = zorbaneSpec();
-  const MemberSpec* m = spec.find(member);
+  const InterfaceTable& table = zorbaneTable();
+  const MemberRow* m = table.find(member);
   if (!m || (access == Access::Put && m->kind != MemberKind::Property) ||
       (access == Access::Call && m->kind != MemberKind::Method) ||
       (access == Access::Get && m->kind == MemberKind::Method))
@@ -160,21 +160,21 @@ rt::Value Zorbane::invoke(std::string_view member, Access access, const std::vec
 }
 
 rt::Value Zorbane::send(rt::Symbol member, const std::vector<rt::Value>& args) {
-  if (const MemberSpec* m = declared(zorbaneSpec(), member))
+  if (const MemberRow* m = declared(zorbaneTable(), member))
     return invoke(m->name, accessForSend(*m), args, args.size());
   if (!AutoObject) return noMethod(member);
   return AutoObject->send(member, args);
 }
 
 rt::Value Zorbane::get(rt::Symbol member) {
-  const MemberSpec* m = declared(zorbaneSpec(), member);
+  const MemberRow* m = declared(zorbaneTable(), member);
   if (m && m->kind != MemberKind::Method) return invoke(m->name, Access::Get, {}, 0);
   if (!AutoObject) return noIVarGet(member);
   return AutoObject->get(member);
 }
 
 rt::Value Zorbane::put(rt::Symbol member, const rt::Value& value) {
-  const MemberSpec* m = declared(zorbaneSpec(), member);
+  const MemberRow* m = declared(zorbaneTable(), member);
   if (m && m->kind == MemberKind::Property) {
     invoke(m->name, Access::Put, {value}, 1);
     return value;

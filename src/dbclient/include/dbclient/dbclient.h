@@ -13,28 +13,28 @@
 
 namespace dbclient {
 
-// Builds the descriptor of `access` on `spec` for invoking on `on`: the 8-item array, with the
+// Builds the descriptor of `access` on `table` for invoking on `on`: the 8-item array, with the
 // parameter block allocated on `on` (freed by the caller with on.FreeArgs) and a result record.
 struct BuiltFuncDesc {
   rt::Value desc;
   rt::Pointer params;  // address 0 when the member declares no parameter
   rt::Pointer result;  // address 0 for a property put
 };
-BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberSpec& spec, Access access);
+BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberRow& table, Access access);
 
 // Invokes a declared member through the early-binding path and converts the result: VT_DISPATCH
 // becomes a new OLEAutoObject (nil for an empty interface), the Font get likewise when it
 // delivers an interface, everything else as delivered.
-rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberSpec& spec, Access access,
+rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberRow& table, Access access,
                       const std::vector<rt::Value>& args, std::size_t countPassed);
 
 // Base of the twelve schema wrappers. Declared members are invoked early-bound (send: a method
 // call, or a property get with its index arguments; get; put); other names go late-bound.
 class SchemaWrapper : public ole::OLEAutoObject {
  public:
-  SchemaWrapper(const InterfaceSpec& spec, const rt::Value& wrapped);
+  SchemaWrapper(const InterfaceTable& table, const rt::Value& wrapped);
   std::string className() const override;
-  const InterfaceSpec& spec() const { return spec_; }
+  const InterfaceTable& table() const { return table_; }
 
   rt::Value send(rt::Symbol member, const std::vector<rt::Value>& args) override;
   rt::Value get(rt::Symbol member) override;
@@ -44,26 +44,26 @@ class SchemaWrapper : public ole::OLEAutoObject {
                    std::size_t countPassed);
 
  private:
-  const InterfaceSpec& spec_;
+  const InterfaceTable& table_;
 };
 
-#define DBCLIENT_WRAPPER(Name, specFn)                                             \
+#define DBCLIENT_WRAPPER(Name, tableFn)                                             \
   class Name : public SchemaWrapper {                                              \
    public:                                                                         \
-    explicit Name(const rt::Value& wrapped) : SchemaWrapper(specFn(), wrapped) {}  \
+    explicit Name(const rt::Value& wrapped) : SchemaWrapper(tableFn(), wrapped) {}  \
   };
-DBCLIENT_WRAPPER(ZClassFamilies, zClassFamiliesSpec)
-DBCLIENT_WRAPPER(ZClassFamily, zClassFamilySpec)
-DBCLIENT_WRAPPER(ZClasses, zClassesSpec)
-DBCLIENT_WRAPPER(ZClass, zClassSpec)
-DBCLIENT_WRAPPER(ZProperties, zPropertiesSpec)
-DBCLIENT_WRAPPER(ZProperty, zPropertySpec)
-DBCLIENT_WRAPPER(ZMethods, zMethodsSpec)
-DBCLIENT_WRAPPER(ZMethod, zMethodSpec)
-DBCLIENT_WRAPPER(ZParameters, zParametersSpec)
-DBCLIENT_WRAPPER(ZParameter, zParameterSpec)
-DBCLIENT_WRAPPER(ZQueries, zQueriesSpec)
-DBCLIENT_WRAPPER(ZQuery, zQuerySpec)
+DBCLIENT_WRAPPER(ZClassFamilies, zClassFamiliesTable)
+DBCLIENT_WRAPPER(ZClassFamily, zClassFamilyTable)
+DBCLIENT_WRAPPER(ZClasses, zClassesTable)
+DBCLIENT_WRAPPER(ZClass, zClassTable)
+DBCLIENT_WRAPPER(ZProperties, zPropertiesTable)
+DBCLIENT_WRAPPER(ZProperty, zPropertyTable)
+DBCLIENT_WRAPPER(ZMethods, zMethodsTable)
+DBCLIENT_WRAPPER(ZMethod, zMethodTable)
+DBCLIENT_WRAPPER(ZParameters, zParametersTable)
+DBCLIENT_WRAPPER(ZParameter, zParameterTable)
+DBCLIENT_WRAPPER(ZQueries, zQueriesTable)
+DBCLIENT_WRAPPER(ZQuery, zQueryTable)
 #undef DBCLIENT_WRAPPER
 
 // The control class. Not a window here: it holds the hosted control's handle (ControlSite: an

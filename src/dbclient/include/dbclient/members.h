@@ -15,14 +15,14 @@ enum class MemberKind : std::uint8_t {
   GetOnly,   // a get without a put
 };
 
-struct ParamSpec {
+struct ParamRow {
   const char* name = nullptr;  // carried only by methods
   std::uint16_t vartype = 0;
   std::uint16_t refType = 0;   // with VT_PTR only
   bool optional = false;
 };
 
-struct MemberSpec {
+struct MemberRow {
   const char* name;
   ole::DispId id;
   MemberKind kind;
@@ -30,34 +30,34 @@ struct MemberSpec {
   std::uint16_t resultRef;  // with VT_PTR only
   std::uint32_t flags;      // member flags of the control's properties; 0 elsewhere
   int paramCount;
-  ParamSpec params[3];
+  ParamRow params[3];
   std::uint16_t putType = 0;  // the put parameter's type when it differs from the get's result
   std::uint16_t putRef = 0;
 };
 
-struct InterfaceSpec {
+struct InterfaceTable {
   const char* className;  // "Zorbane", "ZClass", ...
   std::uint32_t dwFuncs;
   std::uint32_t dwVars;
-  std::span<const MemberSpec> members;
-  const MemberSpec* find(std::string_view name) const;  // without regard to case
+  std::span<const MemberRow> members;
+  const MemberRow* find(std::string_view name) const;  // without regard to case
 };
 
 // The control's interface and the twelve schema interfaces.
-const InterfaceSpec& zorbaneSpec();
-const InterfaceSpec& zClassFamiliesSpec();
-const InterfaceSpec& zClassFamilySpec();
-const InterfaceSpec& zClassesSpec();
-const InterfaceSpec& zClassSpec();
-const InterfaceSpec& zPropertiesSpec();
-const InterfaceSpec& zPropertySpec();
-const InterfaceSpec& zMethodsSpec();
-const InterfaceSpec& zMethodSpec();
-const InterfaceSpec& zParametersSpec();
-const InterfaceSpec& zParameterSpec();
-const InterfaceSpec& zQueriesSpec();
-const InterfaceSpec& zQuerySpec();
-std::span<const InterfaceSpec* const> schemaSpecs();  // the twelve, in the order above
+const InterfaceTable& zorbaneTable();
+const InterfaceTable& zClassFamiliesTable();
+const InterfaceTable& zClassFamilyTable();
+const InterfaceTable& zClassesTable();
+const InterfaceTable& zClassTable();
+const InterfaceTable& zPropertiesTable();
+const InterfaceTable& zPropertyTable();
+const InterfaceTable& zMethodsTable();
+const InterfaceTable& zMethodTable();
+const InterfaceTable& zParametersTable();
+const InterfaceTable& zParameterTable();
+const InterfaceTable& zQueriesTable();
+const InterfaceTable& zQueryTable();
+std::span<const InterfaceTable* const> schemaTables();  // the twelve, in the order above
 
 // How one access of a member is invoked.
 enum class Access { Call, Get, Put };
