@@ -23,18 +23,18 @@ Access accessForSend(const MemberRow& m) { return m.kind == MemberKind::Method ?
 
 }  // namespace
 
-BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberRow& table, Access access) {
+BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberRow& row, Access access) {
   RT_FRAME("Zorbane OCX:BuildFuncDesc");
   const bool isPut = access == Access::Put;
-  const int count = table.paramCount + (isPut ? 1 : 0);
-  const bool named = table.kind == MemberKind::Method && table.paramCount > 0;
+  const int count = row.paramCount + (isPut ? 1 : 0);
+  const bool named = row.kind == MemberKind::Method && row.paramCount > 0;
   int optional = 0;
   BuiltFuncDesc out;
   if (count > 0) {
     out.params = on.AllocArgDescs(static_cast<std::size_t>(count));
     ole::ArgDesc* records = on.argDescs(out.params);
-    for (int i = 0; i < table.paramCount; ++i) {
-      const ParamRow& p = table.params[i];
+    for (int i = 0; i < row.paramCount; ++i) {
+      const ParamRow& p = row.params[i];
       records[i].flags = p.optional ? ole::PARAMFLAG_FOPT : 0;
       records[i].vartype = p.vartype;
       records[i].refType = p.vartype == ole::VT_PTR ? p.refType : 0;
@@ -42,40 +42,40 @@ BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberRow& table, Acce
       optional += p.optional ? 1 : 0;
     }
     if (isPut) {
-      ole::ArgDesc& value = records[table.paramCount];
-      value.flags = table.flags;
-      value.vartype = table.putType ? table.putType : table.resultType;
-      value.refType = table.putType ? table.putRef : table.resultRef;
+      ole::ArgDesc& value = records[row.paramCount];
+      value.flags = row.flags;
+      value.vartype = row.putType ? row.putType : row.resultType;
+      value.refType = row.putType ? row.putRef : row.resultRef;
     }
   }
   if (!isPut) {
     out.result = on.AllocArgDescs(1);
     ole::ArgDesc* result = on.argDescs(out.result);
-    result->flags = table.flags;
-    result->vartype = table.resultType;
-    result->refType = table.resultType == ole::VT_PTR ? table.resultRef : 0;
+    result->flags = row.flags;
+    result->vartype = row.resultType;
+    result->refType = row.resultType == ole::VT_PTR ? row.resultRef : 0;
   }
   const long long kind = access == Access::Call ? ole::DISPATCH_METHOD
                          : isPut                ? ole::DISPATCH_PROPERTYPUT
                                                 : ole::DISPATCH_PROPERTYGET;
-  out.desc = rt::Value::array({rt::Value(rt::Symbol(table.name)), rt::Value(static_cast<long long>(table.id)),
+  out.desc = rt::Value::array({rt::Value(rt::Symbol(row.name)), rt::Value(static_cast<long long>(row.id)),
                                rt::Value(kind), rt::Value(count), rt::Value(optional), rt::Value(named),
                                count > 0 ? rt::Value(out.params) : rt::Value(),
                                rt::Value(isPut ? rt::Pointer{0} : out.result)});
   return out;
 }
 
-rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberRow& table, Access access,
+rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberRow& row, Access access,
                       const std::vector<rt::Value>& args, std::size_t countPassed) {
   RT_FRAME("Zorbane OCX:InvokeTyped");
-  BuiltFuncDesc built = buildFuncDesc(on, table, access);
+  BuiltFuncDesc built = buildFuncDesc(on, row, access);
   RT_LINE();
   rt::Value result = on.InvokeMethod(built.desc, args, countPassed);
   if (built.params.address) on.FreeArgs(built.params);
   if (built.result.address) on.FreeArgs(built.result);
   if (access == Access::Put) return result;
-  const bool objectResult = table.resultType == ole::VT_DISPATCH ||
-                            (table.resultType == ole::VT_PTR && table.resultRef == ole::VT_USERDEFINED);
+  const bool objectResult = row.resultType == ole::VT_DISPATCH ||
+                            (row.resultType == ole::VT_PTR && row.resultRef == ole::VT_USERDEFINED);
   if (objectResult) {
     if (auto holder = result.as<ole::IDispatch>()) {
       if (!holder->pInterface) return rt::Value();

@@ -13,19 +13,19 @@
 
 namespace dbclient {
 
-// Builds the descriptor of `access` on `table` for invoking on `on`: the 8-item array, with the
+// Builds the descriptor of `access` on member `row` for invoking on `on`: the 8-item array, with the
 // parameter block allocated on `on` (freed by the caller with on.FreeArgs) and a result record.
 struct BuiltFuncDesc {
   rt::Value desc;
   rt::Pointer params;  // address 0 when the member declares no parameter
   rt::Pointer result;  // address 0 for a property put
 };
-BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberRow& table, Access access);
+BuiltFuncDesc buildFuncDesc(ole::OLEAutoObject& on, const MemberRow& row, Access access);
 
 // Invokes a declared member through the early-binding path and converts the result: VT_DISPATCH
 // becomes a new OLEAutoObject (nil for an empty interface), the Font get likewise when it
 // delivers an interface, everything else as delivered.
-rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberRow& table, Access access,
+rt::Value invokeTyped(ole::OLEAutoObject& on, const MemberRow& row, Access access,
                       const std::vector<rt::Value>& args, std::size_t countPassed);
 
 // Base of the twelve schema wrappers. Declared members are invoked early-bound (send: a method
