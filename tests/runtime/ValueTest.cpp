@@ -23,6 +23,7 @@ TEST(ValueKinds, TypeCodesMatchTheRunTime) {
 TEST(ValueKinds, NullObjectAndNullArrayAreNil) {
   EXPECT_TRUE(Value(ObjectPtr()).isNil());
   EXPECT_TRUE(Value(ArrayPtr()).isNil());
+  EXPECT_EQ(Value(static_cast<const char*>(nullptr)).asString(), "");
 }
 
 TEST(ValueKinds, HugeOrNaNFloatsReadAsSaturatedLongs) {

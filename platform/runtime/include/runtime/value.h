@@ -54,7 +54,7 @@ class Value {
   Value(double v) : data_(Float{v, -1}) {}
   Value(Float v) : data_(v) {}
   Value(bool v) : data_(v) {}
-  Value(const char* v) : data_(std::string(v)) {}
+  Value(const char* v) : data_(std::string(v ? v : "")) {}  // a null pointer makes ""
   Value(std::string v) : data_(std::move(v)) {}
   Value(std::string_view v) : data_(std::string(v)) {}
   Value(Symbol v) : data_(v) {}
