@@ -247,8 +247,9 @@ void Table::Impl::updateKeys() {
     if (after) o.index.insert(*after);
     IndexFileState& f = *o.file;
     f.dirty = true;
-    auto it = f.pending.find(recno);
-    if (it == f.pending.end()) {
+    // Only a shared table needs the old entries: to merge with another user's rewrite.
+    auto it = options.shared ? f.pending.find(recno) : f.pending.end();
+    if (options.shared && it == f.pending.end()) {
       std::vector<std::optional<std::string>> olds;
       for (auto& other : orders)
         if (other->file == &f) olds.push_back(origRec ? entryOf(*other, origRec->data(), recno) : std::nullopt);

@@ -32,7 +32,7 @@ struct OpenOptions {
   bool readOnly = false;
   Env* env = nullptr;  // null: the real file system
   // Test hooks: entries per in-memory block and keys per written index node (0 = as many as fit).
-  std::size_t memoryBlockEntries = 512;
+  std::size_t memoryBlockEntries = 32;
   int maxLeafKeys = 0;
   int maxInteriorKeys = 0;
 };
