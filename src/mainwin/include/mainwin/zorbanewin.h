@@ -12,6 +12,7 @@
 #include <string>
 
 #include "gui/gui.h"
+#include "mainwin/workflow.h"
 #include "runtime/object.h"
 
 namespace model {
@@ -74,7 +75,8 @@ class ZorbaneWin : public gui::DataWindow {
   void PbExecute();
   void LoadDbf();
   void PbCompareModels();
-  void CompareModels();
+  // Both versions at the stored width of MODELVERS (15 characters, blank-padded).
+  void CompareModels(const std::string& base, const std::string& reference);
   void ClearComparisons();
   void UpdateModelList();
   void PbZapDbf();
@@ -85,7 +87,5 @@ class ZorbaneWin : public gui::DataWindow {
   static bool isBlank(const rt::Value& value);
 };
 
-// The stored text of a type code (0 to 10).
-std::string ZorbaneType2String(int typeCode);
 
 }  // namespace mainwin

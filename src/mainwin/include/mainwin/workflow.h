@@ -1,0 +1,102 @@
+// The main window's algorithms, kept free of the screen: loading a class family from the
+// database control into the model table, comparing two stored versions, resetting the flags,
+// listing the stored versions and building the table's index file. The window's methods call
+// these in the order of their steps and supply the on-screen parts (captions, progress, boxes)
+// through the observers below. Everything runs on the GUI thread.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "model/model.h"
+#include "runtime/runtime.h"
+
+namespace mainwin {
+
+// Width of MODELVERS: versions are compared at this width, blank-padded.
+inline constexpr std::size_t kVersionWidth = 15;
+
+// A version as the table stores it: cut or blank-padded to kVersionWidth characters.
+std::string fullWidthVersion(std::string_view typed);
+
+// The stored text of a type code (0 to 10); the empty string for anything else.
+std::string ZorbaneType2String(int typeCode);
+// The same for a value the control delivered: only a whole number is a code.
+std::string typeText(const rt::Value& typeCode);
+
+// ---------------------------------------------------------------- load
+
+// What the load reports back while it runs.
+class LoadObserver {
+ public:
+  virtual ~LoadObserver() = default;
+  // The family's classes have been counted (before the first class is read).
+  virtual void classesCounted(long /*count*/) {}
+  // Class `position` (1-based) has been read, just before its rows are written.
+  virtual void classRead(long /*position*/) {}
+  // The version stamped on the next row (the window reads its edit field every time).
+  virtual rt::Value version() = 0;
+};
+
+struct LoadCounts {
+  long classes = 0;
+  long rows = 0;
+};
+
+// Walks family `family` through the control (late-bound calls by member name) and appends one
+// row per class and per own method and property, in the order class, class methods, instance
+// methods, class properties, instance properties. Failing calls are raised by the control;
+// rows appended before a failure stay.
+LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
+                      LoadObserver& observer);
+
+// ---------------------------------------------------------------- compare
+
+class CompareObserver {
+ public:
+  virtual ~CompareObserver() = default;
+  // The comparison starts; `records` is the table's record count (all versions).
+  virtual void started(std::uint32_t /*records*/) {}
+  // One row of either version has been passed.
+  virtual void rowPassed() {}
+};
+
+struct CompareCounts {
+  long baseRows = 0;       // rows of the base version passed
+  long referenceRows = 0;  // rows of the reference version passed
+  long visits = 0;         // row visits made (pass 2 skips rows already compared)
+};
+
+// True when `version` (full width) has at least one row. Selects order 1.
+bool versionHasRows(model::Mpdms& table, std::string_view version);
+
+// Compares two full-width versions: pass 1 over the base rows, pass 2 over the reference rows
+// that pass 1 did not mark, writing the seven flags on both rows of every match. Record numbers
+// are kept at full width, so tables of any size compare right. Leaves the row pointer anywhere.
+CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::string_view reference,
+                              CompareObserver& observer);
+
+// Resets the flags of every row of the table, in the controlling order.
+void clearComparisons(model::Mpdms& table);
+
+// ---------------------------------------------------------------- model list
+
+// Every distinct version in the table's controlling order, once each, with its running number
+// (1 for the first met). Rows of one version need not lie together.
+std::vector<std::pair<std::string, long>> storedVersions(model::Mpdms& table);
+
+// ---------------------------------------------------------------- index build
+
+struct IndexBuildResult {
+  bool rebuilt = false;      // orders were deleted and created again
+  int ordersDeleted = 0;
+  int ordersCreated = 0;
+};
+
+// Builds the index file from the table's index descriptors when it is missing, or always when
+// `force` is true: deletes every open order, then creates each described order in turn.
+IndexBuildResult buildIndexes(model::Mpdms& table, bool force);
+
+}  // namespace mainwin

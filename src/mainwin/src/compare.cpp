@@ -1,0 +1,69 @@
+// Comparing two model versions: PbCompareModels, CompareModels and ClearComparisons.
+#include "long_operation.h"
+#include "mainwin/workflow.h"
+#include "mainwin/zorbanewin.h"
+
+namespace mainwin {
+namespace {
+
+class WindowCompareObserver : public CompareObserver {
+ public:
+  explicit WindowCompareObserver(ZorbaneWin& win) : win_(win) {}
+  void started(std::uint32_t records) override {
+    win_.oProgressGroupBox->Caption("Progress of Comparing Models");
+    win_.oProgressBar->Range(0, static_cast<int>(std::min<std::uint32_t>(records, INT32_MAX)));
+  }
+  void rowPassed() override { win_.oProgressBar->Advance(); }
+
+ private:
+  ZorbaneWin& win_;
+};
+
+}  // namespace
+
+void ZorbaneWin::PbCompareModels() {
+  RT_FRAME("ZorbaneWin:PbCompareModels");
+  (void)detail::runLongOperation(
+      *this, {oPbExecute, oPbExit, oPbZapDbf, oPbCompareModels},
+      [&] {
+        // A version typed by hand lacks the stored blanks: compare at the stored width.
+        CompareModels(fullWidthVersion(oBaseModel->CurrentText()), fullWidthVersion(oRefModel->CurrentText()));
+        RT_LINE();
+        ResetToggles(rt::Value(false));
+      },
+      {oPbCompareModels, oPbZapDbf, oPbExecute, oPbExit});
+}
+
+void ZorbaneWin::CompareModels(const std::string& base, const std::string& reference) {
+  RT_FRAME("ZorbaneWin:CompareModels");
+  model::Mpdms* table = detail::openTable(*this, "CompareModels");
+  if (!table) return;
+  // A version without rows would compare nothing; say so instead of reporting "Finished".
+  for (const std::string* version : {&base, &reference}) {
+    if (!versionHasRows(*table, *version)) {
+      RT_LINE();
+      gui::InfoBox(this, "Compare Above Models",
+                   "Model version \"" + detail::trimmedText(*version) +
+                       "\" has no rows in the database; nothing was compared.");
+      return;
+    }
+  }
+  RT_LINE();
+  if (ResetToggles().asLogical()) ClearComparisons();
+  table->setOrder(1);
+  Pointer(gui::Pointer::Busy);
+  WindowCompareObserver observer(*this);
+  (void)compareVersions(*table, base, reference, observer);
+  RT_LINE();
+  InitialIndexBuild(true);
+  gui::InfoBox(this, "Finished", "We have finished comparing the two model structures!");
+  oProgressBar->Position(0);
+  Pointer(gui::Pointer::Arrow);
+}
+
+void ZorbaneWin::ClearComparisons() {
+  RT_FRAME("ZorbaneWin:ClearComparisons");
+  if (model::Mpdms* table = detail::openTable(*this, "ClearComparisons")) clearComparisons(*table);
+}
+
+}  // namespace mainwin

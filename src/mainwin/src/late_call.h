@@ -1,0 +1,16 @@
+// Late-bound calls on values the database control hands out. A member asked of something that
+// is not an object (a failed call answered nil) is raised naming the member, and answers nil,
+// so a broken walk ends instead of crashing.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "runtime/runtime.h"
+
+namespace mainwin::detail {
+
+rt::Value lateSend(const rt::Value& on, const char* member, const std::vector<rt::Value>& args = {});
+rt::Value lateGet(const rt::Value& on, const char* member);
+rt::Value latePut(const rt::Value& on, const char* member, const rt::Value& value);
+
+}  // namespace mainwin::detail

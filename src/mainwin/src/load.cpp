@@ -1,0 +1,47 @@
+// Loading a class family into the model table: PbExecute and LoadDbf.
+#include "long_operation.h"
+#include "mainwin/workflow.h"
+#include "mainwin/zorbanewin.h"
+
+namespace mainwin {
+namespace {
+
+// The load's on-screen part: the progress group and bar, and the version typed in the window.
+class WindowLoadObserver : public LoadObserver {
+ public:
+  explicit WindowLoadObserver(ZorbaneWin& win) : win_(win) {}
+  void classesCounted(long count) override {
+    win_.oProgressGroupBox->Caption("Progress of Reviewing Class Family");
+    win_.oProgressBar->Range(0, static_cast<int>(count));
+  }
+  void classRead(long /*position*/) override { win_.oProgressBar->Advance(); }
+  rt::Value version() override { return win_.ModelName(); }
+
+ private:
+  ZorbaneWin& win_;
+};
+
+}  // namespace
+
+void ZorbaneWin::PbExecute() {
+  RT_FRAME("ZorbaneWin:PbExecute");
+  (void)detail::runLongOperation(*this, {oPbExecute, oPbExit, oPbZapDbf}, [this] { LoadDbf(); },
+                                 {oPbZapDbf, oPbExecute, oPbExit});
+}
+
+void ZorbaneWin::LoadDbf() {
+  RT_FRAME("ZorbaneWin:LoadDbf");
+  Pointer(gui::Pointer::Busy);
+  model::Mpdms* table = detail::openTable(*this, "LoadDbf");
+  if (!table) return Pointer(gui::Pointer::Arrow);
+  RT_LINE();
+  WindowLoadObserver observer(*this);
+  (void)loadFamily(DbControl, *table, ChosenFamily, observer);
+  RT_LINE();
+  UpdateModelList();
+  gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
+  oProgressBar->Position(0);
+  Pointer(gui::Pointer::Arrow);
+}
+
+}  // namespace mainwin

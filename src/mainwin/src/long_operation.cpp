@@ -1,0 +1,50 @@
+#include "long_operation.h"
+
+#include "mainwin/workflow.h"
+
+namespace mainwin::detail {
+
+bool runLongOperation(ZorbaneWin& win, std::initializer_list<gui::PushButton*> disable,
+                      const std::function<void()>& work, std::initializer_list<gui::PushButton*> enable) {
+  for (gui::PushButton* button : disable)
+    if (button) button->Disable();
+  bool finished = false;
+  (void)rt::withRecovery([&] {
+    work();
+    finished = true;
+  });
+  if (!finished) {
+    if (!win.ModelServer || !win.ModelServer->used() || win.ModelServer->lSharedMode() != true) {
+      if (win.ModelServer) win.ModelServer->close();
+      (void)rt::withRecovery([&] { openSharedTable(win); });
+    }
+    if (win.oProgressBar) win.oProgressBar->Position(0);
+    win.Pointer(gui::Pointer::Arrow);
+  }
+  for (gui::PushButton* button : enable)
+    if (button) button->Enable();
+  return finished;
+}
+
+void openSharedTable(ZorbaneWin& win) {
+  model::Mpdms::Args args;
+  args.shared = true;
+  win.ModelServer = std::make_shared<model::Mpdms>(args);
+}
+
+model::Mpdms* openTable(ZorbaneWin& win, const char* operation) {
+  if (win.ModelServer) return win.ModelServer.get();
+  auto e = rt::makeError(rt::EG_NOTABLE, "DBFCDX", std::string("the model table ") + model::kTableName + " is not open",
+                         operation, model::kTableName);
+  e->canDefault = true;
+  (void)rt::raise(e);
+  return nullptr;
+}
+
+std::string trimmedText(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace mainwin::detail

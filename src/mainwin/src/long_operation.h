@@ -1,0 +1,26 @@
+// Long operations of the main window's buttons: the work runs inside a recovery point, so an
+// error answered with Break ends only the work, and the window is left usable all the same.
+#pragma once
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "mainwin/zorbanewin.h"
+
+namespace mainwin::detail {
+
+// Disables `disable` in order, runs `work`, then enables `enable` in order. When the work broke
+// off: arrow pointer back, progress bar at 0, and the model table open shared again if the break
+// left it closed or exclusive. Answers true when the work ran to its end.
+bool runLongOperation(ZorbaneWin& win, std::initializer_list<gui::PushButton*> disable,
+                      const std::function<void()>& work, std::initializer_list<gui::PushButton*> enable);
+
+// Opens a new shared model table in the window's ModelServer.
+void openSharedTable(ZorbaneWin& win);
+
+// The model table, or a raised EG_NOTABLE and null when the window holds none.
+model::Mpdms* openTable(ZorbaneWin& win, const char* operation);
+
+std::string trimmedText(const std::string& text);
+
+}  // namespace mainwin::detail

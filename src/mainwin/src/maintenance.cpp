@@ -1,0 +1,62 @@
+// Model list and table maintenance: UpdateModelList, PbZapDbf and InitialIndexBuild.
+#include "app/app.h"
+#include "long_operation.h"
+#include "mainwin/workflow.h"
+#include "mainwin/zorbanewin.h"
+
+namespace mainwin {
+
+void ZorbaneWin::UpdateModelList() {
+  RT_FRAME("ZorbaneWin:UpdateModelList");
+  Pointer(gui::Pointer::Busy);
+  gui::ListItems versions;
+  if (ModelServer)
+    for (auto& [version, number] : storedVersions(*ModelServer)) versions.emplace_back(version, rt::Value(number));
+  RT_LINE();
+  oBaseModel->FillUsing(versions);
+  oRefModel->FillUsing(versions);
+  oBaseModel->CurrentItemNo(0);
+  oRefModel->CurrentItemNo(0);
+  oBaseModel->SetFocus();
+  oPbCompareModels->Disable();
+  Pointer(gui::Pointer::Arrow);
+}
+
+void ZorbaneWin::PbZapDbf() {
+  RT_FRAME("ZorbaneWin:PbZapDbf");
+  if (!app::Confirm(this, "Zap DBF Database",
+                    "Are you sure you want to empty the DBF (not the Zorbane) database of records?"))
+    return;
+  // The buttons keep their states; a break while the table is closed and reopened still
+  // leaves the window with a shared table.
+  (void)detail::runLongOperation(
+      *this, {},
+      [&] {
+        RT_LINE();
+        if (ModelServer) ModelServer->close();
+        model::Mpdms::Args exclusive;
+        exclusive.shared = false;
+        ModelServer = std::make_shared<model::Mpdms>(exclusive);
+        if (ModelServer->used()) {
+          RT_LINE();
+          ModelServer->zap();
+          gui::InfoBox(this, "Zapped Success", "Server was zapped!");
+          ModelServer->close();
+          detail::openSharedTable(*this);
+        } else {
+          RT_LINE();
+          detail::openSharedTable(*this);  // the refused exclusive server is dropped unclosed
+          gui::InfoBox(this, "Zapped Failed", "Unable to open server exclusively, server has not been zapped!");
+        }
+        InitialIndexBuild(true);
+        UpdateModelList();
+      },
+      {});
+}
+
+void ZorbaneWin::InitialIndexBuild(bool force) {
+  RT_FRAME("ZorbaneWin:InitialIndexBuild");
+  if (ModelServer) (void)buildIndexes(*ModelServer, force);
+}
+
+}  // namespace mainwin

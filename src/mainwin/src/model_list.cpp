@@ -1,0 +1,74 @@
+// The stored versions and the index build of the model table.
+#include <filesystem>
+#include <unordered_set>
+
+#include "mainwin/workflow.h"
+
+namespace mainwin {
+
+std::vector<std::pair<std::string, long>> storedVersions(model::Mpdms& table) {
+  RT_FRAME("ModelList:StoredVersions");
+  std::vector<std::pair<std::string, long>> versions;
+  std::unordered_set<std::string> seen;
+  table.goTop();
+  while (!table.eof()) {
+    // Rows of a version lie together in an index order but not in natural order (a first start
+    // without the index file): a version met again later is not listed twice.
+    std::string version(table.str(model::Field::MODELVERS));
+    if (seen.insert(version).second) versions.emplace_back(std::move(version), static_cast<long>(versions.size()) + 1);
+    table.skip();
+  }
+  return versions;
+}
+
+IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
+  RT_FRAME("IndexBuilder:Build");
+  IndexBuildResult result;
+  if (!table.used()) return result;  // a table that failed to open has no index to build
+  const std::vector<model::IndexDesc>& indexes = model::indexList();
+  const int openOrders = table.orderCount();
+  const std::string drive = table.tableDrive();
+  const std::string ext = table.indexExt();
+
+  std::string dir = table.tablePath();
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  if (dir.find(':') == std::string::npos) dir = drive + dir;
+
+  // Existence scan: the first missing index file forces the build.
+  for (const model::IndexDesc& index : indexes) {
+    // Only the stem decides whether an extension is added: a directory may contain dots.
+    std::string file = dir + index.stem;
+    if (index.stem.find('.') == std::string::npos) file += ext;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+      force = true;
+      break;
+    }
+  }
+  if (!force) return result;
+
+  RT_LINE();
+  result.rebuilt = true;
+  for (int i = 0; i < openOrders; ++i) {
+    table.deleteOrder(1, std::string());
+    ++result.ordersDeleted;
+  }
+  for (const model::IndexDesc& index : indexes) {
+    for (const model::OrderDesc& order : index.orders) {
+      RT_LINE();
+      if (!order.condition.empty())
+        table.setOrderCondition(order.condition, rt::compile("{||" + order.condition + "}"));
+      else
+        table.setOrderCondition();
+      table.setOrder(0);
+      table.goTop();
+      table.createOrder(order.tag, dir + index.stem, order.keyExpr, rt::compile("{||" + order.keyExpr + "}"),
+                        !order.duplicatesAllowed);
+      table.setOrderCondition();
+      ++result.ordersCreated;
+    }
+  }
+  return result;
+}
+
+}  // namespace mainwin

@@ -1,0 +1,110 @@
+// The load: walks one class family through the database control and appends its rows.
+#include <array>
+
+#include "late_call.h"
+#include "mainwin/workflow.h"
+
+namespace mainwin {
+namespace {
+
+using detail::lateGet;
+using detail::lateSend;
+
+constexpr std::array<const char*, 11> kTypeTexts = {
+    "Void", "Boolean", "Integer", "Decimal", "Real", "String", "ByteSequence", "Reference to Object",
+    "Value Collection (Set)", "Multimedia", "Date"};
+
+long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, "Count").asLong()); }
+
+// One pass over a class's own members of one kind and level.
+struct MemberPass {
+  const char* collection;  // "Methods" or "Properties"
+  int filter;
+  const char* kind;        // PROP_METHO
+  const char* level;       // INS_CLASS
+  const char* typeMember;  // MethodType or PropertyType
+};
+constexpr MemberPass kPasses[] = {
+    {"Methods", 1, "M", "C", "MethodType"},
+    {"Methods", 4, "M", "I", "MethodType"},
+    {"Properties", 1, "P", "C", "PropertyType"},
+    {"Properties", 2, "P", "I", "PropertyType"},
+};
+
+}  // namespace
+
+std::string ZorbaneType2String(int typeCode) {
+  if (typeCode < 0 || typeCode >= static_cast<int>(kTypeTexts.size())) return {};
+  return kTypeTexts[static_cast<std::size_t>(typeCode)];
+}
+
+std::string typeText(const rt::Value& typeCode) {
+  if (typeCode.isLong()) {
+    const std::int64_t code = typeCode.asLong();
+    return code >= 0 && code < static_cast<std::int64_t>(kTypeTexts.size()) ? ZorbaneType2String(static_cast<int>(code))
+                                                                             : std::string();
+  }
+  if (typeCode.isFloat()) {
+    const double code = typeCode.asNumber();
+    if (code >= 0 && code < static_cast<double>(kTypeTexts.size()) && code == static_cast<double>(static_cast<int>(code)))
+      return ZorbaneType2String(static_cast<int>(code));
+  }
+  return {};
+}
+
+std::string fullWidthVersion(std::string_view typed) {
+  std::string version(typed.substr(0, kVersionWidth));
+  version.resize(kVersionWidth, ' ');
+  return version;
+}
+
+LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
+                      LoadObserver& observer) {
+  RT_FRAME("ModelLoader:LoadFamily");
+  LoadCounts counts;
+  const rt::Value familyName(family);
+  const rt::Value familyObject = lateSend(rt::Value(control), "ClassFamily", {familyName});
+  RT_LINE();
+  const rt::Value classes = lateSend(familyObject, "Classes");
+  observer.classesCounted(countOf(classes));
+
+  for (long i = 1; i <= countOf(classes); ++i) {
+    RT_LINE();
+    const rt::Value cls = lateSend(classes, "Item", {rt::Value(i)});
+    const rt::Value supers = lateGet(cls, "SuperClasses");
+    const rt::Value className = lateGet(cls, "Name");
+    const rt::Value parent = countOf(supers) > 0 ? lateGet(lateSend(supers, "Item", {rt::Value(1)}), "Name")
+                                                 : rt::Value(std::string());
+    observer.classRead(i);
+    ++counts.classes;
+
+    table.append();
+    table.fieldPut("CLASSNAME", className);
+    table.fieldPut("FAMILYNAME", familyName);
+    table.fieldPut("PARENTNAME", parent);
+    table.fieldPut("MODELVERS", observer.version());
+    ++counts.rows;
+
+    for (const MemberPass& pass : kPasses) {
+      RT_LINE();
+      const rt::Value members = lateSend(cls, pass.collection, {rt::Value(false), rt::Value(pass.filter)});
+      const long n = countOf(members);
+      for (long j = 1; j <= n; ++j) {
+        const rt::Value member = lateSend(members, "Item", {rt::Value(j)});
+        table.append();
+        table.fieldPut("FAMILYNAME", familyName);
+        table.fieldPut("CLASSNAME", className);
+        table.fieldPut("PARENTNAME", parent);
+        table.fieldPut("ATTRIBUTE", lateGet(member, "Name"));
+        table.fieldPut("PROP_METHO", rt::Value(pass.kind));
+        table.fieldPut("TYPE", rt::Value(typeText(lateGet(member, pass.typeMember))));
+        table.fieldPut("INS_CLASS", rt::Value(pass.level));
+        table.fieldPut("MODELVERS", observer.version());
+        ++counts.rows;
+      }
+    }
+  }
+  return counts;
+}
+
+}  // namespace mainwin
