@@ -1,5 +1,6 @@
-// Fonts need a GUI application object; the tests make one, offscreen, before any test runs.
-#include <QGuiApplication>
+// Fonts need a GUI application object, and the report list's dialogs a widgets one; the tests
+// make it, offscreen, before any test runs.
+#include <QApplication>
 
 namespace {
 const bool kAppReady = [] {
@@ -7,7 +8,7 @@ const bool kAppReady = [] {
   static int argc = 1;
   static char name[] = "test";
   static char* argv[] = {name, nullptr};
-  new QGuiApplication(argc, argv);
+  new QApplication(argc, argv);
   return true;
 }();
 }  // namespace

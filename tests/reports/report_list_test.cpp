@@ -1,0 +1,193 @@
+// The report list: the menu, finding the layouts, the dialog's list, "Print It" enabling, the
+// preview from "Print It", printing to the print file, and the "No Reports" box.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QWidget>
+
+#include <fstream>
+
+#include "report_support.h"
+#include "reports/reports.h"
+#include "resources/resources.h"
+
+namespace {
+
+using reporttest::TempFolder;
+
+class ReportList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gui::ensureToolkit();
+    ASSERT_TRUE(res::InstallResources());
+    rpt::InitRpFunctionLibraries();
+    reports::registerRpPrinter();
+  }
+  void TearDown() override {
+    reports::setReportListDriver({});
+    rpt::setPreviewDriver({});
+  }
+  gui::TestResponder boxes;
+  TempFolder folder;
+};
+
+rt::Value names(std::initializer_list<const char*> list) {
+  rt::Array a;
+  for (const char* n : list) a.emplace_back(n);
+  return rt::Value::array(std::move(a));
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// Saves a widget's picture into the folder named by ZMC_SCREENSHOT_DIR, when it is set.
+void screenshot(QWidget* widget, const char* name) {
+  const QByteArray dir = qgetenv("ZMC_SCREENSHOT_DIR");
+  if (dir.isEmpty() || !widget) return;
+  widget->show();
+  widget->grab().save(QString::fromLocal8Bit(dir) + "/" + name);
+}
+
+// ---- Menu ----------------------------------------------------------------------------------
+
+TEST_F(ReportList, MenuBindsTheCommandToTwExistingReportsWithItsHelpText) {
+  reports::ReportAppMenu menu(nullptr);
+  const gui::HyperLabel* command = menu.itemLabel(19201);
+  ASSERT_NE(command, nullptr);
+  EXPECT_EQ(command->name, "TwExistingReports");
+  EXPECT_EQ(command->caption, "Existing Reports");
+  EXPECT_EQ(command->description, "Print or view existing reports, no changes.");
+  ASSERT_NE(menu.itemLabel(19200), nullptr);
+  EXPECT_EQ(menu.itemLabel(19200)->name, "_Reports");
+}
+
+// ---- Finding the layouts -------------------------------------------------------------------
+
+TEST_F(ReportList, OnlyRptFilesAreListedByNameWithoutPath) {
+  folder.write("b.rpt", "x");
+  folder.write("A.RPT", "x");
+  folder.write("notes.txt", "x");
+  folder.write("rpt", "x");
+  std::filesystem::create_directory(folder.path() / "dir.rpt");
+  auto found = reports::ListReportFiles(folder.path().string());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"A.RPT", "b.rpt"}));
+}
+
+TEST_F(ReportList, AFolderWithoutLayoutsShowsOnlyTheNoReportsBox) {
+  reporttest::WorkingDirectory cwd(folder.path());
+  bool dialogShown = false;
+  reports::setReportListDriver([&](reports::ExistingReportsWin&) { dialogShown = true; });
+  reports::ShowExistingReports(nullptr);
+  EXPECT_FALSE(dialogShown);
+  ASSERT_EQ(boxes.records().size(), 1u);
+  EXPECT_EQ(boxes.records()[0].caption, "No Reports");
+  EXPECT_EQ(boxes.records()[0].text, "No Reports were found.");
+}
+
+TEST_F(ReportList, TheDialogListsTheLayoutsAlphabeticallyWhateverTheListingOrder) {
+  for (const char* n : {"b.rpt", "A.rpt", "c.rpt"}) folder.write(n, "x");
+  reporttest::WorkingDirectory cwd(folder.path());
+  std::vector<std::string> shown;
+  reports::setReportListDriver([&](reports::ExistingReportsWin& dialog) {
+    for (int i = 1; i <= dialog.oDCAvailableReports->ItemCount(); ++i)
+      shown.push_back(dialog.oDCAvailableReports->GetItem(i));
+  });
+  reports::ShowExistingReports(nullptr);
+  EXPECT_TRUE(boxes.records().empty());
+  EXPECT_EQ(shown, (std::vector<std::string>{"A.rpt", "b.rpt", "c.rpt"}));
+}
+
+// ---- The dialog ----------------------------------------------------------------------------
+
+TEST_F(ReportList, DialogIsBuiltFromItsTemplateWithCaptionAndToolTip) {
+  reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"x.rpt"}));
+  EXPECT_EQ(dialog.Caption(), "Existing Reports");
+  EXPECT_EQ(dialog.HyperLabel().description, "Listing of existing reports available for print.");
+  ASSERT_NE(dialog.oDCAvailableReports, nullptr);
+  EXPECT_EQ(dialog.oDCAvailableReports->widget()->toolTip().toStdString(),
+            "Pick one report for previewing and / or printing.");
+  EXPECT_EQ(dialog.oCCPrintButton->Caption(), "Print It");
+  EXPECT_EQ(dialog.oCCCancelButton->Caption(), "Cancel");
+  EXPECT_EQ(dialog.reportNames().asArray()->size(), 1u);
+}
+
+TEST_F(ReportList, PrintItIsDisabledUntilAnEntryIsPicked) {
+  reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"one.rpt", "two.rpt"}));
+  EXPECT_FALSE(dialog.oCCPrintButton->IsEnabled());
+  dialog.oDCAvailableReports->pick(2);
+  EXPECT_TRUE(dialog.oCCPrintButton->IsEnabled());
+  EXPECT_EQ(dialog.AvailableReports().asString(), "two.rpt");
+}
+
+TEST_F(ReportList, ARejectedLayoutGivesNoPreviewNoMessageAndLeavesTheDialogUsable) {
+  folder.write("bad.rpt", "not a layout");
+  reporttest::WorkingDirectory cwd(folder.path());
+  int previews = 0;
+  rpt::setPreviewDriver([&](rpt::PreviewWindow&) { ++previews; });
+  reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"bad.rpt"}));
+  dialog.oDCAvailableReports->pick(1);
+  dialog.oCCPrintButton->click();
+  EXPECT_EQ(previews, 0);
+  EXPECT_TRUE(boxes.records().empty());
+  EXPECT_FALSE(dialog.ended());
+  EXPECT_TRUE(dialog.oCCPrintButton->IsEnabled());
+}
+
+TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile) {
+  std::filesystem::copy_file(std::string(ZMC_DEMO_DIR) + "/Differences.rpt", folder.file("Differences.rpt"));
+  reporttest::writeModelTable(folder.file("Mpdms.dbf"), reporttest::comparedDemoRows());
+  reporttest::WorkingDirectory cwd(folder.path());
+  std::vector<std::string> captions;
+  std::string message;
+  bool printed = false;
+  rpt::setPreviewDriver([&](rpt::PreviewWindow& preview) {
+    captions.push_back(preview.caption());
+    EXPECT_EQ(preview.pageCount(), 1);
+    preview.setZoom(50);
+    EXPECT_EQ(preview.zoom(), 50);
+    EXPECT_FALSE(preview.shownImage().isNull());
+    screenshot(preview.widget(), "reports-preview.png");
+    if (!printed) {
+      printed = preview.printToFile();
+      message = preview.lastMessageShown();
+    }
+  });
+  reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"Differences.rpt"}));
+  dialog.oDCAvailableReports->pick(1);
+  screenshot(dialog.widget(), "reports-list.png");
+  dialog.oCCPrintButton->click();
+  dialog.oCCPrintButton->click();
+  EXPECT_EQ(captions, (std::vector<std::string>{"Report Preview & Print", "Report Preview & Print"}));
+  EXPECT_TRUE(printed);
+  EXPECT_EQ(message, "Please Wait...Printing IN Progress");
+  EXPECT_EQ(readFile(folder.file("PRINT.PRN")).rfind("%PDF", 0), 0u);
+  EXPECT_TRUE(boxes.records().empty());
+}
+
+TEST_F(ReportList, PreviewNavigationStaysWithinThePages) {
+  folder.write("long.rpt", R"~({"format": "zmc-report", "version": 1,
+    "page": {"paper": "Custom", "width": 3, "length": 3},
+    "data": {"table": "Mpdms.dbf"},
+    "bands": {"detail": {"height": 0.6, "objects": [{"type": "field", "expression": "CLASSNAME"}]}}})~");
+  reporttest::writeModelTable(folder.file("Mpdms.dbf"), reporttest::comparedDemoRows());
+  rpt::RpReport report(nullptr, folder.file("long.rpt"));
+  rpt::setPreviewDriver([&](rpt::PreviewWindow& preview) {
+    EXPECT_EQ(preview.pageCount(), 4);  // 2 inches of body: three rows a page, fourteen rows
+    preview.previousPage();
+    EXPECT_EQ(preview.currentPage(), 1);
+    preview.showPage(99);
+    EXPECT_EQ(preview.currentPage(), 4);
+    preview.nextPage();
+    EXPECT_EQ(preview.currentPage(), 4);
+    preview.setZoom(1000);
+    EXPECT_EQ(preview.zoom(), 400);
+    EXPECT_TRUE(preview.exportPdf(folder.file("out.pdf")));
+  });
+  EXPECT_TRUE(report.PrintPreview("Preview", "PRINT.PRN", "long.rpt", "wait", true));
+  EXPECT_EQ(readFile(folder.file("out.pdf")).rfind("%PDF", 0), 0u);
+}
+
+}  // namespace
