@@ -58,6 +58,7 @@ class Reader {
     return readAt(off, fmt::kPageSize, out);
   }
   void resetVisited() { visited_.clear(); }
+  std::uint64_t highestPageEnd() const { return visited_.empty() ? 0 : *visited_.rbegin() + std::uint64_t{fmt::kPageSize}; }
   std::uint64_t size() const { return size_; }
   const std::string& name() const { return name_; }
 
@@ -182,10 +183,6 @@ Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, std::vector<Le
 
 // ---- writing ----
 
-struct LeafLayout {
-  int R, D, T, N;
-};
-
 LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno) {
   LeafLayout l{};
   l.D = l.T = bitsFor(static_cast<std::uint64_t>(keyLen));
@@ -224,95 +221,147 @@ void writeLeafLayout(std::uint8_t* n, const LeafLayout& l, int freeBytes) {
   n[fmt::kLfEntryBytes] = static_cast<std::uint8_t>(l.N);
 }
 
-// Appends one tree's pages to `region` (which starts at file offset `base`); returns the root.
-std::uint32_t encodeTree(const char* const* entries, std::size_t count, int keyLen, std::uint32_t maxRecno,
-                         const NodeLimits& limits, std::uint64_t base, std::vector<std::uint8_t>* region) {
-  LeafLayout lay = leafLayout(keyLen, maxRecno);
-  auto newPage = [&]() {
-    std::size_t at = region->size();
-    region->resize(at + fmt::kPageSize, 0);
-    return at;
-  };
-  auto offsetOf = [&](std::size_t at) { return static_cast<std::uint32_t>(base + at); };
+// Bytes of key `e` stored after sharing `dup` leading bytes with the previous key of the node.
+inline int sharedWith(const char* prev, int prevTrail, const char* e, int trail, int keyLen) {
+  int limit = std::min(keyLen - prevTrail, keyLen - trail);
+  int dup = 0;
+  while (dup < limit && prev[dup] == e[dup]) ++dup;
+  return dup;
+}
 
-  std::vector<NodeRef> level;
-  std::vector<std::size_t> pagesAt;
+// Leaves are packed as full as the 488 payload bytes (or the test limit) allow; interior nodes
+// take `fit` children, never leaving a lone child for the last node of a level when avoidable.
+std::size_t takeAt(std::size_t remaining, int fit) {
+  std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(fit), remaining);
+  if (remaining - take == 1 && take > 2) --take;
+  return take;
+}
+
+TreePlan planTree(const char* const* entries, std::size_t count, int keyLen, const LeafLayout& lay,
+                  const NodeLimits& limits) {
+  TreePlan plan;
   std::size_t i = 0;
   do {
-    std::size_t at = newPage();
-    int n = 0, used = 0, pos = fmt::kPageSize;
+    plan.leafStart.push_back(i);
+    int n = 0, used = 0, prevTrail = 0;
     const char* prev = nullptr;
-    int prevTrail = 0;
     while (i < count) {
       const char* e = entries[i];
       int trail = trailCount(e, keyLen);
-      int dup = 0;
-      if (prev) {
-        int limit = std::min(keyLen - prevTrail, keyLen - trail);
-        while (dup < limit && prev[dup] == e[dup]) ++dup;
-      }
+      int dup = prev ? sharedWith(prev, prevTrail, e, trail, keyLen) : 0;
       int stored = keyLen - dup - trail;
       if (used + lay.N + stored > fmt::kLfPayload) break;
       if (limits.maxLeafKeys > 0 && n >= limits.maxLeafKeys) break;
-      std::uint8_t* node = region->data() + at;
-      std::uint32_t recno = fmt::be32(reinterpret_cast<const std::uint8_t*>(e) + keyLen);
-      std::uint64_t v = recno | static_cast<std::uint64_t>(dup) << lay.R |
-                        static_cast<std::uint64_t>(trail) << (lay.R + lay.D);
-      for (int b = 0; b < lay.N; ++b) node[fmt::kLfEntriesStart + n * lay.N + b] = (v >> (8 * b)) & 0xFF;
-      pos -= stored;
-      std::memcpy(node + pos, e + dup, static_cast<std::size_t>(stored));
       used += lay.N + stored;
       prev = e;
       prevTrail = trail;
       ++n;
       ++i;
     }
-    std::uint8_t* node = region->data() + at;
-    writeNodeHeader(node, fmt::kAttrLeaf, n, fmt::kNoNode, fmt::kNoNode);
-    writeLeafLayout(node, lay, fmt::kLfPayload - used);
-    pagesAt.push_back(at);
-    level.push_back({offsetOf(at), prev});
   } while (i < count);
-  auto link = [&](const std::vector<std::size_t>& pages) {
-    for (std::size_t k = 0; k < pages.size(); ++k) {
-      std::uint8_t* node = region->data() + pages[k];
-      fmt::putLe32(node + fmt::kNdLeft, k == 0 ? fmt::kNoNode : offsetOf(pages[k - 1]));
-      fmt::putLe32(node + fmt::kNdRight, k + 1 == pages.size() ? fmt::kNoNode : offsetOf(pages[k + 1]));
+  plan.fit = fmt::kInteriorPayload / (keyLen + 8);
+  if (limits.maxInteriorKeys > 1) plan.fit = std::min(plan.fit, limits.maxInteriorKeys);
+  std::size_t nodes = plan.leafStart.size();
+  plan.levelPages.push_back(nodes);
+  while (nodes > 1) {
+    std::size_t up = 0;
+    for (std::size_t k = 0; k < nodes;) {
+      k += takeAt(nodes - k, plan.fit);
+      ++up;
     }
-  };
-  link(pagesAt);
-  std::uint16_t leafAttr = fmt::kAttrLeaf;
-  if (level.size() == 1) {
-    fmt::putLe16(region->data() + pagesAt[0] + fmt::kNdAttr, leafAttr | fmt::kAttrRoot);
-    return level[0].offset;
+    plan.levelPages.push_back(up);
+    nodes = up;
   }
-  int fit = fmt::kInteriorPayload / (keyLen + 8);
-  if (limits.maxInteriorKeys > 1) fit = std::min(fit, limits.maxInteriorKeys);
+  return plan;
+}
+
+// Sequential page output to a file through a buffer of about 1 MB.
+class PageSink {
+ public:
+  PageSink(File& f, std::uint64_t at) : file_(f), at_(at) { buf_.reserve(kChunk + fmt::kTreeHeaderSize); }
+  std::uint64_t offset() const { return at_ + buf_.size(); }
+  std::uint8_t* grow(std::size_t n) {
+    std::size_t at = buf_.size();
+    buf_.resize(at + n, 0);
+    return buf_.data() + at;
+  }
+  void done() {
+    if (buf_.size() >= kChunk) (void)flush();
+  }
+  Status flush() {
+    if (status_.ok() && !buf_.empty()) status_ = file_.write(at_, buf_.data(), buf_.size());
+    at_ += buf_.size();
+    buf_.clear();
+    return status_;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 1u << 20;
+  File& file_;
+  std::uint64_t at_;
+  std::vector<std::uint8_t> buf_;
+  Status status_;
+};
+
+// Emits one tree's pages (leaves, then each interior level) at the sink's offset; answers the root.
+std::uint32_t emitTree(const char* const* entries, std::size_t count, int keyLen, const LeafLayout& lay,
+                       const TreePlan& plan, PageSink& sink, std::uint16_t rootLeafAttr) {
+  auto first = static_cast<std::uint32_t>(sink.offset());
+  std::vector<NodeRef> level;
+  std::size_t leaves = plan.leafStart.size();
+  level.reserve(leaves);
+  for (std::size_t k = 0; k < leaves; ++k) {
+    std::size_t from = plan.leafStart[k], to = k + 1 < leaves ? plan.leafStart[k + 1] : count;
+    std::uint32_t off = first + static_cast<std::uint32_t>(k * fmt::kPageSize);
+    std::uint8_t* node = sink.grow(fmt::kPageSize);
+    int used = 0, pos = fmt::kPageSize, prevTrail = 0, n = 0;
+    const char* prev = nullptr;
+    for (std::size_t i = from; i < to; ++i, ++n) {
+      const char* e = entries[i];
+      int trail = trailCount(e, keyLen);
+      int dup = prev ? sharedWith(prev, prevTrail, e, trail, keyLen) : 0;
+      int stored = keyLen - dup - trail;
+      std::uint32_t recno = fmt::be32(reinterpret_cast<const std::uint8_t*>(e) + keyLen);
+      std::uint64_t v = recno | static_cast<std::uint64_t>(dup) << lay.R | static_cast<std::uint64_t>(trail) << (lay.R + lay.D);
+      for (int b = 0; b < lay.N; ++b) node[fmt::kLfEntriesStart + n * lay.N + b] = (v >> (8 * b)) & 0xFF;
+      pos -= stored;
+      std::memcpy(node + pos, e + dup, static_cast<std::size_t>(stored));
+      used += lay.N + stored;
+      prev = e;
+      prevTrail = trail;
+    }
+    std::uint16_t attr = leaves == 1 ? rootLeafAttr : fmt::kAttrLeaf;
+    writeNodeHeader(node, attr, n, k == 0 ? fmt::kNoNode : off - fmt::kPageSize,
+                    k + 1 == leaves ? fmt::kNoNode : off + fmt::kPageSize);
+    writeLeafLayout(node, lay, fmt::kLfPayload - used);
+    level.push_back({off, prev});
+    sink.done();
+  }
   while (level.size() > 1) {
     std::vector<NodeRef> up;
-    std::vector<std::size_t> upPages;
-    for (std::size_t k = 0; k < level.size();) {
-      std::size_t take = std::min<std::size_t>(fit, level.size() - k);
-      // Never leave a lone child for the last interior node when it can be avoided.
-      if (level.size() - k - take == 1 && take > 2) --take;
-      std::size_t at = newPage();
-      std::uint8_t* node = region->data() + at;
-      writeNodeHeader(node, 0, static_cast<int>(take), fmt::kNoNode, fmt::kNoNode);
+    auto levelFirst = static_cast<std::uint32_t>(sink.offset());
+    std::size_t pagesHere = 0;
+    for (std::size_t k = 0; k < level.size();) k += takeAt(level.size() - k, plan.fit), ++pagesHere;
+    std::size_t idx = 0;
+    for (std::size_t k = 0; k < level.size(); ++idx) {
+      std::size_t take = takeAt(level.size() - k, plan.fit);
+      std::uint32_t off = levelFirst + static_cast<std::uint32_t>(idx * fmt::kPageSize);
+      std::uint8_t* node = sink.grow(fmt::kPageSize);
+      std::uint16_t attr = pagesHere == 1 ? fmt::kAttrRoot : 0;
+      writeNodeHeader(node, attr, static_cast<int>(take), idx == 0 ? fmt::kNoNode : off - fmt::kPageSize,
+                      idx + 1 == pagesHere ? fmt::kNoNode : off + fmt::kPageSize);
       for (std::size_t j = 0; j < take; ++j) {
         const NodeRef& c = level[k + j];
         std::uint8_t* ent = node + fmt::kInteriorStart + j * (keyLen + 8);
         std::memcpy(ent, c.lastEntry, static_cast<std::size_t>(keyLen) + 4);  // key + be32 recno
         fmt::putBe32(ent + keyLen + 4, c.offset);
       }
-      up.push_back({offsetOf(at), level[k + take - 1].lastEntry});
-      upPages.push_back(at);
+      up.push_back({off, level[k + take - 1].lastEntry});
       k += take;
+      sink.done();
     }
-    link(upPages);
     level.swap(up);
-    pagesAt.swap(upPages);
   }
-  fmt::putLe16(region->data() + pagesAt[0] + fmt::kNdAttr, fmt::kAttrRoot);
   return level[0].offset;
 }
 
@@ -348,7 +397,19 @@ Status readCdxCounter(File& file, std::uint32_t* counter) {
   return Status::okay();
 }
 
+namespace {
+Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, bool trees);
+}
+
 Status readCdx(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out) {
+  return readImage(file, name, maxRecno, out, true);
+}
+Status readCdxTags(File& file, const std::string& name, CdxImage* out) {
+  return readImage(file, name, 0xFFFFFFFFu, out, false);
+}
+
+namespace {
+Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, bool trees) {
   Reader r(file, name);
   Status s = r.init();
   if (!s.ok()) return s;
@@ -377,8 +438,9 @@ Status readCdx(File& file, const std::string& name, std::uint32_t maxRecno, CdxI
     s = readTreeHeader(r, hoff, &th);
     if (!s.ok()) return s;
     if (th.order != 0) return corrupt(name, "tag " + trimmed(t.key) + " is descending, which is not supported");
+    out->regionEnd = std::max<std::uint64_t>(out->regionEnd, hoff + fmt::kTreeHeaderSize);
     std::vector<LeafEntry> entries;
-    s = readTree(r, th, ' ', &entries);
+    if (trees) s = readTree(r, th, ' ', &entries);
     if (!s.ok()) return s;
     TagImage img;
     img.name = trimmed(t.key);
@@ -398,47 +460,103 @@ Status readCdx(File& file, const std::string& name, std::uint32_t maxRecno, CdxI
     }
     out->tags.push_back(std::move(img));
   }
+  out->regionEnd = std::max(out->regionEnd, r.highestPageEnd());
+  return readCdxStamp(file, &out->stamp);
+}
+}  // namespace
+
+CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRecno, const NodeLimits& limits)
+    : tags_(tags), maxRecno_(std::max<std::uint32_t>(maxRecno, 1)), limits_(limits) {
+  for (const TagOut* t : tags_) {
+    LeafLayout lay = leafLayout(t->keyLen, maxRecno_);
+    plans_.push_back(planTree(t->entries.data(), t->entries.size(), t->keyLen, lay, limits_));
+  }
+  // The directory: tag names blank-padded to 10, each with its header offset (filled in below).
+  std::uint64_t treesAt = 0;
+  for (std::size_t k = 0; k < tags_.size(); ++k) {
+    std::string key = tags_[k]->name.substr(0, fmt::kTagNameLen);
+    key.resize(fmt::kTagNameLen, ' ');
+    dirNames_.push_back({key, k});
+  }
+  std::sort(dirNames_.begin(), dirNames_.end());
+  dirFlat_.assign(dirNames_.size() * (fmt::kTagNameLen + 4), 0);
+  for (std::size_t k = 0; k < dirNames_.size(); ++k) {
+    std::memcpy(dirFlat_.data() + k * (fmt::kTagNameLen + 4), dirNames_[k].first.data(), fmt::kTagNameLen);
+    dirPtrs_.push_back(dirFlat_.data() + k * (fmt::kTagNameLen + 4));
+  }
+  // Header offsets need the directory's size, which depends on the offsets' width only: plan it
+  // with the widest possible record field first.
+  dirLayout_ = leafLayout(fmt::kTagNameLen, 0xFFFFFFFFu);
+  dirPlan_ = planTree(dirPtrs_.data(), dirPtrs_.size(), fmt::kTagNameLen, dirLayout_, {});
+  treesAt = dirPlan_.pages() * fmt::kPageSize;
+  size_ = treesAt;
+  for (const TreePlan& p : plans_) size_ += fmt::kTreeHeaderSize + p.pages() * fmt::kPageSize;
+}
+
+Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
+                              std::vector<std::uint8_t>* header) {
+  std::uint64_t at = base + dirPlan_.pages() * fmt::kPageSize;
+  std::vector<std::uint64_t> headerAt;
+  for (const TreePlan& p : plans_) {
+    headerAt.push_back(at);
+    at += fmt::kTreeHeaderSize + p.pages() * fmt::kPageSize;
+  }
+  for (std::size_t k = 0; k < dirNames_.size(); ++k)
+    fmt::putBe32(reinterpret_cast<std::uint8_t*>(dirFlat_.data()) + k * (fmt::kTagNameLen + 4) + fmt::kTagNameLen,
+                 static_cast<std::uint32_t>(headerAt[dirNames_[k].second]));
+  PageSink sink(file, base);
+  std::uint32_t dirRoot = emitTree(dirPtrs_.data(), dirPtrs_.size(), fmt::kTagNameLen, dirLayout_, dirPlan_, sink,
+                                   fmt::kAttrLeaf | fmt::kAttrRoot);
+  for (std::size_t k = 0; k < tags_.size(); ++k) {
+    const TagOut* t = tags_[k];
+    const TreePlan& p = plans_[k];
+    std::uint8_t* h = sink.grow(fmt::kTreeHeaderSize);
+    auto root = static_cast<std::uint32_t>(headerAt[k] + fmt::kTreeHeaderSize + (p.pages() - 1) * fmt::kPageSize);
+    std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
+    writeTreeHeader(h, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
+    sink.done();
+    std::uint32_t got = emitTree(t->entries.data(), t->entries.size(), t->keyLen, leafLayout(t->keyLen, maxRecno_), p,
+                                 sink, fmt::kAttrLeaf | fmt::kAttrRoot);
+    (void)got;  // equals root by construction
+  }
+  Status s = sink.flush();
+  if (!s.ok()) return s;
+  header->assign(fmt::kTreeHeaderSize, 0);
+  writeTreeHeader(header->data(), dirRoot, counter, fmt::kTagNameLen, fmt::kDirectoryOptions, "", "");
+  putStamp(header->data(), counter, stamp.recCount, stamp.changing);
   return Status::okay();
 }
 
-EncodedCdx encodeCdx(const std::vector<const TagOut*>& tags, std::uint64_t base, std::uint32_t counter,
-                     std::uint32_t maxRecno, const NodeLimits& limits) {
-  EncodedCdx out;
-  out.header.assign(fmt::kTreeHeaderSize, 0);
-  // Directory root leaf first, then each tag's header and pages, in creation order.
-  out.region.assign(fmt::kPageSize, 0);
-  std::vector<std::pair<std::string, std::uint32_t>> dirEntries;
-  for (const TagOut* t : tags) {
-    std::size_t hat = out.region.size();
-    out.region.resize(hat + fmt::kTreeHeaderSize, 0);
-    std::uint32_t hoff = static_cast<std::uint32_t>(base + hat);
-    std::uint32_t root = encodeTree(t->entries.data(), t->entries.size(), t->keyLen, std::max<std::uint32_t>(maxRecno, 1), limits,
-                                    base, &out.region);
-    std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
-    writeTreeHeader(out.region.data() + hat, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
-    std::string key = t->name.substr(0, fmt::kTagNameLen);
-    key.resize(fmt::kTagNameLen, ' ');
-    dirEntries.push_back({key, hoff});
-  }
-  std::sort(dirEntries.begin(), dirEntries.end());
-  std::vector<char> flat;
-  std::uint32_t maxOff = 1;
-  for (const auto& [k, off] : dirEntries) {
-    flat.insert(flat.end(), k.begin(), k.end());
-    std::uint8_t b[4];
-    fmt::putBe32(b, off);
-    flat.insert(flat.end(), b, b + 4);
-    maxOff = std::max(maxOff, off);
-  }
-  // The directory is a single root leaf at `base`; encode it separately and copy it there.
-  std::vector<std::uint8_t> dirPages;
-  std::vector<const char*> dirPtrs;
-  for (std::size_t k = 0; k < dirEntries.size(); ++k) dirPtrs.push_back(flat.data() + k * (fmt::kTagNameLen + 4));
-  encodeTree(dirPtrs.data(), dirEntries.size(), fmt::kTagNameLen, maxOff, {}, base, &dirPages);
-  std::memcpy(out.region.data(), dirPages.data(), fmt::kPageSize);
-  writeTreeHeader(out.header.data(), static_cast<std::uint32_t>(base), counter, fmt::kTagNameLen,
-                  fmt::kDirectoryOptions, "", "");
-  return out;
+void putStamp(std::uint8_t* header, std::uint32_t counter, std::uint32_t recCount, std::uint32_t changing) {
+  std::memcpy(header + fmt::kStMagic, fmt::kStampMagic, 4);
+  fmt::putLe32(header + fmt::kStCounter, counter);
+  fmt::putLe32(header + fmt::kStRecCount, recCount);
+  fmt::putLe32(header + fmt::kStChanging, changing);
+}
+
+Status readCdxStamp(File& file, CdxStamp* out) {
+  *out = CdxStamp{};
+  std::uint8_t b[fmt::kStChanging + 4];
+  std::size_t got = 0;
+  Status s = file.read(0, b, sizeof b, &got);
+  if (!s.ok()) return s;
+  if (got != sizeof b) return Status::okay();
+  out->counter = fmt::le32(b + fmt::kThCounter);
+  if (std::memcmp(b + fmt::kStMagic, fmt::kStampMagic, 4) != 0 || fmt::le32(b + fmt::kStCounter) != out->counter)
+    return Status::okay();  // no stamp, or one left behind by a writer that does not keep it
+  out->valid = true;
+  out->recCount = fmt::le32(b + fmt::kStRecCount);
+  out->changing = fmt::le32(b + fmt::kStChanging);
+  return Status::okay();
+}
+
+Status writeCdxStamp(File& file, const CdxStamp& stamp) {
+  std::uint8_t b[16];
+  std::memcpy(b, fmt::kStampMagic, 4);
+  fmt::putLe32(b + 4, stamp.counter);
+  fmt::putLe32(b + 8, stamp.recCount);
+  fmt::putLe32(b + 12, stamp.changing);
+  return file.write(fmt::kStMagic, b, sizeof b);
 }
 
 std::string dumpCdx(File& file, const std::string& name) {

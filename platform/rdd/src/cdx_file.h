@@ -27,20 +27,35 @@ struct NodeLimits {
   int maxInteriorKeys = 0;
 };
 
+// The driver's stamp in reserved bytes of the directory header (other programs write zeros there
+// and ignore them). Valid only while its copy of the change counter equals the header's.
+//   recCount  the table's record count the trees were written for
+//   changing  openers that have changed the table or its orders since and not yet written them
+struct CdxStamp {
+  bool valid = false;
+  std::uint32_t counter = 0, recCount = 0, changing = 0;
+};
+
 struct CdxImage {
   std::vector<TagImage> tags;  // in header-offset order, which is creation order
   std::uint32_t counter = 0;   // header bytes 8-11
   std::uint64_t regionStart = 0;  // first page of the trees (the directory root)
+  std::uint64_t regionEnd = 0;    // end of the highest page the trees use
+  CdxStamp stamp;
 };
 
 // Reads the whole file. `maxRecno` bounds record numbers found in leaves.
 Status readCdx(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out);
+// Reads only the tag definitions (no tree pages).
+Status readCdxTags(File& file, const std::string& name, CdxImage* out);
 
 // Reads only the change counter (bytes 8-11 of the file header).
 Status readCdxCounter(File& file, std::uint32_t* counter);
+Status readCdxStamp(File& file, CdxStamp* out);
+// Rewrites the stamp in place (the counter stays as it is).
+Status writeCdxStamp(File& file, const CdxStamp& stamp);
+void putStamp(std::uint8_t* header, std::uint32_t counter, std::uint32_t recCount, std::uint32_t changing);
 
-// Encodes the trees for placement at `base` (a multiple of 512, >= 1024) and the 1024-byte file
-// header that points at them. `maxRecno` sizes the record-number bits of the leaves.
 struct TagOut {
   std::string name;
   std::string keyExpr, forExpr;
@@ -48,12 +63,46 @@ struct TagOut {
   bool unique = false;
   std::vector<const char*> entries;  // in key order, each keyLen key bytes + 4-byte big-endian recno
 };
-struct EncodedCdx {
-  std::vector<std::uint8_t> header;  // bytes 0..1023
-  std::vector<std::uint8_t> region;  // bytes base..base+size
+
+// Lays out the trees (directory leaf, then each tag's header, leaves and interior levels) for
+// placement anywhere, then writes them sequentially at a chosen 512-aligned base >= 1024.
+// `maxRecno` sizes the record-number bits of the leaves.
+struct LeafLayout {
+  int R, D, T, N;  // bits of record number, duplicate and trailing counts; bytes per entry
 };
-EncodedCdx encodeCdx(const std::vector<const TagOut*>& tags, std::uint64_t base, std::uint32_t counter,
-                     std::uint32_t maxRecno, const NodeLimits& limits);
+// Where one tree's leaves break (first entry of each) and how many pages each level takes.
+struct TreePlan {
+  std::vector<std::size_t> leafStart;
+  std::vector<std::size_t> levelPages;  // leaves first
+  int fit = 0;                          // children per interior node
+  std::size_t pages() const {
+    std::size_t n = 0;
+    for (std::size_t p : levelPages) n += p;
+    return n;
+  }
+};
+
+class CdxWriter {
+ public:
+  CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRecno, const NodeLimits& limits);
+  std::uint64_t regionSize() const { return size_; }
+  // Writes the pages at `base` and answers the 1024-byte file header (with the stamp) that points
+  // at them; the caller writes it last.
+  Status writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
+                     std::vector<std::uint8_t>* header);
+
+ private:
+  std::vector<const TagOut*> tags_;
+  std::uint32_t maxRecno_;
+  NodeLimits limits_;
+  std::vector<TreePlan> plans_;
+  std::vector<std::pair<std::string, std::size_t>> dirNames_;
+  std::vector<char> dirFlat_;
+  std::vector<const char*> dirPtrs_;
+  LeafLayout dirLayout_{};
+  TreePlan dirPlan_;
+  std::uint64_t size_ = 0;
+};
 
 // A deterministic text dump of every tree of the file, page by page.
 std::string dumpCdx(File& file, const std::string& name);

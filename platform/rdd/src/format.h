@@ -53,6 +53,14 @@ inline constexpr int kLfFree = 12, kLfRecMask = 14, kLfDupMask = 18, kLfTrailMas
                      kLfDupBits = 21, kLfTrailBits = 22, kLfEntryBytes = 23, kLfEntriesStart = 24,
                      kLfPayload = 488;
 inline constexpr int kTagNameLen = 10;
+// The driver's stamp in the reserved bytes 16-501 of the directory header (zeros for others):
+// magic, copy of the change counter, table record count the trees cover, openers with unwritten
+// changes. See cdx_file.h (CdxStamp).
+inline constexpr int kStMagic = 472, kStCounter = 476, kStRecCount = 480, kStChanging = 484;
+inline constexpr char kStampMagic[4] = {'D', 'S', 'T', '1'};
+// Lock byte of the index file held shared by every opener with unwritten changes; a test for an
+// exclusive lock there tells whether any such opener is still alive.
+inline constexpr std::uint64_t kChangingLockOffset = 0x7FFFFFFDull;
 inline constexpr int kMaxKeyLen = 240;
 
 inline std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }

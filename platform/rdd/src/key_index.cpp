@@ -6,20 +6,115 @@
 #include "format.h"
 
 namespace rdd {
+
+// A leaf holds up to leafCap_ entries (plus one slot for the moment before a split); an interior
+// node up to innerCap_ children with the highest entry of each.
+struct KeyIndex::Node {
+  bool leaf = true;
+  std::size_t count = 0;
+  Node* prev = nullptr;  // leaves only
+  Node* next = nullptr;
+  std::vector<char> keys;     // leaf: entries; interior: highest entry of each child
+  std::vector<Node*> kids;    // interior only
+};
+
 namespace {
 
 int comparePrefix(const char* entry, std::string_view probe) {
   return std::memcmp(entry, probe.data(), probe.size());
 }
 
+constexpr std::size_t kLeafBytes = 4096;
+constexpr std::size_t kInnerFanout = 64;
+
 }  // namespace
 
-KeyIndex::KeyIndex(int keyLen, std::size_t blockEntries)
-    : keyLen_(keyLen), entrySize_(static_cast<std::size_t>(keyLen) + 4), blockEntries_(std::max<std::size_t>(blockEntries, 4)) {}
+KeyIndex::KeyIndex(int keyLen, std::size_t leafEntries)
+    : keyLen_(keyLen), entrySize_(static_cast<std::size_t>(keyLen) + 4) {
+  leafCap_ = leafEntries ? std::max<std::size_t>(leafEntries, 2) : std::max<std::size_t>(kLeafBytes / entrySize_, 4);
+  innerCap_ = leafEntries ? std::max<std::size_t>(leafEntries, 3) : kInnerFanout;
+}
+
+KeyIndex::~KeyIndex() { freeTree(root_); }
+
+KeyIndex::KeyIndex(KeyIndex&& o) noexcept
+    : keyLen_(o.keyLen_), entrySize_(o.entrySize_), leafCap_(o.leafCap_), innerCap_(o.innerCap_), count_(o.count_),
+      generation_(o.generation_ + 1), root_(o.root_) {
+  o.root_ = nullptr;
+  o.count_ = 0;
+  ++o.generation_;
+}
+
+KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
+  if (this == &o) return *this;
+  freeTree(root_);
+  keyLen_ = o.keyLen_;
+  entrySize_ = o.entrySize_;
+  leafCap_ = o.leafCap_;
+  innerCap_ = o.innerCap_;
+  count_ = o.count_;
+  generation_ = std::max(generation_, o.generation_) + 1;
+  root_ = o.root_;
+  o.root_ = nullptr;
+  o.count_ = 0;
+  ++o.generation_;
+  return *this;
+}
+
+void KeyIndex::freeTree(Node* n) {
+  if (!n) return;
+  if (!n->leaf)
+    for (std::size_t i = 0; i < n->count; ++i) freeTree(n->kids[i]);
+  delete n;
+}
 
 void KeyIndex::clear() {
-  blocks_.clear();
+  freeTree(root_);
+  root_ = nullptr;
   count_ = 0;
+  ++generation_;
+}
+
+KeyIndex::Node* KeyIndex::newNode(bool leaf) {
+  auto* n = new Node;
+  n->leaf = leaf;
+  std::size_t cap = (leaf ? leafCap_ : innerCap_) + 1;
+  n->keys.resize(cap * entrySize_);
+  if (!leaf) n->kids.resize(cap, nullptr);
+  return n;
+}
+
+void KeyIndex::copyEntry(Node* leaf, std::size_t at, const char* e) {
+  std::memcpy(leaf->keys.data() + at * entrySize_, e, entrySize_);
+}
+void KeyIndex::setCount(Node* n, std::size_t c) { n->count = c; }
+void KeyIndex::link(Node* left, Node* right) {
+  left->next = right;
+  right->prev = left;
+}
+std::size_t KeyIndex::leafCount(const Node* n) { return n->count; }
+const char* KeyIndex::leafEntry(const Node* n, std::size_t i) const { return n->keys.data() + i * entrySize_; }
+
+const char* KeyIndex::maxOf(const Node* n) const { return n->keys.data() + (n->count - 1) * entrySize_; }
+
+// Stacks interior levels over `level` (the leaves, in order) until one root remains.
+void KeyIndex::buildUpper(std::vector<Node*>& level) {
+  while (level.size() > 1) {
+    std::vector<Node*> up;
+    for (std::size_t i = 0; i < level.size();) {
+      Node* n = newNode(false);
+      std::size_t take = std::min(innerCap_, level.size() - i);
+      for (std::size_t k = 0; k < take; ++k) {
+        n->kids[k] = level[i + k];
+        std::memcpy(n->keys.data() + k * entrySize_, maxOf(level[i + k]), entrySize_);
+      }
+      n->count = take;
+      up.push_back(n);
+      i += take;
+    }
+    level.swap(up);
+  }
+  root_ = level.empty() ? nullptr : level[0];
   ++generation_;
 }
 
@@ -30,13 +125,12 @@ std::string KeyIndex::makeEntry(std::string_view key, std::uint32_t recno) const
   return e;
 }
 
-std::size_t KeyIndex::findBlock(std::string_view probe) const {
-  // First block whose last entry is >= probe.
-  std::size_t lo = 0, hi = blocks_.size();
+// First slot of `n` whose entry (leaf) or child maximum (interior) is >= probe.
+static std::size_t slotFor(const char* keys, std::size_t count, std::size_t es, std::string_view probe) {
+  std::size_t lo = 0, hi = count;
   while (lo < hi) {
     std::size_t mid = (lo + hi) / 2;
-    const Block& b = blocks_[mid];
-    if (comparePrefix(b.data.data() + (b.count - 1) * entrySize_, probe) < 0)
+    if (comparePrefix(keys + mid * es, probe) < 0)
       lo = mid + 1;
     else
       hi = mid;
@@ -44,106 +138,171 @@ std::size_t KeyIndex::findBlock(std::string_view probe) const {
   return lo;
 }
 
-std::size_t KeyIndex::posInBlock(const Block& b, std::string_view probe) const {
-  std::size_t lo = 0, hi = b.count;
-  while (lo < hi) {
-    std::size_t mid = (lo + hi) / 2;
-    if (comparePrefix(b.data.data() + mid * entrySize_, probe) < 0)
-      lo = mid + 1;
-    else
-      hi = mid;
+// Inserts into the subtree at n; answers the new right sibling when n had to split.
+KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
+  std::string_view probe(e, entrySize_);
+  std::size_t cap = n->leaf ? leafCap_ : innerCap_;
+  if (n->leaf) {
+    std::size_t pos = slotFor(n->keys.data(), n->count, entrySize_, probe);
+    char* at = n->keys.data() + pos * entrySize_;
+    std::memmove(at + entrySize_, at, (n->count - pos) * entrySize_);
+    std::memcpy(at, e, entrySize_);
+    ++n->count;
+  } else {
+    std::size_t i = slotFor(n->keys.data(), n->count, entrySize_, probe);
+    if (i == n->count) i = n->count - 1;
+    Node* c = n->kids[i];
+    Node* right = insertInto(c, e);
+    std::memcpy(n->keys.data() + i * entrySize_, maxOf(c), entrySize_);
+    if (right) {
+      char* at = n->keys.data() + (i + 1) * entrySize_;
+      std::memmove(at + entrySize_, at, (n->count - i - 1) * entrySize_);
+      std::memcpy(at, maxOf(right), entrySize_);
+      std::memmove(&n->kids[i + 2], &n->kids[i + 1], (n->count - i - 1) * sizeof(Node*));
+      n->kids[i + 1] = right;
+      ++n->count;
+    }
   }
-  return lo;
+  if (n->count <= cap) return nullptr;
+  // Split in halves: the upper half moves to a new right sibling.
+  Node* r = newNode(n->leaf);
+  std::size_t keep = n->count / 2, move = n->count - keep;
+  std::memcpy(r->keys.data(), n->keys.data() + keep * entrySize_, move * entrySize_);
+  if (!n->leaf) std::memcpy(r->kids.data(), n->kids.data() + keep, move * sizeof(Node*));
+  r->count = move;
+  n->count = keep;
+  if (n->leaf) {
+    r->next = n->next;
+    if (r->next) r->next->prev = r;
+    link(n, r);
+  }
+  return r;
 }
 
 void KeyIndex::insert(std::string_view entry) {
   ++generation_;
   ++count_;
-  if (blocks_.empty()) {
-    Block b;
-    b.data.reserve(blockEntries_ * entrySize_);
-    b.data.assign(entry.begin(), entry.end());
-    b.count = 1;
-    blocks_.push_back(std::move(b));
+  if (!root_) {
+    root_ = newNode(true);
+    copyEntry(root_, 0, entry.data());
+    root_->count = 1;
     return;
   }
-  std::size_t bi = findBlock(entry);
-  if (bi == blocks_.size()) bi = blocks_.size() - 1;
-  Block* b = &blocks_[bi];
-  std::size_t pos = posInBlock(*b, entry);
-  b->data.insert(b->data.begin() + static_cast<std::ptrdiff_t>(pos * entrySize_), entry.begin(), entry.end());
-  ++b->count;
-  if (b->count >= 2 * blockEntries_) {
-    Block tail;
-    std::size_t keep = b->count / 2;
-    tail.data.reserve(blockEntries_ * 2 * entrySize_);
-    tail.data.assign(b->data.begin() + static_cast<std::ptrdiff_t>(keep * entrySize_), b->data.end());
-    tail.count = b->count - keep;
-    b->data.resize(keep * entrySize_);
-    b->count = keep;
-    blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(bi) + 1, std::move(tail));
+  Node* right = insertInto(root_, entry.data());
+  if (right) {
+    Node* up = newNode(false);
+    up->kids[0] = root_;
+    up->kids[1] = right;
+    std::memcpy(up->keys.data(), maxOf(root_), entrySize_);
+    std::memcpy(up->keys.data() + entrySize_, maxOf(right), entrySize_);
+    up->count = 2;
+    root_ = up;
   }
 }
 
+// Removes e from the subtree at n; *emptied tells the caller to drop n. Nodes may run underfull.
+bool KeyIndex::eraseFrom(Node* n, const char* e, bool* emptied) {
+  std::string_view probe(e, entrySize_);
+  std::size_t i = slotFor(n->keys.data(), n->count, entrySize_, probe);
+  if (i == n->count) return false;
+  *emptied = false;
+  if (n->leaf) {
+    char* at = n->keys.data() + i * entrySize_;
+    if (std::memcmp(at, e, entrySize_) != 0) return false;
+    std::memmove(at, at + entrySize_, (n->count - i - 1) * entrySize_);
+    --n->count;
+  } else {
+    Node* c = n->kids[i];
+    bool childEmpty = false;
+    if (!eraseFrom(c, e, &childEmpty)) return false;
+    if (childEmpty) {
+      if (c->leaf) {
+        if (c->prev) c->prev->next = c->next;
+        if (c->next) c->next->prev = c->prev;
+      }
+      delete c;
+      char* at = n->keys.data() + i * entrySize_;
+      std::memmove(at, at + entrySize_, (n->count - i - 1) * entrySize_);
+      std::memmove(&n->kids[i], &n->kids[i + 1], (n->count - i - 1) * sizeof(Node*));
+      --n->count;
+    } else {
+      std::memcpy(n->keys.data() + i * entrySize_, maxOf(c), entrySize_);
+    }
+  }
+  *emptied = n->count == 0;
+  return true;
+}
+
 bool KeyIndex::erase(std::string_view entry) {
-  std::size_t bi = findBlock(entry);
-  if (bi == blocks_.size()) return false;
-  Block& b = blocks_[bi];
-  std::size_t pos = posInBlock(b, entry);
-  if (pos >= b.count || std::memcmp(b.data.data() + pos * entrySize_, entry.data(), entrySize_) != 0) return false;
-  b.data.erase(b.data.begin() + static_cast<std::ptrdiff_t>(pos * entrySize_),
-               b.data.begin() + static_cast<std::ptrdiff_t>((pos + 1) * entrySize_));
-  --b.count;
-  if (b.count == 0) blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(bi));
+  if (!root_) return false;
+  bool emptied = false;
+  if (!eraseFrom(root_, entry.data(), &emptied)) return false;
   --count_;
   ++generation_;
+  if (emptied) {
+    delete root_;
+    root_ = nullptr;
+  } else {
+    while (!root_->leaf && root_->count == 1) {
+      Node* only = root_->kids[0];
+      delete root_;
+      root_ = only;
+    }
+  }
   return true;
 }
 
 void KeyIndex::assignSorted(std::vector<char>&& flat, std::size_t count) {
-  clear();
-  count_ = count;
-  for (std::size_t start = 0; start < count; start += blockEntries_) {
-    std::size_t n = std::min(blockEntries_, count - start);
-    Block b;
-    b.data.reserve(blockEntries_ * 2 * entrySize_);
-    b.data.assign(flat.begin() + static_cast<std::ptrdiff_t>(start * entrySize_),
-                  flat.begin() + static_cast<std::ptrdiff_t>((start + n) * entrySize_));
-    b.count = n;
-    blocks_.push_back(std::move(b));
-  }
+  const char* p = flat.data();
+  const std::size_t es = entrySize_;
+  bulkLoad(count, [p, es](std::size_t i) { return p + i * es; });
   std::vector<char>().swap(flat);
 }
 
 KeyIndex::Cursor KeyIndex::lowerBound(std::string_view probe) const {
-  std::size_t bi = findBlock(probe);
-  if (bi == blocks_.size()) return {bi, 0};
-  return {bi, posInBlock(blocks_[bi], probe)};
+  const Node* n = root_;
+  if (!n) return {};
+  while (!n->leaf) {
+    std::size_t i = slotFor(n->keys.data(), n->count, entrySize_, probe);
+    if (i == n->count) return {};
+    n = n->kids[i];
+  }
+  std::size_t pos = slotFor(n->keys.data(), n->count, entrySize_, probe);
+  if (pos == n->count) return n->next ? Cursor{n->next, 0} : Cursor{};
+  return {n, pos};
+}
+
+KeyIndex::Cursor KeyIndex::begin() const {
+  const Node* n = root_;
+  if (!n) return {};
+  while (!n->leaf) n = n->kids[0];
+  return {n, 0};
 }
 
 KeyIndex::Cursor KeyIndex::last() const {
-  if (blocks_.empty()) return {0, 0};
-  return {blocks_.size() - 1, blocks_.back().count - 1};
+  const Node* n = root_;
+  if (!n) return {};
+  while (!n->leaf) n = n->kids[n->count - 1];
+  return {n, n->count - 1};
 }
 
+KeyIndex::Cursor KeyIndex::nextLeaf(Cursor c) const { return {c.leaf->next, 0}; }
+
 KeyIndex::Cursor KeyIndex::next(Cursor c) const {
-  if (c.block >= blocks_.size()) return c;
-  if (++c.pos >= blocks_[c.block].count) return {c.block + 1, 0};
-  return c;
+  if (!c.leaf) return c;
+  if (c.pos + 1 < c.leaf->count) return {c.leaf, c.pos + 1};
+  return c.leaf->next ? Cursor{c.leaf->next, 0} : Cursor{};
 }
 
 KeyIndex::Cursor KeyIndex::prev(Cursor c) const {
-  if (c.block >= blocks_.size()) {
-    if (blocks_.empty()) return {0, 0};
-    return last();
-  }
-  if (c.pos > 0) return {c.block, c.pos - 1};
-  if (c.block == 0) return {blocks_.size(), 0};
-  return {c.block - 1, blocks_[c.block - 1].count - 1};
+  if (!c.leaf) return last();
+  if (c.pos > 0) return {c.leaf, c.pos - 1};
+  const Node* p = c.leaf->prev;
+  return p ? Cursor{p, p->count - 1} : Cursor{};
 }
 
 std::string_view KeyIndex::entry(Cursor c) const {
-  return std::string_view(blocks_[c.block].data.data() + c.pos * entrySize_, entrySize_);
+  return std::string_view(c.leaf->keys.data() + c.pos * entrySize_, entrySize_);
 }
 
 std::uint32_t KeyIndex::recno(Cursor c) const {

@@ -1,6 +1,9 @@
 // The in-memory image of one order: its entries (key bytes followed by the record number in
-// big-endian, so that one memcmp orders by key and then by record) in sorted blocks. The driver
-// keeps every open order in memory while the table is open and writes the index file from it.
+// big-endian, so that one memcmp orders by key and then by record) in a B+tree. Leaves hold
+// about 4 KB of entries and are chained both ways; every interior node keeps, per child, the
+// child's highest entry, as the index file does. Insert and erase cost O(log n) plus a move of
+// at most one leaf; no operation copies the whole order. The driver keeps every open order in
+// memory while the table is open and writes the index file from it.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -11,12 +14,24 @@ namespace rdd {
 
 class KeyIndex {
  public:
+  struct Node;
+  // A position: a leaf and an entry in it (leaf null: the end). Valid until the next change
+  // (generation() tells).
   struct Cursor {
-    std::size_t block = 0, pos = 0;
+    const Node* leaf = nullptr;
+    std::size_t pos = 0;
   };
 
-  explicit KeyIndex(int keyLen = 1, std::size_t blockEntries = 512);
+  // `leafEntries` 0: as many as fit in about 4 KB (tests pass small numbers to force splits).
+  explicit KeyIndex(int keyLen = 1, std::size_t leafEntries = 0);
+  ~KeyIndex();
+  KeyIndex(KeyIndex&& other) noexcept;
+  KeyIndex& operator=(KeyIndex&& other) noexcept;
+  KeyIndex(const KeyIndex&) = delete;
+  KeyIndex& operator=(const KeyIndex&) = delete;
+
   int keyLen() const { return keyLen_; }
+  std::size_t entrySize() const { return entrySize_; }
   std::size_t size() const { return count_; }
   std::uint64_t generation() const { return generation_; }
   void clear();
@@ -25,14 +40,31 @@ class KeyIndex {
   std::string makeEntry(std::string_view key, std::uint32_t recno) const;
   void insert(std::string_view entry);
   bool erase(std::string_view entry);
-  // Replaces the whole content with entries already sorted (bulk load); `flat` holds them packed.
+  // Replaces the whole content with `count` entries already in order; entry(i) answers the i-th.
+  template <class EntryAt>
+  void bulkLoad(std::size_t count, EntryAt&& entryAt) {
+    clear();
+    std::vector<Node*> level;
+    for (std::size_t i = 0; i < count;) {
+      Node* leaf = newNode(true);
+      std::size_t take = std::min(leafCap_, count - i);
+      for (std::size_t k = 0; k < take; ++k) copyEntry(leaf, k, entryAt(i + k));
+      setCount(leaf, take);
+      if (!level.empty()) link(level.back(), leaf);
+      level.push_back(leaf);
+      i += take;
+    }
+    count_ = count;
+    buildUpper(level);
+  }
+  // Replaces the whole content with `count` packed entries already in order.
   void assignSorted(std::vector<char>&& flat, std::size_t count);
 
   // First entry >= probe where only the probe's bytes are compared (a key prefix or a whole entry).
   Cursor lowerBound(std::string_view probe) const;
-  Cursor begin() const { return {0, 0}; }
+  Cursor begin() const;
   Cursor last() const;
-  bool atEnd(Cursor c) const { return c.block >= blocks_.size(); }
+  bool atEnd(Cursor c) const { return c.leaf == nullptr; }
   Cursor next(Cursor c) const;
   Cursor prev(Cursor c) const;  // atEnd when before the first
   std::string_view entry(Cursor c) const;
@@ -42,23 +74,30 @@ class KeyIndex {
   // Visits every entry in order.
   template <class F>
   void forEach(F&& f) const {
-    for (const auto& b : blocks_)
-      for (std::size_t i = 0; i < b.count; ++i) f(std::string_view(b.data.data() + i * entrySize_, entrySize_));
+    for (Cursor c = begin(); c.leaf; c = nextLeaf(c))
+      for (std::size_t i = 0; i < leafCount(c.leaf); ++i) f(std::string_view(leafEntry(c.leaf, i), entrySize_));
   }
 
  private:
-  struct Block {
-    std::vector<char> data;
-    std::size_t count = 0;
-  };
-  std::size_t findBlock(std::string_view probe) const;
-  std::size_t posInBlock(const Block& b, std::string_view probe) const;
+  Node* newNode(bool leaf);
+  void freeTree(Node* n);
+  void copyEntry(Node* leaf, std::size_t at, const char* e);
+  static void setCount(Node* n, std::size_t c);
+  static void link(Node* left, Node* right);
+  void buildUpper(std::vector<Node*>& level);
+  Cursor nextLeaf(Cursor c) const;
+  static std::size_t leafCount(const Node* n);
+  const char* leafEntry(const Node* n, std::size_t i) const;
+  Node* insertInto(Node* n, const char* e);
+  bool eraseFrom(Node* n, const char* e, bool* emptied);
+  const char* maxOf(const Node* n) const;
+
   int keyLen_;
   std::size_t entrySize_;
-  std::size_t blockEntries_;
+  std::size_t leafCap_, innerCap_;
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
-  std::vector<Block> blocks_;
+  Node* root_ = nullptr;
 };
 
 }  // namespace rdd

@@ -155,9 +155,9 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
   }
   Status s = flushAppends();
   if (!s.ok()) return s;
-  std::string out(data, recordLen);
-  if (r == count) out.push_back(static_cast<char>(fmt::kEofMarker));
-  return file->write(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, out.data(), out.size());
+  scratchRecord.assign(data, recordLen);
+  if (r == count) scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
+  return file->write(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, scratchRecord.data(), scratchRecord.size());
 }
 
 Status Table::Impl::writeHeader() {
@@ -188,11 +188,22 @@ void Table::Impl::positionOn(std::uint32_t r) {
   atEof = false;
   recno = r;
   recLoaded = false;
+  cursorEntryStale = false;
+}
+
+void Table::Impl::refreshCursorEntry(const Order& o) {
+  cursorEntryStale = false;
+  cursorGen = ~0ull;
+  cursorEntry.clear();
+  if (atEof || !loadRecord().ok()) return;
+  cursorEntry.resize(static_cast<std::size_t>(o.keyLen) + 4);
+  if (!entryInto(o, rec.data(), recno, cursorEntry.data())) cursorEntry.clear();
 }
 
 // Writes the current record if it changed and brings every open order in step with it.
 void Table::Impl::commit(const char* operation) {
   if (!recDirty) return;
+  if (keysTouched) (void)markIndexesChanging(operation);
   for (;;) {
     Status s = writeRecord(recno, rec.data());
     if (s.ok()) break;
@@ -231,20 +242,41 @@ bool Table::Impl::forOf(const Order& o, const char* record) {
   return o.forBlock->eval(&res).asLogical();
 }
 
+bool Table::Impl::entryInto(const Order& o, const char* record, std::uint32_t r, char* out) {
+  if (!forOf(o, record)) return false;
+  if (!o.keyFields.empty()) {
+    char* p = out;
+    for (int fi : o.keyFields) {
+      std::memcpy(p, record + fields[fi].offset, static_cast<std::size_t>(fields[fi].length));
+      p += fields[fi].length;
+    }
+  } else {
+    std::string key = keyOf(o, record);
+    std::memcpy(out, key.data(), static_cast<std::size_t>(o.keyLen));
+  }
+  fmt::putBe32(reinterpret_cast<std::uint8_t*>(out) + o.keyLen, r);
+  return true;
+}
+
 std::optional<std::string> Table::Impl::entryOf(const Order& o, const char* record, std::uint32_t r) {
-  if (!forOf(o, record)) return std::nullopt;
-  return o.index.makeEntry(keyOf(o, record), r);
+  std::string e(static_cast<std::size_t>(o.keyLen) + 4, ' ');
+  if (!entryInto(o, record, r, e.data())) return std::nullopt;
+  return e;
 }
 
 void Table::Impl::updateKeys() {
+  std::size_t es = 0;
+  for (auto& op : orders) es = std::max(es, static_cast<std::size_t>(op->keyLen) + 4);
+  if (scratchBefore.size() < es) scratchBefore.resize(es);
+  if (scratchAfter.size() < es) scratchAfter.resize(es);
   for (auto& op : orders) {
     Order& o = *op;
-    std::optional<std::string> before;
-    if (origRec) before = entryOf(o, origRec->data(), recno);
-    std::optional<std::string> after = entryOf(o, rec.data(), recno);
-    if (before == after) continue;
-    if (before) (void)o.index.erase(*before);
-    if (after) o.index.insert(*after);
+    std::size_t n = static_cast<std::size_t>(o.keyLen) + 4;
+    bool hasBefore = origRec && entryInto(o, origRec->data(), recno, scratchBefore.data());
+    bool hasAfter = entryInto(o, rec.data(), recno, scratchAfter.data());
+    if (hasBefore == hasAfter && (!hasBefore || std::memcmp(scratchBefore.data(), scratchAfter.data(), n) == 0)) continue;
+    if (hasBefore) (void)o.index.erase(std::string_view(scratchBefore.data(), n));
+    if (hasAfter) o.index.insert(std::string_view(scratchAfter.data(), n));
     IndexFileState& f = *o.file;
     f.dirty = true;
     // Only a shared table needs the old entries: to merge with another user's rewrite.
@@ -255,8 +287,9 @@ void Table::Impl::updateKeys() {
         if (other->file == &f) olds.push_back(origRec ? entryOf(*other, origRec->data(), recno) : std::nullopt);
       f.pending.emplace(recno, std::move(olds));
     }
-    if (controlling > 0 && orders[controlling - 1].get() == &o && after) {
-      cursorEntry = *after;
+    if (controlling > 0 && orders[controlling - 1].get() == &o && hasAfter) {
+      cursorEntry.assign(scratchAfter.data(), n);
+      cursorEntryStale = false;
       cursorGen = ~0ull;
     }
   }
@@ -488,7 +521,7 @@ void Table::goTop() {
     if (!t.entryVisible(o, c)) continue;
     t.cursor = c;
     t.cursorGen = o.index.generation();
-    t.cursorEntry = std::string(o.index.entry(c));
+    t.cursorEntry.assign(o.index.entry(c));
     return t.positionOn(o.index.recno(c));
   }
   t.setEof();
@@ -508,7 +541,7 @@ void Table::goBottom() {
     if (!t.entryVisible(o, c)) continue;
     t.cursor = c;
     t.cursorGen = o.index.generation();
-    t.cursorEntry = std::string(o.index.entry(c));
+    t.cursorEntry.assign(o.index.entry(c));
     return t.positionOn(o.index.recno(c));
   }
   t.setEof();
@@ -548,6 +581,7 @@ void Table::skip(long n) {
     goBottom();
     ++n;
   }
+  if (t.cursorEntryStale) t.refreshCursorEntry(o);
   if (t.cursorGen != o.index.generation()) {
     t.cursor = o.index.lowerBound(t.cursorEntry);
     t.cursorGen = o.index.generation();
@@ -564,7 +598,7 @@ void Table::skip(long n) {
     n += n > 0 ? -1 : 1;
   }
   t.cursor = c;
-  t.cursorEntry = std::string(o.index.entry(c));
+  t.cursorEntry.assign(o.index.entry(c));
   t.positionOn(o.index.recno(c));
 }
 
@@ -577,10 +611,8 @@ void Table::goTo(std::uint32_t r) {
   if (r < 1 || (r > t.count && r > lastRec())) return t.setEof();
   t.positionOn(r);
   if (t.controlling > 0) {
-    Order& o = *t.orders[t.controlling - 1];
-    (void)t.loadRecord();
-    auto e = t.entryOf(o, t.rec.data(), r);
-    t.cursorEntry = e ? *e : std::string();
+    // The order position is worked out from the record only when a skip needs it.
+    t.cursorEntryStale = true;
     t.cursorGen = ~0ull;
   }
 }
@@ -738,18 +770,43 @@ void Table::put(int index, const rt::Value& value) {
       break;
     }
   }
-  if (!t.recLoaded) (void)t.loadRecord();
-  char* dst = t.rec.data() + f.offset;
-  if (std::memcmp(dst, bytes.data(), bytes.size()) == 0 && !t.appendedUncommitted) return;
-  if (t.fieldInKey[static_cast<std::size_t>(index)] && !t.keysTouched) {
-    if (!t.appendedUncommitted) t.origRec = t.rec;
-    t.keysTouched = true;
-  }
-  std::memcpy(dst, bytes.data(), bytes.size());
-  t.recDirty = true;
+  t.storeField(index, bytes);
 }
 
-void Table::putLogical(int index, bool value) { put(index, rt::Value(value)); }
+void Table::putLogical(int index, bool value) {
+  Impl& t = *impl_;
+  if (!t.isOpen || index < 0 || index >= fieldCount() || t.fields[static_cast<std::size_t>(index)].type != 'L' ||
+      t.options.readOnly || t.atEof)
+    return put(index, rt::Value(value));  // the general path raises what is wrong
+  t.storeField(index, value ? "T" : "F");
+}
+
+void Table::putStr(int index, std::string_view value) {
+  Impl& t = *impl_;
+  if (!t.isOpen || index < 0 || index >= fieldCount() || t.fields[static_cast<std::size_t>(index)].type != 'C' ||
+      t.options.readOnly || t.atEof)
+    return put(index, rt::Value(value));
+  t.storeField(index, value);
+}
+
+// Stores already-converted bytes into the current record (blank-padded or cut to the width),
+// remembering the record as it was when a key field changes.
+void Table::Impl::storeField(int index, std::string_view bytes) {
+  const FieldInfo& f = fields[static_cast<std::size_t>(index)];
+  if (!recLoaded) (void)loadRecord();
+  char* dst = rec.data() + f.offset;
+  std::size_t width = static_cast<std::size_t>(f.length), n = std::min(width, bytes.size());
+  bool same = std::memcmp(dst, bytes.data(), n) == 0;
+  for (std::size_t i = n; same && i < width; ++i) same = dst[i] == ' ';
+  if (same && !appendedUncommitted) return;
+  if (fieldInKey[static_cast<std::size_t>(index)] && !keysTouched) {
+    if (!appendedUncommitted) origRec = rec;
+    keysTouched = true;
+  }
+  std::memcpy(dst, bytes.data(), n);
+  std::memset(dst + n, ' ', width - n);
+  recDirty = true;
+}
 
 void Table::append() {
   Impl& t = *impl_;
@@ -761,7 +818,7 @@ void Table::append() {
     return;
   }
   t.commit(op);
-  std::string blank(t.recordLen, ' ');
+  if (!t.markIndexesChanging(op)) return;
   if (t.options.shared) {
     // Other users may append too: take the header byte, learn the true count, write, release.
     for (;;) {
@@ -775,7 +832,8 @@ void Table::append() {
     if (s.ok()) {
       c = std::max(c, t.count);
       t.count = c + 1;
-      std::string out = blank;
+      std::string& out = t.scratchRecord;
+      out.assign(t.recordLen, ' ');
       out.push_back(static_cast<char>(fmt::kEofMarker));
       s = t.file->write(t.headerLen + static_cast<std::uint64_t>(c) * t.recordLen, out.data(), out.size());
       if (s.ok()) s = t.writeHeader();
@@ -792,7 +850,7 @@ void Table::append() {
   }
   t.deletedMap.resize(t.count, 0);
   t.positionOn(t.count);
-  t.rec = blank;
+  t.rec.assign(t.recordLen, ' ');
   t.recLoaded = true;
   t.recDirty = !t.options.shared;  // exclusive: the blank record still has to reach the file
   t.appendedUncommitted = true;
@@ -811,6 +869,7 @@ void Table::zap() {
     t.raise(rt::EG_SHARED, "table " + t.fullPath + " must be open exclusively to be emptied", op);
     return;
   }
+  if (!t.markIndexesChanging(op)) return;
   t.recDirty = false;
   t.keysTouched = false;
   t.appendBuf.clear();

@@ -30,7 +30,11 @@ struct IndexFileState {
   std::unique_ptr<File> file;
   std::uint32_t counter = 0;      // change counter as we last wrote or read it
   std::uint64_t regionStart = 0;  // where the current image's pages begin (0: nothing written)
+  std::uint64_t regionEnd = 0;    // end of its highest page
   bool dirty = false;
+  // This opener has changes the file does not hold yet and has counted itself in the file's
+  // stamp (and holds the shared "changing" lock byte) until it writes them.
+  bool marked = false;
   // Records whose keys changed since the last write, with their entries before the change
   // (per order of this file, in file order; nullopt when the record had no entry).
   std::map<std::uint32_t, std::vector<std::optional<std::string>>> pending;
@@ -73,6 +77,8 @@ class Table::Impl {
   KeyIndex::Cursor cursor{};
   std::uint64_t cursorGen = ~0ull;
   std::string cursorEntry;
+  bool cursorEntryStale = false;  // after GoTo: cursorEntry is worked out from the record when needed
+  std::string scratchBefore, scratchAfter, scratchRecord;
   std::vector<bool> fieldInKey;  // per field: writing it may change a key
   std::string nextForExpr;
   rt::BlockPtr nextForBlock;
@@ -95,10 +101,24 @@ class Table::Impl {
   std::string keyOf(const Order& o, const char* record);
   bool forOf(const Order& o, const char* record);
   std::optional<std::string> entryOf(const Order& o, const char* record, std::uint32_t r);
+  // Writes the entry (keyLen + 4 bytes) into out; false when the order's condition excludes it.
+  bool entryInto(const Order& o, const char* record, std::uint32_t r, char* out);
+  void refreshCursorEntry(const Order& o);
+  void storeField(int index, std::string_view bytes);
+  // Before the first change that the index files do not hold yet: count this opener in each
+  // file's stamp, so that a stop before the next write is noticed at the next open.
+  bool markIndexesChanging(const char* operation);
+  Status markChanging(IndexFileState& f);
+  // Builds the entries of `o` from every record of the table, sorted, into o.index.
+  Status buildOrder(Order& o);
   bool entryVisible(const Order& o, KeyIndex::Cursor c);
   void refreshFieldInKey();
   bool prepareKey(Order& o, const char* operation);
-  Status writeIndexFile(IndexFileState& f);
+  // Writes the whole file from memory; `rebuilt`: the orders were just built from the table.
+  Status writeIndexFile(IndexFileState& f, bool rebuilt = false);
+  Status checkStale(IndexFileState& f);
+  bool changersAlive(IndexFileState& f);
+  void orderChanged(IndexFileState& f, const char* operation);
   Status syncIndexForRead(IndexFileState& f);
   Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out);
   Status mergeFromDisk(IndexFileState& f);

@@ -120,10 +120,48 @@ bool Table::openIndex(const std::string& fileSpec) {
   }
   f->counter = img.counter;
   f->regionStart = img.regionStart;
+  f->regionEnd = img.regionEnd;
   for (auto& o : loaded) t.orders.push_back(std::move(o));
+  IndexFileState& fs = *f;
   t.indexFiles.push_back(std::move(f));
   t.refreshFieldInKey();
+  s = t.checkStale(fs);
+  if (!s.ok()) {
+    t.raise(rt::EG_WRITE, "index file " + path + " did not match the table and could not be rebuilt: " + s.message, op,
+            s.osCode, false, path);
+    return false;
+  }
   return true;
+}
+
+// An index file whose stamp says that an opener changed the table and stopped before writing
+// the file, or that was written for another record count than the table has now (the table was
+// changed without it), does not agree with the table: its orders are rebuilt from the records
+// and, unless the table is read-only, written back.
+Status Table::Impl::checkStale(IndexFileState& f) {
+  bool locked = false;
+  if (options.shared && !options.readOnly) {
+    Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+    if (!s.ok()) return s;
+    locked = true;
+  }
+  CdxStamp st;
+  Status s = readCdxStamp(*f.file, &st);
+  std::uint32_t c = count;
+  if (s.ok() && options.shared) s = readHeaderCount(&c);
+  bool stale = false;
+  if (s.ok() && st.valid) stale = st.changing > 0 ? !changersAlive(f) : st.recCount != c;
+  if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  if (!s.ok() || !stale) return s;
+  for (auto& o : orders)
+    if (o->file == &f) {
+      s = buildOrder(*o);
+      if (!s.ok()) return s;
+    }
+  cursorGen = ~0ull;
+  if (options.readOnly) return Status::okay();
+  f.dirty = true;
+  return writeIndexFile(f, true);
 }
 
 int Table::orderCount() const { return impl_->isOpen ? static_cast<int>(impl_->orders.size()) : 0; }
@@ -192,7 +230,7 @@ bool Table::seek(std::string_view prefix) {
   }
   t.cursor = c;
   t.cursorGen = o.index.generation();
-  t.cursorEntry = std::string(o.index.entry(c));
+  t.cursorEntry.assign(o.index.entry(c));
   t.positionOn(o.index.recno(c));
   t.lastFound = true;
   return true;
@@ -218,11 +256,21 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
   if (t.controlling == number) t.controlling = 0;
   else if (t.controlling > number) --t.controlling;
   t.cursorGen = ~0ull;
-  f->dirty = true;
-  f->pending.clear();
   t.refreshFieldInKey();
-  Status s = t.writeIndexFile(*f);
-  if (!s.ok()) t.raise(rt::EG_WRITE, "cannot write index file " + f->path + ": " + s.message, op, s.osCode, false, f->path);
+  t.orderChanged(*f, op);
+}
+
+// After an order of `f` was created or deleted. A shared table writes the file at once, so the
+// other users see the change; an exclusive one writes it on flush/close (a build of several orders
+// then writes the file once), except that a file left without orders is written at once, small.
+// Until then the file's stamp counts this opener, so a stop in between is noticed at the next open.
+void Table::Impl::orderChanged(IndexFileState& f, const char* op) {
+  Status s = markChanging(f);
+  f.dirty = true;
+  f.pending.clear();
+  bool hasOrders = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; });
+  if (s.ok() && (options.shared || !hasOrders || f.regionStart == 0)) s = writeIndexFile(f);
+  if (!s.ok()) raise(rt::EG_WRITE, "cannot write index file " + f.path + ": " + s.message, op, s.osCode, false, f.path);
 }
 
 void Table::createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,
@@ -288,69 +336,12 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
     return;
   }
   o->index = KeyIndex(o->keyLen, t.options.memoryBlockEntries);
-  // Bulk build: every record's entry, sorted, loaded at once.
-  const std::size_t es = static_cast<std::size_t>(o->keyLen) + 4;
-  std::vector<char> flat;
-  flat.reserve(static_cast<std::size_t>(t.count) * es);
-  std::size_t n = 0;
-  {
-    const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
-    std::vector<char> buf(static_cast<std::size_t>(chunk) * t.recordLen);
-    for (std::uint32_t r = 0; r < t.count; r += chunk) {
-      std::uint32_t k = std::min(chunk, t.count - r);
-      std::size_t got = 0;
-      s = t.file->read(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, buf.data(),
-                       static_cast<std::size_t>(k) * t.recordLen, &got);
-      if (!s.ok() || got != static_cast<std::size_t>(k) * t.recordLen) {
-        t.raise(rt::EG_READ, "cannot read the records of " + t.fullPath + " to build order " + tagName, op, s.osCode);
-        return;
-      }
-      for (std::uint32_t j = 0; j < k; ++j) {
-        const char* rec = buf.data() + static_cast<std::size_t>(j) * t.recordLen;
-        if (!t.forOf(*o, rec)) continue;
-        std::size_t at = flat.size();
-        flat.resize(at + es);
-        if (!o->keyFields.empty()) {
-          char* p = flat.data() + at;
-          for (int fi : o->keyFields) {
-            std::memcpy(p, rec + t.fields[fi].offset, static_cast<std::size_t>(t.fields[fi].length));
-            p += t.fields[fi].length;
-          }
-        } else {
-          std::string key = t.keyOf(*o, rec);
-          std::memcpy(flat.data() + at, key.data(), key.size());
-        }
-        fmt::putBe32(reinterpret_cast<std::uint8_t*>(flat.data() + at) + o->keyLen, r + j + 1);
-        ++n;
-      }
-    }
+  s = t.buildOrder(*o);
+  if (!s.ok()) {
+    t.raise(rt::EG_READ, "cannot read the records of " + t.fullPath + " to build order " + tagName + ": " + s.message, op,
+            s.osCode);
+    return;
   }
-  // Sort on the first 24 key bytes as integers (cache-friendly), the rest by memcmp.
-  struct SortItem {
-    std::uint64_t k[3];
-    const char* p;
-  };
-  auto word = [&](const char* p, std::size_t at) {
-    std::uint64_t w = 0;
-    for (std::size_t b = 0; b < 8; ++b) w = w << 8 | (at + b < es ? static_cast<std::uint8_t>(p[at + b]) : 0);
-    return w;
-  };
-  std::vector<SortItem> items(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const char* p = flat.data() + i * es;
-    items[i] = {{word(p, 0), word(p, 8), word(p, 16)}, p};
-  }
-  std::sort(items.begin(), items.end(), [es](const SortItem& a, const SortItem& b) {
-    if (a.k[0] != b.k[0]) return a.k[0] < b.k[0];
-    if (a.k[1] != b.k[1]) return a.k[1] < b.k[1];
-    if (a.k[2] != b.k[2]) return a.k[2] < b.k[2];
-    return es > 24 && std::memcmp(a.p + 24, b.p + 24, es - 24) < 0;
-  });
-  std::vector<char> sorted(n * es);
-  for (std::size_t i = 0; i < n; ++i) std::memcpy(sorted.data() + i * es, items[i].p, es);
-  std::vector<SortItem>().swap(items);
-  std::vector<char>().swap(flat);
-  o->index.assignSorted(std::move(sorted), n);
   // Replace a same-named order of that file; the new order goes after the file's last order.
   int replaced = 0;
   for (std::size_t i = 0; i < t.orders.size(); ++i)
@@ -374,21 +365,153 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
     }
   }
   t.orders.insert(t.orders.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(o));
-  f->dirty = true;
-  f->pending.clear();
   t.refreshFieldInKey();
-  s = t.writeIndexFile(*f);
-  if (!s.ok()) t.raise(rt::EG_WRITE, "cannot write index file " + f->path + ": " + s.message, op, s.osCode, false, f->path);
+  t.orderChanged(*f, op);
   t.controlling = static_cast<int>(insertAt) + 1;
   goTop();
 }
 
 // ---------------------------------------------------------------- writing and sharing
 
-Status Table::Impl::writeIndexFile(IndexFileState& f) {
+namespace {
+
+// Entries sorted by (key bytes, record number): integer words of 24 bytes at a time, sorted with
+// std::sort; runs that tie on those bytes are sorted again on the next 24, and so on.
+struct SortItem {
+  std::uint64_t w[3];
+  std::uint32_t idx;
+};
+
+inline std::uint64_t wordAt(const char* p, std::size_t at, std::size_t es) {
+  std::uint64_t w = 0;
+  if (at + 8 <= es) {
+    for (std::size_t b = 0; b < 8; ++b) w = w << 8 | static_cast<std::uint8_t>(p[at + b]);
+    return w;
+  }
+  for (std::size_t b = 0; b < 8; ++b) w = w << 8 | (at + b < es ? static_cast<std::uint8_t>(p[at + b]) : 0);
+  return w;
+}
+
+void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
+    items[i].w[0] = wordAt(p, at, es);
+    items[i].w[1] = wordAt(p, at + 8, es);
+    items[i].w[2] = wordAt(p, at + 16, es);
+  }
+  auto less = [](const SortItem& a, const SortItem& b) {
+    if (a.w[0] != b.w[0]) return a.w[0] < b.w[0];
+    if (a.w[1] != b.w[1]) return a.w[1] < b.w[1];
+    return a.w[2] < b.w[2];
+  };
+  std::sort(items, items + n, less);
+  if (at + 24 >= es) return;
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i + 1;
+    while (j < n && !less(items[i], items[j])) ++j;
+    if (j - i > 1) sortRun(items + i, j - i, flat, es, at + 24);
+    i = j;
+  }
+}
+
+}  // namespace
+
+Status Table::Impl::buildOrder(Order& o) {
+  Status s = flushAppends();
+  if (!s.ok()) return s;
+  std::uint32_t c = count;
+  if (options.shared && readHeaderCount(&c).ok() && c > count) {
+    deletedMap.resize(c, 0);
+    if (atEof) recno = c + 1;
+    count = c;
+  }
+  const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
+  std::vector<char> flat;
+  flat.reserve(static_cast<std::size_t>(count) * es);
+  std::size_t n = 0;
+  const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
+  std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
+  for (std::uint32_t r = 0; r < count; r += chunk) {
+    std::uint32_t k = std::min(chunk, count - r);
+    std::size_t got = 0;
+    s = file->read(headerLen + static_cast<std::uint64_t>(r) * recordLen, buf.data(),
+                               static_cast<std::size_t>(k) * recordLen, &got);
+    if (!s.ok()) return s;
+    if (got != static_cast<std::size_t>(k) * recordLen)
+      return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+    for (std::uint32_t j = 0; j < k; ++j) {
+      const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
+      flat.resize(flat.size() + es);
+      if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
+      else flat.resize(n * es);
+    }
+  }
+  std::vector<SortItem> items(n);
+  for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
+  if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
+  const char* base = flat.data();
+  o.index.bulkLoad(n, [&](std::size_t i) { return base + static_cast<std::size_t>(items[i].idx) * es; });
+  return Status::okay();
+}
+
+Status Table::Impl::markChanging(IndexFileState& f) {
+  if (f.marked || options.readOnly || f.regionStart == 0) return Status::okay();
+  bool locked = false;
+  if (options.shared) {
+    Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+    if (!s.ok()) return s;
+    locked = true;
+  }
+  CdxStamp st;
+  Status s = readCdxStamp(*f.file, &st);
+  if (s.ok() && st.valid && st.changing > 0 && !changersAlive(f)) {
+    // Someone stopped without writing changes: what we hold came from that stale image.
+    for (auto& o : orders)
+      if (o->file == &f && s.ok()) s = buildOrder(*o);
+    st.changing = 0;
+    f.dirty = true;
+  }
+  if (s.ok()) s = f.file->lock(fmt::kChangingLockOffset, 1, LockKind::Shared, true);
+  if (s.ok()) {
+    CdxStamp out{true, st.counter, st.valid ? st.recCount : count, (st.valid ? st.changing : 0) + 1};
+    s = writeCdxStamp(*f.file, out);
+    if (s.ok()) f.marked = true;
+    else (void)f.file->unlock(fmt::kChangingLockOffset, 1);
+  }
+  if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  return s;
+}
+
+bool Table::Impl::markIndexesChanging(const char* operation) {
+  for (auto& f : indexFiles) {
+    if (f->marked) continue;
+    bool used = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == f.get(); });
+    if (!used) continue;
+    Status s = markChanging(*f);
+    if (!s.ok()) {
+      raise(rt::EG_WRITE, "cannot mark index file " + f->path + " as being changed: " + s.message, operation, s.osCode,
+            false, f->path);
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when some opener other than us holds the "changing" lock byte of f (it is alive and will
+// write its changes). Read-only openers cannot test and answer false (the conservative answer).
+bool Table::Impl::changersAlive(IndexFileState& f) {
+  if (options.readOnly) return false;
+  Status s = f.file->lock(fmt::kChangingLockOffset, 1, LockKind::Exclusive, false);
+  if (!s.ok()) return s.kind == StatusKind::Busy;
+  (void)f.file->unlock(fmt::kChangingLockOffset, 1);
+  return false;
+}
+
+Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   if (writeFailed)
     return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
   bool locked = false;
+  std::uint32_t recCount = count;
   if (options.shared) {
     Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
     if (!s.ok()) return s;
@@ -401,6 +524,31 @@ Status Table::Impl::writeIndexFile(IndexFileState& f) {
         return s;
       }
     }
+    if (readHeaderCount(&c).ok()) recCount = std::max(c, count);
+  }
+  auto unlockAll = [&] {
+    if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  };
+  // Openers counted in the stamp: without us, and without those that stopped before writing.
+  std::uint32_t changing = 0;
+  if (f.regionStart != 0) {
+    CdxStamp st;
+    Status s = readCdxStamp(*f.file, &st);
+    if (s.ok() && st.valid) changing = st.changing;
+  }
+  if (f.marked) {
+    if (changing > 0) --changing;
+    (void)f.file->unlock(fmt::kChangingLockOffset, 1);
+    f.marked = false;
+  }
+  if (changing > 0 && !changersAlive(f)) {
+    if (!rebuilt)
+      for (auto& o : orders)
+        if (o->file == &f) {
+          Status s = buildOrder(*o);
+          if (!s.ok()) return unlockAll(), s;
+        }
+    changing = 0;
   }
   std::vector<TagOut> outs;
   for (auto& o : orders) {
@@ -423,39 +571,26 @@ Status Table::Impl::writeIndexFile(IndexFileState& f) {
   }
   std::vector<const TagOut*> ptrs;
   for (auto& o : outs) ptrs.push_back(&o);
-  std::uint64_t size = 0;
-  Status s = f.file->size(&size);
-  std::uint64_t end = (size + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize;
-  if (end < fmt::kTreeHeaderSize) end = fmt::kTreeHeaderSize;
-  // First the layout size, then the real placement: before the old image when it fits there.
-  EncodedCdx probe = encodeCdx(ptrs, fmt::kTreeHeaderSize, f.counter + 1, std::max<std::uint32_t>(count, 1),
-                               {options.maxLeafKeys, options.maxInteriorKeys});
-  std::uint64_t base;
-  bool truncateAfter = false;
-  if (f.regionStart == 0 || size <= fmt::kTreeHeaderSize) {
-    base = fmt::kTreeHeaderSize;
-    truncateAfter = true;
-  } else if (f.regionStart > fmt::kTreeHeaderSize && fmt::kTreeHeaderSize + probe.region.size() <= f.regionStart) {
-    base = fmt::kTreeHeaderSize;
-    truncateAfter = true;
-  } else {
-    base = end;
-  }
-  if (base != fmt::kTreeHeaderSize) probe = EncodedCdx{};  // free it before laying out again
-  EncodedCdx enc = base == fmt::kTreeHeaderSize
-                       ? std::move(probe)
-                       : encodeCdx(ptrs, base, f.counter + 1, std::max<std::uint32_t>(count, 1),
-                                   {options.maxLeafKeys, options.maxInteriorKeys});
-  if (s.ok()) s = f.file->write(base, enc.region.data(), enc.region.size());
-  if (s.ok()) s = f.file->write(0, enc.header.data(), enc.header.size());
+  CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
+  std::uint64_t size = writer.regionSize();
+  // New pages never overwrite the current image: they go before it when they fit there, else
+  // right after it; what lies beyond the new image is cut off once the header points at it.
+  auto align = [](std::uint64_t v) { return (v + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize; };
+  std::uint64_t base = fmt::kTreeHeaderSize;
+  if (f.regionStart != 0 && fmt::kTreeHeaderSize + size > f.regionStart)
+    base = std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
+  std::vector<std::uint8_t> header;
+  Status s = writer.writeRegion(*f.file, base, f.counter + 1, CdxStamp{true, f.counter + 1, recCount, changing}, &header);
+  if (s.ok()) s = f.file->write(0, header.data(), header.size());
   if (s.ok()) {
     f.counter += 1;
     f.regionStart = base;
+    f.regionEnd = base + size;
     f.dirty = false;
     f.pending.clear();
-    if (truncateAfter) (void)f.file->truncate(base + enc.region.size());
+    (void)f.file->truncate(base + size);
   }
-  if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  unlockAll();
   return s;
 }
 
@@ -490,6 +625,7 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
   }
   f.counter = img.counter;
   f.regionStart = img.regionStart;
+  f.regionEnd = img.regionEnd;
   cursorGen = ~0ull;
   return Status::okay();
 }

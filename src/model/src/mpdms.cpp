@@ -145,10 +145,10 @@ void Mpdms::fieldPut(std::string_view name, const rt::Value& value) {
 std::string_view Mpdms::str(Field f) { return used() && bound(f) >= 0 ? table_->rawField(bound(f)) : std::string_view(); }
 bool Mpdms::flag(Field f) { return used() && bound(f) >= 0 && table_->logical(bound(f)); }
 void Mpdms::setStr(Field f, std::string_view value) {
-  if (used() && bound(f) >= 0) table_->put(bound(f), rt::Value(value));
+  if (used() && bound(f) >= 0) table_->putStr(bound(f), value);
 }
 void Mpdms::setFlag(Field f, bool value) {
-  if (used() && bound(f) >= 0) table_->put(bound(f), rt::Value(value));
+  if (used() && bound(f) >= 0) table_->putLogical(bound(f), value);
 }
 
 rt::Value Mpdms::get(rt::Symbol member) {

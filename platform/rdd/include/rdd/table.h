@@ -32,7 +32,7 @@ struct OpenOptions {
   bool readOnly = false;
   Env* env = nullptr;  // null: the real file system
   // Test hooks: entries per in-memory block and keys per written index node (0 = as many as fit).
-  std::size_t memoryBlockEntries = 32;
+  std::size_t memoryBlockEntries = 0;  // 0: about 4 KB of entries per in-memory leaf
   int maxLeafKeys = 0;
   int maxInteriorKeys = 0;
 };
@@ -86,6 +86,8 @@ class Table {
   std::string_view rawField(int index);  // the stored bytes, no conversion
   bool logical(int index);
   void putLogical(int index, bool value);
+  // Character field from text without a run-time value (blank-padded or cut to the width).
+  void putStr(int index, std::string_view value);
 
   void append();  // a blank record that becomes current
   void zap();     // exclusive only: removes every record and empties the open orders
