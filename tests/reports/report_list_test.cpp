@@ -175,13 +175,13 @@ TEST_F(ReportList, PreviewNavigationStaysWithinThePages) {
   reporttest::writeModelTable(folder.file("Mpdms.dbf"), reporttest::comparedDemoRows());
   rpt::RpReport report(nullptr, folder.file("long.rpt"));
   rpt::setPreviewDriver([&](rpt::PreviewWindow& preview) {
-    EXPECT_EQ(preview.pageCount(), 4);  // 2 inches of body: three rows a page, fourteen rows
+    EXPECT_EQ(preview.pageCount(), 5);  // 2 inches of body: three rows a page, fourteen rows
     preview.previousPage();
     EXPECT_EQ(preview.currentPage(), 1);
     preview.showPage(99);
-    EXPECT_EQ(preview.currentPage(), 4);
+    EXPECT_EQ(preview.currentPage(), 5);
     preview.nextPage();
-    EXPECT_EQ(preview.currentPage(), 4);
+    EXPECT_EQ(preview.currentPage(), 5);
     preview.setZoom(1000);
     EXPECT_EQ(preview.zoom(), 400);
     EXPECT_TRUE(preview.exportPdf(folder.file("out.pdf")));
