@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
+#include "reports/reports.h"
 #include "resources/resources.h"
 #include "runtime/runtime.h"
 
@@ -44,7 +45,7 @@ class StartUp : public ::testing::Test {
   }
   void run() {
     TestApp application([this](app::App&) { return std::make_unique<RecordingWin>(log); },
-                        [](gui::DataWindow& owner) { return app::MakeReportAppMenu(owner); });
+                        [](gui::DataWindow& owner) { return std::make_shared<reports::ReportAppMenu>(&owner); });
     application.Start();
     execCaption = application.execCaption;
   }
@@ -87,15 +88,6 @@ TEST_F(StartUp, SettingsAreFixedWhateverTheLocaleModeBefore) {
   EXPECT_EQ(s.epoch, year - 50);
   EXPECT_EQ(rt::dtoc(rt::makeDate(1999, 7, 4)), "07/04/99");
   EXPECT_EQ(rt::formatNumber(1234.5, -1, true), "1,234.50");
-}
-
-TEST_F(StartUp, ReportMenuBindsItsCommandToTheWindowMethod) {
-  RecordingWin win(log);
-  auto menu = app::MakeReportAppMenu(win);
-  ASSERT_NE(menu->itemLabel(19201), nullptr);
-  EXPECT_EQ(menu->itemLabel(19201)->name, "TwExistingReports");
-  EXPECT_EQ(menu->itemLabel(19201)->description, "Print or view existing reports, no changes.");
-  EXPECT_EQ(menu->itemLabel(19200)->name, "_Reports");
 }
 
 TEST(Confirm, IsAYesNoQuestionTrueOnlyOnYes) {

@@ -4,6 +4,7 @@
 #include "bitmaplib/bitmaplib.h"
 #include "errorsys/errorsys.h"
 #include "reportengine/reportengine.h"
+#include "reports/reports.h"
 #include "resources/resources.h"
 #include "runtime/runtime.h"
 
@@ -21,6 +22,7 @@ void ProcessInit() {
   rpt::InitRpFunctionLibraries();
   rpt::InitRpEvalObject();
   rpt::InitRpDataSourceList();
+  reports::registerRpPrinter();
   RT_LINE();
   gui::registerWindowClasses();
   gui::installErrorBox();
@@ -66,15 +68,6 @@ void App::Start() {
   mainWindow_->Show();
   RT_LINE();
   Exec();
-}
-
-std::shared_ptr<gui::Menu> MakeReportAppMenu(gui::DataWindow& /*owner*/) {
-  RT_FRAME("ReportAppMenu:Init");
-  auto menu = std::make_shared<gui::Menu>("ReportAppMenu");
-  menu->RegisterItem(19200, gui::HyperLabel{"_Reports", "&Reports", "", ""});
-  menu->RegisterItem(19201, gui::HyperLabel{"TwExistingReports", "Existing Reports",
-                                            "Print or view existing reports, no changes.", ""});
-  return menu;
 }
 
 bool Confirm(const gui::Window* owner, const std::string& title, const std::string& text) {

@@ -3,6 +3,7 @@
 
 #include "app/app.h"
 #include "mainwin/mainwin.h"
+#include "reports/reports.h"
 #include "runtime/runtime.h"
 #include "zorbanectl/zorbanectl.h"
 
@@ -13,7 +14,7 @@ int main(int argc, char** argv) {
     zctl::registerControl();
     app::App application(
         [](app::App& owner) { return std::make_unique<mainwin::ZorbaneWin>(&owner); },
-        [](gui::DataWindow& owner) { return app::MakeReportAppMenu(owner); });
+        [](gui::DataWindow& owner) { return std::make_shared<reports::ReportAppMenu>(&owner); });
     application.Start();
     return rt::exitCode();
   });

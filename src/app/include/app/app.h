@@ -12,8 +12,8 @@
 namespace app {
 
 // Process initialisation, before the application object exists: error handling, locale-mode
-// international settings, the report engine, the window classes (and the program's resources),
-// the bitmap support library.
+// international settings, the report engine (with the program's printer device), the window
+// classes (and the program's resources), the bitmap support library.
 void ProcessInit();
 
 class App : public gui::App {
@@ -35,10 +35,6 @@ class App : public gui::App {
   MenuFactory makeMenu_;
   std::unique_ptr<gui::DataWindow> mainWindow_;
 };
-
-// The report menu "REPORTAPPMENU": pop-up 19200 "_Reports" and command 19201 bound to the
-// owner's TwExistingReports.
-std::shared_ptr<gui::Menu> MakeReportAppMenu(gui::DataWindow& owner);
 
 // The yes/no question box (style 36): true exactly when the answer is yes (6).
 bool Confirm(const gui::Window* owner, const std::string& title, const std::string& text);
