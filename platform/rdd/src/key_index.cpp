@@ -142,8 +142,10 @@ static std::size_t slotFor(const char* keys, std::size_t count, std::size_t es, 
 KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
   std::string_view probe(e, entrySize_);
   std::size_t cap = n->leaf ? leafCap_ : innerCap_;
+  bool atEnd = false;  // the entry went after everything n held (ascending inserts)
   if (n->leaf) {
     std::size_t pos = slotFor(n->keys.data(), n->count, entrySize_, probe);
+    atEnd = pos == n->count;
     char* at = n->keys.data() + pos * entrySize_;
     std::memmove(at + entrySize_, at, (n->count - pos) * entrySize_);
     std::memcpy(at, e, entrySize_);
@@ -161,12 +163,17 @@ KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
       std::memmove(&n->kids[i + 2], &n->kids[i + 1], (n->count - i - 1) * sizeof(Node*));
       n->kids[i + 1] = right;
       ++n->count;
+      atEnd = lastSplitAtEnd_ && i + 2 == n->count;
     }
   }
+  lastSplitAtEnd_ = false;
   if (n->count <= cap) return nullptr;
-  // Split in halves: the upper half moves to a new right sibling.
+  // Split in halves: the upper half moves to a new right sibling. An entry added after all the
+  // node held (loading in key order) leaves the node full and starts the sibling with it alone,
+  // so ascending loads fill their nodes instead of leaving them half empty.
   Node* r = newNode(n->leaf);
-  std::size_t keep = n->count / 2, move = n->count - keep;
+  std::size_t keep = atEnd ? n->count - 1 : n->count / 2, move = n->count - keep;
+  lastSplitAtEnd_ = atEnd;
   std::memcpy(r->keys.data(), n->keys.data() + keep * entrySize_, move * entrySize_);
   if (!n->leaf) std::memcpy(r->kids.data(), n->kids.data() + keep, move * sizeof(Node*));
   r->count = move;

@@ -98,6 +98,7 @@ class KeyIndex {
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
   Node* root_ = nullptr;
+  bool lastSplitAtEnd_ = false;  // the split just made by insertInto moved only the new last entry
 };
 
 }  // namespace rdd

@@ -1,6 +1,8 @@
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,10 +19,51 @@ Status ioError(const std::string& what, const std::string& path) {
 
 class PosixFile : public File {
  public:
-  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  ~PosixFile() override { ::close(fd_); }
+  PosixFile(int fd, std::string path, bool writable) : fd_(fd), writable_(writable), path_(std::move(path)) {}
+  ~PosixFile() override {
+    if (view_) ::munmap(view_, viewLen_);
+    ::close(fd_);
+  }
+
+  bool mapPrefix(std::uint64_t length) override {
+    if (length == 0) return false;
+    if (view_ && length <= viewLen_) return true;
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0) return false;
+    void* v = ::mmap(nullptr, length, PROT_READ | (writable_ ? PROT_WRITE : 0), MAP_SHARED, fd_, 0);
+    if (v == MAP_FAILED) return false;
+    if (view_) ::munmap(view_, viewLen_);
+    view_ = static_cast<char*>(v);
+    viewLen_ = length;
+    known_ = static_cast<std::uint64_t>(st.st_size);
+    return true;
+  }
 
   Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+    if (view_ && offset + n <= std::min(known_, viewLen_)) {
+      std::memcpy(buffer, view_ + offset, n);
+      *got = n;
+      return Status::okay();
+    }
+    Status s = readCalls(offset, buffer, n, got);
+    if (view_ && s.ok()) noteExtent(offset + *got);
+    return s;
+  }
+  Status write(std::uint64_t offset, const void* data, std::size_t n) override {
+    if (view_ && writable_ && offset + n <= std::min(known_, viewLen_)) {
+      std::memcpy(view_ + offset, data, n);
+      return Status::okay();
+    }
+    Status s = writeCalls(offset, data, n);
+    if (view_ && s.ok()) noteExtent(offset + n);
+    return s;
+  }
+
+ private:
+  // The file reaches at least `end`: the view may serve up to there.
+  void noteExtent(std::uint64_t end) { known_ = std::max(known_, end); }
+
+  Status readCalls(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) {
     std::size_t done = 0;
     auto* p = static_cast<char*>(buffer);
     while (done < n) {
@@ -35,7 +78,7 @@ class PosixFile : public File {
     *got = done;
     return Status::okay();
   }
-  Status write(std::uint64_t offset, const void* data, std::size_t n) override {
+  Status writeCalls(std::uint64_t offset, const void* data, std::size_t n) {
     std::size_t done = 0;
     auto* p = static_cast<const char*>(data);
     while (done < n) {
@@ -48,14 +91,18 @@ class PosixFile : public File {
     }
     return Status::okay();
   }
+
+ public:
   Status size(std::uint64_t* out) override {
     struct stat st{};
     if (::fstat(fd_, &st) != 0) return ioError("cannot stat", path_);
     *out = static_cast<std::uint64_t>(st.st_size);
+    known_ = *out;
     return Status::okay();
   }
   Status truncate(std::uint64_t length) override {
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) return ioError("cannot truncate", path_);
+    known_ = length;
     return Status::okay();
   }
   Status sync() override {
@@ -88,7 +135,11 @@ class PosixFile : public File {
 
  private:
   int fd_;
+  bool writable_;
   std::string path_;
+  char* view_ = nullptr;
+  std::uint64_t viewLen_ = 0;
+  std::uint64_t known_ = 0;  // bytes the file holds at least (what the view may serve)
 };
 
 class PosixEnv : public Env {
@@ -107,7 +158,7 @@ class PosixEnv : public Env {
       ::close(fd);
       return Status::error(StatusKind::InvalidArgument, path + " is not a regular file");
     }
-    *out = std::make_unique<PosixFile>(fd, path);
+    *out = std::make_unique<PosixFile>(fd, path, mode != OpenMode::ReadOnly);
     return Status::okay();
   }
   bool exists(const std::string& path) override {

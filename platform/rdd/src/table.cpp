@@ -161,12 +161,16 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
 }
 
 Status Table::Impl::writeHeader() {
+  // The date of the last change; the calendar is consulted again only when the minute changed.
   std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  headerBytes[fmt::kHdrYear] = static_cast<std::uint8_t>(tm.tm_year);  // years since 1900
-  headerBytes[fmt::kHdrMonth] = static_cast<std::uint8_t>(tm.tm_mon + 1);
-  headerBytes[fmt::kHdrDay] = static_cast<std::uint8_t>(tm.tm_mday);
+  if (now / 60 != headerDateMinute) {
+    headerDateMinute = now / 60;
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    headerBytes[fmt::kHdrYear] = static_cast<std::uint8_t>(tm.tm_year);  // years since 1900
+    headerBytes[fmt::kHdrMonth] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+    headerBytes[fmt::kHdrDay] = static_cast<std::uint8_t>(tm.tm_mday);
+  }
   fmt::putLe32(headerBytes + fmt::kHdrRecCount, count);
   Status s = file->write(0, headerBytes, 8);
   if (s.ok()) headerDirty = false;
@@ -280,8 +284,9 @@ void Table::Impl::updateKeys() {
     IndexFileState& f = *o.file;
     f.dirty = true;
     // Only a shared table needs the old entries: to merge with another user's rewrite.
-    auto it = options.shared ? f.pending.find(recno) : f.pending.end();
-    if (options.shared && it == f.pending.end()) {
+    if (options.shared && !origRec) {
+      if (f.pendingNew.empty() || f.pendingNew.back() != recno) f.pendingNew.push_back(recno);
+    } else if (options.shared && f.pending.find(recno) == f.pending.end()) {
       std::vector<std::optional<std::string>> olds;
       for (auto& other : orders)
         if (other->file == &f) olds.push_back(origRec ? entryOf(*other, origRec->data(), recno) : std::nullopt);
@@ -344,6 +349,9 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
                                                       : "cannot open table " + t.fullPath + ": " + s.message;
     if (!t.raise(rt::EG_OPEN, what, op, s.osCode ? s.osCode : 2, true)) return nullptr;
   }
+  // Records are read and written through a shared view of the file: no call per record. Nothing
+  // shrinks the table while it is open (emptying needs it exclusively), so the view stays valid.
+  (void)t.file->mapPrefix(std::uint64_t{1} << 33);
   bool exclusiveLock = !options.shared && !options.readOnly;
   for (;;) {
     Status s = t.file->lock(fmt::kOpenLockOffset, 1, exclusiveLock ? LockKind::Exclusive : LockKind::Shared, false);
@@ -481,9 +489,17 @@ const FieldInfo& Table::field(int index) const { return impl_->fields.at(static_
 std::uint32_t Table::recordLength() const { return impl_->recordLen; }
 
 int Table::fieldIndex(std::string_view name) const {
-  std::string u = upper(trimSpaces(name));
-  for (std::size_t i = 0; i < impl_->fields.size(); ++i)
-    if (impl_->fields[i].name == u) return static_cast<int>(i);
+  std::size_t b = name.find_first_not_of(" \t"), e = name.find_last_not_of(" \t");
+  if (b == std::string_view::npos) return -1;
+  name = name.substr(b, e - b + 1);
+  for (std::size_t i = 0; i < impl_->fields.size(); ++i) {
+    const std::string& f = impl_->fields[i].name;  // upper case
+    if (f.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; same && k < f.size(); ++k)
+      same = f[k] == std::toupper(static_cast<unsigned char>(name[k]));
+    if (same) return static_cast<int>(i);
+  }
   return -1;
 }
 
@@ -733,6 +749,8 @@ void Table::put(int index, const rt::Value& value) {
     t.raise(rt::EG_BOUND, "no current record in " + t.fullPath + " (end of table); field " + f.name + " not written", op);
     return;
   }
+  if ((f.type == 'C' || f.type == 'M') && value.isString()) return t.storeField(index, value.asString());
+  if (f.type == 'L' && value.isLogical()) return t.storeField(index, value.asLogical() ? "T" : "F");
   std::string bytes(static_cast<std::size_t>(f.length), ' ');
   auto typeError = [&] {
     t.raise(rt::EG_DATATYPE, "field " + f.name + " of type " + std::string(1, f.type) + " cannot hold a " +
@@ -886,7 +904,7 @@ void Table::zap() {
   for (auto& o : t.orders) {
     o->index.clear();
     o->file->dirty = true;
-    o->file->pending.clear();
+    o->file->clearPending();
   }
   t.flushIndexes(op);
   t.setEof();

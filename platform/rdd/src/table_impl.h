@@ -38,6 +38,12 @@ struct IndexFileState {
   // Records whose keys changed since the last write, with their entries before the change
   // (per order of this file, in file order; nullopt when the record had no entry).
   std::map<std::uint32_t, std::vector<std::optional<std::string>>> pending;
+  // Records that had no entry before (appended by this opener): 4 bytes each instead of a map node.
+  std::vector<std::uint32_t> pendingNew;
+  void clearPending() {
+    pending.clear();
+    std::vector<std::uint32_t>().swap(pendingNew);
+  }
 };
 
 class Table::Impl {
@@ -56,6 +62,7 @@ class Table::Impl {
   std::uint8_t headerBytes[32] = {};
   std::uint32_t count = 0;  // records in the file as far as this opener knows
   bool headerDirty = false;
+  std::int64_t headerDateMinute = -1;  // minute the header's date bytes were worked out for
   std::vector<std::uint8_t> deletedMap;  // one byte per record: 1 when marked deleted
 
   // ---- cursor ----

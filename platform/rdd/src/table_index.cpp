@@ -108,6 +108,9 @@ bool Table::openIndex(const std::string& fileSpec) {
     std::string what = s.kind == StatusKind::NotFound ? "index file " + path + " not found" : s.message;
     if (!t.raise(rt::EG_OPEN, what, op, s.osCode ? s.osCode : 2, true, path)) return false;
   }
+  // The header page (change counter, stamp) is read before every look-up in shared mode: through
+  // a view. Rewrites cut the file only behind its header, so the view stays valid.
+  (void)f->file->mapPrefix(fmt::kTreeHeaderSize);
   Status s = t.flushAppends();
   CdxImage img;
   if (s.ok()) s = readCdx(*f->file, path, t.count, &img);
@@ -179,11 +182,8 @@ void Table::setOrder(int number) {
   if (number == t.controlling) return;
   t.controlling = number;
   t.cursorGen = ~0ull;
-  if (number > 0 && !t.atEof) {
-    (void)t.loadRecord();
-    auto e = t.entryOf(*t.orders[number - 1], t.rec.data(), t.recno);
-    t.cursorEntry = e ? *e : std::string();
-  }
+  // The position in the new order is worked out from the record only when a skip needs it.
+  if (number > 0 && !t.atEof) t.cursorEntryStale = true;
 }
 
 std::string Table::orderName(int n) const {
@@ -267,7 +267,7 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
 void Table::Impl::orderChanged(IndexFileState& f, const char* op) {
   Status s = markChanging(f);
   f.dirty = true;
-  f.pending.clear();
+  f.clearPending();
   bool hasOrders = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; });
   if (s.ok() && (options.shared || !hasOrders || f.regionStart == 0)) s = writeIndexFile(f);
   if (!s.ok()) raise(rt::EG_WRITE, "cannot write index file " + f.path + ": " + s.message, op, s.osCode, false, f.path);
@@ -307,6 +307,7 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
       t.raise(rt::EG_CREATE, "cannot create index file " + path + ": " + s.message, op, s.osCode, false, path);
       return;
     }
+    (void)nf->file->mapPrefix(fmt::kTreeHeaderSize);
     f = nf.get();
     t.indexFiles.push_back(std::move(nf));
   }
@@ -587,7 +588,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     f.regionStart = base;
     f.regionEnd = base + size;
     f.dirty = false;
-    f.pending.clear();
+    f.clearPending();
     (void)f.file->truncate(base + size);
   }
   unlockAll();
@@ -609,8 +610,9 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
     if (o->file == &f) mine.push_back(o.get());
   if (loaded.size() == mine.size()) {
     std::vector<char> recBuf(recordLen);
-    for (auto& [r, olds] : f.pending) {
-      if (!readRecordInto(r, recBuf.data()).ok()) continue;
+    const std::vector<std::optional<std::string>> none;
+    auto reapply = [&](std::uint32_t r, const std::vector<std::optional<std::string>>& olds) {
+      if (!readRecordInto(r, recBuf.data()).ok()) return;
       for (std::size_t i = 0; i < loaded.size(); ++i) {
         Order& o = *loaded[i];
         if (i < olds.size() && olds[i]) (void)o.index.erase(*olds[i]);
@@ -620,7 +622,9 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
           o.index.insert(*e);
         }
       }
-    }
+    };
+    for (std::uint32_t r : f.pendingNew) reapply(r, none);
+    for (auto& [r, olds] : f.pending) reapply(r, olds);
     for (std::size_t i = 0; i < mine.size(); ++i) mine[i]->index = std::move(loaded[i]->index);
   }
   f.counter = img.counter;

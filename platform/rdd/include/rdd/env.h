@@ -36,6 +36,12 @@ class File {
   // Byte-range lock owned by this open file. Without wait a conflicting lock answers Busy.
   virtual Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait) = 0;
   virtual Status unlock(std::uint64_t offset, std::uint64_t length) = 0;
+  // Serves reads and writes that lie inside the file's first `length` bytes (and inside the file)
+  // from a shared memory view instead of a system call each; what is written through the view is
+  // in the file for every other user at once, as with write(). Only for files that nothing shrinks
+  // while they are open (the table under its open lock, an index file's header). Answers false
+  // where no view can be made; the calls then work as before.
+  virtual bool mapPrefix(std::uint64_t /*length*/) { return false; }
 };
 
 enum class OpenMode { ReadOnly, ReadWrite, CreateReadWrite };
