@@ -6,11 +6,6 @@
 
 namespace zctl {
 
-using ole::DispatchPtr;
-using ole::ExcepInfo;
-using ole::HResult;
-using ole::Variant;
-
 namespace {
 
 constexpr Member kControl[] = {

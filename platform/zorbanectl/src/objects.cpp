@@ -6,11 +6,6 @@
 
 namespace zctl {
 
-using ole::DispatchPtr;
-using ole::ExcepInfo;
-using ole::HResult;
-using ole::Variant;
-
 namespace {
 
 std::string trim(const std::string& s) {
@@ -54,6 +49,33 @@ const MemberTable& table(std::span<const Member> members) {
   return *t;
 }
 
+// Reads argument 0 of a member that picks one of `count` elements by name (a string; any argument
+// when `nameOnly`) or by number from 1. `found` becomes its 0-based position, or `count` when
+// nothing matches; false (in.hr set) when the argument has the wrong type.
+bool pickElement(ArgReader& in, bool nameOnly, const char* nameParam, const char* indexParam, std::size_t count,
+                 const std::function<std::size_t(const std::string&)>& findName, std::size_t& found) {
+  found = count;
+  if (nameOnly || in.at(0).vt == ole::VT_BSTR) {
+    std::string name;
+    if (!in.text(0, nameParam, name)) return false;
+    found = findName(name);
+    return true;
+  }
+  std::int64_t index = 0;
+  if (!in.integer(0, indexParam, index)) return false;
+  if (index >= 1 && static_cast<std::size_t>(index) <= count) found = static_cast<std::size_t>(index - 1);
+  return true;
+}
+
+// The first of `count` elements whose name equals `name` without regard to case; `count` when none.
+std::size_t firstNamed(std::size_t count, const std::string& name,
+                       const std::function<const std::string&(std::size_t)>& nameOf) {
+  std::string upper = rt::toUpper(name);
+  for (std::size_t i = 0; i < count; ++i)
+    if (rt::toUpper(nameOf(i)) == upper) return i;
+  return count;
+}
+
 // ---- collections ----
 
 class Enumerator : public ole::EnumVariantInterface {
@@ -78,45 +100,39 @@ class Collection : public SchemaNode {
       : SchemaNode(table(members)), count_(count), make_(std::move(make)), nameOf_(std::move(nameOf)) {}
 
  protected:
-  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    ArgReader in(args, m.name, excep);
-    if (access == Access::Put) return readOnly(excep, m.name);
-    switch (m.id) {
-      case 1:  // Count
-        if (!in.count(0, 0)) return in.hr;
-        result = Variant::i4(static_cast<std::int32_t>(count_));
-        return ole::S_OK;
-      case 2:  // Item
-      case ole::DISPID_VALUE: {
-        if (!in.count(1, 1)) return in.hr;
-        std::size_t position = 0;
-        if (args[0].vt == ole::VT_BSTR) {
-          if (!findByName(args[0].bstrVal, position))
-            return fail(excep, rt::EG_BOUND, std::string(m.name) + ": no element named " + args[0].bstrVal);
-        } else {
-          std::int64_t index = 0;
-          if (!in.integer(0, "index", index, -1) || !in.has(0)) {
-            if (in.hr == ole::S_OK) return fail(excep, rt::EG_ARG, std::string(m.name) + ": index is missing");
-            return in.hr;
-          }
-          if (index < 1 || static_cast<std::size_t>(index) > count_) {
-            fail(excep, rt::EG_BOUND,
-                 std::string(m.name) + ": index " + std::to_string(index) + " is outside 1 to " +
-                     std::to_string(count_));
-            return ole::DISP_E_BADINDEX;
-          }
-          position = static_cast<std::size_t>(index - 1);
-        }
-        result = Variant::dispatch(make_(position));
-        return ole::S_OK;
+  bool takesArguments(const Member& m) const override { return m.id == 2 || m.id == ole::DISPID_VALUE; }  // Item
+
+  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+    if (m.id == 1)  // Count
+      result = Variant::i4(static_cast<std::int32_t>(count_));
+    else if (m.id == ole::DISPID_NEWENUM)
+      result = Variant::unknown(ole::UnknownPtr(new Enumerator(count_, make_)));
+    else
+      return ole::DISP_E_MEMBERNOTFOUND;
+    return ole::S_OK;
+  }
+
+  HResult call(const Member& m, ArgReader& in, Variant& result, ExcepInfo& excep) override {
+    if (!in.count(1, 1)) return in.hr;
+    std::size_t position = 0;
+    if (in.at(0).vt == ole::VT_BSTR) {
+      if (!findByName(in.at(0).bstrVal, position))
+        return fail(excep, rt::EG_BOUND, std::string(m.name) + ": no element named " + in.at(0).bstrVal);
+    } else {
+      std::int64_t index = 0;
+      if (!in.integer(0, "index", index, -1) || !in.has(0)) {
+        if (in.hr == ole::S_OK) return fail(excep, rt::EG_ARG, std::string(m.name) + ": index is missing");
+        return in.hr;
       }
-      case ole::DISPID_NEWENUM:
-        if (!in.count(0, 0)) return in.hr;
-        result = Variant::unknown(ole::UnknownPtr(new Enumerator(count_, make_)));
-        return ole::S_OK;
+      if (index < 1 || static_cast<std::size_t>(index) > count_) {
+        fail(excep, rt::EG_BOUND,
+             std::string(m.name) + ": index " + std::to_string(index) + " is outside 1 to " + std::to_string(count_));
+        return ole::DISP_E_BADINDEX;
+      }
+      position = static_cast<std::size_t>(index - 1);
     }
-    return ole::DISP_E_MEMBERNOTFOUND;
+    result = Variant::dispatch(make_(position));
+    return ole::S_OK;
   }
 
  private:
@@ -177,24 +193,32 @@ std::vector<MemberRef> propertiesOf(const Family& f, int cls, bool inherited, st
 
 // ---- single objects ----
 
-class ParameterObject : public SchemaNode {
+// A schema object that belongs to one class of a loaded family.
+class ClassNode : public SchemaNode {
  public:
-  ParameterObject(FamilyPtr f, int cls, int method, int param)
-      : SchemaNode(table(kParameter)), f_(std::move(f)), cls_(cls), method_(method), param_(param) {}
+  ClassNode(std::span<const Member> members, FamilyPtr f, int cls)
+      : SchemaNode(table(members)), f_(std::move(f)), cls_(cls) {}
   FamilyPtr familySchema() const override { return f_; }
   int classPosition() const override { return cls_; }
 
  protected:
-  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    if (access == Access::Put) return readOnly(excep, m.name);
-    ArgReader in(args, m.name, excep);
-    if (!in.count(0, 0)) return in.hr;
-    const auto& p = f_->classes[cls_].methods[method_].parameters[param_];
+  const ClassInfo& ownerClass() const { return f_->classes[cls_]; }
+  FamilyPtr f_;
+  int cls_;
+};
+
+class ParameterObject : public ClassNode {
+ public:
+  ParameterObject(FamilyPtr f, int cls, int method, int param)
+      : ClassNode(kParameter, std::move(f), cls), method_(method), param_(param) {}
+
+ protected:
+  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+    const auto& p = ownerClass().methods[method_].parameters[param_];
     switch (m.id) {
       case 1: result = Variant::bstr(p.name); break;
       case 2: result = Variant::i4(p.position); break;
-      case 3: result = Variant::bstr(f_->classes[cls_].name); break;
+      case 3: result = Variant::bstr(ownerClass().name); break;
       case 4: result = Variant::bstr(f_->name); break;
       case 5: result = Variant::i4(p.precision); break;
       case 6: result = Variant::i4(p.scale); break;
@@ -207,8 +231,7 @@ class ParameterObject : public SchemaNode {
   }
 
  private:
-  FamilyPtr f_;
-  int cls_, method_, param_;
+  int method_, param_;
 };
 
 DispatchPtr makeParameterCollection(const FamilyPtr& f, int cls, int method) {
@@ -219,44 +242,18 @@ DispatchPtr makeParameterCollection(const FamilyPtr& f, int cls, int method) {
       [f, cls, method](std::size_t i) { return f->classes[cls].methods[method].parameters[i].name; }));
 }
 
-class MethodObject : public SchemaNode {
+class MethodObject : public ClassNode {
  public:
-  MethodObject(FamilyPtr f, int cls, int method)
-      : SchemaNode(table(kMethod)), f_(std::move(f)), cls_(cls), method_(method) {}
-  FamilyPtr familySchema() const override { return f_; }
-  int classPosition() const override { return cls_; }
+  MethodObject(FamilyPtr f, int cls, int method) : ClassNode(kMethod, std::move(f), cls), method_(method) {}
 
  protected:
-  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    if (access == Access::Put) return readOnly(excep, m.name);
-    ArgReader in(args, m.name, excep);
-    const auto& info = f_->classes[cls_].methods[method_];
-    if (m.id == 10 || m.id == 11) {  // ParameterFromName, Parameter_
-      if (!in.count(1, 1)) return in.hr;
-      std::size_t found = info.parameters.size();
-      if (m.id == 10 || args[0].vt == ole::VT_BSTR) {
-        std::string name;
-        if (!in.text(0, m.id == 10 ? "ParamName" : "VarParam", name)) return in.hr;
-        for (std::size_t i = 0; i < info.parameters.size() && found == info.parameters.size(); ++i)
-          if (rt::toUpper(info.parameters[i].name) == rt::toUpper(name)) found = i;
-      } else {
-        std::int64_t index = 0;
-        if (!in.integer(0, "VarParam", index)) return in.hr;
-        if (index >= 1 && static_cast<std::size_t>(index) <= info.parameters.size())
-          found = static_cast<std::size_t>(index - 1);
-      }
-      result = Variant::dispatch(found < info.parameters.size()
-                                     ? DispatchPtr(new ParameterObject(f_, cls_, method_, static_cast<int>(found)))
-                                     : DispatchPtr());
-      return ole::S_OK;
-    }
-    if (!in.count(0, 0)) return in.hr;
+  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+    const auto& info = ownerClass().methods[method_];
     switch (m.id) {
       case 1: result = Variant::bstr(info.name); break;
       case 2: result = Variant::bstr(f_->name); break;
       case 3: result = Variant::i4(info.typeCode); break;
-      case 4: result = Variant::bstr(f_->classes[cls_].name); break;
+      case 4: result = Variant::bstr(ownerClass().name); break;
       case 5: result = Variant::boolean(info.isSet); break;
       case 6: result = Variant::bstr(info.description); break;
       case 7: result = Variant::i4(info.precision); break;
@@ -267,29 +264,38 @@ class MethodObject : public SchemaNode {
     return ole::S_OK;
   }
 
+  // ParameterFromName (10), Parameter_ (11)
+  HResult call(const Member& m, ArgReader& in, Variant& result, ExcepInfo&) override {
+    if (!in.count(1, 1)) return in.hr;
+    const auto& params = ownerClass().methods[method_].parameters;
+    std::size_t found = 0;
+    auto named = [&](const std::string& name) {
+      return firstNamed(params.size(), name, [&](std::size_t i) -> const std::string& { return params[i].name; });
+    };
+    if (!pickElement(in, m.id == 10, m.id == 10 ? "ParamName" : "VarParam", "VarParam", params.size(), named, found))
+      return in.hr;
+    result = Variant::dispatch(found < params.size()
+                                   ? DispatchPtr(new ParameterObject(f_, cls_, method_, static_cast<int>(found)))
+                                   : DispatchPtr());
+    return ole::S_OK;
+  }
+
  private:
-  FamilyPtr f_;
-  int cls_, method_;
+  int method_;
 };
 
-class PropertyObject : public SchemaNode {
+class PropertyObject : public ClassNode {
  public:
-  PropertyObject(FamilyPtr f, int cls, int prop) : SchemaNode(table(kProperty)), f_(std::move(f)), cls_(cls), prop_(prop) {}
-  FamilyPtr familySchema() const override { return f_; }
-  int classPosition() const override { return cls_; }
+  PropertyObject(FamilyPtr f, int cls, int prop) : ClassNode(kProperty, std::move(f), cls), prop_(prop) {}
 
  protected:
-  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    if (access == Access::Put) return readOnly(excep, m.name);
-    ArgReader in(args, m.name, excep);
-    if (!in.count(0, 0)) return in.hr;
-    const auto& p = f_->classes[cls_].properties[prop_];
+  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+    const auto& p = ownerClass().properties[prop_];
     switch (m.id) {
       case 1: result = Variant::bstr(p.name); break;
       case 2: result = Variant::bstr(f_->name); break;
       case 3: result = Variant::i4(p.typeCode); break;
-      case 4: result = Variant::bstr(f_->classes[cls_].name); break;
+      case 4: result = Variant::bstr(ownerClass().name); break;
       case 5: result = Variant::boolean(p.level == Level::Class); break;
       case 6: result = Variant::boolean(p.isSet); break;
       case 7: result = Variant::boolean(p.isMandatory); break;
@@ -304,79 +310,59 @@ class PropertyObject : public SchemaNode {
   }
 
  private:
-  FamilyPtr f_;
-  int cls_, prop_;
+  int prop_;
 };
 
-class InstanceObject : public SchemaNode {
+class InstanceObject : public ClassNode {
  public:
-  InstanceObject(FamilyPtr f, int cls) : SchemaNode(table(kInstance)), f_(std::move(f)), cls_(cls) {}
-  FamilyPtr familySchema() const override { return f_; }
-  int classPosition() const override { return cls_; }
+  InstanceObject(FamilyPtr f, int cls) : ClassNode(kInstance, std::move(f), cls) {}
 
  protected:
-  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    if (access == Access::Put) return readOnly(excep, m.name);
-    ArgReader in(args, m.name, excep);
-    if (!in.count(0, 0)) return in.hr;
-    result = Variant::bstr(m.id == 1 ? f_->classes[cls_].name : f_->name);
+  // ClassName (1), ClassFamilyName (2)
+  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+    result = Variant::bstr(m.id == 1 ? ownerClass().name : f_->name);
+    return ole::S_OK;
+  }
+};
+
+class ClassObject : public ClassNode {
+ public:
+  ClassObject(FamilyPtr f, int cls) : ClassNode(kClass, std::move(f), cls) {}
+
+ protected:
+  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+    const ClassInfo& c = ownerClass();
+    switch (m.id) {
+      case 1: result = Variant::bstr(c.name); break;
+      case 2: result = Variant::dispatch(makeClassCollection(f_, c.superClasses)); break;
+      case 3: result = Variant::dispatch(makeClassCollection(f_, c.subClasses)); break;
+      default: return ole::DISP_E_MEMBERNOTFOUND;
+    }
     return ole::S_OK;
   }
 
- private:
-  FamilyPtr f_;
-  int cls_;
-};
-
-class ClassObject : public SchemaNode {
- public:
-  ClassObject(FamilyPtr f, int cls) : SchemaNode(table(kClass)), f_(std::move(f)), cls_(cls) {}
-  FamilyPtr familySchema() const override { return f_; }
-  int classPosition() const override { return cls_; }
-
- protected:
-  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    if (access == Access::Put) return readOnly(excep, m.name);
-    ArgReader in(args, m.name, excep);
-    const ClassInfo& c = f_->classes[cls_];
+  HResult call(const Member& m, ArgReader& in, Variant& result, ExcepInfo&) override {
     switch (m.id) {
-      case 1:
-        if (!in.count(0, 0)) return in.hr;
-        result = Variant::bstr(c.name);
-        return ole::S_OK;
-      case 2:
-      case 3:
-        if (!in.count(0, 0)) return in.hr;
-        result = Variant::dispatch(makeClassCollection(f_, m.id == 2 ? c.superClasses : c.subClasses));
-        return ole::S_OK;
       case 4:    // Method_(MethodVar, IncludeInherited, SearchFilter)
       case 5:    // Property(PropVar, IncludeInherited, SearchFilter)
       case 6:    // MethodFromName(Name, IncludeInherited, SearchFilter)
       case 7: {  // PropertyFromName(Name, IncludeInherited, SearchFilter)
-        bool byName = m.id >= 6;
-        if (!in.count(byName ? 1 : 1, 3)) return in.hr;
+        if (!in.count(1, 3)) return in.hr;
         bool inherited = false;
         std::int64_t filter = 0;
         if (!in.logical(1, "IncludeInherited", inherited) || !in.integer(2, "SearchFilter", filter)) return in.hr;
+        bool byName = m.id >= 6;
         bool methods = (m.id == 4 || m.id == 6);
         auto refs = methods ? methodsOf(*f_, cls_, inherited, filter) : propertiesOf(*f_, cls_, inherited, filter);
-        std::size_t found = refs.size();
-        if (byName || args[0].vt == ole::VT_BSTR) {
-          std::string name;
-          if (!in.text(0, byName ? "Name" : (methods ? "MethodVar" : "PropVar"), name)) return in.hr;
-          std::string upper = rt::toUpper(name);
-          for (std::size_t i = 0; i < refs.size() && found == refs.size(); ++i) {
-            const auto& owner = f_->classes[refs[i].owner];
-            const std::string& n = methods ? owner.methods[refs[i].index].name : owner.properties[refs[i].index].name;
-            if (rt::toUpper(n) == upper) found = i;
-          }
-        } else {
-          std::int64_t index = 0;
-          if (!in.integer(0, methods ? "MethodVar" : "PropVar", index)) return in.hr;
-          if (index >= 1 && static_cast<std::size_t>(index) <= refs.size()) found = static_cast<std::size_t>(index - 1);
-        }
+        auto nameOf = [&](std::size_t i) -> const std::string& {
+          const auto& owner = f_->classes[refs[i].owner];
+          return methods ? owner.methods[refs[i].index].name : owner.properties[refs[i].index].name;
+        };
+        const char* indexParam = methods ? "MethodVar" : "PropVar";
+        std::size_t found = 0;
+        if (!pickElement(in, byName, byName ? "Name" : indexParam, indexParam, refs.size(),
+                         [&](const std::string& name) { return firstNamed(refs.size(), name, nameOf); }, found))
+          return in.hr;
         if (found == refs.size()) {
           result = Variant::dispatch(DispatchPtr());
         } else if (methods) {
@@ -396,17 +382,13 @@ class ClassObject : public SchemaNode {
                                              : makePropertyCollection(f_, cls_, inherited, filter));
         return ole::S_OK;
       }
-      case 10:
+      case 10:  // NewInstance
         if (!in.count(0, 0)) return in.hr;
         result = Variant::dispatch(DispatchPtr(new InstanceObject(f_, cls_)));
         return ole::S_OK;
     }
     return ole::DISP_E_MEMBERNOTFOUND;
   }
-
- private:
-  FamilyPtr f_;
-  int cls_;
 };
 
 class FamilyObject : public SchemaNode {
@@ -417,52 +399,39 @@ class FamilyObject : public SchemaNode {
   SessionPtr session() const override { return s_; }
 
  protected:
-  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    if (access == Access::Put) return readOnly(excep, m.name);
-    ArgReader in(args, m.name, excep);
-    if (m.id == 1) {
-      if (!in.count(0, 0)) return in.hr;
+  HResult get(const Member& m, Variant& result, ExcepInfo& excep) override {
+    if (m.id == 1) {  // Name
       result = Variant::bstr(s_->families[pos_].name);
       return ole::S_OK;
     }
-    // Everything else needs the family's schema, loaded whole on first use.
-    if (!loaded_) {
-      HResult hr = s_->family(pos_, loaded_, excep);
-      if (ole::failed(hr)) return hr;
-    }
-    switch (m.id) {
-      case 2:
-      case 3: {
-        if (!in.count(0, 0)) return in.hr;
-        std::vector<int> list;
-        for (std::size_t i = 0; i < loaded_->classes.size(); ++i)
-          if (m.id == 2 || loaded_->classes[i].superClasses.empty()) list.push_back(static_cast<int>(i));
-        result = Variant::dispatch(makeClassCollection(loaded_, std::move(list)));
-        return ole::S_OK;
-      }
-      case 4:
-      case 5: {
-        if (!in.count(1, 1)) return in.hr;
-        int found = -1;
-        if (m.id == 4 || args[0].vt == ole::VT_BSTR) {
-          std::string name;
-          if (!in.text(0, m.id == 4 ? "ClassName" : "VarClass", name)) return in.hr;
-          found = loaded_->findClass(name);
-        } else {
-          std::int64_t index = 0;
-          if (!in.integer(0, "VarClass", index)) return in.hr;
-          if (index >= 1 && static_cast<std::size_t>(index) <= loaded_->classes.size())
-            found = static_cast<int>(index - 1);
-        }
-        result = Variant::dispatch(found >= 0 ? makeClass(loaded_, found) : DispatchPtr());
-        return ole::S_OK;
-      }
-    }
-    return ole::DISP_E_MEMBERNOTFOUND;
+    // Classes (2), TopClasses (3)
+    if (HResult hr = load(excep); ole::failed(hr)) return hr;
+    std::vector<int> list;
+    for (std::size_t i = 0; i < loaded_->classes.size(); ++i)
+      if (m.id == 2 || loaded_->classes[i].superClasses.empty()) list.push_back(static_cast<int>(i));
+    result = Variant::dispatch(makeClassCollection(loaded_, std::move(list)));
+    return ole::S_OK;
+  }
+
+  // ClassFromName (4), Class_ (5)
+  HResult call(const Member& m, ArgReader& in, Variant& result, ExcepInfo& excep) override {
+    if (HResult hr = load(excep); ole::failed(hr)) return hr;
+    if (!in.count(1, 1)) return in.hr;
+    std::size_t count = loaded_->classes.size(), found = 0;
+    auto named = [&](const std::string& name) {
+      int c = loaded_->findClass(name);
+      return c < 0 ? count : static_cast<std::size_t>(c);
+    };
+    if (!pickElement(in, m.id == 4, m.id == 4 ? "ClassName" : "VarClass", "VarClass", count, named, found))
+      return in.hr;
+    result = Variant::dispatch(found < count ? makeClass(loaded_, static_cast<int>(found)) : DispatchPtr());
+    return ole::S_OK;
   }
 
  private:
+  // Everything but the name needs the family's schema, loaded whole on first use.
+  HResult load(ExcepInfo& excep) { return loaded_ ? ole::S_OK : s_->family(pos_, loaded_, excep); }
+
   SessionPtr s_;
   std::size_t pos_;
   FamilyPtr loaded_;
@@ -481,9 +450,7 @@ class QueryObject : public SchemaNode {
   explicit QueryObject(SessionPtr s) : SchemaNode(table(kQuery)), s_(std::move(s)) {}
 
  protected:
-  HResult invokeMember(const Member& m, Access, std::vector<Variant>& args, Variant& result,
-                       ExcepInfo& excep) override {
-    ArgReader in(args, m.name, excep);
+  HResult call(const Member& m, ArgReader& in, Variant& result, ExcepInfo& excep) override {
     switch (m.id) {
       case 1:  // Edit
       case 2:  // Save
@@ -501,8 +468,8 @@ class QueryObject : public SchemaNode {
     const StoredQuery* q = nullptr;
     std::string key;
     std::int64_t id = 0;
-    if (args[0].vt == ole::VT_BSTR) {
-      key = args[0].bstrVal;
+    if (in.at(0).vt == ole::VT_BSTR) {
+      key = in.at(0).bstrVal;
       for (const auto& s : s_->queries)
         if (rt::toUpper(s.name) == rt::toUpper(key)) q = &s;
     } else {
@@ -550,6 +517,19 @@ class FontObject : public TableDispatch {
 };
 
 }  // namespace
+
+HResult SchemaNode::invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                                 ExcepInfo& excep) {
+  if (access == Access::Put) return readOnly(excep, m.name);
+  ArgReader in(args, m.name, excep);
+  if (takesArguments(m)) return call(m, in, result, excep);
+  if (!in.count(0, 0)) return in.hr;
+  return get(m, result, excep);
+}
+
+HResult SchemaNode::get(const Member&, Variant&, ExcepInfo&) { return ole::DISP_E_MEMBERNOTFOUND; }
+
+HResult SchemaNode::call(const Member&, ArgReader&, Variant&, ExcepInfo&) { return ole::DISP_E_MEMBERNOTFOUND; }
 
 HResult Session::family(std::size_t position, FamilyPtr& out, ExcepInfo& excep) {
   if (!store.isOpen()) return fail(excep, rt::EG_OLE, "The connection to the schema store is closed");

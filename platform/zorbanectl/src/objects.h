@@ -24,7 +24,10 @@ struct Session {
 };
 using SessionPtr = std::shared_ptr<Session>;
 
-// What every schema object can say about where it belongs (for the *FromInstance members).
+// What every schema object can say about where it belongs (for the *FromInstance members), and
+// the shape its members share: the schema is read-only, so every put is refused here; a member
+// that takes arguments reads them in call(), any other is answered by get() once it is known to
+// have been given none.
 class SchemaNode : public TableDispatch {
  public:
   using TableDispatch::TableDispatch;
@@ -32,6 +35,14 @@ class SchemaNode : public TableDispatch {
   virtual int classPosition() const { return -1; }
   virtual const FamilyEntry* familyEntry() const { return nullptr; }
   virtual SessionPtr session() const { return nullptr; }
+
+ protected:
+  HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
+                       ExcepInfo& excep) final;
+  // By default the methods take arguments and the properties do not.
+  virtual bool takesArguments(const Member& m) const { return !m.property; }
+  virtual HResult get(const Member& m, Variant& result, ExcepInfo& excep);
+  virtual HResult call(const Member& m, ArgReader& in, Variant& result, ExcepInfo& excep);
 };
 
 // Factories for the objects, used by the control and by each other.

@@ -11,6 +11,11 @@
 
 namespace zctl {
 
+using ole::DispatchPtr;
+using ole::ExcepInfo;
+using ole::HResult;
+using ole::Variant;
+
 struct Member {
   const char* name;
   ole::DispId id;
