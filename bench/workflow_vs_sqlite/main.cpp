@@ -218,10 +218,10 @@ struct SqlComparer {
     std::string fParent, fLevel, fType;
     for (int withLevel : {1, 0}) {
       Stmt& q = byParent ? member1 : member2;
-      int i = 1;
-      q.bind(i++, other).bind(i++, cls);
+      int i = 3;
+      q.bind(1, other).bind(2, cls);
       if (byParent) q.bind(i++, parent);
-      q.bind(i++, kind).bind(i++, attr).bind(i++, static_cast<long long>(withLevel)).bind(i++, level);
+      q.bind(i, kind).bind(i + 1, attr).bind(i + 2, static_cast<long long>(withLevel)).bind(i + 3, level);
       if (q.step()) {
         found = q.integer(0);
         fParent = q.text(1), fLevel = q.text(2), fType = q.text(3);

@@ -427,8 +427,7 @@ Status Table::Impl::buildOrder(Order& o) {
     count = c;
   }
   const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
-  std::vector<char> flat;
-  flat.reserve(static_cast<std::size_t>(count) * es);
+  std::vector<char> flat(static_cast<std::size_t>(count) * es);
   std::size_t n = 0;
   const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
   std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
@@ -442,9 +441,7 @@ Status Table::Impl::buildOrder(Order& o) {
       return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
     for (std::uint32_t j = 0; j < k; ++j) {
       const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
-      flat.resize(flat.size() + es);
       if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
-      else flat.resize(n * es);
     }
   }
   std::vector<SortItem> items(n);
