@@ -41,12 +41,8 @@ int TestResponder::answer(BoxRecord record, int fallback) {
 
 int messageBox(const Window* owner, const std::string& caption, const std::string& text, std::uint32_t style) {
   if (TestResponder* responder = TestResponder::active()) {
-    BoxRecord record;
-    record.kind = BoxRecord::Kind::Message;
-    record.owner = owner;
-    record.caption = caption;
-    record.text = text;
-    record.style = style;
+    BoxRecord record{
+        .kind = BoxRecord::Kind::Message, .owner = owner, .caption = caption, .text = text, .style = style};
     return responder->answer(std::move(record), firstButton(style));
   }
   ensureToolkit();
@@ -86,14 +82,8 @@ std::uint32_t errorBox(const Window* owner, const std::string& caption, const st
                        std::uint32_t c1, std::uint32_t c2, std::uint32_t c3) {
   if (c3 == 0) c3 = 0x80000000u;  // the third choice is always offered
   if (TestResponder* responder = TestResponder::active()) {
-    BoxRecord record;
-    record.kind = BoxRecord::Kind::Error;
-    record.owner = owner;
-    record.caption = caption;
-    record.text = text;
-    record.choices[0] = c1;
-    record.choices[1] = c2;
-    record.choices[2] = c3;
+    BoxRecord record{
+        .kind = BoxRecord::Kind::Error, .owner = owner, .caption = caption, .text = text, .choices = {c1, c2, c3}};
     const int fallback = static_cast<int>(c1 ? c1 : (c2 ? c2 : c3));
     return static_cast<std::uint32_t>(responder->answer(std::move(record), fallback));
   }

@@ -245,6 +245,24 @@ void ListControl::CurrentItemNo(int itemNo) {
 
 std::string ListControl::CurrentText() const { return GetItem(CurrentItemNo()); }
 
+rt::Value ListControl::Value() const {
+  const int row = currentRow();
+  return row >= 0 ? entries_[row].second : rt::Value();
+}
+
+void ListControl::Value(const rt::Value& value) { chooseValue(value); }
+
+bool ListControl::chooseValue(const rt::Value& value) {
+  for (int i = 0; i < ItemCount(); ++i) {
+    if (rt::exactlyEqual(entries_[i].second, value)) {
+      CurrentItemNo(i + 1);
+      return true;
+    }
+  }
+  CurrentItemNo(0);
+  return false;
+}
+
 void ListControl::pick(int itemNo) {
   CurrentItemNo(itemNo);
   userPicked();
@@ -284,8 +302,8 @@ std::string ComboBox::CurrentText() const {
 }
 
 rt::Value ComboBox::Value() const {
+  if (!editable()) return ListControl::Value();
   const int row = currentRow();
-  if (!editable()) return row >= 0 ? entries_[row].second : rt::Value();
   const std::string text = static_cast<QComboBox*>(widget_)->currentText().toStdString();
   if (row >= 0 && entries_[row].first == text) return entries_[row].second;
   if (text.empty()) return {};
@@ -293,14 +311,7 @@ rt::Value ComboBox::Value() const {
 }
 
 void ComboBox::Value(const rt::Value& value) {
-  for (int i = 0; i < ItemCount(); ++i) {
-    if (rt::exactlyEqual(entries_[i].second, value)) {
-      CurrentItemNo(i + 1);
-      return;
-    }
-  }
-  CurrentItemNo(0);
-  if (editable() && !value.isNil())
+  if (!chooseValue(value) && editable() && !value.isNil())
     static_cast<QComboBox*>(widget_)->setEditText(qs(value.isString() ? value.asString() : rt::toText(value)));
 }
 
@@ -332,21 +343,6 @@ void ListBox::setCurrentRow(int row) {
   } else {
     list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
   }
-}
-
-rt::Value ListBox::Value() const {
-  const int row = currentRow();
-  return row >= 0 ? entries_[row].second : rt::Value();
-}
-
-void ListBox::Value(const rt::Value& value) {
-  for (int i = 0; i < ItemCount(); ++i) {
-    if (rt::exactlyEqual(entries_[i].second, value)) {
-      CurrentItemNo(i + 1);
-      return;
-    }
-  }
-  CurrentItemNo(0);
 }
 
 // ---------------------------------------------------------------- OLE container

@@ -386,17 +386,23 @@ class Parser {
     advance();
   }
 
+  // x, y, width, height: where a dialog or a control stands, in dialog units.
+  template <class Template>
+  void rectangle(Template& t) {
+    t.x = expectNumber("x");
+    expectPunct(',');
+    t.y = expectNumber("y");
+    expectPunct(',');
+    t.cx = expectNumber("width");
+    expectPunct(',');
+    t.cy = expectNumber("height");
+  }
+
   void dialog(const std::string& name, bool extended) {
     DialogTemplate d;
     d.name = name;
     d.extended = extended;
-    d.x = expectNumber("x");
-    expectPunct(',');
-    d.y = expectNumber("y");
-    expectPunct(',');
-    d.cx = expectNumber("width");
-    expectPunct(',');
-    d.cy = expectNumber("height");
+    rectangle(d);
     if (extended && acceptPunct(',')) expectNumber("help id");
     // Optional statements before BEGIN.
     for (;;) {
@@ -465,13 +471,7 @@ class Parser {
     expectPunct(',');
     c.style = styleExpression(0x40000000u | 0x10000000u);  // WS_CHILD | WS_VISIBLE implied
     expectPunct(',');
-    c.x = expectNumber("x");
-    expectPunct(',');
-    c.y = expectNumber("y");
-    expectPunct(',');
-    c.cx = expectNumber("width");
-    expectPunct(',');
-    c.cy = expectNumber("height");
+    rectangle(c);
     if (acceptPunct(',')) {
       c.exStyle = styleExpression();
       if (acceptPunct(',')) expectNumber("help id");

@@ -143,6 +143,9 @@ class ListControl : public Control {
   // Selects from code: raises no ListBoxSelect.
   void CurrentItemNo(int itemNo);
   virtual std::string CurrentText() const;
+  rt::Value Value() const override;  // the chosen entry's value; NIL when none
+  // Chooses the first entry whose value equals `value` exactly; none when no entry has it.
+  void Value(const rt::Value& value) override;
   bool sorted() const { return sorted_; }
   // Picks an item as the user would: selects it and raises ListBoxSelect.
   void pick(int itemNo);
@@ -154,6 +157,7 @@ class ListControl : public Control {
   virtual void setCurrentRow(int row) = 0;
   int insertPosition(const std::string& text) const;
   void userPicked();
+  bool chooseValue(const rt::Value& value);  // Value(value); false when no entry has it
 
   std::vector<std::pair<std::string, rt::Value>> entries_;  // in shown order
   bool sorted_;
@@ -180,8 +184,6 @@ class ComboBox : public ListControl {
 class ListBox : public ListControl {
  public:
   ListBox(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
-  rt::Value Value() const override;  // the chosen entry's value; NIL when none
-  void Value(const rt::Value& value) override;
 
  protected:
   int insertRow(int row, const std::string& text) override;
