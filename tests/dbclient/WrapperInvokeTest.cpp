@@ -2,22 +2,11 @@
 
 #include <map>
 
+#include "../support/error_recorder.h"
 #include "dbclient/dbclient.h"
 #include "zorbanectl/zorbanectl.h"
 
 namespace {
-
-class ErrorRecorder {
- public:
-  ErrorRecorder() {
-    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
-      errors.push_back(e);
-      return rt::Value(false);
-    });
-  }
-  ~ErrorRecorder() { rt::setErrorBlock({}); }
-  std::vector<rt::ErrorPtr> errors;
-};
 
 // Records what arrives at the interface: id, kind and argument count.
 class Recorder : public ole::DispatchInterface {

@@ -1,35 +1,13 @@
-// Test helpers: an error block that records raised errors, and a small dispatch server whose
-// members are lambdas, recording every invoke it receives.
+// Test helpers: the shared error recorder, and a small dispatch server whose members are lambdas,
+// recording every invoke it receives.
 #pragma once
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "../support/error_recorder.h"
 #include "ole/ole.h"
-
-class ErrorRecorder {
- public:
-  explicit ErrorRecorder(rt::Value answer = rt::Value(false)) : answer_(std::move(answer)) {
-    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
-      errors.push_back(e);
-      if (retriesLeft > 0 && e->canRetry) {
-        --retriesLeft;
-        return rt::Value(true);
-      }
-      return answer_;
-    });
-  }
-  ~ErrorRecorder() { rt::setErrorBlock({}); }
-  ErrorRecorder(const ErrorRecorder&) = delete;
-  ErrorRecorder& operator=(const ErrorRecorder&) = delete;
-  const rt::ErrorPtr& last() const { return errors.back(); }
-  std::vector<rt::ErrorPtr> errors;
-  int retriesLeft = 0;
-
- private:
-  rt::Value answer_;
-};
 
 class FakeServer : public ole::DispatchInterface {
  public:

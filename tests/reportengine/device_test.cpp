@@ -1,21 +1,10 @@
 // The device base and the device registry.
 #include <gtest/gtest.h>
 
+#include "../support/error_recorder.h"
 #include "reportengine/reportengine.h"
 
 namespace {
-
-struct ErrorCatcher {
-  std::vector<rt::ErrorPtr> seen;
-  rt::Value answer = false;
-  ErrorCatcher() {
-    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
-      seen.push_back(e);
-      return answer;
-    });
-  }
-  ~ErrorCatcher() { rt::setErrorBlock({}); }
-};
 
 TEST(DeviceRegistry, RegisteredClassIsCreatedByNameWithoutRegardToCase) {
   rt::Value seenFirst;
@@ -31,15 +20,15 @@ TEST(DeviceRegistry, RegisteredClassIsCreatedByNameWithoutRegardToCase) {
 }
 
 TEST(DeviceRegistry, UnknownClassRaisesNamingItAndGivesNoDevice) {
-  ErrorCatcher errors;
+  ErrorRecorder errors;
   EXPECT_EQ(rpt::createDevice("NoSuchDevice", {}, {}), nullptr);
-  ASSERT_EQ(errors.seen.size(), 1u);
-  EXPECT_EQ(errors.seen[0]->genCode, rt::EG_NOFUNC);
-  EXPECT_NE(errors.seen[0]->description.find("NoSuchDevice"), std::string::npos);
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.errors[0]->genCode, rt::EG_NOFUNC);
+  EXPECT_NE(errors.errors[0]->description.find("NoSuchDevice"), std::string::npos);
 }
 
 TEST(DeviceRegistry, UnknownClassTakesASubstitutedDevice) {
-  ErrorCatcher errors;
+  ErrorRecorder errors;
   auto substitute = std::make_shared<rpt::PtrDevice>(rt::Value(), rt::Value());
   errors.answer = rt::Value(substitute);
   EXPECT_EQ(rpt::createDevice("Missing", {}, {}), substitute);

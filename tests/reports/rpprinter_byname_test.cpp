@@ -1,19 +1,9 @@
 // The engine reaches the device by class name and calls it by member name.
+#include "../support/error_recorder.h"
 #include "rpprinter_fixture.h"
 
 namespace {
 using rpprinter_test::Page;
-
-struct ErrorCatcher {
-  std::vector<rt::ErrorPtr> seen;
-  ErrorCatcher() {
-    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
-      seen.push_back(e);
-      return rt::Value(false);
-    });
-  }
-  ~ErrorCatcher() { rt::setErrorBlock({}); }
-};
 
 TEST(RpPrinterByName, RegisteredUnderItsClassName) {
   reports::registerRpPrinter();
@@ -57,12 +47,12 @@ TEST(RpPrinterByName, ConversionsAndMeasuringByName) {
 
 TEST(RpPrinterByName, UnknownMemberRaisesNamingIt) {
   Page page;
-  ErrorCatcher errors;
+  ErrorRecorder errors;
   page.p->get(rt::Symbol("NoSuchThing"));
   page.p->send(rt::Symbol("UnitOfMeasure"), {});  // a setter without a value is not a getter
-  ASSERT_EQ(errors.seen.size(), 2u);
-  EXPECT_EQ(errors.seen[0]->genCode, rt::EG_NOVAR);
-  EXPECT_NE(errors.seen[0]->description.find("NOSUCHTHING"), std::string::npos);
+  ASSERT_EQ(errors.errors.size(), 2u);
+  EXPECT_EQ(errors.errors[0]->genCode, rt::EG_NOVAR);
+  EXPECT_NE(errors.errors[0]->description.find("NOSUCHTHING"), std::string::npos);
 }
 
 }  // namespace

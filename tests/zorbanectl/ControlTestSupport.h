@@ -8,22 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/error_recorder.h"
 #include "zorbanectl/zorbanectl.h"
-
-class ErrorRecorder {
- public:
-  ErrorRecorder() {
-    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
-      errors.push_back(e);
-      return rt::Value(false);
-    });
-  }
-  ~ErrorRecorder() { rt::setErrorBlock({}); }
-  ErrorRecorder(const ErrorRecorder&) = delete;
-  ErrorRecorder& operator=(const ErrorRecorder&) = delete;
-  const rt::ErrorPtr& last() const { return errors.back(); }
-  std::vector<rt::ErrorPtr> errors;
-};
 
 // A temporary directory holding OLE29.ctlstate with the given section body.
 class StateDir {
