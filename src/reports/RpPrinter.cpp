@@ -41,25 +41,22 @@ bool RpPrinter::UnitOfMeasure(const rt::Value& code) {
 
 // ---- Conversions ---------------------------------------------------------------------------
 
-double RpPrinter::factorH() const {
-  switch (unit_) {
-    case 1: return unitsPerInchH();
-    case 2: return unitsPerInchH() / 2.54;
-    case 3: return unitsPerInchH() / 25.4;
-    case 4: return avgWidth_;
+namespace {
+// Device units per unit of measure, along an axis with `upi` device units per inch and
+// characters `charSize` device units wide or high.
+double unitFactor(int unit, double charSize, double upi) {
+  switch (unit) {
+    case 1: return upi;
+    case 2: return upi / 2.54;
+    case 3: return upi / 25.4;
+    case 4: return charSize;
     default: return 1;
   }
 }
+}  // namespace
 
-double RpPrinter::factorV() const {
-  switch (unit_) {
-    case 1: return unitsPerInchV();
-    case 2: return unitsPerInchV() / 2.54;
-    case 3: return unitsPerInchV() / 25.4;
-    case 4: return charHeight_;
-    default: return 1;
-  }
-}
+double RpPrinter::factorH() const { return unitFactor(unit_, avgWidth_, unitsPerInchH()); }
+double RpPrinter::factorV() const { return unitFactor(unit_, charHeight_, unitsPerInchV()); }
 
 double RpPrinter::toDevice(double value, double factor) const {
   return std::round(unit_ >= 1 && unit_ <= 4 ? value * factor : value);
