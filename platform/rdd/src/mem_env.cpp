@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -50,6 +51,7 @@ class MemFile : public File {
     return Status::okay();
   }
   Status sync() override { return Status::okay(); }
+  std::string identity() const override { return "mem:" + std::to_string(reinterpret_cast<std::uintptr_t>(node_.get())); }
   Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool) override {
     for (const auto& h : node_->locks) {
       bool overlap = h.offset < offset + length && offset < h.offset + h.length;
@@ -116,6 +118,7 @@ class FaultFile : public File {
     return base_->lock(o, l, k, w);
   }
   Status unlock(std::uint64_t o, std::uint64_t l) override { return base_->unlock(o, l); }
+  std::string identity() const override { return base_->identity(); }
 
  private:
   std::unique_ptr<File> base_;

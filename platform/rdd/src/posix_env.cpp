@@ -39,6 +39,13 @@ class PosixFile : public File {
     return true;
   }
 
+  std::string identity() const override {
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0) return {};
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+  }
+
   Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     if (view_ && offset + n <= std::min(known_, viewLen_)) {
       std::memcpy(buffer, view_ + offset, n);

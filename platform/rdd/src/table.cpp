@@ -2,6 +2,7 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "table_impl.h"
 
@@ -76,6 +77,60 @@ class RecordResolver : public rt::FieldResolver {
 
 Table* gCurrent = nullptr;
 Table* currentTable() { return gCurrent; }
+
+// ---------------------------------------------------------------- append bursts
+
+namespace {
+
+// Openers of this thread that hold the header lock across appends. Another opener of the same
+// file in this thread would wait for that lock forever, so it ends their bursts first; a raised
+// error ends them all, since the error block may wait for the user.
+thread_local std::vector<Table::Impl*> tBursts;
+
+void endBurstsOn(const std::string& id) {
+  if (tBursts.empty()) return;
+  std::vector<Table::Impl*> holders = tBursts;
+  for (Table::Impl* t : holders)
+    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBurst();
+}
+
+void endAllBursts() {
+  std::vector<Table::Impl*> holders = tBursts;
+  for (Table::Impl* t : holders) t->endBurst();
+}
+
+void listenForRaises() {
+  static std::once_flag once;
+  std::call_once(once, [] { rt::addRaiseListener(endAllBursts); });
+}
+
+}  // namespace
+
+std::int64_t Table::Impl::nowMs() const {
+  if (options.clock) return options.clock();
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void Table::Impl::endBurst() {
+  if (!burstHeld) return;
+  burstHeld = false;
+  tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
+  (void)file->unlock(fmt::kHeaderLockOffset, 1);
+}
+
+Status Table::Impl::lockHeader() {
+  endBurstsOn(fileId);
+  return file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+}
+
+void Table::Impl::unlockHeader() { (void)file->unlock(fmt::kHeaderLockOffset, 1); }
+
+void Table::Impl::settle(const char* operation) {
+  commit(operation);
+  endBurst();
+}
 
 // ---------------------------------------------------------------- raising
 
@@ -156,7 +211,10 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
   Status s = flushAppends();
   if (!s.ok()) return s;
   scratchRecord.assign(data, recordLen);
-  if (r == count) scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
+  // The end-of-file byte follows the newest record of an exclusive table. A shared table got it
+  // when the record was appended; someone may have appended after it since, and writing it again
+  // would overwrite the first byte of their record.
+  if (r == count && !options.shared) scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
   return file->write(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, scratchRecord.data(), scratchRecord.size());
 }
 
@@ -352,6 +410,7 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
   // Records are read and written through a shared view of the file: no call per record. Nothing
   // shrinks the table while it is open (emptying needs it exclusively), so the view stays valid.
   (void)t.file->mapPrefix(std::uint64_t{1} << 33);
+  t.fileId = t.file->identity();
   bool exclusiveLock = !options.shared && !options.readOnly;
   for (;;) {
     Status s = t.file->lock(fmt::kOpenLockOffset, 1, exclusiveLock ? LockKind::Exclusive : LockKind::Shared, false);
@@ -448,7 +507,7 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
 
 void Table::Impl::closeAll() {
   if (!isOpen) return;
-  commit("DBCLOSEAREA");
+  settle("DBCLOSEAREA");
   flushIndexes("DBCLOSEAREA");
   Status s = flushAppends();
   if (!s.ok()) raise(rt::EG_WRITE, "cannot write records of " + fullPath + ": " + s.message, "DBCLOSEAREA", s.osCode);
@@ -472,7 +531,7 @@ void Table::close() {
 void Table::flush() {
   Impl& t = *impl_;
   if (!t.isOpen) return;
-  t.commit("DBCOMMIT");
+  t.settle("DBCOMMIT");
   Status s = t.flushAppends();
   if (s.ok() && t.headerDirty) s = t.writeHeader();
   if (!s.ok()) t.raise(rt::EG_WRITE, "cannot write " + t.fullPath + ": " + s.message, "DBCOMMIT", s.osCode);
@@ -523,7 +582,7 @@ void Table::goTop() {
   Impl& t = *impl_;
   if (!t.isOpen) return;
   gCurrent = this;
-  t.commit("DBGOTOP");
+  t.settle("DBGOTOP");
   t.atBof = false;
   if (t.controlling == 0) {
     std::uint32_t n = lastRec();
@@ -546,7 +605,7 @@ void Table::goTop() {
 void Table::goBottom() {
   Impl& t = *impl_;
   if (!t.isOpen) return;
-  t.commit("DBGOBOTTOM");
+  t.settle("DBGOBOTTOM");
   if (t.controlling == 0) {
     for (std::uint32_t r = lastRec(); r >= 1; --r)
       if (t.visibleNatural(r)) return t.positionOn(r);
@@ -567,7 +626,7 @@ void Table::skip(long n) {
   Impl& t = *impl_;
   if (!t.isOpen) return;
   gCurrent = this;
-  t.commit("DBSKIP");
+  t.settle("DBSKIP");
   t.atBof = false;
   if (t.controlling == 0) {
     while (n > 0) {
@@ -622,7 +681,7 @@ void Table::goTo(std::uint32_t r) {
   Impl& t = *impl_;
   if (!t.isOpen) return;
   gCurrent = this;
-  t.commit("DBGOTO");
+  t.settle("DBGOTO");
   t.atBof = false;
   if (r < 1 || (r > t.count && r > lastRec())) return t.setEof();
   t.positionOn(r);
@@ -838,12 +897,22 @@ void Table::append() {
   t.commit(op);
   if (!t.markIndexesChanging(op)) return;
   if (t.options.shared) {
-    // Other users may append too: take the header byte, learn the true count, write, release.
-    for (;;) {
-      Status s = t.file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
-      if (s.ok()) break;
-      if (!t.raise(rt::EG_APPENDLOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode, true))
-        return;
+    // Other users may append too: take the header byte, learn the true count, write the record
+    // and then the count. The lock stays held for the appends that follow (a burst) until a
+    // positioning, flush, close, raised error or the time budget ends it; each append leaves the
+    // file complete (count, record, end-of-file byte), so that readers need no lock meanwhile.
+    if (!t.burstHeld) {
+      endBurstsOn(t.fileId);  // another opener in this thread may hold it
+      for (;;) {
+        Status s = t.file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+        if (s.ok()) break;
+        if (!t.raise(rt::EG_APPENDLOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode, true))
+          return;
+      }
+      listenForRaises();
+      t.burstHeld = true;
+      t.burstStartMs = t.nowMs();
+      tBursts.push_back(&t);
     }
     std::uint32_t c = t.count;
     Status s = t.readHeaderCount(&c);
@@ -857,11 +926,12 @@ void Table::append() {
       if (s.ok()) s = t.writeHeader();
       if (!s.ok()) t.count = c;
     }
-    (void)t.file->unlock(fmt::kHeaderLockOffset, 1);
     if (!s.ok()) {
+      t.endBurst();
       t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
       return;
     }
+    if (t.options.appendBurstMs <= 0 || t.nowMs() - t.burstStartMs >= t.options.appendBurstMs) t.endBurst();
   } else {
     ++t.count;
     t.headerDirty = true;

@@ -73,6 +73,11 @@ class Table::Impl {
   std::optional<std::string> origRec;  // record as it was before the first key-field change
   bool appendedUncommitted = false;
 
+  // ---- append burst (shared mode): the header lock held across consecutive appends ----
+  std::string fileId;        // the table file's identity, to find other openers of it
+  bool burstHeld = false;
+  std::int64_t burstStartMs = 0;
+
   // ---- buffered appends (exclusive mode): records [pendingFirst, pendingFirst + n) ----
   std::vector<char> appendBuf;
   std::uint32_t appendFirst = 0;
@@ -100,6 +105,14 @@ class Table::Impl {
   Status flushAppends();
   Status writeHeader();
   void commit(const char* operation);
+  // commit() and the end of this opener's append burst: for every operation other than append.
+  void settle(const char* operation);
+  // The header lock for one short step; every append burst on this file in this thread ends
+  // first (our own too), so that no opener waits for a lock its own thread holds.
+  Status lockHeader();
+  void unlockHeader();
+  void endBurst();  // writes nothing: every burst append already left header and file complete
+  std::int64_t nowMs() const;
   void updateKeys();
   bool visibleNatural(std::uint32_t r);
   bool isDeleted(std::uint32_t r);

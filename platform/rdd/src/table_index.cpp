@@ -94,7 +94,7 @@ bool Table::openIndex(const std::string& fileSpec) {
   Impl& t = *impl_;
   if (!t.isOpen) return false;
   const char* op = "ORDLISTADD";
-  t.commit(op);
+  t.settle(op);
   std::string name = fileSpec;
   if (!hasExtension(name)) name += indexExt();
   std::string path = (!name.empty() && name[0] == '/') ? name : t.directory + name;
@@ -144,7 +144,7 @@ bool Table::openIndex(const std::string& fileSpec) {
 Status Table::Impl::checkStale(IndexFileState& f) {
   bool locked = false;
   if (options.shared && !options.readOnly) {
-    Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+    Status s = lockHeader();
     if (!s.ok()) return s;
     locked = true;
   }
@@ -154,7 +154,7 @@ Status Table::Impl::checkStale(IndexFileState& f) {
   if (s.ok() && options.shared) s = readHeaderCount(&c);
   bool stale = false;
   if (s.ok() && st.valid) stale = st.changing > 0 ? !changersAlive(f) : st.recCount != c;
-  if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  if (locked) unlockHeader();
   if (!s.ok() || !stale) return s;
   for (auto& o : orders)
     if (o->file == &f) {
@@ -173,7 +173,7 @@ int Table::order() const { return impl_->controlling; }
 void Table::setOrder(int number) {
   Impl& t = *impl_;
   if (!t.isOpen) return;
-  t.commit("ORDSETFOCUS");
+  t.settle("ORDSETFOCUS");
   if (number < 0 || number > orderCount()) {
     t.raise(rt::EG_ARG, "order " + std::to_string(number) + " does not exist (" + std::to_string(orderCount()) +
                             " open) in " + t.fullPath, "ORDSETFOCUS");
@@ -204,7 +204,7 @@ bool Table::seek(std::string_view prefix) {
   t.lastFound = false;
   if (!t.isOpen) return false;
   gCurrent = this;
-  t.commit("DBSEEK");
+  t.settle("DBSEEK");
   t.atBof = false;
   if (t.controlling == 0) {
     t.raise(rt::EG_NOTINDEXED, "seek in " + t.fullPath + " needs a controlling order", "DBSEEK");
@@ -245,7 +245,7 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
   Impl& t = *impl_;
   if (!t.isOpen) return;
   const char* op = "ORDDESTROY";
-  t.commit(op);
+  t.settle(op);
   if (number < 1 || number > orderCount()) {
     t.raise(rt::EG_ARG, "order " + std::to_string(number) + " does not exist in " + t.fullPath, op);
     return;
@@ -279,7 +279,7 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
   if (!t.isOpen) return;
   gCurrent = this;
   const char* op = "ORDCREATE";
-  t.commit(op);
+  t.settle(op);
   if (t.options.readOnly) {
     t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; order " + tag + " not created", op);
     return;
@@ -456,7 +456,7 @@ Status Table::Impl::markChanging(IndexFileState& f) {
   if (f.marked || options.readOnly || f.regionStart == 0) return Status::okay();
   bool locked = false;
   if (options.shared) {
-    Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+    Status s = lockHeader();
     if (!s.ok()) return s;
     locked = true;
   }
@@ -476,7 +476,7 @@ Status Table::Impl::markChanging(IndexFileState& f) {
     if (s.ok()) f.marked = true;
     else (void)f.file->unlock(fmt::kChangingLockOffset, 1);
   }
-  if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  if (locked) unlockHeader();
   return s;
 }
 
@@ -511,21 +511,21 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   bool locked = false;
   std::uint32_t recCount = count;
   if (options.shared) {
-    Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+    Status s = lockHeader();
     if (!s.ok()) return s;
     locked = true;
     std::uint32_t c = 0;
     if (f.regionStart != 0 && readCdxCounter(*f.file, &c).ok() && c != f.counter) {
       s = mergeFromDisk(f);
       if (!s.ok()) {
-        (void)file->unlock(fmt::kHeaderLockOffset, 1);
+        unlockHeader();
         return s;
       }
     }
     if (readHeaderCount(&c).ok()) recCount = std::max(c, count);
   }
   auto unlockAll = [&] {
-    if (locked) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+    if (locked) unlockHeader();
   };
   // Openers counted in the stamp: without us, and without those that stopped before writing.
   std::uint32_t changing = 0;

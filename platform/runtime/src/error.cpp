@@ -1,6 +1,7 @@
 #include "runtime/error.h"
 
 #include <map>
+#include <mutex>
 #include <vector>
 
 namespace rt {
@@ -130,7 +131,27 @@ Value Error::put(Symbol member, const Value& value) {
 void setErrorBlock(ErrorBlock block) { installedBlock() = std::move(block); }
 const ErrorBlock& errorBlock() { return installedBlock(); }
 
+namespace {
+std::mutex& listenerMutex() {
+  static std::mutex m;
+  return m;
+}
+std::vector<std::function<void()>>& raiseListeners() {
+  static std::vector<std::function<void()>> listeners;
+  return listeners;
+}
+}  // namespace
+
+void addRaiseListener(std::function<void()> listener) {
+  std::lock_guard<std::mutex> hold(listenerMutex());
+  raiseListeners().push_back(std::move(listener));
+}
+
 Answer raise(const ErrorPtr& error) {
+  {
+    std::lock_guard<std::mutex> hold(listenerMutex());
+    for (const auto& listener : raiseListeners()) listener();
+  }
   ++error->tries;
   const ErrorBlock& block = installedBlock();
   if (!block) return {};

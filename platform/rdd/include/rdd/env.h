@@ -42,6 +42,9 @@ class File {
   // while they are open (the table under its open lock, an index file's header). Answers false
   // where no view can be made; the calls then work as before.
   virtual bool mapPrefix(std::uint64_t /*length*/) { return false; }
+  // The same text for every open of one file, different texts for different files; "" when it
+  // cannot be told (then the file is taken as possibly being any other).
+  virtual std::string identity() const { return {}; }
 };
 
 enum class OpenMode { ReadOnly, ReadWrite, CreateReadWrite };

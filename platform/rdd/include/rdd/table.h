@@ -9,6 +9,7 @@
 // Failures are raised through the run-time's error protocol; nothing throws out of this class.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,12 @@ struct OpenOptions {
   std::size_t memoryBlockEntries = 0;  // 0: about 4 KB of entries per in-memory leaf
   int maxLeafKeys = 0;
   int maxInteriorKeys = 0;
+  // Shared appends keep the header lock from one append to the next (an append burst) for at
+  // most this many milliseconds; any positioning, flush, close or raised error releases it
+  // sooner. 0: the lock is released after every append.
+  int appendBurstMs = 25;
+  // Test hook: the monotonic clock in milliseconds that times a burst (null: the system's).
+  std::function<std::int64_t()> clock;
 };
 
 class Table {

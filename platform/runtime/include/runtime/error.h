@@ -111,6 +111,11 @@ struct Answer {
 // its Tries field counts the attempts.
 Answer raise(const ErrorPtr& error);
 
+// Called at the start of every raise(), before the error block (which may wait for the user):
+// a layer lets go there of what must not stay held meanwhile, e.g. the table driver's append
+// locks. A listener must not raise; listeners stay registered for the life of the process.
+void addRaiseListener(std::function<void()> listener);
+
 // Convenience for raisers: an Error with the common fields filled.
 ErrorPtr makeError(int genCode, std::string subSystem, std::string description,
                    std::string operation = {}, std::string fileName = {});
