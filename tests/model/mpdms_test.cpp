@@ -86,11 +86,11 @@ TEST(MpdmsLayout, FieldDescListsFifteenFieldsWithSpecClassesAndRecordIs210) {
   const auto& fd = model::fieldDesc();
   ASSERT_EQ(fd.size(), 15u);
   EXPECT_EQ(fd[0].name, "MODELVERS");
-  EXPECT_EQ(fd[0].spec->className(), "MPDMS_MODELVERS");
-  EXPECT_EQ(fd[4].spec->caption, "Ins Class");
-  EXPECT_EQ(fd[14].spec->helpContext, "Mpdms_CLASSFOUND");
+  EXPECT_EQ(fd[0].fieldSpec->className(), "MPDMS_MODELVERS");
+  EXPECT_EQ(fd[4].fieldSpec->caption, "Ins Class");
+  EXPECT_EQ(fd[14].fieldSpec->helpContext, "Mpdms_CLASSFOUND");
   int len = 1;
-  for (const auto& d : fd) len += d.spec->length;
+  for (const auto& d : fd) len += d.fieldSpec->length;
   EXPECT_EQ(len, model::kRecordLength);
   const auto& il = model::indexList();
   ASSERT_EQ(il.size(), 1u);

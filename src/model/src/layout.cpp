@@ -40,13 +40,13 @@ const std::vector<FieldDescEntry>& fieldDesc() {
   static const std::vector<FieldDescEntry> list = [] {
     std::vector<FieldDescEntry> out;
     for (const FieldRow& r : kLayout) {
-      auto spec = std::make_shared<FieldSpec>();
-      spec->symbol = rt::Symbol(r.name);
-      spec->caption = r.caption;
-      spec->helpContext = std::string("Mpdms_") + r.name;
-      spec->type = r.type;
-      spec->length = r.length;
-      out.push_back({spec->symbol, r.name, spec});
+      auto fieldSpec = std::make_shared<FieldSpec>();
+      fieldSpec->symbol = rt::Symbol(r.name);
+      fieldSpec->caption = r.caption;
+      fieldSpec->helpContext = std::string("Mpdms_") + r.name;
+      fieldSpec->type = r.type;
+      fieldSpec->length = r.length;
+      out.push_back({fieldSpec->symbol, r.name, fieldSpec});
     }
     return out;
   }();

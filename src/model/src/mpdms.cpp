@@ -67,11 +67,11 @@ Mpdms::Mpdms(const Args& args) {
   // Index-opening rule: a file whose stem differs from the table's (or any file under DBFNTX).
   rdd::Env* env = options.env ? options.env : rdd::defaultEnv();
   for (const auto& idx : indexList()) {
-    std::string spec = withSlash(idx.path.empty() ? dbfPath_ : idx.path) + idx.stem;
+    std::string indexSpec = withSlash(idx.path.empty() ? dbfPath_ : idx.path) + idx.stem;
     if (stemOf(idx.stem) == stemOf(name_) && !driverIs(driver_, "DBFNTX")) continue;
-    std::string file = spec.find('.') == std::string::npos ? spec + indexExt() : spec;
+    std::string file = indexSpec.find('.') == std::string::npos ? indexSpec + indexExt() : indexSpec;
     if (!env->exists(file)) continue;  // a missing index: the table works in natural order
-    (void)table_->openIndex(spec);
+    (void)table_->openIndex(indexSpec);
   }
   if (order_ > 0 && order_ <= table_->orderCount()) table_->setOrder(order_);
   table_->goTop();
@@ -169,7 +169,7 @@ rt::Value Mpdms::get(rt::Symbol member) {
   if (m == "FIELDDESC") {
     rt::Array out;
     for (const auto& d : fieldDesc())
-      out.push_back(rt::Value::array({rt::Value(d.symbol), rt::Value(d.name), rt::Value(d.spec)}));
+      out.push_back(rt::Value::array({rt::Value(d.symbol), rt::Value(d.name), rt::Value(d.fieldSpec)}));
     return rt::Value::array(std::move(out));
   }
   if (m == "INDEXLIST") {

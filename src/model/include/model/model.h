@@ -22,7 +22,7 @@ enum class Field {
 };
 inline constexpr int kFieldCount = 15;
 
-// A field spec (classes Mpdms_<FIELD>): label and dBASE type, length and decimals.
+// A field-spec object (classes Mpdms_<FIELD>): label and dBASE type, length and decimals.
 class FieldSpec : public rt::Object {
  public:
   rt::Symbol symbol;
@@ -37,7 +37,7 @@ using FieldSpecPtr = std::shared_ptr<FieldSpec>;
 struct FieldDescEntry {
   rt::Symbol symbol;
   std::string name;
-  FieldSpecPtr spec;
+  FieldSpecPtr fieldSpec;
 };
 
 struct OrderDesc {
