@@ -425,12 +425,14 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
     t.raise(rt::EG_CORRUPTION, "table " + t.fullPath + ": " + what, op);
     return nullptr;
   };
+  // The header before the size: another user may be appending, and a record reaches the file
+  // before the count that covers it, so a size taken afterwards holds every counted record.
+  std::size_t got = 0;
+  if (!t.file->read(0, t.headerBytes, 32, &got).ok()) return fail("cannot read the header");
   std::uint64_t size = 0;
   if (!t.file->size(&size).ok()) return fail("cannot determine the file size");
-  if (size < fmt::kFileHeaderSize)
+  if (size < fmt::kFileHeaderSize || got != 32)
     return fail("truncated: the file holds " + std::to_string(size) + " bytes, a table header needs 32");
-  std::size_t got = 0;
-  if (!t.file->read(0, t.headerBytes, 32, &got).ok() || got != 32) return fail("cannot read the header");
   std::uint8_t ver = t.headerBytes[fmt::kHdrVersion];
   if (ver != fmt::kVersionDbase3 && ver != fmt::kVersionDbase3Memo) {
     char hex[8];
