@@ -1,5 +1,6 @@
 // One page with every kind of drawing: replayed from its recording onto an image and a PDF it
 // matches drawing directly; its dump is kept as the golden reference.
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -83,11 +84,13 @@ TEST(RpPrinterReference, RecordedPageReplaysOntoAnImageAsDrawnDirectly) {
   EXPECT_TRUE(*gdi::imageOf(direct) == *gdi::imageOf(replayed));
 
   // The reference files are written next to the test binary for whoever wants to look.
-  gdi::imageOf(replayed)->save("reference-page.png");
-  const gdi::Handle pdf = gdi::createPdfDc("reference-page.pdf", kWidth, kHeight, kDpi);
+  const QString besideBinary = QCoreApplication::applicationDirPath() + "/";
+  gdi::imageOf(replayed)->save(besideBinary + "reference-page.png");
+  const gdi::Handle pdf =
+      gdi::createPdfDc((besideBinary + "reference-page.pdf").toStdString(), kWidth, kHeight, kDpi);
   ASSERT_TRUE(gdi::replay(*gdi::recordedPage(recording), pdf));
   gdi::deleteDc(pdf);
-  QFile written("reference-page.pdf");
+  QFile written(besideBinary + "reference-page.pdf");
   ASSERT_TRUE(written.open(QIODevice::ReadOnly));
   EXPECT_TRUE(written.read(5).startsWith("%PDF-"));
   gdi::deleteDc(replayed);
