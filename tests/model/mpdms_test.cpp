@@ -126,6 +126,22 @@ TEST(MpdmsOpen, MissingTableSaysWhichFileInWhichDirectoryAndIsNotUsed) {
   EXPECT_EQ(m.orderCount(), 0);
 }
 
+TEST(MpdmsOpen, MissingTableInTheCurrentDirectoryNamesThatDirectory) {
+  Dir dir;
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path);
+  ErrorLog log;
+  Mpdms::Args args;
+  args.shared = true;
+  Mpdms m(args);
+  std::filesystem::current_path(previous);
+  EXPECT_FALSE(m.used());
+  ASSERT_EQ(log.errors.size(), 1u);
+  EXPECT_NE(log.errors[0]->description.find("Mpdms.dbf not found in the current directory " + dir.str()),
+            std::string::npos)
+      << log.errors[0]->description;
+}
+
 TEST_F(MpdmsTable, ExclusiveOpenWhileSharedFailsSilentlyAndIsNotUsed) {
   Mpdms shared(at(dir, true));
   Mpdms exclusive(at(dir, false));

@@ -402,7 +402,8 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
   for (;;) {
     Status s = t.env->open(t.fullPath, options.readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite, &t.file);
     if (s.ok()) break;
-    std::string dirText = t.directory.empty() ? "the current directory" : "directory " + t.directory;
+    std::string dirText = t.directory.empty() ? "the current directory " + rt::workingDirectory()
+                                              : "directory " + t.directory;
     std::string what = s.kind == StatusKind::NotFound ? "table file " + t.fileName + " not found in " + dirText
                                                       : "cannot open table " + t.fullPath + ": " + s.message;
     if (!t.raise(rt::EG_OPEN, what, op, s.osCode ? s.osCode : 2, true)) return nullptr;
