@@ -226,6 +226,21 @@ TEST_F(ReportRun, DifferencesCountsEachVerdictAndListsOnlyDifferingRows) {
   EXPECT_EQ(countText(*pages, "Page 1 of 1"), 1);
 }
 
+TEST_F(ReportRun, DifferencesNamesEachClassParentOrSaysThereIsNone) {
+  std::vector<reporttest::ModelRow> rows = reporttest::comparedDemoRows();
+  reporttest::ModelRow root{"V1", "Root", "", "size", "Integer", 'P', 'I'};
+  root.compared = true;
+  root.typeProblem = true;
+  rows.push_back(root);
+  reporttest::writeModelTable(folder.file("Mpdms.dbf"), rows);
+  std::filesystem::copy_file(std::string(ZMC_DEMO_DIR) + "/Differences.rpt", folder.file("d.rpt"));
+  rpt::RpReport report(nullptr, folder.file("d.rpt"));
+  const auto pages = report.render(rpt::Activity::Previewing);
+  ASSERT_TRUE(pages);
+  EXPECT_EQ(countText(*pages, "no parent"), 1);       // Root
+  EXPECT_EQ(countText(*pages, "Parent   Item"), 2);   // Stock in both versions
+}
+
 TEST_F(ReportRun, ModelVersionsCountsClassesPropertiesAndMethodsPerVersion) {
   std::filesystem::copy_file(std::string(ZMC_DEMO_DIR) + "/Model Versions.rpt", folder.file("m.rpt"));
   rpt::RpReport report(nullptr, folder.file("m.rpt"));
