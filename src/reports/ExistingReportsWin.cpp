@@ -17,8 +17,9 @@ std::function<void(ExistingReportsWin&)>& reportListDriver() {
   return driver;
 }
 
-bool hasReportExtension(const std::string& name) {
-  if (name.size() < 4) return false;
+// A listing without attribute filter leaves out hidden entries; here those are the dot files.
+bool isVisibleReport(const std::string& name) {
+  if (name.size() < 4 || name.front() == '.') return false;
   std::string ext = name.substr(name.size() - 4);
   return rt::toUpper(ext) == ".RPT";
 }
@@ -112,7 +113,7 @@ std::vector<std::string> ListReportFiles(const std::string& directory) {
   std::error_code ec;
   for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (hasReportExtension(name) && !it->is_directory(ec)) names.push_back(name);
+    if (isVisibleReport(name) && !it->is_directory(ec)) names.push_back(name);
   }
   return names;
 }

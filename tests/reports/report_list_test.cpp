@@ -65,8 +65,9 @@ TEST_F(ReportList, MenuBindsTheCommandToTwExistingReportsWithItsHelpText) {
 
 // ---- Finding the layouts -------------------------------------------------------------------
 
-TEST_F(ReportList, OnlyRptFilesAreListedByNameWithoutPath) {
+TEST_F(ReportList, OnlyVisibleRptFilesAreListedByNameWithoutPath) {
   folder.write("b.rpt", "x");
+  folder.write(".b.rpt", "x");  // hidden, like an editor's lock file
   folder.write("A.RPT", "x");
   folder.write("notes.txt", "x");
   folder.write("rpt", "x");
