@@ -443,6 +443,17 @@ TEST_F(Workflow, BreakOutOfALoadLeavesTheWindowUsableAndKeepsTheRows) {
   for (const auto& box : responder.records()) EXPECT_NE(box.caption, "Finished");
 }
 
+TEST_F(Workflow, LoadNamesItsProcessBeforeCountingTheClasses) {
+  start();
+  win->DbControl = std::make_shared<FailingProxy>(win->DbControl, "COUNT", std::make_shared<int>(1));
+  errors.breakOnError = true;
+  load("Base Fam", "1.0");
+  ASSERT_EQ(errors.count(rt::EG_OLE), 1);
+  EXPECT_EQ(win->oProgressGroupBox->Caption(), "Progress of Reviewing Class Family");
+  EXPECT_EQ(table().lastRec(), 0u);
+  expectUsable();
+}
+
 TEST_F(Compared, BreakOutOfAComparisonLeavesTheWindowUsable) {
   pickVersions("1.0", "2.0");
   table().deleteOrder(1);

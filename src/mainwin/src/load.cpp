@@ -10,10 +10,10 @@ namespace {
 class WindowLoadObserver : public LoadObserver {
  public:
   explicit WindowLoadObserver(ZorbaneWin& win) : win_(win) {}
-  void classesCounted(long count) override {
-    win_.oProgressGroupBox->Caption("Progress of Reviewing Class Family");
-    win_.oProgressBar->Range(0, static_cast<int>(count));
-  }
+  // The group names the process before the classes are counted, so a count that fails
+  // leaves the caption of the load that broke.
+  void classesReceived() override { win_.oProgressGroupBox->Caption("Progress of Reviewing Class Family"); }
+  void classesCounted(long count) override { win_.oProgressBar->Range(0, static_cast<int>(count)); }
   void classRead(long /*position*/) override { win_.oProgressBar->Advance(); }
   rt::Value version() override { return win_.ModelName(); }
 

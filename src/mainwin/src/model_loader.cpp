@@ -66,6 +66,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
   const rt::Value familyObject = lateSend(rt::Value(control), "ClassFamily", {familyName});
   RT_LINE();
   const rt::Value classes = lateSend(familyObject, "Classes");
+  observer.classesReceived();
   observer.classesCounted(countOf(classes));
 
   for (long i = 1; i <= countOf(classes); ++i) {

@@ -32,6 +32,8 @@ std::string typeText(const rt::Value& typeCode);
 class LoadObserver {
  public:
   virtual ~LoadObserver() = default;
+  // The family's classes have been handed out, before they are counted.
+  virtual void classesReceived() {}
   // The family's classes have been counted (before the first class is read).
   virtual void classesCounted(long /*count*/) {}
   // Class `position` (1-based) has been read, just before its rows are written.
