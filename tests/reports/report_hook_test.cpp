@@ -26,10 +26,10 @@ TEST(ReportHook, ForceLinkRegistersEveryFormulaFunctionWithItsParameterCount) {
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry->paramCount, count) << name;
   }
-  for (const rpt::FunctionSpec& spec : reports::formulaFunctionTable()) {
-    const rt::FunctionEntry* entry = rt::findFunction(rt::Symbol(rt::toUpper(spec.name)));
-    ASSERT_NE(entry, nullptr) << spec.name;
-    EXPECT_EQ(entry->paramCount, spec.paramCount) << spec.name;
+  for (const rpt::FunctionSpec& function : reports::formulaFunctionTable()) {
+    const rt::FunctionEntry* entry = rt::findFunction(rt::Symbol(rt::toUpper(function.name)));
+    ASSERT_NE(entry, nullptr) << function.name;
+    EXPECT_EQ(entry->paramCount, function.paramCount) << function.name;
   }
   ASSERT_NE(rt::findFunction(rt::Symbol("DELETED")), nullptr);
   // Pad is PadR under a second name.

@@ -22,7 +22,7 @@ enum class Field {
 };
 inline constexpr int kFieldCount = 15;
 
-// A field-spec object (classes Mpdms_<FIELD>): label and dBASE type, length and decimals.
+// A field descriptor object (classes Mpdms_<FIELD>): label and dBASE type, length and decimals.
 class FieldSpec : public rt::Object {
  public:
   rt::Symbol symbol;
