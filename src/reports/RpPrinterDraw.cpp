@@ -124,7 +124,7 @@ RpPrinter& RpPrinter::TextOut(const rt::Value& rowArg, const rt::Value& columnAr
 
   RT_LINE();
   const int markerWidth =
-      toInt(_XlateHUnitOfMeasure2Logical(AvgCharWidth() * static_cast<double>(text.size()))) + 1;
+      toInt(_XlateHUnitOfMeasure2Logical(AvgCharWidth() * static_cast<double>(rt::charCount(text)))) + 1;
   const int markerHeight = 2 * toInt(_XlateVUnitOfMeasure2Logical(AvgCharHeight())) + 1;
   writeTextMarker(dc, kTextMarkerOpen, align, column, row, markerWidth, markerHeight);
   gdi::textOut(dc, column, row, text);
@@ -146,7 +146,8 @@ RpPrinter& RpPrinter::DrawText(const rt::Value& rowArg, const rt::Value& columnA
   const double row = rowArg.isNil() ? PRow() : rowArg.asNumber();
   const double column = columnArg.isNil() ? PCol() : columnArg.asNumber();
   const double height = heightArg.isNil() ? AvgCharHeight() : heightArg.asNumber();
-  const double width = widthArg.isNil() ? AvgCharWidth() * static_cast<double>(text.size()) : widthArg.asNumber();
+  const double width =
+      widthArg.isNil() ? AvgCharWidth() * static_cast<double>(rt::charCount(text)) : widthArg.asNumber();
 
   RT_LINE();
   if (!backColor.isNil())

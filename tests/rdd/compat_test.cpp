@@ -131,3 +131,37 @@ TEST(Compatibility, TableWrittenByIndependentWriterOpensAndReads) {
   EXPECT_TRUE(t->seek("Beta"));
   EXPECT_EQ(t->recNo(), 2u);
 }
+
+TEST(Compatibility, IndependentReadersReadAccentedNamesExactlyAtTheirDefaults) {
+  const bool haveDbfread = havePython("dbfread"), haveDbf = havePython("dbf");
+  if (!haveDbfread && !haveDbf)
+    GTEST_SKIP() << "neither python3-dbfread nor python3-dbf is installed (scripts/setup installs them)";
+  ScratchDir dir;
+  ErrorLog log;
+  const std::vector<std::string> names = {"Café", "Größe", "Ángel", "€uro", "äpfel-Birnen-öü", "Œuvre «ß» – “x”",
+                                          kUpperHalf1252};
+  ASSERT_TRUE(rdd::createTable(dir.file("a.dbf"), {{"NAME", 'C', 200, 0, 0}}));
+  {
+    auto t = rdd::Table::open("a", dir.str());
+    for (const auto& n : names) {
+      t->append();
+      t->put("NAME", rt::Value(n));
+    }
+  }
+  ASSERT_TRUE(log.empty()) << log.last().description;
+  std::string expect;
+  for (const auto& n : names) expect += n + "\n";
+  // Python writes its output as UTF-8 whatever the locale; the reader picks the code page from
+  // the table's header, as it does by default.
+  const std::string python = "PYTHONIOENCODING=utf-8 " + std::string(kPython);
+  if (haveDbfread) {
+    std::string out = run(python + " -c \"import dbfread\nfor r in dbfread.DBF('" + dir.file("a.dbf") +
+                          "'):\n print(r['NAME'].rstrip(' '))\" 2>&1");
+    EXPECT_EQ(out, expect) << "dbfread";
+  }
+  if (haveDbf) {
+    std::string out = run(python + " -c \"import dbf\nt = dbf.Table('" + dir.file("a.dbf") +
+                          "')\nt.open(dbf.READ_ONLY)\nfor r in t:\n print(r[0].rstrip(' '))\" 2>&1");
+    EXPECT_EQ(out, expect) << "dbf";
+  }
+}

@@ -41,6 +41,16 @@ inline std::vector<rdd::FieldInfo> smallLayout() {
   return {{"NAME", 'C', 10, 0, 0}, {"CITY", 'C', 8, 0, 0}, {"OK", 'L', 1, 0, 0}};
 }
 
+// The 123 characters Windows-1252 defines at bytes 0x80-0xFF, in byte order (0x81, 0x8D, 0x8F,
+// 0x90 and 0x9D define none).
+inline const std::string kUpperHalf1252 =
+    "€‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ\u00A0¡¢£¤¥¦§¨©ª«¬\u00AD®¯°±²³´µ¶·¸¹º»¼½¾¿ÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖ×ØÙÚÛÜÝÞßàáâãäåæçèéêëìíîïðñòóôõö÷øùúûüýþÿ";
+
+inline std::string rtrim(std::string s) {
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
 inline std::string pad(std::string s, std::size_t n) {
   s.resize(n, ' ');
   return s;

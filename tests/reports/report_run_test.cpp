@@ -214,6 +214,37 @@ TEST_F(ReportRun, EachDemoLayoutExportsAReadablePdf) {
   }
 }
 
+TEST_F(ReportRun, AccentedNamesFromTheTableArePrintedAndExportedExactly) {
+  std::vector<reporttest::ModelRow> rows;
+  for (const char* name : {"Größe", "Ángel", "Café €", "Œuvre «ß»"})
+    rows.push_back({"äpfel-Birnen-öü", name, "Ωbject", "", "", ' ', ' '});
+  std::vector<rt::ErrorPtr> raised;
+  const rt::ErrorBlock saved = rt::errorBlock();
+  rt::setErrorBlock([&](const rt::ErrorPtr& e) {
+    raised.push_back(e);
+    return rt::Value(false);
+  });
+  reporttest::writeModelTable(folder.file("Mpdms.dbf"), rows);
+  rt::setErrorBlock(saved);
+  ASSERT_EQ(raised.size(), 4u);  // the parent's Ω, once per row: stored as "?bject"
+
+  const auto pages = run(smallPageLayout("0.5"));
+  ASSERT_TRUE(pages);
+  for (const char* name : {"Größe", "Ángel", "Café €", "Œuvre «ß»"}) EXPECT_EQ(countText(*pages, name), 1) << name;
+
+  std::filesystem::copy_file(std::string(ZMC_DEMO_DIR) + "/Class Listing.rpt", folder.file("c.rpt"));
+  rpt::RpReport report(nullptr, folder.file("c.rpt"));
+  ASSERT_TRUE(report.IsValid()) << report.errorText();
+  ASSERT_TRUE(report.exportPdf(folder.file("c.pdf")));
+  report.Close();
+  if (std::system("command -v pdftotext >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+  ASSERT_EQ(std::system(("pdftotext -enc UTF-8 '" + folder.file("c.pdf") + "' '" + folder.file("c.txt") + "'").c_str()), 0);
+  std::ifstream in(folder.file("c.txt"), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  for (const char* expected : {"Größe", "Ángel", "Café €", "Œuvre «ß»", "?bject", "Model version äpfel-Birnen-öü"})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+}
+
 TEST_F(ReportRun, DifferencesCountsEachVerdictAndListsOnlyDifferingRows) {
   std::filesystem::copy_file(std::string(ZMC_DEMO_DIR) + "/Differences.rpt", folder.file("d.rpt"));
   rpt::RpReport report(nullptr, folder.file("d.rpt"));

@@ -28,6 +28,17 @@ TEST(RpPrinterTextOut, MarkerRecordsSurroundTheTextByteForByte) {
   EXPECT_NE(close, std::string::npos);
 }
 
+TEST(RpPrinterTextOut, MarkerWidthCountsCharactersNotBytes) {
+  Page page;
+  page.p->TextOut(1.0, 1.0, "Größe €");  // 7 characters, 11 bytes
+  const int w = page.p->avgWidthDevice() * 7 + 1;
+  const int h = 2 * page.p->charHeightDevice() + 1;
+  const auto comments = gdi::comments(page.page());
+  ASSERT_EQ(comments.size(), 2u);
+  EXPECT_EQ(comments[0], marker(0xFFFE, 0, 300, 300, w, h));
+  EXPECT_NE(page.dump().find("text 300 300 \"Größe €\""), std::string::npos) << page.dump();
+}
+
 TEST(RpPrinterTextOut, AlignmentCodesMapToTheContextsFlags) {
   for (auto [code, flags] : {std::pair{0, 0}, std::pair{1, 6}, std::pair{2, 2}, std::pair{7, 0}}) {
     Page page;
@@ -124,6 +135,16 @@ TEST(RpPrinterDrawText, DefaultsAreOneLineAsWideAsTheText) {
   EXPECT_EQ(b.get(24) - b.get(16), page.p->charHeightDevice() + 1);
   EXPECT_EQ(b.get(20) - b.get(12), 4 * page.p->avgWidthDevice() + 1);
   EXPECT_EQ(page.p->printRowDevice(), 300);
+}
+
+TEST(RpPrinterDrawText, DefaultWidthCountsCharactersNotBytes) {
+  Page page;
+  page.p->PRow(1);
+  page.p->PCol(1);
+  page.p->DrawText({}, {}, "Ängel €");  // 7 characters, 10 bytes
+  const rpt::TextBlock& b = rpt::rpTextBlock();
+  EXPECT_EQ(b.get(20) - b.get(12), 7 * page.p->avgWidthDevice() + 1);
+  EXPECT_EQ(b.get(4), 10);  // the text's length in bytes of UTF-8, for the layout to read it whole
 }
 
 TEST(RpPrinterDrawText, BackgroundColourFillsTheRectangleFirst) {

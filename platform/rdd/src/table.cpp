@@ -440,6 +440,14 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
     std::snprintf(hex, sizeof hex, "0x%02X", ver);
     return fail(std::string("not a dBASE III table (version byte ") + hex + ")");
   }
+  t.codePage = CodePage::forLanguageDriver(t.headerBytes[fmt::kHdrCodePage]);
+  if (!t.codePage) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", t.headerBytes[fmt::kHdrCodePage]);
+    t.raise(rt::EG_UNSUPPORTED, "table " + t.fullPath + " declares code page byte " + hex +
+                                    ", which this driver cannot convert (it reads 0x00, 0x01, 0x02, 0x03 and 0x57)", op);
+    return nullptr;
+  }
   t.count = fmt::le32(t.headerBytes + fmt::kHdrRecCount);
   t.headerLen = fmt::le16(t.headerBytes + fmt::kHdrHeaderLen);
   t.recordLen = fmt::le16(t.headerBytes + fmt::kHdrRecordLen);
@@ -770,6 +778,7 @@ rt::Value Table::get(int index) {
       if (m < 1 || m > 12 || d < 1 || d > 31) return rt::Value(rt::Date{});
       return rt::Value(rt::Date{julianOf(y, m, d)});
     }
+    case 'C': return rt::Value(text(index));
     default: return rt::Value(raw);
   }
 }
@@ -811,7 +820,8 @@ void Table::put(int index, const rt::Value& value) {
     t.raise(rt::EG_BOUND, "no current record in " + t.fullPath + " (end of table); field " + f.name + " not written", op);
     return;
   }
-  if ((f.type == 'C' || f.type == 'M') && value.isString()) return t.storeField(index, value.asString());
+  if (f.type == 'C' && value.isString()) return t.storeText(index, value.asString(), op);
+  if (f.type == 'M' && value.isString()) return t.storeField(index, value.asString());
   if (f.type == 'L' && value.isLogical()) return t.storeField(index, value.asLogical() ? "T" : "F");
   std::string bytes(static_cast<std::size_t>(f.length), ' ');
   auto typeError = [&] {
@@ -866,7 +876,7 @@ void Table::putStr(int index, std::string_view value) {
   if (!t.isOpen || index < 0 || index >= fieldCount() || t.fields[static_cast<std::size_t>(index)].type != 'C' ||
       t.options.readOnly || t.atEof)
     return put(index, rt::Value(value));
-  t.storeField(index, value);
+  t.storeText(index, value, "FIELDPUT");
 }
 
 // Stores already-converted bytes into the current record (blank-padded or cut to the width),

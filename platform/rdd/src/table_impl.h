@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cdx_file.h"
+#include "codepage.h"
 #include "format.h"
 #include "key_index.h"
 #include "rdd/table.h"
@@ -64,6 +65,8 @@ class Table::Impl {
   bool headerDirty = false;
   std::int64_t headerDateMinute = -1;  // minute the header's date bytes were worked out for
   std::vector<std::uint8_t> deletedMap;  // one byte per record: 1 when marked deleted
+  const CodePage* codePage = nullptr;    // of character fields, from the language-driver byte
+  std::vector<std::string> textCache;    // per field: the UTF-8 text text() last answered
 
   // ---- cursor ----
   std::uint32_t recno = 0;  // 1..count, or count+1 at the end
@@ -125,6 +128,11 @@ class Table::Impl {
   bool entryInto(const Order& o, const char* record, std::uint32_t r, char* out);
   void refreshCursorEntry(const Order& o);
   void storeField(int index, std::string_view bytes);
+  // Stores UTF-8 text in a character field in the table's code page, cut to the field's width in
+  // characters; a character the page lacks is raised (Default stores '?' for it). table_text.cpp
+  void storeText(int index, std::string_view text, const char* operation);
+  // The stored form of a seek prefix; false when it holds a character no stored key can hold.
+  bool storedProbe(std::string_view text, std::string& out) const;
   // Before the first change that the index files do not hold yet: count this opener in each
   // file's stamp, so that a stop before the next write is noticed at the next open.
   bool markIndexesChanging(const char* operation);

@@ -213,7 +213,12 @@ bool Table::seek(std::string_view prefix) {
   }
   Order& o = *t.orders[t.controlling - 1];
   (void)t.syncIndexForRead(*o.file);
-  std::string_view probe = prefix;
+  std::string stored;
+  if (!t.storedProbe(prefix, stored)) {
+    t.setEof();
+    return false;
+  }
+  std::string_view probe = stored;
   if (probe.size() > static_cast<std::size_t>(o.keyLen)) {
     // Bytes beyond the key can only match the key's own blank padding... which does not exist.
     if (probe.substr(o.keyLen).find_first_not_of(' ') != std::string_view::npos) {

@@ -104,8 +104,8 @@ rt::Value sqlText(Args a) {
   const rt::Value& v = arg(a, 0);
   if (v.isNil()) return rt::Value("NULL");
   std::string s = v.isString() ? v.asString() : rt::toText(v);
-  if (arg(a, 1).isNumber() && arg(a, 1).asLong() >= 0 && static_cast<std::size_t>(arg(a, 1).asLong()) < s.size())
-    s.resize(static_cast<std::size_t>(arg(a, 1).asLong()));
+  if (arg(a, 1).isNumber() && arg(a, 1).asLong() >= 0)
+    s = std::string(rt::leftChars(s, static_cast<std::size_t>(arg(a, 1).asLong())));  // the width counts characters
   return rt::Value(sqlQuoted(trimmed(s)));
 }
 

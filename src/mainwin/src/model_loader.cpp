@@ -52,11 +52,7 @@ std::string typeText(const rt::Value& typeCode) {
   return {};
 }
 
-std::string fullWidthVersion(std::string_view typed) {
-  std::string version(typed.substr(0, kVersionWidth));
-  version.resize(kVersionWidth, ' ');
-  return version;
-}
+std::string fullWidthVersion(std::string_view typed) { return rt::padRightChars(typed, kVersionWidth); }
 
 LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
                       LoadObserver& observer) {

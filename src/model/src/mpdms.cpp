@@ -142,7 +142,7 @@ void Mpdms::fieldPut(std::string_view name, const rt::Value& value) {
   if (table_) table_->put(name, value);
 }
 
-std::string_view Mpdms::str(Field f) { return used() && bound(f) >= 0 ? table_->rawField(bound(f)) : std::string_view(); }
+std::string_view Mpdms::str(Field f) { return used() && bound(f) >= 0 ? table_->text(bound(f)) : std::string_view(); }
 bool Mpdms::flag(Field f) { return used() && bound(f) >= 0 && table_->logical(bound(f)); }
 void Mpdms::setStr(Field f, std::string_view value) {
   if (used() && bound(f) >= 0) table_->putStr(bound(f), value);

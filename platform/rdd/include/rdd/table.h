@@ -91,9 +91,14 @@ class Table {
   void put(int index, const rt::Value& value);
   void put(std::string_view name, const rt::Value& value);
   std::string_view rawField(int index);  // the stored bytes, no conversion
+  // A character field's text in UTF-8 at full width (trailing blanks kept), converted from the
+  // table's code page; valid until this field is read again or the record changes.
+  std::string_view text(int index);
   bool logical(int index);
   void putLogical(int index, bool value);
   // Character field from text without a run-time value (blank-padded or cut to the width).
+  // Character values are UTF-8 text: widths count characters, and the driver stores them in the
+  // table's code page, raising a data error for a character the page lacks.
   void putStr(int index, std::string_view value);
 
   void append();  // a blank record that becomes current

@@ -12,4 +12,5 @@
 #include "runtime/object.h"
 #include "runtime/settings.h"
 #include "runtime/symbol.h"
+#include "runtime/utf8.h"
 #include "runtime/value.h"

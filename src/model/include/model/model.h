@@ -120,7 +120,7 @@ class Mpdms : public rt::Object {
   // Fields of the current row.
   rt::Value fieldGet(std::string_view name);
   void fieldPut(std::string_view name, const rt::Value& value);
-  std::string_view str(Field f);  // full width
+  std::string_view str(Field f);  // UTF-8 at full width; valid until the field or row is read again
   bool flag(Field f);
   void setStr(Field f, std::string_view value);
   void setFlag(Field f, bool value);

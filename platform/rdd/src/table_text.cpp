@@ -1,0 +1,70 @@
+// Character fields as text: the program's UTF-8 on one side, the table's code page on the other.
+#include "table_impl.h"
+#include "runtime/utf8.h"
+
+namespace rdd {
+namespace {
+
+// The value as a message can show it: bytes that are not UTF-8 written as \xNN.
+std::string printable(std::string_view text) {
+  std::string out;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const rt::Utf8Char ch = rt::utf8At(text, pos);
+    if (ch.valid) {
+      out.append(text.substr(pos, ch.length));
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(ch.code));
+      out += hex;
+    }
+    pos += ch.length;
+  }
+  return out;
+}
+
+std::string listed(const std::vector<std::string>& items) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + items[i];
+  return out;
+}
+
+}  // namespace
+
+std::string_view Table::text(int index) {
+  std::string_view raw = rawField(index);
+  if (isPlainAscii(raw)) return raw;
+  Impl& t = *impl_;
+  t.textCache.resize(t.fields.size());
+  std::string& cache = t.textCache[static_cast<std::size_t>(index)];
+  cache.clear();
+  t.codePage->decodeInto(raw, cache);
+  return cache;
+}
+
+void Table::Impl::storeText(int index, std::string_view text, const char* operation) {
+  if (isPlainAscii(text)) return storeField(index, text);
+  const FieldInfo& f = fields[static_cast<std::size_t>(index)];
+  CodePage::Encoded stored = codePage->encode(text, static_cast<std::size_t>(f.length));
+  if (!stored.lacking.empty()) {
+    // Never changed silently: the user sees what is lost before Default stores it.
+    const bool one = stored.lacking.size() == 1;
+    raise(rt::EG_DATATYPE,
+          "field " + f.name + ": value \"" + printable(text) + "\" holds " + listed(stored.lacking) + ", which code page " +
+              codePage->name() + " of " + fullPath + " cannot store; Default stores \"?\" in " + (one ? "its" : "their") +
+              " place",
+          operation);
+  }
+  storeField(index, stored.bytes);
+}
+
+bool Table::Impl::storedProbe(std::string_view text, std::string& out) const {
+  if (isPlainAscii(text)) {
+    out.assign(text);
+    return true;
+  }
+  CodePage::Encoded stored = codePage->encode(text, std::string_view::npos, CodePage::UndefinedBytes::RoundTrip);
+  out = std::move(stored.bytes);
+  return stored.lacking.empty();
+}
+
+}  // namespace rdd
