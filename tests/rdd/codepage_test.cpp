@@ -266,6 +266,23 @@ TEST(LanguageDriver, EachKnownByteReadsAndWritesItsCodePage) {
   }
 }
 
+TEST(LanguageDriver, TableDeclaringNoCodePageDeclaresWindows1252WhenItFirstHoldsSuchAByte) {
+  ScratchDir dir;
+  ErrorLog log;
+  writeTableWithByte(dir, 0x00, 'x');
+  {
+    auto t = rdd::Table::open("t", dir.str());
+    t->put("NAME", rt::Value("plain"));
+    t->flush();
+    EXPECT_EQ(readBytes(dir.file("t.dbf"))[29], 0x00);  // ASCII is the same in every reading
+    t->put("NAME", rt::Value("Café"));
+  }
+  EXPECT_EQ(readBytes(dir.file("t.dbf"))[29], 0x03);
+  auto t = rdd::Table::open("t", dir.str());
+  EXPECT_EQ(t->get("NAME").asString(), pad("Café", 11));
+  EXPECT_TRUE(log.empty());
+}
+
 TEST(LanguageDriver, CharacterOneDosPageLacksIsRaisedThere) {
   ScratchDir dir;
   ErrorLog log;

@@ -165,3 +165,22 @@ TEST(Compatibility, IndependentReadersReadAccentedNamesExactlyAtTheirDefaults) {
     EXPECT_EQ(out, expect) << "dbf";
   }
 }
+
+TEST(Compatibility, IndependentReaderReadsAccentsWrittenIntoATableThatDeclaredNoCodePage) {
+  if (!havePython("dbfread")) GTEST_SKIP() << "python3-dbfread is not installed (scripts/setup installs it)";
+  ScratchDir dir;
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("n.dbf"), {{"NAME", 'C', 20, 0, 0}}));
+  std::vector<unsigned char> bytes = readBytes(dir.file("n.dbf"));
+  bytes[29] = 0x00;  // as tables written by some other programs say
+  writeBytes(dir.file("n.dbf"), bytes);
+  {
+    auto t = rdd::Table::open("n", dir.str());
+    t->append();
+    t->put("NAME", rt::Value("Größe €"));
+  }
+  std::string out = run("PYTHONIOENCODING=utf-8 " + std::string(kPython) + " -c \"import dbfread\nfor r in dbfread.DBF('" +
+                        dir.file("n.dbf") + "'):\n print(r['NAME'].rstrip(' '))\" 2>&1");
+  EXPECT_EQ(out, "Größe €\n");
+  EXPECT_TRUE(log.empty());
+}

@@ -2,6 +2,7 @@
 // activity flags, bad layouts and data, and a PDF export of each demo layout.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 

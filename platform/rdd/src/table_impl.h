@@ -133,6 +133,9 @@ class Table::Impl {
   void storeText(int index, std::string_view text, const char* operation);
   // The stored form of a seek prefix; false when it holds a character no stored key can hold.
   bool storedProbe(std::string_view text, std::string& out) const;
+  // Before the first byte above 0x7F reaches a table whose header declares no code page: declares
+  // Windows-1252 there. False (raised) when the header cannot be written.
+  bool declareCodePage(std::string_view stored, const char* operation);
   // Before the first change that the index files do not hold yet: count this opener in each
   // file's stamp, so that a stop before the next write is noticed at the next open.
   bool markIndexesChanging(const char* operation);

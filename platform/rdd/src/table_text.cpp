@@ -1,6 +1,8 @@
 // Character fields as text: the program's UTF-8 on one side, the table's code page on the other.
-#include "table_impl.h"
+#include <cstdio>
+
 #include "runtime/utf8.h"
+#include "table_impl.h"
 
 namespace rdd {
 namespace {
@@ -54,7 +56,24 @@ void Table::Impl::storeText(int index, std::string_view text, const char* operat
               " place",
           operation);
   }
+  if (!declareCodePage(stored.bytes, operation)) return;
   storeField(index, stored.bytes);
+}
+
+// A table that declares no code page is read as Windows-1252, but other readers take "none" for
+// ASCII and refuse the whole table at the first byte above 0x7F. The first such byte written
+// makes the header say what the table now holds.
+bool Table::Impl::declareCodePage(std::string_view stored, const char* operation) {
+  if (headerBytes[fmt::kHdrCodePage] != fmt::kLangNone || isPlainAscii(stored)) return true;
+  const std::uint8_t declared = fmt::kCodePageWindows1252;
+  Status s = file->write(fmt::kHdrCodePage, &declared, 1);
+  if (!s.ok()) {
+    raise(rt::EG_WRITE, "cannot declare code page Windows-1252 in the header of " + fullPath + ": " + s.message,
+          operation, s.osCode);
+    return false;
+  }
+  headerBytes[fmt::kHdrCodePage] = declared;
+  return true;
 }
 
 bool Table::Impl::storedProbe(std::string_view text, std::string& out) const {

@@ -1,6 +1,7 @@
 // The table driver "DBFCDX": dBASE III tables with compact compound (.cdx) indexes.
-// Promises the published byte layouts, byte-order key collation, and that every failure is raised
-// through the run-time's protocol with the file's name. A Table owns its files; callers own Tables.
+// Promises the published byte layouts, byte-order key collation, UTF-8 text converted to and from
+// each table's code page, and that every failure is raised through the run-time's protocol with
+// the file's name. A Table owns its files; callers own Tables.
 // Thread rule: one thread uses a Table and its Env.
 #pragma once
 #include "rdd/env.h"
