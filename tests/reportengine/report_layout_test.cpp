@@ -200,6 +200,7 @@ TEST(FormulaFunctions, TextFunctionsAnswerSensibly) {
   EXPECT_EQ(eval("OccursIn('', 'banana')").asLong(), 0);
   EXPECT_EQ(eval("NumTrim(42)").asString(), "42");
   EXPECT_EQ(eval("SQLC(\"O'Brien  \", 10, 0)").asString(), "'O''Brien'");
+  EXPECT_EQ(eval("SQLC('Größe€xyz', 6, 0)").asString(), "'Größe€'");  // the width counts characters
   EXPECT_EQ(eval("SQLBIT(.T., 1, 0)").asString(), "1");
   EXPECT_EQ(eval("SQLD(MakeDate(2024, 2, 29), 0, 0)").asString(), "'2024-02-29'");
   EXPECT_EQ(eval("SQLSI(99999, 0, 0)").asString(), "32767");
