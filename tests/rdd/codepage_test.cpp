@@ -66,6 +66,11 @@ TEST(CodePageText, EveryWindows1252CharacterIsStoredAsItsOneByteAndReadBack) {
   EXPECT_EQ(t->get("NAME").asString(), kUpperHalf1252 + std::string(200 - 123, ' '));
   EXPECT_EQ(t->text(0), t->get("NAME").asString());
   EXPECT_EQ(t->rawField(0), pad(expected, 200));
+  // An order over it finds the row by the whole text and by any prefix.
+  t->createOrder("byname", "t2", "NAME", nullptr, false);
+  EXPECT_TRUE(t->seek(kUpperHalf1252));
+  EXPECT_TRUE(t->seek(rt::leftChars(kUpperHalf1252, 70)));
+  EXPECT_EQ(t->recNo(), 1u);
   EXPECT_TRUE(log.empty());
 }
 
