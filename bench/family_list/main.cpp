@@ -6,12 +6,12 @@
 //
 // Usage: family_list [families=100000]
 #include <sqlite3.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +33,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double seconds(std::chrono::steady_clock::time_point from) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+// Processor time of this process: the machine may be shared, and waiting for a core is not the
+// program's cost.
+double cpuNow() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 // Family names in no order, so the list has sorting to do.
@@ -84,21 +88,21 @@ Figures measure(int n) {
   fs::current_path(dir);
   ole::setStorageDirectories({dir.string()});
   {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = cpuNow();
     mainwin::ZorbaneWin win(nullptr);
-    f.window = seconds(start);
+    f.window = cpuNow() - start;
     if (win.oClassFamilyName->ItemCount() != n) std::fprintf(stderr, "family_list: %d families listed\n", win.oClassFamilyName->ItemCount());
   }
   {
     QComboBox box;
-    const auto start = std::chrono::steady_clock::now();
+    const double start = cpuNow();
     std::vector<QString> sorted;
     sorted.reserve(names.size());
     for (const std::string& name : names) sorted.push_back(QString::fromStdString(name));
     std::sort(sorted.begin(), sorted.end(),
               [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
     box.addItems(QStringList(sorted.begin(), sorted.end()));
-    f.peer = seconds(start);
+    f.peer = cpuNow() - start;
   }
   ole::setStorageDirectories({});
   fs::current_path(previous);
@@ -124,7 +128,7 @@ int main(int argc, char** argv) {
   res::InstallResources();
   zctl::registerControl();
 
-  std::printf("family_list: the main window opening over N class families, against the bare combo\n");
+  std::printf("family_list: the main window opening over N class families, against the bare combo (processor seconds)\n");
   std::vector<Figures> runs;
   for (int size : {n / 20, n / 5, n}) runs.push_back(measure(size));
   for (const Figures& f : runs)
