@@ -1,10 +1,12 @@
 // The main window never reports a failure as success: a load into a table that is not open, a
 // read without a family, a read whose calls fail, a version blank or compared with itself; and
-// its rough edges: the progress bar after an empty family, Reset Flags after a break, the zap
-// of a missing table, and the call stack of the report list.
+// its rough edges: the progress bar after an empty family and through a long comparison, Reset
+// Flags after a break, the zap of a missing table, and the call stack of the report list.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QProgressBar>
+#include <set>
 
 #include "reports/reports.h"
 #include "runtime/callstack.h"
@@ -98,6 +100,50 @@ TEST_F(Workflow, ProgressBarIsEmptyNotBusyAfterAFamilyWithoutClasses) {
   EXPECT_EQ(win->oProgressBar->RangeHigh(), 0);
   EXPECT_LT(bar->minimum(), bar->maximum());  // a range of (0, 0) is the toolkit's busy animation
   EXPECT_EQ(bar->value(), bar->minimum());
+}
+
+// ---------------------------------------------------------------- a long run
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return QObject::eventFilter(watched, event);
+  }
+  int paints = 0;
+};
+
+TEST_F(Workflow, LongComparisonMovesTheBarWithPaintsBoundedByItsWidth) {
+  {
+    model::Mpdms seed;
+    for (int c = 0; c < 2000; ++c) {
+      const std::string cls = "Class" + std::to_string(c);
+      for (const char* version : {"1.0", "2.0"}) {
+        wftest::appendRow(seed, version, cls, "");
+        for (int m = 0; m < 4; ++m) wftest::appendRow(seed, version, cls, "", "P", "A" + std::to_string(m), "Integer", "I");
+      }
+    }
+  }
+  start();
+  auto* bar = static_cast<QProgressBar*>(win->oProgressBar->widget());
+  PaintCounter counter(bar);
+  // The clock the bar paces itself by moves past the interval whenever the bar asks it; what the
+  // widget shows at each of those moments is noted.
+  std::set<int> shown;
+  gui::ProgressBar::TimePoint now{};
+  win->oProgressBar->UseClock([&] {
+    shown.insert(bar->value());
+    now += gui::ProgressBar::kShowInterval + std::chrono::milliseconds(1);
+    return now;
+  });
+  compare("1.0", "2.0");
+  EXPECT_EQ(lastBox().caption, "Finished");
+  EXPECT_GE(shown.size(), 50u);                             // it moved all along the 20,000 rows
+  EXPECT_GE(counter.paints, 50);
+  EXPECT_LE(counter.paints, 2 * bar->width() + 20);         // not once per row
+  EXPECT_TRUE(errors.errors.empty());
 }
 
 // ---------------------------------------------------------------- compare
