@@ -141,7 +141,7 @@ TEST_F(Workflow, LongComparisonMovesTheBarWithPaintsBoundedByItsWidth) {
   compare("1.0", "2.0");
   EXPECT_EQ(lastBox().caption, "Finished");
   EXPECT_GE(shown.size(), 50u);                             // it moved all along the 20,000 rows
-  EXPECT_GE(counter.paints, 50);
+  EXPECT_GE(counter.paints, 10);                            // drawn as it goes
   EXPECT_LE(counter.paints, 2 * bar->width() + 20);         // not once per row
   EXPECT_TRUE(errors.errors.empty());
 }
