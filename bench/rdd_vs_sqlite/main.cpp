@@ -4,9 +4,13 @@
 #include <sqlite3.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -68,11 +72,34 @@ std::uintmax_t sizeOf(const std::filesystem::path& p) {
   return ec ? 0 : s;
 }
 
+const char* const kUsage = "Usage: rdd_vs_sqlite [rows=300000] [seeks=1000000] [scratch dir=/tmp]\n";
+
+// A count argument: a whole number of at least 1, or nothing when the text is not one.
+std::optional<std::size_t> countArgument(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || value == 0 || text[0] == '-') return std::nullopt;
+  return static_cast<std::size_t>(value);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::size_t n = argc > 1 ? std::stoul(argv[1]) : 300000;
-  std::size_t seeks = argc > 2 ? std::stoul(argv[2]) : 1000000;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  const std::optional<std::size_t> rowsArg = argc > 1 ? countArgument(argv[1]) : 300000;
+  const std::optional<std::size_t> seeksArg = argc > 2 ? countArgument(argv[2]) : 1000000;
+  if (!rowsArg || !seeksArg || argc > 4) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::size_t n = *rowsArg;
+  std::size_t seeks = *seeksArg;
   std::filesystem::path dir = std::filesystem::path(argc > 3 ? argv[3] : "/tmp") / "zmc_rdd_bench";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);

@@ -8,11 +8,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -357,9 +360,37 @@ Figures run(int classes, int members) {
 
 }  // namespace
 
+namespace {
+
+const char* const kUsage = "Usage: workflow_vs_sqlite [classes=10000 (at least 4)] [members=30]\n";
+
+// A whole-number argument of at least `least`, or nothing when the text is not one.
+std::optional<int> numberArgument(const char* text, int least) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || value < least || value > 100000000) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  const int classes = argc > 1 ? std::atoi(argv[1]) : 10000;
-  const int members = argc > 2 ? std::atoi(argv[2]) : 30;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  // A quarter of the classes is run as well, so fewer than 4 would compare nothing.
+  const std::optional<int> classesArg = argc > 1 ? numberArgument(argv[1], 4) : 10000;
+  const std::optional<int> membersArg = argc > 2 ? numberArgument(argv[2], 0) : 30;
+  if (!classesArg || !membersArg || argc > 3) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const int classes = *classesArg;
+  const int members = *membersArg;
   rt::setErrorBlock([](const rt::ErrorPtr& e) {
     std::fprintf(stderr, "error %d: %s (%s)\n", e->genCode, e->description.c_str(), e->fileName.c_str());
     return rt::Value(false);

@@ -119,7 +119,7 @@ std::vector<std::string> ListReportFiles(const std::string& directory) {
 }
 
 void ShowExistingReports(gui::Window* owner) {
-  RT_FRAME("ZorbaneWin:TwExistingReports");
+  RT_FRAME("ShowExistingReports");
   registerRpPrinter();
   const std::vector<std::string> files = ListReportFiles(".");
   if (files.empty()) {

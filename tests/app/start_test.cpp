@@ -103,4 +103,18 @@ TEST(Confirm, IsAYesNoQuestionTrueOnlyOnYes) {
   EXPECT_EQ(responder.records()[0].caption, "Zap DBF Database");
 }
 
+// The three error tones reach the window system once the process is initialised; a test
+// responder records them instead of ringing the bell.
+TEST(ProcessInit, InstallsTheToneGenerator) {
+  app::ProcessInit();
+  gui::TestResponder responder;
+  rt::tone(440, 1);
+  rt::tone(494, 1);
+  EXPECT_EQ(responder.tones(), (std::vector<std::pair<int, int>>{{440, 1}, {494, 1}}));
+  rt::setToneHandler({});
+  rt::setErrorBlock({});
+  rt::setErrorBoxHandler({});
+  rt::setMessageBoxHandler({});
+}
+
 }  // namespace

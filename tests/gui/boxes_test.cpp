@@ -68,3 +68,18 @@ TEST(TestResponder, RunTimeErrorBoxReachesTheToolkitOnceInstalled) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TestResponder, InstalledToneGeneratorSoundsThroughTheWindowSystem) {
+  gui::installErrorBox();
+  gui::TestResponder responder;
+  rt::tone(440, 1);
+  rt::tone(523, 2);
+  EXPECT_EQ(responder.tones(), (std::vector<std::pair<int, int>>{{440, 1}, {523, 2}}));
+  rt::setToneHandler({});
+  rt::setErrorBoxHandler({});
+  rt::setMessageBoxHandler({});
+}
+
+}  // namespace

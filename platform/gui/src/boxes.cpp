@@ -106,6 +106,12 @@ std::uint32_t errorBox(const Window* owner, const std::string& caption, const st
   return c3;
 }
 
+void tone(int frequency, int duration) {
+  if (TestResponder* responder = TestResponder::active()) return responder->recordTone(frequency, duration);
+  ensureToolkit();
+  QApplication::beep();
+}
+
 void installErrorBox() {
   rt::setErrorBoxHandler([](const std::string& text, const std::string& caption, std::uint32_t c1,
                             std::uint32_t c2, std::uint32_t c3) {
@@ -114,6 +120,7 @@ void installErrorBox() {
   rt::setMessageBoxHandler([](const std::string& text, const std::string& caption) {
     (void)messageBox(nullptr, caption, text, kBoxOk | kBoxIconStop);
   });
+  rt::setToneHandler(tone);
 }
 
 }  // namespace gui

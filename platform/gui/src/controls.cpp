@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include "gui/controls.h"
 #include "internal.h"
@@ -133,37 +134,77 @@ void CheckBox::Checked(bool on) { static_cast<QCheckBox*>(widget_)->setChecked(o
 // ---------------------------------------------------------------- progress bar
 
 ProgressBar::ProgressBar(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget)
-    : Control(owner, tpl, widget) {}
+    : Control(owner, tpl, widget), clock_([] { return std::chrono::steady_clock::now(); }),
+      timer_(new QTimer(widget)) {
+  timer_->setSingleShot(true);
+  QObject::connect(timer_, &QTimer::timeout, widget, [this] {
+    if (!showing_ && filledPixels() != shownFilled_) showNow();
+  });
+  pushToWidget();
+}
+
+// Controls go before their widgets, so the timer is still there to be deleted.
+ProgressBar::~ProgressBar() { delete timer_; }
+
+void ProgressBar::UseClock(ClockFunction clock) { clock_ = std::move(clock); }
 
 void ProgressBar::Range(int low, int high) {
-  auto* bar = static_cast<QProgressBar*>(widget_);
-  bar->setRange(low, high < low ? low : high);
-  bar->setValue(low);
-  repaintNow();
+  low_ = low;
+  high_ = high < low ? low : high;
+  pos_ = low;
+  stateChanged();
 }
-
-int ProgressBar::RangeLow() const { return static_cast<QProgressBar*>(widget_)->minimum(); }
-int ProgressBar::RangeHigh() const { return static_cast<QProgressBar*>(widget_)->maximum(); }
 
 void ProgressBar::Position(int pos) {
-  auto* bar = static_cast<QProgressBar*>(widget_);
-  bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
-  repaintNow();
+  pos_ = std::clamp(pos, low_, high_);
+  stateChanged();
 }
 
-int ProgressBar::Position() const {
-  auto* bar = static_cast<QProgressBar*>(widget_);
-  return bar->value() < bar->minimum() ? bar->minimum() : bar->value();
+void ProgressBar::Advance() { Position(pos_ + step_); }
+
+int ProgressBar::filledPixels() const {
+  const std::int64_t span = static_cast<std::int64_t>(high_) - low_;
+  if (span <= 0) return 0;
+  const std::int64_t width = std::max(widget_->width(), 1);
+  return static_cast<int>((static_cast<std::int64_t>(pos_) - low_) * width / span);
 }
 
-void ProgressBar::Advance() { Position(Position() + step_); }
+// Called on every change of the values, so it must stay cheap: most steps of a long run end at
+// the first comparison.
+void ProgressBar::stateChanged() {
+  if (!widget_->isVisible()) {
+    pushToWidget();  // nothing is drawn, so nothing is paced
+    shownFilled_ = filledPixels();
+    return;
+  }
+  if (filledPixels() == shownFilled_) return;
+  const TimePoint now = clock_();
+  if (now - lastShown_ >= kShowInterval) return showNow();
+  if (!timer_->isActive())
+    timer_->start(std::chrono::ceil<std::chrono::milliseconds>(kShowInterval - (now - lastShown_)));
+}
 
-// The bar must move while a synchronous operation holds the message loop: paint now and let
-// the window system show it, without taking user input.
-void ProgressBar::repaintNow() {
-  if (!widget_->isVisible()) return;
-  widget_->repaint();
+// The bar must move while a synchronous operation holds the message loop: draw now and let the
+// window system show it, without taking user input.
+void ProgressBar::showNow() {
+  showing_ = true;
+  timer_->stop();
+  pushToWidget();
+  shownFilled_ = filledPixels();
+  lastShown_ = clock_();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  showing_ = false;
+}
+
+void ProgressBar::pushToWidget() {
+  auto* bar = static_cast<QProgressBar*>(widget_);
+  if (high_ > low_) {
+    bar->setRange(low_, high_);
+    bar->setValue(pos_);
+  } else {
+    bar->setRange(0, 1);  // a range of one value: empty, not the busy animation of (0, 0)
+    bar->setValue(0);
+  }
 }
 
 // ---------------------------------------------------------------- list and combo boxes
@@ -171,15 +212,15 @@ void ProgressBar::repaintNow() {
 ListControl::ListControl(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget, bool sorted)
     : Control(owner, tpl, widget), sorted_(sorted) {}
 
+// After every entry that sorts before or equal to `text`, so equal texts keep their order of
+// arrival. A binary search: each step converts one entry.
 int ListControl::insertPosition(const std::string& text) const {
   if (!sorted_) return static_cast<int>(entries_.size());
   const QString key = qs(text);
-  int pos = 0;
-  for (const auto& entry : entries_) {
-    if (QString::compare(key, qs(entry.first), Qt::CaseInsensitive) < 0) break;
-    ++pos;
-  }
-  return pos;
+  const auto at = std::upper_bound(entries_.begin(), entries_.end(), key, [](const QString& k, const auto& entry) {
+    return QString::compare(k, qs(entry.first), Qt::CaseInsensitive) < 0;
+  });
+  return static_cast<int>(at - entries_.begin());
 }
 
 void ListControl::AddItem(const std::string& text, const rt::Value& value) {
@@ -197,9 +238,30 @@ void ListControl::Clear() {
   settingFromCode_ = false;
 }
 
+// The same order as adding the items one by one, reached with one sort: each text is converted
+// once, and the widget takes all rows in one call.
 void ListControl::FillUsing(const ListItems& items) {
   Clear();
-  for (const auto& item : items) AddItem(item.first, item.second);
+  std::vector<std::size_t> order(items.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (sorted_) {
+    std::vector<QString> keys;
+    keys.reserve(items.size());
+    for (const auto& item : items) keys.push_back(qs(item.first));
+    std::stable_sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
+      return QString::compare(keys[a], keys[b], Qt::CaseInsensitive) < 0;
+    });
+  }
+  QStringList texts;
+  texts.reserve(static_cast<qsizetype>(items.size()));
+  entries_.reserve(items.size());
+  for (std::size_t i : order) {
+    entries_.push_back(items[i]);
+    texts.push_back(qs(items[i].first));
+  }
+  settingFromCode_ = true;
+  appendRows(texts);
+  settingFromCode_ = false;
   CurrentItemNo(0);
 }
 
@@ -286,6 +348,11 @@ int ComboBox::insertRow(int row, const std::string& text) {
   return row;
 }
 
+void ComboBox::appendRows(const QStringList& texts) {
+  auto* box = static_cast<QComboBox*>(widget_);
+  box->insertItems(box->count(), texts);
+}
+
 void ComboBox::removeAll() { static_cast<QComboBox*>(widget_)->clear(); }
 int ComboBox::currentRow() const { return static_cast<QComboBox*>(widget_)->currentIndex(); }
 
@@ -326,6 +393,8 @@ int ListBox::insertRow(int row, const std::string& text) {
   static_cast<QListWidget*>(widget_)->insertItem(row, qs(text));
   return row;
 }
+
+void ListBox::appendRows(const QStringList& texts) { static_cast<QListWidget*>(widget_)->addItems(texts); }
 
 void ListBox::removeAll() { static_cast<QListWidget*>(widget_)->clear(); }
 
@@ -437,8 +506,6 @@ std::unique_ptr<Control> makeControl(DataWindow& owner, const ControlTemplate& t
     case ControlKind::ProgressBar: {
       auto* bar = new QProgressBar(parent);
       bar->setTextVisible(false);
-      bar->setRange(0, 100);  // the common control's default range
-      bar->setValue(0);
       widget = bar;
       control = std::make_unique<ProgressBar>(owner, tpl, widget);
       break;

@@ -25,6 +25,7 @@ class Statement {
   int step() { return rc_ = sqlite3_step(stmt_); }
   std::int64_t i64(int c) const { return sqlite3_column_int64(stmt_, c); }
   int i32(int c) const { return sqlite3_column_int(stmt_, c); }
+  int type(int c) const { return sqlite3_column_type(stmt_, c); }
   std::string text(int c) const {
     auto* p = sqlite3_column_text(stmt_, c);
     return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)))
@@ -39,8 +40,45 @@ class Statement {
 const char* const kRequiredTables[] = {"zstore_info", "zfamily", "zclass", "zsuperclass",
                                        "zproperty",   "zmethod", "zparameter", "zquery"};
 
-Level levelOf(const std::string& text) {
-  return (!text.empty() && (text[0] == 'C' || text[0] == 'c')) ? Level::Class : Level::Instance;
+// A column value as an error message shows it.
+std::string shownValue(const Statement& st, int c) {
+  switch (st.type(c)) {
+    case SQLITE_NULL: return "NULL";
+    case SQLITE_BLOB: return "a blob";
+    case SQLITE_TEXT: return "'" + st.text(c) + "'";
+    default: return st.text(c);
+  }
+}
+
+// The store is ours: a value that breaks its schema is damage, never something to guess around.
+StoreError damaged(const std::string& path, const std::string& table, const std::string& row,
+                   const std::string& column, const std::string& problem) {
+  return StoreError{rt::EG_CORRUPTION,
+                    "Schema store " + path + " is damaged: table " + table + ", row " + row + ", column " + column +
+                        ": " + problem,
+                    path};
+}
+
+// A type code column: a whole number (any value; codes without a text are the loader's concern).
+std::optional<StoreError> typeCodeOf(const Statement& st, int c, const std::string& path, const char* table,
+                                     const char* key, std::int64_t id, int& out) {
+  if (st.type(c) != SQLITE_INTEGER)
+    return damaged(path, table, std::string(key) + " " + std::to_string(id), "type_code",
+                   shownValue(st, c) + " is not a whole number");
+  out = st.i32(c);
+  return std::nullopt;
+}
+
+// A level column: exactly 'C' (class level) or 'I' (instance level).
+std::optional<StoreError> levelOf(const Statement& st, int c, const std::string& path, const char* table,
+                                  const char* key, std::int64_t id, Level& out) {
+  const std::string text = st.type(c) == SQLITE_TEXT ? st.text(c) : std::string();
+  if (text == "C" || text == "I") {
+    out = text == "C" ? Level::Class : Level::Instance;
+    return std::nullopt;
+  }
+  return damaged(path, table, std::string(key) + " " + std::to_string(id), "level",
+                 shownValue(st, c) + " is neither 'C' nor 'I'");
 }
 
 }  // namespace
@@ -160,16 +198,20 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
 
   // Each statement walks the family's classes in order and each class's rows through an index,
-  // so no statement needs a sort. Superclasses outside the family are not part of its schema and are left out.
+  // so no statement needs a sort. A superclass is always a class of the same family.
   Statement supers(db_,
-                   "SELECT s.class_id, s.super_id FROM zsuperclass s JOIN zclass c ON c.class_id = s.class_id "
+                   "SELECT s.class_id, s.super_id, s.position FROM zsuperclass s JOIN zclass c ON c.class_id = s.class_id "
                    "WHERE c.family_id = ?1 ORDER BY c.position, c.class_id, s.position");
   if (!supers.ok()) return failure(rt::EG_READ, what);
   supers.bind(1, entry.id);
   while ((rc = supers.step()) == SQLITE_ROW) {
     auto sub = classPos.find(supers.i64(0));
     auto sup = classPos.find(supers.i64(1));
-    if (sub == classPos.end() || sup == classPos.end()) continue;
+    if (sub == classPos.end()) continue;  // the join keeps to the family's classes
+    if (sup == classPos.end())
+      return damaged(path_, "zsuperclass",
+                     "class_id " + std::to_string(supers.i64(0)) + " position " + std::to_string(supers.i64(2)),
+                     "super_id", shownValue(supers, 1) + " is not a class of family " + entry.name);
     family->classes[sub->second].superClasses.push_back(sup->second);
     family->classes[sup->second].subClasses.push_back(sub->second);
   }
@@ -177,7 +219,7 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
 
   Statement props(db_,
                   "SELECT p.class_id, p.name, p.level, p.type_code, p.is_set, p.is_mandatory, p.is_unique, "
-                  "p.description, p.precision, p.scale, p.default_value FROM zclass c "
+                  "p.description, p.precision, p.scale, p.default_value, p.property_id FROM zclass c "
                   "JOIN zproperty p ON p.class_id = c.class_id WHERE c.family_id = ?1 "
                   "ORDER BY c.position, c.class_id, p.position, p.property_id");
   if (!props.ok()) return failure(rt::EG_READ, what);
@@ -185,8 +227,12 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   while ((rc = props.step()) == SQLITE_ROW) {
     auto cls = classPos.find(props.i64(0));
     if (cls == classPos.end()) continue;
+    Level level{};
+    int typeCode = 0;
+    if (auto e = levelOf(props, 2, path_, "zproperty", "property_id", props.i64(11), level)) return e;
+    if (auto e = typeCodeOf(props, 3, path_, "zproperty", "property_id", props.i64(11), typeCode)) return e;
     family->classes[cls->second].properties.push_back(PropertyInfo{
-        props.text(1), levelOf(props.text(2)), props.i32(3), props.i32(4) != 0, props.i32(5) != 0,
+        props.text(1), level, typeCode, props.i32(4) != 0, props.i32(5) != 0,
         props.i32(6) != 0, props.text(7), props.i32(8), props.i32(9), props.text(10)});
   }
   if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
@@ -201,16 +247,20 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   while ((rc = methods.step()) == SQLITE_ROW) {
     auto cls = classPos.find(methods.i64(1));
     if (cls == classPos.end()) continue;
+    Level level{};
+    int typeCode = 0;
+    if (auto e = levelOf(methods, 3, path_, "zmethod", "method_id", methods.i64(0), level)) return e;
+    if (auto e = typeCodeOf(methods, 4, path_, "zmethod", "method_id", methods.i64(0), typeCode)) return e;
     auto& list = family->classes[cls->second].methods;
     methodPos.emplace(methods.i64(0), std::make_pair(cls->second, static_cast<int>(list.size())));
-    list.push_back(MethodInfo{methods.text(2), levelOf(methods.text(3)), methods.i32(4), methods.i32(5) != 0,
-                              methods.text(6), methods.i32(7), methods.i32(8), {}});
+    list.push_back(MethodInfo{methods.text(2), level, typeCode, methods.i32(5) != 0, methods.text(6),
+                              methods.i32(7), methods.i32(8), {}});
   }
   if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
 
   Statement params(db_,
                    "SELECT p.method_id, p.name, p.position, p.type_code, p.precision, p.scale, p.is_set, "
-                   "p.default_value FROM zparameter p JOIN zmethod m ON m.method_id = p.method_id "
+                   "p.default_value, p.parameter_id FROM zparameter p JOIN zmethod m ON m.method_id = p.method_id "
                    "JOIN zclass c ON c.class_id = m.class_id WHERE c.family_id = ?1 "
                    "ORDER BY p.method_id, p.position, p.parameter_id");
   if (!params.ok()) return failure(rt::EG_READ, what);
@@ -218,8 +268,10 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   while ((rc = params.step()) == SQLITE_ROW) {
     auto m = methodPos.find(params.i64(0));
     if (m == methodPos.end()) continue;
+    int typeCode = 0;
+    if (auto e = typeCodeOf(params, 3, path_, "zparameter", "parameter_id", params.i64(8), typeCode)) return e;
     family->classes[m->second.first].methods[m->second.second].parameters.push_back(
-        ParameterInfo{params.text(1), params.i32(2), params.i32(3), params.i32(4), params.i32(5), params.i32(6) != 0,
+        ParameterInfo{params.text(1), params.i32(2), typeCode, params.i32(4), params.i32(5), params.i32(6) != 0,
                       params.text(7)});
   }
   if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);

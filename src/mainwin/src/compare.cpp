@@ -28,14 +28,22 @@ void ZorbaneWin::PbCompareModels() {
       [&] {
         // A version typed by hand lacks the stored blanks: compare at the stored width.
         CompareModels(fullWidthVersion(oBaseModel->CurrentText()), fullWidthVersion(oRefModel->CurrentText()));
-        RT_LINE();
-        ResetToggles(rt::Value(false));
       },
-      {oPbCompareModels, oPbZapDbf, oPbExecute, oPbExit});
+      {oPbCompareModels, oPbZapDbf, oPbExecute, oPbExit},
+      // Unchecked after every run, a broken one included: the next run must not reset again unasked.
+      [&] { ResetToggles(rt::Value(false)); });
 }
 
 void ZorbaneWin::CompareModels(const std::string& base, const std::string& reference) {
   RT_FRAME("ZorbaneWin:CompareModels");
+  // A text typed over a picked entry can name the other side's version: the lists' rule that
+  // the two differ is checked again at the width the rows are compared at.
+  if (base == reference) {
+    gui::InfoBox(this, "Compare Above Models",
+                 "Base and reference are the same model version \"" + detail::trimmedText(base) +
+                     "\"; nothing was compared.");
+    return;
+  }
   model::Mpdms* table = detail::openTable(*this, "CompareModels");
   if (!table) return;
   // A version without rows would compare nothing; say so instead of reporting "Finished".

@@ -1,4 +1,6 @@
 // Loading a class family into the model table: PbExecute and LoadDbf.
+#include <string>
+
 #include "long_operation.h"
 #include "mainwin/workflow.h"
 #include "mainwin/zorbanewin.h"
@@ -31,15 +33,32 @@ void ZorbaneWin::PbExecute() {
 
 void ZorbaneWin::LoadDbf() {
   RT_FRAME("ZorbaneWin:LoadDbf");
+  // Rows need a family to read and a version to be found under: refuse before anything is asked.
+  if (isBlank(ChosenFamily)) {
+    gui::InfoBox(this, "Read Class Structure", "No class family is picked; nothing was loaded.");
+    return;
+  }
+  if (isBlank(ModelName())) {
+    gui::InfoBox(this, "Read Class Structure",
+                 "The model version is empty; nothing was loaded. Enter a model version first.");
+    return;
+  }
   Pointer(gui::Pointer::Busy);
   model::Mpdms* table = detail::openTable(*this, "LoadDbf");
   if (!table) return Pointer(gui::Pointer::Arrow);
   RT_LINE();
   WindowLoadObserver observer(*this);
-  (void)loadFamily(DbControl, *table, ChosenFamily, observer);
+  const std::uint64_t errorsBefore = detail::errorsRaised();
+  const LoadCounts counts = loadFamily(DbControl, *table, ChosenFamily, observer);
+  const bool complete = detail::errorsRaised() == errorsBefore;
   RT_LINE();
   UpdateModelList();
-  gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
+  if (complete)
+    gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
+  else
+    gui::InfoBox(this, "Read Class Structure",
+                 "The class family " + ChosenFamily + " was not read completely: errors were reported during the read. " +
+                     std::to_string(counts.rows) + " rows were written; they stay in the database.");
   oProgressBar->Position(0);
   Pointer(gui::Pointer::Arrow);
 }

@@ -1,11 +1,14 @@
 #include "long_operation.h"
 
+#include <mutex>
+
 #include "mainwin/workflow.h"
 
 namespace mainwin::detail {
 
 bool runLongOperation(ZorbaneWin& win, std::initializer_list<gui::PushButton*> disable,
-                      const std::function<void()>& work, std::initializer_list<gui::PushButton*> enable) {
+                      const std::function<void()>& work, std::initializer_list<gui::PushButton*> enable,
+                      const std::function<void()>& always) {
   for (gui::PushButton* button : disable)
     if (button) button->Disable();
   bool finished = false;
@@ -21,6 +24,7 @@ bool runLongOperation(ZorbaneWin& win, std::initializer_list<gui::PushButton*> d
     if (win.oProgressBar) win.oProgressBar->Position(0);
     win.Pointer(gui::Pointer::Arrow);
   }
+  if (always) (void)rt::withRecovery(always);
   for (gui::PushButton* button : enable)
     if (button) button->Enable();
   return finished;
@@ -33,12 +37,19 @@ void openSharedTable(ZorbaneWin& win) {
 }
 
 model::Mpdms* openTable(ZorbaneWin& win, const char* operation) {
-  if (win.ModelServer) return win.ModelServer.get();
+  if (win.ModelServer && win.ModelServer->used()) return win.ModelServer.get();
   auto e = rt::makeError(rt::EG_NOTABLE, "DBFCDX", std::string("the model table ") + model::kTableName + " is not open",
                          operation, model::kTableName);
   e->canDefault = true;
   (void)rt::raise(e);
   return nullptr;
+}
+
+std::uint64_t errorsRaised() {
+  static std::uint64_t count = 0;
+  static std::once_flag listening;
+  std::call_once(listening, [] { rt::addRaiseListener([] { ++count; }); });
+  return count;
 }
 
 std::string trimmedText(const std::string& text) {

@@ -1,6 +1,7 @@
 // Long operations of the main window's buttons: the work runs inside a recovery point, so an
 // error answered with Break ends only the work, and the window is left usable all the same.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -9,17 +10,24 @@
 
 namespace mainwin::detail {
 
-// Disables `disable` in order, runs `work`, then enables `enable` in order. When the work broke
-// off: arrow pointer back, progress bar at 0, and the model table open shared again if the break
-// left it closed or exclusive. Answers true when the work ran to its end.
+// Disables `disable` in order, runs `work`, then `always` (when given), then enables `enable` in
+// order. When the work broke off: arrow pointer back, progress bar at 0, and the model table open
+// shared again if the break left it closed or exclusive; `always` runs all the same. Answers true
+// when the work ran to its end.
 bool runLongOperation(ZorbaneWin& win, std::initializer_list<gui::PushButton*> disable,
-                      const std::function<void()>& work, std::initializer_list<gui::PushButton*> enable);
+                      const std::function<void()>& work, std::initializer_list<gui::PushButton*> enable,
+                      const std::function<void()>& always = {});
 
 // Opens a new shared model table in the window's ModelServer.
 void openSharedTable(ZorbaneWin& win);
 
-// The model table, or a raised EG_NOTABLE and null when the window holds none.
+// The model table, or a raised EG_NOTABLE and null when the window holds none or its table is
+// not open (a missing or unreadable file): appends to a closed table would write nothing.
 model::Mpdms* openTable(ZorbaneWin& win, const char* operation);
+
+// How many errors have been raised in the process so far, whatever they were answered: an
+// operation that sees the count change knows that part of its work was skipped or defaulted.
+std::uint64_t errorsRaised();
 
 std::string trimmedText(const std::string& text);
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gui {
@@ -37,7 +38,12 @@ int InfoBox(const Window* owner, const std::string& caption, const std::string& 
 std::uint32_t errorBox(const Window* owner, const std::string& caption, const std::string& text,
                        std::uint32_t c1, std::uint32_t c2, std::uint32_t c3);
 
-// Routes the run-time's error message box to errorBox and its plain box to an OK box (no owner).
+// Sounds one tone of the run-time's tone generator as the window system's bell (the toolkit
+// chooses neither pitch nor length). Under a test responder the tone is recorded instead.
+void tone(int frequency, int duration);
+
+// Routes the run-time's error message box to errorBox, its plain box to an OK box (no owner)
+// and its tone generator to tone.
 void installErrorBox();
 
 // What one box was asked and answered, as the test responder records it.
@@ -64,15 +70,19 @@ class TestResponder {
 
   void queueAnswer(int answer) { answers_.push_back(answer); }
   const std::vector<BoxRecord>& records() const { return records_; }
-  void clear() { records_.clear(); answers_.clear(); }
+  // The tones sounded, as (frequency, duration) pairs.
+  const std::vector<std::pair<int, int>>& tones() const { return tones_; }
+  void clear() { records_.clear(); answers_.clear(); tones_.clear(); }
 
   // Used by the boxes.
   static TestResponder* active();
   int answer(BoxRecord record, int fallback);
+  void recordTone(int frequency, int duration) { tones_.emplace_back(frequency, duration); }
 
  private:
   std::deque<int> answers_;
   std::vector<BoxRecord> records_;
+  std::vector<std::pair<int, int>> tones_;
   TestResponder* previous_ = nullptr;
 };
 

@@ -3,16 +3,21 @@
 // button's name, a list or combo pick by the user calls ListBoxSelect (never a pick made by
 // code), and an edit field's focus change calls EditFocusChange.
 #pragma once
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <QtContainerFwd>
 
 #include "gui/resources.h"
 #include "gui/window.h"
 #include "runtime/object.h"
 #include "runtime/value.h"
 
+class QTimer;
 class QWidget;
 
 namespace gui {
@@ -103,23 +108,50 @@ class GroupBox : public Control {
   using Control::Control;
 };
 
+// A progress bar that a synchronous operation may advance once per row at no cost. Range,
+// position and step are kept here, exactly as set. The widget is told only when what it draws
+// changes (the filled width in pixels), and the window system is let through to show the change
+// (user input excluded) at most once per kShowInterval; a change that comes sooner is shown when
+// the interval has passed and the event loop runs, or by the next change after it.
+// A range of one value (high = low) draws an empty bar, never the toolkit's busy animation.
+//
+// States: shown (the widget draws the current values) -> pending (a change not yet drawn, a
+// timer armed) -> shown again by the next change past the interval or by the timer.
 class ProgressBar : public Control {
  public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  using ClockFunction = std::function<TimePoint()>;
+  static constexpr std::chrono::milliseconds kShowInterval{30};
+
   ProgressBar(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
+  ~ProgressBar() override;
   void Range(int low, int high);
-  int RangeLow() const;
-  int RangeHigh() const;
+  int RangeLow() const { return low_; }
+  int RangeHigh() const { return high_; }
   void UnitSize(int step) { step_ = step; }  // the step of Advance
   int UnitSize() const { return step_; }
   void Position(int pos);
-  int Position() const;
+  int Position() const { return pos_; }
   void Advance();  // one step forward
   rt::Value Value() const override { return Position(); }
   void Value(const rt::Value& value) override { Position(static_cast<int>(value.asLong())); }
+  // The clock that paces the showing (the steady clock unless a test sets its own).
+  void UseClock(ClockFunction clock);
 
  private:
-  void repaintNow();
+  int filledPixels() const;
+  void stateChanged();
+  void showNow();
+  void pushToWidget();
+  int low_ = 0;
+  int high_ = 100;  // the common control's default range
+  int pos_ = 0;
   int step_ = 1;
+  int shownFilled_ = 0;
+  bool showing_ = false;
+  TimePoint lastShown_{};
+  ClockFunction clock_;
+  QTimer* timer_ = nullptr;  // a child of the widget; fires once per pending change
 };
 
 // The (text, value) pairs a list or combo box is filled with.
@@ -152,6 +184,7 @@ class ListControl : public Control {
 
  protected:
   virtual int insertRow(int row, const std::string& text) = 0;  // returns the row used
+  virtual void appendRows(const QStringList& texts) = 0;        // after the last row, in order
   virtual void removeAll() = 0;
   virtual int currentRow() const = 0;
   virtual void setCurrentRow(int row) = 0;
@@ -176,6 +209,7 @@ class ComboBox : public ListControl {
 
  protected:
   int insertRow(int row, const std::string& text) override;
+  void appendRows(const QStringList& texts) override;
   void removeAll() override;
   int currentRow() const override;
   void setCurrentRow(int row) override;
@@ -187,6 +221,7 @@ class ListBox : public ListControl {
 
  protected:
   int insertRow(int row, const std::string& text) override;
+  void appendRows(const QStringList& texts) override;
   void removeAll() override;
   int currentRow() const override;
   void setCurrentRow(int row) override;
