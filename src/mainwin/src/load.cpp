@@ -1,6 +1,6 @@
 // Loading a class family into the model table: PbExecute and LoadDbf.
 #include "long_operation.h"
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 
 namespace mainwin {

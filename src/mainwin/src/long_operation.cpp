@@ -1,6 +1,6 @@
 #include "long_operation.h"
 
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 
 namespace mainwin::detail {
 

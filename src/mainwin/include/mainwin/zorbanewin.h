@@ -12,7 +12,7 @@
 #include <string>
 
 #include "gui/gui.h"
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 #include "runtime/object.h"
 
 namespace model {

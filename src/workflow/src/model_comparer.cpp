@@ -3,7 +3,7 @@
 // Order 1 (mpdms1) keys MODELVERS+CLASSNAME+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS and order 2
 // (mpdms2) MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS; every key below is a
 // concatenation of full-width values in that order, so a prefix seek finds a group's first row.
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 
 namespace mainwin {
 namespace {
