@@ -3,6 +3,7 @@
 // Order 1 (mpdms1) keys MODELVERS+CLASSNAME+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS and order 2
 // (mpdms2) MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS; every key below is a
 // concatenation of full-width values in that order, so a prefix seek finds a group's first row.
+#include "workflow/differences.h"
 #include "workflow/workflow.h"
 
 namespace mainwin {
@@ -141,6 +142,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     observer.rowPassed();
     table.skip();
   }
+  comparisonFinished({std::string(base), std::string(reference)});
   return counts;
 }
 
