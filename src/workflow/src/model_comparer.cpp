@@ -142,6 +142,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     observer.rowPassed();
     table.skip();
   }
+  publishChanges(table);
   comparisonFinished({std::string(base), std::string(reference)});
   return counts;
 }
@@ -159,6 +160,11 @@ void clearComparisons(model::Mpdms& table) {
     table.setFlag(Field::CLASSFOUND, true);
     table.skip();
   }
+  publishChanges(table);
+}
+
+void publishChanges(model::Mpdms& table) {
+  if (rdd::Table* open = table.table(); open && table.used()) open->flush();
 }
 
 }  // namespace mainwin

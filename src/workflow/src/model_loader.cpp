@@ -105,6 +105,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
       }
     }
   }
+  publishChanges(table);
   return counts;
 }
 
