@@ -49,7 +49,7 @@ mainwin::Differences awkward() {
   d.rows.back().counterpartType = "Decimal";
   d.rows.push_back(row(mainwin::Side::Reference, "2.0 \"beta\"", "Alpha", "", "Class", "", Change::Added,
                        {Verdict::ClassMissing}));
-  d.rows.push_back(row(mainwin::Side::Reference, "2.0 \"beta\"", "<b>&Co", "Caf\xe9", "Property", "Date",
+  d.rows.push_back(row(mainwin::Side::Reference, "2.0 \"beta\"", "<b>&Co", "Caf\xe9", "Property", "Price \x80",
                        Change::Added, {Verdict::MemberMissing, Verdict::ParentDiffers}));
   d.summary = mainwin::DifferenceFilter{}.apply(d).summary;
   d.summary.compared = 10;
@@ -100,7 +100,7 @@ TEST(CsvExport, HeaderAndOneRecordPerRowSurviveQuotingAndLineBreaks) {
   EXPECT_EQ(records[2][7], "Decimal");
   EXPECT_EQ(records[2][10], "type differs; level differs");
   EXPECT_EQ(records[3][0], "2.0 \"beta\"");
-  EXPECT_EQ(records[4][3], "Caf\xc3\xa9");  // a Latin-1 byte arrives as UTF-8
+  EXPECT_EQ(records[4][3], "Caf\xc3\xa9");  // a byte of the table's code page arrives as UTF-8
   for (const auto& record : records) EXPECT_EQ(record.size(), 11u);
 }
 
@@ -132,6 +132,7 @@ TEST(JsonExport, ParsesBackWithVersionsSummaryAndRows) {
   EXPECT_EQ(second["verdicts"].toArray(), (QJsonArray{"type differs", "level differs"}));
   EXPECT_EQ(rows[3].toObject()["member"].toString(), QString::fromUtf8("Caf\xc3\xa9"));
   EXPECT_EQ(rows[3].toObject()["change"].toString(), "added");
+  EXPECT_EQ(rows[3].toObject()["type"].toString(), QString::fromUtf8("Price \u20ac"));
 }
 
 TEST(JsonExport, NoRowsIsAnEmptyArray) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +15,29 @@
 namespace mainwin {
 namespace {
 
+// Code points of Windows-1252 bytes 0x80 to 0x9F (0 where the code page has none); the other
+// bytes of the code page are the Latin-1 code points.
+constexpr std::uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void appendCodePoint(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 // Table values are bytes; everything written here is UTF-8. Valid UTF-8 sequences pass as they
-// are; any other byte is taken as Latin-1 and encoded, so the output always decodes.
+// are; any other byte is taken as Windows-1252, the table's code page, and encoded, so the
+// output always decodes.
 std::string utf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -29,11 +51,11 @@ std::string utf8(std::string_view text) {
     if (valid) {
       out.append(text.substr(i, length));
       i += length;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-      ++i;
+      continue;
     }
+    const std::uint32_t high = c < 0xA0 ? kCp1252High[c - 0x80] : c;
+    appendCodePoint(out, high != 0 ? high : 0xFFFD);
+    ++i;
   }
   return out;
 }
