@@ -46,18 +46,25 @@ class DifferencesWin : public ::testing::Test {
     ASSERT_TRUE(res::InstallResources());
     zctl::registerControl();
   }
+  // The schema store of the working directory.
+  virtual std::string storeSql() const { return wftest::kStoreSql; }
+  virtual void loadBoth() {
+    load("Base Fam", "1.0");
+    load("Ref Fam", "2.0");
+  }
   void SetUp() override {
-    ole::setStorageDirectories({dir.path().string()});
+    dir = std::make_unique<wftest::WorkDir>(storeSql());
+    ole::setStorageDirectories({dir->path().string()});
     win = std::make_unique<mainwin::ZorbaneWin>(nullptr);
     win->InitialIndexBuild(false);
     win->Menu(std::make_shared<reports::ReportAppMenu>(win.get()));
     win->Show();
-    load("Base Fam", "1.0");
-    load("Ref Fam", "2.0");
+    loadBoth();
   }
   void TearDown() override {
     win.reset();
     ole::setStorageDirectories({});
+    dir.reset();
   }
   static int itemOf(const gui::ListControl* list, const std::string& text) {
     for (int i = 1; i <= list->ItemCount(); ++i)
@@ -84,7 +91,7 @@ class DifferencesWin : public ::testing::Test {
     return w->table->model()->index(row, column).data().toString();
   }
 
-  wftest::WorkDir dir;
+  std::unique_ptr<wftest::WorkDir> dir;
   wftest::ErrorRecorder errors;
   gui::TestResponder responder;
   std::unique_ptr<mainwin::ZorbaneWin> win;
@@ -118,9 +125,6 @@ TEST_F(DifferencesWin, OpensPresetToTheLastCompareWithItsCountsAndRows) {
   EXPECT_TRUE(w->exportCsv->isEnabled());
   // A second choice of the command raises the same window.
   EXPECT_EQ(openFromMenu(), w);
-
-  if (const QByteArray shots = qgetenv("ZMC_SCREENSHOT_DIR"); !shots.isEmpty())
-    w->grab().save(QString::fromLocal8Bit(shots) + "/differences.png");
 }
 
 TEST_F(DifferencesWin, VerdictBoxesSearchAndSortingNarrowAndOrderTheTable) {
@@ -185,7 +189,7 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
   ASSERT_NE(w, nullptr);
   std::filesystem::path target;
   w->chooseExportFile = [&](mainwin::ExportFormat format) {
-    target = dir.path() / (format == mainwin::ExportFormat::Json ? "shown.json" : "shown.other");
+    target = dir->path() / (format == mainwin::ExportFormat::Json ? "shown.json" : "shown.other");
     return target.string();
   };
   w->search->setText("Shape");
@@ -212,19 +216,44 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
 }
 
 TEST_F(DifferencesWin, TheCommandLineProgramComparesWhileTheWindowHoldsTheTable) {
-  const std::string command = std::string(ZMC_CLI) + " -C " + dir.path().string() +
-                              " compare 1.0 2.0 --format json --output " + (dir.path() / "cli.json").string() +
-                              " 2>" + (dir.path() / "cli.err").string();
+  const std::string command = std::string(ZMC_CLI) + " -C " + dir->path().string() +
+                              " compare 1.0 2.0 --format json --output " + (dir->path() / "cli.json").string() +
+                              " 2>" + (dir->path() / "cli.err").string();
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1) << readFile(dir.path() / "cli.err");
-  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(dir.path() / "cli.json")));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readFile(dir->path() / "cli.err");
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(dir->path() / "cli.json")));
   EXPECT_GT(doc.object()["rows"].toArray().size(), 0);
   // The window reads the flags the other process wrote.
   diffwin::DifferencesWindow* w = diffwin::ShowDifferences(*win, [this] { return win->ModelServer.get(); },
                                                            mainwin::fullWidthVersion("1.0"),
                                                            mainwin::fullWidthVersion("2.0"));
   EXPECT_EQ(w->table->model()->rowCount(), doc.object()["rows"].toArray().size());
+}
+
+// The demo's two states of the Library schema, as the user guide walks through them.
+class DemoDifferencesWin : public DifferencesWin {
+ protected:
+  std::string storeSql() const override { return readFile(std::filesystem::path(ZMC_DEMO_DIR) / "zorbane-demo.sql"); }
+  void loadBoth() override {
+    load("Library", "1.0");
+    load("Library Revised Edition", "2.0");
+  }
+};
+
+TEST_F(DemoDifferencesWin, ShowsEachChangeOfTheDemoSchema) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  const mainwin::DifferenceSummary& s = w->differences().summary;
+  EXPECT_EQ(s.count(Verdict::TypeDiffers), 4);   // ItemId and Rating, on both sides
+  EXPECT_EQ(s.count(Verdict::LevelDiffers), 4);  // ItemCount and Fine
+  EXPECT_EQ(s.count(Verdict::ClassMissing), 5);  // Microfilm's three rows, Periodical's two
+  EXPECT_EQ(s.count(Verdict::MemberMissing), 2); // Book.Pages and Book.Edition
+  EXPECT_EQ(s.count(Verdict::ParentDiffers), 6); // Magazine's three rows on both sides
+  w->resize(1060, 560);
+  if (const QByteArray shots = qgetenv("ZMC_SCREENSHOT_DIR"); !shots.isEmpty())
+    w->grab().save(QString::fromLocal8Bit(shots) + "/differences.png");
 }
 
 }  // namespace

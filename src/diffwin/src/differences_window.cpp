@@ -138,8 +138,8 @@ void DifferencesWindow::fillVersionLists() {
   const std::string reference = pickedVersion(referenceList);
   baseList->clear();
   referenceList->clear();
-  if (model::Mpdms* table = source_ ? source_() : nullptr) {
-    for (const auto& [version, number] : mainwin::storedVersions(*table)) {
+  if (model::Mpdms* open = source_ ? source_() : nullptr) {
+    for (const auto& [version, number] : mainwin::storedVersions(*open)) {
       baseList->addItem(qs(trimmedVersion(version)), qs(version));
       referenceList->addItem(qs(trimmedVersion(version)), qs(version));
     }
@@ -161,9 +161,9 @@ void DifferencesWindow::refresh() {
   const std::string reference = pickedVersion(referenceList);
   model_->setRows(nullptr);
   all_ = mainwin::Differences{};
-  model::Mpdms* table = source_ ? source_() : nullptr;
-  if (table && table->used() && !base.empty() && !reference.empty() && base != reference)
-    all_ = mainwin::readDifferences(*table, base, reference);
+  model::Mpdms* open = source_ ? source_() : nullptr;
+  if (open && open->used() && !base.empty() && !reference.empty() && base != reference)
+    all_ = mainwin::readDifferences(*open, base, reference);
   model_->setRows(&all_.rows);
   table->resizeColumnsToContents();
   setWindowTitle(all_.base.empty() ? QString("Differences")
