@@ -272,6 +272,22 @@ TEST_F(Cli, ExportsHoldTheSameRowsAsTheTableAndTheDifferencesReport) {
   }
 }
 
+TEST_F(Cli, ProgressIsDrawnOnStandardErrorWhenItIsATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
+  loadDemo();
+  // script(1) runs the command on a pseudo-terminal; standard output goes to a file, so what the
+  // transcript shows came through standard error.
+  const fs::path transcript = dir / "transcript";
+  const std::string command = "script -qec \"" + std::string(ZMC_CLI) + " -C " + dir.string() +
+                              " compare 1.0 2.0 >" + (dir / "stdout").string() + "\" " + transcript.string() +
+                              " >/dev/null 2>&1";
+  (void)std::system(command.c_str());
+  const std::string seen = readFile(transcript);
+  EXPECT_NE(seen.find("Comparing 100%"), std::string::npos) << seen;
+  EXPECT_EQ(readFile(dir / "stdout").find('%'), std::string::npos);
+  EXPECT_NE(readFile(dir / "stdout").find("type differs"), std::string::npos);
+}
+
 TEST_F(Cli, WorksOnTheFolderGivenWithDashC) {
   const fs::path elsewhere = dir / "elsewhere";
   fs::create_directory(elsewhere);

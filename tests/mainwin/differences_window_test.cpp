@@ -14,8 +14,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "diffwin/diffwin.h"
 #include "gui/gui.h"
@@ -81,7 +83,14 @@ class DifferencesWin : public ::testing::Test {
     win->oBaseModel->pick(itemOf(win->oBaseModel, mainwin::fullWidthVersion(base)));
     win->oRefModel->pick(itemOf(win->oRefModel, mainwin::fullWidthVersion(ref)));
     win->oPbCompareModels->click();
-    QCoreApplication::processEvents();
+    settle();
+  }
+  // Lets the event loop run the timers the windows set (a refresh waits for idle time).
+  static void settle() {
+    for (int i = 0; i < 20; ++i) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
   diffwin::DifferencesWindow* openFromMenu() {
     EXPECT_TRUE(win->Menu()->choose(kDifferencesCommand));
@@ -167,6 +176,21 @@ TEST_F(DifferencesWin, RefreshesAfterEachCompareWhileOpen) {
   EXPECT_TRUE(w->differences().rows.empty());
   EXPECT_EQ(w->table->model()->rowCount(), 0);
   EXPECT_GT(w->differences().summary.compared, 0);
+}
+
+TEST_F(DifferencesWin, WaitsForTheMainWindowsOperationToEndBeforeReadingTheTable) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  load("Base Fam", "1.1");
+  // While an operation of the main window is under way (its recovery point is set, as inside
+  // any handler and the boxes it shows), the table is not read.
+  (void)rt::withRecovery([&] {
+    compare("1.0", "1.1");
+    EXPECT_EQ(w->referenceList->currentText(), "2.0");
+  });
+  settle();
+  EXPECT_EQ(w->referenceList->currentText(), "1.1");
 }
 
 TEST_F(DifferencesWin, PickingAnotherPairReadsItsStoredFlags) {

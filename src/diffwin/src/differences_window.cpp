@@ -13,12 +13,14 @@
 
 #include "diffwin/diffwin.h"
 #include "differences_model.h"
+#include "runtime/runtime.h"
 #include "workflow/workflow.h"
 
 namespace diffwin {
 namespace {
 
 constexpr const char* kObjectName = "DifferencesWin";
+constexpr int kIdleRetryMs = 50;
 
 QString qs(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -54,10 +56,18 @@ DifferencesWindow::DifferencesWindow(QWidget* parent, TableSource table)
     return QFileDialog::getSaveFileName(this, "Export Differences", suggested, ext.toUpper() + " files (*." + ext + ")")
         .toStdString();
   };
-  // The compare's caller still has work to do on the table when it finishes: read it later,
-  // from the event loop.
-  listenerId_ = mainwin::addComparisonListener([this](const mainwin::ComparedPair& pair) {
-    QTimer::singleShot(0, this, [this, pair] { preset(pair.base, pair.reference); });
+  listenerId_ = mainwin::addComparisonListener([this](const mainwin::ComparedPair& pair) { presetWhenIdle(pair); });
+}
+
+// The compare's caller still has work to do on the table when the flags are written (the index
+// rebuild, its boxes): the window reads the table once the main window's operation has ended,
+// that is when no handler's recovery point is set any more.
+void DifferencesWindow::presetWhenIdle(const mainwin::ComparedPair& pair) {
+  QTimer::singleShot(rt::recoveryPointExists() ? kIdleRetryMs : 0, this, [this, pair] {
+    if (rt::recoveryPointExists())
+      presetWhenIdle(pair);
+    else
+      preset(pair.base, pair.reference);
   });
 }
 

@@ -63,6 +63,7 @@ class DifferencesWindow : public QWidget {
 
  private:
   void buildControls();
+  void presetWhenIdle(const mainwin::ComparedPair& pair);
   void fillVersionLists();
   void applyFilter();
   void showSummary();
