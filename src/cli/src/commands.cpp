@@ -1,7 +1,6 @@
 // The commands: the same units the main window calls, in the same order, on a shared table.
 #include "commands.h"
 
-#include <cstdio>
 #include <iostream>
 
 #include "ole/ole.h"
