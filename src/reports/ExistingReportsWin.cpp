@@ -31,6 +31,7 @@ ReportAppMenu::ReportAppMenu(gui::Window* /*owner*/) : gui::Menu("ReportAppMenu"
   RegisterItem(19200, gui::HyperLabel{"_Reports", "&Reports", "", ""});
   RegisterItem(19201, gui::HyperLabel{"TwExistingReports", "Existing Reports",
                                       "Print or view existing reports, no changes.", ""});
+  RegisterItem(19202, gui::HyperLabel{"TwDifferences", "", "See, filter and export the differences of a comparison.", ""});
 }
 
 ExistingReportsWin::ExistingReportsWin(gui::Owner* owner, const rt::Value& controlId, const rt::Value& server,

@@ -110,15 +110,17 @@ TEST_F(ProgramResources, ReportListTemplateHoldsFourControls) {
   EXPECT_EQ(std::tie(d->controls[3].x, d->controls[3].y), std::make_tuple(206, 20));
 }
 
-TEST_F(ProgramResources, ReportMenuHasOnePopupWithOneCommand) {
+TEST_F(ProgramResources, ReportMenuHasOnePopupWithExistingReportsThenDifferences) {
   const gui::MenuTemplate* m = gui::resources().menu("ReportAppMenu");
   ASSERT_NE(m, nullptr);
   ASSERT_EQ(m->items.size(), 1u);
   EXPECT_EQ(m->items[0].id, 19200);
   EXPECT_EQ(m->items[0].caption, "&Reports");
-  ASSERT_EQ(m->items[0].items.size(), 1u);
+  ASSERT_EQ(m->items[0].items.size(), 2u);
   EXPECT_EQ(m->items[0].items[0].id, 19201);
   EXPECT_EQ(m->items[0].items[0].caption, "Existing Reports");
+  EXPECT_EQ(m->items[0].items[1].id, 19202);
+  EXPECT_EQ(m->items[0].items[1].caption, "Differences\u2026");
 }
 
 TEST_F(ProgramResources, IconsAre32By32With16Colours) {

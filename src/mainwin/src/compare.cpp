@@ -1,6 +1,6 @@
 // Comparing two model versions: PbCompareModels, CompareModels and ClearComparisons.
 #include "long_operation.h"
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 
 namespace mainwin {

@@ -1,7 +1,7 @@
 // Connecting and choosing a class family: PostInit, GetClassList and PbExit.
-#include "late_call.h"
+#include "workflow/late_call.h"
 #include "long_operation.h"
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 
 namespace mainwin {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "long_operation.h"
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 
 namespace mainwin {

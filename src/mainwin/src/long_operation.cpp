@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 
 namespace mainwin::detail {
 

@@ -1,7 +1,7 @@
 // Model list and table maintenance: UpdateModelList, PbZapDbf and InitialIndexBuild.
 #include "app/app.h"
 #include "long_operation.h"
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 
 namespace mainwin {

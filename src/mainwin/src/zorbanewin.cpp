@@ -19,6 +19,7 @@ const HandlerEntry kHandlers[] = {
     {"PbCompareModels", &ZorbaneWin::PbCompareModels},
     {"PbZapDbf", &ZorbaneWin::PbZapDbf},
     {"TwExistingReports", &ZorbaneWin::TwExistingReports},
+    {"TwDifferences", &ZorbaneWin::TwDifferences},
 };
 
 std::string trimmed(const std::string& text) {

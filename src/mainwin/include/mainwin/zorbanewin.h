@@ -12,7 +12,7 @@
 #include <string>
 
 #include "gui/gui.h"
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 #include "runtime/object.h"
 
 namespace model {
@@ -82,6 +82,7 @@ class ZorbaneWin : public gui::DataWindow {
   void PbZapDbf();
   void InitialIndexBuild(bool force = false);
   void TwExistingReports();
+  void TwDifferences();
 
   // Text blank or empty: what the enabling rules count as empty.
   static bool isBlank(const rt::Value& value);

@@ -1,8 +1,8 @@
 // The load: walks one class family through the database control and appends its rows.
 #include <array>
 
-#include "late_call.h"
-#include "mainwin/workflow.h"
+#include "workflow/late_call.h"
+#include "workflow/workflow.h"
 
 namespace mainwin {
 namespace {
@@ -101,6 +101,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
       }
     }
   }
+  publishChanges(table);
   return counts;
 }
 

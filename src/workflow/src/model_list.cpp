@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <unordered_set>
 
-#include "mainwin/workflow.h"
+#include "workflow/workflow.h"
 
 namespace mainwin {
 

@@ -1,4 +1,4 @@
-#include "late_call.h"
+#include "workflow/late_call.h"
 
 namespace mainwin::detail {
 namespace {

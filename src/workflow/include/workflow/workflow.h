@@ -83,6 +83,10 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
 // Resets the flags of every row of the table, in the controlling order.
 void clearComparisons(model::Mpdms& table);
 
+// Writes what the table still holds in memory (the current record, the header, changed index
+// pages), so that another process with the table open sees a finished load or comparison.
+void publishChanges(model::Mpdms& table);
+
 // ---------------------------------------------------------------- model list
 
 // Every distinct version in the table's controlling order, once each, with its running number

@@ -3,7 +3,8 @@
 // Order 1 (mpdms1) keys MODELVERS+CLASSNAME+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS and order 2
 // (mpdms2) MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS; every key below is a
 // concatenation of full-width values in that order, so a prefix seek finds a group's first row.
-#include "mainwin/workflow.h"
+#include "workflow/differences.h"
+#include "workflow/workflow.h"
 
 namespace mainwin {
 namespace {
@@ -141,6 +142,8 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     observer.rowPassed();
     table.skip();
   }
+  publishChanges(table);
+  comparisonFinished({std::string(base), std::string(reference)});
   return counts;
 }
 
@@ -157,6 +160,11 @@ void clearComparisons(model::Mpdms& table) {
     table.setFlag(Field::CLASSFOUND, true);
     table.skip();
   }
+  publishChanges(table);
+}
+
+void publishChanges(model::Mpdms& table) {
+  if (rdd::Table* open = table.table(); open && table.used()) open->flush();
 }
 
 }  // namespace mainwin

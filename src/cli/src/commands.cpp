@@ -1,0 +1,149 @@
+// The commands: the same units the main window calls, in the same order, on a shared table.
+#include "commands.h"
+
+#include <iostream>
+
+#include "ole/ole.h"
+#include "unattended.h"
+#include "workflow/differences.h"
+#include "workflow/session.h"
+#include "workflow/workflow.h"
+#include "zorbanectl/zorbanectl.h"
+
+namespace cli {
+namespace {
+
+// Raises a plain failure of the command; it cannot be defaulted, so the command stops.
+[[noreturn]] void fail(int genCode, const std::string& description, const std::string& operation,
+                       const std::string& fileName = {}) {
+  auto e = rt::makeError(genCode, "ZMCCLI", description, operation, fileName);
+  (void)rt::raise(e);
+  // The unattended handler breaks on an error that cannot be defaulted; should an error block
+  // answer otherwise, the command still must not go on.
+  rt::breakToRecovery(rt::Value(e));
+}
+
+// The hosted control of the window program, created from the same stored state and connected.
+rt::ObjectPtr connectedControl() {
+  RT_FRAME("Cli:ConnectedControl");
+  zctl::registerControl();
+  ole::AutoObjectPtr control = ole::createFromAppDocStorage(ole::OleAppDocStorage{"OLE29", "ZorbaneWin", "Zorbane"});
+  if (!control) fail(rt::EG_OLE, "the database control could not be created", "CONNECT", "OLE29.ctlstate");
+  RT_LINE();
+  mainwin::connectControl(control);
+  return control;
+}
+
+// The model table opened shared, as the window program opens it.
+std::unique_ptr<model::Mpdms> openShared(const char* operation) {
+  RT_FRAME("Cli:OpenShared");
+  model::Mpdms::Args args;
+  args.shared = true;
+  auto table = std::make_unique<model::Mpdms>(args);
+  if (!table->used()) fail(rt::EG_OPEN, std::string("the model table ") + model::kTableName + " could not be opened",
+                           operation, model::kTableName);
+  return table;
+}
+
+// The shared table with its index file built when it is missing, as at the window's start.
+std::unique_ptr<model::Mpdms> sharedTable(const char* operation) {
+  auto table = openShared(operation);
+  (void)mainwin::buildIndexes(*table, false);
+  return table;
+}
+
+std::string trimmedVersion(const std::string& fullWidth) {
+  return fullWidth.substr(0, fullWidth.find_last_not_of(' ') + 1);
+}
+
+}  // namespace
+
+int listFamilies() {
+  RT_FRAME("Cli:Families");
+  for (const std::string& name : mainwin::familyNames(connectedControl())) std::cout << name << '\n';
+  return 0;
+}
+
+int listVersions() {
+  RT_FRAME("Cli:Versions");
+  auto table = sharedTable("VERSIONS");
+  for (const mainwin::VersionRows& entry : mainwin::versionRows(*table))
+    std::cout << entry.version << '\t' << entry.family << '\t' << entry.rows << '\n';
+  return 0;
+}
+
+int loadFamily(const std::string& family, const std::string& version) {
+  RT_FRAME("Cli:Load");
+  const rt::ObjectPtr control = connectedControl();
+  auto table = sharedTable("LOAD");
+  RT_LINE();
+  const std::string stored = trimmedVersion(mainwin::fullWidthVersion(version));
+  ProgressLoad observer(stored);
+  const mainwin::LoadCounts counts = mainwin::loadFamily(control, *table, family, observer);
+  table->close();
+  std::cout << "Loaded " << counts.classes << " classes (" << counts.rows << " rows) of " << family << " as version "
+            << stored << ".\n";
+  return 0;
+}
+
+int compare(const CompareOptions& options) {
+  RT_FRAME("Cli:Compare");
+  const std::string base = mainwin::fullWidthVersion(options.base);
+  const std::string reference = mainwin::fullWidthVersion(options.reference);
+  if (base == reference)
+    fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(base) + "\")", "COMPARE");
+  auto table = sharedTable("COMPARE");
+  for (const std::string* version : {&base, &reference})
+    if (!mainwin::versionHasRows(*table, *version))
+      fail(rt::EG_ARG, "Model version \"" + trimmedVersion(*version) + "\" has no rows in the database; nothing was compared.",
+           "COMPARE");
+  RT_LINE();
+  if (options.reset) mainwin::clearComparisons(*table);
+  table->setOrder(1);
+  {
+    ProgressCompare observer;
+    (void)mainwin::compareVersions(*table, base, reference, observer);
+  }
+  RT_LINE();
+  (void)mainwin::buildIndexes(*table, true);
+  const mainwin::Differences differences = mainwin::readDifferences(*table, base, reference);
+  table->close();
+  RT_LINE();
+  if (options.output) {
+    if (!mainwin::exportDifferences(*options.output, differences, options.format))
+      fail(rt::EG_WRITE, "the differences were not written", "COMPARE", *options.output);
+  } else {
+    mainwin::writeDifferences(std::cout, differences, options.format);
+    std::cout.flush();
+    if (!std::cout) fail(rt::EG_WRITE, "the differences could not be written to standard output", "COMPARE");
+  }
+  return differences.rows.empty() ? 0 : 1;
+}
+
+int zap() {
+  RT_FRAME("Cli:Zap");
+  model::Mpdms::Args exclusive;
+  exclusive.shared = false;
+  auto table = std::make_unique<model::Mpdms>(exclusive);
+  if (!table->used())
+    fail(rt::EG_SHARED, "Unable to open server exclusively, server has not been zapped!", "ZAP", model::kTableName);
+  RT_LINE();
+  table->zap();
+  table->close();
+  table = openShared("ZAP");
+  (void)mainwin::buildIndexes(*table, true);
+  table->close();
+  std::cout << "Server was zapped!\n";
+  return 0;
+}
+
+int reindex() {
+  RT_FRAME("Cli:Reindex");
+  auto table = openShared("REINDEX");
+  const mainwin::IndexBuildResult result = mainwin::buildIndexes(*table, true);
+  table->close();
+  std::cout << "Index rebuilt: " << result.ordersCreated << " orders.\n";
+  return 0;
+}
+
+}  // namespace cli

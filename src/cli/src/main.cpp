@@ -1,0 +1,142 @@
+// zorbane-compare-cli: reads class families into the model table, compares stored versions and
+// prints their differences, from scripts. Exit codes follow diff(1): 0 the same, 1 different,
+// 2 trouble.
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "unattended.h"
+
+namespace {
+
+constexpr int kExitTrouble = 2;
+
+constexpr const char* kUsage =
+    "Usage: zorbane-compare-cli [-C DIR] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Works on Mpdms.dbf, its index, OLE29.ctlstate and APPERROR.LOG of the working directory,\n"
+    "or of DIR with -C DIR. The table is opened shared, so the window program may have it open.\n"
+    "\n"
+    "Commands:\n"
+    "  families                     list the class families of the database\n"
+    "  versions                     list the stored versions: version, family, rows (tab-separated)\n"
+    "  load FAMILY VERSION          read FAMILY into the table as VERSION (up to 15 characters)\n"
+    "  compare BASE REF [--reset] [--format text|csv|json|html] [--output FILE]\n"
+    "                               compare two stored versions, store the flags, print the differences\n"
+    "  zap --yes                    empty the table (it must not be open elsewhere)\n"
+    "  reindex                      rebuild the table's index file\n"
+    "\n"
+    "Options:\n"
+    "  -C DIR       work in DIR\n"
+    "  --help       show this text\n"
+    "  --version    show the program's version\n"
+    "\n"
+    "Exit status: 0 done, or no differences; 1 the versions differ; 2 an error (on standard error\n"
+    "and in APPERROR.LOG).\n";
+
+int usageError(const std::string& message) {
+  std::cerr << "zorbane-compare-cli: " << message << "\nTry 'zorbane-compare-cli --help'.\n";
+  return kExitTrouble;
+}
+
+struct Invocation {
+  std::function<int()> run;  // empty when the arguments were answered already
+  int exitCode = 0;
+};
+
+Invocation parseCompare(const std::vector<std::string>& args) {
+  cli::CompareOptions options;
+  std::vector<std::string> versions;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--reset") {
+      options.reset = true;
+    } else if (arg == "--format" || arg == "--output") {
+      if (i + 1 >= args.size()) return {{}, usageError(arg + " needs a value")};
+      const std::string& value = args[++i];
+      if (arg == "--output") {
+        if (value.empty()) return {{}, usageError("--output needs a file name")};
+        options.output = value;
+      } else if (auto format = mainwin::exportFormatNamed(value)) {
+        options.format = *format;
+      } else {
+        return {{}, usageError("unknown format '" + value + "' (text, csv, json or html)")};
+      }
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+      return {{}, usageError("unknown option '" + arg + "' for compare")};
+    } else if (arg != "--") {
+      versions.push_back(arg);
+    }
+  }
+  if (versions.size() != 2) return {{}, usageError("compare needs BASE and REF")};
+  options.base = versions[0];
+  options.reference = versions[1];
+  return {[options] { return cli::compare(options); }, 0};
+}
+
+Invocation parseCommand(const std::string& command, const std::vector<std::string>& args) {
+  const auto exactly = [&](std::size_t count, std::function<int()> run) -> Invocation {
+    if (args.size() != count) return {{}, usageError(command + " takes " + std::to_string(count) + " argument(s)")};
+    return {std::move(run), 0};
+  };
+  if (command == "families") return exactly(0, cli::listFamilies);
+  if (command == "versions") return exactly(0, cli::listVersions);
+  if (command == "reindex") return exactly(0, cli::reindex);
+  if (command == "load") {
+    if (args.size() == 2 && args[1].find_first_not_of(' ') == std::string::npos)
+      return {{}, usageError("the version must not be empty")};
+    return exactly(2, [args] { return cli::loadFamily(args[0], args[1]); });
+  }
+  if (command == "zap") {
+    if (args.size() != 1 || args[0] != "--yes") return {{}, usageError("zap empties the table: confirm with 'zap --yes'")};
+    return {cli::zap, 0};
+  }
+  if (command == "compare") return parseCompare(args);
+  return {{}, usageError("unknown command '" + command + "'")};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::size_t next = 0;
+  std::string directory;
+  while (next < args.size() && !args[next].empty() && args[next][0] == '-') {
+    const std::string& option = args[next];
+    if (option == "--help" || option == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (option == "--version") {
+      std::cout << "zorbane-compare-cli " << ZMC_CLI_VERSION << "\n";
+      return 0;
+    }
+    if (option != "-C") return usageError("unknown option '" + option + "'");
+    if (next + 1 >= args.size()) return usageError("-C needs a directory");
+    directory = args[next + 1];
+    next += 2;
+  }
+  if (next >= args.size()) return usageError("no command given");
+  const Invocation invocation =
+      parseCommand(args[next], std::vector<std::string>(args.begin() + static_cast<long>(next) + 1, args.end()));
+  if (!invocation.run) return invocation.exitCode;
+  if (!directory.empty() && ::chdir(directory.c_str()) != 0)
+    return usageError("cannot work in '" + directory + "': " + std::strerror(errno));
+
+  int code = kExitTrouble;
+  const int quitCode = rt::runMain([&] {
+    cli::installUnattendedRunTime();
+    // An error that cannot be defaulted breaks here; one that could be defaulted still marks
+    // the run as failed, since a defaulted step may have left the work undone.
+    const rt::ErrorPtr broke = rt::withRecovery([&] { code = invocation.run(); });
+    return broke ? kExitTrouble : code;
+  });
+  std::cout.flush();
+  if (cli::errorReported()) return kExitTrouble;
+  return quitCode;
+}

@@ -1,0 +1,55 @@
+// Running the workflow without a person: the process-wide error handler's boxes are answered on
+// their own (default where the error allows it, otherwise stop), their text goes to standard
+// error, and progress is drawn on standard error only when that is a terminal.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "workflow/workflow.h"
+
+namespace cli {
+
+// Installs the error handler (it also writes APPERROR.LOG) with the unattended answers, and the
+// table settings the window program fixes at its start.
+void installUnattendedRunTime();
+
+// True once any error has been reported in this process.
+bool errorReported();
+
+// A progress line "<what> NN%" redrawn in place on a terminal; silent otherwise.
+class Progress {
+ public:
+  explicit Progress(std::string what);
+  ~Progress();
+  void range(std::uint64_t total);
+  void advance();
+
+ private:
+  std::string what_;
+  bool shown_;
+  std::uint64_t total_ = 0, done_ = 0;
+  int lastPercent_ = -1;
+};
+
+class ProgressCompare : public mainwin::CompareObserver {
+ public:
+  void started(std::uint32_t records) override { progress_.range(records); }
+  void rowPassed() override { progress_.advance(); }
+
+ private:
+  Progress progress_{"Comparing"};
+};
+
+class ProgressLoad : public mainwin::LoadObserver {
+ public:
+  explicit ProgressLoad(std::string version) : version_(std::move(version)) {}
+  void classesCounted(long count) override { progress_.range(static_cast<std::uint64_t>(count > 0 ? count : 0)); }
+  void classRead(long /*position*/) override { progress_.advance(); }
+  rt::Value version() override { return rt::Value(version_); }
+
+ private:
+  std::string version_;
+  Progress progress_{"Reading"};
+};
+
+}  // namespace cli

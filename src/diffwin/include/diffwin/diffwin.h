@@ -1,0 +1,87 @@
+// The differences window: the two versions of a comparison, the counts per verdict, a sortable
+// and filterable table of the rows that differ, and exports to CSV, JSON and HTML. It reads the
+// main window's table through a source function, refreshes after each comparison while it is
+// open, and is a child of its owner's top-level widget, closed with it. GUI thread only.
+#pragma once
+#include <array>
+#include <functional>
+#include <string>
+
+#include <QWidget>
+
+#include "gui/gui.h"
+#include "model/model.h"
+#include "workflow/differences.h"
+#include "workflow/export.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace diffwin {
+
+class DifferencesModel;
+class DifferencesProxy;
+
+// Where the window finds the open model table (null while there is none).
+using TableSource = std::function<model::Mpdms*()>;
+
+// States: without rows (no pair chosen, the same version twice, or a version without rows: the
+// table is empty and the exports are disabled) and showing (the chosen pair's differing rows,
+// narrowed by the filters). refresh() settles the state from the table; a pick in either list,
+// a comparison anywhere in the program and ShowDifferences call it.
+class DifferencesWindow : public QWidget {
+ public:
+  DifferencesWindow(QWidget* parent, TableSource table);
+  ~DifferencesWindow() override;
+
+  // Fills both lists from the table and picks `base` and `reference` (full width) when listed.
+  void preset(const std::string& base, const std::string& reference);
+  // Reads the differences of the picked pair again.
+  void refresh();
+
+  const mainwin::Differences& differences() const { return all_; }
+  // The rows that pass the filters, in the table's current (sorted) order.
+  mainwin::Differences visible() const;
+
+  // Asks where to write an export; empty when the user cancels. A file dialog unless replaced.
+  std::function<std::string(mainwin::ExportFormat)> chooseExportFile;
+
+  // The controls, for the program's own tests.
+  QComboBox* baseList = nullptr;
+  QComboBox* referenceList = nullptr;
+  QLabel* summary = nullptr;
+  std::array<QCheckBox*, mainwin::kVerdictCount> verdictBoxes{};
+  QLineEdit* search = nullptr;
+  QTableView* table = nullptr;
+  QPushButton* exportCsv = nullptr;
+  QPushButton* exportJson = nullptr;
+  QPushButton* exportHtml = nullptr;
+
+ private:
+  void buildControls();
+  void presetWhenIdle(const mainwin::ComparedPair& pair);
+  void fillVersionLists();
+  void applyFilter();
+  void showSummary();
+  void exportAs(mainwin::ExportFormat format);
+
+  TableSource source_;
+  mainwin::Differences all_;
+  DifferencesModel* model_ = nullptr;
+  DifferencesProxy* proxy_ = nullptr;
+  int listenerId_ = 0;
+};
+
+// Shows the differences window of `owner`, creating it on first use, with Base and Reference
+// preset to `base` and `reference` (full-width versions; empty leaves the lists' first entries).
+DifferencesWindow* ShowDifferences(gui::Window& owner, TableSource table, const std::string& base,
+                                   const std::string& reference);
+
+// The differences window of `owner`, or null while it has none.
+DifferencesWindow* differencesWindowOf(const gui::Window& owner);
+
+}  // namespace diffwin

@@ -1,0 +1,258 @@
+// The differences window: its controls, the reading of the picked pair and the exports.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "diffwin/diffwin.h"
+#include "differences_model.h"
+#include "runtime/runtime.h"
+#include "workflow/workflow.h"
+
+namespace diffwin {
+namespace {
+
+constexpr const char* kObjectName = "DifferencesWin";
+constexpr int kIdleRetryMs = 50;
+
+QString qs(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+std::string trimmedVersion(const std::string& fullWidth) {
+  return fullWidth.substr(0, fullWidth.find_last_not_of(' ') + 1);
+}
+
+std::string pickedVersion(const QComboBox* list) {
+  const QVariant data = list->currentData();
+  return data.isValid() ? data.toString().toStdString() : std::string();
+}
+
+const char* extensionOf(mainwin::ExportFormat format) {
+  switch (format) {
+    case mainwin::ExportFormat::Csv: return "csv";
+    case mainwin::ExportFormat::Json: return "json";
+    case mainwin::ExportFormat::Html: return "html";
+    case mainwin::ExportFormat::Text: break;
+  }
+  return "txt";
+}
+
+}  // namespace
+
+DifferencesWindow::DifferencesWindow(QWidget* parent, TableSource table)
+    : QWidget(parent, Qt::Window), source_(std::move(table)) {
+  setObjectName(kObjectName);
+  setWindowTitle("Differences");
+  buildControls();
+  chooseExportFile = [this](mainwin::ExportFormat format) {
+    const QString ext = extensionOf(format);
+    const QString suggested = qs(all_.base + "-" + all_.reference + "-differences.") + ext;
+    return QFileDialog::getSaveFileName(this, "Export Differences", suggested, ext.toUpper() + " files (*." + ext + ")")
+        .toStdString();
+  };
+  listenerId_ = mainwin::addComparisonListener([this](const mainwin::ComparedPair& pair) { presetWhenIdle(pair); });
+}
+
+// The compare's caller still has work to do on the table when the flags are written (the index
+// rebuild, its boxes): the window reads the table once the main window's operation has ended,
+// that is when no handler's recovery point is set any more.
+void DifferencesWindow::presetWhenIdle(const mainwin::ComparedPair& pair) {
+  QTimer::singleShot(rt::recoveryPointExists() ? kIdleRetryMs : 0, this, [this, pair] {
+    if (rt::recoveryPointExists())
+      presetWhenIdle(pair);
+    else
+      preset(pair.base, pair.reference);
+  });
+}
+
+DifferencesWindow::~DifferencesWindow() { mainwin::removeComparisonListener(listenerId_); }
+
+void DifferencesWindow::buildControls() {
+  auto* layout = new QVBoxLayout(this);
+
+  auto* versions = new QHBoxLayout;
+  baseList = new QComboBox(this);
+  referenceList = new QComboBox(this);
+  for (auto [caption, list] : {std::pair{"Base:", baseList}, std::pair{"Reference:", referenceList}}) {
+    versions->addWidget(new QLabel(caption, this));
+    list->setMinimumContentsLength(15);
+    versions->addWidget(list);
+    connect(list, &QComboBox::activated, this, [this] { refresh(); });
+  }
+  versions->addStretch(1);
+  layout->addLayout(versions);
+
+  summary = new QLabel(this);
+  summary->setTextFormat(Qt::PlainText);
+  summary->setWordWrap(true);
+  layout->addWidget(summary);
+
+  auto* filters = new QHBoxLayout;
+  for (std::size_t i = 0; i < mainwin::kVerdictCount; ++i) {
+    verdictBoxes[i] = new QCheckBox(qs(std::string(mainwin::verdictText(mainwin::kVerdicts[i]))), this);
+    verdictBoxes[i]->setChecked(true);
+    connect(verdictBoxes[i], &QCheckBox::toggled, this, [this] { applyFilter(); });
+    filters->addWidget(verdictBoxes[i]);
+  }
+  filters->addSpacing(12);
+  filters->addWidget(new QLabel("Search:", this));
+  search = new QLineEdit(this);
+  search->setClearButtonEnabled(true);
+  search->setPlaceholderText("class, member, type, parent or verdict");
+  connect(search, &QLineEdit::textChanged, this, [this] { applyFilter(); });
+  filters->addWidget(search, 1);
+  layout->addLayout(filters);
+
+  model_ = new DifferencesModel(this);
+  proxy_ = new DifferencesProxy(this);
+  proxy_->setSourceModel(model_);
+  proxy_->setSortCaseSensitivity(Qt::CaseInsensitive);
+  table = new QTableView(this);
+  table->setModel(proxy_);
+  table->setSortingEnabled(true);
+  table->sortByColumn(-1, Qt::AscendingOrder);  // the order read until a heading is clicked
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setAlternatingRowColors(true);
+  table->setWordWrap(false);
+  table->verticalHeader()->setVisible(false);
+  table->horizontalHeader()->setStretchLastSection(true);
+  layout->addWidget(table, 1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  exportCsv = new QPushButton("Export CSV...", this);
+  exportJson = new QPushButton("Export JSON...", this);
+  exportHtml = new QPushButton("Export HTML...", this);
+  for (auto [button, format] : {std::pair{exportCsv, mainwin::ExportFormat::Csv},
+                                std::pair{exportJson, mainwin::ExportFormat::Json},
+                                std::pair{exportHtml, mainwin::ExportFormat::Html}}) {
+    connect(button, &QPushButton::clicked, this, [this, format] { exportAs(format); });
+    buttons->addWidget(button);
+  }
+  auto* close = new QPushButton("Close", this);
+  connect(close, &QPushButton::clicked, this, &QWidget::close);
+  buttons->addWidget(close);
+  layout->addLayout(buttons);
+  resize(980, 560);
+}
+
+void DifferencesWindow::fillVersionLists() {
+  const std::string base = pickedVersion(baseList);
+  const std::string reference = pickedVersion(referenceList);
+  baseList->clear();
+  referenceList->clear();
+  if (model::Mpdms* open = source_ ? source_() : nullptr) {
+    for (const auto& [version, number] : mainwin::storedVersions(*open)) {
+      baseList->addItem(qs(trimmedVersion(version)), qs(version));
+      referenceList->addItem(qs(trimmedVersion(version)), qs(version));
+    }
+  }
+  baseList->setCurrentIndex(std::max(0, baseList->findData(qs(base))));
+  referenceList->setCurrentIndex(std::max(0, referenceList->findData(qs(reference))));
+}
+
+void DifferencesWindow::preset(const std::string& base, const std::string& reference) {
+  fillVersionLists();
+  if (const int at = baseList->findData(qs(base)); at >= 0) baseList->setCurrentIndex(at);
+  if (const int at = referenceList->findData(qs(reference)); at >= 0) referenceList->setCurrentIndex(at);
+  refresh();
+}
+
+void DifferencesWindow::refresh() {
+  RT_FRAME("DifferencesWin:Refresh");
+  const std::string base = pickedVersion(baseList);
+  const std::string reference = pickedVersion(referenceList);
+  model_->setRows(nullptr);
+  all_ = mainwin::Differences{};
+  model::Mpdms* open = source_ ? source_() : nullptr;
+  if (open && open->used() && !base.empty() && !reference.empty() && base != reference)
+    all_ = mainwin::readDifferences(*open, base, reference);
+  model_->setRows(&all_.rows);
+  table->resizeColumnsToContents();
+  setWindowTitle(all_.base.empty() ? QString("Differences")
+                                   : qs("Differences: " + all_.base + " against " + all_.reference));
+  for (std::size_t i = 0; i < mainwin::kVerdictCount; ++i)
+    verdictBoxes[i]->setText(qs(std::string(mainwin::verdictText(mainwin::kVerdicts[i])) + " (" +
+                                std::to_string(all_.summary.perVerdict[i]) + ")"));
+  applyFilter();
+}
+
+void DifferencesWindow::applyFilter() {
+  mainwin::DifferenceFilter filter;
+  bool allTicked = true;
+  for (std::size_t i = 0; i < mainwin::kVerdictCount; ++i) {
+    if (verdictBoxes[i]->isChecked())
+      filter.verdicts.push_back(mainwin::kVerdicts[i]);
+    else
+      allTicked = false;
+  }
+  const bool noneTicked = filter.verdicts.empty();
+  if (allTicked) filter.verdicts.clear();  // every row, also one without a verdict word
+  filter.text = search->text().trimmed().toStdString();
+  proxy_->setFilter(std::move(filter), noneTicked);
+  showSummary();
+}
+
+void DifferencesWindow::showSummary() {
+  const mainwin::DifferenceSummary& s = all_.summary;
+  std::string text;
+  if (all_.base.empty()) {
+    text = "Pick two different versions that have been compared.";
+  } else {
+    text = "Base " + all_.base + " (" + all_.baseFamily + "), reference " + all_.reference + " (" +
+           all_.referenceFamily + ")\nRows compared " + std::to_string(s.compared) + ", the same " +
+           std::to_string(s.same) + ", differing " + std::to_string(s.differing) + ": added " +
+           std::to_string(s.added) + ", removed " + std::to_string(s.removed) + ", changed " +
+           std::to_string(s.changed) + ". Showing " + std::to_string(proxy_->rowCount()) + " of " +
+           std::to_string(all_.rows.size()) + ".";
+  }
+  summary->setText(qs(text));
+  for (QPushButton* button : {exportCsv, exportJson, exportHtml}) button->setEnabled(!all_.base.empty());
+}
+
+mainwin::Differences DifferencesWindow::visible() const {
+  mainwin::Differences shown;
+  shown.base = all_.base;
+  shown.reference = all_.reference;
+  shown.baseFamily = all_.baseFamily;
+  shown.referenceFamily = all_.referenceFamily;
+  shown.summary = all_.summary;
+  for (int row = 0; row < proxy_->rowCount(); ++row)
+    shown.rows.push_back(model_->rowAt(proxy_->mapToSource(proxy_->index(row, 0)).row()));
+  // The counts of an export are those of the rows it holds.
+  return mainwin::DifferenceFilter{}.apply(shown);
+}
+
+void DifferencesWindow::exportAs(mainwin::ExportFormat format) {
+  RT_FRAME("DifferencesWin:Export");
+  const std::string file = chooseExportFile ? chooseExportFile(format) : std::string();
+  if (file.empty()) return;
+  (void)mainwin::exportDifferences(file, visible(), format);
+}
+
+DifferencesWindow* differencesWindowOf(const gui::Window& owner) {
+  QWidget* top = owner.widget();
+  return top ? dynamic_cast<DifferencesWindow*>(top->findChild<QWidget*>(kObjectName, Qt::FindDirectChildrenOnly))
+             : nullptr;
+}
+
+DifferencesWindow* ShowDifferences(gui::Window& owner, TableSource table, const std::string& base,
+                                   const std::string& reference) {
+  RT_FRAME("ShowDifferences");
+  DifferencesWindow* window = differencesWindowOf(owner);
+  if (!window) window = new DifferencesWindow(owner.widget(), std::move(table));
+  window->preset(base, reference);
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return window;
+}
+
+}  // namespace diffwin

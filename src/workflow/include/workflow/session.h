@@ -1,0 +1,29 @@
+// What a front end without the main window needs besides the workflow units: connecting the
+// database control as the window does, the family names it offers, and the stored versions with
+// their families and row counts. GUI thread only; failures are raised through the run-time.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "model/model.h"
+#include "runtime/runtime.h"
+
+namespace mainwin {
+
+// Sets the control's three connection properties (no connection manager, no logon box, the
+// default environment) and connects it.
+void connectControl(const rt::ObjectPtr& control);
+
+// The names of the control's class families in its order, trimmed.
+std::vector<std::string> familyNames(const rt::ObjectPtr& control);
+
+struct VersionRows {
+  std::string version;  // trimmed
+  std::string family;   // of the version's first row, trimmed
+  long rows = 0;
+};
+
+// Every stored version in the order of storedVersions, with its row count.
+std::vector<VersionRows> versionRows(model::Mpdms& table);
+
+}  // namespace mainwin

@@ -1,0 +1,65 @@
+// Connecting the control, listing its families, and counting the rows of each stored version.
+#include "workflow/session.h"
+
+#include <map>
+
+#include "workflow/late_call.h"
+#include "workflow/workflow.h"
+
+namespace mainwin {
+namespace {
+
+using detail::lateGet;
+using detail::latePut;
+using detail::lateSend;
+
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+void connectControl(const rt::ObjectPtr& control) {
+  RT_FRAME("Session:ConnectControl");
+  const rt::Value object(control);
+  latePut(object, "UseConnectionManager", rt::Value(false));
+  latePut(object, "ShowLogon", rt::Value(false));
+  latePut(object, "Environment", rt::Value(""));
+  RT_LINE();
+  (void)lateSend(object, "Connect");
+}
+
+std::vector<std::string> familyNames(const rt::ObjectPtr& control) {
+  RT_FRAME("Session:FamilyNames");
+  std::vector<std::string> names;
+  const rt::Value collection = lateGet(rt::Value(control), "ClassFamilies");
+  for (long i = 1; i <= lateGet(collection, "Count").asLong(); ++i) {
+    RT_LINE();
+    names.push_back(trimmed(lateGet(lateSend(collection, "Item", {rt::Value(i)}), "Name").asString()));
+  }
+  return names;
+}
+
+std::vector<VersionRows> versionRows(model::Mpdms& table) {
+  RT_FRAME("Session:VersionRows");
+  std::vector<VersionRows> out;
+  std::map<std::string, std::size_t, std::less<>> positions;
+  for (auto& [version, number] : storedVersions(table)) {
+    positions.emplace(version, out.size());
+    out.push_back({version.substr(0, version.find_last_not_of(' ') + 1), {}, 0});
+  }
+  table.goTop();
+  while (!table.eof()) {
+    const auto found = positions.find(table.str(model::Field::MODELVERS));
+    if (found != positions.end()) {
+      VersionRows& entry = out[found->second];
+      if (entry.rows++ == 0) entry.family = trimmed(std::string(table.str(model::Field::FAMILYNAME)));
+    }
+    table.skip();
+  }
+  return out;
+}
+
+}  // namespace mainwin

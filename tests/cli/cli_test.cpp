@@ -1,0 +1,385 @@
+// zorbane-compare-cli run as a user runs it, on a copy of the demo working directory: exit
+// codes, the text output, the CSV, JSON and HTML read back and checked against the table and
+// the Differences report's own selection, the error log, and a second process holding the table.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <fcntl.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "model/model.h"
+#include "reportengine/layout.h"
+#include "reportengine/render.h"
+#include "reportengine/reportengine.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+struct Outcome {
+  int exit = -1;
+  std::string out, err;
+};
+
+// A fresh copy of the demo folder, the CLI run in it (or elsewhere with -C).
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zmc-cli-XXXXXX";
+    dir = ::mkdtemp(pattern);
+    for (const char* name : {"Mpdms.dbf", "OLE29.ctlstate", "zorbane-demo.db", "Differences.rpt"})
+      fs::copy_file(fs::path(ZMC_DEMO_DIR) / name, dir / name);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  Outcome run(const std::vector<std::string>& args, const fs::path& where = {}) {
+    const fs::path out = dir / ".out", err = dir / ".err";
+    std::vector<std::string> all{ZMC_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const fs::path previous = fs::current_path();
+    fs::current_path(where.empty() ? dir : where);
+    pid_t pid = 0;
+    Outcome result;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    fs::current_path(previous);
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = readFile(out);
+    result.err = readFile(err);
+    return result;
+  }
+  void loadDemo() {
+    ASSERT_EQ(run({"load", "Library", "1.0"}).exit, 0);
+    ASSERT_EQ(run({"load", "Library Revised Edition", "2.0"}).exit, 0);
+  }
+  // The rows that differ as the table holds them, one "version|class|member|kind|level" each.
+  std::multiset<std::string> differingRowsInTable() {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    std::multiset<std::string> rows;
+    {
+      model::Mpdms::Args args;
+      args.shared = true;
+      model::Mpdms table(args);
+      for (table.goTop(); !table.eof(); table.skip())
+        if (table.flag(model::Field::COMPARED) && !table.flag(model::Field::ALL_OK)) rows.insert(keyOf(table));
+      table.close();
+    }
+    fs::current_path(previous);
+    return rows;
+  }
+  static std::string trimmed(std::string_view text) { return std::string(text.substr(0, text.find_last_not_of(' ') + 1)); }
+  static std::string keyOf(model::Mpdms& table) {
+    using model::Field;
+    const std::string_view kind = table.str(Field::PROP_METHO);
+    const std::string_view level = table.str(Field::INS_CLASS);
+    return trimmed(table.str(Field::MODELVERS)) + "|" + trimmed(table.str(Field::CLASSNAME)) + "|" +
+           trimmed(table.str(Field::ATTRIBUTE)) + "|" +
+           (kind == "P" ? "Property" : kind == "M" ? "Method" : "Class") + "|" +
+           (level == "C" ? "Class" : level == "I" ? "Instance" : "");
+  }
+
+  fs::path dir;
+};
+
+// ---------------------------------------------------------------- arguments
+
+TEST_F(Cli, HelpAndVersionAnswerWithoutTouchingTheFolder) {
+  Outcome help = run({"--help"});
+  EXPECT_EQ(help.exit, 0);
+  EXPECT_NE(help.out.find("compare BASE REF [--reset] [--format text|csv|json|html] [--output FILE]"), std::string::npos);
+  Outcome version = run({"--version"});
+  EXPECT_EQ(version.exit, 0);
+  EXPECT_EQ(version.out.rfind("zorbane-compare-cli ", 0), 0u);
+  EXPECT_FALSE(fs::exists(dir / "mpdms1.cdx"));
+  EXPECT_FALSE(fs::exists(dir / "APPERROR.LOG"));
+}
+
+TEST_F(Cli, WrongArgumentsExitWithTwoAndSayWhy) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{}, "no command given"},
+      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"compare", "1.0"}, "compare needs BASE and REF"},
+      {{"compare", "1.0", "2.0", "--format", "xml"}, "unknown format 'xml'"},
+      {{"compare", "1.0", "2.0", "--output"}, "--output needs a value"},
+      {{"load", "Library"}, "load takes 2 argument(s)"},
+      {{"load", "Library", "   "}, "the version must not be empty"},
+      {{"zap"}, "confirm with 'zap --yes'"},
+      {{"-C"}, "-C needs a directory"},
+      {{"-C", "/nonexistent/zmc", "versions"}, "cannot work in '/nonexistent/zmc'"},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.exit, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+  }
+}
+
+// ---------------------------------------------------------------- the workflow
+
+TEST_F(Cli, FamiliesLoadAndVersionsWithRowCounts) {
+  const Outcome families = run({"families"});
+  EXPECT_EQ(families.exit, 0);
+  EXPECT_EQ(families.out, "Library\nLibrary Revised Edition\nFleet\nEmpty Family\n");
+  const Outcome load = run({"load", "Library", "1.0"});
+  EXPECT_EQ(load.exit, 0);
+  EXPECT_EQ(load.out.rfind("Loaded 8 classes (", 0), 0u) << load.out;
+  EXPECT_TRUE(load.err.empty()) << "progress is for terminals only: " << load.err;
+  EXPECT_TRUE(fs::exists(dir / "mpdms1.cdx"));
+  ASSERT_EQ(run({"load", "Library Revised Edition", "a version longer than fifteen"}).exit, 0);
+  const Outcome versions = run({"versions"});
+  EXPECT_EQ(versions.exit, 0);
+  std::istringstream lines(versions.out);
+  std::string first, second, extra;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_FALSE(std::getline(lines, extra));
+  EXPECT_EQ(first.rfind("1.0\tLibrary\t", 0), 0u) << first;
+  EXPECT_EQ(second.rfind("a version longe\tLibrary Revised\t", 0), 0u) << second;  // FAMILYNAME holds 15 characters
+  EXPECT_GT(std::stoi(first.substr(first.rfind('\t') + 1)), 8);
+}
+
+TEST_F(Cli, CompareExitsOneWithTheDifferencesAndZeroForTheSameSchema) {
+  loadDemo();
+  const Outcome differ = run({"compare", "1.0", "2.0"});
+  EXPECT_EQ(differ.exit, 1) << differ.err;
+  EXPECT_TRUE(differ.err.empty()) << differ.err;
+  EXPECT_EQ(differ.out.rfind("Base 1.0 (Library), reference 2.0 (Library Revised)\n", 0), 0u) << differ.out;
+  for (const char* line : {"changed  1.0  LibraryItem.ItemId (Property, Instance, Integer -> Decimal): type differs\n",
+                           "changed  2.0  Member.Fine (Method, Class, ",
+                           "removed  1.0  Microfilm (Class): class missing\n",
+                           "added  2.0  Periodical (Class): class missing\n",
+                           "removed  1.0  Book.Pages (Property, Instance, ",
+                           "added  2.0  Book.Edition (Property, Instance, ",
+                           "changed  1.0  Magazine (Class): parent differs\n"})
+    EXPECT_NE(differ.out.find(line), std::string::npos) << line << "\n" << differ.out;
+
+  ASSERT_EQ(run({"load", "Library", "1.1"}).exit, 0);
+  const Outcome same = run({"compare", "1.0", "1.1", "--reset"});
+  EXPECT_EQ(same.exit, 0) << same.err;
+  EXPECT_NE(same.out.find("No differences.\n"), std::string::npos) << same.out;
+  // The reset cleared the earlier comparison's flags of every version.
+  EXPECT_EQ(differingRowsInTable().size(), 0u);
+}
+
+TEST_F(Cli, ExportsHoldTheSameRowsAsTheTableAndTheDifferencesReport) {
+  loadDemo();
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--format", "csv", "--output", "d.csv"}).exit, 1);
+  const Outcome json = run({"compare", "1.0", "2.0", "--format", "json"});
+  EXPECT_EQ(json.exit, 1);
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--format", "html", "--output", (dir / "d.html").string()}).exit, 1);
+  const std::multiset<std::string> table = differingRowsInTable();
+  ASSERT_FALSE(table.empty());
+
+  // JSON parsed back.
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json.out));
+  ASSERT_TRUE(doc.isObject()) << json.out;
+  std::multiset<std::string> fromJson;
+  for (const QJsonValue& v : doc.object()["rows"].toArray()) {
+    const QJsonObject r = v.toObject();
+    fromJson.insert((r["version"].toString() + "|" + r["class"].toString() + "|" + r["member"].toString() + "|" +
+                     r["kind"].toString() + "|" + r["level"].toString())
+                        .toStdString());
+  }
+  EXPECT_EQ(fromJson, table);
+  EXPECT_EQ(doc.object()["summary"].toObject()["differing"].toInt(), static_cast<int>(table.size()));
+
+  // CSV read back: no field of the demo needs quoting, so a split at commas reads it.
+  std::multiset<std::string> fromCsv;
+  std::istringstream csv(readFile(dir / "d.csv"));
+  std::string record;
+  std::getline(csv, record);
+  EXPECT_EQ(record, "version,family,class,member,kind,level,type,counterpart_type,parent,change,verdicts\r");
+  while (std::getline(csv, record)) {
+    ASSERT_EQ(record.back(), '\r');
+    std::vector<std::string> f;
+    std::istringstream fields(record.substr(0, record.size() - 1));
+    for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
+    ASSERT_GE(f.size(), 10u) << record;
+    fromCsv.insert(f[0] + "|" + f[2] + "|" + f[3] + "|" + f[4] + "|" + f[5]);
+  }
+  EXPECT_EQ(fromCsv, table);
+
+  // The report's own selection: the rows its data source passes, printed when ALL_OK is false.
+  rpt::InitRpFunctionLibraries();
+  const rpt::LayoutResult layout = rpt::parseLayout(readFile(dir / "Differences.rpt"), (dir / "Differences.rpt").string());
+  ASSERT_TRUE(layout.layout.has_value()) << layout.error;
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir);
+  const std::optional<rpt::RowSet> rows = rpt::loadRows(*layout.layout);
+  fs::current_path(previous);
+  ASSERT_TRUE(rows.has_value());
+  EXPECT_EQ(layout.layout->detail.printWhen, "!ALL_OK");
+  std::multiset<std::string> fromReport;
+  const auto at = [&](const std::vector<rt::Value>& row, const char* name) {
+    return row[static_cast<std::size_t>(rows->fieldIndex(rt::Symbol(name)))];
+  };
+  for (const auto& row : rows->rows) {
+    if (at(row, "ALL_OK").asLogical()) continue;
+    const std::string kind = trimmed(at(row, "PROP_METHO").asString());
+    const std::string level = trimmed(at(row, "INS_CLASS").asString());
+    fromReport.insert(trimmed(at(row, "MODELVERS").asString()) + "|" + trimmed(at(row, "CLASSNAME").asString()) + "|" +
+                      trimmed(at(row, "ATTRIBUTE").asString()) + "|" +
+                      (kind == "P" ? "Property" : kind == "M" ? "Method" : "Class") + "|" +
+                      (level == "C" ? "Class" : level == "I" ? "Instance" : ""));
+  }
+  EXPECT_EQ(fromReport, table);
+
+  // HTML: one page, every differing class named in a group heading.
+  const std::string html = readFile(dir / "d.html");
+  EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+  for (const std::string& row : table) {
+    const std::string className = row.substr(row.find('|') + 1, row.find('|', row.find('|') + 1) - row.find('|') - 1);
+    EXPECT_NE(html.find("<th colspan=\"9\">Class " + className + "</th>"), std::string::npos) << className;
+  }
+}
+
+TEST_F(Cli, ProgressIsDrawnOnStandardErrorWhenItIsATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
+  loadDemo();
+  // script(1) runs the command on a pseudo-terminal; standard output goes to a file, so what the
+  // transcript shows came through standard error.
+  const fs::path transcript = dir / "transcript";
+  const std::string command = "script -qec \"" + std::string(ZMC_CLI) + " -C " + dir.string() +
+                              " compare 1.0 2.0 >" + (dir / "stdout").string() + "\" " + transcript.string() +
+                              " >/dev/null 2>&1";
+  (void)std::system(command.c_str());
+  const std::string seen = readFile(transcript);
+  EXPECT_NE(seen.find("Comparing 100%"), std::string::npos) << seen;
+  EXPECT_EQ(readFile(dir / "stdout").find('%'), std::string::npos);
+  EXPECT_NE(readFile(dir / "stdout").find("type differs"), std::string::npos);
+}
+
+TEST_F(Cli, WorksOnTheFolderGivenWithDashC) {
+  const fs::path elsewhere = dir / "elsewhere";
+  fs::create_directory(elsewhere);
+  EXPECT_EQ(run({"-C", dir.string(), "load", "Library", "1.0"}, elsewhere).exit, 0);
+  EXPECT_EQ(run({"-C", dir.string(), "versions"}, elsewhere).out.rfind("1.0\tLibrary\t", 0), 0u);
+  EXPECT_FALSE(fs::exists(elsewhere / "mpdms1.cdx"));
+}
+
+// ---------------------------------------------------------------- errors
+
+TEST_F(Cli, AVersionWithoutRowsIsAnErrorOnStandardErrorAndInTheLog) {
+  loadDemo();
+  const Outcome r = run({"compare", "1.0", "9.9"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_NE(r.err.find("Model version \"9.9\" has no rows in the database; nothing was compared."), std::string::npos)
+      << r.err;
+  const std::string log = readFile(dir / "APPERROR.LOG");
+  EXPECT_NE(log.find("Model version \"9.9\" has no rows in the database; nothing was compared."), std::string::npos)
+      << log;
+  EXPECT_EQ(differingRowsInTable().size(), 0u);  // nothing was compared
+  EXPECT_EQ(run({"compare", "1.0", "1.0"}).exit, 2);
+}
+
+TEST_F(Cli, AnUnknownFamilyStopsTheLoadWithTwoAndIsLogged) {
+  const Outcome r = run({"load", "No Such Family", "1.0"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_FALSE(r.err.empty());
+  EXPECT_TRUE(fs::exists(dir / "APPERROR.LOG"));
+  EXPECT_NE(readFile(dir / "APPERROR.LOG").find("Cli:Load"), std::string::npos);
+}
+
+TEST_F(Cli, AMissingTableIsAnErrorNotAnEmptyList) {
+  fs::remove(dir / "Mpdms.dbf");
+  const Outcome r = run({"versions"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_NE(r.err.find("Mpdms.dbf"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(Cli, AnOutputFileThatCannotBeWrittenExitsTwo) {
+  loadDemo();
+  const Outcome r = run({"compare", "1.0", "2.0", "--format", "json", "--output", (dir / "no" / "such" / "d.json").string()});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_NE(r.err.find("d.json"), std::string::npos) << r.err;
+}
+
+// ---------------------------------------------------------------- a second process, zap, reindex
+
+// Another process (as the window program does) holds Mpdms.dbf open shared.
+class TableHolder {
+ public:
+  explicit TableHolder(const fs::path& dir) : dir_(dir) {
+    std::string program = ZMC_HOLD_TABLE;
+    std::string arg = dir.string();
+    char* argv[] = {program.data(), arg.data(), nullptr};
+    EXPECT_EQ(posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ), 0);
+    for (int i = 0; i < 1000 && !fs::exists(dir / "held"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(fs::exists(dir / "held"));
+  }
+  ~TableHolder() {
+    std::ofstream(dir_ / "release") << "release\n";
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+
+ private:
+  fs::path dir_;
+  pid_t pid_ = 0;
+};
+
+TEST_F(Cli, SharedWorkGoesOnWhileAnotherProcessHoldsTheTableButZapIsRefused) {
+  loadDemo();
+  TableHolder holder(dir);
+  EXPECT_EQ(run({"compare", "1.0", "2.0"}).exit, 1);
+  EXPECT_EQ(run({"load", "Library", "3.0"}).exit, 0);
+  const Outcome zap = run({"zap", "--yes"});
+  EXPECT_EQ(zap.exit, 2);
+  EXPECT_NE(zap.err.find("Unable to open server exclusively, server has not been zapped!"), std::string::npos) << zap.err;
+  EXPECT_NE(run({"versions"}).out.find("3.0\tLibrary\t"), std::string::npos);
+}
+
+TEST_F(Cli, ZapEmptiesTheTableAndReindexRebuildsAMissingIndex) {
+  loadDemo();
+  const Outcome zap = run({"zap", "--yes"});
+  EXPECT_EQ(zap.exit, 0) << zap.err;
+  EXPECT_EQ(zap.out, "Server was zapped!\n");
+  EXPECT_EQ(run({"versions"}).out, "");
+  fs::remove(dir / "mpdms1.cdx");
+  const Outcome reindex = run({"reindex"});
+  EXPECT_EQ(reindex.exit, 0) << reindex.err;
+  EXPECT_TRUE(fs::exists(dir / "mpdms1.cdx"));
+}
+
+}  // namespace

@@ -1,0 +1,283 @@
+// The differences window driven through the real main window offscreen: the menu command, the
+// preset pair, filters, search and sorting, the refresh after a comparison, the exports, and
+// the command-line program working beside the open window.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "diffwin/diffwin.h"
+#include "gui/gui.h"
+#include "mainwin/mainwin.h"
+#include "ole/ole.h"
+#include "reports/reports.h"
+#include "resources/resources.h"
+#include "workflow_support.h"
+#include "zorbanectl/zorbanectl.h"
+
+namespace {
+
+using mainwin::Verdict;
+
+constexpr int kDifferencesCommand = 19202;
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class DifferencesWin : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gui::registerWindowClasses();
+    ASSERT_TRUE(res::InstallResources());
+    zctl::registerControl();
+  }
+  // The schema store of the working directory.
+  virtual std::string storeSql() const { return wftest::kStoreSql; }
+  virtual void loadBoth() {
+    load("Base Fam", "1.0");
+    load("Ref Fam", "2.0");
+  }
+  void SetUp() override {
+    dir = std::make_unique<wftest::WorkDir>(storeSql());
+    ole::setStorageDirectories({dir->path().string()});
+    win = std::make_unique<mainwin::ZorbaneWin>(nullptr);
+    win->InitialIndexBuild(false);
+    win->Menu(std::make_shared<reports::ReportAppMenu>(win.get()));
+    win->Show();
+    loadBoth();
+  }
+  void TearDown() override {
+    win.reset();
+    ole::setStorageDirectories({});
+    dir.reset();
+  }
+  static int itemOf(const gui::ListControl* list, const std::string& text) {
+    for (int i = 1; i <= list->ItemCount(); ++i)
+      if (list->GetItem(i) == text) return i;
+    ADD_FAILURE() << "no item " << text;
+    return 0;
+  }
+  void load(const std::string& family, const std::string& version) {
+    win->ModelName(version);
+    win->oClassFamilyName->pick(itemOf(win->oClassFamilyName, family));
+    win->oPbExecute->click();
+  }
+  void compare(const std::string& base, const std::string& ref) {
+    win->oBaseModel->pick(itemOf(win->oBaseModel, mainwin::fullWidthVersion(base)));
+    win->oRefModel->pick(itemOf(win->oRefModel, mainwin::fullWidthVersion(ref)));
+    win->oPbCompareModels->click();
+    settle();
+  }
+  // Lets the event loop run the timers the windows set (a refresh waits for idle time).
+  static void settle() {
+    for (int i = 0; i < 20; ++i) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  diffwin::DifferencesWindow* openFromMenu() {
+    EXPECT_TRUE(win->Menu()->choose(kDifferencesCommand));
+    return diffwin::differencesWindowOf(*win);
+  }
+  static QString cell(const diffwin::DifferencesWindow* w, int row, int column) {
+    return w->table->model()->index(row, column).data().toString();
+  }
+
+  std::unique_ptr<wftest::WorkDir> dir;
+  wftest::ErrorRecorder errors;
+  gui::TestResponder responder;
+  std::unique_ptr<mainwin::ZorbaneWin> win;
+};
+
+TEST_F(DifferencesWin, TheReportsMenuOffersTheCommandAfterExistingReports) {
+  const gui::MenuTemplate* menu = gui::resources().menu("ReportAppMenu");
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->items[0].items.size(), 2u);
+  EXPECT_EQ(menu->items[0].items[0].caption, "Existing Reports");
+  EXPECT_EQ(menu->items[0].items[1].id, kDifferencesCommand);
+  EXPECT_EQ(menu->items[0].items[1].caption, "Differences\u2026");
+  ASSERT_NE(win->Menu()->itemLabel(kDifferencesCommand), nullptr);
+  EXPECT_EQ(win->Menu()->itemLabel(kDifferencesCommand)->name, "TwDifferences");
+}
+
+TEST_F(DifferencesWin, OpensPresetToTheLastCompareWithItsCountsAndRows) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(w->baseList->currentText(), "1.0");
+  EXPECT_EQ(w->referenceList->currentText(), "2.0");
+  const mainwin::Differences& d = w->differences();
+  ASSERT_FALSE(d.rows.empty());
+  EXPECT_EQ(w->table->model()->rowCount(), static_cast<int>(d.rows.size()));
+  EXPECT_NE(w->summary->text().indexOf("Rows compared " + QString::number(d.summary.compared)), -1)
+      << w->summary->text().toStdString();
+  EXPECT_EQ(w->verdictBoxes[static_cast<std::size_t>(Verdict::ClassMissing)]->text(),
+            QString("class missing (%1)").arg(d.summary.count(Verdict::ClassMissing)));
+  EXPECT_TRUE(w->exportCsv->isEnabled());
+  // A second choice of the command raises the same window.
+  EXPECT_EQ(openFromMenu(), w);
+}
+
+TEST_F(DifferencesWin, VerdictBoxesSearchAndSortingNarrowAndOrderTheTable) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  const mainwin::Differences& d = w->differences();
+  QAbstractItemModel* view = w->table->model();
+
+  for (QCheckBox* box : w->verdictBoxes) box->setChecked(false);
+  EXPECT_EQ(view->rowCount(), 0);
+  w->verdictBoxes[static_cast<std::size_t>(Verdict::TypeDiffers)]->setChecked(true);
+  EXPECT_EQ(view->rowCount(), d.summary.count(Verdict::TypeDiffers));
+  for (int row = 0; row < view->rowCount(); ++row) EXPECT_NE(cell(w, row, 9).indexOf("type differs"), -1);
+
+  for (QCheckBox* box : w->verdictBoxes) box->setChecked(true);
+  w->search->setText("ONLYREF");
+  ASSERT_EQ(view->rowCount(), 1);
+  EXPECT_EQ(cell(w, 0, 3), "OnlyRef");
+  EXPECT_EQ(cell(w, 0, 1), "added");
+  EXPECT_NE(w->summary->text().indexOf("Showing 1 of"), -1);
+  w->search->clear();
+  EXPECT_EQ(view->rowCount(), static_cast<int>(d.rows.size()));
+
+  w->table->sortByColumn(2, Qt::DescendingOrder);  // Class
+  for (int row = 1; row < view->rowCount(); ++row)
+    EXPECT_GE(cell(w, row - 1, 2).compare(cell(w, row, 2), Qt::CaseInsensitive), 0);
+}
+
+TEST_F(DifferencesWin, RefreshesAfterEachCompareWhileOpen) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  ASSERT_FALSE(w->differences().rows.empty());
+  load("Base Fam", "1.1");
+  compare("1.0", "1.1");
+  EXPECT_EQ(w->baseList->currentText(), "1.0");
+  EXPECT_EQ(w->referenceList->currentText(), "1.1");
+  EXPECT_EQ(w->referenceList->count(), 3);
+  EXPECT_TRUE(w->differences().rows.empty());
+  EXPECT_EQ(w->table->model()->rowCount(), 0);
+  EXPECT_GT(w->differences().summary.compared, 0);
+}
+
+TEST_F(DifferencesWin, WaitsForTheMainWindowsOperationToEndBeforeReadingTheTable) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  load("Base Fam", "1.1");
+  // While an operation of the main window is under way (its recovery point is set, as inside
+  // any handler and the boxes it shows), the table is not read.
+  (void)rt::withRecovery([&] {
+    compare("1.0", "1.1");
+    EXPECT_EQ(w->referenceList->currentText(), "2.0");
+  });
+  settle();
+  EXPECT_EQ(w->referenceList->currentText(), "1.1");
+}
+
+TEST_F(DifferencesWin, PickingAnotherPairReadsItsStoredFlags) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  const int rows = w->table->model()->rowCount();
+  w->referenceList->setCurrentIndex(w->referenceList->findText("1.0"));
+  w->refresh();
+  EXPECT_EQ(w->table->model()->rowCount(), 0);  // the same version twice shows nothing
+  EXPECT_FALSE(w->exportCsv->isEnabled());
+  w->baseList->setCurrentIndex(w->baseList->findText("2.0"));
+  w->refresh();
+  EXPECT_EQ(w->table->model()->rowCount(), rows);  // the flags are those of either direction
+}
+
+TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  std::filesystem::path target;
+  w->chooseExportFile = [&](mainwin::ExportFormat format) {
+    target = dir->path() / (format == mainwin::ExportFormat::Json ? "shown.json" : "shown.other");
+    return target.string();
+  };
+  w->search->setText("Shape");
+  const int shown = w->table->model()->rowCount();
+  ASSERT_GT(shown, 0);
+  w->exportJson->click();
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(target)));
+  ASSERT_TRUE(doc.isObject());
+  EXPECT_EQ(doc.object()["rows"].toArray().size(), shown);
+  EXPECT_EQ(doc.object()["summary"].toObject()["differing"].toInt(), shown);
+
+  w->exportCsv->click();
+  std::istringstream csv(readFile(target));
+  int lines = 0;
+  for (std::string line; std::getline(csv, line);) ++lines;
+  EXPECT_EQ(lines, shown + 1);
+
+  // A cancelled choice writes nothing.
+  std::filesystem::remove(target);
+  w->chooseExportFile = [](mainwin::ExportFormat) { return std::string(); };
+  w->exportHtml->click();
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_TRUE(errors.errors.empty());
+}
+
+TEST_F(DifferencesWin, TheCommandLineProgramComparesWhileTheWindowHoldsTheTable) {
+  const std::string command = std::string(ZMC_CLI) + " -C " + dir->path().string() +
+                              " compare 1.0 2.0 --format json --output " + (dir->path() / "cli.json").string() +
+                              " 2>" + (dir->path() / "cli.err").string();
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readFile(dir->path() / "cli.err");
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(dir->path() / "cli.json")));
+  EXPECT_GT(doc.object()["rows"].toArray().size(), 0);
+  // The window reads the flags the other process wrote.
+  diffwin::DifferencesWindow* w = diffwin::ShowDifferences(*win, [this] { return win->ModelServer.get(); },
+                                                           mainwin::fullWidthVersion("1.0"),
+                                                           mainwin::fullWidthVersion("2.0"));
+  EXPECT_EQ(w->table->model()->rowCount(), doc.object()["rows"].toArray().size());
+}
+
+// The demo's two states of the Library schema, as the user guide walks through them.
+class DemoDifferencesWin : public DifferencesWin {
+ protected:
+  std::string storeSql() const override { return readFile(std::filesystem::path(ZMC_DEMO_DIR) / "zorbane-demo.sql"); }
+  void loadBoth() override {
+    load("Library", "1.0");
+    load("Library Revised Edition", "2.0");
+  }
+};
+
+TEST_F(DemoDifferencesWin, ShowsEachChangeOfTheDemoSchema) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  const mainwin::DifferenceSummary& s = w->differences().summary;
+  EXPECT_EQ(s.count(Verdict::TypeDiffers), 4);   // ItemId and Rating, on both sides
+  EXPECT_EQ(s.count(Verdict::LevelDiffers), 4);  // ItemCount and Fine
+  EXPECT_EQ(s.count(Verdict::ClassMissing), 5);  // Microfilm's three rows, Periodical's two
+  EXPECT_EQ(s.count(Verdict::MemberMissing), 2); // Book.Pages and Book.Edition
+  EXPECT_EQ(s.count(Verdict::ParentDiffers), 6); // Magazine's three rows on both sides
+  w->resize(1060, 560);
+  if (const QByteArray shots = qgetenv("ZMC_SCREENSHOT_DIR"); !shots.isEmpty())
+    w->grab().save(QString::fromLocal8Bit(shots) + "/differences.png");
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+// The exports read back: CSV by an RFC 4180 reader, JSON by Qt's parser, HTML by its markup,
+// and the file writing that leaves an existing file alone when it fails.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "workflow/export.h"
+#include "workflow_support.h"
+
+namespace {
+
+using mainwin::Change;
+using mainwin::ExportFormat;
+using mainwin::Verdict;
+
+mainwin::DifferenceRow row(mainwin::Side side, std::string version, std::string className, std::string member,
+                           std::string kind, std::string type, Change change, std::initializer_list<Verdict> verdicts) {
+  mainwin::DifferenceRow r;
+  r.side = side;
+  r.version = std::move(version);
+  r.family = "Fam";
+  r.className = std::move(className);
+  r.member = std::move(member);
+  r.kind = std::move(kind);
+  r.level = r.member.empty() ? "" : "Instance";
+  r.type = std::move(type);
+  r.change = change;
+  for (Verdict v : verdicts) r.verdicts[static_cast<std::size_t>(v)] = true;
+  return r;
+}
+
+// Names that need quoting and escaping in every format, and a byte that is not UTF-8.
+mainwin::Differences awkward() {
+  mainwin::Differences d;
+  d.base = "1.0";
+  d.reference = "2.0 \"beta\"";
+  d.baseFamily = "Fam";
+  d.referenceFamily = "Fam <new>";
+  d.rows.push_back(row(mainwin::Side::Base, "1.0", "Zeta, Inc", "Say \"hi\"", "Method", "String", Change::Removed,
+                       {Verdict::MemberMissing}));
+  d.rows.push_back(row(mainwin::Side::Base, "1.0", "Alpha", "Line\nBreak", "Property", "Real", Change::Changed,
+                       {Verdict::TypeDiffers, Verdict::LevelDiffers}));
+  d.rows.back().counterpartType = "Decimal";
+  d.rows.push_back(row(mainwin::Side::Reference, "2.0 \"beta\"", "Alpha", "", "Class", "", Change::Added,
+                       {Verdict::ClassMissing}));
+  d.rows.push_back(row(mainwin::Side::Reference, "2.0 \"beta\"", "<b>&Co", "Caf\xe9", "Property", "Price \x80",
+                       Change::Added, {Verdict::MemberMissing, Verdict::ParentDiffers}));
+  d.summary = mainwin::DifferenceFilter{}.apply(d).summary;
+  d.summary.compared = 10;
+  d.summary.same = 6;
+  return d;
+}
+
+std::string written(const mainwin::Differences& d, ExportFormat format) {
+  std::ostringstream out;
+  mainwin::writeDifferences(out, d, format);
+  return out.str();
+}
+
+// A reader of RFC 4180 records: quoted fields with doubled quotes, CR LF between records.
+std::vector<std::vector<std::string>> readCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') records.back().back() += text[++i];
+      else if (c == '"') quoted = false;
+      else records.back().back() += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      records.back().emplace_back();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      ++i;
+      records.emplace_back(1);
+    } else {
+      records.back().back() += c;
+    }
+  }
+  if (records.back() == std::vector<std::string>(1)) records.pop_back();  // after the last CR LF
+  return records;
+}
+
+TEST(CsvExport, HeaderAndOneRecordPerRowSurviveQuotingAndLineBreaks) {
+  const std::string text = written(awkward(), ExportFormat::Csv);
+  const auto records = readCsv(text);
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[0], (std::vector<std::string>{"version", "family", "class", "member", "kind", "level", "type",
+                                                  "counterpart_type", "parent", "change", "verdicts"}));
+  EXPECT_EQ(records[1], (std::vector<std::string>{"1.0", "Fam", "Zeta, Inc", "Say \"hi\"", "Method", "Instance",
+                                                  "String", "", "", "removed", "member missing"}));
+  EXPECT_EQ(records[2][3], "Line\nBreak");
+  EXPECT_EQ(records[2][7], "Decimal");
+  EXPECT_EQ(records[2][10], "type differs; level differs");
+  EXPECT_EQ(records[3][0], "2.0 \"beta\"");
+  EXPECT_EQ(records[4][3], "Caf\xc3\xa9");  // a byte of the table's code page arrives as UTF-8
+  for (const auto& record : records) EXPECT_EQ(record.size(), 11u);
+}
+
+TEST(JsonExport, ParsesBackWithVersionsSummaryAndRows) {
+  const std::string text = written(awkward(), ExportFormat::Json);
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n" << text;
+  const QJsonObject root = doc.object();
+  EXPECT_EQ(root["format"].toString(), "zmc-differences");
+  EXPECT_EQ(root["formatVersion"].toInt(), 1);
+  EXPECT_EQ(root["base"].toObject()["version"].toString(), "1.0");
+  EXPECT_EQ(root["reference"].toObject()["version"].toString(), "2.0 \"beta\"");
+  EXPECT_EQ(root["reference"].toObject()["family"].toString(), "Fam <new>");
+  const QJsonObject summary = root["summary"].toObject();
+  EXPECT_EQ(summary["compared"].toInt(), 10);
+  EXPECT_EQ(summary["same"].toInt(), 6);
+  EXPECT_EQ(summary["differing"].toInt(), 4);
+  EXPECT_EQ(summary["added"].toInt(), 2);
+  EXPECT_EQ(summary["verdicts"].toObject()["memberMissing"].toInt(), 2);
+  EXPECT_EQ(summary["verdicts"].toObject()["classMissing"].toInt(), 1);
+  const QJsonArray rows = root["rows"].toArray();
+  ASSERT_EQ(rows.size(), 4);
+  const QJsonObject second = rows[1].toObject();
+  EXPECT_EQ(second["side"].toString(), "base");
+  EXPECT_EQ(second["member"].toString(), "Line\nBreak");
+  EXPECT_EQ(second["counterpartType"].toString(), "Decimal");
+  EXPECT_TRUE(rows[0].toObject()["counterpartType"].isNull());
+  EXPECT_EQ(second["verdicts"].toArray(), (QJsonArray{"type differs", "level differs"}));
+  EXPECT_EQ(rows[3].toObject()["member"].toString(), QString::fromUtf8("Caf\xc3\xa9"));
+  EXPECT_EQ(rows[3].toObject()["change"].toString(), "added");
+  EXPECT_EQ(rows[3].toObject()["type"].toString(), QString::fromUtf8("Price \u20ac"));
+}
+
+TEST(JsonExport, NoRowsIsAnEmptyArray) {
+  mainwin::Differences d;
+  d.base = "a";
+  d.reference = "b";
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(written(d, ExportFormat::Json)));
+  ASSERT_TRUE(doc.isObject());
+  EXPECT_TRUE(doc.object()["rows"].isArray());
+  EXPECT_EQ(doc.object()["rows"].toArray().size(), 0);
+}
+
+TEST(HtmlExport, OneSelfContainedPageWithSummaryFirstAndRowsGroupedByClass) {
+  const std::string page = written(awkward(), ExportFormat::Html);
+  EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_NE(page.find("<style>"), std::string::npos);
+  EXPECT_NE(page.find("@media print"), std::string::npos);
+  for (const char* external : {"<link", "<script", "src=", "http:", "https:"})
+    EXPECT_EQ(page.find(external), std::string::npos) << external;
+  // Markup in names is escaped, never taken as markup.
+  EXPECT_EQ(page.find("<b>&Co"), std::string::npos);
+  EXPECT_NE(page.find("Class &lt;b&gt;&amp;Co"), std::string::npos);
+  EXPECT_NE(page.find("Fam &lt;new&gt;"), std::string::npos);
+  // Summary before the rows; one group per class in name order, Alpha's rows of both versions together.
+  const auto summary = page.find("class=\"summary\"");
+  const auto groupLess = page.find("Class &lt;b&gt;&amp;Co");
+  const auto alpha = page.find("Class Alpha");
+  const auto zeta = page.find("Class Zeta, Inc");
+  EXPECT_LT(summary, groupLess);
+  EXPECT_LT(groupLess, alpha);
+  EXPECT_LT(alpha, zeta);
+  EXPECT_EQ(page.find("Class Alpha", alpha + 1), std::string::npos);
+  const auto lineBreak = page.find("Line\nBreak");
+  const auto alphaClassRow = page.find("(the class itself)");
+  EXPECT_TRUE(alpha < lineBreak && lineBreak < zeta);
+  EXPECT_TRUE(alpha < alphaClassRow && alphaClassRow < zeta);
+}
+
+TEST(TextExport, SummaryLinesThenOneLinePerRow) {
+  const std::string text = written(awkward(), ExportFormat::Text);
+  EXPECT_NE(text.find("Rows compared 10, the same 6, differing 4\n"), std::string::npos);
+  EXPECT_NE(text.find("removed  1.0  Zeta, Inc.Say \"hi\" (Method, Instance, String): member missing\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("changed  1.0  Alpha.Line\nBreak (Property, Instance, Real -> Decimal): type differs, level differs\n"),
+            std::string::npos);
+  mainwin::Differences none;
+  EXPECT_NE(written(none, ExportFormat::Text).find("No differences.\n"), std::string::npos);
+}
+
+TEST(ExportFormats, NamedWithoutRegardToCase) {
+  EXPECT_EQ(mainwin::exportFormatNamed("JSON"), ExportFormat::Json);
+  EXPECT_EQ(mainwin::exportFormatNamed("csv"), ExportFormat::Csv);
+  EXPECT_EQ(mainwin::exportFormatNamed("Html"), ExportFormat::Html);
+  EXPECT_EQ(mainwin::exportFormatNamed("text"), ExportFormat::Text);
+  EXPECT_FALSE(mainwin::exportFormatNamed("xml").has_value());
+}
+
+// ---------------------------------------------------------------- files
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class ExportFile : public ::testing::Test {
+ protected:
+  wftest::WorkDir dir{""};
+  wftest::ErrorRecorder errors;
+};
+
+TEST_F(ExportFile, WritesTheWholeFileAndLeavesNoTemporaryBehind) {
+  const auto file = dir.path() / "out.json";
+  std::ofstream(file) << "old";
+  EXPECT_TRUE(mainwin::exportDifferences(file, awkward(), ExportFormat::Json));
+  EXPECT_EQ(readFile(file), written(awkward(), ExportFormat::Json));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.json.part"));
+  EXPECT_TRUE(errors.errors.empty());
+}
+
+TEST_F(ExportFile, AFolderThatDoesNotExistIsACreateErrorNamingTheFile) {
+  const auto file = dir.path() / "missing" / "out.csv";
+  EXPECT_FALSE(mainwin::exportDifferences(file, awkward(), ExportFormat::Csv));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.errors[0]->genCode, rt::EG_CREATE);
+  EXPECT_EQ(errors.errors[0]->fileName, file.string());
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(ExportFile, AFailedReplaceLeavesWhatWasThereAndRemovesThePart) {
+  // A folder in the file's place cannot be replaced by a file.
+  const auto file = dir.path() / "taken.html";
+  std::filesystem::create_directory(file);
+  std::ofstream(file / "keep.txt") << "kept";
+  EXPECT_FALSE(mainwin::exportDifferences(file, awkward(), ExportFormat::Html));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.errors[0]->genCode, rt::EG_WRITE);
+  EXPECT_EQ(readFile(file / "keep.txt"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "taken.html.part"));
+}
+
+TEST_F(ExportFile, AFullDeviceIsAWriteErrorAndTheOldFileStays) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  // The part file is written first: make it the full device.
+  const auto file = dir.path() / "full.csv";
+  std::ofstream(file) << "previous";
+  std::filesystem::create_symlink("/dev/full", dir.path() / "full.csv.part");
+  mainwin::Differences big = awkward();
+  for (int i = 0; i < 5000; ++i) big.rows.push_back(big.rows.front());
+  EXPECT_FALSE(mainwin::exportDifferences(file, big, ExportFormat::Csv));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.errors[0]->genCode, rt::EG_WRITE);
+  EXPECT_EQ(readFile(file), "previous");
+}
+
+}  // namespace
