@@ -16,8 +16,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CPACK_PACKAGING_INSTALL_PREFIX}/${ZMC_INSTALL_PRIVATE_LIB})
 # The reports are laid out for these fonts' metrics.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Zorbane Model Compare Utility - Tarnwell reads the schema of a Zorbane object
+# The summary above is the synopsis line; this is the extended description under it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Zorbane Model Compare Utility - Tarnwell reads the schema of a Zorbane object
 database, one class family at a time, into a local dBASE table, compares two
 recorded versions row by row and prints reports over the result.
 .
