@@ -229,7 +229,7 @@ class Installed : public ::testing::Test {
     root_ = fs::temp_directory_path() / ("zmc_install_" + std::to_string(::getpid()));
     fs::remove_all(root_);
     fs::create_directories(root_);
-    const Outcome install = run({"cmake", "--install", ZMC_BUILD_DIR, "--prefix", prefix().string()}, root_);
+    const Outcome install = run({ZMC_CMAKE, "--install", ZMC_BUILD_DIR, "--prefix", prefix().string()}, root_);
     ASSERT_EQ(install.code, 0) << install.output;
   }
   static void TearDownTestSuite() { fs::remove_all(root_); }
@@ -323,7 +323,7 @@ TEST_F(Installed, StoredStateIsTakenFromTheSharedDataWhenTheWorkingFolderHasNone
   expectSameRows(rowsOf(work, "from share"), storeRowsOf(shared() / "zorbane-demo.db", "Library"));
 }
 
-TEST_F(Installed, StoredStateBesideTheExecutableComesBeforeTheSharedData) {
+TEST_F(Installed, StoredStateBesideTheExecutableComesAfterTheWorkingFolderAndBeforeTheSharedData) {
   const fs::path moved = linkedPrefix("prefix-beside");
   std::ofstream(moved / "bin/OLE29.ctlstate") << "[ZorbaneWin.Zorbane]\nClass = Not.A.Control\n";
   const fs::path work = folder("beside");
@@ -334,6 +334,13 @@ TEST_F(Installed, StoredStateBesideTheExecutableComesBeforeTheSharedData) {
   EXPECT_NE(box.find("Not.A.Control"), std::string::npos) << session.all();
   EXPECT_NE(box.find((moved / "bin/OLE29.ctlstate").string()), std::string::npos) << session.all();
   EXPECT_FALSE(session.noted("window|")) << session.all();
+
+  // The working folder's own stored state comes first of all.
+  const fs::path demo = folder("beside-demo");
+  copyFolder(shared() / "demo", demo);
+  const Session fromDemo = drive(moved / "bin/zorbane-compare", demo, "Library", "cwd first");
+  EXPECT_EQ(fromDemo.code, 0) << fromDemo.all();
+  EXPECT_TRUE(fromDemo.noted("box|Finished|")) << fromDemo.all();
 }
 
 TEST_F(Installed, StoredStateFoundNowhereIsAnErrorListingEveryFolderSearched) {
@@ -373,7 +380,7 @@ TEST_F(Installed, MenuLauncherStartsInTheUsersFolderAndKeepsItsTable) {
 
 TEST_F(Installed, DebianPackageHoldsTheSameFilesUnderUsrAndItsProgramStarts) {
   const fs::path out = folder("cpack");
-  const Outcome pack = run({"cpack", "-G", "DEB", "--config", ZMC_BUILD_DIR "/CPackConfig.cmake", "-B", out.string()},
+  const Outcome pack = run({ZMC_CPACK, "-G", "DEB", "--config", ZMC_BUILD_DIR "/CPackConfig.cmake", "-B", out.string()},
                            out);
   ASSERT_EQ(pack.code, 0) << pack.output;
   fs::path deb;
