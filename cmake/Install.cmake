@@ -9,7 +9,6 @@
 # `cmake --install` builds nothing: build the target zmc_installables (or everything) first.
 # The Debian package (`cpack -G DEB`, see scripts/package) holds the same files under /usr.
 
-set(ZMC_PACKAGE zorbane-compare)
 set(ZMC_INSTALL_DATA ${CMAKE_INSTALL_DATADIR}/${ZMC_PACKAGE})
 set(ZMC_INSTALL_PRIVATE_LIB ${CMAKE_INSTALL_LIBDIR}/${ZMC_PACKAGE})
 set(ZMC_ICON_SIZES 16 32 48 64 128 256)
