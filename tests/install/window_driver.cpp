@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextStream>
 #include <QTimer>
@@ -66,6 +67,8 @@ class WindowDriver : public QObject {
   }
 
   void answer(QMessageBox* box) {
+    if (answered_ == box) return;  // its click is still on its way
+    answered_ = box;
     note("box|" + box->windowTitle() + "|" + box->text());
     if (box->windowTitle() == "Finished" && step_ == Step::WaitForLoad) step_ = Step::Exit;
     QAbstractButton* button = box->icon() == QMessageBox::Critical && box->escapeButton()
@@ -118,6 +121,7 @@ class WindowDriver : public QObject {
   QString transcript_, family_, version_;
   int timeoutMs_ = 0;
   Step step_ = Step::WaitForWindow;
+  QPointer<QMessageBox> answered_;
   QElapsedTimer clock_;
   QTimer timer_;
 };
