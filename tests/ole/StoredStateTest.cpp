@@ -42,6 +42,39 @@ TEST(StoredStateText, RelativePathsResolveAgainstTheFilesDirectory) {
   EXPECT_EQ(state.resolvePath("/abs/store.db"), "/abs/store.db");
 }
 
+// The default search: the working folder, the executable's folder, then the data folder of an
+// installed program (bin/../share/zorbane-compare), each listed once.
+struct DefaultStorageDirectories : ::testing::Test {
+  void SetUp() override {
+    ole::setStorageDirectories({});
+    previous = fs::current_path();
+    exeDir = fs::canonical("/proc/self/exe").parent_path();
+  }
+  void TearDown() override { fs::current_path(previous); }
+  fs::path previous, exeDir;
+};
+
+TEST_F(DefaultStorageDirectories, WorkingFolderExecutableFolderThenInstalledData) {
+  const fs::path work = fs::temp_directory_path() / ("zmc_ole_cwd_" + std::to_string(::getpid()));
+  fs::create_directories(work);
+  fs::current_path(work);
+  const std::vector<std::string> dirs = ole::storageDirectories();
+  fs::current_path(previous);
+  fs::remove_all(work);
+  ASSERT_EQ(dirs.size(), 3u);
+  EXPECT_EQ(dirs[0], work.string() + "/");
+  EXPECT_EQ(dirs[1], exeDir.string() + "/");
+  EXPECT_EQ(dirs[2], (exeDir.parent_path() / "share/zorbane-compare").string() + "/");
+}
+
+TEST_F(DefaultStorageDirectories, WorkingFolderThatIsTheExecutablesIsListedOnce) {
+  fs::current_path(exeDir);
+  const std::vector<std::string> dirs = ole::storageDirectories();
+  ASSERT_EQ(dirs.size(), 2u);
+  EXPECT_EQ(dirs[0], exeDir.string() + "/");
+  EXPECT_EQ(dirs[1], (exeDir.parent_path() / "share/zorbane-compare").string() + "/");
+}
+
 struct CreateFromStorage : ::testing::Test {
   void SetUp() override {
     dir = fs::temp_directory_path() / ("zmc_ole_" + std::to_string(::getpid()));

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +11,10 @@
 namespace ole {
 
 namespace {
+
+// An installed program's shared data folder, seen from the executable's folder (set by the build
+// to match the install layout: bin/ and share/zorbane-compare/ under one prefix).
+constexpr const char* kInstalledDataFromExecutable = ZMC_DATA_FROM_BIN;
 
 std::map<std::string, ControlFactory>& factories() {
   static std::map<std::string, ControlFactory> table;
@@ -142,15 +147,20 @@ void setStorageDirectories(std::vector<std::string> directories) {
 std::vector<std::string> storageDirectories() {
   if (directoriesSet()) return directoriesOverride();
   std::vector<std::string> dirs;
+  auto add = [&dirs](const std::filesystem::path& dir) {
+    std::string d = withSlash(dir.lexically_normal().string());
+    if (std::find(dirs.begin(), dirs.end(), d) == dirs.end()) dirs.push_back(std::move(d));
+  };
   std::error_code ec;
   auto cwd = std::filesystem::current_path(ec);
-  if (!ec) dirs.push_back(withSlash(cwd.string()));
+  if (!ec) add(cwd);
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n > 0) {
     buf[n] = 0;
-    auto exeDir = withSlash(std::filesystem::path(buf).parent_path().string());
-    if (dirs.empty() || dirs.front() != exeDir) dirs.push_back(exeDir);
+    const auto exeDir = std::filesystem::path(buf).parent_path();
+    add(exeDir);
+    add(exeDir / kInstalledDataFromExecutable);
   }
   return dirs;
 }

@@ -40,8 +40,9 @@ using ControlFactory = std::function<DispatchPtr(const StoredState& state, Excep
 void registerControlClass(std::string_view className, ControlFactory factory);
 bool isControlClassRegistered(std::string_view className);
 
-// Directories searched, in order, for stored-state files. By default the working directory and
-// then the executable's directory.
+// Directories searched, in order, for stored-state files. By default the working directory, the
+// executable's directory, then an installed program's data folder <exe dir>/../share/zorbane-compare/
+// (each once, normalised, ending in '/'). A file found nowhere is raised listing all of them.
 void setStorageDirectories(std::vector<std::string> directories);
 std::vector<std::string> storageDirectories();
 
