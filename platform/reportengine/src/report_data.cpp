@@ -1,7 +1,10 @@
 // The data side of a run: rows read from the table, group instances and aggregates, and the
 // current run that formulas read.
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <numeric>
+#include <string_view>
 
 #include "rdd/rdd.h"
 #include "run_context.h"
@@ -61,13 +64,79 @@ int RowSet::fieldIndex(rt::Symbol name) const {
   return -1;
 }
 
+const std::vector<rt::Value>& RowSet::row(std::size_t index) const {
+  if (!table) return rows[index];
+  if (currentIndex_ != index) {
+    table->goTo(recordNumbers[index]);
+    current_.resize(fields.size());
+    for (std::size_t i = 0; i < fields.size(); ++i) current_[i] = table->get(static_cast<int>(i));
+    currentIndex_ = index;
+  }
+  return current_;
+}
+
+namespace {
+
+// The order of the rows by the sort expression, stable. Keys that are all texts (the usual case)
+// are kept in one buffer, folded as the collation compares them, rather than as a run-time value
+// a row: sorting a large table then holds little more than the keys' bytes.
+std::vector<std::uint32_t> sortedOrder(const Layout& layout, const RowSet& set) {
+  const auto keyOf = [&](std::size_t i) {
+    PendingRowResolver resolver(set.fields, set.row(i));
+    return layout.data.sortBlock->eval(&resolver);
+  };
+  std::vector<std::uint32_t> order(set.size());
+  std::iota(order.begin(), order.end(), 0u);
+  const bool fold = rt::settings().collation == rt::Collation::Locale;
+  std::string text;
+  std::vector<std::size_t> ends;
+  ends.reserve(set.size());
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    const rt::Value key = keyOf(i);
+    if (!key.isString()) break;
+    for (const char c : key.asString())
+      text += fold ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
+    ends.push_back(text.size());
+  }
+  if (ends.size() == set.size()) {
+    const auto view = [&](std::uint32_t i) {
+      const std::size_t begin = i == 0 ? 0 : ends[i - 1];
+      return std::string_view(text).substr(begin, ends[i] - begin);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return view(a) < view(b); });
+    return order;
+  }
+  std::vector<rt::Value> keys(set.size());
+  for (std::size_t i = 0; i < set.size(); ++i) keys[i] = keyOf(i);
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return compareValues(keys[a], keys[b]).value_or(0) < 0;
+  });
+  return order;
+}
+
+void sortRows(const Layout& layout, RowSet& set) {
+  const std::vector<std::uint32_t> order = sortedOrder(layout, set);
+  std::vector<std::uint32_t> records;
+  std::vector<bool> deleted;
+  records.reserve(order.size());
+  deleted.reserve(order.size());
+  for (const std::uint32_t i : order) {
+    records.push_back(set.recordNumbers[i]);
+    deleted.push_back(set.deleted[i]);
+  }
+  set.recordNumbers = std::move(records);
+  set.deleted = std::move(deleted);
+}
+
+}  // namespace
+
 std::optional<RowSet> loadRows(const Layout& layout) {
   RowSet set;
   if (layout.data.table.empty()) return set;
   rdd::OpenOptions options;
   options.shared = true;
   options.readOnly = true;
-  std::unique_ptr<rdd::Table> table = rdd::Table::open(layout.data.table, layout.directory, options);
+  std::shared_ptr<rdd::Table> table = rdd::Table::open(layout.data.table, layout.directory, options);
   if (!table || !table->used()) return std::nullopt;
   for (int i = 0; i < table->fieldCount(); ++i) set.fields.emplace_back(table->field(i).name);
   if (!layout.data.indexFile.empty()) {
@@ -82,55 +151,46 @@ std::optional<RowSet> loadRows(const Layout& layout) {
     }
     table->setOrder(number == 0 ? 1 : number);
   }
-  std::vector<rt::Value> blank;
-  for (int i = 0; i < table->fieldCount(); ++i) blank.push_back(blankOf(table->field(i)));
+  std::vector<rt::Value> row(set.fields.size());
   for (table->goTop(); !table->eof(); table->skip(1)) {
-    std::vector<rt::Value> row;
-    row.reserve(set.fields.size());
-    for (int i = 0; i < table->fieldCount(); ++i) row.push_back(table->get(i));
     if (layout.data.filterBlock) {
+      for (int i = 0; i < table->fieldCount(); ++i) row[i] = table->get(i);
       PendingRowResolver resolver(set.fields, row);
       if (!layout.data.filterBlock->eval(&resolver).asLogical()) continue;
     }
     set.deleted.push_back(table->deleted());
-    set.rows.push_back(std::move(row));
+    set.recordNumbers.push_back(table->recNo());
   }
-  if (layout.data.sortBlock && set.rows.size() > 1) {
-    std::vector<std::pair<rt::Value, std::size_t>> keys;
-    keys.reserve(set.rows.size());
-    for (std::size_t i = 0; i < set.rows.size(); ++i) {
-      PendingRowResolver resolver(set.fields, set.rows[i]);
-      keys.emplace_back(layout.data.sortBlock->eval(&resolver), i);
-    }
-    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
-      return compareValues(a.first, b.first).value_or(0) < 0;
-    });
-    RowSet sorted;
-    sorted.fields = set.fields;
-    for (const auto& k : keys) {
-      sorted.rows.push_back(std::move(set.rows[k.second]));
-      sorted.deleted.push_back(set.deleted[k.second]);
-    }
-    set = std::move(sorted);
-  }
-  if (set.rows.empty()) set.blank = std::move(blank);
+  table->setOrder(0);
+  set.table = std::move(table);
+  if (layout.data.sortBlock && set.size() > 1) sortRows(layout, set);
+  if (set.size() == 0)
+    for (int i = 0; i < set.table->fieldCount(); ++i) set.blank.push_back(blankOf(set.table->field(i)));
   return set;
 }
 
 AggregateValues computeAggregates(const Layout& layout, const RowSet& rows) {
   AggregateValues out;
   const std::size_t levels = layout.groups.size();
-  out.instanceOfRow.assign(levels, std::vector<int>(rows.rows.size(), 0));
+  out.instanceOfRow.assign(levels, std::vector<int>(rows.size(), 0));
   out.membersOfInstance.assign(levels, {});
   RunContext run;
   run.layout = &layout;
   run.rows = &rows;
   RunResolver resolver(run);
 
-  // Group instances: a change of the key at one level starts a new instance there and at every
-  // level inside it.
+  const auto startValue = [](const Aggregate& agg) {
+    return agg.kind == AggregateKind::Count || agg.kind == AggregateKind::Sum ? rt::Value(0) : rt::Value();
+  };
+  std::vector<std::vector<rt::Value>> values;
+  for (const Aggregate& agg : layout.aggregates)
+    values.emplace_back(agg.groupLevel < 0 ? 1 : 0, startValue(agg));
+
+  // One walk over the rows, each row read once: a change of the key at one level starts a new
+  // instance there and at every level inside it (and a new slot of that level's aggregates); then
+  // the row takes part in every aggregate whose condition it meets.
   std::vector<rt::Value> previous(levels);
-  for (std::size_t r = 0; r < rows.rows.size(); ++r) {
+  for (std::size_t r = 0; r < rows.size(); ++r) {
     run.row = static_cast<int>(r);
     bool changed = r == 0;
     for (std::size_t level = 0; level < levels; ++level) {
@@ -141,22 +201,19 @@ AggregateValues computeAggregates(const Layout& layout, const RowSet& rows) {
       }
       previous[level] = std::move(key);
       auto& instances = out.membersOfInstance[level];
-      if (changed || instances.empty()) instances.push_back(0);
+      if (changed || instances.empty()) {
+        instances.push_back(0);
+        for (std::size_t a = 0; a < values.size(); ++a)
+          if (layout.aggregates[a].groupLevel == static_cast<int>(level))
+            values[a].push_back(startValue(layout.aggregates[a]));
+      }
       ++instances.back();
       out.instanceOfRow[level][r] = static_cast<int>(instances.size()) - 1;
     }
-  }
-
-  for (const Aggregate& agg : layout.aggregates) {
-    const std::size_t slotCount =
-        agg.groupLevel < 0 ? 1 : std::max<std::size_t>(1, out.membersOfInstance[agg.groupLevel].size());
-    rt::Value start;
-    if (agg.kind == AggregateKind::Count || agg.kind == AggregateKind::Sum) start = rt::Value(0);
-    std::vector<rt::Value> values(slotCount, start);
-    for (std::size_t r = 0; r < rows.rows.size(); ++r) {
-      run.row = static_cast<int>(r);
+    for (std::size_t a = 0; a < values.size(); ++a) {
+      const Aggregate& agg = layout.aggregates[a];
       if (agg.conditionBlock && !agg.conditionBlock->eval(&resolver).asLogical()) continue;
-      rt::Value& slot = values[agg.groupLevel < 0 ? 0 : out.instanceOfRow[agg.groupLevel][r]];
+      rt::Value& slot = values[a][agg.groupLevel < 0 ? 0 : out.instanceOfRow[agg.groupLevel][r]];
       if (agg.kind == AggregateKind::Count) {
         slot = rt::Value(slot.asLong() + 1);
         continue;
@@ -173,7 +230,10 @@ AggregateValues computeAggregates(const Layout& layout, const RowSet& rows) {
           slot = v;
       }
     }
-    out.byName[rt::toUpper(agg.name)] = std::move(values);
+  }
+  for (std::size_t a = 0; a < values.size(); ++a) {
+    if (values[a].empty()) values[a].push_back(startValue(layout.aggregates[a]));
+    out.byName[rt::toUpper(layout.aggregates[a].name)] = std::move(values[a]);
   }
   return out;
 }
@@ -187,8 +247,7 @@ std::optional<rt::Value> runField(const RunContext& run, rt::Symbol name) {
   if (!run.rows) return std::nullopt;
   const int index = run.rows->fieldIndex(name);
   if (index < 0) return std::nullopt;
-  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->rows.size())
-    return run.rows->rows[run.row][index];
+  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->size()) return run.rows->row(run.row)[index];
   if (static_cast<std::size_t>(index) < run.rows->blank.size()) return run.rows->blank[index];
   return rt::Value();
 }
