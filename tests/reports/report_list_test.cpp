@@ -155,10 +155,10 @@ TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile)
   rpt::setPreviewDriver([&](rpt::PreviewWindow& preview) {
     captions.push_back(preview.caption());
     EXPECT_EQ(preview.pageCount(), 1);
+    screenshot(preview.widget(), "reports-preview.png");  // as it opens: fitted to the width
     preview.setZoom(50);
     EXPECT_EQ(preview.zoom(), 50);
     EXPECT_FALSE(preview.shownImage().isNull());
-    screenshot(preview.widget(), "reports-preview.png");
     if (!printed) {
       printed = preview.printToFile();
       message = preview.lastMessageShown();

@@ -138,4 +138,40 @@ TEST_F(ReportPages, AStoppedExportLeavesNoFileAndKeepsAnOlderOne) {
   EXPECT_EQ(files, 3);  // the table, the layout and the PDF: no partial file is left behind
 }
 
+// Sort keys are kept without trailing blanks when that cannot change their order; with a byte
+// below the blank in one key they are compared whole. Either way the order is the one of the
+// whole, blank-padded keys.
+TEST_F(ReportPages, RowsSortOnTheirWholeKeysWhateverBlanksAndControlBytesTheyHold) {
+  const std::string layout = R"~({"format": "zmc-report", "version": 1,
+    "page": {"paper": "Custom", "width": 8, "length": 30},
+    "data": {"table": "Mpdms.dbf", "sort": "ATTRIBUTE + CLASSNAME"},
+    "bands": {"detail": {"height": 0.2, "objects": [{"type": "field", "width": 7,
+      "expression": "'<' + TRIM(ATTRIBUTE) + '|' + TRIM(CLASSNAME) + '>'"}]}}})~";
+  folder.write("sorted.rpt", layout);
+  for (const std::string odd : {std::string("b!"), std::string("b\x01")}) {
+    std::vector<reporttest::ModelRow> rows;
+    for (const std::string& attribute : {std::string("b"), std::string("a"), odd, std::string("b "),
+                                         std::string("a~"), std::string("")})
+      for (const char* cls : {"Y", "X"}) rows.push_back({"V1", cls, "", attribute, "", 'P', 'I'});
+    reporttest::writeModelTable(folder.file("Mpdms.dbf"), rows);
+    std::vector<std::pair<std::string, std::string>> expected;  // whole keys, in table order
+    for (const auto& r : rows) {
+      std::string key = r.member;
+      key.resize(50, ' ');
+      std::string cls = r.className;
+      cls.resize(50, ' ');
+      expected.emplace_back(key + cls, "<" + r.member.substr(0, r.member.find_last_not_of(' ') + 1) + "|" +
+                                           r.className + ">");
+    }
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    rpt::RpReport r(nullptr, folder.file("sorted.rpt"));
+    const auto pages = r.render(rpt::Activity::Previewing);
+    ASSERT_TRUE(pages && pages->pages.size() == 1u);
+    std::vector<std::string> shown, wanted;
+    for (const auto& e : expected) wanted.push_back(e.second);
+    for (const std::string& t : textsOf(pages->pages[0])) shown.push_back(t);
+    EXPECT_EQ(shown, wanted) << "with the key " << odd;
+  }
+}
+
 }  // namespace

@@ -115,6 +115,8 @@ TEST_F(ReportPreview, ACancelledPrintDialogPrintsNothing) {
 
 TEST_F(ReportPreview, OpensFittingTheWidthAndOffersWholePageAndPercentages) {
   preview([&](rpt::PreviewWindow& window) {
+    window.widget()->show();
+    QApplication::processEvents();
     EXPECT_EQ(window.zoomMode(), rpt::PreviewWindow::ZoomMode::FitWidth);
     auto* scroll = window.widget()->findChild<QScrollArea*>();
     ASSERT_NE(scroll, nullptr);

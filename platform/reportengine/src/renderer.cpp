@@ -157,11 +157,13 @@ class PageWalker {
   void startPage() {
     ++run_.page;
     if (mode_ == Mode::Draw) {
+      // Every page starts in the layout's font, whichever page the device drew before.
+      currentFont_.reset();
+      setFont(layout_.font);
       dc_ = gdi::createRecordingDc(geometry_.widthPx, geometry_.heightPx, geometry_.dpiX, geometry_.dpiY);
       device_.setOutputDc(dc_);
       (void)device_.send(rt::Symbol("CallPrintSetPage"), {rt::Value(run_.page)});
       (void)device_.send(rt::Symbol("CallPrintPageHeader"), {});
-      currentFont_.reset();
     }
     y_ = page_.top;
     if (run_.page == 1) printFixedBand(layout_.title);
@@ -427,19 +429,6 @@ bool PagedReport::drawEach(gdi::Handle target, const PageProgress& progress) {
   walker->begin(PageStart{}, 1);
   (void)walker->walk();
   return ok && drawn == count;
-}
-
-bool writePdf(const RenderedReport& report, const std::string& path) {
-  if (report.pages.empty()) return false;
-  const gdi::Handle pdf = gdi::createPdfDc(path, report.widthPx, report.heightPx, report.dpiX);
-  if (!pdf) return false;
-  bool ok = true;
-  for (std::size_t i = 0; i < report.pages.size(); ++i) {
-    if (i > 0) ok = gdi::newPage(pdf) && ok;
-    ok = gdi::replay(report.pages[i], pdf) && ok;
-  }
-  ok = gdi::deleteDc(pdf) && ok;
-  return ok;
 }
 
 namespace {

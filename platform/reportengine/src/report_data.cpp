@@ -18,20 +18,19 @@ RunContext*& currentRunSlot() {
   return run;
 }
 
-// Resolves names against one row being read, before it is part of a RowSet.
-class PendingRowResolver : public rt::FieldResolver {
+// Resolves names against the record the table stands on, reading only the fields asked for.
+class RecordResolver : public rt::FieldResolver {
  public:
-  PendingRowResolver(const std::vector<rt::Symbol>& fields, const std::vector<rt::Value>& row)
-      : fields_(fields), row_(row) {}
+  RecordResolver(const std::vector<rt::Symbol>& fields, rdd::Table& table) : fields_(fields), table_(table) {}
   std::optional<rt::Value> field(rt::Symbol name) override {
     for (std::size_t i = 0; i < fields_.size(); ++i)
-      if (fields_[i] == name) return row_[i];
+      if (fields_[i] == name) return table_.get(static_cast<int>(i));
     return std::nullopt;
   }
 
  private:
   const std::vector<rt::Symbol>& fields_;
-  const std::vector<rt::Value>& row_;
+  rdd::Table& table_;
 };
 
 rt::Value blankOf(const rdd::FieldInfo& f) {
@@ -64,46 +63,83 @@ int RowSet::fieldIndex(rt::Symbol name) const {
   return -1;
 }
 
-const std::vector<rt::Value>& RowSet::row(std::size_t index) const {
-  if (!table) return rows[index];
-  if (currentIndex_ != index) {
-    table->goTo(recordNumbers[index]);
-    current_.resize(fields.size());
-    for (std::size_t i = 0; i < fields.size(); ++i) current_[i] = table->get(static_cast<int>(i));
-    currentIndex_ = index;
+rt::Value RowSet::value(std::size_t row, int field) const {
+  if (!table) return rows[row][field];
+  if (positioned_ != row) {
+    table->goTo(recordNumbers[row]);
+    positioned_ = row;
   }
-  return current_;
+  return table->get(field);
 }
 
 namespace {
+
+// Text keys kept without their trailing blanks, as long as that keeps their order: while every key
+// has one length and no byte below the blank (a blank then sorts before every other byte they
+// hold), the trimmed keys compare as the whole ones do. A key that breaks the rule puts the blanks
+// back on the keys before it.
+class TextKeys {
+ public:
+  void add(const std::string& key, bool fold) {
+    const std::size_t begin = text_.size();
+    for (const char c : key) text_ += fold ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
+    if (ends_.empty()) length_ = key.size();
+    if (trimmed_ && (key.size() != length_ || std::any_of(key.begin(), key.end(), [](char c) {
+                       return static_cast<unsigned char>(c) < ' ';
+                     })))
+      restoreBlanks(begin);
+    if (trimmed_)
+      while (text_.size() > begin && text_.back() == ' ') text_.pop_back();
+    ends_.push_back(text_.size());
+  }
+  std::size_t size() const { return ends_.size(); }
+  std::string_view operator[](std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(text_).substr(begin, ends_[i] - begin);
+  }
+
+ private:
+  // Pads the keys before `pendingFrom` back to their common length.
+  void restoreBlanks(std::size_t pendingFrom) {
+    std::string whole;
+    std::size_t begin = 0;
+    for (std::size_t& end : ends_) {
+      whole.append(text_, begin, end - begin);
+      whole.append(length_ - (end - begin), ' ');
+      begin = end;
+      end = whole.size();
+    }
+    whole.append(text_, pendingFrom, std::string::npos);
+    text_ = std::move(whole);
+    trimmed_ = false;
+  }
+
+  std::string text_;
+  std::vector<std::size_t> ends_;
+  std::size_t length_ = 0;
+  bool trimmed_ = true;
+};
 
 // The order of the rows by the sort expression, stable. Keys that are all texts (the usual case)
 // are kept in one buffer, folded as the collation compares them, rather than as a run-time value
 // a row: sorting a large table then holds little more than the keys' bytes.
 std::vector<std::uint32_t> sortedOrder(const Layout& layout, const RowSet& set) {
+  RecordResolver resolver(set.fields, *set.table);
   const auto keyOf = [&](std::size_t i) {
-    PendingRowResolver resolver(set.fields, set.row(i));
+    set.table->goTo(set.recordNumbers[i]);
     return layout.data.sortBlock->eval(&resolver);
   };
   std::vector<std::uint32_t> order(set.size());
   std::iota(order.begin(), order.end(), 0u);
   const bool fold = rt::settings().collation == rt::Collation::Locale;
-  std::string text;
-  std::vector<std::size_t> ends;
-  ends.reserve(set.size());
+  TextKeys texts;
   for (std::size_t i = 0; i < set.size(); ++i) {
     const rt::Value key = keyOf(i);
     if (!key.isString()) break;
-    for (const char c : key.asString())
-      text += fold ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
-    ends.push_back(text.size());
+    texts.add(key.asString(), fold);
   }
-  if (ends.size() == set.size()) {
-    const auto view = [&](std::uint32_t i) {
-      const std::size_t begin = i == 0 ? 0 : ends[i - 1];
-      return std::string_view(text).substr(begin, ends[i] - begin);
-    };
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return view(a) < view(b); });
+  if (texts.size() == set.size()) {
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
     return order;
   }
   std::vector<rt::Value> keys(set.size());
@@ -151,13 +187,9 @@ std::optional<RowSet> loadRows(const Layout& layout) {
     }
     table->setOrder(number == 0 ? 1 : number);
   }
-  std::vector<rt::Value> row(set.fields.size());
+  RecordResolver resolver(set.fields, *table);
   for (table->goTop(); !table->eof(); table->skip(1)) {
-    if (layout.data.filterBlock) {
-      for (int i = 0; i < table->fieldCount(); ++i) row[i] = table->get(i);
-      PendingRowResolver resolver(set.fields, row);
-      if (!layout.data.filterBlock->eval(&resolver).asLogical()) continue;
-    }
+    if (layout.data.filterBlock && !layout.data.filterBlock->eval(&resolver).asLogical()) continue;
     set.deleted.push_back(table->deleted());
     set.recordNumbers.push_back(table->recNo());
   }
@@ -247,7 +279,7 @@ std::optional<rt::Value> runField(const RunContext& run, rt::Symbol name) {
   if (!run.rows) return std::nullopt;
   const int index = run.rows->fieldIndex(name);
   if (index < 0) return std::nullopt;
-  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->size()) return run.rows->row(run.row)[index];
+  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->size()) return run.rows->value(run.row, index);
   if (static_cast<std::size_t>(index) < run.rows->blank.size()) return run.rows->blank[index];
   return rt::Value();
 }

@@ -37,13 +37,12 @@ struct RowSet {
   std::vector<std::uint32_t> recordNumbers;  // with `table`: the rows, in report order
 
   std::size_t size() const { return table ? recordNumbers.size() : rows.size(); }
-  // The fields of row `index` (< size()); valid until the next call.
-  const std::vector<rt::Value>& row(std::size_t index) const;
+  // Field `field` of row `row` (< size()). Only the fields asked for are read from the table.
+  rt::Value value(std::size_t row, int field) const;
   int fieldIndex(rt::Symbol name) const;  // -1 when there is none
 
  private:
-  mutable std::vector<rt::Value> current_;
-  mutable std::size_t currentIndex_ = SIZE_MAX;
+  mutable std::size_t positioned_ = SIZE_MAX;  // the row the table stands on
 };
 
 // Reads the layout's table (through the table driver, shared and read-only), applies order,
@@ -120,10 +119,6 @@ class PagedReport {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Writes the pages to a PDF file, one PDF page per recorded page. False when the file could not
-// be written.
-[[nodiscard]] bool writePdf(const RenderedReport& report, const std::string& path);
 
 // Writes the report to a PDF file through a temporary file beside it, renamed when complete: a
 // stopped or failed export leaves nothing at `path` (an older file there stays as it was).
