@@ -50,9 +50,10 @@ class RpReport : public rt::Object {
   // orientation, which the printer is set to; the pages are drawn as vector text and lines.
   bool print(QPrinter& printer, const PageProgress& progress = {});
 
-  // Shows the preview window with `caption`; the window's print-to-file writes `printFile`;
-  // `message` is shown while printing. With `modal` true the call returns when the user has
-  // closed the preview. Answers false when the report is not valid or has no pages.
+  // Shows the preview window with `caption`; the window's print-to-file suggests `printFile` in
+  // the working directory, its export the layout's name there; `message` is shown while
+  // printing. With `modal` true the call returns when the user has closed the preview. Answers
+  // false when the report is not valid or its data cannot be read.
   bool PrintPreview(const std::string& caption, const std::string& printFile, const std::string& layoutName,
                     const std::string& message, bool modal);
 
