@@ -91,6 +91,9 @@ void ExistingReportsWin::PrintButton() {
     RT_LINE();
     (void)report.PrintPreview("Report Preview & Print", "PRINT.PRN", fileName, "Please Wait...Printing IN Progress",
                               true);
+  } else {
+    gui::InfoBox(this, "Report Not Loaded",
+                 "The report layout \"" + fileName + "\" cannot be previewed.\n\n" + report.errorText());
   }
   report.Close();
 }

@@ -26,6 +26,7 @@ class ReportList : public ::testing::Test {
   void TearDown() override {
     reports::setReportListDriver({});
     rpt::setPreviewDriver({});
+    rpt::setFileNameChooser({});
   }
   gui::TestResponder boxes;
   TempFolder folder;
@@ -123,7 +124,7 @@ TEST_F(ReportList, PrintItIsDisabledUntilAnEntryIsPicked) {
   EXPECT_EQ(dialog.AvailableReports().asString(), "two.rpt");
 }
 
-TEST_F(ReportList, ARejectedLayoutGivesNoPreviewNoMessageAndLeavesTheDialogUsable) {
+TEST_F(ReportList, ARejectedLayoutSaysWhyGivesNoPreviewAndLeavesTheDialogUsable) {
   folder.write("bad.rpt", "not a layout");
   reporttest::WorkingDirectory cwd(folder.path());
   int previews = 0;
@@ -132,7 +133,13 @@ TEST_F(ReportList, ARejectedLayoutGivesNoPreviewNoMessageAndLeavesTheDialogUsabl
   dialog.oDCAvailableReports->pick(1);
   dialog.oCCPrintButton->click();
   EXPECT_EQ(previews, 0);
-  EXPECT_TRUE(boxes.records().empty());
+  ASSERT_EQ(boxes.records().size(), 1u);
+  const gui::BoxRecord& box = boxes.records()[0];
+  EXPECT_EQ(box.owner, &dialog);
+  EXPECT_EQ(box.caption, "Report Not Loaded");
+  EXPECT_EQ(box.text.rfind("The report layout \"bad.rpt\" cannot be previewed.\n\nbad.rpt: ", 0), 0u) << box.text;
+  rpt::RpReport reference(nullptr, "bad.rpt");
+  EXPECT_NE(box.text.find(reference.errorText()), std::string::npos);  // the engine's own reason
   EXPECT_FALSE(dialog.ended());
   EXPECT_TRUE(dialog.oCCPrintButton->IsEnabled());
 }
@@ -144,13 +151,14 @@ TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile)
   std::vector<std::string> captions;
   std::string message;
   bool printed = false;
+  rpt::setFileNameChooser([](const std::string&, const std::string& suggested) { return suggested; });
   rpt::setPreviewDriver([&](rpt::PreviewWindow& preview) {
     captions.push_back(preview.caption());
     EXPECT_EQ(preview.pageCount(), 1);
+    screenshot(preview.widget(), "reports-preview.png");  // as it opens: fitted to the width
     preview.setZoom(50);
     EXPECT_EQ(preview.zoom(), 50);
     EXPECT_FALSE(preview.shownImage().isNull());
-    screenshot(preview.widget(), "reports-preview.png");
     if (!printed) {
       printed = preview.printToFile();
       message = preview.lastMessageShown();

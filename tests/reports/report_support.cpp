@@ -1,6 +1,7 @@
 #include "report_support.h"
 
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include "rdd/rdd.h"
@@ -89,6 +90,36 @@ WorkingDirectory::WorkingDirectory(const std::filesystem::path& dir) : previous_
 WorkingDirectory::~WorkingDirectory() {
   std::error_code ec;
   std::filesystem::current_path(previous_, ec);
+}
+
+std::vector<ModelRow> comparedFamilyRows(int classes, int members) {
+  std::vector<ModelRow> rows;
+  for (const char* version : {"1.0", "2.0"})
+    for (int c = 0; c < classes; ++c) {
+      const std::string name = "Class" + std::to_string(1000 + c);
+      ModelRow head{version, name, "Object", "", "", ' ', ' '};
+      head.compared = head.allOk = true;
+      rows.push_back(head);
+      for (int m = 0; m < members; ++m) {
+        const bool differs = m % 3 == 0;
+        ModelRow member{version, name, "Object", "member" + std::to_string(m), differs && *version == '2' ? "Real" : "Integer",
+                        'P', 'I'};
+        member.compared = true;
+        member.allOk = !differs;
+        member.typeProblem = differs;
+        rows.push_back(member);
+      }
+    }
+  return rows;
+}
+
+void copyDemoLayoutWithoutClock(const std::string& name, const std::string& target) {
+  std::ifstream in(std::string(ZMC_DEMO_DIR) + "/" + name, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  for (const std::string clock : {"DTOC(TODAY())", "TIME()"})
+    for (auto at = text.find(clock); at != std::string::npos; at = text.find(clock))
+      text.replace(at, clock.size(), "'-'");
+  std::ofstream(target, std::ios::binary) << text;
 }
 
 }  // namespace reporttest

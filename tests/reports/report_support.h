@@ -32,6 +32,14 @@ void writeModelTable(const std::string& path, const std::vector<ModelRow>& rows)
 // Rows of two compared versions of a small family, with some differences.
 std::vector<ModelRow> comparedDemoRows();
 
+// Rows of two compared versions "1.0" and "2.0" of a generated family: `classes` classes of
+// `members` properties each; in every class the type of every third property differs.
+std::vector<ModelRow> comparedFamilyRows(int classes, int members);
+
+// A copy of a demo layout in `folder` whose page footer prints no clock time, so that two drawings
+// of a page can be compared.
+void copyDemoLayoutWithoutClock(const std::string& name, const std::string& target);
+
 // Makes `dir` the working directory for the object's life.
 class WorkingDirectory {
  public:

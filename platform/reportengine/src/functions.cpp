@@ -240,7 +240,7 @@ const EngineFunction kEngineFunctions[] = {
     {"RpEOF", 0, [](Args) {
        return runValue([](const RunContext& run) {
          return rt::Value(run.atEnd || !run.rows || run.row < 0 ||
-                          static_cast<std::size_t>(run.row) + 1 >= run.rows->rows.size());
+                          static_cast<std::size_t>(run.row) + 1 >= run.rows->size());
        }, rt::Value(true));
      }},
     {"rpVarValue", 2, [](Args a) {
@@ -255,7 +255,7 @@ const EngineFunction kEngineFunctions[] = {
      }},
     {"RpSectionEOF", 0, [](Args) {
        return runValue([](const RunContext& run) {
-         if (!run.rows || run.row < 0 || static_cast<std::size_t>(run.row) + 1 >= run.rows->rows.size())
+         if (!run.rows || run.row < 0 || static_cast<std::size_t>(run.row) + 1 >= run.rows->size())
            return rt::Value(true);
          if (!run.aggregates || run.aggregates->instanceOfRow.empty()) return rt::Value(false);
          const auto& inner = run.aggregates->instanceOfRow.back();

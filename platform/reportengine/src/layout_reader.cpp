@@ -73,6 +73,7 @@ class Reader {
       grp.block = compiled(grp.expression, where + " expression", true);
       grp.newPage = logical(o, "newPage", where, false);
       grp.header = band(o.value("header"), where + " header");
+      grp.continuedHeader = band(o.value("continuedHeader"), where + " continuedHeader");
       grp.footer = band(o.value("footer"), where + " footer");
       l.groups.push_back(std::move(grp));
     }

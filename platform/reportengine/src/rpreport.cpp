@@ -1,6 +1,7 @@
 // RpReport: reading the layout, producing pages through the "RpPrinter" device, PDF output and
 // the by-name members.
-#include <filesystem>
+#include <QPageLayout>
+#include <QPrinter>
 
 #include "reportengine/ptrdevice.h"
 #include "reportengine/rpreport.h"
@@ -18,6 +19,17 @@ PreviewDriver& previewDriver() {
 
 void setPreviewDriver(PreviewDriver driver) { previewDriver() = std::move(driver); }
 
+void matchPrinterToPage(QPrinter& printer, const PageSetup& page) {
+  const double width = page.toInches(page.width), length = page.toInches(page.length);
+  const QPageSize size(QSizeF(std::min(width, length), std::max(width, length)), QPageSize::Inch, QString(),
+                       QPageSize::FuzzyMatch);
+  const QMarginsF margins(page.toInches(page.left), page.toInches(page.top), page.toInches(page.right),
+                          page.toInches(page.bottom));
+  printer.setFullPage(true);  // the pages are drawn from the paper's corner, margins included
+  printer.setPageLayout(QPageLayout(size, width > length ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
+                                    QPageLayout::Inch));
+}
+
 RpReport::RpReport(QWidget* owner, const std::string& fileName) : owner_(owner), fileName_(fileName) {
   RT_FRAME("RpReport:Init");
   try {
@@ -32,51 +44,73 @@ RpReport::RpReport(QWidget* owner, const std::string& fileName) : owner_(owner),
 
 RpReport::~RpReport() = default;
 
+std::unique_ptr<PagedReport> RpReport::open(Activity activity, int dotsPerInch) {
+  RT_FRAME("RpReport:Open");
+  if (!IsValid()) return nullptr;
+  std::optional<RowSet> rows = loadRows(*layout_);
+  if (!rows) return nullptr;
+  PtrDevicePtr device = createDevice("RpPrinter", rt::Value(fileName_), rt::Value());
+  if (!device) return nullptr;
+  if (dotsPerInch > 0) device->setResolution(dotsPerInch, dotsPerInch);
+  return std::make_unique<PagedReport>(*layout_, std::move(*rows), std::move(device), activity);
+}
+
 std::optional<RenderedReport> RpReport::render(Activity activity) {
   RT_FRAME("RpReport:Render");
-  if (!IsValid()) return std::nullopt;
-  const std::optional<RowSet> rows = loadRows(*layout_);
-  if (!rows) return std::nullopt;
-  PtrDevicePtr device = createDevice("RpPrinter", rt::Value(fileName_), rt::Value());
-  if (!device) return std::nullopt;
-  RenderedReport pages = renderReport(*layout_, *rows, *device, activity);
-  device->Axit();
-  return pages;
+  const std::unique_ptr<PagedReport> pages = open(activity);
+  if (!pages) return std::nullopt;
+  return pages->drawAll();
 }
 
-bool RpReport::exportPdf(const std::string& path) {
+bool RpReport::writeFile(Activity activity, const std::string& path, const PageProgress& progress) {
+  for (;;) {
+    const std::unique_ptr<PagedReport> pages = open(activity);
+    if (!pages) return false;
+    bool stopped = false;
+    const PageProgress watched = [&](int page, int count) {
+      stopped = progress && !progress(page, count);
+      return !stopped;
+    };
+    if (writePdf(*pages, path, watched)) return true;
+    if (stopped) return false;
+    const bool exporting = activity == Activity::Exporting;
+    auto e = rt::makeError(exporting ? rt::EG_CREATE : rt::EG_PRINT, "REPORT",
+                           (exporting ? "The PDF file " : "The print file ") + path + " could not be written",
+                           exporting ? "EXPORTPDF" : "PRINTTOFILE", path);
+    e->canRetry = true;
+    e->canDefault = true;
+    if (!rt::raise(e).retry()) return false;
+  }
+}
+
+bool RpReport::exportPdf(const std::string& path, const PageProgress& progress) {
   RT_FRAME("RpReport:ExportPdf");
-  const auto pages = render(Activity::Exporting);
-  if (!pages) return false;
-  for (;;) {
-    if (writePdf(*pages, path) && std::filesystem::exists(path)) return true;
-    auto e = rt::makeError(rt::EG_CREATE, "REPORT", "The PDF file " + path + " could not be written", "EXPORTPDF", path);
-    e->canRetry = true;
-    e->canDefault = true;
-    if (!rt::raise(e).retry()) return false;
-  }
+  return writeFile(Activity::Exporting, path, progress);
 }
 
-bool RpReport::printToFile(const std::string& path, const std::string&) {
+bool RpReport::printToFile(const std::string& path, const PageProgress& progress) {
   RT_FRAME("RpReport:PrintToFile");
-  const auto pages = render(Activity::Printing);
-  if (!pages) return false;
-  for (;;) {
-    if (writePdf(*pages, path) && std::filesystem::exists(path)) return true;
-    auto e = rt::makeError(rt::EG_PRINT, "REPORT", "The print file " + path + " could not be written", "PRINTTOFILE",
-                           path);
-    e->canRetry = true;
-    e->canDefault = true;
-    if (!rt::raise(e).retry()) return false;
-  }
+  return writeFile(Activity::Printing, path, progress);
 }
 
-bool RpReport::PrintPreview(const std::string& caption, const std::string& printFile, const std::string&,
+bool RpReport::print(QPrinter& printer, const PageProgress& progress) {
+  RT_FRAME("RpReport:Print");
+  if (!IsValid()) return false;
+  matchPrinterToPage(printer, layout_->page);
+  const std::unique_ptr<PagedReport> pages = open(Activity::Printing, printer.resolution());
+  if (!pages) return false;
+  const gdi::Handle dc = gdi::createPaintDeviceDc(&printer);
+  if (!dc) return false;
+  const bool ok = pages->drawEach(dc, progress);
+  return gdi::deleteDc(dc) && ok;
+}
+
+bool RpReport::PrintPreview(const std::string& caption, const std::string& printFile, const std::string& layoutName,
                             const std::string& message, bool modal) {
   RT_FRAME("RpReport:PrintPreview");
-  auto pages = render(Activity::Previewing);
-  if (!pages || pages->pages.empty()) return false;
-  PreviewWindow window(*this, std::move(*pages), owner_, caption, printFile, message);
+  std::unique_ptr<PagedReport> pages = open(Activity::Previewing);
+  if (!pages) return false;
+  PreviewWindow window(*this, std::move(pages), owner_, caption, printFile, layoutName, message);
   if (const PreviewDriver& driver = previewDriver()) {
     driver(window);
     window.close();

@@ -70,6 +70,7 @@ struct Group {
   rt::BlockPtr block;
   bool newPage = false;  // each instance after the first starts on a new page
   Band header;
+  Band continuedHeader;  // printed at the top of a page that an instance of the group continues on
   Band footer;
 };
 

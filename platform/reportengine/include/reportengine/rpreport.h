@@ -14,6 +14,7 @@
 #include "reportengine/layout.h"
 #include "reportengine/render.h"
 
+class QPrinter;
 class QWidget;
 
 namespace rpt {
@@ -33,18 +34,26 @@ class RpReport : public rt::Object {
   const std::string& fileName() const { return fileName_; }
   const Layout* layout() const { return layout_ ? &*layout_ : nullptr; }
 
-  // Produces the pages with the device of class "RpPrinter" under the activity's flag; nullopt
-  // when the report is not valid, the device cannot be had or the data cannot be read.
+  // Reads the rows and prepares the pages with the device of class "RpPrinter" under the
+  // activity's flag, at `dotsPerInch` (0: the device's own); null when the report is not valid,
+  // the device cannot be had or the data cannot be read. Pages are laid out and drawn on demand.
+  std::unique_ptr<PagedReport> open(Activity activity, int dotsPerInch = 0);
+  // Every page, drawn in one walk; nullopt as for open.
   std::optional<RenderedReport> render(Activity activity);
 
-  // Writes the report as PDF (exporting flag). False when nothing could be written.
-  bool exportPdf(const std::string& path);
-  // Writes the report to the print file as PDF (printing flag), showing `message` meanwhile.
-  bool printToFile(const std::string& path, const std::string& message = {});
+  // Writes the report as PDF (exporting flag). False when nothing could be written or `progress`
+  // stopped it; nothing is then left at `path`.
+  bool exportPdf(const std::string& path, const PageProgress& progress = {});
+  // Writes the report to the print file as PDF (printing flag), as exportPdf.
+  bool printToFile(const std::string& path, const PageProgress& progress = {});
+  // Prints on `printer` (printing flag) at its resolution, on the report's own paper and
+  // orientation, which the printer is set to; the pages are drawn as vector text and lines.
+  bool print(QPrinter& printer, const PageProgress& progress = {});
 
-  // Shows the preview window with `caption`; the window's print-to-file writes `printFile`;
-  // `message` is shown while printing. With `modal` true the call returns when the user has
-  // closed the preview. Answers false when the report is not valid or has no pages.
+  // Shows the preview window with `caption`; the window's print-to-file suggests `printFile` in
+  // the working directory, its export the layout's name there; `message` is shown while
+  // printing. With `modal` true the call returns when the user has closed the preview. Answers
+  // false when the report is not valid or its data cannot be read.
   bool PrintPreview(const std::string& caption, const std::string& printFile, const std::string& layoutName,
                     const std::string& message, bool modal);
 
@@ -61,7 +70,22 @@ class RpReport : public rt::Object {
   std::optional<Layout> layout_;
   std::string error_;
   bool closed_ = false;
+
+  bool writeFile(Activity activity, const std::string& path, const PageProgress& progress);
 };
+
+// Sets the printer's paper size, orientation and margins to the layout's page.
+void matchPrinterToPage(QPrinter& printer, const PageSetup& page);
+
+// While set, the preview asks this function instead of the print dialog whether to print on the
+// printer (already set to the report's paper); false cancels.
+using PrintDialogDriver = std::function<bool(QPrinter&)>;
+void setPrintDialogDriver(PrintDialogDriver driver);
+
+// While set, the preview asks this function for the name of a file it writes instead of the file
+// dialog: given the dialog's caption and the suggested path, it answers the path ("" cancels).
+using FileNameChooser = std::function<std::string(const std::string& caption, const std::string& suggested)>;
+void setFileNameChooser(FileNameChooser chooser);
 
 // While set, PrintPreview hands the built preview window to this function instead of running it
 // (tests drive the window through it); the window closes when the function returns.
@@ -69,32 +93,47 @@ using PreviewDriver = std::function<void(PreviewWindow&)>;
 void setPreviewDriver(PreviewDriver driver);
 
 // The preview window: page navigation, zoom, printing through the platform's print dialog,
-// printing to the print file and export to PDF.
+// printing to a print file and export to PDF, with progress and Cancel for long runs.
+//
+// States: laying out (page 1 is shown at once; the rest of the first pass runs in slices on the
+// event loop and the page label reads "Page N of …"), laid out ("Page N of M"). Only the page
+// shown is kept drawn. Zoom modes: fit to the window's width (at opening), whole page, or a
+// percentage; the two fitting modes follow the window's size.
 class PreviewWindow {
  public:
-  PreviewWindow(RpReport& report, RenderedReport pages, QWidget* owner, const std::string& caption,
-                const std::string& printFile, const std::string& message);
+  enum class ZoomMode { FitWidth, WholePage, Percent };
+
+  PreviewWindow(RpReport& report, std::unique_ptr<PagedReport> pages, QWidget* owner, const std::string& caption,
+                const std::string& printFile, const std::string& layoutName, const std::string& message);
   ~PreviewWindow();
   PreviewWindow(const PreviewWindow&) = delete;
   PreviewWindow& operator=(const PreviewWindow&) = delete;
 
   QWidget* widget() const;
   std::string caption() const;
-  int pageCount() const;
+  int pageCount() const;   // 0 while the first pass runs
+  int knownPages() const;  // pages that can be shown so far
+  void finishLayout();     // runs what is left of the first pass at once
+  std::string pageLabel() const;
+  std::string statusText() const;
   int currentPage() const;  // from 1
   void showPage(int page);  // clamped to the pages there are
   void nextPage();
   void previousPage();
-  int zoom() const;         // percent of the paper's size at 96 pixels per inch
-  void setZoom(int percent);  // clamped to 25..400
+  int zoom() const;         // percent of the paper's size at 96 pixels per inch, as shown
+  void setZoom(int percent);  // clamped to 25..400; the Percent mode
+  ZoomMode zoomMode() const;
+  void setZoomMode(ZoomMode mode);
+  void zoomIn();   // the next larger entry of the zoom list
+  void zoomOut();
   // The page as shown: the image on screen at the current zoom.
   QImage shownImage() const;
 
   // Prints through the platform's print dialog; false when the dialog was cancelled.
   bool printWithDialog();
-  bool printToFile();                           // writes the print file
-  bool exportPdf(const std::string& path);      // with no path the user is asked for one
-  bool exportPdfAsked();
+  bool printToFile();                           // asks for the print file's name, then writes it
+  bool exportPdf(const std::string& path);
+  bool exportPdfAsked();                        // asks for the name, suggesting the layout's
   // The message shown while the last print ran ("" before any).
   const std::string& lastMessageShown() const;
 
