@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
@@ -22,7 +23,7 @@ Status ioError(const std::string& what, const std::string& path) {
 // Copies to or from a shared view. Another program may have shrunk the file under the view, and
 // touching a page beyond the file's end then raises SIGBUS: while a copy runs, this thread's
 // handler turns that signal into a failed copy instead of the end of the process.
-thread_local sigjmp_buf* tCopyJump = nullptr;
+thread_local sigjmp_buf* volatile tCopyJump = nullptr;
 struct sigaction gPreviousBusAction;
 
 void onBusError(int signo, siginfo_t* info, void* context) {
@@ -54,7 +55,9 @@ bool guardedCopy(void* to, const void* from, std::size_t n) {
   sigjmp_buf jump;
   if (sigsetjmp(jump, 0) != 0) return false;
   tCopyJump = &jump;
+  std::atomic_signal_fence(std::memory_order_seq_cst);  // the handler sees the jump before the copy
   std::memcpy(to, from, n);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   tCopyJump = nullptr;
   return true;
 }

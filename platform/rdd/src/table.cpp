@@ -128,7 +128,7 @@ std::int64_t Table::Impl::nowMs() const {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void Table::Impl::endBurst(const char* operation, bool report) {
+void Table::Impl::endBurst(const char* operation, bool report, std::uint32_t keepAtMost) {
   if (!burstHeld) return;
   Status s = writeAppended();
   std::string what = "cannot write the records appended to " + fullPath;
@@ -144,7 +144,7 @@ void Table::Impl::endBurst(const char* operation, bool report) {
     }
     indexWriteMs = nowMs() - start;
   }
-  if (!s.ok()) writeBroke(s);
+  if (!s.ok()) writeBroke(s, keepAtMost);
   burstHeld = false;
   tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
   (void)file->unlock(fmt::kHeaderLockOffset, 1);
@@ -247,7 +247,7 @@ Status Table::Impl::writeAppended() {
   return s;
 }
 
-void Table::Impl::writeBroke(const Status& what) {
+void Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
   if (!writeFailed) writeFailure = what.message;
   writeFailed = true;
   // What reached the file: the records before the buffered ones, and in shared mode never more
@@ -255,6 +255,7 @@ void Table::Impl::writeBroke(const Status& what) {
   std::uint32_t stored = appendBuf.empty() ? count : appendFirst - 1;
   std::uint32_t counted = stored;
   if (options.shared && readHeaderCount(&counted).ok()) stored = std::min(stored, counted);
+  stored = std::min(stored, keepAtMost);
   appendBuf.clear();
   count = stored;
   deletedMap.resize(stored, 0);
@@ -1012,8 +1013,9 @@ void Table::append() {
     t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; no record appended", op);
     return;
   }
+  if (t.refuseAfterFailure(op)) return;
   t.commit(op);
-  if (t.refuseAfterFailure(op) || !t.markIndexesChanging(op)) return;
+  if (t.writeFailed || !t.markIndexesChanging(op)) return;  // a failed commit was raised
   if (t.options.shared) {
     // Other users may append too. The first append of a burst takes the header byte, learns the
     // true count and cuts what a stopped writer may have left beyond it. The records of the burst
@@ -1078,9 +1080,10 @@ void Table::append() {
   t.atBof = false;
   if (t.options.shared && t.burstOver()) {
     // The blank record and its keys go with the burst; the fields that follow are written in
-    // place, and their keys reach the index at the next release of the lock.
+    // place, and their keys reach the index at the next release of the lock. When the burst
+    // cannot be written, the blank record is not kept: this append did not happen.
     t.commit(op);
-    t.endBurst(op);
+    t.endBurst(op, true, t.count - 1);
   }
 }
 

@@ -113,8 +113,9 @@ class Table::Impl {
   // The buffered records, then the header that counts them.
   Status writeAppended();
   // After a failed write: cuts the file back to the records that reached it (header count, end
-  // mark) and refuses every later write. `what` tells what failed.
-  void writeBroke(const Status& what);
+  // mark) and refuses every later write. `what` tells what failed; at most `keepAtMost` records
+  // stay.
+  void writeBroke(const Status& what, std::uint32_t keepAtMost = UINT32_MAX);
   // Raises the failure of a write once, after the table was made consistent again.
   void reportWriteFailure(const Status& s, const std::string& what, const char* operation);
   // Raises (and answers true) when an earlier write failed.
@@ -135,7 +136,7 @@ class Table::Impl {
   void unlockHeader();
   // Ends this opener's append burst: the buffered records, the header and the dirty index files
   // reach the disk before the lock is released. Raises a failure when `report`.
-  void endBurst(const char* operation, bool report = true);
+  void endBurst(const char* operation, bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
   void updateKeys();
