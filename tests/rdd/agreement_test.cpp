@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -13,6 +15,28 @@
 using namespace rddtest;
 
 namespace {
+
+std::string run(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// Checks by programs that share no code with the driver: the keys index_dump lists for the tag
+// NAME and the records dbfread reads. Answers {keys, records}, or {-1, -1} when they are missing.
+std::pair<long, long> independentCounts(const ScratchDir& dir) {
+  if (std::system("command -v index_dump >/dev/null 2>&1 && /usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0)
+    return {-1, -1};
+  std::string keys = run("index_dump --type=char " + dir.file("idx.cdx") + " NAME 2>&1");
+  std::string records =
+      run("/usr/bin/python3 -c 'import dbfread,sys; print(sum(1 for _ in dbfread.DBF(sys.argv[1])))' " + dir.file("t.dbf"));
+  return {static_cast<long>(std::count(keys.begin(), keys.end(), '\n')), std::atol(records.c_str())};
+}
 
 // Entries of order 1 walked from the top (every record once, in key order) against lastRec().
 struct Walk {
@@ -91,6 +115,11 @@ TEST(IndexAgreement, EveryReleaseOfTheLockLeavesTheIndexComplete) {
     w = walkOrder(*early);
     EXPECT_EQ(w.entries, rows) << "round " << r << ": an open reader rereads the changed index";
     EXPECT_TRUE(early->seek("L" + std::to_string(rows - 1)));
+    auto [keys, records] = independentCounts(dir);
+    if (keys >= 0) {
+      EXPECT_EQ(keys, static_cast<long>(rows)) << "round " << r << ": index_dump";
+      EXPECT_EQ(records, static_cast<long>(rows)) << "round " << r << ": dbfread";
+    }
     ASSERT_EQ(write(toChild[1], "x", 1), 1);
   }
   int status = 0;
@@ -121,6 +150,14 @@ TEST(IndexAgreement, AnInPlaceRewriteByAnotherProgramIsNoticedAtTheNextOpen) {
     EXPECT_EQ(w.entries, 3u);
     EXPECT_TRUE(w.ordered) << "record " << rec;
     EXPECT_TRUE(log.empty());
+    t.reset();
+    auto [keys, records] = independentCounts(dir);
+    if (keys >= 0) {
+      EXPECT_EQ(keys, 3);
+      EXPECT_EQ(records, 3);
+      EXPECT_NE(run("index_dump --type=char " + dir.file("idx.cdx") + " NAME").find("outside " + std::to_string(rec)),
+                std::string::npos);
+    }
   }
 }
 

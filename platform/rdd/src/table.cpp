@@ -257,6 +257,7 @@ void Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
   if (options.shared && readHeaderCount(&counted).ok()) stored = std::min(stored, counted);
   stored = std::min(stored, keepAtMost);
   appendBuf.clear();
+  if (stored < count) dropEntriesBeyond(stored);
   count = stored;
   deletedMap.resize(stored, 0);
   // Cutting first frees the space the end mark and the header may need.
@@ -268,6 +269,23 @@ void Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
   recDirty = keysTouched = appendedUncommitted = false;
   origRec.reset();
   if (atEof || recno > count) setEof();
+}
+
+void Table::Impl::dropEntriesBeyond(std::uint32_t last) {
+  for (auto& o : orders) {
+    std::vector<std::string> beyond;
+    const std::size_t keyLen = static_cast<std::size_t>(o->keyLen);
+    o->index.forEach([&](std::string_view e) {
+      if (fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + keyLen) > last) beyond.emplace_back(e);
+    });
+    for (const std::string& e : beyond) (void)o->index.erase(e);
+  }
+  for (auto& f : indexFiles) {
+    auto& added = f->pendingNew;
+    added.erase(std::remove_if(added.begin(), added.end(), [last](std::uint32_t r) { return r > last; }), added.end());
+    for (auto it = f->pending.begin(); it != f->pending.end();) it = it->first > last ? f->pending.erase(it) : std::next(it);
+  }
+  cursorGen = ~0ull;
 }
 
 void Table::Impl::reportWriteFailure(const Status& s, const std::string& what, const char* operation) {

@@ -116,6 +116,9 @@ class Table::Impl {
   // mark) and refuses every later write. `what` tells what failed; at most `keepAtMost` records
   // stay.
   void writeBroke(const Status& what, std::uint32_t keepAtMost = UINT32_MAX);
+  // Removes from every order the entries of records after `last` (records that never reached
+  // the file).
+  void dropEntriesBeyond(std::uint32_t last);
   // Raises the failure of a write once, after the table was made consistent again.
   void reportWriteFailure(const Status& s, const std::string& what, const char* operation);
   // Raises (and answers true) when an earlier write failed.
@@ -162,9 +165,11 @@ class Table::Impl {
   bool prepareKey(Order& o, const char* operation);
   // Writes the whole file from memory; `rebuilt`: the orders were just built from the table.
   Status writeIndexFile(IndexFileState& f, bool rebuilt = false);
-  Status checkStale(IndexFileState& f);
-  // Builds every order of `f` from the records and writes the file (kept in memory when read-only).
-  Status rebuildFile(IndexFileState& f);
+  // Tells whether f disagrees with the table (see docs/formats/cdx.md, staleness stamp).
+  Status checkStale(IndexFileState& f, bool* stale);
+  // Builds every order of `f` from the records (`built` tells it was done) and writes the file
+  // (kept in memory when read-only).
+  Status rebuildFile(IndexFileState& f, bool* built);
   bool changersAlive(IndexFileState& f);
   void orderChanged(IndexFileState& f, const char* operation);
   Status syncIndexForRead(IndexFileState& f);

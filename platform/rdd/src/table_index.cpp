@@ -141,11 +141,22 @@ bool Table::openIndex(const std::string& fileSpec) {
   IndexFileState& fs = *f;
   t.indexFiles.push_back(std::move(f));
   t.refreshFieldInKey();
-  s = damage.empty() ? t.checkStale(fs) : loaded.empty() ? Status::okay() : t.rebuildFile(fs);
-  if (!s.ok()) {
-    t.raise(rt::EG_WRITE, "index file " + path + " did not match the table and could not be rebuilt: " + s.message, op,
+  bool stale = !damage.empty() && !loaded.empty();
+  if (damage.empty()) s = t.checkStale(fs, &stale);
+  bool built = false;
+  if (s.ok() && stale) s = t.rebuildFile(fs, &built);
+  if (!s.ok() && !built) {
+    t.raise(rt::EG_READ, "index file " + path + " did not match the table and could not be rebuilt: " + s.message, op,
             s.osCode, false, path);
     return false;
+  }
+  if (!s.ok()) {
+    // The orders rebuilt in memory serve this opener; the file stays as it was, and since a write
+    // failed the table takes no more writes until it is opened again.
+    if (!t.writeFailed) t.writeBroke(s);
+    t.raise(rt::EG_WRITE, "index file " + path + " was rebuilt but could not be written: " + s.message, op, s.osCode,
+            false, path);
+    return true;
   }
   if (!damage.empty()) {
     std::string done = loaded.empty() ? "it holds no usable order; its orders have to be created again"
@@ -159,10 +170,10 @@ bool Table::openIndex(const std::string& fileSpec) {
 }
 
 // An index file whose stamp says that an opener changed the table and stopped before writing
-// the file, or that was written for another record count than the table has now (the table was
-// changed without it), does not agree with the table: its orders are rebuilt from the records
-// and, unless the table is read-only, written back.
-Status Table::Impl::checkStale(IndexFileState& f) {
+// the file, or that was written for another table file than the one there now (another record
+// count, size, modification time or hash: the table was changed without it), does not agree with
+// the table.
+Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut) {
   bool locked = false;
   if (options.shared && !options.readOnly) {
     Status s = lockHeader();
@@ -186,16 +197,17 @@ Status Table::Impl::checkStale(IndexFileState& f) {
     }
   }
   if (locked) unlockHeader();
-  if (!s.ok() || !stale) return s;
-  return rebuildFile(f);
+  *staleOut = stale;
+  return s;
 }
 
-Status Table::Impl::rebuildFile(IndexFileState& f) {
+Status Table::Impl::rebuildFile(IndexFileState& f, bool* built) {
   for (auto& o : orders)
     if (o->file == &f) {
       Status s = buildOrder(*o);
       if (!s.ok()) return s;
     }
+  *built = true;
   cursorGen = ~0ull;
   if (options.readOnly) return Status::okay();
   f.dirty = true;

@@ -36,8 +36,17 @@ void ZorbaneWin::LoadDbf() {
   if (!table) return Pointer(gui::Pointer::Arrow);
   RT_LINE();
   WindowLoadObserver observer(*this);
-  (void)loadFamily(DbControl, *table, ChosenFamily, observer);
+  const LoadCounts counts = loadFamily(DbControl, *table, ChosenFamily, observer);
   RT_LINE();
+  if (counts.writeFailed) {
+    // The error was shown once; the next load or compare opens the table afresh.
+    UpdateModelList();
+    gui::InfoBox(this, "Load Stopped",
+                 "The load of " + ChosenFamily + " stopped after a write error; " + std::to_string(counts.rows) +
+                     " rows were stored.");
+    oProgressBar->Position(0);
+    return Pointer(gui::Pointer::Arrow);
+  }
   UpdateModelList();
   gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
   oProgressBar->Position(0);

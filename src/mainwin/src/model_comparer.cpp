@@ -125,6 +125,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     table.setOrder(1);
     observer.rowPassed();
     table.skip();
+    if ((counts.writeFailed = table.writeFailed())) return counts;
   }
 
   // Pass 2: the reference rows that no base row matched.
@@ -140,6 +141,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     table.setOrder(1);
     observer.rowPassed();
     table.skip();
+    if ((counts.writeFailed = table.writeFailed())) return counts;
   }
   return counts;
 }
