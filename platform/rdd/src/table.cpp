@@ -128,8 +128,15 @@ std::int64_t Table::Impl::nowMs() const {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+void Table::Impl::releaseBurst() {
+  burstHeld = false;
+  tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
+  (void)file->unlock(fmt::kHeaderLockOffset, 1);
+}
+
 void Table::Impl::endBurst(const char* operation, bool report, std::uint32_t keepAtMost) {
   if (!burstHeld) return;
+  if (writeFailed) return releaseBurst();  // reported when it failed; nothing more is written
   Status s = writeAppended();
   std::string what = "cannot write the records appended to " + fullPath;
   if (s.ok()) {
@@ -145,9 +152,7 @@ void Table::Impl::endBurst(const char* operation, bool report, std::uint32_t kee
     indexWriteMs = nowMs() - start;
   }
   if (!s.ok()) writeBroke(s, keepAtMost);
-  burstHeld = false;
-  tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
-  (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  releaseBurst();
   if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message, operation, s.osCode);
 }
 
@@ -203,9 +208,7 @@ Status Table::Impl::readRecordInto(std::uint32_t r, char* out) {
   if (s.ok() && got == recordLen) return s;
   std::uint64_t size = 0;
   if (r <= count && file->size(&size).ok() && size < end) {
-    // Someone cut the file under us (a backup copied over it): no write may follow on our count.
-    writeFailed = true;
-    writeFailure = "the table file shrank while open";
+    lengthLost("the table file shrank while open");
     return Status::error(StatusKind::Corruption, "the table file shrank while open: record " + std::to_string(r) +
                                                      " needs " + std::to_string(end) + " bytes, the file holds " +
                                                      std::to_string(size));
@@ -247,12 +250,23 @@ Status Table::Impl::writeAppended() {
   return s;
 }
 
-void Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
-  if (!writeFailed) writeFailure = what.message;
+void Table::Impl::lengthLost(const std::string& why) {
+  if (!writeFailed) writeFailure = why;
   writeFailed = true;
+  appendBuf.clear();
+  recDirty = keysTouched = appendedUncommitted = false;
+  origRec.reset();
+}
+
+void Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
   // What reached the file: the records before the buffered ones, and in shared mode never more
   // than the header on disk counts (its own write may be what failed).
   std::uint32_t stored = appendBuf.empty() ? count : appendFirst - 1;
+  std::uint64_t size = 0;
+  if (!file->size(&size).ok() || size < headerLen + static_cast<std::uint64_t>(stored) * recordLen)
+    return lengthLost(what.message);  // someone else cut the file: its length is not ours to set
+  if (!writeFailed) writeFailure = what.message;
+  writeFailed = true;
   std::uint32_t counted = stored;
   if (options.shared && readHeaderCount(&counted).ok()) stored = std::min(stored, counted);
   stored = std::min(stored, keepAtMost);
@@ -1065,9 +1079,8 @@ void Table::append() {
         s = t.trimTail();
       }
       if (!s.ok()) {
-        t.endBurst(op, false);
-        t.writeFailed = true;  // a stale length: nothing more is written
-        t.writeFailure = s.message;
+        t.lengthLost(s.message);  // nothing is written on a length that is no longer true
+        t.releaseBurst();
         t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
         return;
       }

@@ -119,6 +119,9 @@ class Table::Impl {
   // Removes from every order the entries of records after `last` (records that never reached
   // the file).
   void dropEntriesBeyond(std::uint32_t last);
+  // The table file is shorter than the records this opener knows of (another program cut it):
+  // every later write is refused and nothing is written, not even a repair.
+  void lengthLost(const std::string& why);
   // Raises the failure of a write once, after the table was made consistent again.
   void reportWriteFailure(const Status& s, const std::string& what, const char* operation);
   // Raises (and answers true) when an earlier write failed.
@@ -140,6 +143,7 @@ class Table::Impl {
   // Ends this opener's append burst: the buffered records, the header and the dirty index files
   // reach the disk before the lock is released. Raises a failure when `report`.
   void endBurst(const char* operation, bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
+  void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
   void updateKeys();
