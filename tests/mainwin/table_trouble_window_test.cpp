@@ -143,6 +143,42 @@ TEST_F(TableTrouble, ACompareOfAVersionWithoutRowsStillRebuildsTheIndex) {
   EXPECT_EQ(comparesFinished(), 1);
 }
 
+TEST_F(TableTrouble, ARowRewrittenInPlaceByAnotherProgramIsComparedAsItNowIs) {
+  seedTwoVersions();
+  // Where MODELVERS of the first row lies, then another program stamps that row 9.9 in place.
+  std::uint64_t at = 0;
+  std::string className;
+  {
+    rdd::OpenOptions readOnly;
+    readOnly.readOnly = true;
+    auto t = rdd::Table::open("Mpdms", dir.path().string(), readOnly);
+    ASSERT_TRUE(t);
+    int vers = t->fieldIndex("MODELVERS");
+    at = static_cast<std::uint64_t>(t->field(vers).offset);  // within record 1, after the header
+    std::ifstream in(dir.path() / "Mpdms.dbf", std::ios::binary);
+    std::vector<unsigned char> head(12);
+    in.read(reinterpret_cast<char*>(head.data()), 12);
+    at += head[8] | head[9] << 8;
+    t->goTo(1);
+    ASSERT_EQ(t->get("MODELVERS").asString(), mainwin::fullWidthVersion("1.0"));
+    className = std::string(t->rawField(t->fieldIndex("CLASSNAME")));
+  }
+  usleep(20000);  // past the file system's clock tick
+  {
+    std::fstream io(dir.path() / "Mpdms.dbf", std::ios::binary | std::ios::in | std::ios::out);
+    io.seekp(static_cast<std::streamoff>(at));
+    io.write(mainwin::fullWidthVersion("9.9").data(), 15);
+  }
+  start();
+  EXPECT_TRUE(errors.errors.empty()) << "a stale index is rebuilt without a word";
+  compare("1.0", "2.0");
+  EXPECT_EQ(comparesFinished(), 1);
+  className.erase(className.find_last_not_of(' ') + 1);
+  EXPECT_EQ(wftest::flagsOf(*win->ModelServer, "9.9", className), "FFFFFFF") << "a row of another version";
+  auto [entries, records] = entriesAndRecords(*win->ModelServer);
+  EXPECT_EQ(entries, records);
+}
+
 TEST_F(TableTrouble, AnotherProcessLoadingWhileTheWindowListsAndCompares) {
   start();
   load("Base Fam", "1.0");
