@@ -38,16 +38,15 @@ std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
 }
 
 // The table file as a foreign reader sees it: the header count, every counted record live, and
-// the end-of-file byte right after the last one. `killed`: a writer stopped between writing a
-// record and the count that covers it, so one record more may follow the counted ones. Answers
-// the count.
+// the end-of-file byte right after the last one. `killed`: a writer stopped between writing
+// records and the count that covers them, so uncounted bytes may follow the counted ones.
+// Answers the count.
 std::uint32_t checkFileComplete(const std::string& path, bool killed = false) {
   std::vector<unsigned char> b = readBytes(path);
   std::uint32_t count = le32(b, 4), headerLen = b[8] | b[9] << 8, recordLen = b[10] | b[11] << 8;
   std::size_t end = headerLen + static_cast<std::size_t>(count) * recordLen;
-  if (killed && b.size() == end + recordLen + 1) {
-    EXPECT_EQ(b[end], ' ') << "an uncounted record";
-    EXPECT_EQ(b.back(), 0x1A);
+  if (killed && b.size() > end + 1) {
+    // The records of the burst in progress may follow, uncounted; the next burst cuts them off.
   } else {
     EXPECT_EQ(b.size(), end + 1) << "the file ends right after the last record";
     if (b.size() == end + 1) {
@@ -275,12 +274,16 @@ TEST(AppendBurst, AKilledLoaderLeavesACompleteFileAndTheLockFree) {
     if (!t) _exit(2);
     for (int i = 0;; ++i) {
       addRow(*t, "L" + std::to_string(i % 100000), "load");
-      if (i == 500) (void)!write(ready[1], "x", 1);
+      if (i == 500) {
+        t->goTo(t->recNo());  // a positioning ends the burst: 501 rows are on disk
+        (void)!write(ready[1], "x", 1);
+      }
     }
   }
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
-  EXPECT_TRUE(headerLocked(path));
+  for (int i = 0; i < 200 && !headerLocked(path); ++i) usleep(1000);
+  EXPECT_TRUE(headerLocked(path));  // the next burst is under way
   kill(loader, SIGKILL);
   waitpid(loader, nullptr, 0);
   close(ready[0]);

@@ -523,15 +523,20 @@ Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t coun
   if (!s.ok()) return s;
   header->assign(fmt::kTreeHeaderSize, 0);
   writeTreeHeader(header->data(), dirRoot, counter, fmt::kTagNameLen, fmt::kDirectoryOptions, "", "");
-  putStamp(header->data(), counter, stamp.recCount, stamp.changing);
+  CdxStamp st = stamp;
+  st.counter = counter;
+  putStamp(header->data(), st);
   return Status::okay();
 }
 
-void putStamp(std::uint8_t* header, std::uint32_t counter, std::uint32_t recCount, std::uint32_t changing) {
+void putStamp(std::uint8_t* header, const CdxStamp& stamp) {
+  fmt::putLe64(header + fmt::kStTableSize, stamp.table.size);
+  fmt::putLe64(header + fmt::kStTableTime, static_cast<std::uint64_t>(stamp.table.modifiedNs));
+  fmt::putLe64(header + fmt::kStTableHash, stamp.table.hash);
   std::memcpy(header + fmt::kStMagic, fmt::kStampMagic, 4);
-  fmt::putLe32(header + fmt::kStCounter, counter);
-  fmt::putLe32(header + fmt::kStRecCount, recCount);
-  fmt::putLe32(header + fmt::kStChanging, changing);
+  fmt::putLe32(header + fmt::kStCounter, stamp.counter);
+  fmt::putLe32(header + fmt::kStRecCount, stamp.recCount);
+  fmt::putLe32(header + fmt::kStChanging, stamp.changing);
 }
 
 Status readCdxStamp(File& file, CdxStamp* out) {
@@ -547,16 +552,16 @@ Status readCdxStamp(File& file, CdxStamp* out) {
   out->valid = true;
   out->recCount = fmt::le32(b + fmt::kStRecCount);
   out->changing = fmt::le32(b + fmt::kStChanging);
+  out->table.size = fmt::le64(b + fmt::kStTableSize);
+  out->table.modifiedNs = static_cast<std::int64_t>(fmt::le64(b + fmt::kStTableTime));
+  out->table.hash = fmt::le64(b + fmt::kStTableHash);
   return Status::okay();
 }
 
 Status writeCdxStamp(File& file, const CdxStamp& stamp) {
-  std::uint8_t b[16];
-  std::memcpy(b, fmt::kStampMagic, 4);
-  fmt::putLe32(b + 4, stamp.counter);
-  fmt::putLe32(b + 8, stamp.recCount);
-  fmt::putLe32(b + 12, stamp.changing);
-  return file.write(fmt::kStMagic, b, sizeof b);
+  std::uint8_t b[fmt::kStChanging + 4];
+  putStamp(b, stamp);
+  return file.write(fmt::kStTableSize, b + fmt::kStTableSize, sizeof b - fmt::kStTableSize);
 }
 
 std::string dumpCdx(File& file, const std::string& name) {

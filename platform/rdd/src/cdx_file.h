@@ -27,13 +27,26 @@ struct NodeLimits {
   int maxInteriorKeys = 0;
 };
 
+// The table file as it was when a stamp was written: its size, its modification time and a hash
+// of its header and of its first and last records. A change in place moves the time, another
+// table with the same count differs in the hash. All zero: not recorded.
+struct TableFingerprint {
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::uint64_t hash = 0;
+  bool known() const { return hash != 0; }
+  bool operator==(const TableFingerprint&) const = default;
+};
+
 // The driver's stamp in reserved bytes of the directory header (other programs write zeros there
 // and ignore them). Valid only while its copy of the change counter equals the header's.
 //   recCount  the table's record count the trees were written for
 //   changing  openers that have changed the table or its orders since and not yet written them
+//   table     the table file the trees agree with
 struct CdxStamp {
   bool valid = false;
   std::uint32_t counter = 0, recCount = 0, changing = 0;
+  TableFingerprint table;
 };
 
 struct CdxImage {
@@ -54,7 +67,7 @@ Status readCdxCounter(File& file, std::uint32_t* counter);
 Status readCdxStamp(File& file, CdxStamp* out);
 // Rewrites the stamp in place (the counter stays as it is).
 Status writeCdxStamp(File& file, const CdxStamp& stamp);
-void putStamp(std::uint8_t* header, std::uint32_t counter, std::uint32_t recCount, std::uint32_t changing);
+void putStamp(std::uint8_t* header, const CdxStamp& stamp);
 
 struct TagOut {
   std::string name;

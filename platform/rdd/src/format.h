@@ -56,9 +56,11 @@ inline constexpr int kLfFree = 12, kLfRecMask = 14, kLfDupMask = 18, kLfTrailMas
                      kLfPayload = 488;
 inline constexpr int kTagNameLen = 10;
 // The driver's stamp in the reserved bytes 16-501 of the directory header (zeros for others):
-// magic, copy of the change counter, table record count the trees cover, openers with unwritten
-// changes. See cdx_file.h (CdxStamp).
-inline constexpr int kStMagic = 472, kStCounter = 476, kStRecCount = 480, kStChanging = 484;
+// the table file's size, modification time and hash (8 bytes each), magic, copy of the change
+// counter, table record count the trees cover, openers with unwritten changes. See cdx_file.h
+// (CdxStamp).
+inline constexpr int kStTableSize = 448, kStTableTime = 456, kStTableHash = 464, kStMagic = 472, kStCounter = 476,
+                     kStRecCount = 480, kStChanging = 484;
 inline constexpr char kStampMagic[4] = {'D', 'S', 'T', '1'};
 // Lock byte of the index file held shared by every opener with unwritten changes; a test for an
 // exclusive lock there tells whether any such opener is still alive.
@@ -75,6 +77,11 @@ inline std::uint32_t be32(const std::uint8_t* p) {
 inline void putLe16(std::uint8_t* p, std::uint32_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
 inline void putLe32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
+}
+inline std::uint64_t le64(const std::uint8_t* p) { return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32; }
+inline void putLe64(std::uint8_t* p, std::uint64_t v) {
+  putLe32(p, static_cast<std::uint32_t>(v));
+  putLe32(p + 4, static_cast<std::uint32_t>(v >> 32));
 }
 inline void putBe32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = (v >> (24 - 8 * i)) & 0xFF;

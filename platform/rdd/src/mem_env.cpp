@@ -9,9 +9,25 @@
 namespace rdd {
 namespace {
 
+// The bytes all files of one MemEnv hold together, and the most they may hold (0: no limit).
+struct MemVolume {
+  std::uint64_t used = 0, capacity = 0;
+  std::int64_t clock = 0;  // stands in for the modification time: one tick per change
+};
+
 // One file's bytes and the locks that open files hold on it.
 struct MemNode {
+  std::shared_ptr<MemVolume> volume;
   std::vector<char> bytes;
+  std::int64_t modified = 0;
+  // Resizes the file, charging the volume; answers false (changing nothing) when it is full.
+  bool resize(std::uint64_t n) {
+    if (n > bytes.size() && volume->capacity && volume->used + (n - bytes.size()) > volume->capacity) return false;
+    volume->used = volume->used + n - bytes.size();
+    bytes.resize(n, 0);
+    return true;
+  }
+  void touch() { modified = ++volume->clock; }
   struct Held {
     const void* owner;
     std::uint64_t offset, length;
@@ -36,18 +52,33 @@ class MemFile : public File {
   }
   Status write(std::uint64_t offset, const void* data, std::size_t n) override {
     if (!writable_) return Status::error(StatusKind::Io, "file opened read-only", 9);
-    auto& b = node_->bytes;
-    if (b.size() < offset + n) b.resize(offset + n, 0);
-    if (n) std::memcpy(b.data() + offset, data, n);
+    MemNode& node = *node_;
+    std::size_t fits = n;
+    bool full = false;
+    if (node.bytes.size() < offset + n && !node.resize(offset + n)) {
+      // A full volume takes what fits, as a disk does, then refuses the rest.
+      std::uint64_t room = node.volume->capacity - node.volume->used + node.bytes.size();
+      fits = room > offset ? static_cast<std::size_t>(room - offset) : 0;
+      if (fits) (void)node.resize(offset + fits);
+      full = true;
+    }
+    if (fits) std::memcpy(node.bytes.data() + offset, data, fits);
+    node.touch();
+    if (full) return Status::error(StatusKind::Io, "cannot write: No space left on device", 28);
     return Status::okay();
   }
   Status size(std::uint64_t* out) override {
     *out = node_->bytes.size();
     return Status::okay();
   }
+  Status modifiedNs(std::int64_t* out) override {
+    *out = node_->modified;
+    return Status::okay();
+  }
   Status truncate(std::uint64_t length) override {
     if (!writable_) return Status::error(StatusKind::Io, "file opened read-only", 9);
-    node_->bytes.resize(length, 0);
+    if (!node_->resize(length)) return Status::error(StatusKind::Io, "cannot truncate: No space left on device", 28);
+    node_->touch();
     return Status::okay();
   }
   Status sync() override { return Status::okay(); }
@@ -79,23 +110,30 @@ class MemFile : public File {
 
 class MemEnv : public Env {
  public:
+  explicit MemEnv(std::uint64_t capacity) : volume_(std::make_shared<MemVolume>()) { volume_->capacity = capacity; }
   Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override {
     auto it = files_.find(path);
     if (it == files_.end()) {
       if (mode != OpenMode::CreateReadWrite)
         return Status::error(StatusKind::NotFound, "cannot open " + path + ": no such file", 2);
-      it = files_.emplace(path, std::make_shared<MemNode>()).first;
+      auto node = std::make_shared<MemNode>();
+      node->volume = volume_;
+      it = files_.emplace(path, std::move(node)).first;
     }
     *out = std::make_unique<MemFile>(it->second, mode != OpenMode::ReadOnly);
     return Status::okay();
   }
   bool exists(const std::string& path) override { return files_.count(path) != 0; }
   Status remove(const std::string& path) override {
-    if (!files_.erase(path)) return Status::error(StatusKind::NotFound, "cannot remove " + path, 2);
+    auto it = files_.find(path);
+    if (it == files_.end()) return Status::error(StatusKind::NotFound, "cannot remove " + path, 2);
+    if (it->second.use_count() == 1) (void)it->second->resize(0);  // no open file keeps the bytes
+    files_.erase(it);
     return Status::okay();
   }
 
  private:
+  std::shared_ptr<MemVolume> volume_;
   std::map<std::string, std::shared_ptr<MemNode>> files_;
 };
 
@@ -108,6 +146,7 @@ class FaultFile : public File {
     return base_->write(o, d, n);
   }
   Status size(std::uint64_t* out) override { return base_->size(out); }
+  Status modifiedNs(std::int64_t* out) override { return base_->modifiedNs(out); }
   Status truncate(std::uint64_t length) override {
     if (env_->shouldFailWrite()) return Status::error(StatusKind::Io, "injected write fault", 5);
     return base_->truncate(length);
@@ -127,7 +166,7 @@ class FaultFile : public File {
 
 }  // namespace
 
-std::unique_ptr<Env> newMemEnv() { return std::make_unique<MemEnv>(); }
+std::unique_ptr<Env> newMemEnv(std::uint64_t capacity) { return std::make_unique<MemEnv>(capacity); }
 
 Status FaultEnv::open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) {
   std::unique_ptr<File> f;

@@ -1,5 +1,8 @@
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <csetjmp>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -17,6 +20,48 @@ Status ioError(const std::string& what, const std::string& path) {
                        what + " " + path + ": " + std::strerror(e), e);
 }
 
+// Copies to or from a shared view. Another program may have shrunk the file under the view, and
+// touching a page beyond the file's end then raises SIGBUS: while a copy runs, this thread's
+// handler turns that signal into a failed copy instead of the end of the process.
+thread_local sigjmp_buf* volatile tCopyJump = nullptr;
+struct sigaction gPreviousBusAction;
+
+void onBusError(int signo, siginfo_t* info, void* context) {
+  if (sigjmp_buf* jump = tCopyJump) {
+    tCopyJump = nullptr;
+    siglongjmp(*jump, 1);
+  }
+  // Not ours: hand the signal to whoever handled it before, or let it end the process.
+  if (gPreviousBusAction.sa_flags & SA_SIGINFO) return gPreviousBusAction.sa_sigaction(signo, info, context);
+  if (gPreviousBusAction.sa_handler != SIG_DFL && gPreviousBusAction.sa_handler != SIG_IGN)
+    return gPreviousBusAction.sa_handler(signo);
+  ::signal(SIGBUS, SIG_DFL);
+  ::raise(SIGBUS);
+}
+
+void installBusHandler() {
+  static bool installed = [] {
+    struct sigaction sa{};
+    sa.sa_sigaction = onBusError;
+    sa.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    return ::sigaction(SIGBUS, &sa, &gPreviousBusAction) == 0;
+  }();
+  (void)installed;
+}
+
+// False when the file ended inside the copied range (the copy is then incomplete).
+bool guardedCopy(void* to, const void* from, std::size_t n) {
+  sigjmp_buf jump;
+  if (sigsetjmp(jump, 0) != 0) return false;
+  tCopyJump = &jump;
+  std::atomic_signal_fence(std::memory_order_seq_cst);  // the handler sees the jump before the copy
+  std::memcpy(to, from, n);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  tCopyJump = nullptr;
+  return true;
+}
+
 class PosixFile : public File {
  public:
   PosixFile(int fd, std::string path, bool writable) : fd_(fd), writable_(writable), path_(std::move(path)) {}
@@ -32,6 +77,7 @@ class PosixFile : public File {
     if (::fstat(fd_, &st) != 0) return false;
     void* v = ::mmap(nullptr, length, PROT_READ | (writable_ ? PROT_WRITE : 0), MAP_SHARED, fd_, 0);
     if (v == MAP_FAILED) return false;
+    installBusHandler();
     if (view_) ::munmap(view_, viewLen_);
     view_ = static_cast<char*>(v);
     viewLen_ = length;
@@ -48,7 +94,7 @@ class PosixFile : public File {
 
   Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     if (view_ && offset + n <= std::min(known_, viewLen_)) {
-      std::memcpy(buffer, view_ + offset, n);
+      if (!guardedCopy(buffer, view_ + offset, n)) return shrank();
       *got = n;
       return Status::okay();
     }
@@ -58,7 +104,7 @@ class PosixFile : public File {
   }
   Status write(std::uint64_t offset, const void* data, std::size_t n) override {
     if (view_ && writable_ && offset + n <= std::min(known_, viewLen_)) {
-      std::memcpy(view_ + offset, data, n);
+      if (!guardedCopy(view_ + offset, data, n)) return shrank();
       return Status::okay();
     }
     Status s = writeCalls(offset, data, n);
@@ -67,6 +113,12 @@ class PosixFile : public File {
   }
 
  private:
+  // The file is shorter than this open last knew: nothing more is served from the view until the
+  // size has been asked again.
+  Status shrank() {
+    known_ = 0;
+    return Status::error(StatusKind::Io, "the file " + path_ + " shrank while open", EIO);
+  }
   // The file reaches at least `end`: the view may serve up to there.
   void noteExtent(std::uint64_t end) { known_ = std::max(known_, end); }
 
@@ -105,6 +157,12 @@ class PosixFile : public File {
     if (::fstat(fd_, &st) != 0) return ioError("cannot stat", path_);
     *out = static_cast<std::uint64_t>(st.st_size);
     known_ = *out;
+    return Status::okay();
+  }
+  Status modifiedNs(std::int64_t* out) override {
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0) return ioError("cannot stat", path_);
+    *out = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return Status::okay();
   }
   Status truncate(std::uint64_t length) override {

@@ -87,16 +87,23 @@ namespace {
 // error ends them all, since the error block may wait for the user.
 thread_local std::vector<Table::Impl*> tBursts;
 
+// Appended records collect up to this many bytes before they are written.
+constexpr std::size_t kAppendChunk = 256u << 10;
+// A burst lasts at least this many times as long as writing the index files took the last time.
+constexpr std::int64_t kIndexShareFactor = 4;
+
 void endBurstsOn(const std::string& id) {
   if (tBursts.empty()) return;
   std::vector<Table::Impl*> holders = tBursts;
   for (Table::Impl* t : holders)
-    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBurst();
+    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBurst("DBAPPEND");
 }
 
+// The error being raised is the one the user hears of; a burst that cannot be written now marks
+// its table failed, and the table's next write says so.
 void endAllBursts() {
   std::vector<Table::Impl*> holders = tBursts;
-  for (Table::Impl* t : holders) t->endBurst();
+  for (Table::Impl* t : holders) t->endBurst("DBAPPEND", false);
 }
 
 void listenForRaises() {
@@ -106,6 +113,14 @@ void listenForRaises() {
 
 }  // namespace
 
+bool Table::Impl::burstOver() const {
+  if (options.appendBurstMs <= 0) return true;
+  // Each burst ends with the index files written: a burst lasts several times as long as that
+  // write took, so the index costs a bounded share of a long load however large it grows.
+  std::int64_t budget = std::max<std::int64_t>(options.appendBurstMs, kIndexShareFactor * indexWriteMs);
+  return nowMs() - burstStartMs >= budget;
+}
+
 std::int64_t Table::Impl::nowMs() const {
   if (options.clock) return options.clock();
   timespec ts{};
@@ -113,23 +128,50 @@ std::int64_t Table::Impl::nowMs() const {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void Table::Impl::endBurst() {
-  if (!burstHeld) return;
+void Table::Impl::releaseBurst() {
   burstHeld = false;
   tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
   (void)file->unlock(fmt::kHeaderLockOffset, 1);
 }
 
+void Table::Impl::endBurst(const char* operation, bool report, std::uint32_t keepAtMost) {
+  if (!burstHeld) return;
+  if (writeFailed) return releaseBurst();  // reported when it failed; nothing more is written
+  Status s = writeAppended();
+  std::string what = "cannot write the records appended to " + fullPath;
+  if (s.ok()) {
+    std::int64_t start = nowMs();
+    for (auto& f : indexFiles) {
+      if (!f->dirty) continue;
+      s = writeIndexFile(*f);
+      if (!s.ok()) {
+        what = "cannot write index file " + f->path;
+        break;
+      }
+    }
+    indexWriteMs = nowMs() - start;
+  }
+  if (!s.ok()) writeBroke(s, keepAtMost);
+  releaseBurst();
+  if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message, operation, s.osCode);
+}
+
+// Within our own burst the lock is ours already.
 Status Table::Impl::lockHeader() {
+  if (burstHeld) return Status::okay();
   endBurstsOn(fileId);
   return file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
 }
 
-void Table::Impl::unlockHeader() { (void)file->unlock(fmt::kHeaderLockOffset, 1); }
+void Table::Impl::unlockHeader() {
+  if (!burstHeld) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+}
 
 void Table::Impl::settle(const char* operation) {
   commit(operation);
-  endBurst();
+  endBurst(operation);
+  // Shared: a key changed in place reaches the index file before anyone can take the lock again.
+  if (options.shared) flushIndexes(operation);
 }
 
 // ---------------------------------------------------------------- raising
@@ -161,11 +203,18 @@ Status Table::Impl::readRecordInto(std::uint32_t r, char* out) {
     return Status::okay();
   }
   std::size_t got = 0;
-  Status s = file->read(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, out, recordLen, &got);
+  std::uint64_t end = headerLen + static_cast<std::uint64_t>(r) * recordLen;
+  Status s = file->read(end - recordLen, out, recordLen, &got);
+  if (s.ok() && got == recordLen) return s;
+  std::uint64_t size = 0;
+  if (r <= count && file->size(&size).ok() && size < end) {
+    lengthLost("the table file shrank while open");
+    return Status::error(StatusKind::Corruption, "the table file shrank while open: record " + std::to_string(r) +
+                                                     " needs " + std::to_string(end) + " bytes, the file holds " +
+                                                     std::to_string(size));
+  }
   if (!s.ok()) return s;
-  if (got != recordLen)
-    return Status::error(StatusKind::Corruption, "record " + std::to_string(r) + " lies beyond the end of the file");
-  return Status::okay();
+  return Status::error(StatusKind::Corruption, "record " + std::to_string(r) + " lies beyond the end of the file");
 }
 
 Status Table::Impl::loadRecord() {
@@ -195,6 +244,93 @@ Status Table::Impl::flushAppends() {
   return s;
 }
 
+Status Table::Impl::writeAppended() {
+  Status s = flushAppends();
+  if (s.ok() && headerDirty) s = writeHeader();
+  return s;
+}
+
+void Table::Impl::lengthLost(const std::string& why) {
+  if (!writeFailed) writeFailure = why;
+  writeFailed = true;
+  appendBuf.clear();
+  recDirty = keysTouched = appendedUncommitted = false;
+  origRec.reset();
+}
+
+void Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
+  // What reached the file: the records before the buffered ones, and in shared mode never more
+  // than the header on disk counts (its own write may be what failed).
+  std::uint32_t stored = appendBuf.empty() ? count : appendFirst - 1;
+  std::uint64_t size = 0;
+  if (!file->size(&size).ok() || size < headerLen + static_cast<std::uint64_t>(stored) * recordLen)
+    return lengthLost(what.message);  // someone else cut the file: its length is not ours to set
+  if (!writeFailed) writeFailure = what.message;
+  writeFailed = true;
+  std::uint32_t counted = stored;
+  if (options.shared && readHeaderCount(&counted).ok()) stored = std::min(stored, counted);
+  stored = std::min(stored, keepAtMost);
+  appendBuf.clear();
+  if (stored < count) dropEntriesBeyond(stored);
+  count = stored;
+  deletedMap.resize(stored, 0);
+  // Cutting first frees the space the end mark and the header may need.
+  std::uint64_t end = headerLen + static_cast<std::uint64_t>(stored) * recordLen;
+  char eof = static_cast<char>(fmt::kEofMarker);
+  (void)file->truncate(end);
+  (void)file->write(end, &eof, 1);
+  (void)writeHeader();
+  recDirty = keysTouched = appendedUncommitted = false;
+  origRec.reset();
+  if (atEof || recno > count) setEof();
+}
+
+void Table::Impl::dropEntriesBeyond(std::uint32_t last) {
+  for (auto& o : orders) {
+    std::vector<std::string> beyond;
+    const std::size_t keyLen = static_cast<std::size_t>(o->keyLen);
+    o->index.forEach([&](std::string_view e) {
+      if (fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + keyLen) > last) beyond.emplace_back(e);
+    });
+    for (const std::string& e : beyond) (void)o->index.erase(e);
+  }
+  for (auto& f : indexFiles) {
+    auto& added = f->pendingNew;
+    added.erase(std::remove_if(added.begin(), added.end(), [last](std::uint32_t r) { return r > last; }), added.end());
+    for (auto it = f->pending.begin(); it != f->pending.end();) it = it->first > last ? f->pending.erase(it) : std::next(it);
+  }
+  cursorGen = ~0ull;
+}
+
+void Table::Impl::reportWriteFailure(const Status& s, const std::string& what, const char* operation) {
+  writeBroke(s);
+  raise(rt::EG_WRITE, what + ": " + s.message, operation, s.osCode);
+}
+
+bool Table::Impl::refuseAfterFailure(const char* operation) {
+  if (!writeFailed) return false;
+  raise(rt::EG_WRITE,
+        "an earlier write to " + fullPath + " failed (" + writeFailure + "); nothing more is written until it is opened again",
+        operation);
+  return true;
+}
+
+Status Table::Impl::trimTail() {
+  std::uint64_t size = 0;
+  Status s = file->size(&size);  // also tells the view how long the file is now
+  if (!s.ok()) return s;
+  std::uint64_t end = headerLen + static_cast<std::uint64_t>(count) * recordLen;
+  if (size < end)
+    return Status::error(StatusKind::Corruption, "the table file shrank while open: " + std::to_string(count) +
+                                                     " records need " + std::to_string(end) + " bytes, it holds " +
+                                                     std::to_string(size));
+  if (size <= end + 1) return Status::okay();
+  char eof = static_cast<char>(fmt::kEofMarker);
+  s = file->truncate(end);
+  if (s.ok()) s = file->write(end, &eof, 1);
+  return s;
+}
+
 Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
   std::size_t inBuf = appendBuf.size() / recordLen;
   if (inBuf && r >= appendFirst && r < appendFirst + inBuf) {
@@ -205,7 +341,7 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
     // The newest record of an exclusive table: collect it with its neighbours, write in bulk.
     if (inBuf == 0) appendFirst = r;
     appendBuf.insert(appendBuf.end(), data, data + recordLen);
-    if (appendBuf.size() >= (256u << 10)) return flushAppends();
+    if (appendBuf.size() >= kAppendChunk) return flushAppends();
     return Status::okay();
   }
   Status s = flushAppends();
@@ -265,15 +401,21 @@ void Table::Impl::refreshCursorEntry(const Order& o) {
 // Writes the current record if it changed and brings every open order in step with it.
 void Table::Impl::commit(const char* operation) {
   if (!recDirty) return;
+  if (refuseAfterFailure(operation)) {
+    recDirty = keysTouched = appendedUncommitted = false;
+    origRec.reset();
+    return;
+  }
   if (keysTouched) (void)markIndexesChanging(operation);
   for (;;) {
     Status s = writeRecord(recno, rec.data());
     if (s.ok()) break;
     if (!raise(rt::EG_WRITE, "cannot write record " + std::to_string(recno) + " of " + fullPath + ": " + s.message,
                operation, s.osCode, true)) {
-      writeFailed = true;
-      break;
+      writeBroke(s);
+      return;
     }
+    if (writeFailed) return;  // the table was cut back meanwhile: the record is not retried
   }
   if (keysTouched) updateKeys();
   recDirty = false;
@@ -518,14 +660,14 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
 
 void Table::Impl::closeAll() {
   if (!isOpen) return;
-  settle("DBCLOSEAREA");
-  flushIndexes("DBCLOSEAREA");
-  Status s = flushAppends();
-  if (!s.ok()) raise(rt::EG_WRITE, "cannot write records of " + fullPath + ": " + s.message, "DBCLOSEAREA", s.osCode);
-  if (headerDirty && s.ok()) {
-    s = writeHeader();
-    if (!s.ok()) raise(rt::EG_WRITE, "cannot write the header of " + fullPath + ": " + s.message, "DBCLOSEAREA", s.osCode);
+  const char* op = "DBCLOSEAREA";
+  settle(op);
+  flushIndexes(op);
+  if (!writeFailed) {
+    Status s = writeAppended();
+    if (!s.ok()) reportWriteFailure(s, "cannot write " + fullPath, op);
   }
+  refreshStamps();
   orders.clear();
   indexFiles.clear();
   file.reset();
@@ -542,12 +684,17 @@ void Table::close() {
 void Table::flush() {
   Impl& t = *impl_;
   if (!t.isOpen) return;
-  t.settle("DBCOMMIT");
-  Status s = t.flushAppends();
-  if (s.ok() && t.headerDirty) s = t.writeHeader();
-  if (!s.ok()) t.raise(rt::EG_WRITE, "cannot write " + t.fullPath + ": " + s.message, "DBCOMMIT", s.osCode);
-  t.flushIndexes("DBCOMMIT");
+  const char* op = "DBCOMMIT";
+  t.settle(op);
+  if (!t.writeFailed) {
+    Status s = t.writeAppended();
+    if (!s.ok()) t.reportWriteFailure(s, "cannot write " + t.fullPath, op);
+  }
+  t.flushIndexes(op);
+  t.refreshStamps();
 }
+
+bool Table::writeFailed() const { return impl_->writeFailed; }
 
 const std::string& Table::fullPath() const { return impl_->fullPath; }
 std::string Table::path() const { return impl_->directory; }
@@ -578,7 +725,8 @@ int Table::fieldIndex(std::string_view name) const {
 std::uint32_t Table::lastRec() {
   Impl& t = *impl_;
   if (!t.isOpen) return 0;
-  if (t.options.shared) {
+  if (t.options.shared && !t.burstHeld) {
+    endBurstsOn(t.fileId);  // what another opener in this thread appended counts too
     std::uint32_t c = 0;
     if (t.readHeaderCount(&c).ok() && c > t.count) {
       t.deletedMap.resize(c, 0);
@@ -907,13 +1055,16 @@ void Table::append() {
     t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; no record appended", op);
     return;
   }
+  if (t.refuseAfterFailure(op)) return;
   t.commit(op);
-  if (!t.markIndexesChanging(op)) return;
+  if (t.writeFailed || !t.markIndexesChanging(op)) return;  // a failed commit was raised
   if (t.options.shared) {
-    // Other users may append too: take the header byte, learn the true count, write the record
-    // and then the count. The lock stays held for the appends that follow (a burst) until a
-    // positioning, flush, close, raised error or the time budget ends it; each append leaves the
-    // file complete (count, record, end-of-file byte), so that readers need no lock meanwhile.
+    // Other users may append too. The first append of a burst takes the header byte, learns the
+    // true count and cuts what a stopped writer may have left beyond it. The records of the burst
+    // collect in memory and reach the file in large writes, each followed by the header that
+    // counts them, so no reader ever sees a count that covers bytes not yet written. The lock
+    // stays held until a positioning, flush, close, raised error or the time budget ends the
+    // burst; the records, the header and the index files are all written before it is released.
     if (!t.burstHeld) {
       endBurstsOn(t.fileId);  // another opener in this thread may hold it
       for (;;) {
@@ -926,25 +1077,34 @@ void Table::append() {
       t.burstHeld = true;
       t.burstStartMs = t.nowMs();
       tBursts.push_back(&t);
+      std::uint32_t c = t.count;
+      Status s = t.readHeaderCount(&c);
+      if (s.ok() && c < t.count)
+        s = Status::error(StatusKind::Corruption, "the table file shrank while open: its header counts " +
+                                                      std::to_string(c) + " records, " + std::to_string(t.count) +
+                                                      " were there");
+      if (s.ok()) {
+        t.count = c;
+        t.deletedMap.resize(c, 0);
+        s = t.trimTail();
+      }
+      if (!s.ok()) {
+        t.lengthLost(s.message);  // nothing is written on a length that is no longer true
+        t.releaseBurst();
+        t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
+        return;
+      }
+    } else if (t.appendBuf.size() >= kAppendChunk) {
+      Status s = t.writeAppended();
+      if (!s.ok()) {
+        t.endBurst(op, false);
+        return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
+      }
     }
-    std::uint32_t c = t.count;
-    Status s = t.readHeaderCount(&c);
-    if (s.ok()) {
-      c = std::max(c, t.count);
-      t.count = c + 1;
-      std::string& out = t.scratchRecord;
-      out.assign(t.recordLen, ' ');
-      out.push_back(static_cast<char>(fmt::kEofMarker));
-      s = t.file->write(t.headerLen + static_cast<std::uint64_t>(c) * t.recordLen, out.data(), out.size());
-      if (s.ok()) s = t.writeHeader();
-      if (!s.ok()) t.count = c;
-    }
-    if (!s.ok()) {
-      t.endBurst();
-      t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
-      return;
-    }
-    if (t.options.appendBurstMs <= 0 || t.nowMs() - t.burstStartMs >= t.options.appendBurstMs) t.endBurst();
+    if (t.appendBuf.empty()) t.appendFirst = t.count + 1;
+    t.appendBuf.resize(t.appendBuf.size() + t.recordLen, ' ');
+    ++t.count;
+    t.headerDirty = true;
   } else {
     ++t.count;
     t.headerDirty = true;
@@ -953,13 +1113,19 @@ void Table::append() {
   t.positionOn(t.count);
   t.rec.assign(t.recordLen, ' ');
   t.recLoaded = true;
-  t.recDirty = !t.options.shared;  // exclusive: the blank record still has to reach the file
   t.appendedUncommitted = true;
   t.origRec.reset();
   // The new record enters every order with its (blank) key when it is committed.
   t.keysTouched = true;
   t.recDirty = true;
   t.atBof = false;
+  if (t.options.shared && t.burstOver()) {
+    // The blank record and its keys go with the burst; the fields that follow are written in
+    // place, and their keys reach the index at the next release of the lock. When the burst
+    // cannot be written, the blank record is not kept: this append did not happen.
+    t.commit(op);
+    t.endBurst(op, true, t.count - 1);
+  }
 }
 
 void Table::zap() {

@@ -15,6 +15,7 @@ namespace rdd {
 struct IndexFileState;
 extern Table* gCurrent;  // what DELETED() answers for
 
+
 struct Order {
   std::string tag;  // upper case
   std::string keyExpr, forExpr;
@@ -36,6 +37,7 @@ struct IndexFileState {
   // This opener has changes the file does not hold yet and has counted itself in the file's
   // stamp (and holds the shared "changing" lock byte) until it writes them.
   bool marked = false;
+  TableFingerprint stamped;  // the table as the stamp on disk describes it
   // Records whose keys changed since the last write, with their entries before the change
   // (per order of this file, in file order; nullopt when the record had no entry).
   std::map<std::uint32_t, std::vector<std::optional<std::string>>> pending;
@@ -55,7 +57,10 @@ class Table::Impl {
   std::string fullPath, directory, fileName;
   std::unique_ptr<File> file;
   bool isOpen = false;
-  bool writeFailed = false;  // a write to the table failed: indexes are no longer written
+  // A write to the table or an index file failed. The table was cut back to the records that
+  // reached the file; it takes no further write until it is opened again.
+  bool writeFailed = false;
+  std::string writeFailure;  // what failed, for the errors of later writes
 
   // ---- structure ----
   std::vector<FieldInfo> fields;
@@ -80,8 +85,9 @@ class Table::Impl {
   std::string fileId;        // the table file's identity, to find other openers of it
   bool burstHeld = false;
   std::int64_t burstStartMs = 0;
+  std::int64_t indexWriteMs = 0;  // what writing the index files took at the end of the last burst
 
-  // ---- buffered appends (exclusive mode): records [pendingFirst, pendingFirst + n) ----
+  // ---- buffered appends (exclusive mode, and a shared burst): records [appendFirst, +n) ----
   std::vector<char> appendBuf;
   std::uint32_t appendFirst = 0;
 
@@ -107,6 +113,29 @@ class Table::Impl {
   Status writeRecord(std::uint32_t r, const char* data);
   Status flushAppends();
   Status writeHeader();
+  // The buffered records, then the header that counts them.
+  Status writeAppended();
+  // After a failed write: cuts the file back to the records that reached it (header count, end
+  // mark) and refuses every later write. `what` tells what failed; at most `keepAtMost` records
+  // stay.
+  void writeBroke(const Status& what, std::uint32_t keepAtMost = UINT32_MAX);
+  // Removes from every order the entries of records after `last` (records that never reached
+  // the file).
+  void dropEntriesBeyond(std::uint32_t last);
+  // The table file is shorter than the records this opener knows of (another program cut it):
+  // every later write is refused and nothing is written, not even a repair.
+  void lengthLost(const std::string& why);
+  // Raises the failure of a write once, after the table was made consistent again.
+  void reportWriteFailure(const Status& s, const std::string& what, const char* operation);
+  // Raises (and answers true) when an earlier write failed.
+  bool refuseAfterFailure(const char* operation);
+  // Cuts bytes a stopped writer left beyond the counted records (under the header lock).
+  Status trimTail();
+  // What ties an index file's stamp to this table file as it is now.
+  Status tableFingerprint(TableFingerprint* out);
+  // After the table changed without its orders changing: the stamps of index files that agree
+  // with the table are brought up to date, so the next open does not take them for stale.
+  void refreshStamps();
   void commit(const char* operation);
   // commit() and the end of this opener's append burst: for every operation other than append.
   void settle(const char* operation);
@@ -114,8 +143,12 @@ class Table::Impl {
   // first (our own too), so that no opener waits for a lock its own thread holds.
   Status lockHeader();
   void unlockHeader();
-  void endBurst();  // writes nothing: every burst append already left header and file complete
+  // Ends this opener's append burst: the buffered records, the header and the dirty index files
+  // reach the disk before the lock is released. Raises a failure when `report`.
+  void endBurst(const char* operation, bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
+  void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
   std::int64_t nowMs() const;
+  bool burstOver() const;  // the time budget of the current burst is spent
   void updateKeys();
   bool visibleNatural(std::uint32_t r);
   bool isDeleted(std::uint32_t r);
@@ -147,7 +180,11 @@ class Table::Impl {
   bool prepareKey(Order& o, const char* operation);
   // Writes the whole file from memory; `rebuilt`: the orders were just built from the table.
   Status writeIndexFile(IndexFileState& f, bool rebuilt = false);
-  Status checkStale(IndexFileState& f);
+  // Tells whether f disagrees with the table (see docs/formats/cdx.md, staleness stamp).
+  Status checkStale(IndexFileState& f, bool* stale);
+  // Builds every order of `f` from the records (`built` tells it was done) and writes the file
+  // (kept in memory when read-only).
+  Status rebuildFile(IndexFileState& f, bool* built);
   bool changersAlive(IndexFileState& f);
   void orderChanged(IndexFileState& f, const char* operation);
   Status syncIndexForRead(IndexFileState& f);

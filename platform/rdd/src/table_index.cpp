@@ -111,9 +111,22 @@ bool Table::openIndex(const std::string& fileSpec) {
   // The header page (change counter, stamp) is read before every look-up in shared mode: through
   // a view. Rewrites cut the file only behind its header, so the view stays valid.
   (void)f->file->mapPrefix(fmt::kTreeHeaderSize);
-  Status s = t.flushAppends();
+  Status s = t.writeAppended();
   CdxImage img;
   if (s.ok()) s = readCdx(*f->file, path, t.count, &img);
+  // A damaged file is never trusted. When its tag definitions can still be read, its orders are
+  // built again from the records; otherwise it is taken without orders, and the orders created
+  // into it replace it.
+  std::string damage;
+  if (s.kind == StatusKind::Corruption) {
+    damage = s.message;
+    img = CdxImage{};
+    s = readCdxTags(*f->file, path, &img);
+    if (!s.ok() || img.tags.empty()) {
+      img = CdxImage{};
+      s = Status::okay();
+    }
+  }
   std::vector<std::unique_ptr<Order>> loaded;
   if (s.ok()) s = t.loadIndexImage(*f, img, &loaded);
   if (!s.ok()) {
@@ -122,26 +135,45 @@ bool Table::openIndex(const std::string& fileSpec) {
     return false;
   }
   f->counter = img.counter;
-  f->regionStart = img.regionStart;
-  f->regionEnd = img.regionEnd;
+  f->regionStart = damage.empty() ? img.regionStart : 0;  // nothing of a damaged file is kept
+  f->regionEnd = damage.empty() ? img.regionEnd : 0;
   for (auto& o : loaded) t.orders.push_back(std::move(o));
   IndexFileState& fs = *f;
   t.indexFiles.push_back(std::move(f));
   t.refreshFieldInKey();
-  s = t.checkStale(fs);
-  if (!s.ok()) {
-    t.raise(rt::EG_WRITE, "index file " + path + " did not match the table and could not be rebuilt: " + s.message, op,
+  bool stale = !damage.empty() && !loaded.empty();
+  if (damage.empty()) s = t.checkStale(fs, &stale);
+  bool built = false;
+  if (s.ok() && stale) s = t.rebuildFile(fs, &built);
+  if (!s.ok() && !built) {
+    t.raise(rt::EG_READ, "index file " + path + " did not match the table and could not be rebuilt: " + s.message, op,
             s.osCode, false, path);
     return false;
+  }
+  if (!s.ok()) {
+    // The orders rebuilt in memory serve this opener; the file stays as it was, and since a write
+    // failed the table takes no more writes until it is opened again.
+    if (!t.writeFailed) t.writeBroke(s);
+    t.raise(rt::EG_WRITE, "index file " + path + " was rebuilt but could not be written: " + s.message, op, s.osCode,
+            false, path);
+    return true;
+  }
+  if (!damage.empty()) {
+    std::string done = loaded.empty() ? "it holds no usable order; its orders have to be created again"
+                                      : "its orders were rebuilt from the table";
+    auto e = rt::makeError(rt::EG_CORRUPTION, "DBFCDX", damage + "; " + done, op, path);
+    e->severity = 1;
+    e->canDefault = true;
+    (void)rt::raise(e);
   }
   return true;
 }
 
 // An index file whose stamp says that an opener changed the table and stopped before writing
-// the file, or that was written for another record count than the table has now (the table was
-// changed without it), does not agree with the table: its orders are rebuilt from the records
-// and, unless the table is read-only, written back.
-Status Table::Impl::checkStale(IndexFileState& f) {
+// the file, or that was written for another table file than the one there now (another record
+// count, size, modification time or hash: the table was changed without it), does not agree with
+// the table.
+Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut) {
   bool locked = false;
   if (options.shared && !options.readOnly) {
     Status s = lockHeader();
@@ -153,14 +185,29 @@ Status Table::Impl::checkStale(IndexFileState& f) {
   std::uint32_t c = count;
   if (s.ok() && options.shared) s = readHeaderCount(&c);
   bool stale = false;
-  if (s.ok() && st.valid) stale = st.changing > 0 ? !changersAlive(f) : st.recCount != c;
+  if (s.ok() && st.valid) {
+    if (st.changing > 0) {
+      stale = !changersAlive(f);
+    } else {
+      // Nobody is changing the table: it must be the one the trees were written for, as it was.
+      TableFingerprint now;
+      stale = st.recCount != c;
+      if (!stale && st.table.known() && tableFingerprint(&now).ok()) stale = !(now == st.table);
+      if (!stale) f.stamped = st.table;
+    }
+  }
   if (locked) unlockHeader();
-  if (!s.ok() || !stale) return s;
+  *staleOut = stale;
+  return s;
+}
+
+Status Table::Impl::rebuildFile(IndexFileState& f, bool* built) {
   for (auto& o : orders)
     if (o->file == &f) {
-      s = buildOrder(*o);
+      Status s = buildOrder(*o);
       if (!s.ok()) return s;
     }
+  *built = true;
   cursorGen = ~0ull;
   if (options.readOnly) return Status::okay();
   f.dirty = true;
@@ -476,7 +523,9 @@ Status Table::Impl::markChanging(IndexFileState& f) {
   }
   if (s.ok()) s = f.file->lock(fmt::kChangingLockOffset, 1, LockKind::Shared, true);
   if (s.ok()) {
-    CdxStamp out{true, st.counter, st.valid ? st.recCount : count, (st.valid ? st.changing : 0) + 1};
+    CdxStamp out = st;
+    out.recCount = st.valid ? st.recCount : count;
+    out.changing = (st.valid ? st.changing : 0) + 1;
     s = writeCdxStamp(*f.file, out);
     if (s.ok()) f.marked = true;
     else (void)f.file->unlock(fmt::kChangingLockOffset, 1);
@@ -583,9 +632,12 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   if (f.regionStart != 0 && fmt::kTreeHeaderSize + size > f.regionStart)
     base = std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
   std::vector<std::uint8_t> header;
-  Status s = writer.writeRegion(*f.file, base, f.counter + 1, CdxStamp{true, f.counter + 1, recCount, changing}, &header);
+  CdxStamp stamp{true, f.counter + 1, recCount, changing, {}};
+  Status s = tableFingerprint(&stamp.table);
+  if (s.ok()) s = writer.writeRegion(*f.file, base, f.counter + 1, stamp, &header);
   if (s.ok()) s = f.file->write(0, header.data(), header.size());
   if (s.ok()) {
+    f.stamped = stamp.table;
     f.counter += 1;
     f.regionStart = base;
     f.regionEnd = base + size;
@@ -645,18 +697,65 @@ Status Table::Impl::syncIndexForRead(IndexFileState& f) {
 }
 
 bool Table::Impl::flushIndexes(const char* operation) {
-  bool ok = true;
+  // After a failed write nothing more is written: that failure was raised, and the stamp still
+  // counts this opener, so the next open rebuilds what the file lacks.
+  if (writeFailed) return false;
   for (auto& f : indexFiles) {
     if (!f->dirty) continue;
-    Status s = flushAppends();
-    if (s.ok() && headerDirty) s = writeHeader();
+    Status s = writeAppended();
     if (s.ok()) s = writeIndexFile(*f);
     if (!s.ok()) {
-      raise(rt::EG_WRITE, "cannot write index file " + f->path + ": " + s.message, operation, s.osCode, false, f->path);
-      ok = false;
+      reportWriteFailure(s, "cannot write index file " + f->path, operation);
+      return false;
     }
   }
-  return ok;
+  return true;
+}
+
+Status Table::Impl::tableFingerprint(TableFingerprint* out) {
+  TableFingerprint fp;
+  Status s = file->size(&fp.size);
+  if (s.ok()) s = file->modifiedNs(&fp.modifiedNs);
+  if (!s.ok()) return s;
+  // FNV-1a over the header with the field descriptors, and the first and the last record.
+  std::uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<std::uint8_t>(p[i])) * 1099511628211ull;
+  };
+  std::vector<char> buf(std::max(headerLen, recordLen));
+  std::size_t got = 0;
+  s = file->read(0, buf.data(), headerLen, &got);
+  if (!s.ok()) return s;
+  mix(buf.data(), got);
+  std::uint32_t n = got >= 8 ? fmt::le32(reinterpret_cast<const std::uint8_t*>(buf.data()) + fmt::kHdrRecCount) : 0;
+  for (std::uint32_t r : {1u, n}) {
+    if (r < 1 || r > n) continue;
+    s = file->read(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, buf.data(), recordLen, &got);
+    if (!s.ok()) return s;
+    mix(buf.data(), got);
+  }
+  fp.hash = h ? h : 1;
+  *out = fp;
+  return Status::okay();
+}
+
+void Table::Impl::refreshStamps() {
+  if (writeFailed || options.readOnly) return;
+  for (auto& f : indexFiles) {
+    if (f->dirty || f->marked || f->regionStart == 0) continue;
+    TableFingerprint now;
+    if (!tableFingerprint(&now).ok() || now == f->stamped) continue;
+    if (!lockHeader().ok()) continue;
+    // Only a stamp that still describes an index in step with the table is renewed.
+    CdxStamp st;
+    std::uint32_t c = count;
+    if (readCdxStamp(*f->file, &st).ok() && st.valid && st.changing == 0 && readHeaderCount(&c).ok() &&
+        st.recCount == c && tableFingerprint(&now).ok()) {
+      st.table = now;
+      if (writeCdxStamp(*f->file, st).ok()) f->stamped = now;
+    }
+    unlockHeader();
+  }
 }
 
 std::string Table::dumpIndexFile(int number) {

@@ -50,6 +50,7 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
   for (const std::string* version : {&base, &reference}) {
     if (!versionHasRows(*table, *version)) {
       RT_LINE();
+      InitialIndexBuild(true);  // the closing rebuild runs all the same: it repairs a broken index
       gui::InfoBox(this, "Compare Above Models",
                    "Model version \"" + detail::trimmedText(*version) +
                        "\" has no rows in the database; nothing was compared.");
@@ -61,8 +62,16 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
   table->setOrder(1);
   Pointer(gui::Pointer::Busy);
   WindowCompareObserver observer(*this);
-  (void)compareVersions(*table, base, reference, observer);
+  const CompareCounts counts = compareVersions(*table, base, reference, observer);
   RT_LINE();
+  if (counts.writeFailed) {
+    // The error was shown once; nothing more is written until the table is opened afresh.
+    gui::InfoBox(this, "Compare Stopped",
+                 "The compare stopped after a write error; " + std::to_string(counts.baseRows + counts.referenceRows) +
+                     " rows were compared.");
+    oProgressBar->Position(0);
+    return Pointer(gui::Pointer::Arrow);
+  }
   InitialIndexBuild(true);
   gui::InfoBox(this, "Finished", "We have finished comparing the two model structures!");
   oProgressBar->Position(0);

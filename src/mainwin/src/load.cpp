@@ -52,6 +52,15 @@ void ZorbaneWin::LoadDbf() {
   const LoadCounts counts = loadFamily(DbControl, *table, ChosenFamily, observer);
   const bool complete = detail::errorsRaised() == errorsBefore;
   RT_LINE();
+  if (counts.writeFailed) {
+    // The error was shown once; the next load or compare opens the table afresh.
+    UpdateModelList();
+    gui::InfoBox(this, "Load Stopped",
+                 "The load of " + ChosenFamily + " stopped after a write error; " + std::to_string(counts.rows) +
+                     " rows were stored.");
+    oProgressBar->Position(0);
+    return Pointer(gui::Pointer::Arrow);
+  }
   UpdateModelList();
   if (complete)
     gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");

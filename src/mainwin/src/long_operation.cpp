@@ -37,6 +37,11 @@ void openSharedTable(ZorbaneWin& win) {
 }
 
 model::Mpdms* openTable(ZorbaneWin& win, const char* operation) {
+  // A table whose write failed takes no more writes: new work starts on a fresh open of it.
+  if (win.ModelServer && win.ModelServer->writeFailed()) {
+    win.ModelServer->close();
+    openSharedTable(win);
+  }
   if (win.ModelServer && win.ModelServer->used()) return win.ModelServer.get();
   auto e = rt::makeError(rt::EG_NOTABLE, "DBFCDX", std::string("the model table ") + model::kTableName + " is not open",
                          operation, model::kTableName);

@@ -126,6 +126,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     table.setOrder(1);
     observer.rowPassed();
     table.skip();
+    if ((counts.writeFailed = table.writeFailed())) return counts;
   }
 
   // Pass 2: the reference rows that no base row matched.
@@ -141,6 +142,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     table.setOrder(1);
     observer.rowPassed();
     table.skip();
+    if ((counts.writeFailed = table.writeFailed())) return counts;
   }
   publishChanges(table);
   comparisonFinished({std::string(base), std::string(reference)});

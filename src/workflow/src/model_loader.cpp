@@ -1,4 +1,5 @@
 // The load: walks one class family through the database control and appends its rows.
+#include <algorithm>
 #include <array>
 
 #include "workflow/late_call.h"
@@ -58,6 +59,15 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
                       LoadObserver& observer) {
   RT_FRAME("ModelLoader:LoadFamily");
   LoadCounts counts;
+  const std::uint32_t rowsBefore = table.lastRec();
+  // After a failed write (raised once by the table) nothing more is tried: the rows stored are
+  // those the table holds now.
+  auto stopped = [&] {
+    if (!table.writeFailed()) return false;
+    counts.writeFailed = true;
+    counts.rows = std::min<long>(counts.rows, static_cast<long>(table.lastRec()) - static_cast<long>(rowsBefore));
+    return true;
+  };
   const rt::Value familyName(family);
   const rt::Value familyObject = lateSend(rt::Value(control), "ClassFamily", {familyName});
   RT_LINE();
@@ -76,6 +86,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     ++counts.classes;
 
     table.append();
+    if (stopped()) return counts;
     table.fieldPut("CLASSNAME", className);
     table.fieldPut("FAMILYNAME", familyName);
     table.fieldPut("PARENTNAME", parent);
@@ -89,6 +100,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
       for (long j = 1; j <= n; ++j) {
         const rt::Value member = lateSend(members, "Item", {rt::Value(j)});
         table.append();
+        if (stopped()) return counts;
         table.fieldPut("FAMILYNAME", familyName);
         table.fieldPut("CLASSNAME", className);
         table.fieldPut("PARENTNAME", parent);
@@ -101,7 +113,8 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
       }
     }
   }
-  publishChanges(table);
+  table.goTop();  // the last row is written now, so a failure to write it is counted too
+  if (!stopped()) publishChanges(table);
   return counts;
 }
 

@@ -31,6 +31,9 @@ class File {
   virtual Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) = 0;
   virtual Status write(std::uint64_t offset, const void* data, std::size_t n) = 0;
   virtual Status size(std::uint64_t* out) = 0;
+  // The time of the last change to the file's bytes, in nanoseconds where the file system keeps
+  // them (any value that changes with every write will do).
+  virtual Status modifiedNs(std::int64_t* out) = 0;
   virtual Status truncate(std::uint64_t length) = 0;
   virtual Status sync() = 0;
   // Byte-range lock owned by this open file. Without wait a conflicting lock answers Busy.
@@ -38,9 +41,10 @@ class File {
   virtual Status unlock(std::uint64_t offset, std::uint64_t length) = 0;
   // Serves reads and writes that lie inside the file's first `length` bytes (and inside the file)
   // from a shared memory view instead of a system call each; what is written through the view is
-  // in the file for every other user at once, as with write(). Only for files that nothing shrinks
-  // while they are open (the table under its open lock, an index file's header). Answers false
-  // where no view can be made; the calls then work as before.
+  // in the file for every other user at once, as with write(). When another program shrinks the
+  // file under the view, an access beyond its new end answers an Io error ("the file shrank while
+  // open") instead of stopping the process. Answers false where no view can be made; the calls
+  // then work as before.
   virtual bool mapPrefix(std::uint64_t /*length*/) { return false; }
   // The same text for every open of one file, different texts for different files; "" when it
   // cannot be told (then the file is taken as possibly being any other).
@@ -60,8 +64,10 @@ class Env {
 // The process's real file system (never deleted).
 Env* defaultEnv();
 
-// A file system held in memory; locks conflict between different open files as on disk.
-std::unique_ptr<Env> newMemEnv();
+// A file system held in memory; locks conflict between different open files as on disk. With a
+// capacity, the files together hold at most that many bytes: a write beyond it stores what fits
+// and fails as a full disk does (ENOSPC).
+std::unique_ptr<Env> newMemEnv(std::uint64_t capacity = 0);
 
 // Wraps another Env and fails chosen operations, counting from 1 after arm().
 class FaultEnv : public Env {

@@ -57,6 +57,10 @@ class Table {
   bool used() const;
   void close();
   void flush();  // writes the current record, the header and dirty indexes
+  // A write to the table or its index failed (raised once when it happened). The table was cut
+  // back to the records that reached the file and takes no further write until opened again;
+  // a long run of writes stops here instead of failing row after row.
+  bool writeFailed() const;
 
   // Where the table lives.
   const std::string& fullPath() const;  // directory + file name

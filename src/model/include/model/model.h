@@ -97,6 +97,8 @@ class Mpdms : public rt::Object {
 
   // Table operations.
   bool used() const;
+  // A write to the table failed and was raised; the table takes no more writes until reopened.
+  bool writeFailed() const { return table_ && table_->writeFailed(); }
   void goTop();
   void skip(long n = 1);
   bool eof() const;

@@ -44,13 +44,14 @@ class LoadObserver {
 
 struct LoadCounts {
   long classes = 0;
-  long rows = 0;
+  long rows = 0;             // rows stored
+  bool writeFailed = false;  // a write failed (raised once): the load stopped there
 };
 
 // Walks family `family` through the control (late-bound calls by member name) and appends one
 // row per class and per own method and property, in the order class, class methods, instance
 // methods, class properties, instance properties. Failing calls are raised by the control;
-// rows appended before a failure stay.
+// rows appended before a failure stay. A failed write to the table stops the load at once.
 LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
                       LoadObserver& observer);
 
@@ -69,6 +70,7 @@ struct CompareCounts {
   long baseRows = 0;       // rows of the base version passed
   long referenceRows = 0;  // rows of the reference version passed
   long visits = 0;         // row visits made (pass 2 skips rows already compared)
+  bool writeFailed = false;  // a write failed (raised once): the compare stopped there
 };
 
 // True when `version` (full width) has at least one row. Selects order 1.
@@ -77,6 +79,7 @@ bool versionHasRows(model::Mpdms& table, std::string_view version);
 // Compares two full-width versions: pass 1 over the base rows, pass 2 over the reference rows
 // that pass 1 did not mark, writing the seven flags on both rows of every match. Record numbers
 // are kept at full width, so tables of any size compare right. Leaves the row pointer anywhere.
+// A failed write to the table stops the compare at once.
 CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::string_view reference,
                               CompareObserver& observer);
 
