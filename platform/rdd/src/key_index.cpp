@@ -153,6 +153,7 @@ KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
   } else {
     std::size_t i = slotFor(n->keys.data(), n->count, entrySize_, probe);
     if (i == n->count) i = n->count - 1;
+    makeRoomInLeaf(n, i, probe);
     Node* c = n->kids[i];
     Node* right = insertInto(c, e);
     std::memcpy(n->keys.data() + i * entrySize_, maxOf(c), entrySize_);
@@ -184,6 +185,52 @@ KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
     link(n, r);
   }
   return r;
+}
+
+// A full leaf about to take `probe` first hands entries to a sibling with room: those below the
+// probe to its left sibling, else those above it to its right one. Rows loaded in nearly rising
+// key order (each class's rows at the end, a little out of order among themselves) would
+// otherwise split the last leaves in halves again and again and leave every leaf behind half
+// empty. Only entries on the far side of the probe move, so the probe still belongs to the same
+// leaf; the parent's entries follow the leaves' new highest entries.
+void KeyIndex::makeRoomInLeaf(Node* parent, std::size_t i, std::string_view probe) {
+  Node* full = parent->kids[i];
+  if (!full->leaf || full->count < leafCap_) return;
+  const std::size_t below = slotFor(full->keys.data(), full->count, entrySize_, probe);
+  const std::size_t es = entrySize_;
+  if (i > 0 && parent->kids[i - 1]->count < leafCap_ && below > 0) {
+    Node* left = parent->kids[i - 1];
+    const std::size_t moved = std::min(leafCap_ - left->count, below);
+    std::memcpy(left->keys.data() + left->count * es, full->keys.data(), moved * es);
+    left->count += moved;
+    std::memmove(full->keys.data(), full->keys.data() + moved * es, (full->count - moved) * es);
+    full->count -= moved;
+    std::memcpy(parent->keys.data() + (i - 1) * es, maxOf(left), es);
+    return;
+  }
+  const std::size_t above = full->count - below;
+  if (i + 1 < parent->count && parent->kids[i + 1]->count < leafCap_ && above > 0) {
+    Node* right = parent->kids[i + 1];
+    const std::size_t moved = std::min(leafCap_ - right->count, above);
+    std::memmove(right->keys.data() + moved * es, right->keys.data(), right->count * es);
+    std::memcpy(right->keys.data(), full->keys.data() + (full->count - moved) * es, moved * es);
+    right->count += moved;
+    full->count -= moved;
+    std::memcpy(parent->keys.data() + i * es, maxOf(full), es);
+  }
+}
+
+std::size_t KeyIndex::bytesHeld() const {
+  std::size_t bytes = 0;
+  std::vector<const Node*> open;
+  if (root_) open.push_back(root_);
+  while (!open.empty()) {
+    const Node* n = open.back();
+    open.pop_back();
+    bytes += sizeof(Node) + n->keys.capacity() + n->kids.capacity() * sizeof(Node*);
+    if (!n->leaf) open.insert(open.end(), n->kids.begin(), n->kids.begin() + static_cast<std::ptrdiff_t>(n->count));
+  }
+  return bytes;
 }
 
 void KeyIndex::insert(std::string_view entry) {
