@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "harness.h"
 #include "key_index.h"
 
 namespace {
@@ -111,4 +112,46 @@ TEST(KeyIndexImage, InsertsAndErasesInAnyOrderKeepEveryWayOfReadingRight) {
     for (std::size_t i = 0; i < mixed.size(); i += 3) index.insert(mixed[i]);  // refill the gaps
     expectHolds(index, entries);
   }
+}
+
+TEST(KeyIndexImage, SortedEntriesHandedOverWholeArriveWholeThoughTheirMemoryIsGivenBackOnTheWay) {
+  KeyIndex index(kWideKey);
+  std::vector<std::string> entries = loadOrder(index, 1000, 31);  // 5 MB of entries
+  std::sort(entries.begin(), entries.end());
+  std::vector<char> flat;
+  for (const std::string& e : entries) flat.insert(flat.end(), e.begin(), e.end());
+  index.assignSorted(std::move(flat), entries.size());
+  expectHolds(index, entries);
+}
+
+TEST(KeyIndexImage, AnOrderBuiltOverALargeTableWalksEveryRecordInKeyOrder) {
+  rddtest::ScratchDir dir;
+  rddtest::ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), rddtest::smallLayout()));
+  auto t = rdd::Table::open("t", dir.str(), {});
+  constexpr int kRows = 120000;  // the entries span several megabytes
+  std::mt19937 random(11);
+  std::vector<std::string> names;
+  for (int r = 0; r < kRows; ++r) {
+    names.push_back("n" + std::to_string(random() % 50000));  // duplicates too
+    rddtest::addRow(*t, names.back(), "c" + std::to_string(r % 7));
+  }
+  t->createOrder("name", "idx", "NAME", nullptr, false);
+  t->setOrder(1);
+  std::vector<bool> seen(kRows + 1, false);
+  std::string previous;
+  std::uint32_t previousRec = 0;
+  int walked = 0;
+  for (t->goTop(); !t->eof(); t->skip(), ++walked) {
+    const std::uint32_t r = t->recNo();
+    const std::string name = t->get("NAME").asString();
+    ASSERT_FALSE(seen[r]) << r;
+    seen[r] = true;
+    ASSERT_EQ(rddtest::pad(names[r - 1], 10), name);
+    ASSERT_TRUE(previous < name || (previous == name && previousRec < r)) << previous << " then " << name;
+    previous = name;
+    previousRec = r;
+  }
+  EXPECT_EQ(walked, kRows);
+  EXPECT_TRUE(log.empty());
 }

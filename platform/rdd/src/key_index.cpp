@@ -1,5 +1,8 @@
 #include "key_index.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -26,6 +29,7 @@ int comparePrefix(const char* entry, std::string_view probe) {
 
 constexpr std::size_t kLeafBytes = 4096;
 constexpr std::size_t kInnerFanout = 64;
+constexpr std::uintptr_t kReleaseStep = 1 << 20;  // give back copied entries a megabyte at a time
 
 }  // namespace
 
@@ -306,10 +310,24 @@ bool KeyIndex::erase(std::string_view entry) {
   return true;
 }
 
+// The entries are copied into leaves front to back (bulkLoad asks for them in order), and the
+// pages of `flat` already copied are given back as the copy goes: an order and the sorted
+// entries it is built from are never both held whole. Only pages wholly inside the buffer and
+// wholly copied are released; the buffer is freed as usual at the end.
 void KeyIndex::assignSorted(std::vector<char>&& flat, std::size_t count) {
-  const char* p = flat.data();
+  const char* data = flat.data();
   const std::size_t es = entrySize_;
-  bulkLoad(count, [p, es](std::size_t i) { return p + i * es; });
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  std::uintptr_t kept = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);  // first page not released
+  bulkLoad(count, [&](std::size_t i) {
+    const char* e = data + i * es;
+    const std::uintptr_t copied = reinterpret_cast<std::uintptr_t>(e) & ~(page - 1);  // pages before e's
+    if (copied >= kept + kReleaseStep) {
+      (void)::madvise(reinterpret_cast<void*>(kept), copied - kept, MADV_DONTNEED);
+      kept = copied;
+    }
+    return e;
+  });
   std::vector<char>().swap(flat);
 }
 

@@ -60,7 +60,8 @@ class KeyIndex {
     count_ = count;
     buildUpper(level);
   }
-  // Replaces the whole content with `count` packed entries already in order.
+  // Replaces the whole content with `count` packed entries already in order; the memory of
+  // `flat` is given back while its entries are copied.
   void assignSorted(std::vector<char>&& flat, std::size_t count);
 
   // First entry >= probe where only the probe's bytes are compared (a key prefix or a whole entry).
