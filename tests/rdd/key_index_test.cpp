@@ -1,9 +1,11 @@
 // The in-memory order image on its own: what it holds after inserts in the orders a load and a
 // user produce, walked and sought both ways, and how densely it packs a load.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -60,6 +62,13 @@ void expectHolds(const KeyIndex& index, std::vector<std::string> expected) {
     auto byKey = index.lowerBound(std::string_view(e).substr(0, static_cast<std::size_t>(index.keyLen())));
     ASSERT_EQ(index.key(byKey), index.key(at));
   }
+}
+
+long residentHeapKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("RssAnon:")) return std::atol(line.c_str() + 8);
+  return -1;
 }
 
 }  // namespace
@@ -154,4 +163,19 @@ TEST(KeyIndexImage, AnOrderBuiltOverALargeTableWalksEveryRecordInKeyOrder) {
   }
   EXPECT_EQ(walked, kRows);
   EXPECT_TRUE(log.empty());
+}
+
+TEST(KeyIndexImage, ALargeOrderGivesItsMemoryBackWhenDropped) {
+  (void)::malloc_trim(0);  // what earlier tests freed would otherwise be reused unseen
+  const long before = residentHeapKiB();
+  auto index = std::make_unique<KeyIndex>(kWideKey);
+  std::uint32_t recno = 0;
+  for (int c = 0; c < 4000; ++c)  // about 20 MB of entries, inserted one by one as a load does
+    for (int m = 0; m < 31; ++m) index->insert(index->makeEntry(keyOf(c, m, kWideKey), ++recno));
+  const std::vector<char> later(100 * 1024, 'x');  // allocated after the tree: the heap cannot just shrink
+  const long grown = residentHeapKiB() - before;
+  ASSERT_GT(grown, 16 * 1024);
+  index.reset();
+  EXPECT_LT(residentHeapKiB() - before, grown / 4);
+  EXPECT_EQ(later.back(), 'x');
 }

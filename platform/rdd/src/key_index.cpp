@@ -1,5 +1,6 @@
 #include "key_index.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@ int comparePrefix(const char* entry, std::string_view probe) {
 constexpr std::size_t kLeafBytes = 4096;
 constexpr std::size_t kInnerFanout = 64;
 constexpr std::uintptr_t kReleaseStep = 1 << 20;  // give back copied entries a megabyte at a time
+constexpr std::size_t kGiveBackBytes = 16 << 20;   // a tree this large gives its pages back when dropped
 
 }  // namespace
 
@@ -39,7 +41,7 @@ KeyIndex::KeyIndex(int keyLen, std::size_t leafEntries)
   innerCap_ = leafEntries ? std::max<std::size_t>(leafEntries, 3) : kInnerFanout;
 }
 
-KeyIndex::~KeyIndex() { freeTree(root_); }
+KeyIndex::~KeyIndex() { dropTree(); }
 
 KeyIndex::KeyIndex(KeyIndex&& o) noexcept
     : keyLen_(o.keyLen_), entrySize_(o.entrySize_), leafCap_(o.leafCap_), innerCap_(o.innerCap_), count_(o.count_),
@@ -51,7 +53,7 @@ KeyIndex::KeyIndex(KeyIndex&& o) noexcept
 
 KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   if (this == &o) return *this;
-  freeTree(root_);
+  dropTree();
   keyLen_ = o.keyLen_;
   entrySize_ = o.entrySize_;
   leafCap_ = o.leafCap_;
@@ -72,9 +74,18 @@ void KeyIndex::freeTree(Node* n) {
   delete n;
 }
 
-void KeyIndex::clear() {
+// A large tree's nodes are freed one by one into the allocator's free lists, which keep the
+// memory resident: the next order built (or the next large buffer) would come on top of it.
+// Once a large tree is gone, the free pages go back to the system.
+void KeyIndex::dropTree() {
+  const bool large = count_ * entrySize_ >= kGiveBackBytes;
   freeTree(root_);
   root_ = nullptr;
+  if (large) (void)::malloc_trim(0);
+}
+
+void KeyIndex::clear() {
+  dropTree();
   count_ = 0;
   ++generation_;
 }

@@ -85,6 +85,7 @@ class KeyIndex {
  private:
   Node* newNode(bool leaf);
   void freeTree(Node* n);
+  void dropTree();
   void copyEntry(Node* leaf, std::size_t at, const char* e);
   static void setCount(Node* n, std::size_t c);
   static void link(Node* left, Node* right);
