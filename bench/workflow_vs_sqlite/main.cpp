@@ -112,10 +112,10 @@ void printRun(const Run& r) {
   std::printf("  %-18s %7.0f MB %7.0f MB %7.0f MB %7.0f MB\n", "peak RSS", mib(r.window.peakKiB), mib(r.units.peakKiB),
               mib(r.sqlite.peakKiB), mib(r.walk.peakKiB));
   for (auto [f, name] : {std::pair{&r.window, "window"}, std::pair{&r.units, "screen-free"}}) {
-    std::printf("  %-12s resident after each step (heap + mapped files):", name);
+    std::printf("  %-12s resident after each step, heap + mapped files (peak so far):", name);
     for (auto [step, label] : steps) {
       const bench::Memory& m = f->after[static_cast<int>(step)];
-      std::printf("  %s %.0f + %.0f MB", label, mib(m.anon), mib(m.file));
+      std::printf("  %s %.0f + %.0f MB (%.0f)", label, mib(m.anon), mib(m.file), mib(m.peak));
     }
     std::printf("\n");
   }
