@@ -28,8 +28,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: workflow_vs_sqlite [classes [members]]\n"
-    "  classes  classes per family (default 10000; the growth run takes a quarter of them)\n"
-    "  members  own members per class (default 30)\n";
+    "  classes  classes per family, at least 4 (default 10000; the growth run takes a quarter of them)\n"
+    "  members  own members per class, at least 1 (default 30)\n";
 
 struct Run {
   Figures window, units, sqlite, walk;
@@ -142,10 +142,10 @@ void printRatios(const Run& full, const Run& small) {
               s.at(Step::Compare) / small.sqlite.at(Step::Compare));
 }
 
-bool positive(const char* text, int* out) {
+bool wholeNumber(const char* text, long least, int* out) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value < 4 || value > 1000000) return false;
+  if (end == text || *end != '\0' || value < least || value > 1000000) return false;
   *out = static_cast<int>(value);
   return true;
 }
@@ -154,8 +154,8 @@ bool positive(const char* text, int* out) {
 
 int main(int argc, char** argv) {
   int classes = 10000, members = 30;
-  if (argc > 3 || (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || !positive(argv[1], &classes))) ||
-      (argc > 2 && !positive(argv[2], &members))) {
+  if (argc > 3 || (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || !wholeNumber(argv[1], 4, &classes))) ||
+      (argc > 2 && !wholeNumber(argv[2], 1, &members))) {
     std::fputs(kUsage, argc > 1 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
     return argc > 1 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
   }
