@@ -1,5 +1,9 @@
 #include "key_index.h"
 
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -26,6 +30,8 @@ int comparePrefix(const char* entry, std::string_view probe) {
 
 constexpr std::size_t kLeafBytes = 4096;
 constexpr std::size_t kInnerFanout = 64;
+constexpr std::uintptr_t kReleaseStep = 1 << 20;  // give back copied entries a megabyte at a time
+constexpr std::size_t kGiveBackBytes = 16 << 20;   // a tree this large gives its pages back when dropped
 
 }  // namespace
 
@@ -35,7 +41,7 @@ KeyIndex::KeyIndex(int keyLen, std::size_t leafEntries)
   innerCap_ = leafEntries ? std::max<std::size_t>(leafEntries, 3) : kInnerFanout;
 }
 
-KeyIndex::~KeyIndex() { freeTree(root_); }
+KeyIndex::~KeyIndex() { dropTree(); }
 
 KeyIndex::KeyIndex(KeyIndex&& o) noexcept
     : keyLen_(o.keyLen_), entrySize_(o.entrySize_), leafCap_(o.leafCap_), innerCap_(o.innerCap_), count_(o.count_),
@@ -47,7 +53,7 @@ KeyIndex::KeyIndex(KeyIndex&& o) noexcept
 
 KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   if (this == &o) return *this;
-  freeTree(root_);
+  dropTree();
   keyLen_ = o.keyLen_;
   entrySize_ = o.entrySize_;
   leafCap_ = o.leafCap_;
@@ -68,9 +74,18 @@ void KeyIndex::freeTree(Node* n) {
   delete n;
 }
 
-void KeyIndex::clear() {
+// A large tree's nodes are freed one by one into the allocator's free lists, which keep the
+// memory resident: the next order built (or the next large buffer) would come on top of it.
+// Once a large tree is gone, the free pages go back to the system.
+void KeyIndex::dropTree() {
+  const bool large = count_ * entrySize_ >= kGiveBackBytes;
   freeTree(root_);
   root_ = nullptr;
+  if (large) (void)::malloc_trim(0);
+}
+
+void KeyIndex::clear() {
+  dropTree();
   count_ = 0;
   ++generation_;
 }
@@ -153,6 +168,7 @@ KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
   } else {
     std::size_t i = slotFor(n->keys.data(), n->count, entrySize_, probe);
     if (i == n->count) i = n->count - 1;
+    makeRoomInLeaf(n, i, probe);
     Node* c = n->kids[i];
     Node* right = insertInto(c, e);
     std::memcpy(n->keys.data() + i * entrySize_, maxOf(c), entrySize_);
@@ -184,6 +200,52 @@ KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
     link(n, r);
   }
   return r;
+}
+
+// A full leaf about to take `probe` first hands entries to a sibling with room: those below the
+// probe to its left sibling, else those above it to its right one. Rows loaded in nearly rising
+// key order (each class's rows at the end, a little out of order among themselves) would
+// otherwise split the last leaves in halves again and again and leave every leaf behind half
+// empty. Only entries on the far side of the probe move, so the probe still belongs to the same
+// leaf; the parent's entries follow the leaves' new highest entries.
+void KeyIndex::makeRoomInLeaf(Node* parent, std::size_t i, std::string_view probe) {
+  Node* full = parent->kids[i];
+  if (!full->leaf || full->count < leafCap_) return;
+  const std::size_t below = slotFor(full->keys.data(), full->count, entrySize_, probe);
+  const std::size_t es = entrySize_;
+  if (i > 0 && parent->kids[i - 1]->count < leafCap_ && below > 0) {
+    Node* left = parent->kids[i - 1];
+    const std::size_t moved = std::min(leafCap_ - left->count, below);
+    std::memcpy(left->keys.data() + left->count * es, full->keys.data(), moved * es);
+    left->count += moved;
+    std::memmove(full->keys.data(), full->keys.data() + moved * es, (full->count - moved) * es);
+    full->count -= moved;
+    std::memcpy(parent->keys.data() + (i - 1) * es, maxOf(left), es);
+    return;
+  }
+  const std::size_t above = full->count - below;
+  if (i + 1 < parent->count && parent->kids[i + 1]->count < leafCap_ && above > 0) {
+    Node* right = parent->kids[i + 1];
+    const std::size_t moved = std::min(leafCap_ - right->count, above);
+    std::memmove(right->keys.data() + moved * es, right->keys.data(), right->count * es);
+    std::memcpy(right->keys.data(), full->keys.data() + (full->count - moved) * es, moved * es);
+    right->count += moved;
+    full->count -= moved;
+    std::memcpy(parent->keys.data() + i * es, maxOf(full), es);
+  }
+}
+
+std::size_t KeyIndex::bytesHeld() const {
+  std::size_t bytes = 0;
+  std::vector<const Node*> open;
+  if (root_) open.push_back(root_);
+  while (!open.empty()) {
+    const Node* n = open.back();
+    open.pop_back();
+    bytes += sizeof(Node) + n->keys.capacity() + n->kids.capacity() * sizeof(Node*);
+    if (!n->leaf) open.insert(open.end(), n->kids.begin(), n->kids.begin() + static_cast<std::ptrdiff_t>(n->count));
+  }
+  return bytes;
 }
 
 void KeyIndex::insert(std::string_view entry) {
@@ -259,10 +321,24 @@ bool KeyIndex::erase(std::string_view entry) {
   return true;
 }
 
+// The entries are copied into leaves front to back (bulkLoad asks for them in order), and the
+// pages of `flat` already copied are given back as the copy goes: an order and the sorted
+// entries it is built from are never both held whole. Only pages wholly inside the buffer and
+// wholly copied are released; the buffer is freed as usual at the end.
 void KeyIndex::assignSorted(std::vector<char>&& flat, std::size_t count) {
-  const char* p = flat.data();
+  const char* data = flat.data();
   const std::size_t es = entrySize_;
-  bulkLoad(count, [p, es](std::size_t i) { return p + i * es; });
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  std::uintptr_t kept = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);  // first page not released
+  bulkLoad(count, [&](std::size_t i) {
+    const char* e = data + i * es;
+    const std::uintptr_t copied = reinterpret_cast<std::uintptr_t>(e) & ~(page - 1);  // pages before e's
+    if (copied >= kept + kReleaseStep) {
+      (void)::madvise(reinterpret_cast<void*>(kept), copied - kept, MADV_DONTNEED);
+      kept = copied;
+    }
+    return e;
+  });
   std::vector<char>().swap(flat);
 }
 

@@ -2,8 +2,9 @@
 // big-endian, so that one memcmp orders by key and then by record) in a B+tree. Leaves hold
 // about 4 KB of entries and are chained both ways; every interior node keeps, per child, the
 // child's highest entry, as the index file does. Insert and erase cost O(log n) plus a move of
-// at most one leaf; no operation copies the whole order. The driver keeps every open order in
-// memory while the table is open and writes the index file from it.
+// at most one leaf; no operation copies the whole order. A full leaf hands entries to a sibling
+// with room before it splits, so loads in nearly rising key order pack their leaves. The driver
+// keeps every open order in memory while the table is open and writes the index file from it.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -34,6 +35,8 @@ class KeyIndex {
   std::size_t entrySize() const { return entrySize_; }
   std::size_t size() const { return count_; }
   std::uint64_t generation() const { return generation_; }
+  // What the nodes take in memory, to judge how densely the entries are packed.
+  std::size_t bytesHeld() const;
   void clear();
 
   // Entry bytes for (key, recno); key must be keyLen bytes.
@@ -57,7 +60,8 @@ class KeyIndex {
     count_ = count;
     buildUpper(level);
   }
-  // Replaces the whole content with `count` packed entries already in order.
+  // Replaces the whole content with `count` packed entries already in order; the memory of
+  // `flat` is given back while its entries are copied.
   void assignSorted(std::vector<char>&& flat, std::size_t count);
 
   // First entry >= probe where only the probe's bytes are compared (a key prefix or a whole entry).
@@ -81,6 +85,7 @@ class KeyIndex {
  private:
   Node* newNode(bool leaf);
   void freeTree(Node* n);
+  void dropTree();
   void copyEntry(Node* leaf, std::size_t at, const char* e);
   static void setCount(Node* n, std::size_t c);
   static void link(Node* left, Node* right);
@@ -89,6 +94,7 @@ class KeyIndex {
   static std::size_t leafCount(const Node* n);
   const char* leafEntry(const Node* n, std::size_t i) const;
   Node* insertInto(Node* n, const char* e);
+  void makeRoomInLeaf(Node* parent, std::size_t i, std::string_view probe);
   bool eraseFrom(Node* n, const char* e, bool* emptied);
   const char* maxOf(const Node* n) const;
 

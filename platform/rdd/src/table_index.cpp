@@ -467,6 +467,23 @@ void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, s
   }
 }
 
+// Moves the entries of `flat` into sorted order in place (items[i].idx names the entry that goes
+// i-th), one cycle of the permutation at a time with one spare entry; marks each item done.
+void arrangeInOrder(std::vector<char>& flat, std::vector<SortItem>& items, std::size_t es) {
+  std::string spare(es, '\0');
+  for (std::size_t start = 0; start < items.size(); ++start) {
+    if (items[start].idx == start) continue;
+    std::memcpy(spare.data(), flat.data() + start * es, es);
+    for (std::size_t to = start;;) {
+      const std::size_t from = items[to].idx;
+      items[to].idx = static_cast<std::uint32_t>(to);
+      std::memcpy(flat.data() + to * es, from == start ? spare.data() : flat.data() + from * es, es);
+      if (from == start) break;
+      to = from;
+    }
+  }
+}
+
 }  // namespace
 
 Status Table::Impl::buildOrder(Order& o) {
@@ -499,8 +516,9 @@ Status Table::Impl::buildOrder(Order& o) {
   std::vector<SortItem> items(n);
   for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
   if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
-  const char* base = flat.data();
-  o.index.bulkLoad(n, [&](std::size_t i) { return base + static_cast<std::size_t>(items[i].idx) * es; });
+  arrangeInOrder(flat, items, es);
+  std::vector<SortItem>().swap(items);
+  o.index.assignSorted(std::move(flat), n);
   return Status::okay();
 }
 

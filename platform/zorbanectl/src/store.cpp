@@ -177,8 +177,7 @@ std::optional<StoreError> SchemaStore::queries(std::vector<StoredQuery>& out) {
 std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, FamilyPtr& out) {
   if (!db_) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
   if (auto it = loaded_.find(entry.id); it != loaded_.end()) {
-    out = it->second;
-    return std::nullopt;
+    if ((out = it->second.lock())) return std::nullopt;
   }
   auto family = std::make_shared<Family>();
   family->id = entry.id;
@@ -277,7 +276,7 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
 
   out = family;
-  loaded_.emplace(entry.id, out);
+  loaded_[entry.id] = out;
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 // The schema store: an SQLite file opened read-only. Validates the file on open, lists the
 // families, and loads a family's whole schema with a handful of prepared statements on first
-// use, keeping it for the session.
+// use. A loaded family is shared for as long as any object handed out holds it and is read
+// again after that: a large family's schema does not stay in memory once its walk is over.
 //
 // States: closed (no handle) -> open (handle, validated) -> closed by close() or destruction.
 #pragma once
@@ -41,7 +42,7 @@ class SchemaStore {
   StoreError failure(int genCode, const std::string& what) const;
   sqlite3* db_ = nullptr;
   std::string path_;
-  std::map<std::int64_t, FamilyPtr> loaded_;
+  std::map<std::int64_t, std::weak_ptr<const Family>> loaded_;
 };
 
 // The store's format marker (table zstore_info, key 'format').

@@ -1,0 +1,210 @@
+#include "scenarios.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "control_walk.h"
+#include "generated_store.h"
+#include "gui/gui.h"
+#include "mainwin/mainwin.h"
+#include "ole/ole.h"
+#include "resources/resources.h"
+#include "sqlite_peer.h"
+#include "zorbanectl/zorbanectl.h"
+
+namespace bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// Any error raised during a scenario ends it: figures of a broken run would mislead.
+void stopOnErrors() {
+  rt::setErrorBlock([](const rt::ErrorPtr& e) -> rt::Value {
+    fail("error " + std::to_string(e->genCode) + ": " + e->description + " (" + e->fileName + ")");
+  });
+}
+
+const std::string kFirstVersion = mainwin::fullWidthVersion("1.0");
+const std::string kSecondVersion = mainwin::fullWidthVersion("2.0");
+
+Verdicts verdictsOf(model::Mpdms& table) {
+  using model::Field;
+  Verdicts v;
+  for (std::uint32_t r = 1; r <= table.lastRec(); ++r) {
+    table.goTo(r);
+    ++v.rows;
+    v.allOk += table.flag(Field::ALL_OK);
+    v.noMatch += table.flag(Field::NO_MATCH);
+    v.typeProblem += table.flag(Field::TYPEPROBLM);
+    v.levelProblem += table.flag(Field::LEVELPROB);
+    v.parentOk += table.flag(Field::PARENTOK);
+    v.classFound += table.flag(Field::CLASSFOUND);
+  }
+  return v;
+}
+
+// ---------------------------------------------------------------- the window
+
+int itemOf(const gui::ListControl* list, const std::string& text) {
+  for (int i = 1; i <= list->ItemCount(); ++i)
+    if (list->GetItem(i) == text) return i;
+  fail("the window lists no \"" + text + "\"");
+}
+
+// Clicks `button` and answers the seconds until its "Finished" box.
+double clickUntilFinished(gui::PushButton* button, const gui::TestResponder& responder) {
+  if (!button->IsEnabled()) fail("button " + button->Name() + " is disabled");
+  const std::size_t boxesBefore = responder.records().size();
+  const auto start = Clock::now();
+  button->click();
+  const double elapsed = secondsSince(start);
+  if (responder.records().size() != boxesBefore + 1 || responder.records().back().caption != "Finished")
+    fail("button " + button->Name() + " did not end with the \"Finished\" box" +
+         (responder.records().size() > boxesBefore ? ": " + responder.records().back().text : std::string()));
+  return elapsed;
+}
+
+}  // namespace
+
+Figures runWindow() {
+  stopOnErrors();
+  gui::registerWindowClasses();
+  if (!res::InstallResources()) fail("the resources did not install");
+  zctl::registerControl();
+  ole::setStorageDirectories({std::filesystem::current_path().string()});
+  gui::TestResponder responder;
+  mainwin::ZorbaneWin win(nullptr);
+  win.InitialIndexBuild(false);
+  win.Show();
+
+  Figures f;
+  const std::pair<Step, std::pair<const char*, const char*>> loads[] = {
+      {Step::LoadFirst, {kFirstFamily, "1.0"}}, {Step::LoadSecond, {kSecondFamily, "2.0"}}};
+  for (const auto& [step, load] : loads) {
+    win.ModelName(rt::Value(std::string(load.second)));
+    win.oClassFamilyName->pick(itemOf(win.oClassFamilyName, load.first));
+    f.note(step, clickUntilFinished(win.oPbExecute, responder));
+  }
+  win.oBaseModel->pick(itemOf(win.oBaseModel, kFirstVersion));
+  win.oRefModel->pick(itemOf(win.oRefModel, kSecondVersion));
+  f.note(Step::Compare, clickUntilFinished(win.oPbCompareModels, responder));
+
+  f.verdicts = verdictsOf(*win.ModelServer);
+  f.rowsPerVersion = f.verdicts.rows / 2;
+  f.ok = true;
+  return f;
+}
+
+// ---------------------------------------------------------------- the screen-free units
+
+namespace {
+
+class QuietLoad : public mainwin::LoadObserver {
+ public:
+  explicit QuietLoad(const char* version) : version_(version) {}
+  rt::Value version() override { return rt::Value(std::string(version_)); }
+
+ private:
+  const char* version_;
+};
+
+}  // namespace
+
+// Each step makes the calls the window's step makes, less the screen: the load refreshes the
+// version list, the compare checks both versions and rebuilds the index file afterwards.
+Figures runUnits() {
+  stopOnErrors();
+  zctl::registerControl();
+  const rt::ObjectPtr control = connectControl();
+  model::Mpdms::Args args;
+  args.shared = true;
+  model::Mpdms table(args);
+  (void)mainwin::buildIndexes(table, false);
+
+  Figures f;
+  const std::pair<Step, std::pair<const char*, const char*>> loads[] = {
+      {Step::LoadFirst, {kFirstFamily, "1.0"}}, {Step::LoadSecond, {kSecondFamily, "2.0"}}};
+  for (const auto& [step, load] : loads) {
+    const auto start = Clock::now();
+    QuietLoad observer(load.second);
+    f.rowsPerVersion = mainwin::loadFamily(control, table, load.first, observer).rows;
+    (void)mainwin::storedVersions(table);
+    f.note(step, secondsSince(start));
+  }
+  const auto start = Clock::now();
+  if (!mainwin::versionHasRows(table, kFirstVersion) || !mainwin::versionHasRows(table, kSecondVersion))
+    fail("a loaded version has no rows");
+  table.setOrder(1);
+  mainwin::CompareObserver quiet;
+  (void)mainwin::compareVersions(table, kFirstVersion, kSecondVersion, quiet);
+  f.compareOnly = secondsSince(start);
+  (void)mainwin::buildIndexes(table, true);
+  f.note(Step::Compare, secondsSince(start));
+
+  f.verdicts = verdictsOf(table);
+  f.ok = true;
+  return f;
+}
+
+// ---------------------------------------------------------------- SQLite and the control alone
+
+Figures runSqlite() {
+  stopOnErrors();
+  zctl::registerControl();
+  const rt::ObjectPtr control = connectControl();
+  SqlitePeer peer("peer.db");
+  Figures f;
+  auto start = Clock::now();
+  f.rowsPerVersion = peer.load(control, kFirstFamily, kFirstVersion);
+  f.note(Step::LoadFirst, secondsSince(start));
+  start = Clock::now();
+  (void)peer.load(control, kSecondFamily, kSecondVersion);
+  f.note(Step::LoadSecond, secondsSince(start));
+  start = Clock::now();
+  peer.compare(kFirstVersion, kSecondVersion);
+  f.compareOnly = secondsSince(start);
+  f.note(Step::Compare, f.compareOnly);
+  f.verdicts = peer.verdicts();
+  f.ok = true;
+  return f;
+}
+
+Figures runWalk() {
+  stopOnErrors();
+  zctl::registerControl();
+  const rt::ObjectPtr control = connectControl();
+  Figures f;
+  for (auto [step, family] : {std::pair{Step::LoadFirst, kFirstFamily}, std::pair{Step::LoadSecond, kSecondFamily}}) {
+    const auto start = Clock::now();
+    f.rowsPerVersion = walkFamily(control, family, [](const WalkedRow&) {});
+    f.note(step, secondsSince(start));
+  }
+  f.ok = true;
+  return f;
+}
+
+// ---------------------------------------------------------------- memory
+
+Memory memoryNow() {
+  Memory m;
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    const auto kib = [&] { return std::atol(line.c_str() + line.find(':') + 1); };
+    if (line.starts_with("VmHWM:")) m.peak = kib();
+    if (line.starts_with("RssAnon:")) m.anon = kib();
+    if (line.starts_with("RssFile:")) m.file = kib();
+  }
+  return m;
+}
+
+}  // namespace bench

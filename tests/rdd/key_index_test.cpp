@@ -1,0 +1,181 @@
+// The in-memory order image on its own: what it holds after inserts in the orders a load and a
+// user produce, walked and sought both ways, and how densely it packs a load.
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <set>
+
+#include "harness.h"
+#include "key_index.h"
+
+namespace {
+
+using rdd::KeyIndex;
+
+// The model table's first order is 167 key bytes wide.
+constexpr int kWideKey = 167;
+
+std::string keyOf(int group, int member, int width) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Class%05d Member%02d", group, member);
+  std::string key(text);
+  key.resize(static_cast<std::size_t>(width), ' ');
+  return key;
+}
+
+// Entries as a class-by-class load appends them: classes in rising order, each class's rows in
+// an order of their own (its members by level, not by name).
+std::vector<std::string> loadOrder(const KeyIndex& index, int classes, int members) {
+  std::vector<std::string> entries;
+  std::mt19937 shuffle(7);
+  std::uint32_t recno = 0;
+  for (int c = 0; c < classes; ++c) {
+    std::vector<int> order(static_cast<std::size_t>(members));
+    for (int m = 0; m < members; ++m) order[static_cast<std::size_t>(m)] = m;
+    std::shuffle(order.begin(), order.end(), shuffle);
+    for (int m : order) entries.push_back(index.makeEntry(keyOf(c, m, index.keyLen()), ++recno));
+  }
+  return entries;
+}
+
+// Every way of reading the image agrees with `expected` (sorted): forward, backward, and a
+// seek for each entry and for each entry's key.
+void expectHolds(const KeyIndex& index, std::vector<std::string> expected) {
+  std::sort(expected.begin(), expected.end());
+  ASSERT_EQ(index.size(), expected.size());
+  std::vector<std::string> forward, backward, visited;
+  for (auto c = index.begin(); !index.atEnd(c); c = index.next(c)) forward.emplace_back(index.entry(c));
+  for (auto c = index.last(); !index.atEnd(c); c = index.prev(c)) backward.emplace_back(index.entry(c));
+  std::reverse(backward.begin(), backward.end());
+  index.forEach([&](std::string_view e) { visited.emplace_back(e); });
+  EXPECT_EQ(forward, expected);
+  EXPECT_EQ(backward, expected);
+  EXPECT_EQ(visited, expected);
+  for (const std::string& e : expected) {
+    auto at = index.lowerBound(e);
+    ASSERT_FALSE(index.atEnd(at));
+    ASSERT_EQ(index.entry(at), e);
+    auto byKey = index.lowerBound(std::string_view(e).substr(0, static_cast<std::size_t>(index.keyLen())));
+    ASSERT_EQ(index.key(byKey), index.key(at));
+  }
+}
+
+long residentHeapKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("RssAnon:")) return std::atol(line.c_str() + 8);
+  return -1;
+}
+
+}  // namespace
+
+TEST(KeyIndexImage, ALoadClassByClassPacksItsLeavesAsTightlyAsAFreshBuild) {
+  KeyIndex loaded(kWideKey);
+  const std::vector<std::string> entries = loadOrder(loaded, 2000, 31);
+  for (const std::string& e : entries) loaded.insert(e);
+  expectHolds(loaded, entries);
+
+  std::vector<std::string> sorted = entries;
+  std::sort(sorted.begin(), sorted.end());
+  KeyIndex built(kWideKey);
+  built.bulkLoad(sorted.size(), [&](std::size_t i) { return sorted[i].data(); });
+  const double raw = static_cast<double>(entries.size() * loaded.entrySize());
+  EXPECT_LT(static_cast<double>(built.bytesHeld()), 1.15 * raw);
+  // Splitting the last leaf in halves each time would hold about twice the raw bytes.
+  EXPECT_LT(static_cast<double>(loaded.bytesHeld()), 1.1 * static_cast<double>(built.bytesHeld()));
+}
+
+TEST(KeyIndexImage, InsertsAndErasesInAnyOrderKeepEveryWayOfReadingRight) {
+  // Small nodes: thousands of splits and hand-overs between siblings on every level.
+  for (std::size_t leafEntries : {2u, 3u, 5u, 16u}) {
+    SCOPED_TRACE(leafEntries);
+    KeyIndex index(12, leafEntries);
+    std::vector<std::string> entries = loadOrder(index, 60, 25);
+    std::mt19937 random(static_cast<unsigned>(leafEntries));
+    std::vector<std::string> mixed = entries;
+    std::shuffle(mixed.begin(), mixed.end(), random);
+    // Half in load order, half at random, so both the hand-over and the plain split run.
+    const std::size_t half = entries.size() / 2;
+    std::set<std::string> held;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::string& e = i < half ? entries[i] : mixed[i];
+      if (held.insert(e).second) index.insert(e);
+    }
+    for (const std::string& e : entries)
+      if (held.insert(e).second) index.insert(e);
+    expectHolds(index, entries);
+
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < mixed.size(); ++i) {
+      if (i % 3 == 0)
+        ASSERT_TRUE(index.erase(mixed[i]));
+      else
+        kept.push_back(mixed[i]);
+    }
+    EXPECT_FALSE(index.erase(mixed[0]));
+    expectHolds(index, kept);
+    for (std::size_t i = 0; i < mixed.size(); i += 3) index.insert(mixed[i]);  // refill the gaps
+    expectHolds(index, entries);
+  }
+}
+
+TEST(KeyIndexImage, SortedEntriesHandedOverWholeArriveWholeThoughTheirMemoryIsGivenBackOnTheWay) {
+  KeyIndex index(kWideKey);
+  std::vector<std::string> entries = loadOrder(index, 1000, 31);  // 5 MB of entries
+  std::sort(entries.begin(), entries.end());
+  std::vector<char> flat;
+  for (const std::string& e : entries) flat.insert(flat.end(), e.begin(), e.end());
+  index.assignSorted(std::move(flat), entries.size());
+  expectHolds(index, entries);
+}
+
+TEST(KeyIndexImage, AnOrderBuiltOverALargeTableWalksEveryRecordInKeyOrder) {
+  rddtest::ScratchDir dir;
+  rddtest::ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), rddtest::smallLayout()));
+  auto t = rdd::Table::open("t", dir.str(), {});
+  constexpr int kRows = 120000;  // the entries span several megabytes
+  std::mt19937 random(11);
+  std::vector<std::string> names;
+  for (int r = 0; r < kRows; ++r) {
+    names.push_back("n" + std::to_string(random() % 50000));  // duplicates too
+    rddtest::addRow(*t, names.back(), "c" + std::to_string(r % 7));
+  }
+  t->createOrder("name", "idx", "NAME", nullptr, false);
+  t->setOrder(1);
+  std::vector<bool> seen(kRows + 1, false);
+  std::string previous;
+  std::uint32_t previousRec = 0;
+  int walked = 0;
+  for (t->goTop(); !t->eof(); t->skip(), ++walked) {
+    const std::uint32_t r = t->recNo();
+    const std::string name = t->get("NAME").asString();
+    ASSERT_FALSE(seen[r]) << r;
+    seen[r] = true;
+    ASSERT_EQ(rddtest::pad(names[r - 1], 10), name);
+    ASSERT_TRUE(previous < name || (previous == name && previousRec < r)) << previous << " then " << name;
+    previous = name;
+    previousRec = r;
+  }
+  EXPECT_EQ(walked, kRows);
+  EXPECT_TRUE(log.empty());
+}
+
+TEST(KeyIndexImage, ALargeOrderGivesItsMemoryBackWhenDropped) {
+  (void)::malloc_trim(0);  // what earlier tests freed would otherwise be reused unseen
+  const long before = residentHeapKiB();
+  auto index = std::make_unique<KeyIndex>(kWideKey);
+  std::uint32_t recno = 0;
+  for (int c = 0; c < 4000; ++c)  // about 20 MB of entries, inserted one by one as a load does
+    for (int m = 0; m < 31; ++m) index->insert(index->makeEntry(keyOf(c, m, kWideKey), ++recno));
+  const std::vector<char> later(100 * 1024, 'x');  // allocated after the tree: the heap cannot just shrink
+  const long grown = residentHeapKiB() - before;
+  ASSERT_GT(grown, 16 * 1024);
+  index.reset();
+  EXPECT_LT(residentHeapKiB() - before, grown / 4);
+  EXPECT_EQ(later.back(), 'x');
+}
