@@ -249,10 +249,8 @@ TEST_F(Cli, ExportsHoldTheSameRowsAsTheTableAndTheDifferencesReport) {
   ASSERT_TRUE(rows.has_value());
   EXPECT_EQ(layout.layout->detail.printWhen, "!ALL_OK");
   std::multiset<std::string> fromReport;
-  const auto at = [&](const std::vector<rt::Value>& row, const char* name) {
-    return row[static_cast<std::size_t>(rows->fieldIndex(rt::Symbol(name)))];
-  };
-  for (const auto& row : rows->rows) {
+  const auto at = [&](std::size_t row, const char* name) { return rows->value(row, rows->fieldIndex(rt::Symbol(name))); };
+  for (std::size_t row = 0; row < rows->size(); ++row) {
     if (at(row, "ALL_OK").asLogical()) continue;
     const std::string kind = trimmed(at(row, "PROP_METHO").asString());
     const std::string level = trimmed(at(row, "INS_CLASS").asString());
