@@ -12,46 +12,15 @@
 #include "mainwin/mainwin.h"
 #include "ole/ole.h"
 #include "resources/resources.h"
+#include "window_fixture.h"
 #include "workflow_support.h"
 #include "zorbanectl/zorbanectl.h"
 
 namespace {
 
-using mainwin::ZorbaneWin;
 
-class TableTrouble : public ::testing::Test {
+class TableTrouble : public wftest::Workflow {
  protected:
-  static void SetUpTestSuite() {
-    gui::registerWindowClasses();
-    ASSERT_TRUE(res::InstallResources());
-    zctl::registerControl();
-  }
-  void SetUp() override { ole::setStorageDirectories({dir.path().string()}); }
-  void TearDown() override {
-    win.reset();
-    ole::setStorageDirectories({});
-  }
-  void start() {
-    win = std::make_unique<ZorbaneWin>(nullptr);
-    win->InitialIndexBuild(false);
-    win->Show();
-  }
-  static int itemOf(const gui::ListControl* list, const std::string& text) {
-    for (int i = 1; i <= list->ItemCount(); ++i)
-      if (list->GetItem(i) == text) return i;
-    return 0;
-  }
-  void load(const std::string& family, const std::string& version) {
-    win->ModelName(version);
-    win->oClassFamilyName->pick(itemOf(win->oClassFamilyName, family));
-    win->oPbExecute->click();
-  }
-  void compare(const std::string& base, const std::string& ref) {
-    win->oBaseModel->pick(itemOf(win->oBaseModel, mainwin::fullWidthVersion(base)));
-    win->oRefModel->pick(itemOf(win->oRefModel, mainwin::fullWidthVersion(ref)));
-    ASSERT_TRUE(win->oPbCompareModels->IsEnabled());
-    win->oPbCompareModels->click();
-  }
   // Two loaded versions, the window closed again: the table and its index on disk.
   void seedTwoVersions() {
     start();
@@ -78,11 +47,6 @@ class TableTrouble : public ::testing::Test {
     for (t.goTop(); !t.eof(); t.skip()) ++n;
     return {n, t.lastRec()};
   }
-
-  wftest::WorkDir dir;
-  wftest::ErrorRecorder errors;
-  gui::TestResponder responder;
-  std::unique_ptr<ZorbaneWin> win;
 };
 
 TEST_F(TableTrouble, AKillDuringTheClosingRebuildIsRepairedAtTheNextStart) {
