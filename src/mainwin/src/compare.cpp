@@ -40,7 +40,7 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
   // the two differ is checked again at the width the rows are compared at.
   if (base == reference) {
     gui::InfoBox(this, "Compare Above Models",
-                 "Base and reference are the same model version \"" + detail::trimmedText(base) +
+                 "Base and reference are the same model version \"" + trimmedText(base) +
                      "\"; nothing was compared.");
     return;
   }
@@ -52,7 +52,7 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
       RT_LINE();
       InitialIndexBuild(true);  // the closing rebuild runs all the same: it repairs a broken index
       gui::InfoBox(this, "Compare Above Models",
-                   "Model version \"" + detail::trimmedText(*version) +
+                   "Model version \"" + trimmedText(*version) +
                        "\" has no rows in the database; nothing was compared.");
       return;
     }

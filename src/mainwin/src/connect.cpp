@@ -1,13 +1,13 @@
 // Connecting and choosing a class family: PostInit, GetClassList and PbExit.
 #include "workflow/late_call.h"
 #include "long_operation.h"
+#include "workflow/session.h"
 #include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 
 namespace mainwin {
 
 using detail::lateGet;
-using detail::latePut;
 using detail::lateSend;
 
 void ZorbaneWin::PostInit(const gui::InitArgs& /*args*/) {
@@ -18,12 +18,7 @@ void ZorbaneWin::PostInit(const gui::InitArgs& /*args*/) {
   // Without a control its creation has already been reported: there is nothing to connect.
   if (DbControl) {
     RT_LINE();
-    const rt::Value control(DbControl);
-    latePut(control, "UseConnectionManager", rt::Value(false));
-    latePut(control, "ShowLogon", rt::Value(false));
-    latePut(control, "Environment", rt::Value(""));
-    RT_LINE();
-    (void)lateSend(control, "Connect");
+    connectControl(DbControl);
     GetClassList();
   }
   RT_LINE();
@@ -40,7 +35,7 @@ void ZorbaneWin::GetClassList() {
   for (long i = 1; i <= lateGet(collection, "Count").asLong(); ++i) {
     RT_LINE();
     const rt::Value family = lateSend(collection, "Item", {rt::Value(i)});
-    families.emplace_back(detail::trimmedText(lateGet(family, "Name").asString()), rt::Value(i));
+    families.emplace_back(trimmedText(lateGet(family, "Name").asString()), rt::Value(i));
   }
   RT_LINE();
   oClassFamilyName->FillUsing(families);

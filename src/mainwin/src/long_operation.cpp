@@ -57,10 +57,4 @@ std::uint64_t errorsRaised() {
   return count;
 }
 
-std::string trimmedText(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace mainwin::detail

@@ -29,6 +29,4 @@ model::Mpdms* openTable(ZorbaneWin& win, const char* operation);
 // operation that sees the count change knows that part of its work was skipped or defaulted.
 std::uint64_t errorsRaised();
 
-std::string trimmedText(const std::string& text);
-
 }  // namespace mainwin::detail

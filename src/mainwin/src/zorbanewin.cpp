@@ -22,13 +22,6 @@ const HandlerEntry kHandlers[] = {
     {"TwDifferences", &ZorbaneWin::TwDifferences},
 };
 
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 }  // namespace
 
 bool ZorbaneWin::isBlank(const rt::Value& value) {
@@ -115,7 +108,7 @@ void ZorbaneWin::ListBoxSelect(const gui::ControlEvent& event) {
   if (!control) return;
   RT_LINE();
   if (control == oClassFamilyName) {
-    ChosenFamily = trimmed(oClassFamilyName->CurrentText());
+    ChosenFamily = trimmedText(oClassFamilyName->CurrentText());
     if (!isBlank(ModelName())) oPbExecute->Enable();
     else oPbExecute->Disable();
   } else if (control == oBaseModel || control == oRefModel) {

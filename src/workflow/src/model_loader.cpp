@@ -55,6 +55,12 @@ std::string typeText(const rt::Value& typeCode) {
 
 std::string fullWidthVersion(std::string_view typed) { return rt::padRightChars(typed, kVersionWidth); }
 
+std::string trimmedText(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
 LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
                       LoadObserver& observer) {
   RT_FRAME("ModelLoader:LoadFamily");

@@ -13,12 +13,6 @@ using detail::lateGet;
 using detail::latePut;
 using detail::lateSend;
 
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace
 
 void connectControl(const rt::ObjectPtr& control) {
@@ -37,7 +31,7 @@ std::vector<std::string> familyNames(const rt::ObjectPtr& control) {
   const rt::Value collection = lateGet(rt::Value(control), "ClassFamilies");
   for (long i = 1; i <= lateGet(collection, "Count").asLong(); ++i) {
     RT_LINE();
-    names.push_back(trimmed(lateGet(lateSend(collection, "Item", {rt::Value(i)}), "Name").asString()));
+    names.push_back(trimmedText(lateGet(lateSend(collection, "Item", {rt::Value(i)}), "Name").asString()));
   }
   return names;
 }
@@ -55,7 +49,7 @@ std::vector<VersionRows> versionRows(model::Mpdms& table) {
     const auto found = positions.find(table.str(model::Field::MODELVERS));
     if (found != positions.end()) {
       VersionRows& entry = out[found->second];
-      if (entry.rows++ == 0) entry.family = trimmed(std::string(table.str(model::Field::FAMILYNAME)));
+      if (entry.rows++ == 0) entry.family = trimmedText(std::string(table.str(model::Field::FAMILYNAME)));
     }
     table.skip();
   }

@@ -21,6 +21,9 @@ inline constexpr std::size_t kVersionWidth = 15;
 // A version as the table stores it: cut or blank-padded to kVersionWidth characters.
 std::string fullWidthVersion(std::string_view typed);
 
+// The text without its leading and trailing blanks.
+std::string trimmedText(std::string_view text);
+
 // The stored text of a type code (0 to 10); the empty string for anything else.
 std::string ZorbaneType2String(int typeCode);
 // The same for a value the control delivered: only a whole number is a code.
