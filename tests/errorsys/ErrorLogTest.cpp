@@ -2,6 +2,7 @@
 // logs that cannot be opened, and the hexadecimal form of values.
 #include <regex>
 
+#include "../support/fifo.h"
 #include "ErrorSysFixture.h"
 
 namespace {
@@ -107,6 +108,22 @@ TEST_F(ErrorLogTest, UnopenableLogCostsOnlyTheLogEntry) {
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(plainBoxes.empty());
   EXPECT_TRUE(std::filesystem::is_directory(logPath()));
+}
+
+TEST_F(ErrorLogTest, PipeInPlaceOfTheLogIsNeitherWaitedOnNorWritten) {
+  Fifo fifo(logPath().string());
+  ASSERT_TRUE(fifo.made());
+  (void)rt::raise(openError());
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(plainBoxes.empty());
+  EXPECT_FALSE(fifo.blockedAReader());
+  // With a reader at the other end the open would succeed; the log still refuses the pipe.
+  const int reader = ::open(fifo.path().c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(app::OpenErrorLog(dir_.string() + "/"), -1);
+  char byte;
+  EXPECT_EQ(::read(reader, &byte, 1), 0);
+  ::close(reader);
 }
 
 TEST_F(ErrorLogTest, MissingDirectoryReportsAndClearsTheDefaultDirectory) {

@@ -97,7 +97,8 @@ int OpenErrorLog() { return OpenErrorLog(rt::workingDirectory()); }
 int OpenErrorLog(const std::string& directory) {
   RT_FRAME("OpenErrorLog");
   const std::string path = directory + kLogName;
-  int handle = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  // A pipe or device in the log's place is refused rather than waited on or written to.
+  int handle = rt::openRegularFile(path, O_WRONLY, nullptr);
   if (handle >= 0) {
     ::lseek(handle, 0, SEEK_END);
     // The separating empty line; a failure here shows again, and is reported, when the block is written.
@@ -106,7 +107,7 @@ int OpenErrorLog(const std::string& directory) {
   }
   RT_LINE();
   // Linux keeps no archive attribute; a new log is an ordinary file readable by all.
-  handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  handle = rt::openRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, nullptr, 0644);
   if (handle < 0 && errno == ENOENT) {
     RT_LINE();
     auto& s = rt::settings();
