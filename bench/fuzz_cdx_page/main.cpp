@@ -1,5 +1,5 @@
-// Fuzzes index reading through the real file layer. A valid table of 1,500 rows with a three-tag
-// index of small nodes (several hundred KiB, several levels) is built once. Each input damages
+// Fuzzes index reading through the real file layer. A valid table of 600 rows with a three-tag
+// index of small nodes (over 200 KiB, several levels) is built once. Each input damages
 // them and the damaged pair is written to a scratch folder, then opened shared read-only and
 // exclusive, its orders walked and sought, and a record appended through the index.
 //
@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kRows = 1500;
+constexpr int kRows = 600;
 
 const fuzz::ScratchDir& scratch() {
   static const fuzz::ScratchDir dir("fuzz_cdx_page");
@@ -72,8 +72,8 @@ void walkOrders(rdd::Table& t) {
   for (int o = 1; o <= t.orderCount(); ++o) {
     t.setOrder(o);
     int n = 0;
-    for (t.goTop(); !t.eof() && n < 300; t.skip(), ++n) (void)t.get(0);
-    for (t.goBottom(); !t.bof() && n < 400; t.skip(-1), ++n) (void)t.get(1);
+    for (t.goTop(); !t.eof() && n < 100; t.skip(), ++n) (void)t.get(0);
+    for (t.goBottom(); !t.bof() && n < 150; t.skip(-1), ++n) (void)t.get(1);
     (void)t.seek("n1");
     (void)t.seek("Rome");
     (void)t.seek("zz");

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "rdd/rdd.h"
 #include "reportengine/reportengine.h"
 #include "reports/reports.h"
 #include "scratch.h"
