@@ -2,6 +2,7 @@
 // logs that cannot be opened, and the hexadecimal form of values.
 #include <regex>
 
+#include "../support/fifo.h"
 #include "ErrorSysFixture.h"
 
 namespace {
@@ -107,6 +108,24 @@ TEST_F(ErrorLogTest, UnopenableLogCostsOnlyTheLogEntry) {
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(plainBoxes.empty());
   EXPECT_TRUE(std::filesystem::is_directory(logPath()));
+}
+
+TEST_F(ErrorLogTest, PipeInPlaceOfTheLogIsNotWaitedOnAndFeedsItsReader) {
+  Fifo fifo(logPath().string());
+  ASSERT_TRUE(fifo.made());
+  (void)rt::raise(openError());  // nobody reads the pipe: the entry is lost, the box still shows
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(plainBoxes.empty());
+  EXPECT_FALSE(fifo.blockedAReader());
+  const int reader = ::open(fifo.path().c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  (void)rt::raise(openError());
+  char block[4096];
+  const ssize_t n = ::read(reader, block, sizeof block);
+  ::close(reader);
+  ASSERT_GT(n, 0);
+  EXPECT_NE(std::string(block, static_cast<std::size_t>(n)).find("*****ERROR*****"), std::string::npos);
+  EXPECT_EQ(boxes.size(), 2u);
 }
 
 TEST_F(ErrorLogTest, MissingDirectoryReportsAndClearsTheDefaultDirectory) {

@@ -34,7 +34,7 @@ BEGIN
 END
 )";
 
-gui::ScriptParseResult parse(const char* text) { return gui::parseResourceScript(text, "test.rc"); }
+gui::ScriptParseResult parse(std::string_view text) { return gui::parseResourceScript(text, "test.rc"); }
 
 TEST(ResourceScript, DialogControlsKeepIdsNamesKindsAndPositions) {
   auto result = parse(kScript);
@@ -113,6 +113,31 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"\n\n#pragma once\n", 3, "unsupported directive"},
         Broken{"/* never closed\n", 1, "unterminated comment"},
         Broken{"W WIDGET 1\n", 1, "expected DIALOG"}));
+
+// One POPUP per line, `levels` deep, around a single item.
+std::string nestedMenu(int levels) {
+  std::string text = "M MENU\nBEGIN\n";
+  for (int i = 0; i < levels; ++i) text += "POPUP \"p\" BEGIN\n";
+  text += "MENUITEM \"leaf\", 7\n";
+  for (int i = 0; i < levels; ++i) text += "END\n";
+  return text + "END\n";
+}
+
+TEST(ResourceScript, PopupsNestSixteenLevelsAndNoDeeper) {
+  auto deepest = parse(nestedMenu(16));
+  ASSERT_TRUE(deepest.ok()) << deepest.errorMessage;
+  EXPECT_EQ(deepest.script->menu("M")->item(7)->caption, "leaf");
+  auto tooDeep = parse(nestedMenu(17));
+  ASSERT_FALSE(tooDeep.ok());
+  EXPECT_EQ(tooDeep.errorLine, 2 + 17);  // the 17th POPUP's line
+  EXPECT_NE(tooDeep.errorMessage.find("nested deeper than 16"), std::string::npos) << tooDeep.errorMessage;
+}
+
+TEST(ResourceScript, ThirtyThousandNestedPopupsAreRefusedWithoutExhaustingTheStack) {
+  auto result = parse(nestedMenu(30000));
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.errorLine, 2 + 17);
+}
 
 TEST(ResourceScript, IconFilesAreReadThroughTheReader) {
   auto reader = [](const std::string& name) -> std::optional<std::string> {

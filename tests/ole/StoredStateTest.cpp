@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../support/fifo.h"
+
 #include "FakeServer.h"
 
 namespace {
@@ -33,6 +35,20 @@ TEST(StoredStateText, MalformedTextIsRefusedNamingTheLine) {
   EXPECT_NE(message.find("Class"), std::string::npos);
   EXPECT_FALSE(ole::parseStoredState("[A.B]\nClass = x\n", "Win.Ctl", state, message));
   EXPECT_FALSE(ole::parseStoredState("[Win.Ctl]\nClass = A\n[Win.Ctl]\nClass = B\n", "Win.Ctl", state, message));
+}
+
+TEST(StoredStateText, QuotedValuesMustCloseAtTheEndOfTheValue) {
+  ole::StoredState state;
+  std::string message;
+  ASSERT_TRUE(ole::parseStoredState("[W.C]\nClass = A\nQ = \"say \\\"hi\\\" \\\\ \"\n", "W.C", state, message)) << message;
+  EXPECT_EQ(state.value("Q"), "say \"hi\" \\ ");
+  for (const char* bad : {"Q = \"open", "Q = \"", "Q = \"ends in escape\\\"", "Q = \"a\" b"}) {
+    message.clear();
+    EXPECT_FALSE(ole::parseStoredState(std::string("[W.C]\nClass = A\n") + bad + "\nZ = 1\n", "W.C", state, message))
+        << bad;
+    EXPECT_NE(message.find("line 3"), std::string::npos) << bad << ": " << message;
+    EXPECT_NE(message.find("quote"), std::string::npos) << bad << ": " << message;
+  }
 }
 
 TEST(StoredStateText, RelativePathsResolveAgainstTheFilesDirectory) {
@@ -154,6 +170,27 @@ TEST_F(CreateFromStorage, FactoryFailureKeepsItsCodeAndFile) {
   ASSERT_EQ(errors.errors.size(), 1u);
   EXPECT_EQ(errors.last()->genCode, rt::EG_OPEN);
   EXPECT_EQ(errors.last()->fileName, (dir / "store.db").string());
+}
+
+TEST_F(CreateFromStorage, FifoInPlaceOfTheFileIsRefusedWithoutBlocking) {
+  ErrorRecorder errors;
+  Fifo fifo((dir / "OLE29.ctlstate").string());
+  ASSERT_TRUE(fifo.made());
+  EXPECT_FALSE(ole::createFromAppDocStorage(storage));
+  EXPECT_FALSE(fifo.blockedAReader());
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.last()->genCode, rt::EG_READ);
+  EXPECT_NE(errors.last()->description.find("not a regular file"), std::string::npos);
+  EXPECT_NE(errors.last()->fileName.find("OLE29.ctlstate"), std::string::npos);
+}
+
+TEST_F(CreateFromStorage, UnterminatedQuoteInTheFileIsCorruptionWithItsLine) {
+  ErrorRecorder errors;
+  write("[ZorbaneWin.Zorbane]\nClass = Test.Control\nEnvironment = \"cut short\n");
+  EXPECT_FALSE(ole::createFromAppDocStorage(storage));
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.last()->genCode, rt::EG_CORRUPTION);
+  EXPECT_NE(errors.last()->description.find("line 3: unterminated quote"), std::string::npos);
 }
 
 }  // namespace

@@ -272,3 +272,18 @@ TEST(IndexBadInput, KeyThatCannotBeEvaluatedIsRaised) {
   EXPECT_FALSE(log.empty());
   EXPECT_EQ(t->orderCount(), 2);
 }
+
+// An order in which no record is visible (here: every record deleted and deleted records
+// hidden): stepping back from its end finds the beginning instead of reading an empty cursor.
+TEST(IndexBadInput, StepBackFromTheEndOfAnOrderThatShowsNoRecordFindsTheBeginning) {
+  ScratchDir dir;
+  auto t = indexedTable(dir, {{"a", "x"}, {"b", "y"}, {"c", "z"}});
+  for (t->goTop(); !t->eof(); t->skip()) t->deleteRecord();
+  rt::setDeleted(true);
+  t->setOrder(1);
+  t->goTop();
+  EXPECT_TRUE(t->eof());
+  t->skip(-1);
+  EXPECT_TRUE(t->bof());
+  rt::setDeleted(false);
+}

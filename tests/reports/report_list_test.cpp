@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "../support/fifo.h"
 #include "report_support.h"
 #include "reports/reports.h"
 #include "resources/resources.h"
@@ -142,6 +143,33 @@ TEST_F(ReportList, ARejectedLayoutSaysWhyGivesNoPreviewAndLeavesTheDialogUsable)
   EXPECT_NE(box.text.find(reference.errorText()), std::string::npos);  // the engine's own reason
   EXPECT_FALSE(dialog.ended());
   EXPECT_TRUE(dialog.oCCPrintButton->IsEnabled());
+}
+
+TEST_F(ReportList, ALayoutOrItsTableThatIsAPipeIsRefusedWithoutWaitingOnIt) {
+  Fifo layoutPipe(folder.file("pipe.rpt")), tablePipe(folder.file("Rows.dbf"));
+  ASSERT_TRUE(layoutPipe.made() && tablePipe.made());
+  folder.write("rows.rpt", R"({"format": "zmc-report", "version": 1, "data": {"table": "Rows.dbf"}})");
+  reporttest::WorkingDirectory cwd(folder.path());
+  int previews = 0;
+  rpt::setPreviewDriver([&](rpt::PreviewWindow&) { ++previews; });
+  std::vector<rt::ErrorPtr> raised;
+  const rt::ErrorBlock saved = rt::errorBlock();
+  rt::setErrorBlock([&](const rt::ErrorPtr& e) {
+    raised.push_back(e);
+    return rt::Value(false);
+  });
+  reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"pipe.rpt", "rows.rpt"}));
+  dialog.oDCAvailableReports->pick(1);
+  dialog.oCCPrintButton->click();
+  dialog.oDCAvailableReports->pick(2);
+  dialog.oCCPrintButton->click();
+  rt::setErrorBlock(saved);
+  EXPECT_FALSE(layoutPipe.blockedAReader());
+  EXPECT_FALSE(tablePipe.blockedAReader());
+  EXPECT_EQ(previews, 0);
+  EXPECT_FALSE(dialog.ended());
+  ASSERT_EQ(raised.size(), 1u);  // the table; a layout that cannot be read only gives no preview
+  EXPECT_NE(raised[0]->description.find("Rows.dbf is not a regular file"), std::string::npos) << raised[0]->description;
 }
 
 TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile) {

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "../support/fifo.h"
+
 #include "ControlTestSupport.h"
 
 namespace {
@@ -61,6 +63,54 @@ TEST(ControlBadInput, DirectoryInPlaceOfTheStoreIsRefused) {
   dir.writeState("Database = store.db\n");
   raiseOnConnect(dir, errors);
   EXPECT_EQ(errors.last()->genCode, rt::EG_OPEN);
+}
+
+TEST(ControlBadInput, FifoInPlaceOfTheStoreIsRefusedWithoutBlocking) {
+  StateDir dir;
+  ErrorRecorder errors;
+  Fifo fifo((dir.dir / "pipe.db").string());
+  ASSERT_TRUE(fifo.made());
+  dir.writeState("Database = pipe.db\n");
+  raiseOnConnect(dir, errors);
+  EXPECT_FALSE(fifo.blockedAReader());
+  EXPECT_EQ(errors.last()->genCode, rt::EG_OPEN);
+  EXPECT_NE(errors.last()->description.find("not a file"), std::string::npos);
+}
+
+int openDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// Each way a file can fail the store's checks after SQLite has opened it.
+TEST(ControlBadInput, RefusedStoresLeaveNoOpenDescriptor) {
+  StateDir dir;
+  ErrorRecorder errors;
+  dir.writeFile("notes.db", std::string(4096, 'x'));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir.dir / "other.db").string().c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "CREATE TABLE t (x)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  std::string schema;
+  {
+    std::ifstream in(std::string(ZMC_DEMO_DIR) + "/zorbane-schema.sql");
+    schema.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_EQ(sqlite3_open((dir.dir / "nomarker.db").string().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, (schema + "DELETE FROM zstore_info;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  for (const char* name : {"notes.db", "other.db", "nomarker.db"}) {
+    dir.writeState(std::string("Database = ") + name + "\n");
+    auto control = dir.create();
+    ASSERT_TRUE(control);
+    const int before = openDescriptors();
+    errors.errors.clear();
+    call(control, "Connect");
+    ASSERT_EQ(errors.errors.size(), 1u) << name;
+    EXPECT_EQ(errors.last()->genCode, rt::EG_CORRUPTION) << name;
+    EXPECT_EQ(openDescriptors(), before) << name << " left its descriptor open";
+  }
 }
 
 TEST(ControlBadInput, UnknownStateKeyIsRaisedNamingKeyAndFile) {
@@ -140,6 +190,34 @@ TEST(ControlStoreShapes, SuperclassCycleEndsTheInheritedWalk) {
   rt::Value a = call(control, "GetClassObject", {rt::Value("Loop"), rt::Value("A")});
   EXPECT_EQ(call(call(a, "Methods", {rt::Value(true)}), "Count").asLong(), 2);
   EXPECT_EQ(call(call(call(control, "ClassFamily", {rt::Value("Loop")}), "TopClasses"), "Count").asLong(), 0);
+}
+
+// A chain of superclasses far longer than any call stack could follow one frame per class.
+TEST(ControlStoreShapes, LongSuperclassChainIsWalkedToItsEnd) {
+  StateDir dir;
+  std::string db = (dir.dir / "chain.db").string();
+  sqlite3* h = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+  std::string sql;
+  {
+    std::ifstream in(std::string(ZMC_DEMO_DIR) + "/zorbane-schema.sql");
+    sql.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  constexpr int kClasses = 200000;
+  sql += "INSERT INTO zfamily VALUES (1, 'Chain', 1);"
+         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kClasses) + ") "
+         "INSERT INTO zclass SELECT i, 1, 'C' || i, i FROM n;"
+         "INSERT INTO zsuperclass SELECT class_id, class_id + 1, 1 FROM zclass WHERE class_id < " +
+         std::to_string(kClasses) + ";"
+         "INSERT INTO zmethod (method_id, class_id, name, level, type_code) VALUES (1, " + std::to_string(kClasses) +
+         ", 'Root', 'I', 1);";
+  ASSERT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
+  sqlite3_close(h);
+  dir.writeState("Database = chain.db\n");
+  auto control = dir.create();
+  call(control, "Connect");
+  rt::Value first = call(control, "GetClassObject", {rt::Value("Chain"), rt::Value("C1")});
+  EXPECT_EQ(call(call(first, "Methods", {rt::Value(true)}), "Count").asLong(), 1);
 }
 
 }  // namespace

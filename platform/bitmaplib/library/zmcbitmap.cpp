@@ -7,12 +7,15 @@
 #include <string>
 
 #include "bitmaplib/dib.h"
+#include "runtime/files.h"
 
 struct ZmcDib {
   QImage image;
 };
 
 namespace {
+
+constexpr std::size_t kMaxFileBytes = 256u << 20;
 
 int g_lastError = ZMCDIB_OK;
 std::string g_lastMessage;
@@ -47,9 +50,12 @@ ZmcDibHandle adopt(QImage image) {
 
 ZMCDIB_EXPORT ZmcDibHandle ZmcDibCreateFromFile(const char* fileName) {
   if (!fileName || !*fileName) return failHandle(ZMCDIB_BAD_ARGUMENT, "No file name given");
+  std::string bytes, why;
+  if (!rt::readRegularFile(fileName, kMaxFileBytes, bytes, why))
+    return failHandle(ZMCDIB_NOT_FOUND, std::string("Cannot read a bitmap from ") + fileName + ": it " + why);
   QImage image;
-  if (!image.load(QString::fromLocal8Bit(fileName)))
-    return failHandle(ZMCDIB_NOT_FOUND, std::string("Cannot read a bitmap from ") + fileName);
+  if (!image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size())))
+    return failHandle(ZMCDIB_BAD_FORMAT, std::string("Cannot read a bitmap from ") + fileName);
   return adopt(std::move(image));
 }
 

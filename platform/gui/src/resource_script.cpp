@@ -9,6 +9,10 @@
 namespace gui {
 namespace {
 
+// Pop-ups deeper than this are refused: real menus nest a few levels, and each level is one
+// recursion of the reader.
+constexpr int kMaxMenuDepth = 16;
+
 struct StyleWord {
   const char* name;
   std::uint32_t value;
@@ -486,21 +490,24 @@ class Parser {
     MenuTemplate m;
     m.name = name;
     expectBegin();
-    menuItems(m.items);
+    menuItems(m.items, 0);
     addUnique(script_.menus, std::move(m), "menu");
   }
 
-  void menuItems(std::vector<MenuItemTemplate>& items) {
+  // depth counts the pop-ups around these items; the reader recurses once per pop-up.
+  void menuItems(std::vector<MenuItemTemplate>& items, int depth) {
     while (!atEnd()) {
       if (cur_.kind == Tok::End) fail("missing END of menu");
       MenuItemTemplate item;
       if (isKeyword(cur_, "POPUP")) {
+        if (depth >= kMaxMenuDepth)
+          fail("pop-up menus nested deeper than " + std::to_string(kMaxMenuDepth) + " levels");
         advance();
         item.popup = true;
         item.caption = expectString("pop-up caption");
         if (acceptPunct(',')) item.id = expectNumber("pop-up id");
         expectBegin();
-        menuItems(item.items);
+        menuItems(item.items, depth + 1);
       } else if (isKeyword(cur_, "MENUITEM")) {
         advance();
         if (isKeyword(cur_, "SEPARATOR")) {

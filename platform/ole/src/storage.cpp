@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -15,6 +14,8 @@ namespace {
 // An installed program's shared data folder, seen from the executable's folder (set by the build
 // to match the install layout: bin/ and share/zorbane-compare/ under one prefix).
 constexpr const char* kInstalledDataFromExecutable = ZMC_DATA_FROM_BIN;
+
+constexpr std::size_t kMaxStoredStateBytes = 1u << 20;
 
 std::map<std::string, ControlFactory>& factories() {
   static std::map<std::string, ControlFactory> table;
@@ -38,6 +39,27 @@ std::string trim(std::string_view s) {
 }
 
 bool equalNoCase(std::string_view a, std::string_view b) { return rt::toUpper(a) == rt::toUpper(b); }
+
+// A value in double quotes keeps its blanks; \" and \\ escape inside. The quote must close at
+// the end of the value: a value cut short would otherwise pass as a different one.
+bool unquote(std::string& value, std::string& message) {
+  std::string inner;
+  std::size_t i = 1;
+  for (; i < value.size() && value[i] != '"'; ++i) {
+    if (value[i] == '\\' && i + 1 < value.size()) ++i;
+    inner += value[i];
+  }
+  if (i >= value.size()) {
+    message = "unterminated quote in the value";
+    return false;
+  }
+  if (i + 1 != value.size()) {
+    message = "text after the closing quote of the value";
+    return false;
+  }
+  value = std::move(inner);
+  return true;
+}
 
 std::string withSlash(std::string dir) {
   if (dir.empty()) return "./";
@@ -106,14 +128,9 @@ bool parseStoredState(std::string_view text, std::string_view section, StoredSta
     if (!inSection) continue;
     std::string key = trim(std::string_view(t).substr(0, eq));
     std::string value = trim(std::string_view(t).substr(eq + 1));
-    // A value in double quotes keeps its blanks; \" and \\ escape inside.
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-      std::string unq;
-      for (std::size_t i = 1; i + 1 < value.size(); ++i) {
-        if (value[i] == '\\' && i + 2 < value.size()) ++i;
-        unq += value[i];
-      }
-      value = unq;
+    if (!value.empty() && value.front() == '"' && !unquote(value, message)) {
+      message = "line " + std::to_string(lineNo) + ": " + message;
+      return false;
     }
     if (equalNoCase(key, "Class"))
       out.className = value;
@@ -174,7 +191,7 @@ AutoObjectPtr createFromAppDocStorage(const OleAppDocStorage& storage) {
     for (const auto& dir : storageDirectories()) {
       std::string candidate = withSlash(dir) + fileName;
       std::error_code ec;
-      if (std::filesystem::is_regular_file(candidate, ec)) {
+      if (std::filesystem::exists(candidate, ec)) {
         path = candidate;
         break;
       }
@@ -187,17 +204,15 @@ AutoObjectPtr createFromAppDocStorage(const OleAppDocStorage& storage) {
       if (retry) continue;
       return nullptr;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in.good() && !in.eof()) {
-      raiseStorage(rt::EG_READ, "Cannot read stored control state " + path, path, &retry);
+    std::string text, why;
+    if (!rt::readRegularFile(path, kMaxStoredStateBytes, text, why)) {
+      raiseStorage(rt::EG_READ, "Cannot read stored control state " + path + ": it " + why, path, &retry);
       if (retry) continue;
       return nullptr;
     }
     StoredState state;
     std::string message;
-    if (!parseStoredState(text.str(), section, state, message)) {
+    if (!parseStoredState(text, section, state, message)) {
       raiseStorage(rt::EG_CORRUPTION, "Stored control state " + path + ": " + message, path, &retry);
       if (retry) continue;
       return nullptr;

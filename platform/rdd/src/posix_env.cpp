@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "rdd/env.h"
+#include "runtime/runtime.h"
 
 namespace rdd {
 namespace {
@@ -210,19 +211,16 @@ class PosixFile : public File {
 class PosixEnv : public Env {
  public:
   Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override {
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (mode) {
       case OpenMode::ReadOnly: flags |= O_RDONLY; break;
       case OpenMode::ReadWrite: flags |= O_RDWR; break;
       case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; break;
     }
-    int fd = ::open(path.c_str(), flags, 0644);
+    std::string why;
+    int fd = rt::openRegularFile(path, flags, &why);
+    if (fd < 0 && errno == EINVAL) return Status::error(StatusKind::InvalidArgument, path + " " + why);
     if (fd < 0) return ioError("cannot open", path);
-    struct stat st{};
-    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      return Status::error(StatusKind::InvalidArgument, path + " is not a regular file");
-    }
     *out = std::make_unique<PosixFile>(fd, path, mode != OpenMode::ReadOnly);
     return Status::okay();
   }

@@ -813,6 +813,10 @@ void Table::skip(long n) {
   if (t.atEof && n > 0) return;
   if (t.atEof) {
     goBottom();
+    if (t.atEof) {  // the order shows no record (a damaged index may hold none of the table's)
+      t.atBof = true;
+      return;
+    }
     ++n;
   }
   if (t.cursorEntryStale) t.refreshCursorEntry(o);

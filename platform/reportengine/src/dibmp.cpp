@@ -1,4 +1,5 @@
 // DIBMP: load a bitmap file and draw it into a rectangle.
+#include <QBuffer>
 #include <QImageReader>
 #include <cmath>
 
@@ -6,9 +7,15 @@
 
 namespace rpt {
 
+constexpr std::size_t kMaxBitmapBytes = 256u << 20;
+
 bool DIBMP::LoadDIBFromFile(const std::string& fileName) {
   image_ = QImage();
-  QImageReader reader(QString::fromStdString(fileName));
+  std::string bytes, why;
+  if (!rt::readRegularFile(fileName, kMaxBitmapBytes, bytes, why)) return false;
+  QByteArray data = QByteArray::fromStdString(bytes);
+  QBuffer buffer(&data);
+  QImageReader reader(&buffer);
   reader.setDecideFormatFromContent(true);
   QImage loaded;
   if (!reader.read(&loaded) || loaded.isNull()) return false;

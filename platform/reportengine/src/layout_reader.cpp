@@ -1,7 +1,6 @@
 // The layout reader: JSON text -> Layout, checking every key it knows and compiling expressions
 // with the run-time's compiler while a local error block collects compile failures.
 #include <QByteArray>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,7 +16,7 @@ namespace rpt {
 
 namespace {
 
-constexpr qint64 kMaxLayoutBytes = 4 * 1024 * 1024;
+constexpr std::size_t kMaxLayoutBytes = 4 * 1024 * 1024;
 constexpr double kMaxPageSide = 200;  // inches; larger sizes are taken as mistakes
 
 // A reading step failed; carries the place and what is wrong.
@@ -321,7 +320,7 @@ double PageSetup::toInches(double v) const {
 
 LayoutResult parseLayout(std::string_view text, const std::string& fileName) {
   LayoutResult result;
-  if (text.size() > static_cast<std::size_t>(kMaxLayoutBytes)) {
+  if (text.size() > kMaxLayoutBytes) {
     result.error = fileName + ": the file is too large for a layout";
     return result;
   }
@@ -353,11 +352,9 @@ LayoutResult parseLayout(std::string_view text, const std::string& fileName) {
 }
 
 LayoutResult readLayoutFile(const std::string& fileName) {
-  QFile file(QString::fromStdString(fileName));
-  if (!file.open(QIODevice::ReadOnly)) return {std::nullopt, fileName + ": cannot be opened"};
-  if (file.size() > kMaxLayoutBytes) return {std::nullopt, fileName + ": the file is too large for a layout"};
-  const QByteArray bytes = file.readAll();
-  return parseLayout(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), fileName);
+  std::string bytes, why;
+  if (!rt::readRegularFile(fileName, kMaxLayoutBytes, bytes, why)) return {std::nullopt, fileName + ": " + why};
+  return parseLayout(bytes, fileName);
 }
 
 }  // namespace rpt

@@ -1,5 +1,4 @@
 // RTF: loading a rich-text file and drawing it wrapped into a rectangle of the device's page.
-#include <QFile>
 #include <cmath>
 
 #include "reportengine/ptrdevice.h"
@@ -9,7 +8,7 @@ namespace rpt {
 
 namespace {
 
-constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+constexpr std::size_t kMaxFileSize = 64 * 1024 * 1024;
 
 struct Style {
   bool bold, italic, underline;
@@ -125,10 +124,9 @@ bool RTF::loadFromMemory(std::string_view text) { return parseRtf(text, doc_); }
 
 bool RTF::LoadRTFFromFile(const std::string& fileName) {
   doc_ = RtfDocument{};
-  QFile file(QString::fromStdString(fileName));
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return false;
-  const QByteArray bytes = file.readAll();
-  return loadFromMemory(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  std::string bytes, why;
+  if (!rt::readRegularFile(fileName, kMaxFileSize, bytes, why)) return false;
+  return loadFromMemory(bytes);
 }
 
 int RTF::DrawText(PtrDevice& device, int row, int column, int height, int width, const rt::Value& option1,

@@ -158,25 +158,30 @@ struct MemberRef {
 };
 
 // Own members first, then (when asked) those of the superclasses depth-first in declared order;
-// a name seen already hides an inherited one; cycles in the superclass graph are cut.
+// a name seen already hides an inherited one; cycles in the superclass graph are cut. The walk
+// keeps its own stack, so a store's chain of any length cannot exhaust the call stack.
 template <class Info, class Pick, class Select>
 std::vector<MemberRef> collect(const Family& f, int cls, bool inherited, std::int64_t filter, Pick pick,
                                Select selected) {
   std::vector<MemberRef> out;
   std::unordered_set<std::string> seen;
   std::unordered_set<int> visited;
-  std::function<void(int)> walk = [&](int c) {
-    if (!visited.insert(c).second) return;
+  std::vector<int> pending{cls};
+  while (!pending.empty()) {
+    const int c = pending.back();
+    pending.pop_back();
+    if (!visited.insert(c).second) continue;
     const std::vector<Info>& list = pick(f.classes[c]);
     for (std::size_t i = 0; i < list.size(); ++i) {
       if (!selected(list[i].level, filter)) continue;
       if (inherited && !seen.insert(list[i].name).second) continue;
       out.push_back({c, static_cast<int>(i)});
     }
-    if (inherited)
-      for (int s : f.classes[c].superClasses) walk(s);
-  };
-  walk(cls);
+    if (inherited) {
+      const std::vector<int>& supers = f.classes[c].superClasses;
+      pending.insert(pending.end(), supers.rbegin(), supers.rend());  // the first superclass comes next
+    }
+  }
   return out;
 }
 

@@ -93,10 +93,16 @@ int Family::findClass(const std::string& wanted) const {
 
 SchemaStore::~SchemaStore() { close(); }
 
-void SchemaStore::close() {
+bool SchemaStore::close() {
   loaded_.clear();
-  if (db_) sqlite3_close(db_);
+  if (!db_) return true;
+  // Every statement is scoped to the call that prepared it, so none is alive here and the close
+  // releases the connection and its descriptor. Should one ever be left, the close is handed to
+  // SQLite to finish when that statement goes, rather than leaking the connection.
+  const bool closed = sqlite3_close(db_) == SQLITE_OK;
+  if (!closed) sqlite3_close_v2(db_);
   db_ = nullptr;
+  return closed;
 }
 
 StoreError SchemaStore::failure(int genCode, const std::string& what) const {
@@ -113,42 +119,33 @@ std::optional<StoreError> SchemaStore::open(const std::string& path) {
     return StoreError{rt::EG_OPEN, "Schema store " + path + " does not exist", path};
   if (!std::filesystem::is_regular_file(path, ec))
     return StoreError{rt::EG_OPEN, "Schema store " + path + " is not a file", path};
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-    auto e = failure(rt::EG_OPEN, "Cannot open schema store " + path);
-    close();
-    return e;
-  }
-  // A file that is not a schema store fails here: not a database, or tables or marker missing.
+  std::optional<StoreError> refused;
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+    refused = failure(rt::EG_OPEN, "Cannot open schema store " + path);
+  else
+    refused = validate();
+  // validate()'s statements are finalized by now, so the close below releases the file.
+  if (refused) close();
+  return refused;
+}
+
+// A file that is not a schema store fails here: not a database, or tables or marker missing.
+std::optional<StoreError> SchemaStore::validate() {
+  std::vector<std::string> have;
   {
     Statement tables(db_, "SELECT name FROM sqlite_master WHERE type = 'table'");
-    if (!tables.ok()) {
-      auto e = failure(rt::EG_CORRUPTION, path + " is not a Zorbane schema store");
-      close();
-      return e;
-    }
-    std::vector<std::string> have;
+    if (!tables.ok()) return failure(rt::EG_CORRUPTION, path_ + " is not a Zorbane schema store");
     int rc;
     while ((rc = tables.step()) == SQLITE_ROW) have.push_back(tables.text(0));
-    if (rc != SQLITE_DONE) {
-      auto e = failure(rt::EG_CORRUPTION, path + " is not a Zorbane schema store");
-      close();
-      return e;
-    }
-    for (const char* t : kRequiredTables) {
-      if (std::find(have.begin(), have.end(), t) == have.end()) {
-        auto e = StoreError{rt::EG_CORRUPTION, path + " is not a Zorbane schema store: table " + t + " is missing", path};
-        close();
-        return e;
-      }
-    }
+    if (rc != SQLITE_DONE) return failure(rt::EG_CORRUPTION, path_ + " is not a Zorbane schema store");
   }
+  for (const char* t : kRequiredTables)
+    if (std::find(have.begin(), have.end(), t) == have.end())
+      return StoreError{rt::EG_CORRUPTION, path_ + " is not a Zorbane schema store: table " + t + " is missing", path_};
   Statement marker(db_, "SELECT value FROM zstore_info WHERE key = 'format'");
-  if (!marker.ok() || marker.step() != SQLITE_ROW || marker.text(0) != kStoreFormat) {
-    auto e = StoreError{rt::EG_CORRUPTION,
-                        path + " is not a Zorbane schema store: zstore_info has no format '" + kStoreFormat + "'", path};
-    close();
-    return e;
-  }
+  if (!marker.ok() || marker.step() != SQLITE_ROW || marker.text(0) != kStoreFormat)
+    return StoreError{rt::EG_CORRUPTION,
+                      path_ + " is not a Zorbane schema store: zstore_info has no format '" + kStoreFormat + "'", path_};
   return std::nullopt;
 }
 

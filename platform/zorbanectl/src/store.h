@@ -30,7 +30,8 @@ class SchemaStore {
   SchemaStore& operator=(const SchemaStore&) = delete;
 
   [[nodiscard]] std::optional<StoreError> open(const std::string& path);
-  void close();
+  // Answers false when SQLite could not close at once (a statement was still alive).
+  bool close();
   bool isOpen() const { return db_ != nullptr; }
   const std::string& path() const { return path_; }
 
@@ -40,6 +41,7 @@ class SchemaStore {
 
  private:
   StoreError failure(int genCode, const std::string& what) const;
+  std::optional<StoreError> validate();
   sqlite3* db_ = nullptr;
   std::string path_;
   std::map<std::int64_t, std::weak_ptr<const Family>> loaded_;

@@ -7,6 +7,7 @@
 #include "runtime/errorbox.h"
 #include "runtime/errorrecord.h"
 #include "runtime/expression.h"
+#include "runtime/files.h"
 #include "runtime/format.h"
 #include "runtime/functions.h"
 #include "runtime/object.h"

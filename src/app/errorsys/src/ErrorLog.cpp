@@ -92,12 +92,25 @@ std::string BuildErrorMessage(const rt::Error& e) {
   return m;
 }
 
+namespace {
+
+// A pipe in the log's place that nobody reads would hold the handler in the open for ever; opened
+// without waiting it fails instead (ENXIO), and the error goes unlogged. A pipe somebody reads,
+// or a device, takes the log as a file does.
+int openWithoutWaiting(const std::string& path, int flags) {
+  const int handle = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
+  if (handle >= 0) ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
+  return handle;
+}
+
+}  // namespace
+
 int OpenErrorLog() { return OpenErrorLog(rt::workingDirectory()); }
 
 int OpenErrorLog(const std::string& directory) {
   RT_FRAME("OpenErrorLog");
   const std::string path = directory + kLogName;
-  int handle = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int handle = openWithoutWaiting(path, O_WRONLY);
   if (handle >= 0) {
     ::lseek(handle, 0, SEEK_END);
     // The separating empty line; a failure here shows again, and is reported, when the block is written.
@@ -106,7 +119,7 @@ int OpenErrorLog(const std::string& directory) {
   }
   RT_LINE();
   // Linux keeps no archive attribute; a new log is an ordinary file readable by all.
-  handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  handle = openWithoutWaiting(path, O_WRONLY | O_CREAT | O_TRUNC);
   if (handle < 0 && errno == ENOENT) {
     RT_LINE();
     auto& s = rt::settings();
