@@ -227,3 +227,82 @@ TEST(IndexFileSize, RepeatedFlushesKeepTheFileWithinThreeImages) {
   EXPECT_EQ(checkOrderMatchesTable(*t), 2200);
   EXPECT_TRUE(log.empty());
 }
+
+// ---- a batch of order changes ----
+
+namespace {
+
+std::uint32_t changeCounter(const std::string& indexPath) {
+  std::vector<unsigned char> b = readBytes(indexPath);
+  return b.size() < 12 ? 0 : b[8] | b[9] << 8 | b[10] << 16 | static_cast<std::uint32_t>(b[11]) << 24;
+}
+
+// Deletes every order of idx and creates NAME and CITY again, inside one batch.
+void rebuildInBatch(rdd::Table& t) {
+  t.beginOrderChanges();
+  while (t.orderCount() > 0) t.deleteOrder(1);
+  t.createOrder("name", "idx", "NAME", nullptr, false);
+  t.createOrder("city", "idx", "CITY", nullptr, false);
+}
+
+}  // namespace
+
+TEST(Durability, BatchOfOrderChangesWritesTheIndexOnceAndOnlyAtItsEnd) {
+  for (bool shared : {false, true}) {
+    ScratchDir dir;
+    ErrorLog log;
+    ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+    {
+      auto t = rdd::Table::open("t", dir.str());
+      appendRows(*t, 0, 40, 0);
+      t->createOrder("name", "idx", "NAME", nullptr, false);
+      t->createOrder("city", "idx", "CITY", nullptr, false);
+    }
+    rdd::OpenOptions opt;
+    opt.shared = shared;
+    auto t = rdd::Table::open("t", dir.str(), opt);
+    ASSERT_TRUE(t->openIndex("idx"));
+    const std::uint32_t before = changeCounter(dir.file("idx.cdx"));
+    rebuildInBatch(*t);
+    EXPECT_EQ(changeCounter(dir.file("idx.cdx")), before) << "shared " << shared;
+    t->endOrderChanges();
+    EXPECT_EQ(changeCounter(dir.file("idx.cdx")), before + 1) << "shared " << shared;
+    if (shared) addRow(*t, "after", "x");  // the header lock was released: appends go on
+    t.reset();
+    auto again = rdd::Table::open("t", dir.str());
+    ASSERT_TRUE(again->openIndex("idx"));
+    EXPECT_EQ(again->orderCount(), 2);
+    EXPECT_EQ(again->orderName(2), "CITY");
+    EXPECT_EQ(checkOrderMatchesTable(*again), shared ? 41 : 40);
+    EXPECT_TRUE(log.empty()) << "shared " << shared;
+  }
+}
+
+TEST(Durability, WriterKilledInsideABatchOfOrderChangesLeavesAnIndexRebuiltAtTheNextOpen) {
+  ScratchDir dir;
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  {
+    auto t = rdd::Table::open("t", dir.str());
+    appendRows(*t, 0, 60, 0);
+    t->createOrder("name", "idx", "NAME", nullptr, false);
+  }
+  pid_t kid = fork();
+  if (kid == 0) {
+    auto t = rdd::Table::open("t", dir.str());
+    if (!t || !t->openIndex("idx")) _exit(2);
+    rebuildInBatch(*t);
+    raise(SIGKILL);
+  }
+  int status = 0;
+  waitpid(kid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  // The lock died with the writer: another opener appends and finds every row through the index.
+  auto t = rdd::Table::open("t", dir.str());
+  ASSERT_TRUE(t->openIndex("idx"));
+  addRow(*t, "late", "x");
+  t->flush();
+  EXPECT_EQ(checkOrderMatchesTable(*t), 61);
+  EXPECT_TRUE(t->seek("late"));
+  EXPECT_TRUE(log.empty());
+}

@@ -156,22 +156,23 @@ void Table::Impl::endBurst(const char* operation, bool report, std::uint32_t kee
   if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message, operation, s.osCode);
 }
 
-// Within our own burst the lock is ours already.
+// Within our own burst or batch of order changes the lock is ours already.
 Status Table::Impl::lockHeader() {
-  if (burstHeld) return Status::okay();
+  if (burstHeld || orderBatch) return Status::okay();
   endBurstsOn(fileId);
   return file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
 }
 
 void Table::Impl::unlockHeader() {
-  if (!burstHeld) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  if (!burstHeld && !orderBatch) (void)file->unlock(fmt::kHeaderLockOffset, 1);
 }
 
 void Table::Impl::settle(const char* operation) {
   commit(operation);
   endBurst(operation);
-  // Shared: a key changed in place reaches the index file before anyone can take the lock again.
-  if (options.shared) flushIndexes(operation);
+  // Shared: a key changed in place reaches the index file before anyone can take the lock again
+  // (within a batch of order changes, nobody can: the files are written at its end).
+  if (options.shared && !orderBatch) flushIndexes(operation);
 }
 
 // ---------------------------------------------------------------- raising
@@ -663,6 +664,10 @@ void Table::Impl::closeAll() {
   const char* op = "DBCLOSEAREA";
   settle(op);
   flushIndexes(op);
+  if (orderBatch) {
+    orderBatch = false;
+    unlockHeader();
+  }
   if (!writeFailed) {
     Status s = writeAppended();
     if (!s.ok()) reportWriteFailure(s, "cannot write " + fullPath, op);

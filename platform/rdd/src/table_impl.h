@@ -86,6 +86,9 @@ class Table::Impl {
   bool burstHeld = false;
   std::int64_t burstStartMs = 0;
   std::int64_t indexWriteMs = 0;  // what writing the index files took at the end of the last burst
+  // Between beginOrderChanges and endOrderChanges: order changes leave the index files dirty
+  // (counted as changing in their stamps) and the header lock is held when shared.
+  bool orderBatch = false;
 
   // ---- buffered appends (exclusive mode, and a shared burst): records [appendFirst, +n) ----
   std::vector<char> appendBuf;

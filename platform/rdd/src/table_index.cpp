@@ -315,14 +315,41 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
 // After an order of `f` was created or deleted. A shared table writes the file at once, so the
 // other users see the change; an exclusive one writes it on flush/close (a build of several orders
 // then writes the file once), except that a file left without orders is written at once, small.
+// Within a batch of order changes the file is written once, at the batch's end.
 // Until then the file's stamp counts this opener, so a stop in between is noticed at the next open.
 void Table::Impl::orderChanged(IndexFileState& f, const char* op) {
   Status s = markChanging(f);
   f.dirty = true;
   f.clearPending();
   bool hasOrders = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; });
-  if (s.ok() && (options.shared || !hasOrders || f.regionStart == 0)) s = writeIndexFile(f);
+  bool writeNow = options.shared || !hasOrders || f.regionStart == 0;
+  if (s.ok() && writeNow && !orderBatch) s = writeIndexFile(f);
   if (!s.ok()) raise(rt::EG_WRITE, "cannot write index file " + f.path + ": " + s.message, op, s.osCode, false, f.path);
+}
+
+void Table::beginOrderChanges() {
+  Impl& t = *impl_;
+  if (!t.isOpen || t.orderBatch) return;
+  const char* op = "ORDCREATE";
+  t.settle(op);
+  if (t.options.shared) {
+    Status s = t.lockHeader();
+    if (!s.ok()) {
+      t.raise(rt::EG_LOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode);
+      return;
+    }
+  }
+  t.orderBatch = true;
+}
+
+void Table::endOrderChanges() {
+  Impl& t = *impl_;
+  if (!t.orderBatch) return;
+  // The files are written while the lock is still ours, so that whoever takes it next finds them
+  // agreeing with the table.
+  (void)t.flushIndexes("ORDCREATE");
+  t.orderBatch = false;
+  t.unlockHeader();
 }
 
 void Table::createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,

@@ -64,6 +64,13 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
 
   RT_LINE();
   result.rebuilt = true;
+  // Every index file is written once, when the last order is built (and on the way out of an
+  // error raised meanwhile).
+  struct OrderChanges {
+    rdd::Table* t;
+    explicit OrderChanges(rdd::Table* table) : t(table) { t->beginOrderChanges(); }
+    ~OrderChanges() { t->endOrderChanges(); }
+  } changes(table.table());
   for (int i = 0; i < openOrders; ++i) {
     table.deleteOrder(1, std::string());
     ++result.ordersDeleted;

@@ -123,6 +123,11 @@ class Table {
   void setOrderCondition(const std::string& forExpr = {}, rt::BlockPtr forBlock = nullptr);
   void createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,
                    rt::BlockPtr keyBlock = nullptr, bool unique = false);
+  // Orders deleted and created between these two calls write each index file once, at the end.
+  // A shared table holds its header lock in between, so no other opener sees a half-built index;
+  // a stop in between is noticed at the next open, which builds the orders again.
+  void beginOrderChanges();
+  void endOrderChanges();
   // Text dump of the index file that holds order `number`, as it is on disk.
   std::string dumpIndexFile(int number);
 
