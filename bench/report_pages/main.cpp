@@ -4,7 +4,7 @@
 // taken in a child process of its own, so that its peak resident size is its own. The sizes run
 // twice, the second time with the rows doubled, so that growth can be read off.
 //
-// Usage: report_pages [classes] [--no-peer]
+// Usage: report_pages [classes=10000] [--no-peer]
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -222,10 +222,17 @@ Figures eager(const std::string& layout) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool help = argc > 1 && std::strcmp(argv[1], "--help") == 0;
+  const bool badArguments = argc > 3 || (argc > 1 && std::atoi(argv[1]) <= 0) ||
+                            (argc > 2 && std::strcmp(argv[2], "--no-peer") != 0);
+  if (help || badArguments) {
+    std::fputs("Usage: report_pages [classes=10000 (at least 1)] [--no-peer]\n", help ? stdout : stderr);
+    return help ? 0 : 2;
+  }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const int classes = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 10000;
-  const bool peer = !(argc > 2 && std::strcmp(argv[2], "--no-peer") == 0);
+  const int classes = argc > 1 ? std::atoi(argv[1]) : 10000;
+  const bool peer = argc <= 2;
   rpt::InitRpFunctionLibraries();
   reports::registerRpPrinter();
   const fs::path dir = fs::temp_directory_path() / ("zmc-report-pages-" + std::to_string(getpid()));
