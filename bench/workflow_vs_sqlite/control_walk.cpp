@@ -4,6 +4,7 @@
 
 #include "mainwin/mainwin.h"
 #include "ole/ole.h"
+#include "workflow/session.h"
 
 namespace bench {
 namespace {
@@ -13,29 +14,12 @@ rt::Value call(const rt::Value& on, const char* member, std::vector<rt::Value> a
 }
 rt::Value get(const rt::Value& on, const char* member) { return on.asObject()->get(rt::Symbol(member)); }
 
-struct MemberPass {
-  const char* collection;
-  int filter;
-  const char* kind;
-  const char* level;
-  const char* typeMember;
-};
-constexpr MemberPass kPasses[] = {
-    {"Methods", 1, "M", "C", "MethodType"},
-    {"Methods", 4, "M", "I", "MethodType"},
-    {"Properties", 1, "P", "C", "PropertyType"},
-    {"Properties", 2, "P", "I", "PropertyType"},
-};
-
 }  // namespace
 
 rt::ObjectPtr connectControl() {
   ole::setStorageDirectories({std::filesystem::current_path().string()});
   auto control = ole::createFromAppDocStorage({"OLE29", "ZorbaneWin", "Zorbane"});
-  control->put(rt::Symbol("UseConnectionManager"), rt::Value(false));
-  control->put(rt::Symbol("ShowLogon"), rt::Value(false));
-  control->put(rt::Symbol("Environment"), rt::Value(""));
-  (void)control->send(rt::Symbol("Connect"), {});
+  mainwin::connectControl(control);
   return control;
 }
 
@@ -51,7 +35,7 @@ long walkFamily(const rt::ObjectPtr& control, const std::string& family,
         get(supers, "Count").asLong() > 0 ? get(call(supers, "Item", {rt::Value(1)}), "Name").asString() : std::string();
     row(WalkedRow{name, parent, "", {}, {}, ""});
     ++rows;
-    for (const MemberPass& pass : kPasses) {
+    for (const mainwin::MemberPass& pass : mainwin::kMemberPasses) {
       const rt::Value members = call(cls, pass.collection, {rt::Value(false), rt::Value(pass.filter)});
       for (long j = 1; j <= get(members, "Count").asLong(); ++j) {
         const rt::Value member = call(members, "Item", {rt::Value(j)});

@@ -17,21 +17,6 @@ constexpr std::array<const char*, 11> kTypeTexts = {
 
 long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, "Count").asLong()); }
 
-// One pass over a class's own members of one kind and level.
-struct MemberPass {
-  const char* collection;  // "Methods" or "Properties"
-  int filter;
-  const char* kind;        // PROP_METHO
-  const char* level;       // INS_CLASS
-  const char* typeMember;  // MethodType or PropertyType
-};
-constexpr MemberPass kPasses[] = {
-    {"Methods", 1, "M", "C", "MethodType"},
-    {"Methods", 4, "M", "I", "MethodType"},
-    {"Properties", 1, "P", "C", "PropertyType"},
-    {"Properties", 2, "P", "I", "PropertyType"},
-};
-
 }  // namespace
 
 std::string ZorbaneType2String(int typeCode) {
@@ -99,7 +84,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     table.fieldPut("MODELVERS", observer.version());
     ++counts.rows;
 
-    for (const MemberPass& pass : kPasses) {
+    for (const MemberPass& pass : kMemberPasses) {
       RT_LINE();
       const rt::Value members = lateSend(cls, pass.collection, {rt::Value(false), rt::Value(pass.filter)});
       const long n = countOf(members);

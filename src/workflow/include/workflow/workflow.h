@@ -31,6 +31,21 @@ std::string typeText(const rt::Value& typeCode);
 
 // ---------------------------------------------------------------- load
 
+// One pass over a class's own members of one kind and level; the load makes them in this order.
+struct MemberPass {
+  const char* collection;  // "Methods" or "Properties"
+  int filter;              // the collection's filter argument
+  const char* kind;        // PROP_METHO
+  const char* level;       // INS_CLASS
+  const char* typeMember;  // MethodType or PropertyType
+};
+inline constexpr MemberPass kMemberPasses[] = {
+    {"Methods", 1, "M", "C", "MethodType"},
+    {"Methods", 4, "M", "I", "MethodType"},
+    {"Properties", 1, "P", "C", "PropertyType"},
+    {"Properties", 2, "P", "I", "PropertyType"},
+};
+
 // What the load reports back while it runs.
 class LoadObserver {
  public:
