@@ -287,3 +287,53 @@ TEST(IndexBadInput, StepBackFromTheEndOfAnOrderThatShowsNoRecordFindsTheBeginnin
   EXPECT_TRUE(t->bof());
   rt::setDeleted(false);
 }
+
+// ---- the build: many rows, long keys, bytes above 0x7F ----
+
+TEST(IndexBuild, OrderBuiltFromManyRowsWalksInUnsignedByteOrderThenRecordNumber) {
+  ScratchDir dir;
+  ErrorLog log;
+  // Each symbol as the program is given it and as the table stores it (Windows-1252).
+  const std::vector<std::pair<std::string, char>> symbols = {{"a", 'a'}, {"z", 'z'}, {"é", '\xE9'}, {"€", '\x80'}};
+  std::vector<std::pair<std::string, std::string>> rows;
+  std::vector<std::string> stored;  // NAME+CITY on disk, per row
+  unsigned seed = 7;
+  auto word = [&](std::size_t most, std::size_t width, std::string* text, std::string* bytes) {
+    seed = seed * 1103515245u + 12345u;
+    const std::size_t len = (seed >> 16) % (most + 1);
+    for (std::size_t i = 0; i < len; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      const auto& s = symbols[(seed >> 16) % symbols.size()];
+      *text += s.first;
+      *bytes += s.second;
+    }
+    bytes->append(width - len, ' ');
+  };
+  for (int i = 0; i < 600; ++i) {
+    std::string name, city, bytes;
+    word(i % 3 == 0 ? 2 : 10, 10, &name, &bytes);  // short names: long runs of equal leading bytes
+    word(8, 8, &city, &bytes);
+    rows.push_back({name, city});
+    stored.push_back(bytes);
+  }
+  EXPECT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  auto t = rdd::Table::open("t", dir.str(), {});
+  for (const auto& [n, c] : rows) addRow(*t, n, c);
+  // A 36-byte key: the sort must look past its first 24 bytes and into a partial last word.
+  t->createOrder("twice", "idx", "NAME+CITY+NAME+CITY", nullptr, false);
+  std::vector<std::uint32_t> expected(rows.size());
+  for (std::uint32_t i = 0; i < expected.size(); ++i) expected[i] = i + 1;
+  std::stable_sort(expected.begin(), expected.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const std::string ka = stored[a - 1] + stored[a - 1], kb = stored[b - 1] + stored[b - 1];
+    return std::lexicographical_compare(ka.begin(), ka.end(), kb.begin(), kb.end(),
+                                        [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
+  });
+  t->setOrder(1);
+  EXPECT_EQ(walk(*t), expected);
+  t->close();
+  auto re = rdd::Table::open("t", dir.str(), {});
+  ASSERT_TRUE(re->openIndex("idx"));
+  re->setOrder(1);
+  EXPECT_EQ(walk(*re), expected);
+  EXPECT_TRUE(log.empty());
+}

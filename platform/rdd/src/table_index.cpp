@@ -3,6 +3,7 @@
 // whole, into pages that the previous image does not use, with the file header written last, so
 // a failure part-way leaves the previous image intact and readable.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "table_impl.h"
@@ -462,13 +463,18 @@ struct SortItem {
   std::uint32_t idx;
 };
 
+// The 8 bytes of the entry at `at` as a big-endian word (bytes past the entry's end count as 0),
+// so that comparing words compares the bytes in order.
 inline std::uint64_t wordAt(const char* p, std::size_t at, std::size_t es) {
   std::uint64_t w = 0;
   if (at + 8 <= es) {
-    for (std::size_t b = 0; b < 8; ++b) w = w << 8 | static_cast<std::uint8_t>(p[at + b]);
-    return w;
+    std::memcpy(&w, p + at, 8);
+  } else if (at < es) {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, p + at, es - at);
+    std::memcpy(&w, bytes, 8);
   }
-  for (std::size_t b = 0; b < 8; ++b) w = w << 8 | (at + b < es ? static_cast<std::uint8_t>(p[at + b]) : 0);
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
   return w;
 }
 
