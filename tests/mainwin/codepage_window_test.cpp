@@ -30,13 +30,6 @@ INSERT INTO zproperty (property_id, class_id, name, position, level, type_code) 
   (110, 20, 'Ángel', 1, 'I', 5), (111, 21, 'Œuvre €', 1, 'I', 2);
 )sql";
 
-std::string readAll(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class AccentedNames : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -84,7 +77,7 @@ TEST_F(AccentedNames, LoadAndCompareUnderFifteenCharacterAccentedVersions) {
   EXPECT_EQ(rows[1], "äpfel-Birnen-öü|Größe||P|Ángel|String|I|Fämilie Ä");
   EXPECT_EQ(rows[3], "äpfel-Birnen-öü|Café|Größe|P|Œuvre €|Real|I|Fämilie Ä");
   // The file holds the names in Windows-1252, one byte per character.
-  const std::string bytes = readAll(dir.path() / "Mpdms.dbf");
+  const std::string bytes = wftest::readFile(dir.path() / "Mpdms.dbf");
   for (const char* stored : {"\xE4pfel-Birnen-\xF6\xFC", "Gr\xF6\xDF" "e", "\xC1ngel", "\x8Cuvre \x80"})
     EXPECT_NE(bytes.find(stored), std::string::npos) << stored;
   EXPECT_EQ(bytes.find("Größe"), std::string::npos);
@@ -138,7 +131,7 @@ TEST_F(AccentedNames, NameOutsideTheCodePageShowsTheBoxAndDefaultStoresAQuestion
   EXPECT_NE(responder.records().back().text.find("was not read completely"), std::string::npos);
 
   EXPECT_EQ(wftest::rowsInRecordOrder(table()), std::vector<std::string>{"1.0|?mega||||||Griechisch"});
-  const std::string log = readAll(dir.path() / "APPERROR.LOG");
+  const std::string log = wftest::readFile(dir.path() / "APPERROR.LOG");
   EXPECT_NE(log.find("\"Ω\" (U+03A9)"), std::string::npos) << log;
   EXPECT_NE(log.find("Default stores \"?\" in its place"), std::string::npos) << log;
 }

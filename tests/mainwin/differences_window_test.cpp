@@ -34,13 +34,6 @@ using mainwin::Verdict;
 
 constexpr int kDifferencesCommand = 19202;
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 class DifferencesWin : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -220,13 +213,13 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
   const int shown = w->table->model()->rowCount();
   ASSERT_GT(shown, 0);
   w->exportJson->click();
-  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(target)));
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(wftest::readFile(target)));
   ASSERT_TRUE(doc.isObject());
   EXPECT_EQ(doc.object()["rows"].toArray().size(), shown);
   EXPECT_EQ(doc.object()["summary"].toObject()["differing"].toInt(), shown);
 
   w->exportCsv->click();
-  std::istringstream csv(readFile(target));
+  std::istringstream csv(wftest::readFile(target));
   int lines = 0;
   for (std::string line; std::getline(csv, line);) ++lines;
   EXPECT_EQ(lines, shown + 1);
@@ -245,8 +238,8 @@ TEST_F(DifferencesWin, TheCommandLineProgramComparesWhileTheWindowHoldsTheTable)
                               " 2>" + (dir->path() / "cli.err").string();
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1) << readFile(dir->path() / "cli.err");
-  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(dir->path() / "cli.json")));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << wftest::readFile(dir->path() / "cli.err");
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(wftest::readFile(dir->path() / "cli.json")));
   EXPECT_GT(doc.object()["rows"].toArray().size(), 0);
   // The window reads the flags the other process wrote.
   diffwin::DifferencesWindow* w = diffwin::ShowDifferences(*win, [this] { return win->ModelServer.get(); },
@@ -258,7 +251,7 @@ TEST_F(DifferencesWin, TheCommandLineProgramComparesWhileTheWindowHoldsTheTable)
 // The demo's two states of the Library schema, as the user guide walks through them.
 class DemoDifferencesWin : public DifferencesWin {
  protected:
-  std::string storeSql() const override { return readFile(std::filesystem::path(ZMC_DEMO_DIR) / "zorbane-demo.sql"); }
+  std::string storeSql() const override { return wftest::readFile(std::filesystem::path(ZMC_DEMO_DIR) / "zorbane-demo.sql"); }
   void loadBoth() override {
     load("Library", "1.0");
     load("Library Revised Edition", "2.0");

@@ -20,13 +20,6 @@ class QuickApp : public app::App {
   int Exec() override { return 0; }
 };
 
-std::string readAll(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The lines of the first block of `text` (CR LF or LF ended), from its first line to the rule
 // that closes its field list, with what changes from run to run masked: the date and time, the
 // working directory and the line numbers of the call stack.
@@ -77,10 +70,10 @@ TEST(ErrorLogPage, ExampleBlockIsWhatTheProgramWritesForAMissingTable) {
   rt::setToneHandler({});
   ole::setStorageDirectories({});
 
-  const std::string log = readAll(dir.path() / "APPERROR.LOG");
+  const std::string log = wftest::readFile(dir.path() / "APPERROR.LOG");
   const std::vector<std::string> written = firstBlock(log);
   ASSERT_GT(written.size(), 10u);
-  const std::vector<std::string> shown = firstBlock(fencedExample(readAll(std::filesystem::path(ZMC_SOURCE_DIR) / "docs/error-log.md")));
+  const std::vector<std::string> shown = firstBlock(fencedExample(wftest::readFile(std::filesystem::path(ZMC_SOURCE_DIR) / "docs/error-log.md")));
   EXPECT_EQ(shown, written) << "the log written:\n" << log;
 }
 

@@ -35,13 +35,6 @@ class QuickApp : public app::App {
   int Exec() override { return 0; }
 };
 
-std::string readAll(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(StartUpWithoutModelTable, ErrorBoxComesBeforeTheWindowAndTheLogNamesTheTable) {
   wftest::WorkDir dir;
   std::filesystem::remove(dir.path() / "Mpdms.dbf");
@@ -70,7 +63,7 @@ TEST(StartUpWithoutModelTable, ErrorBoxComesBeforeTheWindowAndTheLogNamesTheTabl
   EXPECT_EQ(shown, 0);
   EXPECT_EQ(code, rt::EG_OPEN);
 
-  std::string log = readAll(dir.path() / "APPERROR.LOG");
+  std::string log = wftest::readFile(dir.path() / "APPERROR.LOG");
   EXPECT_NE(log.find("Filename: Mpdms.dbf\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("FileName        :Mpdms.dbf\r\n"), std::string::npos);
 }

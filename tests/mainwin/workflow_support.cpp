@@ -35,14 +35,14 @@ INSERT INTO zmethod (method_id, class_id, name, position, level, type_code) VALU
   (210, 20, 'Draw', 1, 'I', 0), (211, 21, 'OnlyRef', 1, 'I', 1), (212, 20, 'Make', 2, 'C', 7);
 )sql";
 
-namespace {
-
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
 }
+
+namespace {
 
 std::string rtrim(std::string_view text) {
   const auto last = text.find_last_not_of(' ');

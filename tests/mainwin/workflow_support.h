@@ -41,6 +41,9 @@ class ErrorRecorder {
 
 // The rows in record order, one line each: version|class|parent|kind|attribute|type|level|family,
 // character values with their trailing blanks removed.
+// The whole content of a file; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
 std::vector<std::string> rowsInRecordOrder(model::Mpdms& table);
 
 // The seven flags of a row as letters in field order NO_MATCH ALL_OK TYPEPROBLM LEVELPROB

@@ -16,25 +16,14 @@ using namespace rddtest;
 
 namespace {
 
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // Checks by programs that share no code with the driver: the keys index_dump lists for the tag
 // NAME and the records dbfread reads. Answers {keys, records}, or {-1, -1} when they are missing.
 std::pair<long, long> independentCounts(const ScratchDir& dir) {
   if (std::system("command -v index_dump >/dev/null 2>&1 && /usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0)
     return {-1, -1};
-  std::string keys = run("index_dump --type=char " + dir.file("idx.cdx") + " NAME 2>&1");
+  std::string keys = commandOutput("index_dump --type=char " + dir.file("idx.cdx") + " NAME 2>&1");
   std::string records =
-      run("/usr/bin/python3 -c 'import dbfread,sys; print(sum(1 for _ in dbfread.DBF(sys.argv[1])))' " + dir.file("t.dbf"));
+      commandOutput("/usr/bin/python3 -c 'import dbfread,sys; print(sum(1 for _ in dbfread.DBF(sys.argv[1])))' " + dir.file("t.dbf"));
   return {static_cast<long>(std::count(keys.begin(), keys.end(), '\n')), std::atol(records.c_str())};
 }
 
@@ -155,7 +144,7 @@ TEST(IndexAgreement, AnInPlaceRewriteByAnotherProgramIsNoticedAtTheNextOpen) {
     if (keys >= 0) {
       EXPECT_EQ(keys, 3);
       EXPECT_EQ(records, 3);
-      EXPECT_NE(run("index_dump --type=char " + dir.file("idx.cdx") + " NAME").find("outside " + std::to_string(rec)),
+      EXPECT_NE(commandOutput("index_dump --type=char " + dir.file("idx.cdx") + " NAME").find("outside " + std::to_string(rec)),
                 std::string::npos);
     }
   }

@@ -17,17 +17,6 @@ bool havePython(const char* module) {
 
 bool haveIndexDump() { return std::system("command -v index_dump >/dev/null 2>&1") == 0; }
 
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // A table with repeated, prefix-sharing and blank keys, over several leaves.
 std::unique_ptr<rdd::Table> writeSample(const ScratchDir& dir, int rows) {
   EXPECT_TRUE(rdd::createTable(dir.file("s.dbf"), smallLayout()));
@@ -73,7 +62,7 @@ TEST(Compatibility, IndependentReaderReadsOurRows) {
   ErrorLog log;
   auto t = writeSample(dir, 300);
   t->close();
-  std::string out = run(std::string(kPython) + " -c \"import dbfread\nfor r in dbfread.DBF('" + dir.file("s.dbf") +
+  std::string out = commandOutput(std::string(kPython) + " -c \"import dbfread\nfor r in dbfread.DBF('" + dir.file("s.dbf") +
                         "', char_decode_errors='strict'):\n print(r['NAME'] + '|' + r['CITY'] + '|' + str(r['OK']))\"");
   std::ostringstream expect;
   auto re = rdd::Table::open("s", dir.str());
@@ -94,7 +83,7 @@ TEST(Compatibility, IndependentIndexReaderListsOurTagsInOurOrder) {
   std::string dump = t->dumpIndexFile(1);
   EXPECT_NE(dump.find("L1 node"), std::string::npos);
   for (int order : {1, 2}) {
-    std::string theirs = run("index_dump --type=char " + dir.file("s2.cdx") + " " + t->orderName(order) + " 2>&1");
+    std::string theirs = commandOutput("index_dump --type=char " + dir.file("s2.cdx") + " " + t->orderName(order) + " 2>&1");
     std::string ours = ourListing(*t, order);
     EXPECT_EQ(std::count(theirs.begin(), theirs.end(), '\n'), 2000) << theirs.substr(0, 300);
     EXPECT_TRUE(theirs == ours) << "tag " << t->orderName(order) << " first difference at byte "
@@ -155,12 +144,12 @@ TEST(Compatibility, IndependentReadersReadAccentedNamesExactlyAtTheirDefaults) {
   // the table's header, as it does by default.
   const std::string python = "PYTHONIOENCODING=utf-8 " + std::string(kPython);
   if (haveDbfread) {
-    std::string out = run(python + " -c \"import dbfread\nfor r in dbfread.DBF('" + dir.file("a.dbf") +
+    std::string out = commandOutput(python + " -c \"import dbfread\nfor r in dbfread.DBF('" + dir.file("a.dbf") +
                           "'):\n print(r['NAME'].rstrip(' '))\" 2>&1");
     EXPECT_EQ(out, expect) << "dbfread";
   }
   if (haveDbf) {
-    std::string out = run(python + " -c \"import dbf\nt = dbf.Table('" + dir.file("a.dbf") +
+    std::string out = commandOutput(python + " -c \"import dbf\nt = dbf.Table('" + dir.file("a.dbf") +
                           "')\nt.open(dbf.READ_ONLY)\nfor r in t:\n print(r[0].rstrip(' '))\" 2>&1");
     EXPECT_EQ(out, expect) << "dbf";
   }
@@ -179,7 +168,7 @@ TEST(Compatibility, IndependentReaderReadsAccentsWrittenIntoATableThatDeclaredNo
     t->append();
     t->put("NAME", rt::Value("Größe €"));
   }
-  std::string out = run("PYTHONIOENCODING=utf-8 " + std::string(kPython) + " -c \"import dbfread\nfor r in dbfread.DBF('" +
+  std::string out = commandOutput("PYTHONIOENCODING=utf-8 " + std::string(kPython) + " -c \"import dbfread\nfor r in dbfread.DBF('" +
                         dir.file("n.dbf") + "'):\n print(r['NAME'].rstrip(' '))\" 2>&1");
   EXPECT_EQ(out, "Größe €\n");
   EXPECT_TRUE(log.empty());

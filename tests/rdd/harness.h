@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -70,6 +71,18 @@ inline void addRow(rdd::Table& t, const std::string& name, const std::string& ci
   t.append();
   t.put("NAME", rt::Value(name));
   t.put("CITY", rt::Value(city));
+}
+
+// What a shell command prints on its standard output; empty when it cannot be started.
+inline std::string commandOutput(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
 }
 
 }  // namespace rddtest
