@@ -148,7 +148,7 @@ TEST_F(ReportPages, RowsSortOnTheirWholeKeysWhateverBlanksAndControlBytesTheyHol
     "bands": {"detail": {"height": 0.2, "objects": [{"type": "field", "width": 7,
       "expression": "'<' + TRIM(ATTRIBUTE) + '|' + TRIM(CLASSNAME) + '>'"}]}}})~";
   folder.write("sorted.rpt", layout);
-  for (const std::string odd : {std::string("b!"), std::string("b\x01")}) {
+  for (const std::string& odd : {std::string("b!"), std::string("b\x01")}) {
     std::vector<reporttest::ModelRow> rows;
     for (const std::string& attribute : {std::string("b"), std::string("a"), odd, std::string("b "),
                                          std::string("a~"), std::string("")})
