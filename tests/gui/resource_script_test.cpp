@@ -1,6 +1,9 @@
 // Reading resource scripts: grammar, names, styles, and malformed scripts failing with a line.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
+
 #include "gui/gui.h"
 #include "runtime/runtime.h"
 
@@ -86,6 +89,20 @@ struct Broken {
   int line;
   const char* fragment;
 };
+
+// Names each case after the reason it must fail with, so test names stay the same from build to build.
+void PrintTo(const Broken& broken, std::ostream* out) {
+  bool gap = false;
+  for (const char* c = broken.fragment; *c; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c))) {
+      if (gap) *out << '_';
+      *out << *c;
+      gap = false;
+    } else {
+      gap = true;
+    }
+  }
+}
 
 class MalformedScript : public ::testing::TestWithParam<Broken> {};
 
