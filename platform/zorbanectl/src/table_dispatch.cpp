@@ -4,13 +4,27 @@
 
 namespace zctl {
 
-MemberTable::MemberTable(std::span<const Member> members) : members_(members) {
-  for (const auto& m : members_) byUpper_.emplace(rt::toUpper(m.name), &m);
+namespace {
+
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+bool sameName(std::string_view a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (upperAscii(a[i]) != upperAscii(b[i])) return false;
+  return i == a.size() && !b[i];
 }
 
+}  // namespace
+
+MemberTable::MemberTable(std::span<const Member> members) : members_(members) {}
+
+// A few dozen members at most: a scan that compares in place costs less than building an upper-case
+// key to hash, and a late-bound walk looks a name up on every call.
 const Member* MemberTable::byName(std::string_view name) const {
-  auto it = byUpper_.find(rt::toUpper(name));
-  return it == byUpper_.end() ? nullptr : it->second;
+  for (const auto& m : members_)
+    if (sameName(name, m.name)) return &m;
+  return nullptr;
 }
 
 const Member* MemberTable::byId(ole::DispId id) const {

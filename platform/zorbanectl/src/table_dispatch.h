@@ -4,7 +4,6 @@
 #pragma once
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "ole/ole.h"
@@ -31,7 +30,6 @@ class MemberTable {
 
  private:
   std::span<const Member> members_;
-  std::unordered_map<std::string, const Member*> byUpper_;
 };
 
 enum class Access { Call, Get, Put };

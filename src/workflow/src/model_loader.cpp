@@ -10,12 +10,22 @@ namespace {
 
 using detail::lateGet;
 using detail::lateSend;
+using model::Field;
 
 constexpr std::array<const char*, 11> kTypeTexts = {
     "Void", "Boolean", "Integer", "Decimal", "Real", "String", "ByteSequence", "Reference to Object",
     "Value Collection (Set)", "Multimedia", "Date"};
 
 long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, "Count").asLong()); }
+
+// Text goes straight into the field's bytes; anything else takes the general path, which raises
+// what the field cannot hold (a failed call answered nil, say) naming the field.
+void putText(model::Mpdms& table, model::Field field, const char* name, const rt::Value& value) {
+  if (value.isString())
+    table.setStr(field, value.asString());
+  else
+    table.fieldPut(name, value);
+}
 
 }  // namespace
 
@@ -78,10 +88,10 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
 
     table.append();
     if (stopped()) return counts;
-    table.fieldPut("CLASSNAME", className);
-    table.fieldPut("FAMILYNAME", familyName);
-    table.fieldPut("PARENTNAME", parent);
-    table.fieldPut("MODELVERS", observer.version());
+    putText(table, Field::CLASSNAME, "CLASSNAME", className);
+    table.setStr(Field::FAMILYNAME, family);
+    putText(table, Field::PARENTNAME, "PARENTNAME", parent);
+    putText(table, Field::MODELVERS, "MODELVERS", observer.version());
     ++counts.rows;
 
     for (const MemberPass& pass : kMemberPasses) {
@@ -92,14 +102,14 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
         const rt::Value member = lateSend(members, "Item", {rt::Value(j)});
         table.append();
         if (stopped()) return counts;
-        table.fieldPut("FAMILYNAME", familyName);
-        table.fieldPut("CLASSNAME", className);
-        table.fieldPut("PARENTNAME", parent);
-        table.fieldPut("ATTRIBUTE", lateGet(member, "Name"));
-        table.fieldPut("PROP_METHO", rt::Value(pass.kind));
-        table.fieldPut("TYPE", rt::Value(typeText(lateGet(member, pass.typeMember))));
-        table.fieldPut("INS_CLASS", rt::Value(pass.level));
-        table.fieldPut("MODELVERS", observer.version());
+        table.setStr(Field::FAMILYNAME, family);
+        putText(table, Field::CLASSNAME, "CLASSNAME", className);
+        putText(table, Field::PARENTNAME, "PARENTNAME", parent);
+        putText(table, Field::ATTRIBUTE, "ATTRIBUTE", lateGet(member, "Name"));
+        table.setStr(Field::PROP_METHO, pass.kind);
+        table.setStr(Field::TYPE, typeText(lateGet(member, pass.typeMember)));
+        table.setStr(Field::INS_CLASS, pass.level);
+        putText(table, Field::MODELVERS, "MODELVERS", observer.version());
         ++counts.rows;
       }
     }
