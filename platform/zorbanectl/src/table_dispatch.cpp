@@ -8,22 +8,22 @@ namespace {
 
 char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
-bool sameName(std::string_view a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (upperAscii(a[i]) != upperAscii(b[i])) return false;
-  return i == a.size() && !b[i];
-}
-
 }  // namespace
 
-MemberTable::MemberTable(std::span<const Member> members) : members_(members) {}
+MemberTable::MemberTable(std::span<const Member> members) : members_(members) {
+  for (const auto& m : members_) upper_.push_back(rt::toUpper(m.name));
+}
 
-// A few dozen members at most: a scan that compares in place costs less than building an upper-case
-// key to hash, and a late-bound walk looks a name up on every call.
+// A few dozen members at most: a scan that compares lengths first costs less than building an
+// upper-case key to hash, and a late-bound walk looks a name up on every call.
 const Member* MemberTable::byName(std::string_view name) const {
-  for (const auto& m : members_)
-    if (sameName(name, m.name)) return &m;
+  for (std::size_t i = 0; i < upper_.size(); ++i) {
+    const std::string& u = upper_[i];
+    if (u.size() != name.size()) continue;
+    std::size_t k = 0;
+    while (k < u.size() && upperAscii(name[k]) == u[k]) ++k;
+    if (k == u.size()) return &members_[i];
+  }
   return nullptr;
 }
 

@@ -30,6 +30,7 @@ class MemberTable {
 
  private:
   std::span<const Member> members_;
+  std::vector<std::string> upper_;  // the members' names in upper case, in table order
 };
 
 enum class Access { Call, Get, Put };

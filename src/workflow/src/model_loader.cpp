@@ -8,6 +8,7 @@
 namespace mainwin {
 namespace {
 
+using detail::LateMember;
 using detail::lateGet;
 using detail::lateSend;
 using model::Field;
@@ -16,7 +17,12 @@ constexpr std::array<const char*, 11> kTypeTexts = {
     "Void", "Boolean", "Integer", "Decimal", "Real", "String", "ByteSequence", "Reference to Object",
     "Value Collection (Set)", "Multimedia", "Date"};
 
-long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, "Count").asLong()); }
+// The members asked of every class and member row.
+const LateMember kCount("Count");
+const LateMember kItem("Item");
+const LateMember kName("Name");
+
+long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, kCount).asLong()); }
 
 // Text goes straight into the field's bytes; anything else takes the general path, which raises
 // what the field cannot hold (a failed call answered nil, say) naming the field.
@@ -78,10 +84,10 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
 
   for (long i = 1; i <= countOf(classes); ++i) {
     RT_LINE();
-    const rt::Value cls = lateSend(classes, "Item", {rt::Value(i)});
+    const rt::Value cls = lateSend(classes, kItem, {rt::Value(i)});
     const rt::Value supers = lateGet(cls, "SuperClasses");
-    const rt::Value className = lateGet(cls, "Name");
-    const rt::Value parent = countOf(supers) > 0 ? lateGet(lateSend(supers, "Item", {rt::Value(1)}), "Name")
+    const rt::Value className = lateGet(cls, kName);
+    const rt::Value parent = countOf(supers) > 0 ? lateGet(lateSend(supers, kItem, {rt::Value(1)}), kName)
                                                  : rt::Value(std::string());
     observer.classRead(i);
     ++counts.classes;
@@ -97,17 +103,18 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     for (const MemberPass& pass : kMemberPasses) {
       RT_LINE();
       const rt::Value members = lateSend(cls, pass.collection, {rt::Value(false), rt::Value(pass.filter)});
+      const LateMember typeMember(pass.typeMember);
       const long n = countOf(members);
       for (long j = 1; j <= n; ++j) {
-        const rt::Value member = lateSend(members, "Item", {rt::Value(j)});
+        const rt::Value member = lateSend(members, kItem, {rt::Value(j)});
         table.append();
         if (stopped()) return counts;
         table.setStr(Field::FAMILYNAME, family);
         putText(table, Field::CLASSNAME, "CLASSNAME", className);
         putText(table, Field::PARENTNAME, "PARENTNAME", parent);
-        putText(table, Field::ATTRIBUTE, "ATTRIBUTE", lateGet(member, "Name"));
+        putText(table, Field::ATTRIBUTE, "ATTRIBUTE", lateGet(member, kName));
         table.setStr(Field::PROP_METHO, pass.kind);
-        table.setStr(Field::TYPE, typeText(lateGet(member, pass.typeMember)));
+        table.setStr(Field::TYPE, typeText(lateGet(member, typeMember)));
         table.setStr(Field::INS_CLASS, pass.level);
         putText(table, Field::MODELVERS, "MODELVERS", observer.version());
         ++counts.rows;
