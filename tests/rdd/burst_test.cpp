@@ -33,6 +33,19 @@ bool headerLocked(const std::string& path) {
   return held;
 }
 
+// Holds the table open as another process does (a shared lock on the open byte through a separate
+// open of the file); answers the descriptor, which the caller closes.
+int openElsewhere(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  struct flock fl{};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0x7FFFFFFF;
+  fl.l_len = 1;
+  EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
+  return fd;
+}
+
 std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
@@ -112,6 +125,7 @@ TEST(AppendBurst, TheTimeBudgetEndsABurstAndZeroReleasesAfterEveryAppend) {
   rdd::OpenOptions opt;
   opt.appendBurstMs = 25;
   opt.clock = [&now] { return now; };
+  const int other = openElsewhere(path);  // the budget is for the other openers of the table
   {
     auto t = rdd::Table::open("t", dir.str(), opt);
     addRow(*t, "a", "");
@@ -127,6 +141,7 @@ TEST(AppendBurst, TheTimeBudgetEndsABurstAndZeroReleasesAfterEveryAppend) {
     addRow(*t, "e", "");
     EXPECT_FALSE(headerLocked(path));
   }
+  ::close(other);
   opt.appendBurstMs = 0;
   auto t = rdd::Table::open("t", dir.str(), opt);
   addRow(*t, "f", "");
@@ -134,6 +149,41 @@ TEST(AppendBurst, TheTimeBudgetEndsABurstAndZeroReleasesAfterEveryAppend) {
   EXPECT_EQ(t->lastRec(), 6u);
   t->close();
   EXPECT_EQ(checkFileComplete(path), 6u);
+  EXPECT_TRUE(log.empty());
+}
+
+// Alone on the table nobody can wait for the lock or read the index, so a load is one burst with
+// one index write; an opener that comes meanwhile ends it within one budget.
+TEST(AppendBurst, ALoneOpenerKeepsItsBurstUntilAnotherOpensTheTable) {
+  ScratchDir dir;
+  ErrorLog log;
+  const std::string path = dir.file("t.dbf");
+  ASSERT_TRUE(rdd::createTable(path, smallLayout()));
+  std::int64_t now = 1000;
+  rdd::OpenOptions opt;
+  opt.appendBurstMs = 25;
+  opt.clock = [&now] { return now; };
+  auto t = rdd::Table::open("t", dir.str(), opt);
+  t->createOrder("name", "idx", "NAME", nullptr, false);
+  addRow(*t, "a", "");
+  for (int i = 0; i < 5; ++i) {
+    now += 100;
+    addRow(*t, "b" + std::to_string(i), "");
+    EXPECT_TRUE(headerLocked(path)) << "budget " << i << " spent with nobody else there: the burst goes on";
+  }
+  const int other = openElsewhere(path);
+  now += 24;
+  addRow(*t, "c", "");
+  EXPECT_TRUE(headerLocked(path)) << "the budget begun at the last look is not spent yet";
+  now += 1;
+  addRow(*t, "d", "");
+  EXPECT_FALSE(headerLocked(path)) << "the next look sees the other opener and ends the burst";
+  EXPECT_EQ(checkFileComplete(path), 8u);
+  auto reader = rdd::Table::open("t", dir.str());
+  ASSERT_TRUE(reader->openIndex("idx"));
+  reader->setOrder(1);
+  EXPECT_TRUE(reader->seek("c")) << "the index holds the burst's rows at its release";
+  ::close(other);
   EXPECT_TRUE(log.empty());
 }
 
@@ -257,6 +307,50 @@ TEST(AppendBurst, AProcessAppendingWhileAnotherLoadsInBurstsLosesNoRows) {
   for (t->goTop(); !t->eof(); t->skip()) ++n;
   EXPECT_EQ(n, loaded + single);
   EXPECT_TRUE(log.empty());
+}
+
+// A lone loader's burst may last the whole load, but its records reach the file in chunks with
+// the header that counts them: a kill loses only the last chunk, and the next open builds the
+// index again over every counted row.
+TEST(AppendBurst, AKilledLoneLoaderKeepsItsWrittenChunksAndTheirIndex) {
+  ScratchDir dir;
+  ErrorLog log;
+  const std::string path = dir.file("t.dbf");
+  ASSERT_TRUE(rdd::createTable(path, smallLayout()));
+  {
+    auto t = rdd::Table::open("t", dir.str());
+    t->createOrder("name", "idx", "NAME", nullptr, false);
+  }
+  const int chunkRows = (256 << 10) / 20;  // records of 20 bytes per written chunk
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t loader = fork();
+  if (loader == 0) {
+    rdd::OpenOptions opt;
+    opt.appendBurstMs = 1;
+    auto t = rdd::Table::open("t", dir.str(), opt);
+    if (!t || !t->openIndex("idx")) _exit(2);
+    for (int i = 0;; ++i) {
+      addRow(*t, "L" + std::to_string(i), "load");
+      if (i == 4 * chunkRows) (void)!write(ready[1], "x", 1);  // three chunks written at least
+    }
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  kill(loader, SIGKILL);
+  waitpid(loader, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  const std::uint32_t counted = checkFileComplete(path, true);
+  EXPECT_GE(counted, static_cast<std::uint32_t>(3 * chunkRows));
+  auto t = rdd::Table::open("t", dir.str());
+  ASSERT_TRUE(t->openIndex("idx"));
+  t->setOrder(1);
+  std::uint32_t indexed = 0;
+  for (t->goTop(); !t->eof(); t->skip()) ++indexed;
+  EXPECT_EQ(indexed, counted);
+  EXPECT_TRUE(t->seek("L" + std::to_string(3 * chunkRows - 1)));
+  EXPECT_TRUE(log.empty()) << log.last().description;
 }
 
 TEST(AppendBurst, AKilledLoaderLeavesACompleteFileAndTheLockFree) {

@@ -177,6 +177,24 @@ TEST_F(DemoStore, EnumeratorWalksEveryElement) {
   EXPECT_EQ(n, 4);
 }
 
+TEST_F(DemoStore, MemberNamesResolveWithoutRegardToCaseAndOnlyWhole) {
+  rt::Value fam = call(control, "ClassFamily", {rt::Value("Library")});
+  const ole::DispatchPtr family = fam.as<ole::OLEAutoObject>()->dispatch();
+  ASSERT_TRUE(family);
+  const std::pair<const char*, ole::DispId> known[] = {
+      {"Classes", 2}, {"classes", 2}, {"CLASSES", 2}, {"cLaSsEs", 2}, {"Class_", 5}, {"name", 1}};
+  for (auto [name, wanted] : known) {
+    ole::DispId id = ole::DISPID_UNKNOWN;
+    EXPECT_EQ(family->GetIDsOfNames(name, id), ole::S_OK) << name;
+    EXPECT_EQ(id, wanted) << name;
+  }
+  for (const char* name : {"Class", "Classe", "ClassesX", "Classes_", "", "Class-", "NAME "}) {
+    ole::DispId id = 0;
+    EXPECT_EQ(family->GetIDsOfNames(name, id), ole::DISP_E_UNKNOWNNAME) << name;
+    EXPECT_EQ(id, ole::DISPID_UNKNOWN) << name;
+  }
+}
+
 // ---- what goes wrong ----
 
 TEST_F(DemoStore, UnknownFamilyIsRaisedNamingIt) {

@@ -289,7 +289,7 @@ rt::Value OLEAutoObject::InvokeMethod(const rt::Value& funcDesc, const std::vect
   }
 }
 
-rt::Value OLEAutoObject::lateBound(rt::Symbol member, unsigned kind, std::vector<rt::Value> args) {
+rt::Value OLEAutoObject::lateBound(rt::Symbol member, unsigned kind, const std::vector<rt::Value>& args) {
   const std::string& name = member.name();
   for (;;) {
     if (!iface_) return raiseFor(rt::EG_OLE, name, name + ": object has no automation interface");

@@ -157,6 +157,7 @@ class FaultFile : public File {
     return base_->lock(o, l, k, w);
   }
   Status unlock(std::uint64_t o, std::uint64_t l) override { return base_->unlock(o, l); }
+  bool heldByOthers(std::uint64_t o, std::uint64_t l, LockKind k) override { return base_->heldByOthers(o, l, k); }
   std::string identity() const override { return base_->identity(); }
 
  private:

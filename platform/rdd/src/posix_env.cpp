@@ -198,6 +198,14 @@ class PosixFile : public File {
     if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) return ioError("cannot unlock", path_);
     return Status::okay();
   }
+  bool heldByOthers(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+    struct flock fl{};
+    fl.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+    return ::fcntl(fd_, F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK;
+  }
 
  private:
   int fd_;

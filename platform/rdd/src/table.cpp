@@ -121,6 +121,18 @@ bool Table::Impl::burstOver() const {
   return nowMs() - burstStartMs >= budget;
 }
 
+bool Table::Impl::keepBurstAlone() {
+  if (options.appendBurstMs <= 0) return false;
+  // The budget exists for other openers: one that waits for the lock or reads the index. With
+  // nobody else holding the table open there is neither, so the burst goes on and the index is
+  // written once, at its end; a kill still loses only the records not yet written (the header
+  // counts every chunk written, and the next open rebuilds the index a dead changer left). Asked
+  // again one budget later, so an opener that comes meanwhile waits no longer than it would have.
+  if (file->heldByOthers(fmt::kOpenLockOffset, 1, LockKind::Exclusive)) return false;
+  burstStartMs = nowMs();
+  return true;
+}
+
 std::int64_t Table::Impl::nowMs() const {
   if (options.clock) return options.clock();
   timespec ts{};
@@ -1073,7 +1085,8 @@ void Table::append() {
     // collect in memory and reach the file in large writes, each followed by the header that
     // counts them, so no reader ever sees a count that covers bytes not yet written. The lock
     // stays held until a positioning, flush, close, raised error or the time budget ends the
-    // burst; the records, the header and the index files are all written before it is released.
+    // burst (the budget only while another opener has the table open); the records, the header
+    // and the index files are all written before it is released.
     if (!t.burstHeld) {
       endBurstsOn(t.fileId);  // another opener in this thread may hold it
       for (;;) {
@@ -1128,7 +1141,7 @@ void Table::append() {
   t.keysTouched = true;
   t.recDirty = true;
   t.atBof = false;
-  if (t.options.shared && t.burstOver()) {
+  if (t.options.shared && t.burstOver() && !t.keepBurstAlone()) {
     // The blank record and its keys go with the burst; the fields that follow are written in
     // place, and their keys reach the index at the next release of the lock. When the burst
     // cannot be written, the blank record is not kept: this append did not happen.

@@ -152,6 +152,8 @@ class Table::Impl {
   void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
+  // With the budget spent: true (and a new budget begun) when no other opener has the table open.
+  bool keepBurstAlone();
   void updateKeys();
   bool visibleNatural(std::uint32_t r);
   bool isDeleted(std::uint32_t r);

@@ -4,13 +4,27 @@
 
 namespace zctl {
 
+namespace {
+
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+}  // namespace
+
 MemberTable::MemberTable(std::span<const Member> members) : members_(members) {
-  for (const auto& m : members_) byUpper_.emplace(rt::toUpper(m.name), &m);
+  for (const auto& m : members_) upper_.push_back(rt::toUpper(m.name));
 }
 
+// A few dozen members at most: a scan that compares lengths first costs less than building an
+// upper-case key to hash, and a late-bound walk looks a name up on every call.
 const Member* MemberTable::byName(std::string_view name) const {
-  auto it = byUpper_.find(rt::toUpper(name));
-  return it == byUpper_.end() ? nullptr : it->second;
+  for (std::size_t i = 0; i < upper_.size(); ++i) {
+    const std::string& u = upper_[i];
+    if (u.size() != name.size()) continue;
+    std::size_t k = 0;
+    while (k < u.size() && upperAscii(name[k]) == u[k]) ++k;
+    if (k == u.size()) return &members_[i];
+  }
+  return nullptr;
 }
 
 const Member* MemberTable::byId(ole::DispId id) const {

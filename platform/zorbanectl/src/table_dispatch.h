@@ -4,7 +4,6 @@
 #pragma once
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "ole/ole.h"
@@ -31,7 +30,7 @@ class MemberTable {
 
  private:
   std::span<const Member> members_;
-  std::unordered_map<std::string, const Member*> byUpper_;
+  std::vector<std::string> upper_;  // the members' names in upper case, in table order
 };
 
 enum class Access { Call, Get, Put };

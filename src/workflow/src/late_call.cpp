@@ -17,13 +17,19 @@ rt::ObjectPtr objectFor(const rt::Value& on, const char* member, const char* ope
 }  // namespace
 
 rt::Value lateSend(const rt::Value& on, const char* member, const std::vector<rt::Value>& args) {
-  auto object = objectFor(on, member, "SEND");
-  return object ? object->send(rt::Symbol(member), args) : rt::Value();
+  return lateSend(on, LateMember(member), args);
 }
 
-rt::Value lateGet(const rt::Value& on, const char* member) {
-  auto object = objectFor(on, member, "GET");
-  return object ? object->get(rt::Symbol(member)) : rt::Value();
+rt::Value lateSend(const rt::Value& on, const LateMember& member, const std::vector<rt::Value>& args) {
+  auto object = objectFor(on, member.name, "SEND");
+  return object ? object->send(member.symbol, args) : rt::Value();
+}
+
+rt::Value lateGet(const rt::Value& on, const char* member) { return lateGet(on, LateMember(member)); }
+
+rt::Value lateGet(const rt::Value& on, const LateMember& member) {
+  auto object = objectFor(on, member.name, "GET");
+  return object ? object->get(member.symbol) : rt::Value();
 }
 
 rt::Value latePut(const rt::Value& on, const char* member, const rt::Value& value) {

@@ -8,14 +8,30 @@
 namespace mainwin {
 namespace {
 
+using detail::LateMember;
 using detail::lateGet;
 using detail::lateSend;
+using model::Field;
 
 constexpr std::array<const char*, 11> kTypeTexts = {
     "Void", "Boolean", "Integer", "Decimal", "Real", "String", "ByteSequence", "Reference to Object",
     "Value Collection (Set)", "Multimedia", "Date"};
 
-long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, "Count").asLong()); }
+// The members asked of every class and member row.
+const LateMember kCount("Count");
+const LateMember kItem("Item");
+const LateMember kName("Name");
+
+long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, kCount).asLong()); }
+
+// Text goes straight into the field's bytes; anything else takes the general path, which raises
+// what the field cannot hold (a failed call answered nil, say) naming the field.
+void putText(model::Mpdms& table, model::Field field, const char* name, const rt::Value& value) {
+  if (value.isString())
+    table.setStr(field, value.asString());
+  else
+    table.fieldPut(name, value);
+}
 
 }  // namespace
 
@@ -68,38 +84,39 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
 
   for (long i = 1; i <= countOf(classes); ++i) {
     RT_LINE();
-    const rt::Value cls = lateSend(classes, "Item", {rt::Value(i)});
+    const rt::Value cls = lateSend(classes, kItem, {rt::Value(i)});
     const rt::Value supers = lateGet(cls, "SuperClasses");
-    const rt::Value className = lateGet(cls, "Name");
-    const rt::Value parent = countOf(supers) > 0 ? lateGet(lateSend(supers, "Item", {rt::Value(1)}), "Name")
+    const rt::Value className = lateGet(cls, kName);
+    const rt::Value parent = countOf(supers) > 0 ? lateGet(lateSend(supers, kItem, {rt::Value(1)}), kName)
                                                  : rt::Value(std::string());
     observer.classRead(i);
     ++counts.classes;
 
     table.append();
     if (stopped()) return counts;
-    table.fieldPut("CLASSNAME", className);
-    table.fieldPut("FAMILYNAME", familyName);
-    table.fieldPut("PARENTNAME", parent);
-    table.fieldPut("MODELVERS", observer.version());
+    putText(table, Field::CLASSNAME, "CLASSNAME", className);
+    table.setStr(Field::FAMILYNAME, family);
+    putText(table, Field::PARENTNAME, "PARENTNAME", parent);
+    putText(table, Field::MODELVERS, "MODELVERS", observer.version());
     ++counts.rows;
 
     for (const MemberPass& pass : kMemberPasses) {
       RT_LINE();
       const rt::Value members = lateSend(cls, pass.collection, {rt::Value(false), rt::Value(pass.filter)});
+      const LateMember typeMember(pass.typeMember);
       const long n = countOf(members);
       for (long j = 1; j <= n; ++j) {
-        const rt::Value member = lateSend(members, "Item", {rt::Value(j)});
+        const rt::Value member = lateSend(members, kItem, {rt::Value(j)});
         table.append();
         if (stopped()) return counts;
-        table.fieldPut("FAMILYNAME", familyName);
-        table.fieldPut("CLASSNAME", className);
-        table.fieldPut("PARENTNAME", parent);
-        table.fieldPut("ATTRIBUTE", lateGet(member, "Name"));
-        table.fieldPut("PROP_METHO", rt::Value(pass.kind));
-        table.fieldPut("TYPE", rt::Value(typeText(lateGet(member, pass.typeMember))));
-        table.fieldPut("INS_CLASS", rt::Value(pass.level));
-        table.fieldPut("MODELVERS", observer.version());
+        table.setStr(Field::FAMILYNAME, family);
+        putText(table, Field::CLASSNAME, "CLASSNAME", className);
+        putText(table, Field::PARENTNAME, "PARENTNAME", parent);
+        putText(table, Field::ATTRIBUTE, "ATTRIBUTE", lateGet(member, kName));
+        table.setStr(Field::PROP_METHO, pass.kind);
+        table.setStr(Field::TYPE, typeText(lateGet(member, typeMember)));
+        table.setStr(Field::INS_CLASS, pass.level);
+        putText(table, Field::MODELVERS, "MODELVERS", observer.version());
         ++counts.rows;
       }
     }

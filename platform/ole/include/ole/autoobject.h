@@ -96,7 +96,7 @@ class OLEAutoObject : public rt::Object {
                          std::size_t countPassed);
 
  private:
-  rt::Value lateBound(rt::Symbol member, unsigned kind, std::vector<rt::Value> args);
+  rt::Value lateBound(rt::Symbol member, unsigned kind, const std::vector<rt::Value>& args);
   DispatchPtr iface_;
   std::int64_t localeId_ = 0;
   std::map<std::uintptr_t, std::vector<ArgDesc>> blocks_;

@@ -39,6 +39,9 @@ class File {
   // Byte-range lock owned by this open file. Without wait a conflicting lock answers Busy.
   virtual Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait) = 0;
   virtual Status unlock(std::uint64_t offset, std::uint64_t length) = 0;
+  // Whether another open of the file holds a lock on the range that conflicts with `kind`,
+  // without taking one. True when it cannot be told.
+  virtual bool heldByOthers(std::uint64_t /*offset*/, std::uint64_t /*length*/, LockKind /*kind*/) { return true; }
   // Serves reads and writes that lie inside the file's first `length` bytes (and inside the file)
   // from a shared memory view instead of a system call each; what is written through the view is
   // in the file for every other user at once, as with write(). When another program shrinks the

@@ -9,8 +9,17 @@
 
 namespace mainwin::detail {
 
+// A member name with its symbol made once, for calls repeated in a loop.
+struct LateMember {
+  explicit LateMember(const char* member) : name(member), symbol(member) {}
+  const char* name;
+  rt::Symbol symbol;
+};
+
 rt::Value lateSend(const rt::Value& on, const char* member, const std::vector<rt::Value>& args = {});
+rt::Value lateSend(const rt::Value& on, const LateMember& member, const std::vector<rt::Value>& args = {});
 rt::Value lateGet(const rt::Value& on, const char* member);
+rt::Value lateGet(const rt::Value& on, const LateMember& member);
 rt::Value latePut(const rt::Value& on, const char* member, const rt::Value& value);
 
 }  // namespace mainwin::detail
