@@ -289,6 +289,22 @@ bool Table::seek(std::string_view prefix) {
   return true;
 }
 
+void Table::scanOrder(int number, std::string_view from,
+                      const std::function<bool(std::string_view key, std::uint32_t recno)>& visit) {
+  Impl& t = *impl_;
+  if (!t.isOpen || number < 1 || number > orderCount()) return;
+  gCurrent = this;
+  t.settle("DBSEEK");
+  Order& o = *t.orders[number - 1];
+  (void)t.syncIndexForRead(*o.file);
+  for (auto c = o.index.lowerBound(from.substr(0, std::min<std::size_t>(from.size(), o.keyLen)));
+       !o.index.atEnd(c); c = o.index.next(c)) {
+    if (t.entryVisible(o, c) && !visit(o.index.key(c), o.index.recno(c))) return;
+  }
+}
+
+bool Table::storedForm(std::string_view text, std::string* out) const { return impl_->storedProbe(text, *out); }
+
 void Table::setOrderCondition(const std::string& forExpr, rt::BlockPtr forBlock) {
   impl_->nextForExpr = forExpr;
   impl_->nextForBlock = std::move(forBlock);
@@ -478,6 +494,21 @@ inline std::uint64_t wordAt(const char* p, std::size_t at, std::size_t es) {
   return w;
 }
 
+// How far the entries of a run agree, from `at` on: the rows of one class share their version,
+// class and parent, and sorting on those bytes 24 at a time again would only find them equal.
+std::size_t sharedPrefix(const SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
+  const char* first = flat + static_cast<std::size_t>(items[0].idx) * es;
+  std::size_t end = es;
+  for (std::size_t i = 1; i < n && end > at; ++i) {
+    const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
+    std::size_t k = at;
+    while (k + 8 <= end && std::memcmp(first + k, p + k, 8) == 0) k += 8;
+    while (k < end && first[k] == p[k]) ++k;
+    end = k;
+  }
+  return end;
+}
+
 void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
   for (std::size_t i = 0; i < n; ++i) {
     const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
@@ -495,7 +526,7 @@ void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, s
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
     while (j < n && !less(items[i], items[j])) ++j;
-    if (j - i > 1) sortRun(items + i, j - i, flat, es, at + 24);
+    if (j - i > 1) sortRun(items + i, j - i, flat, es, sharedPrefix(items + i, j - i, flat, es, at + 24));
     i = j;
   }
 }
@@ -529,7 +560,10 @@ Status Table::Impl::buildOrder(Order& o) {
     count = c;
   }
   const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
-  std::vector<char> flat(static_cast<std::size_t>(count) * es);
+  // Grown a chunk at a time just before the chunk's entries are written: clearing the whole
+  // buffer up front would touch every page twice.
+  std::vector<char> flat;
+  flat.reserve(static_cast<std::size_t>(count) * es);
   std::size_t n = 0;
   const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
   std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
@@ -541,11 +575,13 @@ Status Table::Impl::buildOrder(Order& o) {
     if (!s.ok()) return s;
     if (got != static_cast<std::size_t>(k) * recordLen)
       return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+    flat.resize((n + k) * es);
     for (std::uint32_t j = 0; j < k; ++j) {
       const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
       if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
     }
   }
+  flat.resize(n * es);
   std::vector<SortItem> items(n);
   for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
   if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
