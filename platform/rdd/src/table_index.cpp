@@ -321,6 +321,12 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
   }
   (void)indexFile;  // orders are numbered across all open files; the number alone names one
   IndexFileState* f = t.orders[number - 1]->file;
+  if (const Order& o = *t.orders[number - 1]; t.orderBatch && !o.forBlock) {
+    std::vector<std::uint32_t>& sequence = t.deletedSequences[o.keyExpr];
+    sequence.clear();
+    sequence.reserve(o.index.size());
+    for (auto c = o.index.begin(); !o.index.atEnd(c); c = o.index.next(c)) sequence.push_back(o.index.recno(c));
+  }
   t.orders.erase(t.orders.begin() + (number - 1));
   if (t.controlling == number) t.controlling = 0;
   else if (t.controlling > number) --t.controlling;
@@ -366,6 +372,7 @@ void Table::endOrderChanges() {
   // agreeing with the table.
   (void)t.flushIndexes("ORDCREATE");
   t.orderBatch = false;
+  t.deletedSequences.clear();
   t.unlockHeader();
 }
 
@@ -550,6 +557,28 @@ void arrangeInOrder(std::vector<char>& flat, std::vector<SortItem>& items, std::
 
 }  // namespace
 
+const std::vector<std::uint32_t>* Table::Impl::sequenceFor(const Order& o) {
+  auto it = deletedSequences.find(o.keyExpr);
+  if (!orderBatch || o.forBlock || it == deletedSequences.end() || it->second.size() != count) return nullptr;
+  std::vector<bool> seen(count, false);
+  for (std::uint32_t r : it->second) {
+    if (r < 1 || r > count || seen[r - 1]) return nullptr;
+    seen[r - 1] = true;
+  }
+  return &it->second;
+}
+
+namespace {
+
+// True when the `n` entries of `flat` rise strictly (as entries of distinct records do in order).
+bool inKeyOrder(const std::vector<char>& flat, std::size_t n, std::size_t es) {
+  for (std::size_t i = 1; i < n; ++i)
+    if (std::memcmp(flat.data() + (i - 1) * es, flat.data() + i * es, es) >= 0) return false;
+  return true;
+}
+
+}  // namespace
+
 Status Table::Impl::buildOrder(Order& o) {
   Status s = flushAppends();
   if (!s.ok()) return s;
@@ -565,28 +594,41 @@ Status Table::Impl::buildOrder(Order& o) {
   std::vector<char> flat;
   flat.reserve(static_cast<std::size_t>(count) * es);
   std::size_t n = 0;
-  const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
-  std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
-  for (std::uint32_t r = 0; r < count; r += chunk) {
-    std::uint32_t k = std::min(chunk, count - r);
-    std::size_t got = 0;
-    s = file->read(headerLen + static_cast<std::uint64_t>(r) * recordLen, buf.data(),
-                               static_cast<std::size_t>(k) * recordLen, &got);
-    if (!s.ok()) return s;
-    if (got != static_cast<std::size_t>(k) * recordLen)
-      return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
-    flat.resize((n + k) * es);
-    for (std::uint32_t j = 0; j < k; ++j) {
-      const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
-      if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
+  const std::vector<std::uint32_t>* sequence = sequenceFor(o);
+  if (sequence) {
+    // The order as it was before this batch deleted it: the entries usually come out sorted.
+    flat.resize(static_cast<std::size_t>(count) * es);
+    std::vector<char> record(recordLen);
+    for (std::uint32_t r : *sequence) {
+      s = readRecordInto(r, record.data());
+      if (!s.ok()) return s;
+      (void)entryInto(o, record.data(), r, flat.data() + n++ * es);
     }
+  } else {
+    const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
+    std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
+    for (std::uint32_t r = 0; r < count; r += chunk) {
+      std::uint32_t k = std::min(chunk, count - r);
+      std::size_t got = 0;
+      s = file->read(headerLen + static_cast<std::uint64_t>(r) * recordLen, buf.data(),
+                     static_cast<std::size_t>(k) * recordLen, &got);
+      if (!s.ok()) return s;
+      if (got != static_cast<std::size_t>(k) * recordLen)
+        return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+      flat.resize((n + k) * es);
+      for (std::uint32_t j = 0; j < k; ++j) {
+        const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
+        if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
+      }
+    }
+    flat.resize(n * es);
   }
-  flat.resize(n * es);
-  std::vector<SortItem> items(n);
-  for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
-  if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
-  arrangeInOrder(flat, items, es);
-  std::vector<SortItem>().swap(items);
+  if (!sequence || !inKeyOrder(flat, n, es)) {
+    std::vector<SortItem> items(n);
+    for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
+    if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
+    arrangeInOrder(flat, items, es);
+  }
   o.index.assignSorted(std::move(flat), n);
   return Status::okay();
 }

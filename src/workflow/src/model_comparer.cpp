@@ -149,9 +149,11 @@ bool compareRowByRow(model::Mpdms& table, std::string_view base, std::string_vie
 
 // ---------------------------------------------------------------- class by class
 
-// Widths of the key fields of orders 1 and 2.
+// Widths of the key fields of orders 1 and 2, and the fields a visit compares as stored bytes
+// (equal bytes are equal texts: every code page byte reads as a character of its own).
 struct KeyWidths {
   std::size_t version = 0, className = 0, parent = 0, level = 0;
+  int parentField = -1, typeField = -1, levelField = -1;
 };
 
 std::string squeezed(std::string_view expression) {
@@ -172,8 +174,9 @@ std::optional<KeyWidths> keyWidthsOf(model::Mpdms& table) {
     const int i = t->fieldIndex(name);
     return i < 0 || t->field(i).type != 'C' ? 0 : static_cast<std::size_t>(t->field(i).length);
   };
-  KeyWidths w{width("MODELVERS"), width("CLASSNAME"), width("PARENTNAME"), width("INS_CLASS")};
-  if (!w.version || !w.className || !w.parent || !w.level) return std::nullopt;
+  KeyWidths w{width("MODELVERS"), width("CLASSNAME"), width("PARENTNAME"), width("INS_CLASS"),
+              t->fieldIndex("PARENTNAME"), t->fieldIndex("TYPE"), t->fieldIndex("INS_CLASS")};
+  if (!w.version || !w.className || !w.parent || !w.level || w.typeField < 0) return std::nullopt;
   return w;
 }
 
@@ -253,20 +256,21 @@ Lookup lookUp(const ClassRows& byParent, const ClassRows& byMember, std::string_
 }
 
 // Writes the verdict of the current row R (record r) and of its counterpart, as visitRow does.
-void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l) {
+void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, const KeyWidths& w) {
   if (!l.classFound) return writeMissing(table, false, false);
   if (!l.counterpart) return writeMissing(table, l.parentOk, true);
-  const std::string parent(table.str(Field::PARENTNAME));
-  const std::string type(table.str(Field::TYPE));
-  const std::string level(table.str(Field::INS_CLASS));
-  table.goTo(l.counterpart);
+  rdd::Table& t = *table.table();
+  const std::string parent(t.rawField(w.parentField));
+  const std::string type(t.rawField(w.typeField));
+  const std::string level(t.rawField(w.levelField));
+  t.goTo(l.counterpart);
   Verdict v;
-  v.parentOk = table.str(Field::PARENTNAME) == parent;
-  v.levelProblem = table.str(Field::INS_CLASS) != level;
-  v.typeProblem = table.str(Field::TYPE) != type;
+  v.parentOk = t.rawField(w.parentField) == parent;
+  v.levelProblem = t.rawField(w.levelField) != level;
+  v.typeProblem = t.rawField(w.typeField) != type;
   v.allOk = !v.levelProblem && !v.typeProblem && v.parentOk;
   writeVerdict(table, v);
-  table.goTo(r);
+  t.goTo(r);
   writeVerdict(table, v);
 }
 
@@ -289,9 +293,9 @@ bool passByClass(model::Mpdms& table, const KeyWidths& w, const std::string& own
       (void)byMember.read(t, 2, otherClass, otherClass, classEnd);
     }
     for (std::size_t i = 0; i < mine.size(); ++i) {
-      table.goTo(mine.recno(i));
+      t.goTo(mine.recno(i));
       if (!onlyUncompared || !table.flag(Field::COMPARED)) {
-        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w));
+        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), w);
         ++counts.visits;
       }
       ++passed;
