@@ -287,14 +287,17 @@ bool passByClass(model::Mpdms& table, const KeyWidths& w, const std::string& own
   for (std::string start = own; !start.empty();) {
     start = mine.read(t, 1, start, own, classEnd);
     if (mine.empty()) break;
-    if (other) {
-      const std::string otherClass = *other + mine.prefix().substr(w.version);
-      (void)byParent.read(t, 1, otherClass, otherClass, classEnd);
-      (void)byMember.read(t, 2, otherClass, otherClass, classEnd);
-    }
+    // The other version's rows of the class are read when a row of it is first visited.
+    bool otherRead = !other;
     for (std::size_t i = 0; i < mine.size(); ++i) {
       t.goTo(mine.recno(i));
       if (!onlyUncompared || !table.flag(Field::COMPARED)) {
+        if (!otherRead) {
+          const std::string otherClass = *other + mine.prefix().substr(w.version);
+          (void)byParent.read(t, 1, otherClass, otherClass, classEnd);
+          (void)byMember.read(t, 2, otherClass, otherClass, classEnd);
+          otherRead = true;
+        }
         writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), w);
         ++counts.visits;
       }
