@@ -594,38 +594,30 @@ Status Table::Impl::buildOrder(Order& o) {
   std::vector<char> flat;
   flat.reserve(static_cast<std::size_t>(count) * es);
   std::size_t n = 0;
-  const std::vector<std::uint32_t>* sequence = sequenceFor(o);
-  if (sequence) {
-    // The order as it was before this batch deleted it: the entries usually come out sorted.
-    flat.resize(static_cast<std::size_t>(count) * es);
-    std::vector<char> record(recordLen);
-    for (std::uint32_t r : *sequence) {
-      s = readRecordInto(r, record.data());
-      if (!s.ok()) return s;
-      (void)entryInto(o, record.data(), r, flat.data() + n++ * es);
+  const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
+  std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
+  for (std::uint32_t r = 0; r < count; r += chunk) {
+    std::uint32_t k = std::min(chunk, count - r);
+    std::size_t got = 0;
+    s = file->read(headerLen + static_cast<std::uint64_t>(r) * recordLen, buf.data(),
+                   static_cast<std::size_t>(k) * recordLen, &got);
+    if (!s.ok()) return s;
+    if (got != static_cast<std::size_t>(k) * recordLen)
+      return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+    flat.resize((n + k) * es);
+    for (std::uint32_t j = 0; j < k; ++j) {
+      const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
+      if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
     }
-  } else {
-    const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
-    std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
-    for (std::uint32_t r = 0; r < count; r += chunk) {
-      std::uint32_t k = std::min(chunk, count - r);
-      std::size_t got = 0;
-      s = file->read(headerLen + static_cast<std::uint64_t>(r) * recordLen, buf.data(),
-                     static_cast<std::size_t>(k) * recordLen, &got);
-      if (!s.ok()) return s;
-      if (got != static_cast<std::size_t>(k) * recordLen)
-        return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
-      flat.resize((n + k) * es);
-      for (std::uint32_t j = 0; j < k; ++j) {
-        const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
-        if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
-      }
-    }
-    flat.resize(n * es);
   }
+  flat.resize(n * es);
+  std::vector<SortItem> items(n);
+  // The order as it was before this batch deleted it: its sequence usually leaves the entries
+  // in key order already (every record has an entry, the i-th at i).
+  const std::vector<std::uint32_t>* sequence = sequenceFor(o);
+  for (std::size_t i = 0; i < n; ++i) items[i].idx = sequence ? (*sequence)[i] - 1 : static_cast<std::uint32_t>(i);
+  if (sequence) arrangeInOrder(flat, items, es);
   if (!sequence || !inKeyOrder(flat, n, es)) {
-    std::vector<SortItem> items(n);
-    for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
     if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
     arrangeInOrder(flat, items, es);
   }
