@@ -337,3 +337,57 @@ TEST(IndexBuild, OrderBuiltFromManyRowsWalksInUnsignedByteOrderThenRecordNumber)
   EXPECT_EQ(walk(*re), expected);
   EXPECT_TRUE(log.empty());
 }
+
+// An order deleted and built again in one batch takes its old record sequence as a first guess.
+// Whatever another opener did to the rows meanwhile (a key rewritten in place, rows appended),
+// the order built is the rows' key order, in memory and in the file.
+TEST(IndexBuild, AnOrderBuiltAgainInOneBatchFollowsWhatOthersChangedMeanwhile) {
+  ScratchDir dir;
+  ErrorLog log;
+  rdd::OpenOptions shared;
+  shared.shared = true;
+  EXPECT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  auto t = rdd::Table::open("t", dir.str(), shared);
+  for (int i = 0; i < 300; ++i) addRow(*t, "n" + std::to_string(i * 7919 % 300), "c" + std::to_string(i % 5));
+  t->createOrder("namecity", "idx", "NAME+CITY", nullptr, false);
+  auto other = rdd::Table::open("t", dir.str(), shared);  // changes the rows without the index
+  auto keyOrder = [&t] {
+    std::vector<std::pair<std::string, std::uint32_t>> keys;
+    t->setOrder(0);
+    for (t->goTop(); !t->eof(); t->skip()) keys.push_back({std::string(t->rawField(0)) + std::string(t->rawField(1)), t->recNo()});
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::uint32_t> out;
+    for (const auto& k : keys) out.push_back(k.second);
+    return out;
+  };
+  auto rebuild = [&t] {
+    t->beginOrderChanges();
+    t->deleteOrder(1);
+    t->createOrder("namecity", "idx", "NAME+CITY", nullptr, false);
+    t->endOrderChanges();
+    t->setOrder(1);
+    return walk(*t);
+  };
+  const std::vector<std::uint32_t> unchanged = keyOrder();
+  EXPECT_EQ(rebuild(), unchanged);
+  other->goTo(1);
+  other->put("NAME", rt::Value("zz"));  // first row moves to the end of the order
+  other->goTo(250);
+  other->put("NAME", rt::Value("a"));  // and another to its front
+  other->flush();
+  const std::vector<std::uint32_t> rewritten = keyOrder();
+  ASSERT_NE(rewritten, unchanged);
+  EXPECT_EQ(rebuild(), rewritten);
+  addRow(*other, "m", "x");
+  other->flush();
+  const std::vector<std::uint32_t> appended = keyOrder();
+  ASSERT_EQ(appended.size(), 301u);
+  EXPECT_EQ(rebuild(), appended);
+  t->close();
+  other->close();
+  auto re = rdd::Table::open("t", dir.str(), {});
+  ASSERT_TRUE(re->openIndex("idx"));
+  re->setOrder(1);
+  EXPECT_EQ(walk(*re), appended);
+  EXPECT_TRUE(log.empty());
+}

@@ -86,6 +86,8 @@ struct LeafLayout {
 // Where one tree's leaves break (first entry of each) and how many pages each level takes.
 struct TreePlan {
   std::vector<std::size_t> leafStart;
+  // Per entry, as placed: leading bytes shared with the previous key of its leaf, trailing blanks.
+  std::vector<std::uint8_t> dup, trail;
   std::vector<std::size_t> levelPages;  // leaves first
   int fit = 0;                          // children per interior node
   std::size_t pages() const {

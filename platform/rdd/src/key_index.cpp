@@ -11,6 +11,25 @@
 
 namespace rdd {
 
+namespace {
+
+// Hands out key bytes without clearing them first: a node's slots are written before they are
+// read (count tells how many hold entries), and clearing megabytes of fresh leaves only to
+// overwrite them would double the memory traffic of a build.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+};
+
+}  // namespace
+
 // A leaf holds up to leafCap_ entries (plus one slot for the moment before a split); an interior
 // node up to innerCap_ children with the highest entry of each.
 struct KeyIndex::Node {
@@ -18,7 +37,7 @@ struct KeyIndex::Node {
   std::size_t count = 0;
   Node* prev = nullptr;  // leaves only
   Node* next = nullptr;
-  std::vector<char> keys;     // leaf: entries; interior: highest entry of each child
+  std::vector<char, UninitializedAllocator<char>> keys;  // leaf: entries; interior: highest entry of each child
   std::vector<Node*> kids;    // interior only
 };
 

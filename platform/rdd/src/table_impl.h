@@ -180,6 +180,12 @@ class Table::Impl {
   Status markChanging(IndexFileState& f);
   // Builds the entries of `o` from every record of the table, sorted, into o.index.
   Status buildOrder(Order& o);
+  // Within a batch of order changes: the record sequence of each order deleted (without a
+  // condition), by key expression. Building that order again arranges its entries in that
+  // sequence first and sorts only when they turn out not to be in key order.
+  std::map<std::string, std::vector<std::uint32_t>> deletedSequences;
+  // The sequence kept for `o` when it names every record once; null otherwise.
+  const std::vector<std::uint32_t>* sequenceFor(const Order& o);
   bool entryVisible(const Order& o, KeyIndex::Cursor c);
   void refreshFieldInKey();
   bool prepareKey(Order& o, const char* operation);

@@ -289,6 +289,22 @@ bool Table::seek(std::string_view prefix) {
   return true;
 }
 
+void Table::scanOrder(int number, std::string_view from,
+                      const std::function<bool(std::string_view key, std::uint32_t recno)>& visit) {
+  Impl& t = *impl_;
+  if (!t.isOpen || number < 1 || number > orderCount()) return;
+  gCurrent = this;
+  t.settle("DBSEEK");
+  Order& o = *t.orders[number - 1];
+  (void)t.syncIndexForRead(*o.file);
+  for (auto c = o.index.lowerBound(from.substr(0, std::min<std::size_t>(from.size(), o.keyLen)));
+       !o.index.atEnd(c); c = o.index.next(c)) {
+    if (t.entryVisible(o, c) && !visit(o.index.key(c), o.index.recno(c))) return;
+  }
+}
+
+bool Table::storedForm(std::string_view text, std::string* out) const { return impl_->storedProbe(text, *out); }
+
 void Table::setOrderCondition(const std::string& forExpr, rt::BlockPtr forBlock) {
   impl_->nextForExpr = forExpr;
   impl_->nextForBlock = std::move(forBlock);
@@ -305,6 +321,12 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
   }
   (void)indexFile;  // orders are numbered across all open files; the number alone names one
   IndexFileState* f = t.orders[number - 1]->file;
+  if (const Order& o = *t.orders[number - 1]; t.orderBatch && !o.forBlock) {
+    std::vector<std::uint32_t>& sequence = t.deletedSequences[o.keyExpr];
+    sequence.clear();
+    sequence.reserve(o.index.size());
+    for (auto c = o.index.begin(); !o.index.atEnd(c); c = o.index.next(c)) sequence.push_back(o.index.recno(c));
+  }
   t.orders.erase(t.orders.begin() + (number - 1));
   if (t.controlling == number) t.controlling = 0;
   else if (t.controlling > number) --t.controlling;
@@ -350,6 +372,7 @@ void Table::endOrderChanges() {
   // agreeing with the table.
   (void)t.flushIndexes("ORDCREATE");
   t.orderBatch = false;
+  t.deletedSequences.clear();
   t.unlockHeader();
 }
 
@@ -478,6 +501,21 @@ inline std::uint64_t wordAt(const char* p, std::size_t at, std::size_t es) {
   return w;
 }
 
+// How far the entries of a run agree, from `at` on: the rows of one class share their version,
+// class and parent, and sorting on those bytes 24 at a time again would only find them equal.
+std::size_t sharedPrefix(const SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
+  const char* first = flat + static_cast<std::size_t>(items[0].idx) * es;
+  std::size_t end = es;
+  for (std::size_t i = 1; i < n && end > at; ++i) {
+    const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
+    std::size_t k = at;
+    while (k + 8 <= end && std::memcmp(first + k, p + k, 8) == 0) k += 8;
+    while (k < end && first[k] == p[k]) ++k;
+    end = k;
+  }
+  return end;
+}
+
 void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
   for (std::size_t i = 0; i < n; ++i) {
     const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
@@ -495,7 +533,7 @@ void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, s
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
     while (j < n && !less(items[i], items[j])) ++j;
-    if (j - i > 1) sortRun(items + i, j - i, flat, es, at + 24);
+    if (j - i > 1) sortRun(items + i, j - i, flat, es, sharedPrefix(items + i, j - i, flat, es, at + 24));
     i = j;
   }
 }
@@ -519,6 +557,28 @@ void arrangeInOrder(std::vector<char>& flat, std::vector<SortItem>& items, std::
 
 }  // namespace
 
+const std::vector<std::uint32_t>* Table::Impl::sequenceFor(const Order& o) {
+  auto it = deletedSequences.find(o.keyExpr);
+  if (!orderBatch || o.forBlock || it == deletedSequences.end() || it->second.size() != count) return nullptr;
+  std::vector<bool> seen(count, false);
+  for (std::uint32_t r : it->second) {
+    if (r < 1 || r > count || seen[r - 1]) return nullptr;
+    seen[r - 1] = true;
+  }
+  return &it->second;
+}
+
+namespace {
+
+// True when the `n` entries of `flat` rise strictly (as entries of distinct records do in order).
+bool inKeyOrder(const std::vector<char>& flat, std::size_t n, std::size_t es) {
+  for (std::size_t i = 1; i < n; ++i)
+    if (std::memcmp(flat.data() + (i - 1) * es, flat.data() + i * es, es) >= 0) return false;
+  return true;
+}
+
+}  // namespace
+
 Status Table::Impl::buildOrder(Order& o) {
   Status s = flushAppends();
   if (!s.ok()) return s;
@@ -529,7 +589,10 @@ Status Table::Impl::buildOrder(Order& o) {
     count = c;
   }
   const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
-  std::vector<char> flat(static_cast<std::size_t>(count) * es);
+  // Grown a chunk at a time just before the chunk's entries are written: clearing the whole
+  // buffer up front would touch every page twice.
+  std::vector<char> flat;
+  flat.reserve(static_cast<std::size_t>(count) * es);
   std::size_t n = 0;
   const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
   std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
@@ -537,20 +600,27 @@ Status Table::Impl::buildOrder(Order& o) {
     std::uint32_t k = std::min(chunk, count - r);
     std::size_t got = 0;
     s = file->read(headerLen + static_cast<std::uint64_t>(r) * recordLen, buf.data(),
-                               static_cast<std::size_t>(k) * recordLen, &got);
+                   static_cast<std::size_t>(k) * recordLen, &got);
     if (!s.ok()) return s;
     if (got != static_cast<std::size_t>(k) * recordLen)
       return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+    flat.resize((n + k) * es);
     for (std::uint32_t j = 0; j < k; ++j) {
       const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
       if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
     }
   }
+  flat.resize(n * es);
   std::vector<SortItem> items(n);
-  for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
-  if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
-  arrangeInOrder(flat, items, es);
-  std::vector<SortItem>().swap(items);
+  // The order as it was before this batch deleted it: its sequence usually leaves the entries
+  // in key order already (every record has an entry, the i-th at i).
+  const std::vector<std::uint32_t>* sequence = sequenceFor(o);
+  for (std::size_t i = 0; i < n; ++i) items[i].idx = sequence ? (*sequence)[i] - 1 : static_cast<std::uint32_t>(i);
+  if (sequence) arrangeInOrder(flat, items, es);
+  if (!sequence || !inKeyOrder(flat, n, es)) {
+    if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
+    arrangeInOrder(flat, items, es);
+  }
   o.index.assignSorted(std::move(flat), n);
   return Status::okay();
 }

@@ -3,6 +3,15 @@
 // Order 1 (mpdms1) keys MODELVERS+CLASSNAME+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS and order 2
 // (mpdms2) MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS; every key below is a
 // concatenation of full-width values in that order, so a prefix seek finds a group's first row.
+//
+// A row's counterpart is the first row, in key order, that a chain of prefix seeks finds among
+// the other version's rows of the same class. Those rows are read once per class, from both
+// orders, and the look-ups of every row of the class run over them in memory; rows are visited
+// and flags written in exactly the order and with exactly the values the seeks would give. A
+// table whose orders key otherwise is compared with the seeks themselves.
+#include <cctype>
+#include <optional>
+
 #include "workflow/differences.h"
 #include "workflow/workflow.h"
 
@@ -31,6 +40,16 @@ void writeVerdict(model::Mpdms& table, const Verdict& v) {
   table.setFlag(Field::CLASSFOUND, v.classFound);
 }
 
+// The flags of a row without counterpart; `classFound` tells whether the other version has the
+// class at all. The type and level flags are left as they were.
+void writeMissing(model::Mpdms& table, bool parentOk, bool classFound) {
+  table.setFlag(Field::ALL_OK, false);
+  table.setFlag(Field::NO_MATCH, true);
+  table.setFlag(Field::COMPARED, true);
+  table.setFlag(Field::PARENTOK, parentOk);
+  table.setFlag(Field::CLASSFOUND, classFound);
+}
+
 // Visits the current row R of one version, looking for its counterpart in version `other`.
 // Ends positioned on R again.
 void visitRow(model::Mpdms& table, std::string_view other) {
@@ -51,11 +70,7 @@ void visitRow(model::Mpdms& table, std::string_view other) {
   if (!table.seek(key)) {
     RT_LINE();
     table.goTo(recno);
-    table.setFlag(Field::ALL_OK, false);
-    table.setFlag(Field::NO_MATCH, true);
-    table.setFlag(Field::COMPARED, true);
-    table.setFlag(Field::PARENTOK, false);
-    table.setFlag(Field::CLASSFOUND, false);
+    writeMissing(table, false, false);
     return;
   }
 
@@ -79,11 +94,7 @@ void visitRow(model::Mpdms& table, std::string_view other) {
   if (!found) {
     RT_LINE();
     table.goTo(recno);
-    table.setFlag(Field::ALL_OK, false);
-    table.setFlag(Field::NO_MATCH, true);
-    table.setFlag(Field::COMPARED, true);
-    table.setFlag(Field::PARENTOK, v.parentOk);
-    table.setFlag(Field::CLASSFOUND, true);
+    writeMissing(table, v.parentOk, true);
     return;
   }
 
@@ -102,22 +113,11 @@ bool versionIs(model::Mpdms& table, std::string_view version) {
   return !table.eof() && table.str(Field::MODELVERS) == version;
 }
 
-}  // namespace
-
-bool versionHasRows(model::Mpdms& table, std::string_view version) {
-  table.setOrder(1);
-  return table.seek(version) && versionIs(table, version);
-}
-
-CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::string_view reference,
-                              CompareObserver& observer) {
-  RT_FRAME("ModelComparer:CompareVersions");
-  CompareCounts counts;
-  table.setOrder(1);
-  observer.started(table.lastRec());
-
+// The seek-per-row passes, for a table whose orders key otherwise. False when a write failed.
+bool compareRowByRow(model::Mpdms& table, std::string_view base, std::string_view reference,
+                     CompareObserver& observer, CompareCounts& counts) {
+  RT_FRAME("ModelComparer:CompareRowByRow");
   // Pass 1: every base row.
-  RT_LINE();
   table.seek(base);
   while (versionIs(table, base)) {
     visitRow(table, reference);
@@ -126,7 +126,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     table.setOrder(1);
     observer.rowPassed();
     table.skip();
-    if ((counts.writeFailed = table.writeFailed())) return counts;
+    if ((counts.writeFailed = table.writeFailed())) return false;
   }
 
   // Pass 2: the reference rows that no base row matched.
@@ -142,8 +142,209 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
     table.setOrder(1);
     observer.rowPassed();
     table.skip();
-    if ((counts.writeFailed = table.writeFailed())) return counts;
+    if ((counts.writeFailed = table.writeFailed())) return false;
   }
+  return true;
+}
+
+// ---------------------------------------------------------------- class by class
+
+// Widths of the key fields of orders 1 and 2, and the fields a visit compares as stored bytes
+// (equal bytes are equal texts: every code page byte reads as a character of its own).
+struct KeyWidths {
+  std::size_t version = 0, className = 0, parent = 0, level = 0;
+  int parentField = -1, typeField = -1, levelField = -1;
+};
+
+std::string squeezed(std::string_view expression) {
+  std::string out;
+  for (char c : expression)
+    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The key widths when orders 1 and 2 key as described above over every row; none otherwise.
+std::optional<KeyWidths> keyWidthsOf(model::Mpdms& table) {
+  rdd::Table* t = table.table();
+  const std::vector<model::OrderDesc>& described = model::indexList().front().orders;
+  if (!t || !table.used() || t->orderCount() < 2 || described.size() < 2) return std::nullopt;
+  for (int n = 1; n <= 2; ++n)
+    if (squeezed(t->orderKey(n)) != squeezed(described[n - 1].keyExpr) || !t->orderFor(n).empty()) return std::nullopt;
+  auto width = [t](const char* name) -> std::size_t {
+    const int i = t->fieldIndex(name);
+    return i < 0 || t->field(i).type != 'C' ? 0 : static_cast<std::size_t>(t->field(i).length);
+  };
+  KeyWidths w{width("MODELVERS"), width("CLASSNAME"), width("PARENTNAME"), width("INS_CLASS"),
+              t->fieldIndex("PARENTNAME"), t->fieldIndex("TYPE"), t->fieldIndex("INS_CLASS")};
+  if (!w.version || !w.className || !w.parent || !w.level || w.typeField < 0) return std::nullopt;
+  return w;
+}
+
+// The entries of one class in one order, in key order: each key's part after version and class
+// (its tail) with the record number.
+class ClassRows {
+ public:
+  // Reads, from the first key >= `start` on, the entries that share that key's first
+  // `prefixLen` bytes, provided it begins with `within`. Answers the first `prefixLen` bytes of
+  // the key that ended the run when it begins with `within` too (where the next class starts),
+  // else "".
+  std::string read(rdd::Table& t, int order, std::string_view start, std::string_view within, std::size_t prefixLen) {
+    tails_.clear();
+    recnos_.clear();
+    prefix_.clear();
+    std::string next;
+    t.scanOrder(order, start, [&](std::string_view key, std::uint32_t recno) {
+      if (key.size() < prefixLen || key.substr(0, within.size()) != within) return false;
+      if (prefix_.empty()) {
+        prefix_.assign(key.substr(0, prefixLen));
+        width_ = key.size() - prefixLen;
+      } else if (key.substr(0, prefixLen) != prefix_) {
+        next.assign(key.substr(0, prefixLen));
+        return false;
+      }
+      tails_.append(key.substr(prefixLen));
+      recnos_.push_back(recno);
+      return true;
+    });
+    return next;
+  }
+  bool empty() const { return recnos_.empty(); }
+  std::size_t size() const { return recnos_.size(); }
+  const std::string& prefix() const { return prefix_; }
+  std::string_view tail(std::size_t i) const { return std::string_view(tails_).substr(i * width_, width_); }
+  std::uint32_t recno(std::size_t i) const { return recnos_[i]; }
+  // The record of the first entry whose tail begins with `probe`, as a seek finds it; 0: none.
+  std::uint32_t first(std::string_view probe) const {
+    std::size_t lo = 0, hi = size();
+    while (lo < hi) {
+      const std::size_t mid = (lo + hi) / 2;
+      if (tail(mid).substr(0, probe.size()) < probe)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    return lo < size() && tail(lo).substr(0, probe.size()) == probe ? recnos_[lo] : 0;
+  }
+
+ private:
+  std::string prefix_;
+  std::string tails_;
+  std::size_t width_ = 0;
+  std::vector<std::uint32_t> recnos_;
+};
+
+// What the seeks of a row visit find among the other version's rows of the row's class
+// (`byParent` from order 1, `byMember` from order 2); `tail` is the row's own order-1 tail
+// (parent, then kind, attribute and level).
+struct Lookup {
+  bool classFound = false;
+  bool parentOk = false;
+  std::uint32_t counterpart = 0;  // 0: none
+};
+
+Lookup lookUp(const ClassRows& byParent, const ClassRows& byMember, std::string_view tail, const KeyWidths& w) {
+  Lookup l;
+  if (byParent.empty()) return l;
+  l.classFound = true;
+  l.parentOk = byParent.first(tail.substr(0, w.parent)) != 0;
+  // Same member at the same level first, then at either level.
+  const std::string_view probe = l.parentOk ? tail : tail.substr(w.parent);
+  const ClassRows& rows = l.parentOk ? byParent : byMember;
+  l.counterpart = rows.first(probe);
+  if (!l.counterpart) l.counterpart = rows.first(probe.substr(0, probe.size() - w.level));
+  return l;
+}
+
+// Writes the verdict of the current row R (record r) and of its counterpart, as visitRow does.
+void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, const KeyWidths& w) {
+  if (!l.classFound) return writeMissing(table, false, false);
+  if (!l.counterpart) return writeMissing(table, l.parentOk, true);
+  rdd::Table& t = *table.table();
+  const std::string parent(t.rawField(w.parentField));
+  const std::string type(t.rawField(w.typeField));
+  const std::string level(t.rawField(w.levelField));
+  t.goTo(l.counterpart);
+  Verdict v;
+  v.parentOk = t.rawField(w.parentField) == parent;
+  v.levelProblem = t.rawField(w.levelField) != level;
+  v.typeProblem = t.rawField(w.typeField) != type;
+  v.allOk = !v.levelProblem && !v.typeProblem && v.parentOk;
+  writeVerdict(table, v);
+  t.goTo(r);
+  writeVerdict(table, v);
+}
+
+// One pass over the rows of version `own` (stored form), class by class, matched in version
+// `other` (stored form; none: a version no row can have). `onlyUncompared`: rows already
+// compared are passed without a visit. False when a write failed.
+bool passByClass(model::Mpdms& table, const KeyWidths& w, const std::string& own,
+                 const std::optional<std::string>& other, bool onlyUncompared, CompareObserver& observer,
+                 CompareCounts& counts, long& passed) {
+  RT_FRAME("ModelComparer:PassByClass");
+  rdd::Table& t = *table.table();
+  const std::size_t classEnd = w.version + w.className;
+  ClassRows mine, byParent, byMember;
+  for (std::string start = own; !start.empty();) {
+    start = mine.read(t, 1, start, own, classEnd);
+    if (mine.empty()) break;
+    // The other version's rows of the class are read when a row of it is first visited.
+    bool otherRead = !other;
+    for (std::size_t i = 0; i < mine.size(); ++i) {
+      t.goTo(mine.recno(i));
+      if (!onlyUncompared || !table.flag(Field::COMPARED)) {
+        if (!otherRead) {
+          const std::string otherClass = *other + mine.prefix().substr(w.version);
+          (void)byParent.read(t, 1, otherClass, otherClass, classEnd);
+          (void)byMember.read(t, 2, otherClass, otherClass, classEnd);
+          otherRead = true;
+        }
+        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), w);
+        ++counts.visits;
+      }
+      ++passed;
+      observer.rowPassed();
+      if ((counts.writeFailed = table.writeFailed())) return false;
+    }
+  }
+  return true;
+}
+
+// A version as keys hold it; none when no row can hold it (not at full width, or a character
+// the table's code page lacks).
+std::optional<std::string> storedVersion(model::Mpdms& table, std::string_view version, const KeyWidths& w) {
+  std::string stored;
+  if (!table.table()->storedForm(version, &stored) || stored.size() != w.version) return std::nullopt;
+  return stored;
+}
+
+bool compareByClass(model::Mpdms& table, const KeyWidths& w, std::string_view base, std::string_view reference,
+                    CompareObserver& observer, CompareCounts& counts) {
+  const std::optional<std::string> storedBase = storedVersion(table, base, w);
+  const std::optional<std::string> storedReference = storedVersion(table, reference, w);
+  if (storedBase &&
+      !passByClass(table, w, *storedBase, storedReference, false, observer, counts, counts.baseRows))
+    return false;
+  return !storedReference ||
+         passByClass(table, w, *storedReference, storedBase, true, observer, counts, counts.referenceRows);
+}
+
+}  // namespace
+
+bool versionHasRows(model::Mpdms& table, std::string_view version) {
+  table.setOrder(1);
+  return table.seek(version) && versionIs(table, version);
+}
+
+CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::string_view reference,
+                              CompareObserver& observer) {
+  RT_FRAME("ModelComparer:CompareVersions");
+  CompareCounts counts;
+  table.setOrder(1);
+  observer.started(table.lastRec());
+  const std::optional<KeyWidths> widths = keyWidthsOf(table);
+  const bool done = widths ? compareByClass(table, *widths, base, reference, observer, counts)
+                           : compareRowByRow(table, base, reference, observer, counts);
+  if (!done) return counts;
   publishChanges(table);
   comparisonFinished({std::string(base), std::string(reference)});
   return counts;

@@ -118,6 +118,15 @@ class Table {
   std::string orderFor(int number) const;
   std::string orderFile(int number) const;
   bool seek(std::string_view keyPrefix);  // soft seek off; answers found
+  // Visits the entries of order `number` in key order, from the first whose key is >= `from`,
+  // skipping those a seek skips, until `visit` answers false; moves no cursor. `from` and the keys
+  // handed over are stored bytes (storedForm); a key is valid during its call only, and `visit`
+  // must not use the table. Many seeks over one stretch of an order cost one walk this way.
+  void scanOrder(int number, std::string_view from,
+                 const std::function<bool(std::string_view key, std::uint32_t recno)>& visit);
+  // The stored bytes of UTF-8 text, as fields and keys hold them; false when the table's code
+  // page lacks one of its characters (no stored key can then hold it).
+  bool storedForm(std::string_view text, std::string* out) const;
   bool found() const;
   void deleteOrder(int number, const std::string& indexFile = {});
   void setOrderCondition(const std::string& forExpr = {}, rt::BlockPtr forBlock = nullptr);
