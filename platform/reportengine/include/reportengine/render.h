@@ -54,9 +54,14 @@ struct RowSet {
 // instance of its group (instances numbered from 0 in report order).
 struct AggregateValues {
   std::map<std::string, std::vector<rt::Value>> byName;  // upper-case names
-  // Per group level, per row: the number of the group instance the row belongs to.
-  std::vector<std::vector<int>> instanceOfRow;
-  std::vector<std::vector<int>> membersOfInstance;  // per level, per instance: row count
+  // Per group level, per instance: the row it starts at, and its row count. Kept per instance,
+  // not per row, so that they grow with the groups only.
+  std::vector<std::vector<std::uint32_t>> instanceStarts;
+  std::vector<std::vector<int>> membersOfInstance;
+
+  // The instance of group level `level` that row `row` belongs to (0 before the first).
+  int instanceOf(std::size_t level, std::size_t row) const;
+  bool startsInstance(std::size_t level, std::size_t row) const;
 };
 [[nodiscard]] AggregateValues computeAggregates(const Layout& layout, const RowSet& rows);
 

@@ -1,0 +1,40 @@
+// The text sort keys of a report's rows, kept in one buffer and packed while that keeps their order.
+//
+// States: packed (every key so far has one length and no byte below the blank: trailing blanks
+// are dropped and each run of blanks inside a key is one blank and a length byte), whole (a key
+// broke that rule: every key is kept as it came, folded). The first key that breaks the rule
+// unpacks the keys before it. Either way the keys compare, byte by byte, as the whole keys do
+// under the run-time's collation.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rpt {
+
+class SortKeys {
+ public:
+  // With `fold` the keys are kept in lower case, as the locale collation compares them.
+  explicit SortKeys(bool fold) : fold_(fold) {}
+
+  // Adds the next row's key; false when the buffer cannot take it (the caller sorts otherwise).
+  bool add(std::string_view key);
+  std::size_t size() const { return ends_.size(); }
+  // The rows' positions (from 0) in the keys' order; rows with equal keys keep their order.
+  std::vector<std::uint32_t> order() const;
+
+ private:
+  std::string_view at(std::size_t i) const;
+  void appendPacked(std::string_view key);
+  void appendFolded(std::string_view text);
+  void unpack();
+
+  bool fold_;
+  bool packed_ = true;
+  std::size_t length_ = 0;  // the length every key had while packed
+  std::string text_;
+  std::vector<std::uint32_t> ends_;  // end of each key in text_
+};
+
+}  // namespace rpt
