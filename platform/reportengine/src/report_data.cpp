@@ -63,13 +63,19 @@ int RowSet::fieldIndex(rt::Symbol name) const {
   return -1;
 }
 
-rt::Value RowSet::value(std::size_t row, int field) const {
+const rt::Value& RowSet::valueRef(std::size_t row, int field) const {
   if (!table) return rows[row][field];
   if (positioned_ != row) {
     table->goTo(recordNumbers[row]);
     positioned_ = row;
+    current_.resize(fields.size());
+    read_.assign(fields.size(), false);
   }
-  return table->get(field);
+  if (!read_[field]) {
+    current_[field] = table->get(field);
+    read_[field] = true;
+  }
+  return current_[field];
 }
 
 namespace {
@@ -253,9 +259,14 @@ std::optional<rt::Value> runField(const RunContext& run, rt::Symbol name) {
 }
 
 rt::Value runFieldAt(const RunContext& run, int index) {
-  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->size()) return run.rows->value(run.row, index);
-  if (static_cast<std::size_t>(index) < run.rows->blank.size()) return run.rows->blank[index];
+  if (const rt::Value* v = runFieldRef(run, index)) return *v;
   return rt::Value();
+}
+
+const rt::Value* runFieldRef(const RunContext& run, int index) {
+  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->size()) return &run.rows->valueRef(run.row, index);
+  if (static_cast<std::size_t>(index) < run.rows->blank.size()) return &run.rows->blank[index];
+  return nullptr;
 }
 
 std::optional<rt::Value> runAggregate(const RunContext& run, const std::string& name) {
@@ -284,6 +295,11 @@ const RunResolver::Name& RunResolver::resolved(rt::Symbol name) {
   Name fresh{name, arrow == std::string::npos ? name : rt::Symbol(text.substr(arrow + 2))};
   if (run_.rows) fresh.field = run_.rows->fieldIndex(fresh.plain);
   return names_.emplace_back(fresh);
+}
+
+const rt::Value* RunResolver::fieldRef(rt::Symbol name) {
+  const Name& n = resolved(name);
+  return n.field >= 0 ? runFieldRef(run_, n.field) : nullptr;
 }
 
 std::optional<rt::Value> RunResolver::field(rt::Symbol name) {

@@ -33,6 +33,7 @@ class CurrentRunScope {
 // aggregate, by name.
 std::optional<rt::Value> runField(const RunContext& run, rt::Symbol name);
 rt::Value runFieldAt(const RunContext& run, int index);
+const rt::Value* runFieldRef(const RunContext& run, int index);  // null when the field has no value
 std::optional<rt::Value> runAggregate(const RunContext& run, const std::string& name);
 
 // Resolves field names of expressions against a run. A name ("FIELD" or "ALIAS->FIELD") is looked
@@ -41,6 +42,7 @@ class RunResolver : public rt::FieldResolver {
  public:
   explicit RunResolver(const RunContext& run) : run_(run) {}
   std::optional<rt::Value> field(rt::Symbol name) override;
+  const rt::Value* fieldRef(rt::Symbol name) override;
 
  private:
   struct Name {

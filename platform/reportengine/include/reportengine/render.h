@@ -37,12 +37,16 @@ struct RowSet {
   std::vector<std::uint32_t> recordNumbers;  // with `table`: the rows, in report order
 
   std::size_t size() const { return table ? recordNumbers.size() : rows.size(); }
-  // Field `field` of row `row` (< size()). Only the fields asked for are read from the table.
-  rt::Value value(std::size_t row, int field) const;
+  // Field `field` of row `row` (< size()). Only the fields asked for are read from the table, each
+  // once while the row is the one read; the reference holds until another row is read.
+  rt::Value value(std::size_t row, int field) const { return valueRef(row, field); }
+  const rt::Value& valueRef(std::size_t row, int field) const;
   int fieldIndex(rt::Symbol name) const;  // -1 when there is none
 
  private:
   mutable std::size_t positioned_ = SIZE_MAX;  // the row the table stands on
+  mutable std::vector<rt::Value> current_;     // its fields read so far
+  mutable std::vector<bool> read_;
 };
 
 // Reads the layout's table (through the table driver, shared and read-only), applies order,
