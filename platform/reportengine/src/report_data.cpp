@@ -69,11 +69,11 @@ const rt::Value& RowSet::valueRef(std::size_t row, int field) const {
     table->goTo(recordNumbers[row]);
     positioned_ = row;
     current_.resize(fields.size());
-    read_.assign(fields.size(), false);
+    readFor_.resize(fields.size(), SIZE_MAX);
   }
-  if (!read_[field]) {
+  if (readFor_[field] != row) {
     current_[field] = table->get(field);
-    read_[field] = true;
+    readFor_[field] = row;
   }
   return current_[field];
 }
@@ -286,14 +286,16 @@ std::optional<rt::Value> runAggregate(const RunContext& run, const std::string& 
 const RunResolver::Name& RunResolver::resolved(rt::Symbol name) {
   if (resolvedFor_ != run_.rows) {
     names_.clear();
+    nameAt_.clear();
     resolvedFor_ = run_.rows;
   }
-  for (const Name& known : names_)
-    if (known.name == name) return known;
+  if (name.id() < nameAt_.size() && nameAt_[name.id()] >= 0) return names_[static_cast<std::size_t>(nameAt_[name.id()])];
   const std::string& text = name.name();
   const auto arrow = text.find("->");
-  Name fresh{name, arrow == std::string::npos ? name : rt::Symbol(text.substr(arrow + 2))};
+  Name fresh{arrow == std::string::npos ? name : rt::Symbol(text.substr(arrow + 2))};
   if (run_.rows) fresh.field = run_.rows->fieldIndex(fresh.plain);
+  if (name.id() >= nameAt_.size()) nameAt_.resize(name.id() + 1, -1);
+  nameAt_[name.id()] = static_cast<int>(names_.size());
   return names_.emplace_back(fresh);
 }
 

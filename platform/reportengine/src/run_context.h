@@ -46,7 +46,6 @@ class RunResolver : public rt::FieldResolver {
 
  private:
   struct Name {
-    rt::Symbol name;
     rt::Symbol plain;  // without the alias
     int field = -1;    // in the row set; -1: none, an aggregate's name perhaps
   };
@@ -55,6 +54,7 @@ class RunResolver : public rt::FieldResolver {
   const RunContext& run_;
   const RowSet* resolvedFor_ = nullptr;  // the row set the names were looked up in
   std::vector<Name> names_;
+  std::vector<int> nameAt_;  // by the name's symbol number: its place in names_, -1 when not looked up
 };
 
 }  // namespace rpt

@@ -15,17 +15,19 @@ namespace {
 // the start of a run there. Longer runs are written in pieces.
 constexpr std::size_t kLongestRun = 200;
 
-bool hasByteBelowBlank(std::string_view key) {
-  return std::any_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) < ' '; });
-}
-
 }  // namespace
+
+SortKeys::SortKeys(bool fold) {
+  for (int c = 0; c < 256; ++c) lower_[c] = static_cast<char>(fold ? std::tolower(c) : c);
+}
 
 bool SortKeys::add(std::string_view key) {
   if (ends_.empty()) length_ = key.size();
-  if (packed_ && (key.size() != length_ || hasByteBelowBlank(key))) unpack();
-  if (packed_) appendPacked(key);
-  else appendFolded(key);
+  const bool packedHere = packed_ && key.size() == length_ && appendPacked(key);
+  if (!packedHere) {
+    if (packed_) unpack();
+    appendFolded(key);
+  }
   if (text_.size() > std::numeric_limits<std::uint32_t>::max()) return false;
   ends_.push_back(static_cast<std::uint32_t>(text_.size()));
   return true;
@@ -43,29 +45,39 @@ std::string_view SortKeys::at(std::size_t i) const {
   return std::string_view(text_).substr(begin, ends_[i] - begin);
 }
 
-void SortKeys::appendPacked(std::string_view key) {
-  const std::size_t last = key.find_last_not_of(' ');
-  key = key.substr(0, last == std::string_view::npos ? 0 : last + 1);
-  std::size_t at = 0;
-  while (at < key.size()) {
-    const std::size_t blank = std::min(key.find(' ', at), key.size());
-    appendFolded(key.substr(at, blank - at));
-    at = std::min(key.find_first_not_of(' ', blank), key.size());
-    for (std::size_t run = at - blank; run > 0;) {
+bool SortKeys::appendPacked(std::string_view key) {
+  std::size_t end = key.size();
+  while (end > 0 && key[end - 1] == ' ') --end;
+  // Packed, a key takes at most two bytes for each of its own (a single blank takes two).
+  const std::size_t begin = text_.size();
+  text_.resize(begin + 2 * end);
+  char* out = text_.data() + begin;
+  for (std::size_t i = 0; i < end;) {
+    const auto c = static_cast<unsigned char>(key[i]);
+    if (c < ' ') {
+      text_.resize(begin);
+      return false;
+    }
+    if (c != ' ') {
+      *out++ = lower_[c];
+      ++i;
+      continue;
+    }
+    std::size_t run = 0;
+    for (; key[i] == ' '; ++i) ++run;  // ends before `end`, which follows a byte other than a blank
+    for (; run > 0;) {
       const std::size_t piece = std::min(run, kLongestRun);
-      text_ += ' ';
-      text_ += static_cast<char>(255 - piece);
+      *out++ = ' ';
+      *out++ = static_cast<char>(255 - piece);
       run -= piece;
     }
   }
+  text_.resize(static_cast<std::size_t>(out - text_.data()));
+  return true;
 }
 
 void SortKeys::appendFolded(std::string_view text) {
-  const std::size_t begin = text_.size();
-  text_.append(text);
-  if (fold_)
-    for (std::size_t i = begin; i < text_.size(); ++i)
-      text_[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text_[i])));
+  for (const char c : text) text_ += lower_[static_cast<unsigned char>(c)];
 }
 
 // Writes the keys so far whole again: runs of blanks spelled out, trailing blanks put back.

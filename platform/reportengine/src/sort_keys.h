@@ -6,6 +6,7 @@
 // unpacks the keys before it. Either way the keys compare, byte by byte, as the whole keys do
 // under the run-time's collation.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,7 +17,7 @@ namespace rpt {
 class SortKeys {
  public:
   // With `fold` the keys are kept in lower case, as the locale collation compares them.
-  explicit SortKeys(bool fold) : fold_(fold) {}
+  explicit SortKeys(bool fold);
 
   // Adds the next row's key; false when the buffer cannot take it (the caller sorts otherwise).
   bool add(std::string_view key);
@@ -26,11 +27,12 @@ class SortKeys {
 
  private:
   std::string_view at(std::size_t i) const;
-  void appendPacked(std::string_view key);
+  // False, writing nothing, for a key with a byte below the blank.
+  bool appendPacked(std::string_view key);
   void appendFolded(std::string_view text);
   void unpack();
 
-  bool fold_;
+  std::array<char, 256> lower_;  // each byte as it is compared
   bool packed_ = true;
   std::size_t length_ = 0;  // the length every key had while packed
   std::string text_;

@@ -45,8 +45,8 @@ struct RowSet {
 
  private:
   mutable std::size_t positioned_ = SIZE_MAX;  // the row the table stands on
-  mutable std::vector<rt::Value> current_;     // its fields read so far
-  mutable std::vector<bool> read_;
+  mutable std::vector<rt::Value> current_;     // its fields read so far:
+  mutable std::vector<std::size_t> readFor_;   // the row each field was last read for
 };
 
 // Reads the layout's table (through the table driver, shared and read-only), applies order,
