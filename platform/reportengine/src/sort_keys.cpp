@@ -49,15 +49,11 @@ bool SortKeys::appendPacked(std::string_view key) {
   std::size_t end = key.size();
   while (end > 0 && key[end - 1] == ' ') --end;
   // Packed, a key takes at most two bytes for each of its own (a single blank takes two).
-  const std::size_t begin = text_.size();
-  text_.resize(begin + 2 * end);
-  char* out = text_.data() + begin;
+  scratch_.resize(2 * end);
+  char* out = scratch_.data();
   for (std::size_t i = 0; i < end;) {
     const auto c = static_cast<unsigned char>(key[i]);
-    if (c < ' ') {
-      text_.resize(begin);
-      return false;
-    }
+    if (c < ' ') return false;
     if (c != ' ') {
       *out++ = lower_[c];
       ++i;
@@ -72,7 +68,7 @@ bool SortKeys::appendPacked(std::string_view key) {
       run -= piece;
     }
   }
-  text_.resize(static_cast<std::size_t>(out - text_.data()));
+  text_.append(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
   return true;
 }
 

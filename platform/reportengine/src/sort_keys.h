@@ -37,6 +37,7 @@ class SortKeys {
   std::size_t length_ = 0;  // the length every key had while packed
   std::string text_;
   std::vector<std::uint32_t> ends_;  // end of each key in text_
+  std::string scratch_;              // the key being packed
 };
 
 }  // namespace rpt
