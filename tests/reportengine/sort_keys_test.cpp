@@ -1,6 +1,7 @@
 // Sort keys kept packed order the rows as their whole keys do: random keys with runs of blanks of
 // every length (longer ones than a run byte can tell), bytes above 0x7F, keys of another length
-// and bytes below the blank arriving late, with and without case folding.
+// and bytes below the blank arriving late, with and without case folding, in one buffer block and
+// over several.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,14 +32,15 @@ std::vector<std::uint32_t> expectedOrder(const std::vector<std::string>& keys, b
   return order;
 }
 
-// Keys of `length` bytes made of a few letters and runs of blanks from 1 to 450 long.
-std::vector<std::string> randomKeys(std::mt19937& random, std::size_t count, std::size_t length) {
+// Keys of `length` bytes made of a few letters and (with `blanks`) runs of blanks from 1 to 450
+// long.
+std::vector<std::string> randomKeys(std::mt19937& random, std::size_t count, std::size_t length, bool blanks = true) {
   const std::string letters = "aAbz~\xC3";
   std::vector<std::string> keys;
   for (std::size_t i = 0; i < count; ++i) {
     std::string key;
     while (key.size() < length) {
-      if (random() % 3 == 0) key.append(1 + random() % (random() % 4 == 0 ? 450 : 3), ' ');
+      if (blanks && random() % 3 == 0) key.append(1 + random() % (random() % 4 == 0 ? 450 : 3), ' ');
       else key += letters[random() % letters.size()];
     }
     key.resize(length, ' ');
@@ -62,12 +64,15 @@ TEST(SortKeys, PackedKeysOrderRowsAsTheirWholeKeysDo) {
       const auto keys = randomKeys(random, 400, length);
       EXPECT_EQ(packedOrder(keys, fold), expectedOrder(keys, fold)) << "length " << length << " fold " << fold;
     }
+  // Keys of few blanks filling several blocks of the buffer (1 MB each).
+  const auto dense = randomKeys(random, 3000, 900, false);
+  EXPECT_EQ(packedOrder(dense, false), expectedOrder(dense, false));
 }
 
 TEST(SortKeys, AKeyOfAnotherLengthOrWithAByteBelowTheBlankComparesEveryKeyWhole) {
   std::mt19937 random(7);
   for (const bool fold : {false, true}) {
-    auto shorter = randomKeys(random, 300, 300);
+    auto shorter = randomKeys(random, 5000, 300);  // 1.5 MB once whole
     shorter.insert(shorter.begin() + 200, {shorter[3].substr(0, 150), shorter[5] + "  "});
     EXPECT_EQ(packedOrder(shorter, fold), expectedOrder(shorter, fold));
 

@@ -23,14 +23,8 @@ SortKeys::SortKeys(bool fold) {
 
 bool SortKeys::add(std::string_view key) {
   if (ends_.empty()) length_ = key.size();
-  const bool packedHere = packed_ && key.size() == length_ && appendPacked(key);
-  if (!packedHere) {
-    if (packed_) unpack();
-    appendFolded(key);
-  }
-  if (text_.size() > std::numeric_limits<std::uint32_t>::max()) return false;
-  ends_.push_back(static_cast<std::uint32_t>(text_.size()));
-  return true;
+  if (packed_ && key.size() == length_ && appendPacked(key)) return true;
+  return (!packed_ || unpack()) && appendFolded(key);
 }
 
 std::vector<std::uint32_t> SortKeys::order() const {
@@ -41,8 +35,25 @@ std::vector<std::uint32_t> SortKeys::order() const {
 }
 
 std::string_view SortKeys::at(std::size_t i) const {
-  const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-  return std::string_view(text_).substr(begin, ends_[i] - begin);
+  const std::uint64_t end = ends_[i];
+  const std::uint64_t previous = i == 0 ? 0 : ends_[i - 1];
+  if (end == previous) return {};
+  const std::uint64_t block = (end - 1) / kBlock;
+  const std::uint64_t begin = std::max(previous, block * kBlock);
+  return std::string_view(blocks_[block].get() + (begin - block * kBlock), end - begin);
+}
+
+bool SortKeys::store(std::string_view bytes) {
+  if (bytes.size() > kBlock) return false;
+  if (!bytes.empty() && end_ % kBlock + bytes.size() > kBlock) end_ = (end_ / kBlock + 1) * kBlock;
+  if (end_ + bytes.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  if (!bytes.empty()) {
+    if (end_ / kBlock == blocks_.size()) blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+    std::copy(bytes.begin(), bytes.end(), blocks_[end_ / kBlock].get() + end_ % kBlock);
+  }
+  end_ += bytes.size();
+  ends_.push_back(static_cast<std::uint32_t>(end_));
+  return true;
 }
 
 bool SortKeys::appendPacked(std::string_view key) {
@@ -53,7 +64,7 @@ bool SortKeys::appendPacked(std::string_view key) {
   char* out = scratch_.data();
   for (std::size_t i = 0; i < end;) {
     const auto c = static_cast<unsigned char>(key[i]);
-    if (c < ' ') return false;
+    if (c < ' ') return false;  // nothing written yet
     if (c != ' ') {
       *out++ = lower_[c];
       ++i;
@@ -68,32 +79,34 @@ bool SortKeys::appendPacked(std::string_view key) {
       run -= piece;
     }
   }
-  text_.append(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
-  return true;
+  return store(std::string_view(scratch_.data(), static_cast<std::size_t>(out - scratch_.data())));
 }
 
-void SortKeys::appendFolded(std::string_view text) {
-  for (const char c : text) text_ += lower_[static_cast<unsigned char>(c)];
+bool SortKeys::appendFolded(std::string_view text) {
+  scratch_.clear();
+  for (const char c : text) scratch_ += lower_[static_cast<unsigned char>(c)];
+  return store(scratch_);
 }
 
 // Writes the keys so far whole again: runs of blanks spelled out, trailing blanks put back.
-void SortKeys::unpack() {
-  std::string whole;
-  whole.reserve(ends_.size() * length_);
-  std::size_t packedBegin = 0;
-  for (std::uint32_t& end : ends_) {
-    const std::string_view key = std::string_view(text_).substr(packedBegin, end - packedBegin);
-    packedBegin = end;
-    const std::size_t begin = whole.size();
+bool SortKeys::unpack() {
+  SortKeys whole(false);
+  whole.lower_ = lower_;
+  whole.packed_ = false;
+  whole.length_ = length_;
+  for (std::size_t i = 0; i < size(); ++i) {
+    const std::string_view key = at(i);
+    std::string& text = whole.scratch_;
+    text.clear();
     for (std::size_t j = 0; j < key.size(); ++j) {
-      if (key[j] == ' ') whole.append(255 - static_cast<unsigned char>(key[++j]), ' ');
-      else whole += key[j];
+      if (key[j] == ' ') text.append(255 - static_cast<unsigned char>(key[++j]), ' ');
+      else text += key[j];
     }
-    whole.append(length_ - (whole.size() - begin), ' ');
-    end = static_cast<std::uint32_t>(whole.size());
+    text.resize(length_, ' ');
+    if (!whole.store(text)) return false;
   }
-  text_ = std::move(whole);
-  packed_ = false;
+  *this = std::move(whole);
+  return true;
 }
 
 }  // namespace rpt

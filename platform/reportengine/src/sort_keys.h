@@ -8,6 +8,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,18 +27,24 @@ class SortKeys {
   std::vector<std::uint32_t> order() const;
 
  private:
+  // The keys lie in blocks of kBlock bytes, each key inside one block (a key that would cross
+  // into the next starts there), so the buffer grows a block at a time and never moves.
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
   std::string_view at(std::size_t i) const;
   // False, writing nothing, for a key with a byte below the blank.
   bool appendPacked(std::string_view key);
-  void appendFolded(std::string_view text);
-  void unpack();
+  bool appendFolded(std::string_view text);
+  bool store(std::string_view bytes);  // false when it cannot be kept
+  bool unpack();
 
   std::array<char, 256> lower_;  // each byte as it is compared
   bool packed_ = true;
   std::size_t length_ = 0;  // the length every key had while packed
-  std::string text_;
-  std::vector<std::uint32_t> ends_;  // end of each key in text_
-  std::string scratch_;              // the key being packed
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::uint64_t end_ = 0;            // where the next key goes, counted over the blocks
+  std::vector<std::uint32_t> ends_;  // where each key ends, counted over the blocks
+  std::string scratch_;              // the key being packed or unpacked
 };
 
 }  // namespace rpt
