@@ -148,7 +148,7 @@ std::optional<RowSet> loadRows(const Layout& layout) {
     table->setOrder(number == 0 ? 1 : number);
   }
   // One walk over the table: the filter, and the sort key of each row taken while the row is at
-  // hand. Keys that are all texts (the usual case) are kept packed in one buffer; otherwise they
+  // hand. Keys that are all texts (the usual case) are kept packed in blocks; otherwise they
   // are read again as values once the walk is over.
   RecordResolver resolver(set.fields, *table);
   const rt::BlockPtr& sortBlock = layout.data.sortBlock;

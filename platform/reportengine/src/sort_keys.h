@@ -1,4 +1,4 @@
-// The text sort keys of a report's rows, kept in one buffer and packed while that keeps their order.
+// The text sort keys of a report's rows, kept in blocks of memory and packed while that keeps their order.
 //
 // States: packed (every key so far has one length and no byte below the blank: trailing blanks
 // are dropped and each run of blanks inside a key is one blank and a length byte), whole (a key
