@@ -284,7 +284,12 @@ TEST(Aggregates, NoRowsGiveZeroCountsAndNilExtremes) {
 TEST(Aggregates, InnerGroupRestartsWhenTheOuterKeyChangesEvenIfItsOwnKeyDoesNot) {
   const rpt::RowSet rows = rowsOf({{"A", 1}, {"A", 2}, {"B", 3}}, {"x", "x", "x"});
   const rpt::AggregateValues v = rpt::computeAggregates(aggregateLayout(), rows);
-  EXPECT_EQ(v.instanceOfRow[1], (std::vector<int>{0, 0, 1}));
+  EXPECT_EQ(v.instanceStarts[1], (std::vector<std::uint32_t>{0, 2}));
+  EXPECT_EQ(v.membersOfInstance[1], (std::vector<int>{2, 1}));
+  EXPECT_EQ(v.instanceOf(1, 1), 0);
+  EXPECT_EQ(v.instanceOf(1, 2), 1);
+  EXPECT_TRUE(v.startsInstance(1, 2));
+  EXPECT_FALSE(v.startsInstance(1, 1));
 }
 
 }  // namespace

@@ -97,6 +97,7 @@ class PosixFile : public File {
     if (view_ && offset + n <= std::min(known_, viewLen_)) {
       if (!guardedCopy(buffer, view_ + offset, n)) return shrank();
       *got = n;
+      if (!writable_) releaseReadPages(offset, n);
       return Status::okay();
     }
     Status s = readCalls(offset, buffer, n, got);
@@ -122,6 +123,27 @@ class PosixFile : public File {
   }
   // The file reaches at least `end`: the view may serve up to there.
   void noteExtent(std::uint64_t end) { known_ = std::max(known_, end); }
+
+  // A read-only open serves long scans (a report reads every row of a large table, often more
+  // than once): once the stretches it has read through add up to kHeldLimit, their pages are let
+  // go from the view, so the process does not hold the whole file resident. The pages stay in the
+  // system's file cache, and the next read of them maps them again.
+  static constexpr std::uint64_t kStretch = 64 * 1024;  // what one page fault may map around it
+  static constexpr std::uint64_t kHeldLimit = 8 * 1024 * 1024;
+  void releaseReadPages(std::uint64_t offset, std::size_t n) {
+    if (n == 0) return;
+    const std::uint64_t first = offset / kStretch, last = (offset + n - 1) / kStretch;
+    held_ += (last - first + (first == lastStretch_ ? 0 : 1)) * kStretch;
+    lastStretch_ = last;
+    readLow_ = std::min(readLow_, offset);
+    readHigh_ = std::max(readHigh_, offset + n);
+    if (held_ < kHeldLimit) return;
+    const std::uint64_t from = readLow_ / kStretch * kStretch;
+    (void)::madvise(view_ + from, std::min(readHigh_, viewLen_) - from, MADV_DONTNEED);
+    held_ = 0;
+    readLow_ = UINT64_MAX;
+    readHigh_ = 0;
+  }
 
   Status readCalls(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) {
     std::size_t done = 0;
@@ -214,6 +236,8 @@ class PosixFile : public File {
   char* view_ = nullptr;
   std::uint64_t viewLen_ = 0;
   std::uint64_t known_ = 0;  // bytes the file holds at least (what the view may serve)
+  // Read-only views: the stretches read through since their pages were last let go.
+  std::uint64_t held_ = 0, lastStretch_ = UINT64_MAX, readLow_ = UINT64_MAX, readHigh_ = 0;
 };
 
 class PosixEnv : public Env {

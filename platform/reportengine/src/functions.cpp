@@ -159,8 +159,9 @@ const EngineFunction kEngineFunctions[] = {
          if (!run.layout || !run.aggregates || run.row < 0) return rt::Value(0);
          for (std::size_t level = 0; level < run.layout->groups.size(); ++level)
            if (upper(run.layout->groups[level].name) == name) {
-             const int instance = run.aggregates->instanceOfRow[level][run.row];
-             return rt::Value(run.aggregates->membersOfInstance[level][instance]);
+             const auto& members = run.aggregates->membersOfInstance[level];
+             const auto instance = static_cast<std::size_t>(run.aggregates->instanceOf(level, run.row));
+             return rt::Value(instance < members.size() ? members[instance] : 0);
            }
          return rt::Value(0);
        }, rt::Value(0));
@@ -257,9 +258,9 @@ const EngineFunction kEngineFunctions[] = {
        return runValue([](const RunContext& run) {
          if (!run.rows || run.row < 0 || static_cast<std::size_t>(run.row) + 1 >= run.rows->size())
            return rt::Value(true);
-         if (!run.aggregates || run.aggregates->instanceOfRow.empty()) return rt::Value(false);
-         const auto& inner = run.aggregates->instanceOfRow.back();
-         return rt::Value(inner[run.row] != inner[run.row + 1]);
+         if (!run.aggregates || run.aggregates->instanceStarts.empty()) return rt::Value(false);
+         const std::size_t inner = run.aggregates->instanceStarts.size() - 1;
+         return rt::Value(run.aggregates->startsInstance(inner, static_cast<std::size_t>(run.row) + 1));
        }, rt::Value(true));
      }},
     {"Sec2Days", 1, [](Args a) {

@@ -89,7 +89,7 @@ class PageWalker {
     }
     int breakLevel = row == 0 ? 0 : levels;
     for (int level = 0; level < levels && row > 0; ++level)
-      if (run_.aggregates->instanceOfRow[level][row] != run_.aggregates->instanceOfRow[level][row - 1]) {
+      if (run_.aggregates->startsInstance(static_cast<std::size_t>(level), static_cast<std::size_t>(row))) {
         breakLevel = level;
         break;
       }

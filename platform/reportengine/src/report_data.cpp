@@ -4,10 +4,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <numeric>
-#include <string_view>
 
 #include "rdd/rdd.h"
 #include "run_context.h"
+#include "sort_keys.h"
 
 namespace rpt {
 
@@ -63,95 +63,55 @@ int RowSet::fieldIndex(rt::Symbol name) const {
   return -1;
 }
 
-rt::Value RowSet::value(std::size_t row, int field) const {
+const rt::Value& RowSet::valueRef(std::size_t row, int field) const {
   if (!table) return rows[row][field];
   if (positioned_ != row) {
     table->goTo(recordNumbers[row]);
     positioned_ = row;
+    current_.resize(fields.size());
+    readFor_.resize(fields.size(), SIZE_MAX);
   }
-  return table->get(field);
+  if (readFor_[field] != row) {
+    current_[field] = table->get(field);
+    readFor_[field] = row;
+  }
+  return current_[field];
 }
 
 namespace {
 
-// Text keys kept without their trailing blanks, as long as that keeps their order: while every key
-// has one length and no byte below the blank (a blank then sorts before every other byte they
-// hold), the trimmed keys compare as the whole ones do. A key that breaks the rule puts the blanks
-// back on the keys before it.
-class TextKeys {
- public:
-  void add(const std::string& key, bool fold) {
-    const std::size_t begin = text_.size();
-    for (const char c : key) text_ += fold ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
-    if (ends_.empty()) length_ = key.size();
-    if (trimmed_ && (key.size() != length_ || std::any_of(key.begin(), key.end(), [](char c) {
-                       return static_cast<unsigned char>(c) < ' ';
-                     })))
-      restoreBlanks(begin);
-    if (trimmed_)
-      while (text_.size() > begin && text_.back() == ' ') text_.pop_back();
-    ends_.push_back(text_.size());
-  }
-  std::size_t size() const { return ends_.size(); }
-  std::string_view operator[](std::size_t i) const {
-    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return std::string_view(text_).substr(begin, ends_[i] - begin);
-  }
-
- private:
-  // Pads the keys before `pendingFrom` back to their common length.
-  void restoreBlanks(std::size_t pendingFrom) {
-    std::string whole;
-    std::size_t begin = 0;
-    for (std::size_t& end : ends_) {
-      whole.append(text_, begin, end - begin);
-      whole.append(length_ - (end - begin), ' ');
-      begin = end;
-      end = whole.size();
-    }
-    whole.append(text_, pendingFrom, std::string::npos);
-    text_ = std::move(whole);
-    trimmed_ = false;
-  }
-
-  std::string text_;
-  std::vector<std::size_t> ends_;
-  std::size_t length_ = 0;
-  bool trimmed_ = true;
-};
-
-// The order of the rows by the sort expression, stable. Keys that are all texts (the usual case)
-// are kept in one buffer, folded as the collation compares them, rather than as a run-time value
-// a row: sorting a large table then holds little more than the keys' bytes.
-std::vector<std::uint32_t> sortedOrder(const Layout& layout, const RowSet& set) {
+// The order of the rows by sort keys that are not all texts, compared as run-time values, stable.
+std::vector<std::uint32_t> orderByValues(const Layout& layout, const RowSet& set) {
   RecordResolver resolver(set.fields, *set.table);
-  const auto keyOf = [&](std::size_t i) {
+  std::vector<rt::Value> keys(set.size());
+  for (std::size_t i = 0; i < set.size(); ++i) {
     set.table->goTo(set.recordNumbers[i]);
-    return layout.data.sortBlock->eval(&resolver);
-  };
+    keys[i] = layout.data.sortBlock->eval(&resolver);
+  }
   std::vector<std::uint32_t> order(set.size());
   std::iota(order.begin(), order.end(), 0u);
-  const bool fold = rt::settings().collation == rt::Collation::Locale;
-  TextKeys texts;
-  for (std::size_t i = 0; i < set.size(); ++i) {
-    const rt::Value key = keyOf(i);
-    if (!key.isString()) break;
-    texts.add(key.asString(), fold);
-  }
-  if (texts.size() == set.size()) {
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
-    return order;
-  }
-  std::vector<rt::Value> keys(set.size());
-  for (std::size_t i = 0; i < set.size(); ++i) keys[i] = keyOf(i);
   std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
     return compareValues(keys[a], keys[b]).value_or(0) < 0;
   });
   return order;
 }
 
-void sortRows(const Layout& layout, RowSet& set) {
-  const std::vector<std::uint32_t> order = sortedOrder(layout, set);
+// Whether a group's key differs from the row before's: a key of another type or one that does not
+// compare equal. Texts, the usual keys, are told equal without the general comparison.
+bool keyChanged(const rt::Value& key, const rt::Value& previous, bool fold) {
+  if (key.isString() && previous.isString()) {
+    const std::string& a = key.asString();
+    const std::string& b = previous.asString();
+    if (a == b) return false;
+    return !fold || a.size() != b.size() || !std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+  }
+  const auto order = rt::compareValues(key, previous);
+  return !order || *order != 0 || key.type() != previous.type();
+}
+
+void applyOrder(const std::vector<std::uint32_t>& order, RowSet& set) {
   std::vector<std::uint32_t> records;
   std::vector<bool> deleted;
   records.reserve(order.size());
@@ -187,15 +147,23 @@ std::optional<RowSet> loadRows(const Layout& layout) {
     }
     table->setOrder(number == 0 ? 1 : number);
   }
+  // One walk over the table: the filter, and the sort key of each row taken while the row is at
+  // hand. Keys that are all texts (the usual case) are kept packed in blocks; otherwise they
+  // are read again as values once the walk is over.
   RecordResolver resolver(set.fields, *table);
+  const rt::BlockPtr& sortBlock = layout.data.sortBlock;
+  SortKeys texts(rt::settings().collation == rt::Collation::Locale);
+  bool textKeys = sortBlock != nullptr;
+  std::string key;
   for (table->goTop(); !table->eof(); table->skip(1)) {
     if (layout.data.filterBlock && !layout.data.filterBlock->eval(&resolver).asLogical()) continue;
     set.deleted.push_back(table->deleted());
     set.recordNumbers.push_back(table->recNo());
+    textKeys = textKeys && sortBlock->evalString(&resolver, key) && texts.add(key);
   }
   table->setOrder(0);
   set.table = std::move(table);
-  if (layout.data.sortBlock && set.size() > 1) sortRows(layout, set);
+  if (sortBlock && set.size() > 1) applyOrder(textKeys ? texts.order() : orderByValues(layout, set), set);
   if (set.size() == 0)
     for (int i = 0; i < set.table->fieldCount(); ++i) set.blank.push_back(blankOf(set.table->field(i)));
   return set;
@@ -204,7 +172,7 @@ std::optional<RowSet> loadRows(const Layout& layout) {
 AggregateValues computeAggregates(const Layout& layout, const RowSet& rows) {
   AggregateValues out;
   const std::size_t levels = layout.groups.size();
-  out.instanceOfRow.assign(levels, std::vector<int>(rows.size(), 0));
+  out.instanceStarts.assign(levels, {});
   out.membersOfInstance.assign(levels, {});
   RunContext run;
   run.layout = &layout;
@@ -222,30 +190,28 @@ AggregateValues computeAggregates(const Layout& layout, const RowSet& rows) {
   // instance there and at every level inside it (and a new slot of that level's aggregates); then
   // the row takes part in every aggregate whose condition it meets.
   std::vector<rt::Value> previous(levels);
+  const bool fold = rt::settings().collation == rt::Collation::Locale;
   for (std::size_t r = 0; r < rows.size(); ++r) {
     run.row = static_cast<int>(r);
     bool changed = r == 0;
     for (std::size_t level = 0; level < levels; ++level) {
       rt::Value key = layout.groups[level].block->eval(&resolver);
-      if (!changed) {
-        const auto order = rt::compareValues(key, previous[level]);
-        changed = !order || *order != 0 || key.type() != previous[level].type();
-      }
+      changed = changed || keyChanged(key, previous[level], fold);
       previous[level] = std::move(key);
       auto& instances = out.membersOfInstance[level];
       if (changed || instances.empty()) {
         instances.push_back(0);
+        out.instanceStarts[level].push_back(static_cast<std::uint32_t>(r));
         for (std::size_t a = 0; a < values.size(); ++a)
           if (layout.aggregates[a].groupLevel == static_cast<int>(level))
             values[a].push_back(startValue(layout.aggregates[a]));
       }
       ++instances.back();
-      out.instanceOfRow[level][r] = static_cast<int>(instances.size()) - 1;
     }
     for (std::size_t a = 0; a < values.size(); ++a) {
       const Aggregate& agg = layout.aggregates[a];
       if (agg.conditionBlock && !agg.conditionBlock->eval(&resolver).asLogical()) continue;
-      rt::Value& slot = values[a][agg.groupLevel < 0 ? 0 : out.instanceOfRow[agg.groupLevel][r]];
+      rt::Value& slot = values[a][agg.groupLevel < 0 ? 0 : out.membersOfInstance[agg.groupLevel].size() - 1];
       if (agg.kind == AggregateKind::Count) {
         slot = rt::Value(slot.asLong() + 1);
         continue;
@@ -270,6 +236,16 @@ AggregateValues computeAggregates(const Layout& layout, const RowSet& rows) {
   return out;
 }
 
+int AggregateValues::instanceOf(std::size_t level, std::size_t row) const {
+  const std::vector<std::uint32_t>& starts = instanceStarts[level];
+  const auto after = std::upper_bound(starts.begin(), starts.end(), row);
+  return after == starts.begin() ? 0 : static_cast<int>(after - starts.begin()) - 1;
+}
+
+bool AggregateValues::startsInstance(std::size_t level, std::size_t row) const {
+  return std::binary_search(instanceStarts[level].begin(), instanceStarts[level].end(), row);
+}
+
 RunContext* currentRun() { return currentRunSlot(); }
 
 CurrentRunScope::CurrentRunScope(RunContext* run) : previous_(currentRunSlot()) { currentRunSlot() = run; }
@@ -279,9 +255,18 @@ std::optional<rt::Value> runField(const RunContext& run, rt::Symbol name) {
   if (!run.rows) return std::nullopt;
   const int index = run.rows->fieldIndex(name);
   if (index < 0) return std::nullopt;
-  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->size()) return run.rows->value(run.row, index);
-  if (static_cast<std::size_t>(index) < run.rows->blank.size()) return run.rows->blank[index];
+  return runFieldAt(run, index);
+}
+
+rt::Value runFieldAt(const RunContext& run, int index) {
+  if (const rt::Value* v = runFieldRef(run, index)) return *v;
   return rt::Value();
+}
+
+const rt::Value* runFieldRef(const RunContext& run, int index) {
+  if (run.row >= 0 && static_cast<std::size_t>(run.row) < run.rows->size()) return &run.rows->valueRef(run.row, index);
+  if (static_cast<std::size_t>(index) < run.rows->blank.size()) return &run.rows->blank[index];
+  return nullptr;
 }
 
 std::optional<rt::Value> runAggregate(const RunContext& run, const std::string& name) {
@@ -293,17 +278,36 @@ std::optional<rt::Value> runAggregate(const RunContext& run, const std::string& 
   for (const Aggregate& agg : run.layout->aggregates)
     if (rt::toUpper(agg.name) == upper) level = agg.groupLevel;
   std::size_t slot = 0;
-  if (level >= 0 && run.row >= 0 && static_cast<std::size_t>(run.row) < run.aggregates->instanceOfRow[level].size())
-    slot = static_cast<std::size_t>(run.aggregates->instanceOfRow[level][run.row]);
+  if (level >= 0 && run.row >= 0 && run.rows && static_cast<std::size_t>(run.row) < run.rows->size())
+    slot = static_cast<std::size_t>(run.aggregates->instanceOf(static_cast<std::size_t>(level), run.row));
   return slot < it->second.size() ? it->second[slot] : rt::Value();
 }
 
-std::optional<rt::Value> RunResolver::field(rt::Symbol name) {
+const RunResolver::Name& RunResolver::resolved(rt::Symbol name) {
+  if (resolvedFor_ != run_.rows) {
+    names_.clear();
+    nameAt_.clear();
+    resolvedFor_ = run_.rows;
+  }
+  if (name.id() < nameAt_.size() && nameAt_[name.id()] >= 0) return names_[static_cast<std::size_t>(nameAt_[name.id()])];
   const std::string& text = name.name();
   const auto arrow = text.find("->");
-  const rt::Symbol plain = arrow == std::string::npos ? name : rt::Symbol(text.substr(arrow + 2));
-  if (auto v = runField(run_, plain)) return v;
-  return runAggregate(run_, plain.name());
+  Name fresh{arrow == std::string::npos ? name : rt::Symbol(text.substr(arrow + 2))};
+  if (run_.rows) fresh.field = run_.rows->fieldIndex(fresh.plain);
+  if (name.id() >= nameAt_.size()) nameAt_.resize(name.id() + 1, -1);
+  nameAt_[name.id()] = static_cast<int>(names_.size());
+  return names_.emplace_back(fresh);
+}
+
+const rt::Value* RunResolver::fieldRef(rt::Symbol name) {
+  const Name& n = resolved(name);
+  return n.field >= 0 ? runFieldRef(run_, n.field) : nullptr;
+}
+
+std::optional<rt::Value> RunResolver::field(rt::Symbol name) {
+  const Name& n = resolved(name);
+  if (n.field >= 0) return runFieldAt(run_, n.field);
+  return runAggregate(run_, n.plain.name());
 }
 
 }  // namespace rpt

@@ -29,18 +29,32 @@ class CurrentRunScope {
   RunContext* previous_;
 };
 
-// The value of a field of the current row, or of an aggregate, by name.
+// The value of a field of the current row (by name or by its place in the row set), or of an
+// aggregate, by name.
 std::optional<rt::Value> runField(const RunContext& run, rt::Symbol name);
+rt::Value runFieldAt(const RunContext& run, int index);
+const rt::Value* runFieldRef(const RunContext& run, int index);  // null when the field has no value
 std::optional<rt::Value> runAggregate(const RunContext& run, const std::string& name);
 
-// Resolves field names of expressions against a run.
+// Resolves field names of expressions against a run. A name ("FIELD" or "ALIAS->FIELD") is looked
+// up once among the row set's fields; later reads of it go straight to the field.
 class RunResolver : public rt::FieldResolver {
  public:
   explicit RunResolver(const RunContext& run) : run_(run) {}
   std::optional<rt::Value> field(rt::Symbol name) override;
+  const rt::Value* fieldRef(rt::Symbol name) override;
 
  private:
+  struct Name {
+    rt::Symbol plain;  // without the alias
+    int field = -1;    // in the row set; -1: none, an aggregate's name perhaps
+  };
+  const Name& resolved(rt::Symbol name);
+
   const RunContext& run_;
+  const RowSet* resolvedFor_ = nullptr;  // the row set the names were looked up in
+  std::vector<Name> names_;
+  std::vector<int> nameAt_;  // by the name's symbol number: its place in names_, -1 when not looked up
 };
 
 }  // namespace rpt

@@ -37,12 +37,16 @@ struct RowSet {
   std::vector<std::uint32_t> recordNumbers;  // with `table`: the rows, in report order
 
   std::size_t size() const { return table ? recordNumbers.size() : rows.size(); }
-  // Field `field` of row `row` (< size()). Only the fields asked for are read from the table.
-  rt::Value value(std::size_t row, int field) const;
+  // Field `field` of row `row` (< size()). Only the fields asked for are read from the table, each
+  // once while the row is the one read; the reference holds until another row is read.
+  rt::Value value(std::size_t row, int field) const { return valueRef(row, field); }
+  const rt::Value& valueRef(std::size_t row, int field) const;
   int fieldIndex(rt::Symbol name) const;  // -1 when there is none
 
  private:
   mutable std::size_t positioned_ = SIZE_MAX;  // the row the table stands on
+  mutable std::vector<rt::Value> current_;     // its fields read so far:
+  mutable std::vector<std::size_t> readFor_;   // the row each field was last read for
 };
 
 // Reads the layout's table (through the table driver, shared and read-only), applies order,
@@ -54,9 +58,14 @@ struct RowSet {
 // instance of its group (instances numbered from 0 in report order).
 struct AggregateValues {
   std::map<std::string, std::vector<rt::Value>> byName;  // upper-case names
-  // Per group level, per row: the number of the group instance the row belongs to.
-  std::vector<std::vector<int>> instanceOfRow;
-  std::vector<std::vector<int>> membersOfInstance;  // per level, per instance: row count
+  // Per group level, per instance: the row it starts at, and its row count. Kept per instance,
+  // not per row, so that they grow with the groups only.
+  std::vector<std::vector<std::uint32_t>> instanceStarts;
+  std::vector<std::vector<int>> membersOfInstance;
+
+  // The instance of group level `level` that row `row` belongs to (0 before the first).
+  int instanceOf(std::size_t level, std::size_t row) const;
+  bool startsInstance(std::size_t level, std::size_t row) const;
 };
 [[nodiscard]] AggregateValues computeAggregates(const Layout& layout, const RowSet& rows);
 
