@@ -1,18 +1,19 @@
 // Fuzzes index reading through the real file layer. Four valid tables with their indexes are
 // built once, each of another shape: many levels of small nodes over character keys, full pages
-// of numeric, date and long character keys with conditions, a tiny table with an empty order,
-// and long keys sharing long prefixes. Each input damages or replaces the index of one pair,
-// which is written to a scratch
-// folder with the table's original time stamp (so the index is taken as written for it unless
-// the input says otherwise), then opened shared read-only and exclusive: its orders are walked,
-// sought and dumped, keyed fields changed, records appended until nodes split, and the table
-// opened again by two shared users, one writing while the other reads.
+// of numeric, date and long character keys with conditions, a tiny table with an empty order and
+// keys of many functions, and long keys sharing long prefixes. Each input damages or replaces the index of one pair,
+// which is written to a scratch folder with the table's original time stamp (so the index is
+// taken as written for it unless the input says otherwise), then opened shared read-only and exclusive: its orders are walked,
+// sought and dumped, every field read and given values of every kind, records appended until
+// nodes split, orders created and deleted, the table zapped; then the table is opened again by
+// two shared users, one writing while the other reads, and both files are cut short under them.
 //
 // Input: byte 0 chooses, in its low three bits, what the table says against the index (its
 // record count kept, halved, raised past the file, zeroed, the file cut to half its records, the
 // index's stamp cleared as another program leaves it, or the table's time moved); in the next
 // four, which write of the exclusive user fails as on a full disk (0: none; above 8 every write
-// after it fails too) and which lock of the shared writer fails; and in its top bit whether the bytes set below are stored or xor-ed in; byte 1 chooses the pair and, with its top bit, that
+// after it fails too) and which lock of the shared writer fails; and in its top bit whether the
+// bytes set below are stored or xor-ed in. Byte 1 chooses the pair and, with its top bit, that
 // the bytes after it are the whole index file. Otherwise the bytes after them are
 // (offset, offset, offset, value) quadruples applied to the pair's index, the offset read as 24
 // bits so that any node can be reached. The first form lets the fuzzer compose index files
@@ -22,6 +23,7 @@
 // table is written anew by each run.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -50,7 +52,14 @@ struct Pair {
 
 using Fill = std::function<void(rdd::Table&, int row)>;
 
+void setCodePage(const std::string& path, std::uint8_t codePage) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(29);
+  file.put(static_cast<char>(codePage));
+}
+
 struct Shape {
+  std::uint8_t codePage;  // the table's language-driver byte
   std::vector<rdd::FieldInfo> fields;
   int rows;
   int nodeKeys;  // keys per written node (0: as many as fit)
@@ -62,6 +71,7 @@ Pair build(const Shape& shape) {
   const fuzz::ScratchDir& dir = scratch();
   dir.remove("t.cdx");
   rdd::createTable(dir.file("t.dbf"), shape.fields);
+  setCodePage(dir.file("t.dbf"), shape.codePage);
   rdd::OpenOptions options;
   options.shared = false;
   options.maxLeafKeys = shape.nodeKeys;
@@ -81,9 +91,9 @@ Pair build(const Shape& shape) {
 const std::vector<Pair>& validPairs() {
   static const std::vector<Pair> pairs = [] {
     std::vector<Pair> out;
-    out.push_back(build({{{"NAME", 'C', 12, 0, 0}, {"CITY", 'C', 6, 0, 0}, {"N", 'N', 6, 0, 0}}, 90, 4,
+    out.push_back(build({0x01, {{"NAME", 'C', 12, 0, 0}, {"CITY", 'C', 6, 0, 0}, {"N", 'N', 6, 0, 0}}, 90, 4,
                          [](rdd::Table& t, int i) {
-                           t.put("NAME", rt::Value("n" + std::to_string(i * 37 % 90)));
+                           t.put("NAME", rt::Value((i % 5 ? "n" : "\u00e9") + std::to_string(i * 37 % 90)));
                            t.put("CITY", rt::Value(i % 3 ? "Oslo" : "Rome"));
                            t.put("N", rt::Value(i));
                          },
@@ -92,7 +102,7 @@ const std::vector<Pair>& validPairs() {
                            t.createOrder("b", "t", "CITY+NAME");
                            t.createOrder("c", "t", "CITY", nullptr, true);
                          }}));
-    out.push_back(build({{{"AMOUNT", 'N', 10, 2, 0}, {"BORN", 'D', 8, 0, 0}, {"FLAG", 'L', 1, 0, 0},
+    out.push_back(build({0x03, {{"AMOUNT", 'N', 10, 2, 0}, {"BORN", 'D', 8, 0, 0}, {"FLAG", 'L', 1, 0, 0},
                           {"CODE", 'C', 40, 0, 0}},
                          70, 0,
                          [](rdd::Table& t, int i) {
@@ -112,17 +122,24 @@ const std::vector<Pair>& validPairs() {
                            t.setOrderCondition();
                            t.createOrder("flag", "t", "IIF(FLAG,'Y','N')", nullptr, true);
                          }}));
-    out.push_back(build({{{"K", 'C', 1, 0, 0}}, 3, 0,
+    out.push_back(build({0x02, {{"K", 'C', 1, 0, 0}}, 3, 0,
                          [](rdd::Table& t, int i) { t.put("K", rt::Value(std::string(1, static_cast<char>('a' + i)))); },
                          [](rdd::Table& t) {
                            t.createOrder("k", "t", "K");
                            t.setOrderCondition(".F.");
                            t.createOrder("none", "t", "K");
+                           t.setOrderCondition("K >= 'b' .OR. K $ 'xyz'");
+                           t.createOrder("desc", "t", "DESCEND(K)");
                            t.setOrderCondition();
+                           t.createOrder("pad", "t", "PADL(ALLTRIM(K),4,'*')+STRZERO(ASC(K),3)+PADC(K,3)");
+                           t.createOrder("rep", "t", "REPLICATE(K,3)+STRTRAN(K,'a','b')+STUFF(K,1,0,'-')");
+                           t.createOrder("chr", "t", "CHR(ASC(K)+1)+UPPER(K)+LOWER(K)+SPACE(2)+LTRIM(K)");
+                           t.createOrder("num", "t", "STR(LEN(TRIM(K))*10+AT('b',K)+RAT('c',K),5)");
+                           t.createOrder("test", "t", "IIF(ISALPHA(K) .AND. !ISDIGIT(K),'A','Z')+RIGHT(PADR(K,5),2)");
                          }}));
-    out.push_back(build({{{"PATH", 'C', 60, 0, 0}, {"SEQ", 'N', 5, 0, 0}}, 90, 3,
+    out.push_back(build({0x57, {{"PATH", 'C', 60, 0, 0}, {"SEQ", 'N', 5, 0, 0}}, 90, 3,
                          [](rdd::Table& t, int i) {
-                           t.put("PATH", rt::Value("/usr/share/zorbane/models/family" + std::to_string(i % 17) +
+                           t.put("PATH", rt::Value("/usr/share/zorbane/mod\u00e8les/family" + std::to_string(i % 17) +
                                                    "/class" + std::to_string(i)));
                            t.put("SEQ", rt::Value(90 - i));
                          },
@@ -197,18 +214,28 @@ std::unique_ptr<rdd::Table> openWithIndex(bool shared, bool readOnly, rdd::Env* 
   options.shared = shared;
   options.readOnly = readOnly;
   options.appendBurstMs = 0;  // two users in one thread: neither may keep the header lock
-  options.maxLeafKeys = 4;    // appended keys split nodes soon
+  options.maxLeafKeys = 4;    // appended keys split nodes soon, on disk and in memory
   options.maxInteriorKeys = 4;
+  options.memoryBlockEntries = 4;
   auto t = rdd::Table::open("t.dbf", scratch().folder(), options);
   if (t && !t->openIndex("t")) return nullptr;
   return t;
+}
+
+// Every field of the current record, in each form it can be read.
+void readFields(rdd::Table& t) {
+  for (int i = 0; i < t.fieldCount(); ++i) {
+    (void)t.get(i);
+    if (t.field(i).type == 'C') (void)t.text(i);
+    if (t.field(i).type == 'L') (void)t.logical(i);
+  }
 }
 
 void walkOrders(rdd::Table& t, int limit) {
   for (int o = 1; o <= t.orderCount(); ++o) {
     t.setOrder(o);
     int n = 0;
-    for (t.goTop(); !t.eof() && n < limit; t.skip(), ++n) (void)t.get(0);
+    for (t.goTop(); !t.eof() && n < limit; t.skip(), ++n) readFields(t);
     for (t.goBottom(); !t.bof() && n < limit + limit / 2; t.skip(-1), ++n) (void)t.recNo();
     (void)t.seek("n1");
     (void)t.seek("Rome");
@@ -239,8 +266,19 @@ void change(rdd::Table& t) {
   if (t.orderCount() > 0) t.setOrder(1);
   t.goTop();
   for (int n = 0; n < 3 && !t.eof(); ++n, t.skip()) putRecord(t, 500 + n);
+  t.goTop();
+  for (int i = 0; i < t.fieldCount(); ++i) {  // values of every kind into every field: stored or refused
+    t.put(i, rt::Value("7"));
+    t.put(i, rt::Value(rt::Float{-1.5, 1}));
+    t.put(i, rt::Value(true));
+    t.put(i, rt::Value(rt::makeDate(2001, 2, 3)));
+    (void)t.get(t.field(i).name);
+  }
   t.goBottom();
   t.deleteRecord();
+  t.skip(-1);
+  t.deleteRecord();
+  t.recall();
   for (int n = 0; n < 12; ++n) {
     t.append();
     putRecord(t, n);
@@ -250,20 +288,36 @@ void change(rdd::Table& t) {
 
 // Orders created into the damaged file and deleted from it, the orders' definitions read back.
 void reshapeOrders(rdd::Table& t) {
+  (void)t.used();
+  (void)t.writeFailed();
+  (void)t.fullPath();
+  (void)t.path();
+  (void)t.drive();
+  (void)t.shared();
+  (void)t.readOnly();
+  (void)t.recordLength();
+  (void)t.order();
   for (int o = 1; o <= t.orderCount(); ++o) {
     (void)t.orderName(o);
     (void)t.orderKey(o);
     (void)t.orderFor(o);
     (void)t.orderFile(o);
   }
+  t.beginOrderChanges();
   t.setOrderCondition("!DELETED()");
   t.createOrder("fresh", "t", t.fieldCount() > 0 ? t.field(0).name : "1");
   t.setOrderCondition();
   if (t.orderCount() > 1) t.deleteOrder(1);
+  t.endOrderChanges();
   t.setOrder(t.orderCount());
   t.goTo(2);
   (void)t.seek(std::string(t.rawField(0)));
   (void)t.found();
+}
+
+void cutToHalf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) (void)::truncate(path.c_str(), st.st_size / 2);
 }
 
 void twoSharedUsers(int failingLock) {
@@ -279,6 +333,13 @@ void twoSharedUsers(int failingLock) {
     writer->flush();
     walkOrders(*reader, 10);  // sees the other user's records through the changed index
   }
+  // Another program cuts both files short under the two open users.
+  cutToHalf(scratch().file("t.dbf"));
+  cutToHalf(scratch().file("t.cdx"));
+  walkOrders(*reader, 10);
+  writer->append();
+  putRecord(*writer, 950);
+  writer->flush();
 }
 
 }  // namespace
@@ -313,6 +374,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     change(*owner);
     reshapeOrders(*owner);
     walkOrders(*owner, 30);
+    owner->zap();
+    owner->append();
+    putRecord(*owner, 7);
     owner->close();
   }
   twoSharedUsers(failingWrite);
