@@ -133,7 +133,7 @@ void DifferencesWindow::buildControls() {
   for (auto [button, format] : {std::pair{exportCsv, mainwin::ExportFormat::Csv},
                                 std::pair{exportJson, mainwin::ExportFormat::Json},
                                 std::pair{exportHtml, mainwin::ExportFormat::Html}}) {
-    connect(button, &QPushButton::clicked, this, [this, format] { exportAs(format); });
+    connect(button, &QPushButton::clicked, this, [this, format = format] { exportAs(format); });
     buttons->addWidget(button);
   }
   auto* close = new QPushButton("Close", this);
