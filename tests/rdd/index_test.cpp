@@ -391,3 +391,32 @@ TEST(IndexBuild, AnOrderBuiltAgainInOneBatchFollowsWhatOthersChangedMeanwhile) {
   EXPECT_EQ(walk(*re), appended);
   EXPECT_TRUE(log.empty());
 }
+
+// ---- keys over fields other than text ----
+
+TEST(IndexOrders, DateFieldsAreDatesInKeysAndConditionsAndKeyInTheirStoredForm) {
+  rt::registerGeneralLibrary();
+  ScratchDir dir;
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("d.dbf"), {{"NAME", 'C', 6, 0, 0}, {"BORN", 'D', 8, 0, 0}}));
+  auto t = rdd::Table::open("d", dir.str());
+  const rt::Date blank{};
+  for (auto [name, born] : {std::pair{"ann", rt::makeDate(2001, 12, 31)}, {"bob", rt::makeDate(1999, 11, 5)},
+                            {"cy", blank}, {"dee", rt::makeDate(2001, 1, 2)}}) {
+    t->append();
+    t->put("NAME", rt::Value(name));
+    t->put("BORN", rt::Value(born));
+  }
+  t->setOrderCondition("YEAR(BORN) >= 2000");
+  t->createOrder("recent", "d", "DTOS(BORN)+NAME", nullptr, false);
+  t->setOrderCondition();
+  t->createOrder("born", "d", "BORN", nullptr, false);
+  for (const auto& e : log.errors) ADD_FAILURE() << e->operation << ": " << e->description;
+  t->setOrder(1);
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{4, 1}));
+  t->setOrder(2);
+  EXPECT_EQ(walk(*t), (std::vector<std::uint32_t>{3, 2, 4, 1}));  // the blank date first
+  EXPECT_TRUE(t->seek("2001"));
+  EXPECT_EQ(t->recNo(), 4u);
+  EXPECT_EQ(rt::dtos(t->get("BORN").asDate()), "20010102");
+}

@@ -47,24 +47,36 @@ void civilOf(std::int32_t j, int* y, int* m, int* d) {
   *y = 100 * b + dd - 4800 + mm / 10;
 }
 
+// The value a stored field of any type other than character text stands for; character fields
+// and unknown types answer their stored bytes.
+rt::Value storedValue(const FieldInfo& f, std::string_view raw) {
+  switch (f.type) {
+    case 'L': return rt::Value(!raw.empty() && (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y'));
+    case 'N': case 'F': {
+      std::string s = trimSpaces(raw);
+      if (f.decimals == 0) return rt::Value(static_cast<long long>(std::atoll(s.c_str())));
+      return rt::Value(rt::Float{std::atof(s.c_str()), f.decimals});
+    }
+    case 'D': {
+      std::string s(raw);
+      if (trimSpaces(s).empty() || s.size() < 8) return rt::Value(rt::Date{});
+      int y = std::atoi(s.substr(0, 4).c_str()), m = std::atoi(s.substr(4, 2).c_str()), d = std::atoi(s.substr(6, 2).c_str());
+      if (m < 1 || m > 12 || d < 1 || d > 31) return rt::Value(rt::Date{});
+      return rt::Value(rt::Date{julianOf(y, m, d)});
+    }
+    default: return rt::Value(raw);
+  }
+}
+
+// Key and condition expressions see the record being keyed; character fields as their stored
+// bytes, so that keys sort on what is on disk.
 class RecordResolver : public rt::FieldResolver {
  public:
   RecordResolver(Table::Impl* t, const char* rec) : t_(t), rec_(rec) {}
   std::optional<rt::Value> field(rt::Symbol name) override {
-    for (std::size_t i = 0; i < t_->fields.size(); ++i) {
-      const FieldInfo& f = t_->fields[i];
-      if (f.name != name.name()) continue;
-      std::string_view raw(rec_ + f.offset, static_cast<std::size_t>(f.length));
-      switch (f.type) {
-        case 'L': return rt::Value(raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y');
-        case 'N': case 'F': {
-          std::string s = trimSpaces(raw);
-          if (f.decimals == 0) return rt::Value(static_cast<long long>(std::atoll(s.c_str())));
-          return rt::Value(rt::Float{std::atof(s.c_str()), f.decimals});
-        }
-        default: return rt::Value(raw);
-      }
-    }
+    for (const FieldInfo& f : t_->fields)
+      if (f.name == name.name())
+        return storedValue(f, std::string_view(rec_ + f.offset, static_cast<std::size_t>(f.length)));
     return std::nullopt;
   }
 
@@ -446,6 +458,7 @@ std::string Table::Impl::keyOf(const Order& o, const char* record) {
     RecordResolver res(this, record);
     rt::Value v = o.keyBlock->eval(&res);
     if (v.isString()) key = v.asString();
+    else if (v.isDate()) key = rt::dtos(v.asDate());  // a date keys as its stored form, which sorts
     else if (v.isLogical()) key = v.asLogical() ? "T" : "F";
     else key = rt::toText(v);
   }
@@ -931,25 +944,9 @@ rt::Value Table::get(int index) {
     t.raise(rt::EG_NOVAR, "field number " + std::to_string(index + 1) + " does not exist in " + t.fullPath, "FIELDGET");
     return {};
   }
-  std::string_view raw = rawField(index);
   const FieldInfo& f = t.fields[static_cast<std::size_t>(index)];
-  switch (f.type) {
-    case 'L': return rt::Value(logical(index));
-    case 'N': case 'F': {
-      std::string s = trimSpaces(raw);
-      if (f.decimals == 0) return rt::Value(static_cast<long long>(std::atoll(s.c_str())));
-      return rt::Value(rt::Float{std::atof(s.c_str()), f.decimals});
-    }
-    case 'D': {
-      std::string s(raw);
-      if (trimSpaces(s).empty()) return rt::Value(rt::Date{});
-      int y = std::atoi(s.substr(0, 4).c_str()), m = std::atoi(s.substr(4, 2).c_str()), d = std::atoi(s.substr(6, 2).c_str());
-      if (m < 1 || m > 12 || d < 1 || d > 31) return rt::Value(rt::Date{});
-      return rt::Value(rt::Date{julianOf(y, m, d)});
-    }
-    case 'C': return rt::Value(text(index));
-    default: return rt::Value(raw);
-  }
+  if (f.type == 'C') return rt::Value(text(index));
+  return storedValue(f, rawField(index));
 }
 
 rt::Value Table::get(std::string_view name) {
