@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <set>
@@ -131,6 +132,39 @@ TEST(KeyIndexImage, SortedEntriesHandedOverWholeArriveWholeThoughTheirMemoryIsGi
   for (const std::string& e : entries) flat.insert(flat.end(), e.begin(), e.end());
   index.assignSorted(std::move(flat), entries.size());
   expectHolds(index, entries);
+}
+
+TEST(KeyIndexImage, EntriesWrittenInPlaceInAnyOrderFormATreeOnlyWhenTheyRise) {
+  for (std::size_t leafEntries : {2u, 5u, 0u}) {
+    SCOPED_TRACE(leafEntries);
+    KeyIndex index(kWideKey, leafEntries);
+    std::vector<std::string> entries = loadOrder(index, 300, 31);
+    std::sort(entries.begin(), entries.end());
+    // Written in load order (the record sequence), each at its place in key order.
+    std::vector<std::size_t> arrival(entries.size());
+    for (std::size_t i = 0; i < arrival.size(); ++i) arrival[i] = i;
+    std::shuffle(arrival.begin(), arrival.end(), std::mt19937(3));
+    auto writeAll = [&](auto slot) {
+      for (std::size_t i : arrival) std::memcpy(slot(i), entries[i].data(), entries[i].size());
+      return true;
+    };
+    ASSERT_TRUE(index.fillInPlace(entries.size(), writeAll));
+    expectHolds(index, entries);
+    index.insert(index.makeEntry(keyOf(9999, 0, kWideKey), 1));  // still an ordinary tree
+    EXPECT_EQ(index.size(), entries.size() + 1);
+
+    // Two places swapped: the entries do not rise, and nothing is kept.
+    std::swap(entries[10], entries[200]);
+    EXPECT_FALSE(index.fillInPlace(entries.size(), writeAll));
+    EXPECT_EQ(index.size(), 0u);
+    EXPECT_TRUE(index.atEnd(index.begin()));
+    // A fill that fails (a record that could not be read) keeps nothing either.
+    std::swap(entries[10], entries[200]);
+    EXPECT_FALSE(index.fillInPlace(entries.size(), [&](auto slot) { return writeAll(slot) && false; }));
+    EXPECT_EQ(index.size(), 0u);
+    EXPECT_TRUE(index.fillInPlace(0, [](auto) { return true; }));
+    EXPECT_TRUE(index.atEnd(index.begin()));
+  }
 }
 
 TEST(KeyIndexImage, AnOrderBuiltOverALargeTableWalksEveryRecordInKeyOrder) {

@@ -152,6 +152,40 @@ void KeyIndex::buildUpper(std::vector<Node*>& level) {
   ++generation_;
 }
 
+// Full leaves, chained, for `count` entries (the last one takes the rest).
+std::vector<KeyIndex::Node*> KeyIndex::newLeaves(std::size_t count) {
+  std::vector<Node*> leaves;
+  leaves.reserve((count + leafCap_ - 1) / leafCap_);
+  for (std::size_t i = 0; i < count; i += leafCap_) {
+    Node* leaf = newNode(true);
+    leaf->count = std::min(leafCap_, count - i);
+    if (!leaves.empty()) link(leaves.back(), leaf);
+    leaves.push_back(leaf);
+  }
+  return leaves;
+}
+
+char* KeyIndex::leafSlot(Node* leaf, std::size_t at) { return leaf->keys.data() + at * entrySize_; }
+
+// Stacks the interior levels over leaves filled in place once their entries are known to rise
+// strictly; otherwise frees them.
+bool KeyIndex::finishLeaves(std::vector<Node*>& leaves, std::size_t count, bool filled) {
+  const char* prev = nullptr;
+  for (std::size_t k = 0; filled && k < leaves.size(); ++k)
+    for (std::size_t i = 0; filled && i < leaves[k]->count; ++i) {
+      const char* e = leafEntry(leaves[k], i);
+      filled = !prev || std::memcmp(prev, e, entrySize_) < 0;
+      prev = e;
+    }
+  if (!filled) {
+    for (Node* leaf : leaves) delete leaf;
+    return false;
+  }
+  count_ = count;
+  buildUpper(leaves);
+  return true;
+}
+
 std::string KeyIndex::makeEntry(std::string_view key, std::uint32_t recno) const {
   std::string e(entrySize_, ' ');
   std::memcpy(e.data(), key.data(), std::min<std::size_t>(key.size(), keyLen_));
