@@ -213,3 +213,28 @@ TEST(KeyIndexImage, ALargeOrderGivesItsMemoryBackWhenDropped) {
   EXPECT_LT(residentHeapKiB() - before, grown / 4);
   EXPECT_EQ(later.back(), 'x');
 }
+
+TEST(KeyIndexImage, ALargeOrderDroppedUnderAHoldLeavesItsMemoryToTheNextUntilTheHoldEnds) {
+  (void)::malloc_trim(0);
+  const long before = residentHeapKiB();
+  auto fill = [](KeyIndex& index) {
+    std::uint32_t recno = 0;
+    for (int c = 0; c < 4000; ++c)  // about 20 MB of entries
+      for (int m = 0; m < 31; ++m) index.insert(index.makeEntry(keyOf(c, m, kWideKey), ++recno));
+  };
+  auto index = std::make_unique<KeyIndex>(kWideKey);
+  fill(*index);
+  const std::vector<char> later(100 * 1024, 'x');  // allocated after the tree: the heap cannot just shrink
+  const long grown = residentHeapKiB() - before;
+  ASSERT_GT(grown, 16 * 1024);
+  {
+    KeyIndex::HoldFreedMemory hold;
+    index.reset();
+    EXPECT_GT(residentHeapKiB() - before, grown * 3 / 4);  // kept for the next tree
+    KeyIndex next(kWideKey);
+    fill(next);
+    EXPECT_LT(residentHeapKiB() - before, grown * 5 / 4);  // which took it over
+  }
+  EXPECT_LT(residentHeapKiB() - before, grown / 4);  // given back with the hold
+  EXPECT_EQ(later.back(), 'x');
+}

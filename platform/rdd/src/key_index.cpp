@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "format.h"
@@ -93,14 +94,33 @@ void KeyIndex::freeTree(Node* n) {
   delete n;
 }
 
+namespace {
+
+// Holds alive, and whether a large tree was dropped under them.
+std::atomic<int> gHolds{0};
+std::atomic<bool> gHeldPages{false};
+
+}  // namespace
+
+KeyIndex::HoldFreedMemory::HoldFreedMemory() { ++gHolds; }
+KeyIndex::HoldFreedMemory::~HoldFreedMemory() {
+  if (--gHolds == 0) releaseHeld();
+}
+
+void KeyIndex::releaseHeld() {
+  if (gHeldPages.exchange(false)) (void)::malloc_trim(0);
+}
+
 // A large tree's nodes are freed one by one into the allocator's free lists, which keep the
-// memory resident: the next order built (or the next large buffer) would come on top of it.
-// Once a large tree is gone, the free pages go back to the system.
+// memory resident: the next large buffer would come on top of it. Once a large tree is gone, the
+// free pages go back to the system, unless a hold keeps them for the trees built next.
 void KeyIndex::dropTree() {
   const bool large = count_ * entrySize_ >= kGiveBackBytes;
   freeTree(root_);
   root_ = nullptr;
-  if (large) (void)::malloc_trim(0);
+  if (!large) return;
+  gHeldPages = true;
+  if (gHolds == 0) releaseHeld();
 }
 
 void KeyIndex::clear() {

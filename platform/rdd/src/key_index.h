@@ -86,6 +86,20 @@ class KeyIndex {
   std::string_view key(Cursor c) const { return entry(c).substr(0, keyLen_); }
   std::uint32_t recno(Cursor c) const;
 
+  // While one of these lives, large trees dropped keep their freed pages, so that the trees built
+  // next take them over instead of faulting in fresh ones; the pages left over go back to the
+  // system when the last one ends (or at releaseHeld()).
+  class HoldFreedMemory {
+   public:
+    HoldFreedMemory();
+    ~HoldFreedMemory();
+    HoldFreedMemory(const HoldFreedMemory&) = delete;
+    HoldFreedMemory& operator=(const HoldFreedMemory&) = delete;
+  };
+  // Gives back at once the pages held since a large tree was dropped (before a large buffer that
+  // could not take them over).
+  static void releaseHeld();
+
   // Visits every entry in order.
   template <class F>
   void forEach(F&& f) const {

@@ -686,6 +686,7 @@ void Table::Impl::closeAll() {
   }
   refreshStamps();
   orders.clear();
+  batchMemory.reset();
   indexFiles.clear();
   file.reset();
   isOpen = false;

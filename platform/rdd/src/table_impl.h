@@ -89,6 +89,8 @@ class Table::Impl {
   // Between beginOrderChanges and endOrderChanges: order changes leave the index files dirty
   // (counted as changing in their stamps) and the header lock is held when shared.
   bool orderBatch = false;
+  // Within a batch the pages of the orders deleted go to the orders built again.
+  std::optional<KeyIndex::HoldFreedMemory> batchMemory;
 
   // ---- buffered appends (exclusive mode, and a shared burst): records [appendFirst, +n) ----
   std::vector<char> appendBuf;

@@ -363,6 +363,7 @@ void Table::beginOrderChanges() {
     }
   }
   t.orderBatch = true;
+  t.batchMemory.emplace();
 }
 
 void Table::endOrderChanges() {
@@ -373,6 +374,7 @@ void Table::endOrderChanges() {
   (void)t.flushIndexes("ORDCREATE");
   t.orderBatch = false;
   t.deletedSequences.clear();
+  t.batchMemory.reset();
   t.unlockHeader();
 }
 
@@ -629,6 +631,7 @@ Status Table::Impl::buildOrder(Order& o) {
   if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
     return s;
   if (!s.ok()) return s;
+  KeyIndex::releaseHeld();  // the sorted copy below is one large buffer of its own
   const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
   // Grown a chunk at a time just before the chunk's entries are written: clearing the whole
   // buffer up front would touch every page twice.
