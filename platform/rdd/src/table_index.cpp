@@ -325,7 +325,9 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
     std::vector<std::uint32_t>& sequence = t.deletedSequences[o.keyExpr];
     sequence.clear();
     sequence.reserve(o.index.size());
-    for (auto c = o.index.begin(); !o.index.atEnd(c); c = o.index.next(c)) sequence.push_back(o.index.recno(c));
+    o.index.forEach([&](std::string_view e) {
+      sequence.push_back(fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + o.keyLen));
+    });
   }
   t.orders.erase(t.orders.begin() + (number - 1));
   if (t.controlling == number) t.controlling = 0;
