@@ -581,10 +581,6 @@ bool inKeyOrder(const std::vector<char>& flat, std::size_t n, std::size_t es) {
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Hands every record of the table, in record order, to visit(record, recno), reading about a
 // megabyte of records at a time.
 template <class Visit>
@@ -635,7 +631,7 @@ Status Table::Impl::buildOrder(Order& o) {
   if (!s.ok()) return s;
   KeyIndex::releaseHeld();  // the sorted copy below is one large buffer of its own
   const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
-  // Grown a chunk at a time just before the chunk's entries are written: clearing the whole
+  // Grown 4096 entries at a time just before they are written: clearing the whole
   // buffer up front would touch every page twice.
   std::vector<char> flat;
   flat.reserve(static_cast<std::size_t>(count) * es);
