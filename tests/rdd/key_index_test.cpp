@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <set>
@@ -133,6 +134,39 @@ TEST(KeyIndexImage, SortedEntriesHandedOverWholeArriveWholeThoughTheirMemoryIsGi
   expectHolds(index, entries);
 }
 
+TEST(KeyIndexImage, EntriesWrittenInPlaceInAnyOrderFormATreeOnlyWhenTheyRise) {
+  for (std::size_t leafEntries : {2u, 5u, 0u}) {
+    SCOPED_TRACE(leafEntries);
+    KeyIndex index(kWideKey, leafEntries);
+    std::vector<std::string> entries = loadOrder(index, 300, 31);
+    std::sort(entries.begin(), entries.end());
+    // Written in load order (the record sequence), each at its place in key order.
+    std::vector<std::size_t> arrival(entries.size());
+    for (std::size_t i = 0; i < arrival.size(); ++i) arrival[i] = i;
+    std::shuffle(arrival.begin(), arrival.end(), std::mt19937(3));
+    auto writeAll = [&](auto slot) {
+      for (std::size_t i : arrival) std::memcpy(slot(i), entries[i].data(), entries[i].size());
+      return true;
+    };
+    ASSERT_TRUE(index.fillInPlace(entries.size(), writeAll));
+    expectHolds(index, entries);
+    index.insert(index.makeEntry(keyOf(9999, 0, kWideKey), 1));  // still an ordinary tree
+    EXPECT_EQ(index.size(), entries.size() + 1);
+
+    // Two places swapped: the entries do not rise, and nothing is kept.
+    std::swap(entries[10], entries[200]);
+    EXPECT_FALSE(index.fillInPlace(entries.size(), writeAll));
+    EXPECT_EQ(index.size(), 0u);
+    EXPECT_TRUE(index.atEnd(index.begin()));
+    // A fill that fails (a record that could not be read) keeps nothing either.
+    std::swap(entries[10], entries[200]);
+    EXPECT_FALSE(index.fillInPlace(entries.size(), [&](auto slot) { return writeAll(slot) && false; }));
+    EXPECT_EQ(index.size(), 0u);
+    EXPECT_TRUE(index.fillInPlace(0, [](auto) { return true; }));
+    EXPECT_TRUE(index.atEnd(index.begin()));
+  }
+}
+
 TEST(KeyIndexImage, AnOrderBuiltOverALargeTableWalksEveryRecordInKeyOrder) {
   rddtest::ScratchDir dir;
   rddtest::ErrorLog log;
@@ -191,5 +225,30 @@ TEST(KeyIndexImage, ALargeOrderGivesItsMemoryBackWhenDropped) {
   ASSERT_GT(grown, 16 * 1024);
   index.reset();
   EXPECT_LT(residentHeapKiB() - before, grown / 4);
+  EXPECT_EQ(later.back(), 'x');
+}
+
+TEST(KeyIndexImage, ALargeOrderDroppedUnderAHoldLeavesItsMemoryToTheNextUntilTheHoldEnds) {
+  (void)::malloc_trim(0);
+  const long before = residentHeapKiB();
+  auto fill = [](KeyIndex& index) {
+    std::uint32_t recno = 0;
+    for (int c = 0; c < 4000; ++c)  // about 20 MB of entries
+      for (int m = 0; m < 31; ++m) index.insert(index.makeEntry(keyOf(c, m, kWideKey), ++recno));
+  };
+  auto index = std::make_unique<KeyIndex>(kWideKey);
+  fill(*index);
+  const std::vector<char> later(100 * 1024, 'x');  // allocated after the tree: the heap cannot just shrink
+  const long grown = residentHeapKiB() - before;
+  ASSERT_GT(grown, 16 * 1024);
+  {
+    KeyIndex::HoldFreedMemory hold;
+    index.reset();
+    EXPECT_GT(residentHeapKiB() - before, grown * 3 / 4);  // kept for the next tree
+    KeyIndex next(kWideKey);
+    fill(next);
+    EXPECT_LT(residentHeapKiB() - before, grown * 5 / 4);  // which took it over
+  }
+  EXPECT_LT(residentHeapKiB() - before, grown / 4);  // given back with the hold
   EXPECT_EQ(later.back(), 'x');
 }

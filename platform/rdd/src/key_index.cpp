@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "format.h"
@@ -93,14 +94,33 @@ void KeyIndex::freeTree(Node* n) {
   delete n;
 }
 
+namespace {
+
+// Holds alive, and whether a large tree was dropped under them.
+std::atomic<int> gHolds{0};
+std::atomic<bool> gHeldPages{false};
+
+}  // namespace
+
+KeyIndex::HoldFreedMemory::HoldFreedMemory() { ++gHolds; }
+KeyIndex::HoldFreedMemory::~HoldFreedMemory() {
+  if (--gHolds == 0) releaseHeld();
+}
+
+void KeyIndex::releaseHeld() {
+  if (gHeldPages.exchange(false)) (void)::malloc_trim(0);
+}
+
 // A large tree's nodes are freed one by one into the allocator's free lists, which keep the
-// memory resident: the next order built (or the next large buffer) would come on top of it.
-// Once a large tree is gone, the free pages go back to the system.
+// memory resident: the next large buffer would come on top of it. Once a large tree is gone, the
+// free pages go back to the system, unless a hold keeps them for the trees built next.
 void KeyIndex::dropTree() {
   const bool large = count_ * entrySize_ >= kGiveBackBytes;
   freeTree(root_);
   root_ = nullptr;
-  if (large) (void)::malloc_trim(0);
+  if (!large) return;
+  gHeldPages = true;
+  if (gHolds == 0) releaseHeld();
 }
 
 void KeyIndex::clear() {
@@ -150,6 +170,40 @@ void KeyIndex::buildUpper(std::vector<Node*>& level) {
   }
   root_ = level.empty() ? nullptr : level[0];
   ++generation_;
+}
+
+// Full leaves, chained, for `count` entries (the last one takes the rest).
+std::vector<KeyIndex::Node*> KeyIndex::newLeaves(std::size_t count) {
+  std::vector<Node*> leaves;
+  leaves.reserve((count + leafCap_ - 1) / leafCap_);
+  for (std::size_t i = 0; i < count; i += leafCap_) {
+    Node* leaf = newNode(true);
+    leaf->count = std::min(leafCap_, count - i);
+    if (!leaves.empty()) link(leaves.back(), leaf);
+    leaves.push_back(leaf);
+  }
+  return leaves;
+}
+
+char* KeyIndex::leafSlot(Node* leaf, std::size_t at) { return leaf->keys.data() + at * entrySize_; }
+
+// Stacks the interior levels over leaves filled in place once their entries are known to rise
+// strictly; otherwise frees them.
+bool KeyIndex::finishLeaves(std::vector<Node*>& leaves, std::size_t count, bool filled) {
+  const char* prev = nullptr;
+  for (std::size_t k = 0; filled && k < leaves.size(); ++k)
+    for (std::size_t i = 0; filled && i < leaves[k]->count; ++i) {
+      const char* e = leafEntry(leaves[k], i);
+      filled = !prev || std::memcmp(prev, e, entrySize_) < 0;
+      prev = e;
+    }
+  if (!filled) {
+    for (Node* leaf : leaves) delete leaf;
+    return false;
+  }
+  count_ = count;
+  buildUpper(leaves);
+  return true;
 }
 
 std::string KeyIndex::makeEntry(std::string_view key, std::uint32_t recno) const {

@@ -63,6 +63,17 @@ class KeyIndex {
   // Replaces the whole content with `count` packed entries already in order; the memory of
   // `flat` is given back while its entries are copied.
   void assignSorted(std::vector<char>&& flat, std::size_t count);
+  // Replaces the whole content with `count` entries whose places are known before their bytes:
+  // fill(slot) writes the i-th entry at slot(i), in any order, straight into the leaves. Answers
+  // false, leaving the index empty, when fill does or when the entries written do not rise
+  // strictly.
+  template <class Fill>
+  bool fillInPlace(std::size_t count, Fill&& fill) {
+    clear();
+    std::vector<Node*> leaves = newLeaves(count);
+    bool filled = fill([&](std::size_t i) { return leafSlot(leaves[i / leafCap_], i % leafCap_); });
+    return finishLeaves(leaves, count, filled);
+  }
 
   // First entry >= probe where only the probe's bytes are compared (a key prefix or a whole entry).
   Cursor lowerBound(std::string_view probe) const;
@@ -74,6 +85,20 @@ class KeyIndex {
   std::string_view entry(Cursor c) const;
   std::string_view key(Cursor c) const { return entry(c).substr(0, keyLen_); }
   std::uint32_t recno(Cursor c) const;
+
+  // While one of these lives, large trees dropped keep their freed pages, so that the trees built
+  // next take them over instead of faulting in fresh ones; the pages left over go back to the
+  // system when the last one ends (or at releaseHeld()).
+  class HoldFreedMemory {
+   public:
+    HoldFreedMemory();
+    ~HoldFreedMemory();
+    HoldFreedMemory(const HoldFreedMemory&) = delete;
+    HoldFreedMemory& operator=(const HoldFreedMemory&) = delete;
+  };
+  // Gives back at once the pages held since a large tree was dropped (before a large buffer that
+  // could not take them over).
+  static void releaseHeld();
 
   // Visits every entry in order.
   template <class F>
@@ -90,6 +115,9 @@ class KeyIndex {
   static void setCount(Node* n, std::size_t c);
   static void link(Node* left, Node* right);
   void buildUpper(std::vector<Node*>& level);
+  std::vector<Node*> newLeaves(std::size_t count);
+  char* leafSlot(Node* leaf, std::size_t at);
+  bool finishLeaves(std::vector<Node*>& leaves, std::size_t count, bool filled);
   Cursor nextLeaf(Cursor c) const;
   static std::size_t leafCount(const Node* n);
   const char* leafEntry(const Node* n, std::size_t i) const;

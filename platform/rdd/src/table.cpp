@@ -699,6 +699,7 @@ void Table::Impl::closeAll() {
   }
   refreshStamps();
   orders.clear();
+  batchMemory.reset();
   indexFiles.clear();
   file.reset();
   isOpen = false;

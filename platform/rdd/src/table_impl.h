@@ -89,6 +89,8 @@ class Table::Impl {
   // Between beginOrderChanges and endOrderChanges: order changes leave the index files dirty
   // (counted as changing in their stamps) and the header lock is held when shared.
   bool orderBatch = false;
+  // Within a batch the pages of the orders deleted go to the orders built again.
+  std::optional<KeyIndex::HoldFreedMemory> batchMemory;
 
   // ---- buffered appends (exclusive mode, and a shared burst): records [appendFirst, +n) ----
   std::vector<char> appendBuf;
@@ -181,9 +183,10 @@ class Table::Impl {
   // Builds the entries of `o` from every record of the table, sorted, into o.index.
   Status buildOrder(Order& o);
   // Within a batch of order changes: the record sequence of each order deleted (without a
-  // condition), by key expression. Building that order again arranges its entries in that
-  // sequence first and sorts only when they turn out not to be in key order.
+  // condition), by key expression. Building that order again writes its entries in that
+  // sequence straight into its leaves and sorts only when they turn out not to be in key order.
   std::map<std::string, std::vector<std::uint32_t>> deletedSequences;
+  bool buildInSequence(Order& o, const std::vector<std::uint32_t>& sequence, Status* s);
   // The sequence kept for `o` when it names every record once; null otherwise.
   const std::vector<std::uint32_t>* sequenceFor(const Order& o);
   bool entryVisible(const Order& o, KeyIndex::Cursor c);

@@ -325,7 +325,9 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
     std::vector<std::uint32_t>& sequence = t.deletedSequences[o.keyExpr];
     sequence.clear();
     sequence.reserve(o.index.size());
-    for (auto c = o.index.begin(); !o.index.atEnd(c); c = o.index.next(c)) sequence.push_back(o.index.recno(c));
+    o.index.forEach([&](std::string_view e) {
+      sequence.push_back(fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + o.keyLen));
+    });
   }
   t.orders.erase(t.orders.begin() + (number - 1));
   if (t.controlling == number) t.controlling = 0;
@@ -363,6 +365,7 @@ void Table::beginOrderChanges() {
     }
   }
   t.orderBatch = true;
+  t.batchMemory.emplace();
 }
 
 void Table::endOrderChanges() {
@@ -373,6 +376,7 @@ void Table::endOrderChanges() {
   (void)t.flushIndexes("ORDCREATE");
   t.orderBatch = false;
   t.deletedSequences.clear();
+  t.batchMemory.reset();
   t.unlockHeader();
 }
 
@@ -577,7 +581,41 @@ bool inKeyOrder(const std::vector<char>& flat, std::size_t n, std::size_t es) {
   return true;
 }
 
+// Hands every record of the table, in record order, to visit(record, recno), reading about a
+// megabyte of records at a time.
+template <class Visit>
+Status forEachRecord(Table::Impl& t, Visit&& visit) {
+  const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
+  std::vector<char> buf(static_cast<std::size_t>(chunk) * t.recordLen);
+  for (std::uint32_t r = 0; r < t.count; r += chunk) {
+    std::uint32_t k = std::min(chunk, t.count - r);
+    std::size_t got = 0;
+    Status s = t.file->read(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, buf.data(),
+                            static_cast<std::size_t>(k) * t.recordLen, &got);
+    if (!s.ok()) return s;
+    if (got != static_cast<std::size_t>(k) * t.recordLen)
+      return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+    for (std::uint32_t j = 0; j < k; ++j) visit(buf.data() + static_cast<std::size_t>(j) * t.recordLen, r + j + 1);
+  }
+  return Status::okay();
+}
+
 }  // namespace
+
+// The order as it was before this batch deleted it gives every record's place: each entry is
+// written straight into its leaf as the records are read, with no sorted copy in between.
+// Answers false (the index left empty) when the entries do not come out in key order after all.
+bool Table::Impl::buildInSequence(Order& o, const std::vector<std::uint32_t>& sequence, Status* s) {
+  std::vector<std::uint32_t> place(sequence.size());
+  for (std::size_t i = 0; i < sequence.size(); ++i) place[sequence[i] - 1] = static_cast<std::uint32_t>(i);
+  return o.index.fillInPlace(sequence.size(), [&](auto slot) {
+    bool everyRecord = true;
+    *s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+      everyRecord = entryInto(o, record, r, slot(place[r - 1])) && everyRecord;
+    });
+    return s->ok() && everyRecord;
+  });
+}
 
 Status Table::Impl::buildOrder(Order& o) {
   Status s = flushAppends();
@@ -588,36 +626,25 @@ Status Table::Impl::buildOrder(Order& o) {
     if (atEof) recno = c + 1;
     count = c;
   }
+  if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
+    return s;
+  if (!s.ok()) return s;
+  KeyIndex::releaseHeld();  // the sorted copy below is one large buffer of its own
   const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
-  // Grown a chunk at a time just before the chunk's entries are written: clearing the whole
+  // Grown 4096 entries at a time just before they are written: clearing the whole
   // buffer up front would touch every page twice.
   std::vector<char> flat;
   flat.reserve(static_cast<std::size_t>(count) * es);
   std::size_t n = 0;
-  const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / recordLen);
-  std::vector<char> buf(static_cast<std::size_t>(chunk) * recordLen);
-  for (std::uint32_t r = 0; r < count; r += chunk) {
-    std::uint32_t k = std::min(chunk, count - r);
-    std::size_t got = 0;
-    s = file->read(headerLen + static_cast<std::uint64_t>(r) * recordLen, buf.data(),
-                   static_cast<std::size_t>(k) * recordLen, &got);
-    if (!s.ok()) return s;
-    if (got != static_cast<std::size_t>(k) * recordLen)
-      return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
-    flat.resize((n + k) * es);
-    for (std::uint32_t j = 0; j < k; ++j) {
-      const char* record = buf.data() + static_cast<std::size_t>(j) * recordLen;
-      if (entryInto(o, record, r + j + 1, flat.data() + n * es)) ++n;
-    }
-  }
+  s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+    if (flat.size() < (n + 1) * es) flat.resize(std::min<std::size_t>(count, n + (1u << 12)) * es);
+    if (entryInto(o, record, r, flat.data() + n * es)) ++n;
+  });
+  if (!s.ok()) return s;
   flat.resize(n * es);
   std::vector<SortItem> items(n);
-  // The order as it was before this batch deleted it: its sequence usually leaves the entries
-  // in key order already (every record has an entry, the i-th at i).
-  const std::vector<std::uint32_t>* sequence = sequenceFor(o);
-  for (std::size_t i = 0; i < n; ++i) items[i].idx = sequence ? (*sequence)[i] - 1 : static_cast<std::uint32_t>(i);
-  if (sequence) arrangeInOrder(flat, items, es);
-  if (!sequence || !inKeyOrder(flat, n, es)) {
+  for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
+  if (!inKeyOrder(flat, n, es)) {
     if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
     arrangeInOrder(flat, items, es);
   }
