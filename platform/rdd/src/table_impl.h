@@ -186,6 +186,14 @@ class Table::Impl {
   // condition), by key expression. Building that order again writes its entries in that
   // sequence straight into its leaves and sorts only when they turn out not to be in key order.
   std::map<std::string, std::vector<std::uint32_t>> deletedSequences;
+  // Within a batch: a digest of the orders of each index file whose image on disk was what this
+  // opener held when the batch began. A file whose orders come out of the batch with the same
+  // digest keeps its image; only its stamp is renewed.
+  std::map<const IndexFileState*, std::uint64_t> batchImageDigests;
+  std::uint64_t ordersDigest(const IndexFileState& f) const;
+  bool imageHeldAsOnDisk(IndexFileState& f);
+  void noteImagesAtBatchStart();
+  void keepImagesTheBatchLeftAlone();
   bool buildInSequence(Order& o, const std::vector<std::uint32_t>& sequence, Status* s);
   // The sequence kept for `o` when it names every record once; null otherwise.
   const std::vector<std::uint32_t>* sequenceFor(const Order& o);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 
 #include "table_impl.h"
 
@@ -366,6 +367,7 @@ void Table::beginOrderChanges() {
   }
   t.orderBatch = true;
   t.batchMemory.emplace();
+  t.noteImagesAtBatchStart();
 }
 
 void Table::endOrderChanges() {
@@ -373,9 +375,11 @@ void Table::endOrderChanges() {
   if (!t.orderBatch) return;
   // The files are written while the lock is still ours, so that whoever takes it next finds them
   // agreeing with the table.
+  t.keepImagesTheBatchLeftAlone();
   (void)t.flushIndexes("ORDCREATE");
   t.orderBatch = false;
   t.deletedSequences.clear();
+  t.batchImageDigests.clear();
   t.batchMemory.reset();
   t.unlockHeader();
 }
@@ -903,6 +907,64 @@ void Table::Impl::refreshStamps() {
       if (writeCdxStamp(*f->file, st).ok()) f->stamped = now;
     }
     unlockHeader();
+  }
+}
+
+// Every definition and entry of the file's orders, in order; equal digests mean equal images.
+std::uint64_t Table::Impl::ordersDigest(const IndexFileState& f) const {
+  std::uint64_t digest = 0;
+  auto mix = [&digest](std::string_view bytes) {
+    digest = (digest ^ std::hash<std::string_view>{}(bytes)) * 0x9E3779B97F4A7C15ull + bytes.size();
+  };
+  for (const auto& o : orders) {
+    if (o->file != &f) continue;
+    mix(o->tag);
+    mix(o->keyExpr);
+    mix(o->forExpr);
+    mix(std::to_string(o->keyLen) + (o->unique ? "U" : "-") + std::to_string(o->index.size()));
+    o->index.forEach(mix);
+  }
+  return digest;
+}
+
+// The file holds exactly this opener's orders: nothing unwritten, and nobody rewrote it since.
+bool Table::Impl::imageHeldAsOnDisk(IndexFileState& f) {
+  std::uint32_t onDisk = 0;
+  return f.regionStart != 0 && !f.dirty && !f.marked && f.pending.empty() && f.pendingNew.empty() &&
+         readCdxCounter(*f.file, &onDisk).ok() && onDisk == f.counter;
+}
+
+void Table::Impl::noteImagesAtBatchStart() {
+  batchImageDigests.clear();
+  if (writeFailed || options.readOnly) return;
+  for (auto& f : indexFiles)
+    if (imageHeldAsOnDisk(*f)) batchImageDigests[f.get()] = ordersDigest(*f);
+}
+
+// A batch that deleted and built orders again without changing a single entry (a rebuild over
+// records whose keys did not change) leaves the file's image as it is: the stamp takes the table
+// as it is now and lets go of this opener's count; the pages are not written again.
+void Table::Impl::keepImagesTheBatchLeftAlone() {
+  if (writeFailed) return;
+  for (auto& f : indexFiles) {
+    auto was = batchImageDigests.find(f.get());
+    if (!f->dirty || was == batchImageDigests.end() || !f->pending.empty() || !f->pendingNew.empty()) continue;
+    CdxStamp st;
+    std::uint32_t onDisk = 0, c = count;
+    if (!readCdxStamp(*f->file, &st).ok() || !st.valid || !readCdxCounter(*f->file, &onDisk).ok() ||
+        onDisk != f->counter || !readHeaderCount(&c).ok() || c != count || st.recCount != count)
+      continue;
+    std::uint32_t others = st.changing - (f->marked && st.changing > 0 ? 1 : 0);
+    if (others != 0 || ordersDigest(*f) != was->second) continue;
+    TableFingerprint now;
+    if (!tableFingerprint(&now).ok()) continue;
+    st.table = now;
+    st.changing = 0;
+    if (!writeCdxStamp(*f->file, st).ok()) continue;  // written in full below instead
+    f->stamped = now;
+    if (f->marked) (void)f->file->unlock(fmt::kChangingLockOffset, 1);
+    f->marked = false;
+    f->dirty = false;
   }
 }
 
