@@ -52,6 +52,38 @@ TEST(Sharing, SharedAppendsOfTwoOpenersInterleaveWithoutLoss) {
   EXPECT_TRUE(c->seek("b4"));
 }
 
+// The opener that opens the index later counts fewer records than the index now holds: the rows
+// the other appended meanwhile are news to it, not damage, and stay in the index it writes.
+TEST(Sharing, AnIndexOpenedAfterAnotherOpenerAppendedKeepsThatOpenersRows) {
+  ScratchDir dir;
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  {
+    auto t = rdd::Table::open("t", dir.str());
+    t->createOrder("name", "idx", "NAME", nullptr, false);
+    for (const char* name : {"c", "a", "b"}) addRow(*t, name, "");
+  }
+  rdd::OpenOptions opt;
+  opt.appendBurstMs = 0;
+  auto late = rdd::Table::open("t", dir.str(), opt);
+  auto early = rdd::Table::open("t", dir.str(), opt);
+  ASSERT_TRUE(early->openIndex("idx"));
+  for (int i = 0; i < 5; ++i) addRow(*early, "e" + std::to_string(i), "");
+  ASSERT_TRUE(late->openIndex("idx"));
+  addRow(*late, "late", "");
+  late.reset();
+  early.reset();
+  auto t = rdd::Table::open("t", dir.str());
+  ASSERT_TRUE(t->openIndex("idx"));
+  t->setOrder(1);
+  std::vector<std::string> names;
+  for (t->goTop(); !t->eof(); t->skip()) names.push_back(t->get("NAME").asString());
+  EXPECT_EQ(names.size(), 9u);
+  EXPECT_EQ(names.front(), "a         ");
+  EXPECT_EQ(names.back(), "late      ");
+  for (const auto& e : log.errors) ADD_FAILURE() << e->description;
+}
+
 TEST(Sharing, TwoProcessesAppendingAtOnceLoseNoRows) {
   ScratchDir dir;
   ErrorLog log;

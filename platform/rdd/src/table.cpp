@@ -758,14 +758,17 @@ std::uint32_t Table::lastRec() {
   if (!t.isOpen) return 0;
   if (t.options.shared && !t.burstHeld) {
     endBurstsOn(t.fileId);  // what another opener in this thread appended counts too
-    std::uint32_t c = 0;
-    if (t.readHeaderCount(&c).ok() && c > t.count) {
-      t.deletedMap.resize(c, 0);
-      if (t.atEof) t.recno = c + 1;
-      t.count = c;
-    }
+    t.takeInOthersAppends();
   }
   return t.count;
+}
+
+void Table::Impl::takeInOthersAppends() {
+  std::uint32_t c = 0;
+  if (!options.shared || !readHeaderCount(&c).ok() || c <= count) return;
+  deletedMap.resize(c, 0);
+  if (atEof) recno = c + 1;
+  count = c;
 }
 
 void Table::goTop() {

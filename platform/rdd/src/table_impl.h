@@ -141,6 +141,8 @@ class Table::Impl {
   // After the table changed without its orders changing: the stamps of index files that agree
   // with the table are brought up to date, so the next open does not take them for stale.
   void refreshStamps();
+  // Shared: counts the records other openers appended since we last looked.
+  void takeInOthersAppends();
   void commit(const char* operation);
   // commit() and the end of this opener's append burst: for every operation other than append.
   void settle(const char* operation);

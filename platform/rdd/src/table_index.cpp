@@ -114,8 +114,18 @@ bool Table::openIndex(const std::string& fileSpec) {
   // a view. Rewrites cut the file only behind its header, so the view stays valid.
   (void)f->file->mapPrefix(fmt::kTreeHeaderSize);
   Status s = t.writeAppended();
+  // Shared: the image and the record count it is checked against are read under the header lock,
+  // so that rows another opener appended (and indexed) meanwhile are not taken for damage.
+  bool locked = false;
+  if (s.ok() && t.options.shared) {
+    s = t.lockHeader();
+    locked = s.ok();
+  }
   CdxImage img;
-  if (s.ok()) s = readCdx(*f->file, path, t.count, &img);
+  if (s.ok()) {
+    t.takeInOthersAppends();
+    s = readCdx(*f->file, path, t.count, &img);
+  }
   // A damaged file is never trusted. When its tag definitions can still be read, its orders are
   // built again from the records; otherwise it is taken without orders, and the orders created
   // into it replace it.
@@ -129,6 +139,7 @@ bool Table::openIndex(const std::string& fileSpec) {
       s = Status::okay();
     }
   }
+  if (locked) t.unlockHeader();
   std::vector<std::unique_ptr<Order>> loaded;
   if (s.ok()) s = t.loadIndexImage(*f, img, &loaded);
   if (!s.ok()) {
@@ -624,12 +635,7 @@ bool Table::Impl::buildInSequence(Order& o, const std::vector<std::uint32_t>& se
 Status Table::Impl::buildOrder(Order& o) {
   Status s = flushAppends();
   if (!s.ok()) return s;
-  std::uint32_t c = count;
-  if (options.shared && readHeaderCount(&c).ok() && c > count) {
-    deletedMap.resize(c, 0);
-    if (atEof) recno = c + 1;
-    count = c;
-  }
+  takeInOthersAppends();
   if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
     return s;
   if (!s.ok()) return s;
