@@ -159,6 +159,24 @@ TEST_F(Units, InterleavedVersionsAreListedOnceInFirstMetOrder) {
   EXPECT_EQ(mainwin::storedVersions(*table)[0].first, mainwin::fullWidthVersion("1.0"));
 }
 
+// Through an order keyed by version first, versions come in key order, one look-up each: versions
+// that begin alike and characters above ASCII are told apart, and the table ends at its end.
+TEST_F(Units, VersionsThroughTheVersionOrderAreListedOnceInKeyOrder) {
+  for (const char* cls : {"K", "L", "M"})
+    for (const char* version : {"2.0", "\u00e4pfel", "1.0.1", "10", "1.0"}) appendRow(*table, version, cls, "");
+  (void)mainwin::buildIndexes(*table, true);
+  table->setOrder(1);
+  std::vector<std::string> listed;
+  for (const auto& [version, number] : mainwin::storedVersions(*table)) {
+    EXPECT_EQ(number, static_cast<long>(listed.size()) + 1);
+    listed.push_back(version);
+  }
+  std::vector<std::string> expected;
+  for (const char* version : {"1.0", "1.0.1", "10", "2.0", "\u00e4pfel"}) expected.push_back(mainwin::fullWidthVersion(version));
+  EXPECT_EQ(listed, expected);
+  EXPECT_TRUE(table->eof());
+}
+
 TEST_F(Units, EmptyTableListsNoVersion) { EXPECT_TRUE(mainwin::storedVersions(*table).empty()); }
 
 // ---------------------------------------------------------------- index build

@@ -1,4 +1,5 @@
 // The stored versions and the index build of the model table.
+#include <cctype>
 #include <filesystem>
 #include <unordered_set>
 
@@ -6,9 +7,60 @@
 
 namespace mainwin {
 
+namespace {
+
+// The shortest byte string that sorts after every string beginning with `prefix`; empty when
+// there is none (the prefix is all 0xFF bytes).
+std::string pastPrefix(std::string prefix) {
+  while (!prefix.empty() && static_cast<unsigned char>(prefix.back()) == 0xFF) prefix.pop_back();
+  if (!prefix.empty()) prefix.back() = static_cast<char>(static_cast<unsigned char>(prefix.back()) + 1);
+  return prefix;
+}
+
+// The width of the version field when the controlling order's key begins with it; 0 otherwise.
+std::size_t versionKeyWidth(rdd::Table& t) {
+  const int order = t.order();
+  if (order == 0 || !t.orderFor(order).empty()) return 0;
+  std::string key;
+  for (char c : t.orderKey(order))
+    if (c != ' ') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (key != "MODELVERS" && key.rfind("MODELVERS+", 0) != 0) return 0;
+  const int field = t.fieldIndex("MODELVERS");
+  return field < 0 || t.field(field).type != 'C' ? 0 : static_cast<std::size_t>(t.field(field).length);
+}
+
+// Through an order keyed by version first, each version costs one look-up: from a version's
+// first row the scan jumps past every key that begins with it. Leaves the table at its end, as
+// a walk over every row does. Answers false when the order does not key that way.
+bool versionsThroughOrder(model::Mpdms& table, std::vector<std::pair<std::string, long>>& versions) {
+  rdd::Table* t = table.table();
+  const std::size_t width = t && table.used() ? versionKeyWidth(*t) : 0;
+  if (width == 0) return false;
+  std::string from;
+  for (;;) {
+    std::uint32_t first = 0;
+    t->scanOrder(t->order(), from, [&](std::string_view key, std::uint32_t recno) {
+      from.assign(key.substr(0, width));
+      first = recno;
+      return false;
+    });
+    if (first == 0) break;
+    t->goTo(first);
+    versions.emplace_back(table.str(model::Field::MODELVERS), static_cast<long>(versions.size()) + 1);
+    from = pastPrefix(from);
+    if (from.empty()) break;
+  }
+  t->goBottom();
+  t->skip();
+  return true;
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, long>> storedVersions(model::Mpdms& table) {
   RT_FRAME("ModelList:StoredVersions");
   std::vector<std::pair<std::string, long>> versions;
+  if (versionsThroughOrder(table, versions)) return versions;
   std::unordered_set<std::string> seen;
   table.goTop();
   while (!table.eof()) {
