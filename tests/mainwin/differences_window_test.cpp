@@ -25,6 +25,7 @@
 #include "ole/ole.h"
 #include "reports/reports.h"
 #include "resources/resources.h"
+#include "window_fixture.h"
 #include "workflow_support.h"
 #include "zorbanectl/zorbanectl.h"
 
@@ -61,17 +62,8 @@ class DifferencesWin : public ::testing::Test {
     ole::setStorageDirectories({});
     dir.reset();
   }
-  static int itemOf(const gui::ListControl* list, const std::string& text) {
-    for (int i = 1; i <= list->ItemCount(); ++i)
-      if (list->GetItem(i) == text) return i;
-    ADD_FAILURE() << "no item " << text;
-    return 0;
-  }
-  void load(const std::string& family, const std::string& version) {
-    win->ModelName(version);
-    win->oClassFamilyName->pick(itemOf(win->oClassFamilyName, family));
-    win->oPbExecute->click();
-  }
+  static int itemOf(const gui::ListControl* list, const std::string& text) { return wftest::itemOf(list, text); }
+  void load(const std::string& family, const std::string& version) { wftest::loadThroughWindow(*win, family, version); }
   void compare(const std::string& base, const std::string& ref) {
     win->oBaseModel->pick(itemOf(win->oBaseModel, mainwin::fullWidthVersion(base)));
     win->oRefModel->pick(itemOf(win->oRefModel, mainwin::fullWidthVersion(ref)));

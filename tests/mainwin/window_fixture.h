@@ -26,6 +26,22 @@ using mainwin::ZorbaneWin;
 
 inline std::string v15(const std::string& version) { return mainwin::fullWidthVersion(version); }
 
+// The number of the list's item that reads `text` (a test failure when there is none).
+inline int itemOf(const gui::ListControl* list, const std::string& text) {
+  for (int i = 1; i <= list->ItemCount(); ++i)
+    if (list->GetItem(i) == text) return i;
+  ADD_FAILURE() << "no item " << text;
+  return 0;
+}
+
+// Reads a family as the user does: version typed, family picked, Read Class Structure pressed.
+inline void loadThroughWindow(ZorbaneWin& win, const std::string& family, const std::string& version) {
+  win.ModelName(version);
+  win.oClassFamilyName->pick(itemOf(win.oClassFamilyName, family));
+  ASSERT_TRUE(win.oPbExecute->IsEnabled());
+  win.oPbExecute->click();
+}
+
 // Forwards every call to the control's objects and fails the n-th call of one member, the way a
 // connection lost in the middle of a walk would.
 class FailingProxy : public rt::Object {
@@ -76,18 +92,8 @@ class Workflow : public ::testing::Test {
     win->InitialIndexBuild(false);
     win->Show();
   }
-  static int itemOf(const gui::ListControl* list, const std::string& text) {
-    for (int i = 1; i <= list->ItemCount(); ++i)
-      if (list->GetItem(i) == text) return i;
-    ADD_FAILURE() << "no item " << text;
-    return 0;
-  }
-  void load(const std::string& family, const std::string& version) {
-    win->ModelName(version);
-    win->oClassFamilyName->pick(itemOf(win->oClassFamilyName, family));
-    ASSERT_TRUE(win->oPbExecute->IsEnabled());
-    win->oPbExecute->click();
-  }
+  static int itemOf(const gui::ListControl* list, const std::string& text) { return wftest::itemOf(list, text); }
+  void load(const std::string& family, const std::string& version) { loadThroughWindow(*win, family, version); }
   void pickVersions(const std::string& base, const std::string& ref) {
     win->oBaseModel->pick(itemOf(win->oBaseModel, v15(base)));
     win->oRefModel->pick(itemOf(win->oRefModel, v15(ref)));
