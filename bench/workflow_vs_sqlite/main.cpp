@@ -2,18 +2,22 @@
 // as 2.0, and the two are compared: through the real main window offscreen, through the window's
 // screen-free units, and over an SQLite table with the same indexes, loaded through the same
 // control. Every scenario runs in a process of its own, so each peak resident size is its own;
-// every scenario runs at a quarter of the classes too, so that growth can be read off. The
+// every scenario runs at a quarter of the classes too, so that growth can be read off. Each size
+// runs in rounds (window, screen-free, SQLite, control walk, then again), and every time shown is
+// the median of its rounds, so one slow moment of the machine does not decide a ratio. The
 // verdicts of all three must agree, or the bench fails.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "figures.h"
 #include "generated_store.h"
@@ -27,9 +31,21 @@ using bench::Step;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: workflow_vs_sqlite [classes [members]]\n"
-    "  classes  classes per family, at least 4 (default 10000; the growth run takes a quarter of them)\n"
-    "  members  own members per class, at least 1 (default 30)\n";
+    "usage: workflow_vs_sqlite [--rounds N | --only SCENARIO] [classes [members]]\n"
+    "  classes       classes per family, at least 4 (default 10000; the growth run takes a quarter of them)\n"
+    "  members       own members per class, at least 1 (default 30)\n"
+    "  --rounds N    runs of every scenario at each size, at least 1 (default 3); times are medians\n"
+    "  --only NAME   runs scenario window, units, sqlite or walk once at the given size, in this\n"
+    "                process, and prints its step times (for profilers)\n";
+
+using Scenario = Figures (*)();
+
+struct Named {
+  const char* name;
+  Scenario run;
+};
+constexpr Named kScenarios[] = {
+    {"window", bench::runWindow}, {"units", bench::runUnits}, {"sqlite", bench::runSqlite}, {"walk", bench::runWalk}};
 
 struct Run {
   Figures window, units, sqlite, walk;
@@ -47,7 +63,7 @@ void resetTable(const fs::path& dir) {
 
 // Runs `scenario` in a child process in `dir`; the parent takes its figures from a pipe and its
 // peak resident size from its end.
-Figures inChild(const fs::path& dir, Figures (*scenario)(), const char* name) {
+Figures inChild(const fs::path& dir, Scenario scenario, const char* name) {
   resetTable(dir);
   int fds[2];
   if (::pipe(fds) != 0) std::exit(1);
@@ -75,18 +91,39 @@ Figures inChild(const fs::path& dir, Figures (*scenario)(), const char* name) {
   return f;
 }
 
-Run runAll(int classes, int members) {
+// The median of every step's time over `rounds`, the highest peak and the last memory readings.
+Figures medianOf(const std::vector<Figures>& rounds) {
+  Figures f = rounds.back();
+  const auto median = [&](auto time) {
+    std::vector<double> times;
+    for (const Figures& r : rounds) times.push_back(time(r));
+    std::sort(times.begin(), times.end());
+    const std::size_t mid = times.size() / 2;
+    return times.size() % 2 ? times[mid] : (times[mid - 1] + times[mid]) / 2;
+  };
+  for (int s = 0; s < static_cast<int>(Step::Count); ++s) f.seconds[s] = median([s](const Figures& r) { return r.seconds[s]; });
+  f.compareOnly = median([](const Figures& r) { return r.compareOnly; });
+  for (const Figures& r : rounds) f.peakKiB = std::max(f.peakKiB, r.peakKiB);
+  return f;
+}
+
+fs::path preparedDirectory(int classes, int members) {
   const fs::path dir = fs::temp_directory_path() / ("zmc-workflow-bench-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   bench::generateStore(dir / "store.db", classes, members);
   std::ofstream(dir / "OLE29.ctlstate") << "[ZorbaneWin.Zorbane]\nClass = Zorbane.Control\nDatabase = store.db\n";
-  Run run;
-  run.window = inChild(dir, bench::runWindow, "window");
-  run.units = inChild(dir, bench::runUnits, "screen-free");
-  run.sqlite = inChild(dir, bench::runSqlite, "SQLite");
-  run.walk = inChild(dir, bench::runWalk, "control walk");
+  return dir;
+}
+
+Run runAll(int classes, int members, int rounds) {
+  const fs::path dir = preparedDirectory(classes, members);
+  std::vector<Figures> each[std::size(kScenarios)];
+  for (int round = 0; round < rounds; ++round)
+    for (std::size_t s = 0; s < std::size(kScenarios); ++s)
+      each[s].push_back(inChild(dir, kScenarios[s].run, kScenarios[s].name));
   fs::remove_all(dir);
+  const Run run{medianOf(each[0]), medianOf(each[1]), medianOf(each[2]), medianOf(each[3])};
   if (!(run.window.verdicts == run.units.verdicts) || !(run.units.verdicts == run.sqlite.verdicts)) {
     std::fprintf(stderr, "bench: the verdicts differ between the window, the screen-free units and SQLite\n");
     std::exit(1);
@@ -94,10 +131,23 @@ Run runAll(int classes, int members) {
   return run;
 }
 
+// One scenario, once, in this process: what a profiler attached to the bench should see.
+int runOnly(const Named& scenario, int classes, int members) {
+  const fs::path dir = preparedDirectory(classes, members);
+  resetTable(dir);
+  fs::current_path(dir);
+  const Figures f = scenario.run();
+  std::printf("%s: %ld rows per version; load 1.0 %.3f s, load 2.0 %.3f s, compare %.3f s\n", scenario.name,
+              f.rowsPerVersion, f.at(Step::LoadFirst), f.at(Step::LoadSecond), f.at(Step::Compare));
+  fs::current_path(dir.parent_path());
+  fs::remove_all(dir);
+  return 0;
+}
+
 double mib(long kib) { return kib / 1024.0; }
 
 void printRun(const Run& r) {
-  std::printf("\n%ld rows per version      window  screen-free      sqlite  control walk\n", r.units.rowsPerVersion);
+  std::printf("\n%ld rows per version, medians  window  screen-free      sqlite  control walk\n", r.units.rowsPerVersion);
   const std::pair<Step, const char*> steps[] = {
       {Step::LoadFirst, "load 1.0"}, {Step::LoadSecond, "load 2.0"}, {Step::Compare, "compare"}};
   for (auto [step, label] : steps) {
@@ -150,21 +200,49 @@ bool wholeNumber(const char* text, long least, int* out) {
   return true;
 }
 
+struct Options {
+  int classes = 10000, members = 30, rounds = 3;
+  const Named* only = nullptr;
+};
+
+// Answers false for arguments that do not parse.
+bool parse(int argc, char** argv, Options* o) {
+  std::vector<const char*> sizes;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--rounds") == 0) {
+      if (++i == argc || !wholeNumber(argv[i], 1, &o->rounds)) return false;
+    } else if (std::strcmp(argv[i], "--only") == 0) {
+      if (++i == argc) return false;
+      for (const Named& s : kScenarios)
+        if (std::strcmp(argv[i], s.name) == 0) o->only = &s;
+      if (!o->only) return false;
+    } else {
+      sizes.push_back(argv[i]);
+    }
+  }
+  return sizes.size() <= 2 && (sizes.size() < 1 || wholeNumber(sizes[0], 4, &o->classes)) &&
+         (sizes.size() < 2 || wholeNumber(sizes[1], 1, &o->members));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int classes = 10000, members = 30;
-  if (argc > 3 || (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || !wholeNumber(argv[1], 4, &classes))) ||
-      (argc > 2 && !wholeNumber(argv[2], 1, &members))) {
-    std::fputs(kUsage, argc > 1 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
-    return argc > 1 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Options o;
+  if (!parse(argc, argv, &o)) {
+    std::fputs(kUsage, stderr);
+    return 2;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  std::printf("workflow_vs_sqlite: %d classes x %d own members per version, and %d classes for the growth\n",
-              classes, members, classes / 4);
-  const Run small = runAll(classes / 4, members);
+  if (o.only) return runOnly(*o.only, o.classes, o.members);
+  std::printf("workflow_vs_sqlite: %d classes x %d own members per version, and %d classes for the growth; %d rounds\n",
+              o.classes, o.members, o.classes / 4, o.rounds);
+  const Run small = runAll(o.classes / 4, o.members, o.rounds);
   printRun(small);
-  const Run full = runAll(classes, members);
+  const Run full = runAll(o.classes, o.members, o.rounds);
   printRun(full);
   printRatios(full, small);
   return 0;
