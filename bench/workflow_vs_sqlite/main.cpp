@@ -34,7 +34,7 @@ constexpr const char* kUsage =
     "usage: workflow_vs_sqlite [--rounds N | --only SCENARIO] [classes [members]]\n"
     "  classes       classes per family, at least 4 (default 10000; the growth run takes a quarter of them)\n"
     "  members       own members per class, at least 1 (default 30)\n"
-    "  --rounds N    runs of every scenario at each size, at least 1 (default 3); times are medians\n"
+    "  --rounds N    runs of every scenario at each size, at least 1 (default 5); times are medians\n"
     "  --only NAME   runs scenario window, units, sqlite or walk once at the given size, in this\n"
     "                process, and prints its step times (for profilers)\n";
 
@@ -201,7 +201,7 @@ bool wholeNumber(const char* text, long least, int* out) {
 }
 
 struct Options {
-  int classes = 10000, members = 30, rounds = 3;
+  int classes = 10000, members = 30, rounds = 5;
   const Named* only = nullptr;
 };
 

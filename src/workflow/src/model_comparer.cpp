@@ -256,18 +256,22 @@ Lookup lookUp(const ClassRows& byParent, const ClassRows& byMember, std::string_
 }
 
 // Writes the verdict of the current row R (record r) and of its counterpart, as visitRow does.
-void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, const KeyWidths& w) {
+// `kept` holds R's compared fields while the counterpart is read (its capacity is reused).
+void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, const KeyWidths& w, std::string& kept) {
   if (!l.classFound) return writeMissing(table, false, false);
   if (!l.counterpart) return writeMissing(table, l.parentOk, true);
   rdd::Table& t = *table.table();
-  const std::string parent(t.rawField(w.parentField));
-  const std::string type(t.rawField(w.typeField));
-  const std::string level(t.rawField(w.levelField));
+  kept.assign(t.rawField(w.parentField));
+  const std::size_t typeAt = kept.size();
+  kept.append(t.rawField(w.typeField));
+  const std::size_t levelAt = kept.size();
+  kept.append(t.rawField(w.levelField));
+  const std::string_view all(kept);
   t.goTo(l.counterpart);
   Verdict v;
-  v.parentOk = t.rawField(w.parentField) == parent;
-  v.levelProblem = t.rawField(w.levelField) != level;
-  v.typeProblem = t.rawField(w.typeField) != type;
+  v.parentOk = t.rawField(w.parentField) == all.substr(0, typeAt);
+  v.levelProblem = t.rawField(w.levelField) != all.substr(levelAt);
+  v.typeProblem = t.rawField(w.typeField) != all.substr(typeAt, levelAt - typeAt);
   v.allOk = !v.levelProblem && !v.typeProblem && v.parentOk;
   writeVerdict(table, v);
   t.goTo(r);
@@ -284,6 +288,7 @@ bool passByClass(model::Mpdms& table, const KeyWidths& w, const std::string& own
   rdd::Table& t = *table.table();
   const std::size_t classEnd = w.version + w.className;
   ClassRows mine, byParent, byMember;
+  std::string kept, otherClass;
   for (std::string start = own; !start.empty();) {
     start = mine.read(t, 1, start, own, classEnd);
     if (mine.empty()) break;
@@ -293,12 +298,12 @@ bool passByClass(model::Mpdms& table, const KeyWidths& w, const std::string& own
       t.goTo(mine.recno(i));
       if (!onlyUncompared || !table.flag(Field::COMPARED)) {
         if (!otherRead) {
-          const std::string otherClass = *other + mine.prefix().substr(w.version);
+          otherClass.assign(*other).append(mine.prefix(), w.version);
           (void)byParent.read(t, 1, otherClass, otherClass, classEnd);
           (void)byMember.read(t, 2, otherClass, otherClass, classEnd);
           otherRead = true;
         }
-        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), w);
+        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), w, kept);
         ++counts.visits;
       }
       ++passed;
