@@ -1,6 +1,7 @@
 // An index file never silently disagrees with its table: after a kill between writes, after a
 // failed write, after the table was changed without the index. And index files stay compact.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -225,6 +226,36 @@ TEST(IndexFileSize, RepeatedFlushesKeepTheFileWithinThreeImages) {
     EXPECT_LE(std::filesystem::file_size(dir.file("idx.cdx")), 3 * image + 8192) << "round " << round << " image " << image;
   }
   EXPECT_EQ(checkOrderMatchesTable(*t), 2200);
+  EXPECT_TRUE(log.empty());
+}
+
+// Each flush writes a larger image behind the previous one: the disk space of the images before
+// that one goes back, while the previous image stays whole for a reader that read the old header.
+TEST(IndexFileSize, ImagesOlderThanThePreviousOneGiveBackTheirDiskSpace) {
+  ScratchDir dir;
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  auto t = rdd::Table::open("t", dir.str());
+  appendRows(*t, 0, 4000, 0);
+  t->createOrder("name", "idx", "NAME", nullptr, false);
+  t->createOrder("namecity", "idx", "NAME+CITY", nullptr, false);
+  t->flush();
+  std::vector<std::uint64_t> ends{std::filesystem::file_size(dir.file("idx.cdx"))};
+  for (int round = 1; round <= 3; ++round) {
+    appendRows(*t, round * 4000, 4000, 0);
+    t->flush();
+    ends.push_back(std::filesystem::file_size(dir.file("idx.cdx")));
+    ASSERT_GT(ends.back(), ends[ends.size() - 2]) << "round " << round << ": the image was meant to go behind";
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("idx.cdx").c_str(), &st), 0);
+  const std::uint64_t allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
+  // The header's block, the previous image and the current one.
+  EXPECT_LE(allocated, 4096 + (ends[3] - ends[1]) + 8192) << "file size " << ends[3];
+  t->close();
+  t = rdd::Table::open("t", dir.str());
+  ASSERT_TRUE(t->openIndex("idx"));
+  EXPECT_EQ(checkOrderMatchesTable(*t), 16000);
   EXPECT_TRUE(log.empty());
 }
 

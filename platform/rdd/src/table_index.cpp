@@ -717,6 +717,20 @@ bool Table::Impl::changersAlive(IndexFileState& f) {
   return false;
 }
 
+namespace {
+
+// An image written behind the previous one leaves the pages before that one (older images) to
+// nobody: their disk space goes back to the system. The previous image stays whole, so a reader
+// that took the old header without the lock still finds the pages it points to.
+void discardOlderImages(File& file, std::uint64_t previousStart, std::uint64_t previousEnd, std::uint64_t newStart) {
+  constexpr std::uint64_t kBlock = 4096;
+  if (previousStart == 0 || newStart < previousEnd) return;
+  const std::uint64_t from = (fmt::kTreeHeaderSize + kBlock - 1) / kBlock * kBlock, to = previousStart / kBlock * kBlock;
+  if (to > from) file.discard(from, to - from);
+}
+
+}  // namespace
+
 Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   if (writeFailed)
     return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
@@ -789,6 +803,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   std::uint64_t base = fmt::kTreeHeaderSize;
   if (f.regionStart != 0 && fmt::kTreeHeaderSize + size > f.regionStart)
     base = std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
+  const std::uint64_t previousStart = f.regionStart, previousEnd = f.regionEnd;
   std::vector<std::uint8_t> header;
   CdxStamp stamp{true, f.counter + 1, recCount, changing, {}};
   Status s = tableFingerprint(&stamp.table);
@@ -802,6 +817,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     f.dirty = false;
     f.clearPending();
     (void)f.file->truncate(base + size);
+    discardOlderImages(*f.file, previousStart, previousEnd, base);
   }
   unlockAll();
   return s;
