@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 
 #include "gui/gui.h"
@@ -185,6 +186,28 @@ TEST_F(DataWindowTest, FieldGetAndPutReachControlValues) {
   EXPECT_FALSE(win.FieldGet("Check").asLogical());
   win.FieldPut("Check", true);
   EXPECT_TRUE(win.check->Checked());
+}
+
+// The edit's value is whatever its widget shows after every kind of change: keys typed, text
+// inserted, undone, cleared.
+TEST_F(DataWindowTest, EditValueFollowsEveryChangeOfItsWidget) {
+  TestWin win;
+  win.Show();
+  auto* line = static_cast<QLineEdit*>(win.edit->widget());
+  for (char c : std::string("1.0")) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(c)));
+    QApplication::sendEvent(line, &press);
+  }
+  EXPECT_EQ(win.FieldGet("Edit").asString(), "1.0");
+  line->insert(" beta");
+  EXPECT_EQ(win.FieldGet("Edit").asString(), "1.0 beta");
+  line->undo();
+  EXPECT_EQ(win.FieldGet("Edit").asString(), line->text().toStdString());
+  line->clear();
+  EXPECT_EQ(win.FieldGet("Edit").asString(), "");
+  win.FieldPut("Edit", "2.0");
+  EXPECT_EQ(line->text(), "2.0");
+  EXPECT_EQ(win.edit->Value().asString(), "2.0");
 }
 
 TEST_F(DataWindowTest, UnknownFieldNameIsRaisedAsMissingMember) {

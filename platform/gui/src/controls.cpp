@@ -106,11 +106,12 @@ void Control::Font(const gui::Font& font) {
 SingleLineEdit::SingleLineEdit(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget)
     : Control(owner, tpl, widget) {
   widget->installEventFilter(new FocusFilter(this));
+  auto* edit = static_cast<QLineEdit*>(widget);
+  text_ = edit->text().toStdString();
+  QObject::connect(edit, &QLineEdit::textChanged, widget, [this](const QString& text) { text_ = text.toStdString(); });
 }
 
-rt::Value SingleLineEdit::Value() const {
-  return static_cast<QLineEdit*>(widget_)->text().toStdString();
-}
+rt::Value SingleLineEdit::Value() const { return rt::Value(text_); }
 
 void SingleLineEdit::Value(const rt::Value& value) {
   static_cast<QLineEdit*>(widget_)->setText(qs(value.isString() ? value.asString() : rt::toText(value)));

@@ -81,16 +81,31 @@ ZorbaneWin::~ZorbaneWin() = default;
 
 // ---------------------------------------------------------------- value properties
 
-rt::Value ZorbaneWin::ClassFamilyName() const { return FieldGet(rt::Symbol("ClassFamilyName")); }
-rt::Value ZorbaneWin::ClassFamilyName(const rt::Value& value) { return FieldPut(rt::Symbol("ClassFamilyName"), value); }
-rt::Value ZorbaneWin::ModelName() const { return FieldGet(rt::Symbol("ModelName")); }
-rt::Value ZorbaneWin::ModelName(const rt::Value& value) { return FieldPut(rt::Symbol("ModelName"), value); }
-rt::Value ZorbaneWin::BaseModel() const { return FieldGet(rt::Symbol("BaseModel")); }
-rt::Value ZorbaneWin::BaseModel(const rt::Value& value) { return FieldPut(rt::Symbol("BaseModel"), value); }
-rt::Value ZorbaneWin::RefModel() const { return FieldGet(rt::Symbol("RefModel")); }
-rt::Value ZorbaneWin::RefModel(const rt::Value& value) { return FieldPut(rt::Symbol("RefModel"), value); }
-rt::Value ZorbaneWin::ResetToggles() const { return FieldGet(rt::Symbol("ResetToggles")); }
-rt::Value ZorbaneWin::ResetToggles(const rt::Value& value) { return FieldPut(rt::Symbol("ResetToggles"), value); }
+namespace {
+
+// The controls behind the value properties, their names interned once: a load reads ModelName
+// for every row it writes.
+struct PropertyNames {
+  rt::Symbol classFamilyName{"ClassFamilyName"}, modelName{"ModelName"}, baseModel{"BaseModel"},
+      refModel{"RefModel"}, resetToggles{"ResetToggles"};
+};
+const PropertyNames& names() {
+  static const PropertyNames interned;
+  return interned;
+}
+
+}  // namespace
+
+rt::Value ZorbaneWin::ClassFamilyName() const { return FieldGet(names().classFamilyName); }
+rt::Value ZorbaneWin::ClassFamilyName(const rt::Value& value) { return FieldPut(names().classFamilyName, value); }
+rt::Value ZorbaneWin::ModelName() const { return FieldGet(names().modelName); }
+rt::Value ZorbaneWin::ModelName(const rt::Value& value) { return FieldPut(names().modelName, value); }
+rt::Value ZorbaneWin::BaseModel() const { return FieldGet(names().baseModel); }
+rt::Value ZorbaneWin::BaseModel(const rt::Value& value) { return FieldPut(names().baseModel, value); }
+rt::Value ZorbaneWin::RefModel() const { return FieldGet(names().refModel); }
+rt::Value ZorbaneWin::RefModel(const rt::Value& value) { return FieldPut(names().refModel, value); }
+rt::Value ZorbaneWin::ResetToggles() const { return FieldGet(names().resetToggles); }
+rt::Value ZorbaneWin::ResetToggles(const rt::Value& value) { return FieldPut(names().resetToggles, value); }
 
 // ---------------------------------------------------------------- events
 

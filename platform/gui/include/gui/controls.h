@@ -85,6 +85,9 @@ class SingleLineEdit : public Control {
   SingleLineEdit(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget);
   rt::Value Value() const override;  // the text typed
   void Value(const rt::Value& value) override;
+
+ private:
+  std::string text_;  // the widget's text, kept at every change: a long run may read it per row
 };
 
 class PushButton : public Control {
