@@ -252,19 +252,32 @@ class MethodObject : public ClassNode {
   MethodObject(FamilyPtr f, int cls, int method) : ClassNode(kMethod, std::move(f), cls), method_(method) {}
 
  protected:
-  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+  HResult get(const Member& m, Variant& result, ExcepInfo& excep) override {
     const auto& info = ownerClass().methods[method_];
     switch (m.id) {
       case 1: result = Variant::bstr(info.name); break;
       case 2: result = Variant::bstr(f_->name); break;
       case 3: result = Variant::i4(info.typeCode); break;
       case 4: result = Variant::bstr(ownerClass().name); break;
-      case 5: result = Variant::boolean(info.isSet); break;
-      case 6: result = Variant::bstr(info.description); break;
-      case 7: result = Variant::i4(info.precision); break;
-      case 8: result = Variant::i4(info.scale); break;
+      case 5:
+      case 6:
+      case 7:
+      case 8: return detail(m, info, result, excep);
       case 9: result = Variant::dispatch(makeParameterCollection(f_, cls_, method_)); break;
       default: return ole::DISP_E_MEMBERNOTFOUND;
+    }
+    return ole::S_OK;
+  }
+
+  // IsSet (5), Description (6), Precision (7), Scale (8): read from the store when asked.
+  HResult detail(const Member& m, const MethodInfo& info, Variant& result, ExcepInfo& excep) {
+    MethodDetails d;
+    if (auto e = readDetails(*f_, info, d)) return fail(excep, e->genCode, e->description, e->fileName);
+    switch (m.id) {
+      case 5: result = Variant::boolean(d.isSet); break;
+      case 6: result = Variant::bstr(std::move(d.description)); break;
+      case 7: result = Variant::i4(d.precision); break;
+      default: result = Variant::i4(d.scale); break;
     }
     return ole::S_OK;
   }
@@ -294,7 +307,7 @@ class PropertyObject : public ClassNode {
   PropertyObject(FamilyPtr f, int cls, int prop) : ClassNode(kProperty, std::move(f), cls), prop_(prop) {}
 
  protected:
-  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+  HResult get(const Member& m, Variant& result, ExcepInfo& excep) override {
     const auto& p = ownerClass().properties[prop_];
     switch (m.id) {
       case 1: result = Variant::bstr(p.name); break;
@@ -302,14 +315,23 @@ class PropertyObject : public ClassNode {
       case 3: result = Variant::i4(p.typeCode); break;
       case 4: result = Variant::bstr(ownerClass().name); break;
       case 5: result = Variant::boolean(p.level == Level::Class); break;
-      case 6: result = Variant::boolean(p.isSet); break;
-      case 7: result = Variant::boolean(p.isMandatory); break;
-      case 8: result = Variant::boolean(p.isUnique); break;
-      case 9: result = Variant::bstr(p.description); break;
-      case 10: result = Variant::i4(p.precision); break;
-      case 11: result = Variant::i4(p.scale); break;
-      case 12: result = Variant::bstr(p.defaultValue); break;
-      default: return ole::DISP_E_MEMBERNOTFOUND;
+      default: return m.id <= 12 ? detail(m, p, result, excep) : ole::DISP_E_MEMBERNOTFOUND;
+    }
+    return ole::S_OK;
+  }
+
+  // IsSet (6) to DefaultValue (12): read from the store when asked.
+  HResult detail(const Member& m, const PropertyInfo& p, Variant& result, ExcepInfo& excep) {
+    PropertyDetails d;
+    if (auto e = readDetails(*f_, p, d)) return fail(excep, e->genCode, e->description, e->fileName);
+    switch (m.id) {
+      case 6: result = Variant::boolean(d.isSet); break;
+      case 7: result = Variant::boolean(d.isMandatory); break;
+      case 8: result = Variant::boolean(d.isUnique); break;
+      case 9: result = Variant::bstr(std::move(d.description)); break;
+      case 10: result = Variant::i4(d.precision); break;
+      case 11: result = Variant::i4(d.scale); break;
+      default: result = Variant::bstr(std::move(d.defaultValue)); break;
     }
     return ole::S_OK;
   }
