@@ -41,6 +41,8 @@ class TableDispatch : public ole::DispatchInterface {
   ole::HResult GetIDsOfNames(std::string_view name, ole::DispId& id) override;
   ole::HResult Invoke(ole::DispId id, unsigned kind, std::vector<ole::Variant>& args, ole::Variant& result,
                       ole::ExcepInfo& excep) override;
+  // Every object over the same member table resolves names alike (the tables are static).
+  const void* nameScope() const override { return &table_; }
 
  protected:
   virtual ole::HResult invokeMember(const Member& m, Access access, std::vector<ole::Variant>& args,
