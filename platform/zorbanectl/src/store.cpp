@@ -227,8 +227,12 @@ class FamilyReader {
   }
 
   // Parameters arrive in the order the methods were read, so one cursor over the methods finds
-  // the owner of each.
+  // the owner of each. The join looks up every method of the family in the parameters' index,
+  // so a store that holds no parameter at all skips it.
   std::optional<StoreError> parameters() {
+    Statement any(db_, "SELECT EXISTS (SELECT 1 FROM zparameter)");
+    if (!any.ok() || any.step() != SQLITE_ROW) return sqlFailure();
+    if (any.i32(0) == 0) return std::nullopt;
     Statement st(db_,
                  "SELECT m.method_id, p.name, p.position, p.type_code, p.precision, p.scale, p.is_set, "
                  "p.default_value, p.parameter_id FROM zclass c JOIN zmethod m ON m.class_id = c.class_id "
