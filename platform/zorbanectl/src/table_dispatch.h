@@ -2,6 +2,7 @@
 // checked against the member's kind (a late-bound call reaches a property as a get), and the
 // argument readers turn variants into C++ values or a filled ExcepInfo.
 #pragma once
+#include <array>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ class MemberTable {
  private:
   std::span<const Member> members_;
   std::vector<std::string> upper_;  // the members' names in upper case, in table order
+  std::array<const Member*, 64> small_{};  // members with ids 0 to 63, by id
 };
 
 enum class Access { Call, Get, Put };
