@@ -86,28 +86,34 @@ DispatchPtr dispatchOf(const rt::Value& v, bool& ok) {
   return {};
 }
 
-// Ids resolved by name on interfaces that name their scope: one probe of a direct-mapped table
-// answers a name asked again, of the same interface or of another of its scope, without the
-// server's look-up. Failures are not kept, so an unknown name is always asked of the server.
+// Ids resolved by name on interfaces that name their scope: a few probes of a small table answer
+// a name asked again, of the same interface or of another of its scope, without the server's
+// look-up. Failures are not kept, so an unknown name is always asked of the server.
 struct ResolvedId {
   const void* scope = nullptr;
   std::uint32_t symbol = 0;
   DispId id = DISPID_UNKNOWN;
 };
-thread_local std::array<ResolvedId, 256> resolvedIds;
+constexpr std::size_t kResolvedSlots = 256, kProbes = 4;  // slots: a power of two
+static_assert((kResolvedSlots & (kResolvedSlots - 1)) == 0);
+thread_local std::array<ResolvedId, kResolvedSlots> resolvedIds;
 
 HResult resolve(DispatchInterface& iface, rt::Symbol member, DispId& id) {
   const void* scope = iface.nameScope();
   if (!scope) return iface.GetIDsOfNames(member.name(), id);
-  const std::size_t slot =
-      ((reinterpret_cast<std::uintptr_t>(scope) >> 4) ^ (member.id() * 0x9E3779B1u)) % resolvedIds.size();
-  ResolvedId& known = resolvedIds[slot];
-  if (known.scope == scope && known.symbol == member.id()) {
-    id = known.id;
-    return S_OK;
+  const std::uint64_t key = reinterpret_cast<std::uintptr_t>(scope) ^ (std::uint64_t{member.id()} << 40);
+  const std::size_t home = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 56);
+  ResolvedId* vacant = nullptr;
+  for (std::size_t probe = 0; probe < kProbes; ++probe) {
+    ResolvedId& known = resolvedIds[(home + probe) & (kResolvedSlots - 1)];
+    if (known.scope == scope && known.symbol == member.id()) {
+      id = known.id;
+      return S_OK;
+    }
+    if (!known.scope && !vacant) vacant = &known;
   }
   const HResult hr = iface.GetIDsOfNames(member.name(), id);
-  if (!failed(hr)) known = {scope, member.id(), id};
+  if (!failed(hr)) *(vacant ? vacant : &resolvedIds[home]) = {scope, member.id(), id};
   return hr;
 }
 
