@@ -188,7 +188,7 @@ class FamilyReader {
 
   std::optional<StoreError> properties() {
     Statement st(db_,
-                 "SELECT c.class_id, p.property_id, p.name, p.level, p.type_code FROM zclass c "
+                 "SELECT p.class_id, p.property_id, p.name, p.level, p.type_code FROM zclass c "
                  "JOIN zproperty p ON p.class_id = c.class_id WHERE c.family_id = ?1 "
                  "ORDER BY c.position, c.class_id, p.position, p.property_id");
     if (!st.ok()) return sqlFailure();
@@ -208,7 +208,7 @@ class FamilyReader {
 
   std::optional<StoreError> methods() {
     Statement st(db_,
-                 "SELECT c.class_id, m.method_id, m.name, m.level, m.type_code FROM zclass c "
+                 "SELECT m.class_id, m.method_id, m.name, m.level, m.type_code FROM zclass c "
                  "JOIN zmethod m ON m.class_id = c.class_id WHERE c.family_id = ?1 "
                  "ORDER BY c.position, c.class_id, m.position, m.method_id");
     if (!st.ok()) return sqlFailure();
