@@ -1,5 +1,6 @@
 #include "objects.h"
 
+#include <functional>
 #include <unordered_set>
 
 #include "runtime/runtime.h"

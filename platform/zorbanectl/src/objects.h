@@ -2,7 +2,6 @@
 // properties, methods, parameters, class instances and the stored-query object. Each holds its
 // session (for a family not yet loaded) or the immutable family schema it belongs to.
 #pragma once
-#include <functional>
 #include <memory>
 #include <string>
 
