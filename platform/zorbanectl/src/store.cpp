@@ -116,11 +116,12 @@ std::optional<StoreError> levelOf(const Statement& st, int c, const std::string&
 // class, so a class is looked up once per group rather than once per row.
 class FamilyReader {
  public:
-  FamilyReader(sqlite3* db, const std::string& path, Family& family) : db_(db), path_(path), family_(family) {}
+  // `what` opens the message of a failure SQLite reports.
+  FamilyReader(sqlite3* db, const std::string& path, Family& family, std::string what)
+      : db_(db), path_(path), family_(family), what_(std::move(what)) {}
 
-  // Fills the family; on failure answers the error (its what-message is `what` when SQLite failed).
-  std::optional<StoreError> read(const std::string& what) {
-    what_ = &what;
+  // Fills the family; on failure answers the error.
+  std::optional<StoreError> read() {
     ReadTransaction transaction(db_);
     if (!transaction.open()) return sqlFailure();
     for (auto part : {&FamilyReader::classes, &FamilyReader::superclasses, &FamilyReader::properties,
@@ -132,7 +133,7 @@ class FamilyReader {
  private:
   std::optional<StoreError> sqlFailure() const {
     std::string detail = sqlite3_errmsg(db_);
-    return StoreError{rt::EG_READ, *what_ + (detail.empty() || detail == "not an error" ? "" : " (" + detail + ")"),
+    return StoreError{rt::EG_READ, what_ + (detail.empty() || detail == "not an error" ? "" : " (" + detail + ")"),
                       path_};
   }
   std::optional<StoreError> finished(int rc) const {
@@ -272,7 +273,7 @@ class FamilyReader {
   sqlite3* db_;
   const std::string& path_;
   Family& family_;
-  const std::string* what_ = nullptr;
+  std::string what_;
   std::unordered_map<std::int64_t, int> classPos_;
   std::int64_t lastClassId_ = 0;
   ClassInfo* lastClass_ = nullptr;
@@ -443,7 +444,7 @@ std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, Fami
   family->id = entry.id;
   family->name = entry.name;
   family->connection = connection_;
-  if (auto e = FamilyReader(db(), path_, *family).read("Cannot read class family " + entry.name + " from " + path_))
+  if (auto e = FamilyReader(db(), path_, *family, "Cannot read class family " + entry.name + " from " + path_).read())
     return e;
   out = family;
   loaded_[entry.id] = out;
