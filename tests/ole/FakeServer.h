@@ -24,6 +24,7 @@ class FakeServer : public ole::DispatchInterface {
     bodies_[id] = std::move(body);
   }
   ole::HResult GetIDsOfNames(std::string_view name, ole::DispId& id) override {
+    ++lookups;
     auto it = ids_.find(rt::toUpper(name));
     if (it == ids_.end()) return ole::DISP_E_UNKNOWNNAME;
     id = it->second;
@@ -36,7 +37,10 @@ class FakeServer : public ole::DispatchInterface {
     if (it == bodies_.end()) return ole::DISP_E_MEMBERNOTFOUND;
     return it->second(kind, args, result, excep);
   }
+  const void* nameScope() const override { return scope; }
   std::vector<Call> calls;
+  int lookups = 0;              // GetIDsOfNames calls
+  const void* scope = nullptr;  // the name scope the server answers
   ~FakeServer() override {
     if (destroyed) *destroyed = true;
   }

@@ -141,6 +141,64 @@ TEST_F(LateBinding, WrappingAValueThatHoldsNoInterfaceIsAnArgumentError) {
   EXPECT_EQ(errors.last()->genCode, rt::EG_ARG);
 }
 
+// Servers of one name scope share the ids resolved on any of them; a server without a scope,
+// and a name no server knows, are asked every time.
+TEST(LateBindingIds, NameScopeLetsAnIdResolvedOnceServeEveryInterfaceOfTheScope) {
+  static const int sharedTable = 0;
+  auto makeServer = [](const void* scope) {
+    auto* server = new FakeServer();
+    server->scope = scope;
+    server->add("Echo", 2, [](unsigned, auto& args, auto& result, auto&) {
+      result = args.empty() ? ole::Variant() : args[0];
+      return ole::S_OK;
+    });
+    return server;
+  };
+  FakeServer* first = makeServer(&sharedTable);
+  FakeServer* second = makeServer(&sharedTable);
+  FakeServer* unscoped = makeServer(nullptr);
+  auto a = std::make_shared<ole::OLEAutoObject>(ole::DispatchPtr(first));
+  auto b = std::make_shared<ole::OLEAutoObject>(ole::DispatchPtr(second));
+  auto c = std::make_shared<ole::OLEAutoObject>(ole::DispatchPtr(unscoped));
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(a->send(rt::Symbol("Echo"), {rt::Value(i)}).asLong(), i);
+    EXPECT_EQ(b->send(rt::Symbol("echo"), {rt::Value(-i)}).asLong(), -i);
+    EXPECT_EQ(c->send(rt::Symbol("Echo"), {rt::Value(i)}).asLong(), i);
+  }
+  EXPECT_EQ(first->lookups + second->lookups, 1);
+  EXPECT_EQ(unscoped->lookups, 3);
+
+  ErrorRecorder errors;
+  EXPECT_TRUE(a->get(rt::Symbol("Missing")).isNil());
+  EXPECT_TRUE(b->get(rt::Symbol("Missing")).isNil());
+  EXPECT_EQ(errors.errors.size(), 2u);
+  EXPECT_EQ(first->lookups + second->lookups, 3);
+}
+
+// A call made while another runs on the same object (from the server) keeps its own arguments,
+// and the outer call's arguments are still its own when the server reads them after.
+TEST(LateBindingArguments, NestedCallOnTheSameObjectKeepsEachCallsArguments) {
+  auto* server = new FakeServer();
+  auto object = std::make_shared<ole::OLEAutoObject>(ole::DispatchPtr(server));
+  std::vector<std::int64_t> seen;
+  server->add("Inner", 1, [&](unsigned, auto& args, auto& result, auto&) {
+    seen.push_back(args.at(0).lVal);
+    result = ole::Variant::i4(static_cast<std::int32_t>(args.at(0).lVal * 10));
+    return ole::S_OK;
+  });
+  server->add("Outer", 2, [&](unsigned, auto& args, auto& result, auto&) {
+    const rt::Value inner = object->send(rt::Symbol("Inner"), {rt::Value(2), rt::Value(3)});
+    seen.push_back(args.size());
+    seen.push_back(args.at(0).lVal);
+    result = ole::Variant::i4(static_cast<std::int32_t>(inner.asLong() + args.at(0).lVal));
+    return ole::S_OK;
+  });
+  EXPECT_EQ(object->send(rt::Symbol("Outer"), {rt::Value(1)}).asLong(), 21);
+  EXPECT_EQ(object->send(rt::Symbol("Inner"), {rt::Value(4)}).asLong(), 40);
+  EXPECT_EQ(server->calls.back().args.size(), 1u);
+  EXPECT_EQ(seen, (std::vector<std::int64_t>{2, 1, 1, 4}));
+}
+
 TEST(ReferenceCount, InterfaceLivesWhileAnyHolderDoes) {
   bool destroyed = false;
   auto* server = new FakeServer();

@@ -84,4 +84,34 @@ TEST(StoreValues, SoundValuesReadWithoutError) {
   EXPECT_TRUE(readFamily("").empty());
 }
 
+// Each method's parameters, in order, whatever order the ids of classes, methods and parameters take.
+TEST(StoreValues, ParametersReachTheirOwnMethods) {
+  StateDir dir;
+  writeStore(dir,
+             "UPDATE zclass SET position = 3 WHERE class_id = 1;"
+             "INSERT INTO zmethod (method_id, class_id, name, position, level, type_code) VALUES"
+             " (21, 1, 'N', 2, 'I', 1), (22, 1, 'O', 1, 'I', 1), (23, 2, 'Q', 0, 'I', 1), (24, 2, 'R', 5, 'I', 1);"
+             "INSERT INTO zparameter (parameter_id, method_id, name, position, type_code) VALUES"
+             " (31, 21, 'n2', 2, 1), (32, 21, 'n1', 1, 1), (33, 22, 'o1', 1, 1), (35, 24, 'r', 1, 1);");
+  ErrorRecorder errors;
+  auto control = dir.create();
+  call(control, "Connect");
+  const std::pair<const char*, std::vector<std::string>> expected[] = {
+      {"A", {"O(o1)", "N(n1,n2)"}}, {"B", {"M(x)", "Q()", "R(r)"}}};
+  for (const auto& [className, methods] : expected) {
+    rt::Value list = call(call(control, "GetClassObject", {rt::Value("F"), rt::Value(className)}), "Methods");
+    std::vector<std::string> got;
+    for (long i = 1; i <= call(list, "Count").asLong(); ++i) {
+      rt::Value method = call(list, "Item", {rt::Value(i)});
+      rt::Value params = call(method, "Parameters_");
+      std::string shown = call(method, "Name").asString() + "(";
+      for (long k = 1; k <= call(params, "Count").asLong(); ++k)
+        shown += (k > 1 ? "," : "") + call(call(params, "Item", {rt::Value(k)}), "Name").asString();
+      got.push_back(shown + ")");
+    }
+    EXPECT_EQ(got, methods) << className;
+  }
+  EXPECT_TRUE(errors.errors.empty());
+}
+
 }  // namespace

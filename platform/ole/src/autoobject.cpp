@@ -1,3 +1,4 @@
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -85,6 +86,37 @@ DispatchPtr dispatchOf(const rt::Value& v, bool& ok) {
   return {};
 }
 
+// Ids resolved by name on interfaces that name their scope: a few probes of a small table answer
+// a name asked again, of the same interface or of another of its scope, without the server's
+// look-up. Failures are not kept, so an unknown name is always asked of the server.
+struct ResolvedId {
+  const void* scope = nullptr;
+  std::uint32_t symbol = 0;
+  DispId id = DISPID_UNKNOWN;
+};
+constexpr std::size_t kResolvedSlots = 256, kProbes = 4;  // slots: a power of two
+static_assert((kResolvedSlots & (kResolvedSlots - 1)) == 0);
+thread_local std::array<ResolvedId, kResolvedSlots> resolvedIds;
+
+HResult resolve(DispatchInterface& iface, rt::Symbol member, DispId& id) {
+  const void* scope = iface.nameScope();
+  if (!scope) return iface.GetIDsOfNames(member.name(), id);
+  const std::uint64_t key = reinterpret_cast<std::uintptr_t>(scope) ^ (std::uint64_t{member.id()} << 40);
+  const std::size_t home = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 56);
+  ResolvedId* vacant = nullptr;
+  for (std::size_t probe = 0; probe < kProbes; ++probe) {
+    ResolvedId& known = resolvedIds[(home + probe) & (kResolvedSlots - 1)];
+    if (known.scope == scope && known.symbol == member.id()) {
+      id = known.id;
+      return S_OK;
+    }
+    if (!known.scope && !vacant) vacant = &known;
+  }
+  const HResult hr = iface.GetIDsOfNames(member.name(), id);
+  if (!failed(hr)) *(vacant ? vacant : &resolvedIds[home]) = {scope, member.id(), id};
+  return hr;
+}
+
 }  // namespace
 
 bool toVariant(const rt::Value& value, VarType wanted, Variant& out) {
@@ -156,24 +188,26 @@ bool toVariant(const rt::Value& value, VarType wanted, Variant& out) {
   }
 }
 
-rt::Value fromVariant(const Variant& v, bool wrapObjects) {
+rt::Value fromVariant(Variant&& v, bool wrapObjects) {
   switch (v.vt) {
     case VT_I2:
     case VT_I4:
     case VT_ERROR: return rt::Value(static_cast<long long>(v.lVal));
     case VT_R8: return rt::Value(v.dblVal);
-    case VT_BSTR: return rt::Value(v.bstrVal);
+    case VT_BSTR: return rt::Value(std::move(v.bstrVal));
     case VT_BOOL: return rt::Value(v.boolVal);
     case VT_DISPATCH:
       if (wrapObjects) {
         if (!v.pdispVal) return rt::Value();
-        return rt::Value(std::make_shared<OLEAutoObject>(v.pdispVal));
+        return rt::Value(std::make_shared<OLEAutoObject>(std::move(v.pdispVal)));
       }
-      return rt::Value(std::make_shared<IDispatch>(v.pdispVal));
-    case VT_UNKNOWN: return rt::Value(std::make_shared<IUnknown>(v.punkVal));
+      return rt::Value(std::make_shared<IDispatch>(std::move(v.pdispVal)));
+    case VT_UNKNOWN: return rt::Value(std::make_shared<IUnknown>(std::move(v.punkVal)));
     default: return rt::Value();
   }
 }
+
+rt::Value fromVariant(const Variant& v, bool wrapObjects) { return fromVariant(Variant(v), wrapObjects); }
 
 rt::Value IDispatch::get(rt::Symbol member) {
   if (member == kPInterface) return rt::Value(rt::Pointer{reinterpret_cast<std::uintptr_t>(pInterface.get())});
@@ -282,7 +316,7 @@ rt::Value OLEAutoObject::InvokeMethod(const rt::Value& funcDesc, const std::vect
     Variant result;
     ExcepInfo excep;
     HResult hr = iface_->Invoke(id, static_cast<unsigned>(kind), callArgs, result, excep);
-    if (!failed(hr)) return fromVariant(result, false);
+    if (!failed(hr)) return fromVariant(std::move(result), false);
     bool retry = false;
     rt::Value answer = raiseFor(genCodeFor(excep), member, invokeFailureText(member, hr, excep), &excep, hr, &retry);
     if (!retry) return answer;
@@ -290,13 +324,13 @@ rt::Value OLEAutoObject::InvokeMethod(const rt::Value& funcDesc, const std::vect
 }
 
 rt::Value OLEAutoObject::lateBound(rt::Symbol member, unsigned kind, const std::vector<rt::Value>& args) {
-  const std::string& name = member.name();
   for (;;) {
-    if (!iface_) return raiseFor(rt::EG_OLE, name, name + ": object has no automation interface");
+    if (!iface_) return raiseFor(rt::EG_OLE, member.name(), member.name() + ": object has no automation interface");
     DispId id = DISPID_UNKNOWN;
-    HResult hr = iface_->GetIDsOfNames(name, id);
+    HResult hr = resolve(*iface_, member, id);
     bool retry = false;
     if (failed(hr)) {
+      const std::string& name = member.name();
       auto e = rt::makeError(rt::EG_NOVAR, "OLE", "No exported member " + name + " of the automation object", name);
       e->funcSym = member;
       e->canDefault = true;
@@ -307,27 +341,43 @@ rt::Value OLEAutoObject::lateBound(rt::Symbol member, unsigned kind, const std::
       if (a.retry()) continue;
       return a.kind == rt::Answer::Substitute ? a.substitute : rt::Value();
     }
-    std::vector<Variant> variants(args.size());
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      if (!toVariant(args[i], VT_VARIANT, variants[i])) {
-        auto e = rt::makeError(rt::EG_ARG, "OLE", name + ": argument " + std::to_string(i + 1) + " of type " +
-                               rt::typeName(args[i].typeCode()) + " cannot be passed to an automation member", name);
-        e->funcSym = member;
-        e->argNum = static_cast<int>(i + 1);
-        e->arg = args[i];
-        e->canDefault = true;
-        e->canSubstitute = true;
-        rt::Answer a = rt::raise(e);
-        return a.kind == rt::Answer::Substitute ? a.substitute : rt::Value();
-      }
-    }
+    // The argument vector of the last call is reused; a call made while this one runs (from the
+    // server, say) finds none spare and makes its own.
+    std::vector<Variant> variants = std::move(spareArguments_);
+    rt::Value refused;
+    if (!convertArguments(member, args, variants, refused)) return refused;
     Variant result;
     ExcepInfo excep;
     hr = iface_->Invoke(id, kind, variants, result, excep);
-    if (!failed(hr)) return fromVariant(result, true);
+    variants.clear();
+    spareArguments_ = std::move(variants);
+    if (!failed(hr)) return fromVariant(std::move(result), true);
+    const std::string& name = member.name();
     rt::Value answer = raiseFor(genCodeFor(excep), name, invokeFailureText(name, hr, excep), &excep, hr, &retry);
     if (!retry) return answer;
   }
+}
+
+// Converts every argument to its natural variant; false, with the error's answer, for a value
+// that has no variant form.
+bool OLEAutoObject::convertArguments(rt::Symbol member, const std::vector<rt::Value>& args,
+                                     std::vector<Variant>& variants, rt::Value& answer) {
+  variants.resize(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (toVariant(args[i], VT_VARIANT, variants[i])) continue;
+    const std::string& name = member.name();
+    auto e = rt::makeError(rt::EG_ARG, "OLE", name + ": argument " + std::to_string(i + 1) + " of type " +
+                           rt::typeName(args[i].typeCode()) + " cannot be passed to an automation member", name);
+    e->funcSym = member;
+    e->argNum = static_cast<int>(i + 1);
+    e->arg = args[i];
+    e->canDefault = true;
+    e->canSubstitute = true;
+    rt::Answer a = rt::raise(e);
+    answer = a.kind == rt::Answer::Substitute ? a.substitute : rt::Value();
+    return false;
+  }
+  return true;
 }
 
 rt::Value OLEAutoObject::send(rt::Symbol member, const std::vector<rt::Value>& args) {

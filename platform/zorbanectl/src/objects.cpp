@@ -1,5 +1,6 @@
 #include "objects.h"
 
+#include <functional>
 #include <unordered_set>
 
 #include "runtime/runtime.h"
@@ -42,11 +43,12 @@ constexpr Member kQuery[] = {{"Edit", 1, false},   {"Save", 2, false},   {"Execu
 constexpr Member kInstance[] = {{"ClassName", 1, true}, {"ClassFamilyName", 2, true}};
 constexpr Member kFont[] = {{"Name", 0, true}, {"Size", 2, true}, {"Bold", 3, true}, {"Italic", 4, true}};
 
-const MemberTable& table(std::span<const Member> members) {
-  static std::unordered_map<const Member*, std::unique_ptr<MemberTable>> tables;
-  auto& t = tables[members.data()];
-  if (!t) t = std::make_unique<MemberTable>(members);
-  return *t;
+// The member table of one list of members, made on first use and kept for the program's life
+// (the tables are the objects' name scopes).
+template <const auto& members>
+const MemberTable& table() {
+  static const MemberTable t(members);
+  return t;
 }
 
 // Reads argument 0 of a member that picks one of `count` elements by name (a string; any argument
@@ -78,26 +80,36 @@ std::size_t firstNamed(std::size_t count, const std::string& name,
 
 // ---- collections ----
 
+// What a collection lists: how many elements, each one's object and name. Shared by the
+// collection and its enumerators, and read only.
+class Elements {
+ public:
+  virtual ~Elements() = default;
+  virtual std::size_t count() const = 0;
+  virtual DispatchPtr item(std::size_t i) const = 0;
+  virtual const std::string& name(std::size_t i) const = 0;
+};
+using ElementsPtr = std::shared_ptr<const Elements>;
+
 class Enumerator : public ole::EnumVariantInterface {
  public:
-  Enumerator(std::size_t count, std::function<DispatchPtr(std::size_t)> make) : count_(count), make_(std::move(make)) {}
+  explicit Enumerator(ElementsPtr elements) : elements_(std::move(elements)) {}
   bool Next(Variant& item) override {
-    if (next_ >= count_) return false;
-    item = Variant::dispatch(make_(next_++));
+    if (next_ >= elements_->count()) return false;
+    item = Variant::dispatch(elements_->item(next_++));
     return true;
   }
   void Reset() override { next_ = 0; }
 
  private:
-  std::size_t count_, next_ = 0;
-  std::function<DispatchPtr(std::size_t)> make_;
+  ElementsPtr elements_;
+  std::size_t next_ = 0;
 };
 
 class Collection : public SchemaNode {
  public:
-  Collection(std::span<const Member> members, std::size_t count, std::function<DispatchPtr(std::size_t)> make,
-             std::function<std::string(std::size_t)> nameOf)
-      : SchemaNode(table(members)), count_(count), make_(std::move(make)), nameOf_(std::move(nameOf)) {}
+  explicit Collection(ElementsPtr elements)
+      : SchemaNode(table<kCollection>()), elements_(std::move(elements)), count_(elements_->count()) {}
 
  protected:
   bool takesArguments(const Member& m) const override { return m.id == 2 || m.id == ole::DISPID_VALUE; }  // Item
@@ -106,7 +118,7 @@ class Collection : public SchemaNode {
     if (m.id == 1)  // Count
       result = Variant::i4(static_cast<std::int32_t>(count_));
     else if (m.id == ole::DISPID_NEWENUM)
-      result = Variant::unknown(ole::UnknownPtr(new Enumerator(count_, make_)));
+      result = Variant::unknown(ole::UnknownPtr(new Enumerator(elements_)));
     else
       return ole::DISP_E_MEMBERNOTFOUND;
     return ole::S_OK;
@@ -131,23 +143,21 @@ class Collection : public SchemaNode {
       }
       position = static_cast<std::size_t>(index - 1);
     }
-    result = Variant::dispatch(make_(position));
+    result = Variant::dispatch(elements_->item(position));
     return ole::S_OK;
   }
 
  private:
   bool findByName(const std::string& name, std::size_t& position) const {
-    if (!nameOf_) return false;
     for (std::size_t i = 0; i < count_; ++i)
-      if (nameOf_(i) == name) return (position = i, true);
+      if (elements_->name(i) == name) return (position = i, true);
     std::string upper = rt::toUpper(trim(name));
     for (std::size_t i = 0; i < count_; ++i)
-      if (rt::toUpper(trim(nameOf_(i))) == upper) return (position = i, true);
+      if (rt::toUpper(trim(elements_->name(i))) == upper) return (position = i, true);
     return false;
   }
+  ElementsPtr elements_;
   std::size_t count_;
-  std::function<DispatchPtr(std::size_t)> make_;
-  std::function<std::string(std::size_t)> nameOf_;
 };
 
 // ---- member selection ----
@@ -164,6 +174,13 @@ template <class Info, class Pick, class Select>
 std::vector<MemberRef> collect(const Family& f, int cls, bool inherited, std::int64_t filter, Pick pick,
                                Select selected) {
   std::vector<MemberRef> out;
+  if (!inherited) {
+    const std::vector<Info>& own = pick(f.classes[cls]);
+    out.reserve(own.size());
+    for (std::size_t i = 0; i < own.size(); ++i)
+      if (selected(own[i].level, filter)) out.push_back({cls, static_cast<int>(i)});
+    return out;
+  }
   std::unordered_set<std::string> seen;
   std::unordered_set<int> visited;
   std::vector<int> pending{cls};
@@ -174,13 +191,11 @@ std::vector<MemberRef> collect(const Family& f, int cls, bool inherited, std::in
     const std::vector<Info>& list = pick(f.classes[c]);
     for (std::size_t i = 0; i < list.size(); ++i) {
       if (!selected(list[i].level, filter)) continue;
-      if (inherited && !seen.insert(list[i].name).second) continue;
+      if (!seen.insert(list[i].name).second) continue;
       out.push_back({c, static_cast<int>(i)});
     }
-    if (inherited) {
-      const std::vector<int>& supers = f.classes[c].superClasses;
-      pending.insert(pending.end(), supers.rbegin(), supers.rend());  // the first superclass comes next
-    }
+    const std::vector<int>& supers = f.classes[c].superClasses;
+    pending.insert(pending.end(), supers.rbegin(), supers.rend());  // the first superclass comes next
   }
   return out;
 }
@@ -201,8 +216,7 @@ std::vector<MemberRef> propertiesOf(const Family& f, int cls, bool inherited, st
 // A schema object that belongs to one class of a loaded family.
 class ClassNode : public SchemaNode {
  public:
-  ClassNode(std::span<const Member> members, FamilyPtr f, int cls)
-      : SchemaNode(table(members)), f_(std::move(f)), cls_(cls) {}
+  ClassNode(const MemberTable& members, FamilyPtr f, int cls) : SchemaNode(members), f_(std::move(f)), cls_(cls) {}
   FamilyPtr familySchema() const override { return f_; }
   int classPosition() const override { return cls_; }
 
@@ -215,7 +229,7 @@ class ClassNode : public SchemaNode {
 class ParameterObject : public ClassNode {
  public:
   ParameterObject(FamilyPtr f, int cls, int method, int param)
-      : ClassNode(kParameter, std::move(f), cls), method_(method), param_(param) {}
+      : ClassNode(table<kParameter>(), std::move(f), cls), method_(method), param_(param) {}
 
  protected:
   HResult get(const Member& m, Variant& result, ExcepInfo&) override {
@@ -239,32 +253,56 @@ class ParameterObject : public ClassNode {
   int method_, param_;
 };
 
+class ParameterList : public Elements {
+ public:
+  ParameterList(FamilyPtr f, int cls, int method) : f_(std::move(f)), cls_(cls), method_(method) {}
+  std::size_t count() const override { return parameters().size(); }
+  DispatchPtr item(std::size_t i) const override {
+    return DispatchPtr(new ParameterObject(f_, cls_, method_, static_cast<int>(i)));
+  }
+  const std::string& name(std::size_t i) const override { return parameters()[i].name; }
+
+ private:
+  const std::vector<ParameterInfo>& parameters() const { return f_->classes[cls_].methods[method_].parameters; }
+  FamilyPtr f_;
+  int cls_, method_;
+};
+
 DispatchPtr makeParameterCollection(const FamilyPtr& f, int cls, int method) {
-  const auto& params = f->classes[cls].methods[method].parameters;
-  return DispatchPtr(new Collection(
-      kCollection, params.size(),
-      [f, cls, method](std::size_t i) { return DispatchPtr(new ParameterObject(f, cls, method, static_cast<int>(i))); },
-      [f, cls, method](std::size_t i) { return f->classes[cls].methods[method].parameters[i].name; }));
+  return DispatchPtr(new Collection(std::make_shared<ParameterList>(f, cls, method)));
 }
 
 class MethodObject : public ClassNode {
  public:
-  MethodObject(FamilyPtr f, int cls, int method) : ClassNode(kMethod, std::move(f), cls), method_(method) {}
+  MethodObject(FamilyPtr f, int cls, int method) : ClassNode(table<kMethod>(), std::move(f), cls), method_(method) {}
 
  protected:
-  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+  HResult get(const Member& m, Variant& result, ExcepInfo& excep) override {
     const auto& info = ownerClass().methods[method_];
     switch (m.id) {
       case 1: result = Variant::bstr(info.name); break;
       case 2: result = Variant::bstr(f_->name); break;
       case 3: result = Variant::i4(info.typeCode); break;
       case 4: result = Variant::bstr(ownerClass().name); break;
-      case 5: result = Variant::boolean(info.isSet); break;
-      case 6: result = Variant::bstr(info.description); break;
-      case 7: result = Variant::i4(info.precision); break;
-      case 8: result = Variant::i4(info.scale); break;
+      case 5:
+      case 6:
+      case 7:
+      case 8: return detail(m, info, result, excep);
       case 9: result = Variant::dispatch(makeParameterCollection(f_, cls_, method_)); break;
       default: return ole::DISP_E_MEMBERNOTFOUND;
+    }
+    return ole::S_OK;
+  }
+
+  // IsSet (5), Description (6), Precision (7), Scale (8): read from the store when asked.
+  HResult detail(const Member& m, const MethodInfo& info, Variant& result, ExcepInfo& excep) {
+    MethodDetails d;
+    if (auto e = readDetails(*f_, info, d)) return fail(excep, e->genCode, e->description, e->fileName);
+    switch (m.id) {
+      case 5: result = Variant::boolean(d.isSet); break;
+      case 6: result = Variant::bstr(std::move(d.description)); break;
+      case 7: result = Variant::i4(d.precision); break;
+      default: result = Variant::i4(d.scale); break;
     }
     return ole::S_OK;
   }
@@ -291,10 +329,10 @@ class MethodObject : public ClassNode {
 
 class PropertyObject : public ClassNode {
  public:
-  PropertyObject(FamilyPtr f, int cls, int prop) : ClassNode(kProperty, std::move(f), cls), prop_(prop) {}
+  PropertyObject(FamilyPtr f, int cls, int prop) : ClassNode(table<kProperty>(), std::move(f), cls), prop_(prop) {}
 
  protected:
-  HResult get(const Member& m, Variant& result, ExcepInfo&) override {
+  HResult get(const Member& m, Variant& result, ExcepInfo& excep) override {
     const auto& p = ownerClass().properties[prop_];
     switch (m.id) {
       case 1: result = Variant::bstr(p.name); break;
@@ -302,14 +340,23 @@ class PropertyObject : public ClassNode {
       case 3: result = Variant::i4(p.typeCode); break;
       case 4: result = Variant::bstr(ownerClass().name); break;
       case 5: result = Variant::boolean(p.level == Level::Class); break;
-      case 6: result = Variant::boolean(p.isSet); break;
-      case 7: result = Variant::boolean(p.isMandatory); break;
-      case 8: result = Variant::boolean(p.isUnique); break;
-      case 9: result = Variant::bstr(p.description); break;
-      case 10: result = Variant::i4(p.precision); break;
-      case 11: result = Variant::i4(p.scale); break;
-      case 12: result = Variant::bstr(p.defaultValue); break;
-      default: return ole::DISP_E_MEMBERNOTFOUND;
+      default: return m.id <= 12 ? detail(m, p, result, excep) : ole::DISP_E_MEMBERNOTFOUND;
+    }
+    return ole::S_OK;
+  }
+
+  // IsSet (6) to DefaultValue (12): read from the store when asked.
+  HResult detail(const Member& m, const PropertyInfo& p, Variant& result, ExcepInfo& excep) {
+    PropertyDetails d;
+    if (auto e = readDetails(*f_, p, d)) return fail(excep, e->genCode, e->description, e->fileName);
+    switch (m.id) {
+      case 6: result = Variant::boolean(d.isSet); break;
+      case 7: result = Variant::boolean(d.isMandatory); break;
+      case 8: result = Variant::boolean(d.isUnique); break;
+      case 9: result = Variant::bstr(std::move(d.description)); break;
+      case 10: result = Variant::i4(d.precision); break;
+      case 11: result = Variant::i4(d.scale); break;
+      default: result = Variant::bstr(std::move(d.defaultValue)); break;
     }
     return ole::S_OK;
   }
@@ -320,7 +367,7 @@ class PropertyObject : public ClassNode {
 
 class InstanceObject : public ClassNode {
  public:
-  InstanceObject(FamilyPtr f, int cls) : ClassNode(kInstance, std::move(f), cls) {}
+  InstanceObject(FamilyPtr f, int cls) : ClassNode(table<kInstance>(), std::move(f), cls) {}
 
  protected:
   // ClassName (1), ClassFamilyName (2)
@@ -332,15 +379,15 @@ class InstanceObject : public ClassNode {
 
 class ClassObject : public ClassNode {
  public:
-  ClassObject(FamilyPtr f, int cls) : ClassNode(kClass, std::move(f), cls) {}
+  ClassObject(FamilyPtr f, int cls) : ClassNode(table<kClass>(), std::move(f), cls) {}
 
  protected:
   HResult get(const Member& m, Variant& result, ExcepInfo&) override {
     const ClassInfo& c = ownerClass();
     switch (m.id) {
       case 1: result = Variant::bstr(c.name); break;
-      case 2: result = Variant::dispatch(makeClassCollection(f_, c.superClasses)); break;
-      case 3: result = Variant::dispatch(makeClassCollection(f_, c.subClasses)); break;
+      case 2: result = Variant::dispatch(makeClassCollection(f_, &c.superClasses)); break;
+      case 3: result = Variant::dispatch(makeClassCollection(f_, &c.subClasses)); break;
       default: return ole::DISP_E_MEMBERNOTFOUND;
     }
     return ole::S_OK;
@@ -398,7 +445,7 @@ class ClassObject : public ClassNode {
 
 class FamilyObject : public SchemaNode {
  public:
-  FamilyObject(SessionPtr s, std::size_t position) : SchemaNode(table(kFamily)), s_(std::move(s)), pos_(position) {}
+  FamilyObject(SessionPtr s, std::size_t position) : SchemaNode(table<kFamily>()), s_(std::move(s)), pos_(position) {}
   FamilyPtr familySchema() const override { return loaded_; }
   const FamilyEntry* familyEntry() const override { return &s_->families[pos_]; }
   SessionPtr session() const override { return s_; }
@@ -452,7 +499,7 @@ bool wildcardMatch(const char* pattern, const char* text) {
 
 class QueryObject : public SchemaNode {
  public:
-  explicit QueryObject(SessionPtr s) : SchemaNode(table(kQuery)), s_(std::move(s)) {}
+  explicit QueryObject(SessionPtr s) : SchemaNode(table<kQuery>()), s_(std::move(s)) {}
 
  protected:
   HResult call(const Member& m, ArgReader& in, Variant& result, ExcepInfo& excep) override {
@@ -497,7 +544,7 @@ class QueryObject : public SchemaNode {
 
 class FontObject : public TableDispatch {
  public:
-  FontObject() : TableDispatch(table(kFont)) {}
+  FontObject() : TableDispatch(table<kFont>()) {}
 
  protected:
   HResult invokeMember(const Member& m, Access access, std::vector<Variant>& args, Variant& result,
@@ -554,10 +601,57 @@ int Session::findFamily(const std::string& name) const {
   return -1;
 }
 
+namespace {
+
+class FamilyList : public Elements {
+ public:
+  explicit FamilyList(SessionPtr s) : s_(std::move(s)) {}
+  std::size_t count() const override { return s_->families.size(); }
+  DispatchPtr item(std::size_t i) const override { return makeFamily(s_, i); }
+  const std::string& name(std::size_t i) const override { return s_->families[i].name; }
+
+ private:
+  SessionPtr s_;
+};
+
+// Classes of a family by position: a list of the family's own (a class's superclasses or
+// subclasses) or one made for the collection.
+class ClassList : public Elements {
+ public:
+  ClassList(FamilyPtr f, const std::vector<int>* borrowed) : f_(std::move(f)), list_(borrowed) {}
+  ClassList(FamilyPtr f, std::vector<int> owned) : f_(std::move(f)), owned_(std::move(owned)), list_(&owned_) {}
+  ClassList(const ClassList&) = delete;
+  ClassList& operator=(const ClassList&) = delete;
+  std::size_t count() const override { return list_->size(); }
+  DispatchPtr item(std::size_t i) const override { return makeClass(f_, (*list_)[i]); }
+  const std::string& name(std::size_t i) const override { return f_->classes[(*list_)[i]].name; }
+
+ private:
+  FamilyPtr f_;
+  std::vector<int> owned_;
+  const std::vector<int>* list_;
+};
+
+// The methods or properties a class lists, as Object over members of ClassInfo::*list.
+template <class Object, class Info, std::vector<Info> ClassInfo::*list>
+class MemberList : public Elements {
+ public:
+  MemberList(FamilyPtr f, std::vector<MemberRef> refs) : f_(std::move(f)), refs_(std::move(refs)) {}
+  std::size_t count() const override { return refs_.size(); }
+  DispatchPtr item(std::size_t i) const override { return DispatchPtr(new Object(f_, refs_[i].owner, refs_[i].index)); }
+  const std::string& name(std::size_t i) const override { return (f_->classes[refs_[i].owner].*list)[refs_[i].index].name; }
+
+ private:
+  FamilyPtr f_;
+  std::vector<MemberRef> refs_;
+};
+using MethodList = MemberList<MethodObject, MethodInfo, &ClassInfo::methods>;
+using PropertyList = MemberList<PropertyObject, PropertyInfo, &ClassInfo::properties>;
+
+}  // namespace
+
 DispatchPtr makeFamilyCollection(const SessionPtr& s) {
-  return DispatchPtr(new Collection(
-      kCollection, s->families.size(), [s](std::size_t i) { return makeFamily(s, i); },
-      [s](std::size_t i) { return s->families[i].name; }));
+  return DispatchPtr(new Collection(std::make_shared<FamilyList>(s)));
 }
 
 DispatchPtr makeFamily(const SessionPtr& s, std::size_t position) { return DispatchPtr(new FamilyObject(s, position)); }
@@ -565,26 +659,19 @@ DispatchPtr makeFamily(const SessionPtr& s, std::size_t position) { return Dispa
 DispatchPtr makeClass(const FamilyPtr& f, int cls) { return DispatchPtr(new ClassObject(f, cls)); }
 
 DispatchPtr makeClassCollection(const FamilyPtr& f, std::vector<int> classes) {
-  auto list = std::make_shared<const std::vector<int>>(std::move(classes));
-  return DispatchPtr(new Collection(
-      kCollection, list->size(), [f, list](std::size_t i) { return makeClass(f, (*list)[i]); },
-      [f, list](std::size_t i) { return f->classes[(*list)[i]].name; }));
+  return DispatchPtr(new Collection(std::make_shared<ClassList>(f, std::move(classes))));
+}
+
+DispatchPtr makeClassCollection(const FamilyPtr& f, const std::vector<int>* familyList) {
+  return DispatchPtr(new Collection(std::make_shared<ClassList>(f, familyList)));
 }
 
 DispatchPtr makeMethodCollection(const FamilyPtr& f, int cls, bool inherited, std::int64_t filter) {
-  auto refs = std::make_shared<const std::vector<MemberRef>>(methodsOf(*f, cls, inherited, filter));
-  return DispatchPtr(new Collection(
-      kCollection, refs->size(),
-      [f, refs](std::size_t i) { return DispatchPtr(new MethodObject(f, (*refs)[i].owner, (*refs)[i].index)); },
-      [f, refs](std::size_t i) { return f->classes[(*refs)[i].owner].methods[(*refs)[i].index].name; }));
+  return DispatchPtr(new Collection(std::make_shared<MethodList>(f, methodsOf(*f, cls, inherited, filter))));
 }
 
 DispatchPtr makePropertyCollection(const FamilyPtr& f, int cls, bool inherited, std::int64_t filter) {
-  auto refs = std::make_shared<const std::vector<MemberRef>>(propertiesOf(*f, cls, inherited, filter));
-  return DispatchPtr(new Collection(
-      kCollection, refs->size(),
-      [f, refs](std::size_t i) { return DispatchPtr(new PropertyObject(f, (*refs)[i].owner, (*refs)[i].index)); },
-      [f, refs](std::size_t i) { return f->classes[(*refs)[i].owner].properties[(*refs)[i].index].name; }));
+  return DispatchPtr(new Collection(std::make_shared<PropertyList>(f, propertiesOf(*f, cls, inherited, filter))));
 }
 
 DispatchPtr makeQueryObject(const SessionPtr& s) { return DispatchPtr(new QueryObject(s)); }

@@ -2,7 +2,6 @@
 // properties, methods, parameters, class instances and the stored-query object. Each holds its
 // session (for a family not yet loaded) or the immutable family schema it belongs to.
 #pragma once
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -50,6 +49,8 @@ ole::DispatchPtr makeFamilyCollection(const SessionPtr& session);
 ole::DispatchPtr makeFamily(const SessionPtr& session, std::size_t position);
 ole::DispatchPtr makeClass(const FamilyPtr& family, int cls);
 ole::DispatchPtr makeClassCollection(const FamilyPtr& family, std::vector<int> classes);
+// Over one of the family's own lists (a class's superclasses or subclasses), without a copy.
+ole::DispatchPtr makeClassCollection(const FamilyPtr& family, const std::vector<int>* familyList);
 ole::DispatchPtr makeMethodCollection(const FamilyPtr& family, int cls, bool inherited, std::int64_t filter);
 ole::DispatchPtr makePropertyCollection(const FamilyPtr& family, int cls, bool inherited, std::int64_t filter);
 ole::DispatchPtr makeQueryObject(const SessionPtr& session);

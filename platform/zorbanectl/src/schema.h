@@ -1,5 +1,7 @@
 // The in-memory schema of one class family, loaded from the store in one pass and then only read.
-// Classes refer to each other by position in Family::classes.
+// Classes refer to each other by position in Family::classes. A member keeps what a walk of the
+// family asks of it (name, level, type code) and its row id; its other details stay in the store
+// and are read when asked for (readDetails in store.h), through the connection the family holds.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -23,8 +25,20 @@ struct ParameterInfo {
 
 struct PropertyInfo {
   std::string name;
+  std::int64_t id = 0;  // property_id
   Level level = Level::Instance;
   int typeCode = 0;
+};
+
+struct MethodInfo {
+  std::string name;
+  std::int64_t id = 0;  // method_id
+  Level level = Level::Instance;
+  int typeCode = 0;
+  std::vector<ParameterInfo> parameters;
+};
+
+struct PropertyDetails {
   bool isSet = false;
   bool isMandatory = false;
   bool isUnique = false;
@@ -34,16 +48,14 @@ struct PropertyInfo {
   std::string defaultValue;
 };
 
-struct MethodInfo {
-  std::string name;
-  Level level = Level::Instance;
-  int typeCode = 0;
+struct MethodDetails {
   bool isSet = false;
   std::string description;
   int precision = 0;
   int scale = 0;
-  std::vector<ParameterInfo> parameters;
 };
+
+class StoreConnection;
 
 struct ClassInfo {
   std::string name;
@@ -58,6 +70,7 @@ struct Family {
   std::string name;
   std::vector<ClassInfo> classes;
   std::unordered_map<std::string, int> classByName;  // exact name -> position
+  std::shared_ptr<StoreConnection> connection;        // where the members' details are read
   int findClass(const std::string& name) const;      // exact, then without regard to case; -1
 };
 using FamilyPtr = std::shared_ptr<const Family>;

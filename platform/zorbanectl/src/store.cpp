@@ -15,26 +15,46 @@ namespace {
 // A prepared statement that finalizes itself.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  Statement(sqlite3* db, const char* sql) { prepared_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK; }
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
-  bool ok() const { return rc_ == SQLITE_OK && stmt_; }
-  int rc() const { return rc_; }
+  bool ok() const { return prepared_ && stmt_; }
   void bind(int i, std::int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
-  int step() { return rc_ = sqlite3_step(stmt_); }
+  int step() { return sqlite3_step(stmt_); }
+  void reset() { sqlite3_reset(stmt_); }
   std::int64_t i64(int c) const { return sqlite3_column_int64(stmt_, c); }
   int i32(int c) const { return sqlite3_column_int(stmt_, c); }
   int type(int c) const { return sqlite3_column_type(stmt_, c); }
-  std::string text(int c) const {
+  // The column's text as SQLite holds it, valid until the next step: a string is built only
+  // where one is kept.
+  std::string_view view(int c) const {
     auto* p = sqlite3_column_text(stmt_, c);
-    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)))
-             : std::string();
+    return p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)))
+             : std::string_view();
   }
+  std::string text(int c) const { return std::string(view(c)); }
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
-  int rc_ = SQLITE_OK;
+  bool prepared_ = false;
+};
+
+// A read transaction around the statements of one load, so that they all see the same store
+// even while another program writes to it. Released when it goes.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(sqlite3* db) : db_(db) { open_ = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK; }
+  ~ReadTransaction() {
+    if (open_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+  bool open() const { return open_; }
+
+ private:
+  sqlite3* db_;
+  bool open_ = false;
 };
 
 const char* const kRequiredTables[] = {"zstore_info", "zfamily", "zclass", "zsuperclass",
@@ -59,29 +79,275 @@ StoreError damaged(const std::string& path, const std::string& table, const std:
                     path};
 }
 
+// Where a member row sits, for the messages about it: its table, key column and the statement
+// column that holds the key.
+struct RowKey {
+  const char* table;
+  const char* key;
+  int column;
+};
+
+std::string rowName(const Statement& st, const RowKey& row) {
+  return std::string(row.key) + " " + std::to_string(st.i64(row.column));
+}
+
 // A type code column: a whole number (any value; codes without a text are the loader's concern).
-std::optional<StoreError> typeCodeOf(const Statement& st, int c, const std::string& path, const char* table,
-                                     const char* key, std::int64_t id, int& out) {
+std::optional<StoreError> typeCodeOf(const Statement& st, int c, const std::string& path, const RowKey& row,
+                                     int& out) {
   if (st.type(c) != SQLITE_INTEGER)
-    return damaged(path, table, std::string(key) + " " + std::to_string(id), "type_code",
-                   shownValue(st, c) + " is not a whole number");
+    return damaged(path, row.table, rowName(st, row), "type_code", shownValue(st, c) + " is not a whole number");
   out = st.i32(c);
   return std::nullopt;
 }
 
 // A level column: exactly 'C' (class level) or 'I' (instance level).
-std::optional<StoreError> levelOf(const Statement& st, int c, const std::string& path, const char* table,
-                                  const char* key, std::int64_t id, Level& out) {
-  const std::string text = st.type(c) == SQLITE_TEXT ? st.text(c) : std::string();
+std::optional<StoreError> levelOf(const Statement& st, int c, const std::string& path, const RowKey& row,
+                                  Level& out) {
+  const std::string_view text = st.type(c) == SQLITE_TEXT ? st.view(c) : std::string_view();
   if (text == "C" || text == "I") {
     out = text == "C" ? Level::Class : Level::Instance;
     return std::nullopt;
   }
-  return damaged(path, table, std::string(key) + " " + std::to_string(id), "level",
-                 shownValue(st, c) + " is neither 'C' nor 'I'");
+  return damaged(path, row.table, rowName(st, row), "level", shownValue(st, c) + " is neither 'C' nor 'I'");
 }
 
+// Reads one family's rows into a Family. Every statement walks the family's classes in order
+// and each class's rows through an index, so none needs a sort; member rows arrive grouped by
+// class, so a class is looked up once per group rather than once per row.
+class FamilyReader {
+ public:
+  // `what` opens the message of a failure SQLite reports.
+  FamilyReader(sqlite3* db, const std::string& path, Family& family, std::string what)
+      : db_(db), path_(path), family_(family), what_(std::move(what)) {}
+
+  // Fills the family; on failure answers the error.
+  std::optional<StoreError> read() {
+    ReadTransaction transaction(db_);
+    if (!transaction.open()) return sqlFailure();
+    for (auto part : {&FamilyReader::classes, &FamilyReader::superclasses, &FamilyReader::properties,
+                      &FamilyReader::methods, &FamilyReader::parameters})
+      if (auto e = (this->*part)()) return e;
+    return std::nullopt;
+  }
+
+ private:
+  std::optional<StoreError> sqlFailure() const {
+    std::string detail = sqlite3_errmsg(db_);
+    return StoreError{rt::EG_READ, what_ + (detail.empty() || detail == "not an error" ? "" : " (" + detail + ")"),
+                      path_};
+  }
+  std::optional<StoreError> finished(int rc) const {
+    return rc == SQLITE_DONE ? std::nullopt : sqlFailure();
+  }
+
+  // Class `id` of the family, looked up once for each group of rows of one class; null for a
+  // class the family does not have (the statements join through its classes, so none is).
+  ClassInfo* classOf(std::int64_t id) {
+    if (id != lastClassId_ || !lastClass_) {
+      auto it = classPos_.find(id);
+      lastClassId_ = id;
+      lastClass_ = it == classPos_.end() ? nullptr : &family_.classes[static_cast<std::size_t>(it->second)];
+    }
+    return lastClass_;
+  }
+
+  std::optional<StoreError> classes() {
+    Statement st(db_, "SELECT class_id, name FROM zclass WHERE family_id = ?1 ORDER BY position, class_id");
+    if (!st.ok()) return sqlFailure();
+    st.bind(1, family_.id);
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+      const int position = static_cast<int>(family_.classes.size());
+      classPos_.emplace(st.i64(0), position);
+      family_.classes.push_back(ClassInfo{st.text(1), {}, {}, {}, {}});
+      family_.classByName.emplace(family_.classes.back().name, position);
+    }
+    return finished(rc);
+  }
+
+  // A superclass is always a class of the same family.
+  std::optional<StoreError> superclasses() {
+    Statement st(db_,
+                 "SELECT s.class_id, s.super_id, s.position FROM zsuperclass s JOIN zclass c ON c.class_id = s.class_id "
+                 "WHERE c.family_id = ?1 ORDER BY c.position, c.class_id, s.position");
+    if (!st.ok()) return sqlFailure();
+    st.bind(1, family_.id);
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+      auto sub = classPos_.find(st.i64(0));
+      auto sup = classPos_.find(st.i64(1));
+      if (sub == classPos_.end()) return sqlFailure();
+      if (sup == classPos_.end())
+        return damaged(path_, "zsuperclass",
+                       "class_id " + std::to_string(st.i64(0)) + " position " + std::to_string(st.i64(2)), "super_id",
+                       shownValue(st, 1) + " is not a class of family " + family_.name);
+      family_.classes[sub->second].superClasses.push_back(sup->second);
+      family_.classes[sup->second].subClasses.push_back(sub->second);
+    }
+    return finished(rc);
+  }
+
+  std::optional<StoreError> properties() {
+    Statement st(db_,
+                 "SELECT p.class_id, p.property_id, p.name, p.level, p.type_code FROM zclass c "
+                 "JOIN zproperty p ON p.class_id = c.class_id WHERE c.family_id = ?1 "
+                 "ORDER BY c.position, c.class_id, p.position, p.property_id");
+    if (!st.ok()) return sqlFailure();
+    st.bind(1, family_.id);
+    const RowKey row{"zproperty", "property_id", 1};
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+      PropertyInfo p{std::string(st.view(2)), st.i64(1), Level::Instance, 0};
+      if (auto e = levelOf(st, 3, path_, row, p.level)) return e;
+      if (auto e = typeCodeOf(st, 4, path_, row, p.typeCode)) return e;
+      ClassInfo* owner = classOf(st.i64(0));
+      if (!owner) return sqlFailure();
+      owner->properties.push_back(std::move(p));
+    }
+    return finished(rc);
+  }
+
+  std::optional<StoreError> methods() {
+    Statement st(db_,
+                 "SELECT m.class_id, m.method_id, m.name, m.level, m.type_code FROM zclass c "
+                 "JOIN zmethod m ON m.class_id = c.class_id WHERE c.family_id = ?1 "
+                 "ORDER BY c.position, c.class_id, m.position, m.method_id");
+    if (!st.ok()) return sqlFailure();
+    st.bind(1, family_.id);
+    const RowKey row{"zmethod", "method_id", 1};
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+      MethodInfo m{std::string(st.view(2)), st.i64(1), Level::Instance, 0, {}};
+      if (auto e = levelOf(st, 3, path_, row, m.level)) return e;
+      if (auto e = typeCodeOf(st, 4, path_, row, m.typeCode)) return e;
+      ClassInfo* owner = classOf(st.i64(0));
+      if (!owner) return sqlFailure();
+      owner->methods.push_back(std::move(m));
+    }
+    return finished(rc);
+  }
+
+  // Parameters arrive in the order the methods were read, so one cursor over the methods finds
+  // the owner of each. The join looks up every method of the family in the parameters' index,
+  // so a store that holds no parameter at all skips it.
+  std::optional<StoreError> parameters() {
+    Statement any(db_, "SELECT EXISTS (SELECT 1 FROM zparameter)");
+    if (!any.ok() || any.step() != SQLITE_ROW) return sqlFailure();
+    if (any.i32(0) == 0) return std::nullopt;
+    Statement st(db_,
+                 "SELECT m.method_id, p.name, p.position, p.type_code, p.precision, p.scale, p.is_set, "
+                 "p.default_value, p.parameter_id FROM zclass c JOIN zmethod m ON m.class_id = c.class_id "
+                 "JOIN zparameter p ON p.method_id = m.method_id WHERE c.family_id = ?1 "
+                 "ORDER BY c.position, c.class_id, m.position, m.method_id, p.position, p.parameter_id");
+    if (!st.ok()) return sqlFailure();
+    st.bind(1, family_.id);
+    const RowKey row{"zparameter", "parameter_id", 8};
+    std::size_t cls = 0, method = 0;
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+      MethodInfo* owner = advanceTo(st.i64(0), cls, method);
+      if (!owner) return sqlFailure();  // within the read transaction the methods read are all there
+      ParameterInfo p{st.text(1), st.i32(2), 0, st.i32(4), st.i32(5), st.i32(6) != 0, st.text(7)};
+      if (auto e = typeCodeOf(st, 3, path_, row, p.typeCode)) return e;
+      owner->parameters.push_back(std::move(p));
+    }
+    return finished(rc);
+  }
+
+  // Moves the cursor (class, method) forward to method `id`; null past the last method.
+  MethodInfo* advanceTo(std::int64_t id, std::size_t& cls, std::size_t& method) {
+    auto& classes = family_.classes;
+    while (cls < classes.size()) {
+      auto& methods = classes[cls].methods;
+      if (method < methods.size() && methods[method].id == id) return &methods[method];
+      if (method < methods.size()) {
+        ++method;
+      } else {
+        ++cls;
+        method = 0;
+      }
+    }
+    return nullptr;
+  }
+
+  sqlite3* db_;
+  const std::string& path_;
+  Family& family_;
+  std::string what_;
+  std::unordered_map<std::int64_t, int> classPos_;
+  std::int64_t lastClassId_ = 0;
+  ClassInfo* lastClass_ = nullptr;
+};
+
 }  // namespace
+
+// One open store file: the SQLite connection, shared by the store and the families loaded from
+// it, and the statements that read a member's details, each prepared on first use.
+class StoreConnection {
+ public:
+  StoreConnection(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  ~StoreConnection() {
+    propertyDetails_.reset();
+    methodDetails_.reset();
+    // Every other statement is scoped to the call that prepared it, so none is alive here and the
+    // close releases the descriptor. Should one ever be left, SQLite finishes the close when it goes.
+    if (sqlite3_close(db_) != SQLITE_OK) sqlite3_close_v2(db_);
+  }
+  StoreConnection(const StoreConnection&) = delete;
+  StoreConnection& operator=(const StoreConnection&) = delete;
+
+  sqlite3* db() const { return db_; }
+
+  std::optional<StoreError> details(const PropertyInfo& p, PropertyDetails& out) {
+    return detailsRow(propertyDetails_,
+                      "SELECT is_set, is_mandatory, is_unique, description, precision, scale, default_value "
+                      "FROM zproperty WHERE property_id = ?1",
+                      "zproperty", "property_id", p.id, "property " + p.name, [&](const Statement& st) {
+                        out = PropertyDetails{st.i32(0) != 0, st.i32(1) != 0, st.i32(2) != 0, st.text(3),
+                                              st.i32(4),      st.i32(5),      st.text(6)};
+                      });
+  }
+
+  std::optional<StoreError> details(const MethodInfo& m, MethodDetails& out) {
+    return detailsRow(methodDetails_, "SELECT is_set, description, precision, scale FROM zmethod WHERE method_id = ?1",
+                      "zmethod", "method_id", m.id, "method " + m.name, [&](const Statement& st) {
+                        out = MethodDetails{st.i32(0) != 0, st.text(1), st.i32(2), st.i32(3)};
+                      });
+  }
+
+ private:
+  template <class Read>
+  std::optional<StoreError> detailsRow(std::unique_ptr<Statement>& cached, const char* sql, const char* table,
+                                       const char* key, std::int64_t id, const std::string& member, Read read) {
+    const std::string what = "Cannot read the details of " + member + " from " + path_;
+    if (!cached) cached = std::make_unique<Statement>(db_, sql);
+    if (!cached->ok()) return StoreError{rt::EG_READ, what + " (" + sqlite3_errmsg(db_) + ")", path_};
+    cached->bind(1, id);
+    const int rc = cached->step();
+    std::optional<StoreError> failure;
+    if (rc == SQLITE_ROW)
+      read(*cached);
+    else if (rc == SQLITE_DONE)
+      failure = StoreError{rt::EG_READ,
+                           what + ": table " + table + " no longer holds row " + key + " " + std::to_string(id), path_};
+    else
+      failure = StoreError{rt::EG_READ, what + " (" + sqlite3_errmsg(db_) + ")", path_};
+    cached->reset();
+    return failure;
+  }
+
+  sqlite3* db_;
+  std::string path_;
+  std::unique_ptr<Statement> propertyDetails_, methodDetails_;
+};
+
+std::optional<StoreError> readDetails(const Family& family, const PropertyInfo& property, PropertyDetails& out) {
+  return family.connection->details(property, out);
+}
+
+std::optional<StoreError> readDetails(const Family& family, const MethodInfo& method, MethodDetails& out) {
+  return family.connection->details(method, out);
+}
 
 int Family::findClass(const std::string& wanted) const {
   if (auto it = classByName.find(wanted); it != classByName.end()) return it->second;
@@ -93,20 +359,15 @@ int Family::findClass(const std::string& wanted) const {
 
 SchemaStore::~SchemaStore() { close(); }
 
-bool SchemaStore::close() {
+void SchemaStore::close() {
   loaded_.clear();
-  if (!db_) return true;
-  // Every statement is scoped to the call that prepared it, so none is alive here and the close
-  // releases the connection and its descriptor. Should one ever be left, the close is handed to
-  // SQLite to finish when that statement goes, rather than leaking the connection.
-  const bool closed = sqlite3_close(db_) == SQLITE_OK;
-  if (!closed) sqlite3_close_v2(db_);
-  db_ = nullptr;
-  return closed;
+  connection_.reset();
 }
 
+sqlite3* SchemaStore::db() const { return connection_ ? connection_->db() : nullptr; }
+
 StoreError SchemaStore::failure(int genCode, const std::string& what) const {
-  std::string detail = db_ ? sqlite3_errmsg(db_) : "";
+  std::string detail = db() ? sqlite3_errmsg(db()) : "";
   return StoreError{genCode, what + (detail.empty() || detail == "not an error" ? "" : " (" + detail + ")"), path_};
 }
 
@@ -120,7 +381,10 @@ std::optional<StoreError> SchemaStore::open(const std::string& path) {
   if (!std::filesystem::is_regular_file(path, ec))
     return StoreError{rt::EG_OPEN, "Schema store " + path + " is not a file", path};
   std::optional<StoreError> refused;
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (db) connection_ = std::make_shared<StoreConnection>(db, path);
+  if (rc != SQLITE_OK)
     refused = failure(rt::EG_OPEN, "Cannot open schema store " + path);
   else
     refused = validate();
@@ -133,7 +397,7 @@ std::optional<StoreError> SchemaStore::open(const std::string& path) {
 std::optional<StoreError> SchemaStore::validate() {
   std::vector<std::string> have;
   {
-    Statement tables(db_, "SELECT name FROM sqlite_master WHERE type = 'table'");
+    Statement tables(db(), "SELECT name FROM sqlite_master WHERE type = 'table'");
     if (!tables.ok()) return failure(rt::EG_CORRUPTION, path_ + " is not a Zorbane schema store");
     int rc;
     while ((rc = tables.step()) == SQLITE_ROW) have.push_back(tables.text(0));
@@ -142,7 +406,7 @@ std::optional<StoreError> SchemaStore::validate() {
   for (const char* t : kRequiredTables)
     if (std::find(have.begin(), have.end(), t) == have.end())
       return StoreError{rt::EG_CORRUPTION, path_ + " is not a Zorbane schema store: table " + t + " is missing", path_};
-  Statement marker(db_, "SELECT value FROM zstore_info WHERE key = 'format'");
+  Statement marker(db(), "SELECT value FROM zstore_info WHERE key = 'format'");
   if (!marker.ok() || marker.step() != SQLITE_ROW || marker.text(0) != kStoreFormat)
     return StoreError{rt::EG_CORRUPTION,
                       path_ + " is not a Zorbane schema store: zstore_info has no format '" + kStoreFormat + "'", path_};
@@ -151,8 +415,8 @@ std::optional<StoreError> SchemaStore::validate() {
 
 std::optional<StoreError> SchemaStore::families(std::vector<FamilyEntry>& out) {
   out.clear();
-  if (!db_) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
-  Statement st(db_, "SELECT family_id, name FROM zfamily ORDER BY position, family_id");
+  if (!db()) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
+  Statement st(db(), "SELECT family_id, name FROM zfamily ORDER BY position, family_id");
   if (!st.ok()) return failure(rt::EG_READ, "Cannot read the class families of " + path_);
   int rc;
   while ((rc = st.step()) == SQLITE_ROW) out.push_back({st.i64(0), st.text(1)});
@@ -162,8 +426,8 @@ std::optional<StoreError> SchemaStore::families(std::vector<FamilyEntry>& out) {
 
 std::optional<StoreError> SchemaStore::queries(std::vector<StoredQuery>& out) {
   out.clear();
-  if (!db_) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
-  Statement st(db_, "SELECT query_id, name, query_text FROM zquery ORDER BY query_id");
+  if (!db()) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
+  Statement st(db(), "SELECT query_id, name, query_text FROM zquery ORDER BY query_id");
   if (!st.ok()) return failure(rt::EG_READ, "Cannot read the stored queries of " + path_);
   int rc;
   while ((rc = st.step()) == SQLITE_ROW) out.push_back({st.i64(0), st.text(1), st.text(2)});
@@ -172,106 +436,16 @@ std::optional<StoreError> SchemaStore::queries(std::vector<StoredQuery>& out) {
 }
 
 std::optional<StoreError> SchemaStore::loadFamily(const FamilyEntry& entry, FamilyPtr& out) {
-  if (!db_) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
+  if (!db()) return StoreError{rt::EG_OLE, "Not connected to a schema store", path_};
   if (auto it = loaded_.find(entry.id); it != loaded_.end()) {
     if ((out = it->second.lock())) return std::nullopt;
   }
   auto family = std::make_shared<Family>();
   family->id = entry.id;
   family->name = entry.name;
-  const std::string what = "Cannot read class family " + entry.name + " from " + path_;
-  std::unordered_map<std::int64_t, int> classPos;
-  int rc;
-
-  Statement classes(db_, "SELECT class_id, name FROM zclass WHERE family_id = ?1 ORDER BY position, class_id");
-  if (!classes.ok()) return failure(rt::EG_READ, what);
-  classes.bind(1, entry.id);
-  while ((rc = classes.step()) == SQLITE_ROW) {
-    classPos.emplace(classes.i64(0), static_cast<int>(family->classes.size()));
-    family->classByName.emplace(classes.text(1), static_cast<int>(family->classes.size()));
-    family->classes.push_back(ClassInfo{classes.text(1), {}, {}, {}, {}});
-  }
-  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
-
-  // Each statement walks the family's classes in order and each class's rows through an index,
-  // so no statement needs a sort. A superclass is always a class of the same family.
-  Statement supers(db_,
-                   "SELECT s.class_id, s.super_id, s.position FROM zsuperclass s JOIN zclass c ON c.class_id = s.class_id "
-                   "WHERE c.family_id = ?1 ORDER BY c.position, c.class_id, s.position");
-  if (!supers.ok()) return failure(rt::EG_READ, what);
-  supers.bind(1, entry.id);
-  while ((rc = supers.step()) == SQLITE_ROW) {
-    auto sub = classPos.find(supers.i64(0));
-    auto sup = classPos.find(supers.i64(1));
-    if (sub == classPos.end()) continue;  // the join keeps to the family's classes
-    if (sup == classPos.end())
-      return damaged(path_, "zsuperclass",
-                     "class_id " + std::to_string(supers.i64(0)) + " position " + std::to_string(supers.i64(2)),
-                     "super_id", shownValue(supers, 1) + " is not a class of family " + entry.name);
-    family->classes[sub->second].superClasses.push_back(sup->second);
-    family->classes[sup->second].subClasses.push_back(sub->second);
-  }
-  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
-
-  Statement props(db_,
-                  "SELECT p.class_id, p.name, p.level, p.type_code, p.is_set, p.is_mandatory, p.is_unique, "
-                  "p.description, p.precision, p.scale, p.default_value, p.property_id FROM zclass c "
-                  "JOIN zproperty p ON p.class_id = c.class_id WHERE c.family_id = ?1 "
-                  "ORDER BY c.position, c.class_id, p.position, p.property_id");
-  if (!props.ok()) return failure(rt::EG_READ, what);
-  props.bind(1, entry.id);
-  while ((rc = props.step()) == SQLITE_ROW) {
-    auto cls = classPos.find(props.i64(0));
-    if (cls == classPos.end()) continue;
-    Level level{};
-    int typeCode = 0;
-    if (auto e = levelOf(props, 2, path_, "zproperty", "property_id", props.i64(11), level)) return e;
-    if (auto e = typeCodeOf(props, 3, path_, "zproperty", "property_id", props.i64(11), typeCode)) return e;
-    family->classes[cls->second].properties.push_back(PropertyInfo{
-        props.text(1), level, typeCode, props.i32(4) != 0, props.i32(5) != 0,
-        props.i32(6) != 0, props.text(7), props.i32(8), props.i32(9), props.text(10)});
-  }
-  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
-
-  std::unordered_map<std::int64_t, std::pair<int, int>> methodPos;  // method_id -> class, index
-  Statement methods(db_,
-                    "SELECT m.method_id, m.class_id, m.name, m.level, m.type_code, m.is_set, m.description, "
-                    "m.precision, m.scale FROM zclass c JOIN zmethod m ON m.class_id = c.class_id "
-                    "WHERE c.family_id = ?1 ORDER BY c.position, c.class_id, m.position, m.method_id");
-  if (!methods.ok()) return failure(rt::EG_READ, what);
-  methods.bind(1, entry.id);
-  while ((rc = methods.step()) == SQLITE_ROW) {
-    auto cls = classPos.find(methods.i64(1));
-    if (cls == classPos.end()) continue;
-    Level level{};
-    int typeCode = 0;
-    if (auto e = levelOf(methods, 3, path_, "zmethod", "method_id", methods.i64(0), level)) return e;
-    if (auto e = typeCodeOf(methods, 4, path_, "zmethod", "method_id", methods.i64(0), typeCode)) return e;
-    auto& list = family->classes[cls->second].methods;
-    methodPos.emplace(methods.i64(0), std::make_pair(cls->second, static_cast<int>(list.size())));
-    list.push_back(MethodInfo{methods.text(2), level, typeCode, methods.i32(5) != 0, methods.text(6),
-                              methods.i32(7), methods.i32(8), {}});
-  }
-  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
-
-  Statement params(db_,
-                   "SELECT p.method_id, p.name, p.position, p.type_code, p.precision, p.scale, p.is_set, "
-                   "p.default_value, p.parameter_id FROM zparameter p JOIN zmethod m ON m.method_id = p.method_id "
-                   "JOIN zclass c ON c.class_id = m.class_id WHERE c.family_id = ?1 "
-                   "ORDER BY p.method_id, p.position, p.parameter_id");
-  if (!params.ok()) return failure(rt::EG_READ, what);
-  params.bind(1, entry.id);
-  while ((rc = params.step()) == SQLITE_ROW) {
-    auto m = methodPos.find(params.i64(0));
-    if (m == methodPos.end()) continue;
-    int typeCode = 0;
-    if (auto e = typeCodeOf(params, 3, path_, "zparameter", "parameter_id", params.i64(8), typeCode)) return e;
-    family->classes[m->second.first].methods[m->second.second].parameters.push_back(
-        ParameterInfo{params.text(1), params.i32(2), typeCode, params.i32(4), params.i32(5), params.i32(6) != 0,
-                      params.text(7)});
-  }
-  if (rc != SQLITE_DONE) return failure(rt::EG_READ, what);
-
+  family->connection = connection_;
+  if (auto e = FamilyReader(db(), path_, *family, "Cannot read class family " + entry.name + " from " + path_).read())
+    return e;
   out = family;
   loaded_[entry.id] = out;
   return std::nullopt;

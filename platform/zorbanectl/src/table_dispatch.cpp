@@ -11,7 +11,11 @@ char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32
 }  // namespace
 
 MemberTable::MemberTable(std::span<const Member> members) : members_(members) {
-  for (const auto& m : members_) upper_.push_back(rt::toUpper(m.name));
+  for (const auto& m : members_) {
+    upper_.push_back(rt::toUpper(m.name));
+    if (m.id >= 0 && static_cast<std::size_t>(m.id) < small_.size() && !small_[static_cast<std::size_t>(m.id)])
+      small_[static_cast<std::size_t>(m.id)] = &m;
+  }
 }
 
 // A few dozen members at most: a scan that compares lengths first costs less than building an
@@ -27,7 +31,9 @@ const Member* MemberTable::byName(std::string_view name) const {
   return nullptr;
 }
 
+// Every call looks its member up by id: most ids are small, and those take one index.
 const Member* MemberTable::byId(ole::DispId id) const {
+  if (id >= 0 && static_cast<std::size_t>(id) < small_.size()) return small_[static_cast<std::size_t>(id)];
   for (const auto& m : members_)
     if (m.id == id) return &m;
   return nullptr;
@@ -60,7 +66,7 @@ ole::HResult TableDispatch::Invoke(ole::DispId id, unsigned kind, std::vector<ol
     if (!(kind & ole::DISPATCH_METHOD)) return ole::DISP_E_MEMBERNOTFOUND;
     access = Access::Call;
   }
-  result = ole::Variant();
+  if (result.vt != ole::VT_EMPTY) result = ole::Variant();
   return invokeMember(*m, access, args, result, excep);
 }
 

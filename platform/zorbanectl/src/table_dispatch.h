@@ -2,6 +2,7 @@
 // checked against the member's kind (a late-bound call reaches a property as a get), and the
 // argument readers turn variants into C++ values or a filled ExcepInfo.
 #pragma once
+#include <array>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ class MemberTable {
  private:
   std::span<const Member> members_;
   std::vector<std::string> upper_;  // the members' names in upper case, in table order
+  std::array<const Member*, 64> small_{};  // members with ids 0 to 63, by id
 };
 
 enum class Access { Call, Get, Put };
@@ -41,6 +43,8 @@ class TableDispatch : public ole::DispatchInterface {
   ole::HResult GetIDsOfNames(std::string_view name, ole::DispId& id) override;
   ole::HResult Invoke(ole::DispId id, unsigned kind, std::vector<ole::Variant>& args, ole::Variant& result,
                       ole::ExcepInfo& excep) override;
+  // Every object over the same member table resolves names alike (the tables are static).
+  const void* nameScope() const override { return &table_; }
 
  protected:
   virtual ole::HResult invokeMember(const Member& m, Access access, std::vector<ole::Variant>& args,

@@ -14,15 +14,25 @@ rt::ObjectPtr objectFor(const rt::Value& on, const char* member, const char* ope
   return nullptr;
 }
 
+// The vector the last call's arguments travelled in. A call made while another runs (from the
+// server or an error handler) finds none spare and makes its own.
+thread_local std::vector<rt::Value> spareArguments;
+
 }  // namespace
 
-rt::Value lateSend(const rt::Value& on, const char* member, const std::vector<rt::Value>& args) {
+rt::Value lateSend(const rt::Value& on, const char* member, std::initializer_list<rt::Value> args) {
   return lateSend(on, LateMember(member), args);
 }
 
-rt::Value lateSend(const rt::Value& on, const LateMember& member, const std::vector<rt::Value>& args) {
+rt::Value lateSend(const rt::Value& on, const LateMember& member, std::initializer_list<rt::Value> args) {
   auto object = objectFor(on, member.name, "SEND");
-  return object ? object->send(member.symbol, args) : rt::Value();
+  if (!object) return rt::Value();
+  std::vector<rt::Value> arguments = std::move(spareArguments);
+  arguments.assign(args);
+  rt::Value result = object->send(member.symbol, arguments);
+  arguments.clear();
+  spareArguments = std::move(arguments);
+  return result;
 }
 
 rt::Value lateGet(const rt::Value& on, const char* member) { return lateGet(on, LateMember(member)); }

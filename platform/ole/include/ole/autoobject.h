@@ -97,7 +97,10 @@ class OLEAutoObject : public rt::Object {
 
  private:
   rt::Value lateBound(rt::Symbol member, unsigned kind, const std::vector<rt::Value>& args);
+  bool convertArguments(rt::Symbol member, const std::vector<rt::Value>& args, std::vector<Variant>& variants,
+                        rt::Value& answer);
   DispatchPtr iface_;
+  std::vector<Variant> spareArguments_;  // a late-bound call's argument vector, kept for the next call
   std::int64_t localeId_ = 0;
   std::map<std::uintptr_t, std::vector<ArgDesc>> blocks_;
 };
@@ -107,5 +110,7 @@ class OLEAutoObject : public rt::Object {
 [[nodiscard]] bool toVariant(const rt::Value& value, VarType wanted, Variant& out);
 // Holders for interfaces (early binding) or automation objects / nil (late binding).
 rt::Value fromVariant(const Variant& v, bool wrapObjects);
+// The same, taking the variant's string or interface over instead of copying it.
+rt::Value fromVariant(Variant&& v, bool wrapObjects);
 
 }  // namespace ole

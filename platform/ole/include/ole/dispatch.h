@@ -146,11 +146,16 @@ struct ExcepInfo {
 
 // The dispatch contract. Name look-up ignores case. Invoke receives the arguments in call
 // order; a property put carries the new value as its last argument. Servers never throw.
+// A server whose interfaces resolve names from fixed tables may name the table (nameScope): every
+// interface answering the same scope resolves every name to the same id, at any time, so a caller
+// may keep an id it resolved on one of them for all of them. The scope must live as long as the
+// program (a static table); null (the default) promises nothing.
 class DispatchInterface : public UnknownInterface {
  public:
   virtual HResult GetIDsOfNames(std::string_view name, DispId& id) = 0;
   virtual HResult Invoke(DispId id, unsigned kind, std::vector<Variant>& args, Variant& result,
                          ExcepInfo& excep) = 0;
+  virtual const void* nameScope() const { return nullptr; }
 };
 
 inline Variant Variant::dispatch(DispatchPtr v) {

@@ -2,6 +2,7 @@
 // is not an object (a failed call answered nil) is raised naming the member, and answers nil,
 // so a broken walk ends instead of crashing.
 #pragma once
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,9 @@ struct LateMember {
   rt::Symbol symbol;
 };
 
-rt::Value lateSend(const rt::Value& on, const char* member, const std::vector<rt::Value>& args = {});
-rt::Value lateSend(const rt::Value& on, const LateMember& member, const std::vector<rt::Value>& args = {});
+// The arguments travel in a vector kept from one call to the next, so a call in a loop makes none.
+rt::Value lateSend(const rt::Value& on, const char* member, std::initializer_list<rt::Value> args = {});
+rt::Value lateSend(const rt::Value& on, const LateMember& member, std::initializer_list<rt::Value> args = {});
 rt::Value lateGet(const rt::Value& on, const char* member);
 rt::Value lateGet(const rt::Value& on, const LateMember& member);
 rt::Value latePut(const rt::Value& on, const char* member, const rt::Value& value);
