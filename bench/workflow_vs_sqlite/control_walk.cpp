@@ -9,10 +9,14 @@
 namespace bench {
 namespace {
 
-rt::Value call(const rt::Value& on, const char* member, std::vector<rt::Value> args = {}) {
-  return on.asObject()->send(rt::Symbol(member), args);
+rt::Value call(const rt::Value& on, rt::Symbol member, std::vector<rt::Value> args = {}) {
+  return on.asObject()->send(member, args);
 }
-rt::Value get(const rt::Value& on, const char* member) { return on.asObject()->get(rt::Symbol(member)); }
+rt::Value get(const rt::Value& on, rt::Symbol member) { return on.asObject()->get(member); }
+
+// Member names interned once, as the load does.
+const rt::Symbol kClassFamily("ClassFamily"), kClasses("Classes"), kCount("Count"), kItem("Item"), kName("Name"),
+    kSuperClasses("SuperClasses");
 
 }  // namespace
 
@@ -25,22 +29,30 @@ rt::ObjectPtr connectControl() {
 
 long walkFamily(const rt::ObjectPtr& control, const std::string& family,
                 const std::function<void(const WalkedRow&)>& row) {
+  struct Pass {
+    const mainwin::MemberPass& pass;
+    rt::Symbol collection, typeMember;
+  };
+  std::vector<Pass> passes;
+  for (const mainwin::MemberPass& pass : mainwin::kMemberPasses)
+    passes.push_back({pass, rt::Symbol(pass.collection), rt::Symbol(pass.typeMember)});
   long rows = 0;
-  const rt::Value classes = call(call(rt::Value(control), "ClassFamily", {rt::Value(family)}), "Classes");
-  for (long i = 1; i <= get(classes, "Count").asLong(); ++i) {
-    const rt::Value cls = call(classes, "Item", {rt::Value(i)});
-    const rt::Value supers = get(cls, "SuperClasses");
-    const std::string name = get(cls, "Name").asString();
+  const rt::Value classes = call(call(rt::Value(control), kClassFamily, {rt::Value(family)}), kClasses);
+  for (long i = 1; i <= get(classes, kCount).asLong(); ++i) {
+    const rt::Value cls = call(classes, kItem, {rt::Value(i)});
+    const rt::Value supers = get(cls, kSuperClasses);
+    const std::string name = get(cls, kName).asString();
     const std::string parent =
-        get(supers, "Count").asLong() > 0 ? get(call(supers, "Item", {rt::Value(1)}), "Name").asString() : std::string();
+        get(supers, kCount).asLong() > 0 ? get(call(supers, kItem, {rt::Value(1)}), kName).asString() : std::string();
     row(WalkedRow{name, parent, "", {}, {}, ""});
     ++rows;
-    for (const mainwin::MemberPass& pass : mainwin::kMemberPasses) {
-      const rt::Value members = call(cls, pass.collection, {rt::Value(false), rt::Value(pass.filter)});
-      for (long j = 1; j <= get(members, "Count").asLong(); ++j) {
-        const rt::Value member = call(members, "Item", {rt::Value(j)});
-        row(WalkedRow{name, parent, pass.kind, get(member, "Name").asString(),
-                      mainwin::typeText(get(member, pass.typeMember)), pass.level});
+    for (const Pass& p : passes) {
+      const rt::Value members = call(cls, p.collection, {rt::Value(false), rt::Value(p.pass.filter)});
+      const long count = get(members, kCount).asLong();
+      for (long j = 1; j <= count; ++j) {
+        const rt::Value member = call(members, kItem, {rt::Value(j)});
+        row(WalkedRow{name, parent, p.pass.kind, get(member, kName).asString(),
+                      mainwin::typeText(get(member, p.typeMember)), p.pass.level});
         ++rows;
       }
     }
