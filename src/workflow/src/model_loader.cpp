@@ -21,6 +21,21 @@ constexpr std::array<const char*, 11> kTypeTexts = {
 const LateMember kCount("Count");
 const LateMember kItem("Item");
 const LateMember kName("Name");
+const LateMember kSuperClasses("SuperClasses");
+
+// Each member pass with the names it asks, made once.
+struct PassMembers {
+  const MemberPass& pass;
+  LateMember collection, typeMember;
+};
+const std::vector<PassMembers>& passMembers() {
+  static const auto members = [] {
+    std::vector<PassMembers> all;
+    for (const MemberPass& p : kMemberPasses) all.push_back({p, LateMember(p.collection), LateMember(p.typeMember)});
+    return all;
+  }();
+  return members;
+}
 
 long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, kCount).asLong()); }
 
@@ -85,7 +100,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
   for (long i = 1; i <= countOf(classes); ++i) {
     RT_LINE();
     const rt::Value cls = lateSend(classes, kItem, {rt::Value(i)});
-    const rt::Value supers = lateGet(cls, "SuperClasses");
+    const rt::Value supers = lateGet(cls, kSuperClasses);
     const rt::Value className = lateGet(cls, kName);
     const rt::Value parent = countOf(supers) > 0 ? lateGet(lateSend(supers, kItem, {rt::Value(1)}), kName)
                                                  : rt::Value(std::string());
@@ -100,10 +115,9 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     putText(table, Field::MODELVERS, "MODELVERS", observer.version());
     ++counts.rows;
 
-    for (const MemberPass& pass : kMemberPasses) {
+    for (const auto& [pass, collection, typeMember] : passMembers()) {
       RT_LINE();
-      const rt::Value members = lateSend(cls, pass.collection, {rt::Value(false), rt::Value(pass.filter)});
-      const LateMember typeMember(pass.typeMember);
+      const rt::Value members = lateSend(cls, collection, {rt::Value(false), rt::Value(pass.filter)});
       const long n = countOf(members);
       for (long j = 1; j <= n; ++j) {
         const rt::Value member = lateSend(members, kItem, {rt::Value(j)});
