@@ -27,7 +27,7 @@ double seconds(std::chrono::steady_clock::time_point from) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-class Quiet : public mainwin::CompareObserver {};
+class Quiet : public workflow::CompareObserver {};
 
 void appendRow(model::Mpdms& table, const std::string& version, const std::string& className, const std::string& parent,
                const char* kind = "", const std::string& member = {}, const char* type = "", const char* level = "") {
@@ -72,8 +72,8 @@ struct Timing {
 void compareAlone(model::Mpdms& table, const std::string& base, const std::string& reference) {
   Quiet quiet;
   table.setOrder(1);
-  (void)mainwin::compareVersions(table, base, reference, quiet);
-  (void)mainwin::buildIndexes(table, true);
+  (void)workflow::compareVersions(table, base, reference, quiet);
+  (void)workflow::buildIndexes(table, true);
 }
 
 }  // namespace
@@ -99,26 +99,26 @@ int main(int argc, char** argv) {
     model::Mpdms::Args args;
     args.shared = true;
     model::Mpdms table(args);
-    (void)mainwin::buildIndexes(table, false);
+    (void)workflow::buildIndexes(table, false);
     appendVersion(table, "1.0", false, classes, members);
     appendVersion(table, "2.0", true, classes, members);
-    const std::string base = mainwin::fullWidthVersion("1.0"), reference = mainwin::fullWidthVersion("2.0");
+    const std::string base = workflow::fullWidthVersion("1.0"), reference = workflow::fullWidthVersion("2.0");
     const fs::path output = dir / "differences.json";
 
     // Alternate the two so that drift of the machine falls on both; keep the best of each.
     for (int round = 0; round < rounds; ++round) {
-      mainwin::clearComparisons(table);
+      workflow::clearComparisons(table);
       auto t = std::chrono::steady_clock::now();
       compareAlone(table, base, reference);
       best.alone = std::min(best.alone, seconds(t));
 
-      mainwin::clearComparisons(table);
+      workflow::clearComparisons(table);
       t = std::chrono::steady_clock::now();
       compareAlone(table, base, reference);
       const auto compared = std::chrono::steady_clock::now();
-      const mainwin::Differences differences = mainwin::readDifferences(table, base, reference);
+      const workflow::Differences differences = workflow::readDifferences(table, base, reference);
       const auto read = std::chrono::steady_clock::now();
-      (void)mainwin::exportDifferences(output, differences, mainwin::ExportFormat::Json);
+      (void)workflow::exportDifferences(output, differences, workflow::ExportFormat::Json);
       const double total = seconds(t);
       if (total < best.withExport) {
         best.withExport = total;

@@ -23,18 +23,18 @@ const rt::Symbol kClassFamily("ClassFamily"), kClasses("Classes"), kCount("Count
 rt::ObjectPtr connectControl() {
   ole::setStorageDirectories({std::filesystem::current_path().string()});
   auto control = ole::createFromAppDocStorage({"OLE29", "ZorbaneWin", "Zorbane"});
-  mainwin::connectControl(control);
+  workflow::connectControl(control);
   return control;
 }
 
 long walkFamily(const rt::ObjectPtr& control, const std::string& family,
                 const std::function<void(const WalkedRow&)>& row) {
   struct Pass {
-    const mainwin::MemberPass& pass;
+    const workflow::MemberPass& pass;
     rt::Symbol collection, typeMember;
   };
   std::vector<Pass> passes;
-  for (const mainwin::MemberPass& pass : mainwin::kMemberPasses)
+  for (const workflow::MemberPass& pass : workflow::kMemberPasses)
     passes.push_back({pass, rt::Symbol(pass.collection), rt::Symbol(pass.typeMember)});
   long rows = 0;
   const rt::Value classes = call(call(rt::Value(control), kClassFamily, {rt::Value(family)}), kClasses);
@@ -52,7 +52,7 @@ long walkFamily(const rt::ObjectPtr& control, const std::string& family,
       for (long j = 1; j <= count; ++j) {
         const rt::Value member = call(members, kItem, {rt::Value(j)});
         row(WalkedRow{name, parent, p.pass.kind, get(member, kName).asString(),
-                      mainwin::typeText(get(member, p.typeMember)), p.pass.level});
+                      workflow::typeText(get(member, p.typeMember)), p.pass.level});
         ++rows;
       }
     }

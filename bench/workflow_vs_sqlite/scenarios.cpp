@@ -34,8 +34,8 @@ void stopOnErrors() {
   });
 }
 
-const std::string kFirstVersion = mainwin::fullWidthVersion("1.0");
-const std::string kSecondVersion = mainwin::fullWidthVersion("2.0");
+const std::string kFirstVersion = workflow::fullWidthVersion("1.0");
+const std::string kSecondVersion = workflow::fullWidthVersion("2.0");
 
 Verdicts verdictsOf(model::Mpdms& table) {
   using model::Field;
@@ -109,7 +109,7 @@ Figures runWindow() {
 
 namespace {
 
-class QuietLoad : public mainwin::LoadObserver {
+class QuietLoad : public workflow::LoadObserver {
  public:
   explicit QuietLoad(const char* version) : version_(version) {}
   rt::Value version() override { return rt::Value(std::string(version_)); }
@@ -129,7 +129,7 @@ Figures runUnits() {
   model::Mpdms::Args args;
   args.shared = true;
   model::Mpdms table(args);
-  (void)mainwin::buildIndexes(table, false);
+  (void)workflow::buildIndexes(table, false);
 
   Figures f;
   const std::pair<Step, std::pair<const char*, const char*>> loads[] = {
@@ -137,18 +137,18 @@ Figures runUnits() {
   for (const auto& [step, load] : loads) {
     const auto start = Clock::now();
     QuietLoad observer(load.second);
-    f.rowsPerVersion = mainwin::loadFamily(control, table, load.first, observer).rows;
-    (void)mainwin::storedVersions(table);
+    f.rowsPerVersion = workflow::loadFamily(control, table, load.first, observer).rows;
+    (void)workflow::storedVersions(table);
     f.note(step, secondsSince(start));
   }
   const auto start = Clock::now();
-  if (!mainwin::versionHasRows(table, kFirstVersion) || !mainwin::versionHasRows(table, kSecondVersion))
+  if (!workflow::versionHasRows(table, kFirstVersion) || !workflow::versionHasRows(table, kSecondVersion))
     fail("a loaded version has no rows");
   table.setOrder(1);
-  mainwin::CompareObserver quiet;
-  (void)mainwin::compareVersions(table, kFirstVersion, kSecondVersion, quiet);
+  workflow::CompareObserver quiet;
+  (void)workflow::compareVersions(table, kFirstVersion, kSecondVersion, quiet);
   f.compareOnly = secondsSince(start);
-  (void)mainwin::buildIndexes(table, true);
+  (void)workflow::buildIndexes(table, true);
   f.note(Step::Compare, secondsSince(start));
 
   f.verdicts = verdictsOf(table);

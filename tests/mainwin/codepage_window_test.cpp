@@ -141,9 +141,9 @@ TEST_F(AccentedNames, NameOutsideTheCodePageShowsTheBoxAndDefaultStoresAQuestion
 namespace {
 
 TEST(VersionWidth, FifteenCharactersAreCountedInCharactersNotBytes) {
-  EXPECT_EQ(mainwin::fullWidthVersion("äpfel-Birnen-öü"), "äpfel-Birnen-öü");      // 18 bytes, kept whole
-  EXPECT_EQ(mainwin::fullWidthVersion("äpfel-Birnen-öüß"), "äpfel-Birnen-öü");     // cut after a whole character
-  EXPECT_EQ(mainwin::fullWidthVersion("Größe"), "Größe" + std::string(10, ' '));   // padded to 15 characters
+  EXPECT_EQ(workflow::fullWidthVersion("äpfel-Birnen-öü"), "äpfel-Birnen-öü");      // 18 bytes, kept whole
+  EXPECT_EQ(workflow::fullWidthVersion("äpfel-Birnen-öüß"), "äpfel-Birnen-öü");     // cut after a whole character
+  EXPECT_EQ(workflow::fullWidthVersion("Größe"), "Größe" + std::string(10, ' '));   // padded to 15 characters
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ void checkRandomTables(unsigned seeds, CompareOnce&& compareOnce) {
     std::mt19937 rng(seed);
     const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
     store(table, rows);
-    mainwin::CompareObserver quiet;
+    workflow::CompareObserver quiet;
     compareOnce(table, quiet);
     EXPECT_EQ(flagsOfTable(table), flagsOfModel(CompareModel(rows).compare("B", "R")));
     EXPECT_TRUE(errors.errors.empty());
@@ -151,10 +151,10 @@ void checkRandomTables(unsigned seeds, CompareOnce&& compareOnce) {
 }
 
 TEST(CompareModel, EveryFlagOfRandomTablesIsWhatTheSeeksGive) {
-  checkRandomTables(12, [](model::Mpdms& table, mainwin::CompareObserver& observer) {
-    (void)mainwin::buildIndexes(table, true);
-    const auto counts = mainwin::compareVersions(table, mainwin::fullWidthVersion("B"), mainwin::fullWidthVersion("R"),
-                                                 observer);
+  checkRandomTables(12, [](model::Mpdms& table, workflow::CompareObserver& observer) {
+    (void)workflow::buildIndexes(table, true);
+    const auto counts =
+        workflow::compareVersions(table, workflow::fullWidthVersion("B"), workflow::fullWidthVersion("R"), observer);
     EXPECT_FALSE(counts.writeFailed);
   });
 }
@@ -162,7 +162,7 @@ TEST(CompareModel, EveryFlagOfRandomTablesIsWhatTheSeeksGive) {
 // Orders keyed with more than the described fields are compared row by row with the seeks. The
 // family field added here is blank in every row, so the seeks find the same rows.
 TEST(CompareModel, OrdersKeyedOtherwiseAreComparedWithTheSeeks) {
-  checkRandomTables(4, [](model::Mpdms& table, mainwin::CompareObserver& observer) {
+  checkRandomTables(4, [](model::Mpdms& table, workflow::CompareObserver& observer) {
     std::string dir = table.tablePath();
     if (!dir.empty() && dir.back() != '/') dir += '/';
     while (table.orderCount() > 0) table.deleteOrder(1, std::string());
@@ -171,7 +171,7 @@ TEST(CompareModel, OrdersKeyedOtherwiseAreComparedWithTheSeeks) {
       table.createOrder(order.tag, dir + "mpdms1" + table.indexExt(), key, rt::compile("{||" + key + "}"), false);
     }
     ASSERT_EQ(table.orderCount(), 2);
-    (void)mainwin::compareVersions(table, mainwin::fullWidthVersion("B"), mainwin::fullWidthVersion("R"), observer);
+    (void)workflow::compareVersions(table, workflow::fullWidthVersion("B"), workflow::fullWidthVersion("R"), observer);
   });
 }
 

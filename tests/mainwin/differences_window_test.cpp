@@ -31,7 +31,7 @@
 
 namespace {
 
-using mainwin::Verdict;
+using workflow::Verdict;
 
 constexpr int kDifferencesCommand = 19202;
 
@@ -65,8 +65,8 @@ class DifferencesWin : public ::testing::Test {
   static int itemOf(const gui::ListControl* list, const std::string& text) { return wftest::itemOf(list, text); }
   void load(const std::string& family, const std::string& version) { wftest::loadThroughWindow(*win, family, version); }
   void compare(const std::string& base, const std::string& ref) {
-    win->oBaseModel->pick(itemOf(win->oBaseModel, mainwin::fullWidthVersion(base)));
-    win->oRefModel->pick(itemOf(win->oRefModel, mainwin::fullWidthVersion(ref)));
+    win->oBaseModel->pick(itemOf(win->oBaseModel, workflow::fullWidthVersion(base)));
+    win->oRefModel->pick(itemOf(win->oRefModel, workflow::fullWidthVersion(ref)));
     win->oPbCompareModels->click();
     settle();
   }
@@ -109,7 +109,7 @@ TEST_F(DifferencesWin, OpensPresetToTheLastCompareWithItsCountsAndRows) {
   EXPECT_TRUE(w->isVisible());
   EXPECT_EQ(w->baseList->currentText(), "1.0");
   EXPECT_EQ(w->referenceList->currentText(), "2.0");
-  const mainwin::Differences& d = w->differences();
+  const workflow::Differences& d = w->differences();
   ASSERT_FALSE(d.rows.empty());
   EXPECT_EQ(w->table->model()->rowCount(), static_cast<int>(d.rows.size()));
   EXPECT_NE(w->summary->text().indexOf("Rows compared " + QString::number(d.summary.compared)), -1)
@@ -125,7 +125,7 @@ TEST_F(DifferencesWin, VerdictBoxesSearchAndSortingNarrowAndOrderTheTable) {
   compare("1.0", "2.0");
   diffwin::DifferencesWindow* w = openFromMenu();
   ASSERT_NE(w, nullptr);
-  const mainwin::Differences& d = w->differences();
+  const workflow::Differences& d = w->differences();
   QAbstractItemModel* view = w->table->model();
 
   for (QCheckBox* box : w->verdictBoxes) box->setChecked(false);
@@ -197,8 +197,8 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
   diffwin::DifferencesWindow* w = openFromMenu();
   ASSERT_NE(w, nullptr);
   std::filesystem::path target;
-  w->chooseExportFile = [&](mainwin::ExportFormat format) {
-    target = dir->path() / (format == mainwin::ExportFormat::Json ? "shown.json" : "shown.other");
+  w->chooseExportFile = [&](workflow::ExportFormat format) {
+    target = dir->path() / (format == workflow::ExportFormat::Json ? "shown.json" : "shown.other");
     return target.string();
   };
   w->search->setText("Shape");
@@ -218,7 +218,7 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
 
   // A cancelled choice writes nothing.
   std::filesystem::remove(target);
-  w->chooseExportFile = [](mainwin::ExportFormat) { return std::string(); };
+  w->chooseExportFile = [](workflow::ExportFormat) { return std::string(); };
   w->exportHtml->click();
   EXPECT_FALSE(std::filesystem::exists(target));
   EXPECT_TRUE(errors.errors.empty());
@@ -235,8 +235,8 @@ TEST_F(DifferencesWin, TheCommandLineProgramComparesWhileTheWindowHoldsTheTable)
   EXPECT_GT(doc.object()["rows"].toArray().size(), 0);
   // The window reads the flags the other process wrote.
   diffwin::DifferencesWindow* w = diffwin::ShowDifferences(*win, [this] { return win->ModelServer.get(); },
-                                                           mainwin::fullWidthVersion("1.0"),
-                                                           mainwin::fullWidthVersion("2.0"));
+                                                           workflow::fullWidthVersion("1.0"),
+                                                           workflow::fullWidthVersion("2.0"));
   EXPECT_EQ(w->table->model()->rowCount(), doc.object()["rows"].toArray().size());
 }
 
@@ -254,7 +254,7 @@ TEST_F(DemoDifferencesWin, ShowsEachChangeOfTheDemoSchema) {
   compare("1.0", "2.0");
   diffwin::DifferencesWindow* w = openFromMenu();
   ASSERT_NE(w, nullptr);
-  const mainwin::DifferenceSummary& s = w->differences().summary;
+  const workflow::DifferenceSummary& s = w->differences().summary;
   EXPECT_EQ(s.count(Verdict::TypeDiffers), 4);   // ItemId and Rating, on both sides
   EXPECT_EQ(s.count(Verdict::LevelDiffers), 4);  // ItemCount and Fine
   EXPECT_EQ(s.count(Verdict::ClassMissing), 5);  // Microfilm's three rows, Periodical's two

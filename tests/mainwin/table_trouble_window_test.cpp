@@ -98,8 +98,8 @@ TEST_F(TableTrouble, ACompareOfAVersionWithoutRowsStillRebuildsTheIndex) {
   start();
   win->ModelServer->deleteOrder(1);  // as a kill during the closing rebuild leaves it
   win->ModelServer->deleteOrder(1);
-  win->oBaseModel->pick(itemOf(win->oBaseModel, mainwin::fullWidthVersion("1.0")));
-  win->oRefModel->pick(itemOf(win->oRefModel, mainwin::fullWidthVersion("2.0")));
+  win->oBaseModel->pick(itemOf(win->oBaseModel, workflow::fullWidthVersion("1.0")));
+  win->oRefModel->pick(itemOf(win->oRefModel, workflow::fullWidthVersion("2.0")));
   win->oPbCompareModels->click();  // no order: the versions are not found
   EXPECT_EQ(boxes("Compare Above Models"), 1);
   EXPECT_EQ(win->ModelServer->orderCount(), 2);
@@ -124,14 +124,14 @@ TEST_F(TableTrouble, ARowRewrittenInPlaceByAnotherProgramIsComparedAsItNowIs) {
     in.read(reinterpret_cast<char*>(head.data()), 12);
     at += head[8] | head[9] << 8;
     t->goTo(1);
-    ASSERT_EQ(t->get("MODELVERS").asString(), mainwin::fullWidthVersion("1.0"));
+    ASSERT_EQ(t->get("MODELVERS").asString(), workflow::fullWidthVersion("1.0"));
     className = std::string(t->rawField(t->fieldIndex("CLASSNAME")));
   }
   usleep(20000);  // past the file system's clock tick
   {
     std::fstream io(dir.path() / "Mpdms.dbf", std::ios::binary | std::ios::in | std::ios::out);
     io.seekp(static_cast<std::streamoff>(at));
-    io.write(mainwin::fullWidthVersion("9.9").data(), 15);
+    io.write(workflow::fullWidthVersion("9.9").data(), 15);
   }
   start();
   EXPECT_TRUE(errors.errors.empty()) << "a stale index is rebuilt without a word";
@@ -177,7 +177,7 @@ TEST_F(TableTrouble, AnotherProcessLoadingWhileTheWindowListsAndCompares) {
   char c = 0;
   ASSERT_EQ(read(toParent[0], &c, 1), 1);
   win->UpdateModelList();
-  EXPECT_GT(itemOf(win->oBaseModel, mainwin::fullWidthVersion("3.0")), 0) << "half of 3.0 is listed";
+  EXPECT_GT(itemOf(win->oBaseModel, workflow::fullWidthVersion("3.0")), 0) << "half of 3.0 is listed";
   ASSERT_EQ(write(toChild[1], "x", 1), 1);
   ASSERT_EQ(read(toParent[0], &c, 1), 1);
   win->UpdateModelList();

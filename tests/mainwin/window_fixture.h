@@ -24,7 +24,7 @@ namespace wftest {
 
 using mainwin::ZorbaneWin;
 
-inline std::string v15(const std::string& version) { return mainwin::fullWidthVersion(version); }
+inline std::string v15(const std::string& version) { return workflow::fullWidthVersion(version); }
 
 // The number of the list's item that reads `text` (a test failure when there is none).
 inline int itemOf(const gui::ListControl* list, const std::string& text) {

@@ -12,7 +12,7 @@ using model::Field;
 using wftest::appendRow;
 using wftest::flagsOf;
 
-class SilentCompare : public mainwin::CompareObserver {
+class SilentCompare : public workflow::CompareObserver {
  public:
   void started(std::uint32_t records) override { this->records = records; }
   void rowPassed() override { ++passed; }
@@ -29,8 +29,9 @@ class Units : public ::testing::Test {
     ASSERT_TRUE(table->used());
   }
   void indexAndCompare(const std::string& base, const std::string& ref) {
-    (void)mainwin::buildIndexes(*table, true);
-    (void)mainwin::compareVersions(*table, mainwin::fullWidthVersion(base), mainwin::fullWidthVersion(ref), observer);
+    (void)workflow::buildIndexes(*table, true);
+    (void)workflow::compareVersions(*table, workflow::fullWidthVersion(base), workflow::fullWidthVersion(ref),
+                                    observer);
   }
   wftest::WorkDir dir{""};
   wftest::ErrorRecorder errors;
@@ -43,24 +44,24 @@ class Units : public ::testing::Test {
 TEST(TypeTexts, EveryCodeHasItsTextAndOthersAreEmpty) {
   const char* texts[] = {"Void", "Boolean", "Integer", "Decimal", "Real", "String", "ByteSequence",
                          "Reference to Object", "Value Collection (Set)", "Multimedia", "Date"};
-  for (int code = 0; code <= 10; ++code) EXPECT_EQ(mainwin::ZorbaneType2String(code), texts[code]);
-  EXPECT_EQ(mainwin::ZorbaneType2String(11), "");
-  EXPECT_EQ(mainwin::ZorbaneType2String(-1), "");
+  for (int code = 0; code <= 10; ++code) EXPECT_EQ(workflow::ZorbaneType2String(code), texts[code]);
+  EXPECT_EQ(workflow::ZorbaneType2String(11), "");
+  EXPECT_EQ(workflow::ZorbaneType2String(-1), "");
 }
 
 TEST(TypeTexts, OnlyWholeNumbersAreCodes) {
-  EXPECT_EQ(mainwin::typeText(rt::Value(8)), "Value Collection (Set)");
-  EXPECT_EQ(mainwin::typeText(rt::Value(5.0)), "String");
-  EXPECT_EQ(mainwin::typeText(rt::Value(5.5)), "");
-  EXPECT_EQ(mainwin::typeText(rt::Value()), "");  // nil is not Void
-  EXPECT_EQ(mainwin::typeText(rt::Value("5")), "");
-  EXPECT_EQ(mainwin::typeText(rt::Value(1LL << 40)), "");
+  EXPECT_EQ(workflow::typeText(rt::Value(8)), "Value Collection (Set)");
+  EXPECT_EQ(workflow::typeText(rt::Value(5.0)), "String");
+  EXPECT_EQ(workflow::typeText(rt::Value(5.5)), "");
+  EXPECT_EQ(workflow::typeText(rt::Value()), "");  // nil is not Void
+  EXPECT_EQ(workflow::typeText(rt::Value("5")), "");
+  EXPECT_EQ(workflow::typeText(rt::Value(1LL << 40)), "");
 }
 
 TEST(TypeTexts, VersionsArePaddedAndCutToTheFieldWidth) {
-  EXPECT_EQ(mainwin::fullWidthVersion("1.0"), "1.0            ");
-  EXPECT_EQ(mainwin::fullWidthVersion(""), std::string(15, ' '));
-  EXPECT_EQ(mainwin::fullWidthVersion("123456789012345678"), "123456789012345");
+  EXPECT_EQ(workflow::fullWidthVersion("1.0"), "1.0            ");
+  EXPECT_EQ(workflow::fullWidthVersion(""), std::string(15, ' '));
+  EXPECT_EQ(workflow::fullWidthVersion("123456789012345678"), "123456789012345");
 }
 
 // ---------------------------------------------------------------- comparison bookkeeping
@@ -110,17 +111,18 @@ TEST_F(Units, RowsComparedEarlierStayOutOfPassTwoWithoutReset) {
     if (table->str(Field::ATTRIBUTE).starts_with("extra")) table->setFlag(Field::NO_MATCH, false);
   }
   SilentCompare second;
-  (void)mainwin::compareVersions(*table, mainwin::fullWidthVersion("B"), mainwin::fullWidthVersion("R"), second);
+  (void)workflow::compareVersions(*table, workflow::fullWidthVersion("B"), workflow::fullWidthVersion("R"), second);
   EXPECT_EQ(flagsOf(*table, "R", "K", "extra"), "FFFFTTT");
 }
 
 TEST_F(Units, MissingVersionHasNoRowsAndPassesNothing) {
   appendRow(*table, "B", "K", "");
-  (void)mainwin::buildIndexes(*table, true);
-  EXPECT_TRUE(mainwin::versionHasRows(*table, mainwin::fullWidthVersion("B")));
-  EXPECT_FALSE(mainwin::versionHasRows(*table, "B"));  // not at full width
-  EXPECT_FALSE(mainwin::versionHasRows(*table, mainwin::fullWidthVersion("Z")));
-  const auto counts = mainwin::compareVersions(*table, mainwin::fullWidthVersion("Z"), mainwin::fullWidthVersion("B"), observer);
+  (void)workflow::buildIndexes(*table, true);
+  EXPECT_TRUE(workflow::versionHasRows(*table, workflow::fullWidthVersion("B")));
+  EXPECT_FALSE(workflow::versionHasRows(*table, "B"));  // not at full width
+  EXPECT_FALSE(workflow::versionHasRows(*table, workflow::fullWidthVersion("Z")));
+  const auto counts =
+      workflow::compareVersions(*table, workflow::fullWidthVersion("Z"), workflow::fullWidthVersion("B"), observer);
   EXPECT_EQ(counts.baseRows, 0);
   EXPECT_EQ(counts.referenceRows, 1);
   EXPECT_EQ(flagsOf(*table, "B", "K"), "TFFFTFF");  // its class is missing from "Z"
@@ -135,7 +137,7 @@ TEST_F(Units, ClearingResetsEveryRowOfEveryVersion) {
     table->setFlag(Field::TYPEPROBLM, true);
     table->setFlag(Field::COMPARED, true);
   }
-  mainwin::clearComparisons(*table);
+  workflow::clearComparisons(*table);
   EXPECT_EQ(flagsOf(*table, "B", "K"), "FTFFFTT");
   EXPECT_EQ(flagsOf(*table, "C", "K"), "FTFFFTT");
 }
@@ -149,14 +151,14 @@ TEST_F(Units, InterleavedVersionsAreListedOnceInFirstMetOrder) {
   appendRow(*table, "1.0", "L", "");
   appendRow(*table, "single", "L", "");
   table->setOrder(0);
-  const auto versions = mainwin::storedVersions(*table);
+  const auto versions = workflow::storedVersions(*table);
   ASSERT_EQ(versions.size(), 3u);
-  EXPECT_EQ(versions[0], std::make_pair(mainwin::fullWidthVersion("2.0"), 1L));
-  EXPECT_EQ(versions[1], std::make_pair(mainwin::fullWidthVersion("1.0"), 2L));
-  EXPECT_EQ(versions[2], std::make_pair(mainwin::fullWidthVersion("single"), 3L));
-  (void)mainwin::buildIndexes(*table, true);
+  EXPECT_EQ(versions[0], std::make_pair(workflow::fullWidthVersion("2.0"), 1L));
+  EXPECT_EQ(versions[1], std::make_pair(workflow::fullWidthVersion("1.0"), 2L));
+  EXPECT_EQ(versions[2], std::make_pair(workflow::fullWidthVersion("single"), 3L));
+  (void)workflow::buildIndexes(*table, true);
   table->setOrder(1);
-  EXPECT_EQ(mainwin::storedVersions(*table)[0].first, mainwin::fullWidthVersion("1.0"));
+  EXPECT_EQ(workflow::storedVersions(*table)[0].first, workflow::fullWidthVersion("1.0"));
 }
 
 // Through an order keyed by version first, versions come in key order, one look-up each: versions
@@ -164,26 +166,27 @@ TEST_F(Units, InterleavedVersionsAreListedOnceInFirstMetOrder) {
 TEST_F(Units, VersionsThroughTheVersionOrderAreListedOnceInKeyOrder) {
   for (const char* cls : {"K", "L", "M"})
     for (const char* version : {"2.0", "\u00e4pfel", "1.0.1", "10", "1.0"}) appendRow(*table, version, cls, "");
-  (void)mainwin::buildIndexes(*table, true);
+  (void)workflow::buildIndexes(*table, true);
   table->setOrder(1);
   std::vector<std::string> listed;
-  for (const auto& [version, number] : mainwin::storedVersions(*table)) {
+  for (const auto& [version, number] : workflow::storedVersions(*table)) {
     EXPECT_EQ(number, static_cast<long>(listed.size()) + 1);
     listed.push_back(version);
   }
   std::vector<std::string> expected;
-  for (const char* version : {"1.0", "1.0.1", "10", "2.0", "\u00e4pfel"}) expected.push_back(mainwin::fullWidthVersion(version));
+  for (const char* version : {"1.0", "1.0.1", "10", "2.0", "\u00e4pfel"})
+    expected.push_back(workflow::fullWidthVersion(version));
   EXPECT_EQ(listed, expected);
   EXPECT_TRUE(table->eof());
 }
 
-TEST_F(Units, EmptyTableListsNoVersion) { EXPECT_TRUE(mainwin::storedVersions(*table).empty()); }
+TEST_F(Units, EmptyTableListsNoVersion) { EXPECT_TRUE(workflow::storedVersions(*table).empty()); }
 
 // ---------------------------------------------------------------- index build
 
 TEST_F(Units, MissingIndexFileIsBuiltWithBothOrdersInSequence) {
   ASSERT_FALSE(std::filesystem::exists(dir.indexFile()));
-  const auto built = mainwin::buildIndexes(*table, false);
+  const auto built = workflow::buildIndexes(*table, false);
   EXPECT_TRUE(built.rebuilt);
   EXPECT_EQ(built.ordersDeleted, 0);
   EXPECT_EQ(built.ordersCreated, 2);
@@ -196,11 +199,11 @@ TEST_F(Units, MissingIndexFileIsBuiltWithBothOrdersInSequence) {
 }
 
 TEST_F(Units, ExistingIndexFileIsLeftAloneUnlessForced) {
-  (void)mainwin::buildIndexes(*table, false);
-  const auto again = mainwin::buildIndexes(*table, false);
+  (void)workflow::buildIndexes(*table, false);
+  const auto again = workflow::buildIndexes(*table, false);
   EXPECT_FALSE(again.rebuilt);
   EXPECT_EQ(table->orderCount(), 2);
-  const auto forced = mainwin::buildIndexes(*table, true);
+  const auto forced = workflow::buildIndexes(*table, true);
   EXPECT_TRUE(forced.rebuilt);
   EXPECT_EQ(forced.ordersDeleted, 2);
   EXPECT_EQ(forced.ordersCreated, 2);
@@ -211,17 +214,17 @@ TEST_F(Units, ExistingIndexFileIsLeftAloneUnlessForced) {
 
 TEST_F(Units, RebuiltIndexFindsRowsWrittenBeforeIt) {
   appendRow(*table, "1.0", "Kettle", "Pot");
-  (void)mainwin::buildIndexes(*table, false);
+  (void)workflow::buildIndexes(*table, false);
   table->setOrder(1);
-  EXPECT_TRUE(table->seek(mainwin::fullWidthVersion("1.0") + "Kettle" + std::string(44, ' ') + "Pot"));
+  EXPECT_TRUE(table->seek(workflow::fullWidthVersion("1.0") + "Kettle" + std::string(44, ' ') + "Pot"));
   table->setOrder(2);
-  EXPECT_TRUE(table->seek(mainwin::fullWidthVersion("1.0") + "Kettle"));
+  EXPECT_TRUE(table->seek(workflow::fullWidthVersion("1.0") + "Kettle"));
 }
 
 TEST_F(Units, ClosedTableBuildsNothing) {
   table->close();
-  EXPECT_FALSE(mainwin::buildIndexes(*table, true).rebuilt);
-  EXPECT_TRUE(mainwin::storedVersions(*table).empty());
+  EXPECT_FALSE(workflow::buildIndexes(*table, true).rebuilt);
+  EXPECT_TRUE(workflow::storedVersions(*table).empty());
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST_F(Workflow, StartUpWithIndexFileKeepsItAndListsInIndexOrder) {
     model::Mpdms seed;
     wftest::appendRow(seed, "2.0", "K", "");
     wftest::appendRow(seed, "1.0", "K", "");
-    (void)mainwin::buildIndexes(seed, false);
+    (void)workflow::buildIndexes(seed, false);
   }
   const auto stamp = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
   std::filesystem::last_write_time(dir.indexFile(), stamp);

@@ -8,14 +8,14 @@
 
 namespace {
 
-using mainwin::Change;
-using mainwin::Verdict;
+using workflow::Change;
+using workflow::Verdict;
 using model::Field;
 using wftest::appendRow;
 
-class QuietCompare : public mainwin::CompareObserver {};
+class QuietCompare : public workflow::CompareObserver {};
 
-std::string v15(const std::string& version) { return mainwin::fullWidthVersion(version); }
+std::string v15(const std::string& version) { return workflow::fullWidthVersion(version); }
 
 // One state of each verdict between 1.0 and 2.0, and a third version left alone.
 class DifferencesOfACompare : public ::testing::Test {
@@ -48,21 +48,21 @@ class DifferencesOfACompare : public ::testing::Test {
       table->goTo(r);
       table->fieldPut("FAMILYNAME", rt::Value(r <= 9 ? "Shapes" : "Shapes Two"));
     }
-    (void)mainwin::buildIndexes(*table, true);
+    (void)workflow::buildIndexes(*table, true);
   }
-  mainwin::Differences compare(const std::string& base = "1.0", const std::string& ref = "2.0") {
+  workflow::Differences compare(const std::string& base = "1.0", const std::string& ref = "2.0") {
     QuietCompare quiet;
-    (void)mainwin::compareVersions(*table, v15(base), v15(ref), quiet);
-    return mainwin::readDifferences(*table, v15(base), v15(ref));
+    (void)workflow::compareVersions(*table, v15(base), v15(ref), quiet);
+    return workflow::readDifferences(*table, v15(base), v15(ref));
   }
-  static std::string line(const mainwin::DifferenceRow& row) {
+  static std::string line(const workflow::DifferenceRow& row) {
     std::string verdicts;
     for (const std::string& v : row.verdictTexts()) verdicts += (verdicts.empty() ? "" : ",") + v;
-    return row.version + " " + std::string(mainwin::changeText(row.change)) + " " + row.className + "." + row.member +
+    return row.version + " " + std::string(workflow::changeText(row.change)) + " " + row.className + "." + row.member +
            " [" + row.kind + "/" + row.level + "/" + row.type + (row.counterpartType.empty() ? "" : "->") +
            row.counterpartType + "] " + verdicts;
   }
-  static std::vector<std::string> lines(const mainwin::Differences& d) {
+  static std::vector<std::string> lines(const workflow::Differences& d) {
     std::vector<std::string> out;
     for (const auto& row : d.rows) out.push_back(line(row));
     return out;
@@ -74,7 +74,7 @@ class DifferencesOfACompare : public ::testing::Test {
 };
 
 TEST_F(DifferencesOfACompare, EveryDifferingRowOfBothVersionsWithItsVerdictsInClassOrder) {
-  const mainwin::Differences d = compare();
+  const workflow::Differences d = compare();
   EXPECT_EQ(lines(d), (std::vector<std::string>{
                           "1.0 removed Circle.OnlyBase [Method/Instance/Boolean] member missing",
                           "1.0 removed Gone. [Class//] class missing",
@@ -92,7 +92,7 @@ TEST_F(DifferencesOfACompare, EveryDifferingRowOfBothVersionsWithItsVerdictsInCl
 }
 
 TEST_F(DifferencesOfACompare, SummaryCountsEachVerdictAndChangeOverTheTwoVersionsOnly) {
-  const mainwin::Differences d = compare();
+  const workflow::Differences d = compare();
   EXPECT_EQ(d.base, "1.0");
   EXPECT_EQ(d.reference, "2.0");
   EXPECT_EQ(d.baseFamily, "Shapes");
@@ -121,26 +121,26 @@ TEST_F(DifferencesOfACompare, TypeAndLevelFlagsLeftByAnEarlierRunDoNotMarkARowWi
       table->setFlag(Field::LEVELPROB, true);
     }
   }
-  const mainwin::Differences d = compare();
+  const workflow::Differences d = compare();
   ASSERT_FALSE(d.rows.empty());
   EXPECT_EQ(line(d.rows.front()), "1.0 removed Circle.OnlyBase [Method/Instance/Boolean] member missing");
   EXPECT_EQ(d.summary.count(Verdict::TypeDiffers), 2);
 }
 
 TEST_F(DifferencesOfACompare, RowsNeverComparedAndAPairWithoutRowsGiveNothing) {
-  mainwin::Differences d = mainwin::readDifferences(*table, v15("1.0"), v15("2.0"));
+  workflow::Differences d = workflow::readDifferences(*table, v15("1.0"), v15("2.0"));
   EXPECT_TRUE(d.rows.empty());
   EXPECT_EQ(d.summary.compared, 0);
   EXPECT_EQ(d.baseFamily, "Shapes");  // still named before any comparison
-  d = mainwin::readDifferences(*table, v15("9.9"), v15("8.8"));
+  d = workflow::readDifferences(*table, v15("9.9"), v15("8.8"));
   EXPECT_TRUE(d.rows.empty());
   EXPECT_EQ(d.baseFamily, "");
 }
 
 TEST_F(DifferencesOfACompare, IdenticalVersionsHaveNoDifferences) {
   appendRow(*table, "4.0", "Other", "");
-  (void)mainwin::buildIndexes(*table, true);
-  const mainwin::Differences d = compare("3.0", "4.0");
+  (void)workflow::buildIndexes(*table, true);
+  const workflow::Differences d = compare("3.0", "4.0");
   EXPECT_TRUE(d.rows.empty());
   EXPECT_EQ(d.summary.compared, 2);
   EXPECT_EQ(d.summary.same, 2);
@@ -148,24 +148,24 @@ TEST_F(DifferencesOfACompare, IdenticalVersionsHaveNoDifferences) {
 
 TEST_F(DifferencesOfACompare, EachCompareIsRecordedAndToldToListeners) {
   std::vector<std::string> told;
-  const int id = mainwin::addComparisonListener(
-      [&](const mainwin::ComparedPair& pair) { told.push_back(pair.base + "|" + pair.reference); });
+  const int id = workflow::addComparisonListener(
+      [&](const workflow::ComparedPair& pair) { told.push_back(pair.base + "|" + pair.reference); });
   (void)compare("2.0", "1.0");
-  mainwin::removeComparisonListener(id);
+  workflow::removeComparisonListener(id);
   (void)compare("1.0", "2.0");
   EXPECT_EQ(told, (std::vector<std::string>{v15("2.0") + "|" + v15("1.0")}));
-  ASSERT_TRUE(mainwin::lastComparison().has_value());
-  EXPECT_EQ(mainwin::lastComparison()->base, v15("1.0"));
-  EXPECT_EQ(mainwin::lastComparison()->reference, v15("2.0"));
+  ASSERT_TRUE(workflow::lastComparison().has_value());
+  EXPECT_EQ(workflow::lastComparison()->base, v15("1.0"));
+  EXPECT_EQ(workflow::lastComparison()->reference, v15("2.0"));
 }
 
 // ---------------------------------------------------------------- filters
 
 TEST_F(DifferencesOfACompare, FiltersNarrowByVerdictKindClassAndTextAndRecount) {
-  const mainwin::Differences all = compare();
-  mainwin::DifferenceFilter filter;
+  const workflow::Differences all = compare();
+  workflow::DifferenceFilter filter;
   filter.verdicts = {Verdict::TypeDiffers, Verdict::ClassMissing};
-  mainwin::Differences some = filter.apply(all);
+  workflow::Differences some = filter.apply(all);
   EXPECT_EQ(some.rows.size(), 5u);
   EXPECT_EQ(some.summary.differing, 5);
   EXPECT_EQ(some.summary.count(Verdict::LevelDiffers), 0);
@@ -193,14 +193,14 @@ TEST_F(DifferencesOfACompare, FiltersNarrowByVerdictKindClassAndTextAndRecount) 
 }
 
 TEST(Wildcards, StarsAndQuestionMarksMatchWithoutRegardToCase) {
-  EXPECT_TRUE(mainwin::wildcardMatch("*", ""));
-  EXPECT_TRUE(mainwin::wildcardMatch("Book*", "BookCopy"));
-  EXPECT_TRUE(mainwin::wildcardMatch("b?ok", "BOOK"));
-  EXPECT_TRUE(mainwin::wildcardMatch("*o*y", "BookCopy"));
-  EXPECT_TRUE(mainwin::wildcardMatch("a*b*c", "aXbYbZc"));
-  EXPECT_FALSE(mainwin::wildcardMatch("a*b*c", "aXbYbZ"));
-  EXPECT_FALSE(mainwin::wildcardMatch("Book", "BookCopy"));
-  EXPECT_FALSE(mainwin::wildcardMatch("?", ""));
+  EXPECT_TRUE(workflow::wildcardMatch("*", ""));
+  EXPECT_TRUE(workflow::wildcardMatch("Book*", "BookCopy"));
+  EXPECT_TRUE(workflow::wildcardMatch("b?ok", "BOOK"));
+  EXPECT_TRUE(workflow::wildcardMatch("*o*y", "BookCopy"));
+  EXPECT_TRUE(workflow::wildcardMatch("a*b*c", "aXbYbZc"));
+  EXPECT_FALSE(workflow::wildcardMatch("a*b*c", "aXbYbZ"));
+  EXPECT_FALSE(workflow::wildcardMatch("Book", "BookCopy"));
+  EXPECT_FALSE(workflow::wildcardMatch("?", ""));
 }
 
 }  // namespace

@@ -15,13 +15,13 @@
 
 namespace {
 
-using mainwin::Change;
-using mainwin::ExportFormat;
-using mainwin::Verdict;
+using workflow::Change;
+using workflow::ExportFormat;
+using workflow::Verdict;
 
-mainwin::DifferenceRow row(mainwin::Side side, std::string version, std::string className, std::string member,
+workflow::DifferenceRow row(workflow::Side side, std::string version, std::string className, std::string member,
                            std::string kind, std::string type, Change change, std::initializer_list<Verdict> verdicts) {
-  mainwin::DifferenceRow r;
+  workflow::DifferenceRow r;
   r.side = side;
   r.version = std::move(version);
   r.family = "Fam";
@@ -36,30 +36,30 @@ mainwin::DifferenceRow row(mainwin::Side side, std::string version, std::string 
 }
 
 // Names that need quoting and escaping in every format, and a byte that is not UTF-8.
-mainwin::Differences awkward() {
-  mainwin::Differences d;
+workflow::Differences awkward() {
+  workflow::Differences d;
   d.base = "1.0";
   d.reference = "2.0 \"beta\"";
   d.baseFamily = "Fam";
   d.referenceFamily = "Fam <new>";
-  d.rows.push_back(row(mainwin::Side::Base, "1.0", "Zeta, Inc", "Say \"hi\"", "Method", "String", Change::Removed,
+  d.rows.push_back(row(workflow::Side::Base, "1.0", "Zeta, Inc", "Say \"hi\"", "Method", "String", Change::Removed,
                        {Verdict::MemberMissing}));
-  d.rows.push_back(row(mainwin::Side::Base, "1.0", "Alpha", "Line\nBreak", "Property", "Real", Change::Changed,
+  d.rows.push_back(row(workflow::Side::Base, "1.0", "Alpha", "Line\nBreak", "Property", "Real", Change::Changed,
                        {Verdict::TypeDiffers, Verdict::LevelDiffers}));
   d.rows.back().counterpartType = "Decimal";
-  d.rows.push_back(row(mainwin::Side::Reference, "2.0 \"beta\"", "Alpha", "", "Class", "", Change::Added,
+  d.rows.push_back(row(workflow::Side::Reference, "2.0 \"beta\"", "Alpha", "", "Class", "", Change::Added,
                        {Verdict::ClassMissing}));
-  d.rows.push_back(row(mainwin::Side::Reference, "2.0 \"beta\"", "<b>&Co", "Caf\xe9", "Property", "Price \x80",
+  d.rows.push_back(row(workflow::Side::Reference, "2.0 \"beta\"", "<b>&Co", "Caf\xe9", "Property", "Price \x80",
                        Change::Added, {Verdict::MemberMissing, Verdict::ParentDiffers}));
-  d.summary = mainwin::DifferenceFilter{}.apply(d).summary;
+  d.summary = workflow::DifferenceFilter{}.apply(d).summary;
   d.summary.compared = 10;
   d.summary.same = 6;
   return d;
 }
 
-std::string written(const mainwin::Differences& d, ExportFormat format) {
+std::string written(const workflow::Differences& d, ExportFormat format) {
   std::ostringstream out;
-  mainwin::writeDifferences(out, d, format);
+  workflow::writeDifferences(out, d, format);
   return out.str();
 }
 
@@ -136,7 +136,7 @@ TEST(JsonExport, ParsesBackWithVersionsSummaryAndRows) {
 }
 
 TEST(JsonExport, NoRowsIsAnEmptyArray) {
-  mainwin::Differences d;
+  workflow::Differences d;
   d.base = "a";
   d.reference = "b";
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(written(d, ExportFormat::Json)));
@@ -178,16 +178,16 @@ TEST(TextExport, SummaryLinesThenOneLinePerRow) {
             std::string::npos);
   EXPECT_NE(text.find("changed  1.0  Alpha.Line\nBreak (Property, Instance, Real -> Decimal): type differs, level differs\n"),
             std::string::npos);
-  mainwin::Differences none;
+  workflow::Differences none;
   EXPECT_NE(written(none, ExportFormat::Text).find("No differences.\n"), std::string::npos);
 }
 
 TEST(ExportFormats, NamedWithoutRegardToCase) {
-  EXPECT_EQ(mainwin::exportFormatNamed("JSON"), ExportFormat::Json);
-  EXPECT_EQ(mainwin::exportFormatNamed("csv"), ExportFormat::Csv);
-  EXPECT_EQ(mainwin::exportFormatNamed("Html"), ExportFormat::Html);
-  EXPECT_EQ(mainwin::exportFormatNamed("text"), ExportFormat::Text);
-  EXPECT_FALSE(mainwin::exportFormatNamed("xml").has_value());
+  EXPECT_EQ(workflow::exportFormatNamed("JSON"), ExportFormat::Json);
+  EXPECT_EQ(workflow::exportFormatNamed("csv"), ExportFormat::Csv);
+  EXPECT_EQ(workflow::exportFormatNamed("Html"), ExportFormat::Html);
+  EXPECT_EQ(workflow::exportFormatNamed("text"), ExportFormat::Text);
+  EXPECT_FALSE(workflow::exportFormatNamed("xml").has_value());
 }
 
 // ---------------------------------------------------------------- files
@@ -208,7 +208,7 @@ class ExportFile : public ::testing::Test {
 TEST_F(ExportFile, WritesTheWholeFileAndLeavesNoTemporaryBehind) {
   const auto file = dir.path() / "out.json";
   std::ofstream(file) << "old";
-  EXPECT_TRUE(mainwin::exportDifferences(file, awkward(), ExportFormat::Json));
+  EXPECT_TRUE(workflow::exportDifferences(file, awkward(), ExportFormat::Json));
   EXPECT_EQ(readFile(file), written(awkward(), ExportFormat::Json));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.json.part"));
   EXPECT_TRUE(errors.errors.empty());
@@ -216,7 +216,7 @@ TEST_F(ExportFile, WritesTheWholeFileAndLeavesNoTemporaryBehind) {
 
 TEST_F(ExportFile, AFolderThatDoesNotExistIsACreateErrorNamingTheFile) {
   const auto file = dir.path() / "missing" / "out.csv";
-  EXPECT_FALSE(mainwin::exportDifferences(file, awkward(), ExportFormat::Csv));
+  EXPECT_FALSE(workflow::exportDifferences(file, awkward(), ExportFormat::Csv));
   ASSERT_EQ(errors.errors.size(), 1u);
   EXPECT_EQ(errors.errors[0]->genCode, rt::EG_CREATE);
   EXPECT_EQ(errors.errors[0]->fileName, file.string());
@@ -228,7 +228,7 @@ TEST_F(ExportFile, AFailedReplaceLeavesWhatWasThereAndRemovesThePart) {
   const auto file = dir.path() / "taken.html";
   std::filesystem::create_directory(file);
   std::ofstream(file / "keep.txt") << "kept";
-  EXPECT_FALSE(mainwin::exportDifferences(file, awkward(), ExportFormat::Html));
+  EXPECT_FALSE(workflow::exportDifferences(file, awkward(), ExportFormat::Html));
   ASSERT_EQ(errors.errors.size(), 1u);
   EXPECT_EQ(errors.errors[0]->genCode, rt::EG_WRITE);
   EXPECT_EQ(readFile(file / "keep.txt"), "kept");
@@ -241,9 +241,9 @@ TEST_F(ExportFile, AFullDeviceIsAWriteErrorAndTheOldFileStays) {
   const auto file = dir.path() / "full.csv";
   std::ofstream(file) << "previous";
   std::filesystem::create_symlink("/dev/full", dir.path() / "full.csv.part");
-  mainwin::Differences big = awkward();
+  workflow::Differences big = awkward();
   for (int i = 0; i < 5000; ++i) big.rows.push_back(big.rows.front());
-  EXPECT_FALSE(mainwin::exportDifferences(file, big, ExportFormat::Csv));
+  EXPECT_FALSE(workflow::exportDifferences(file, big, ExportFormat::Csv));
   ASSERT_EQ(errors.errors.size(), 1u);
   EXPECT_EQ(errors.errors[0]->genCode, rt::EG_WRITE);
   EXPECT_EQ(readFile(file), "previous");

@@ -7,8 +7,8 @@
 
 namespace {
 
-using mainwin::detail::LateMember;
-using mainwin::detail::lateSend;
+using workflow::detail::LateMember;
+using workflow::detail::lateSend;
 
 // Answers Sum with the sum of its arguments; Nest calls Sum on itself with 10 and 20 first, then
 // answers its own arguments' count and first value as seen after that call.

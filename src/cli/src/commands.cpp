@@ -30,7 +30,7 @@ rt::ObjectPtr connectedControl() {
   ole::AutoObjectPtr control = ole::createFromAppDocStorage(ole::OleAppDocStorage{"OLE29", "ZorbaneWin", "Zorbane"});
   if (!control) fail(rt::EG_OLE, "the database control could not be created", "CONNECT", "OLE29.ctlstate");
   RT_LINE();
-  mainwin::connectControl(control);
+  workflow::connectControl(control);
   return control;
 }
 
@@ -48,7 +48,7 @@ std::unique_ptr<model::Mpdms> openShared(const char* operation) {
 // The shared table with its index file built when it is missing, as at the window's start.
 std::unique_ptr<model::Mpdms> sharedTable(const char* operation) {
   auto table = openShared(operation);
-  (void)mainwin::buildIndexes(*table, false);
+  (void)workflow::buildIndexes(*table, false);
   return table;
 }
 
@@ -60,14 +60,14 @@ std::string trimmedVersion(const std::string& fullWidth) {
 
 int listFamilies() {
   RT_FRAME("Cli:Families");
-  for (const std::string& name : mainwin::familyNames(connectedControl())) std::cout << name << '\n';
+  for (const std::string& name : workflow::familyNames(connectedControl())) std::cout << name << '\n';
   return 0;
 }
 
 int listVersions() {
   RT_FRAME("Cli:Versions");
   auto table = sharedTable("VERSIONS");
-  for (const mainwin::VersionRows& entry : mainwin::versionRows(*table))
+  for (const workflow::VersionRows& entry : workflow::versionRows(*table))
     std::cout << entry.version << '\t' << entry.family << '\t' << entry.rows << '\n';
   return 0;
 }
@@ -77,9 +77,9 @@ int loadFamily(const std::string& family, const std::string& version) {
   const rt::ObjectPtr control = connectedControl();
   auto table = sharedTable("LOAD");
   RT_LINE();
-  const std::string stored = trimmedVersion(mainwin::fullWidthVersion(version));
+  const std::string stored = trimmedVersion(workflow::fullWidthVersion(version));
   ProgressLoad observer(stored);
-  const mainwin::LoadCounts counts = mainwin::loadFamily(control, *table, family, observer);
+  const workflow::LoadCounts counts = workflow::loadFamily(control, *table, family, observer);
   table->close();
   std::cout << "Loaded " << counts.classes << " classes (" << counts.rows << " rows) of " << family << " as version "
             << stored << ".\n";
@@ -88,32 +88,32 @@ int loadFamily(const std::string& family, const std::string& version) {
 
 int compare(const CompareOptions& options) {
   RT_FRAME("Cli:Compare");
-  const std::string base = mainwin::fullWidthVersion(options.base);
-  const std::string reference = mainwin::fullWidthVersion(options.reference);
+  const std::string base = workflow::fullWidthVersion(options.base);
+  const std::string reference = workflow::fullWidthVersion(options.reference);
   if (base == reference)
     fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(base) + "\")", "COMPARE");
   auto table = sharedTable("COMPARE");
   for (const std::string* version : {&base, &reference})
-    if (!mainwin::versionHasRows(*table, *version))
+    if (!workflow::versionHasRows(*table, *version))
       fail(rt::EG_ARG, "Model version \"" + trimmedVersion(*version) + "\" has no rows in the database; nothing was compared.",
            "COMPARE");
   RT_LINE();
-  if (options.reset) mainwin::clearComparisons(*table);
+  if (options.reset) workflow::clearComparisons(*table);
   table->setOrder(1);
   {
     ProgressCompare observer;
-    (void)mainwin::compareVersions(*table, base, reference, observer);
+    (void)workflow::compareVersions(*table, base, reference, observer);
   }
   RT_LINE();
-  (void)mainwin::buildIndexes(*table, true);
-  const mainwin::Differences differences = mainwin::readDifferences(*table, base, reference);
+  (void)workflow::buildIndexes(*table, true);
+  const workflow::Differences differences = workflow::readDifferences(*table, base, reference);
   table->close();
   RT_LINE();
   if (options.output) {
-    if (!mainwin::exportDifferences(*options.output, differences, options.format))
+    if (!workflow::exportDifferences(*options.output, differences, options.format))
       fail(rt::EG_WRITE, "the differences were not written", "COMPARE", *options.output);
   } else {
-    mainwin::writeDifferences(std::cout, differences, options.format);
+    workflow::writeDifferences(std::cout, differences, options.format);
     std::cout.flush();
     if (!std::cout) fail(rt::EG_WRITE, "the differences could not be written to standard output", "COMPARE");
   }
@@ -131,7 +131,7 @@ int zap() {
   table->zap();
   table->close();
   table = openShared("ZAP");
-  (void)mainwin::buildIndexes(*table, true);
+  (void)workflow::buildIndexes(*table, true);
   table->close();
   std::cout << "Server was zapped!\n";
   return 0;
@@ -140,7 +140,7 @@ int zap() {
 int reindex() {
   RT_FRAME("Cli:Reindex");
   auto table = openShared("REINDEX");
-  const mainwin::IndexBuildResult result = mainwin::buildIndexes(*table, true);
+  const workflow::IndexBuildResult result = workflow::buildIndexes(*table, true);
   table->close();
   std::cout << "Index rebuilt: " << result.ordersCreated << " orders.\n";
   return 0;

@@ -12,7 +12,7 @@ namespace cli {
 struct CompareOptions {
   std::string base, reference;  // as typed; compared at the stored width
   bool reset = false;
-  mainwin::ExportFormat format = mainwin::ExportFormat::Text;
+  workflow::ExportFormat format = workflow::ExportFormat::Text;
   std::optional<std::string> output;  // standard output when empty
 };
 

@@ -62,7 +62,7 @@ Invocation parseCompare(const std::vector<std::string>& args) {
       if (arg == "--output") {
         if (value.empty()) return {{}, usageError("--output needs a file name")};
         options.output = value;
-      } else if (auto format = mainwin::exportFormatNamed(value)) {
+      } else if (auto format = workflow::exportFormatNamed(value)) {
         options.format = *format;
       } else {
         return {{}, usageError("unknown format '" + value + "' (text, csv, json or html)")};

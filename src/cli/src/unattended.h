@@ -31,7 +31,7 @@ class Progress {
   int lastPercent_ = -1;
 };
 
-class ProgressCompare : public mainwin::CompareObserver {
+class ProgressCompare : public workflow::CompareObserver {
  public:
   void started(std::uint32_t records) override { progress_.range(records); }
   void rowPassed() override { progress_.advance(); }
@@ -40,7 +40,7 @@ class ProgressCompare : public mainwin::CompareObserver {
   Progress progress_{"Comparing"};
 };
 
-class ProgressLoad : public mainwin::LoadObserver {
+class ProgressLoad : public workflow::LoadObserver {
  public:
   explicit ProgressLoad(std::string version) : version_(std::move(version)) {}
   void classesCounted(long count) override { progress_.range(static_cast<std::uint64_t>(count > 0 ? count : 0)); }

@@ -5,7 +5,7 @@ namespace {
 
 QString qs(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-QString joinedVerdicts(const mainwin::DifferenceRow& row) {
+QString joinedVerdicts(const workflow::DifferenceRow& row) {
   QStringList words;
   for (const std::string& word : row.verdictTexts()) words << qs(word);
   return words.join(", ");
@@ -13,7 +13,7 @@ QString joinedVerdicts(const mainwin::DifferenceRow& row) {
 
 }  // namespace
 
-void DifferencesModel::setRows(const std::vector<mainwin::DifferenceRow>* rows) {
+void DifferencesModel::setRows(const std::vector<workflow::DifferenceRow>* rows) {
   beginResetModel();
   rows_ = rows;
   endResetModel();
@@ -27,10 +27,10 @@ int DifferencesModel::columnCount(const QModelIndex& parent) const { return pare
 
 QVariant DifferencesModel::data(const QModelIndex& index, int role) const {
   if (!rows_ || !index.isValid() || role != Qt::DisplayRole) return {};
-  const mainwin::DifferenceRow& row = rowAt(index.row());
+  const workflow::DifferenceRow& row = rowAt(index.row());
   switch (index.column()) {
     case Version: return qs(row.version);
-    case Change: return qs(std::string(mainwin::changeText(row.change)));
+    case Change: return qs(std::string(workflow::changeText(row.change)));
     case Class: return qs(row.className);
     case Member: return row.member.empty() ? QStringLiteral("(the class itself)") : qs(row.member);
     case Kind: return qs(row.kind);
@@ -50,7 +50,7 @@ QVariant DifferencesModel::headerData(int section, Qt::Orientation orientation, 
   return section >= 0 && section < ColumnCount ? QString(kTitles[section]) : QVariant();
 }
 
-void DifferencesProxy::setFilter(mainwin::DifferenceFilter filter, bool noneWanted) {
+void DifferencesProxy::setFilter(workflow::DifferenceFilter filter, bool noneWanted) {
   filter_ = std::move(filter);
   noneWanted_ = noneWanted;
   invalidateFilter();

@@ -13,8 +13,8 @@ class DifferencesModel : public QAbstractTableModel {
   enum Column { Version, Change, Class, Member, Kind, Level, Type, OtherType, Parent, Verdicts, ColumnCount };
 
   explicit DifferencesModel(QObject* parent) : QAbstractTableModel(parent) {}
-  void setRows(const std::vector<mainwin::DifferenceRow>* rows);  // not owned; null for none
-  const mainwin::DifferenceRow& rowAt(int row) const { return (*rows_)[static_cast<std::size_t>(row)]; }
+  void setRows(const std::vector<workflow::DifferenceRow>* rows);  // not owned; null for none
+  const workflow::DifferenceRow& rowAt(int row) const { return (*rows_)[static_cast<std::size_t>(row)]; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -22,20 +22,20 @@ class DifferencesModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  const std::vector<mainwin::DifferenceRow>* rows_ = nullptr;
+  const std::vector<workflow::DifferenceRow>* rows_ = nullptr;
 };
 
 class DifferencesProxy : public QSortFilterProxyModel {
  public:
   explicit DifferencesProxy(QObject* parent) : QSortFilterProxyModel(parent) {}
   // `noneWanted` hides every row (no verdict box ticked).
-  void setFilter(mainwin::DifferenceFilter filter, bool noneWanted);
+  void setFilter(workflow::DifferenceFilter filter, bool noneWanted);
 
  protected:
   bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
  private:
-  mainwin::DifferenceFilter filter_;
+  workflow::DifferenceFilter filter_;
   bool noneWanted_ = false;
 };
 

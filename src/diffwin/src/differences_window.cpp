@@ -33,12 +33,12 @@ std::string pickedVersion(const QComboBox* list) {
   return data.isValid() ? data.toString().toStdString() : std::string();
 }
 
-const char* extensionOf(mainwin::ExportFormat format) {
+const char* extensionOf(workflow::ExportFormat format) {
   switch (format) {
-    case mainwin::ExportFormat::Csv: return "csv";
-    case mainwin::ExportFormat::Json: return "json";
-    case mainwin::ExportFormat::Html: return "html";
-    case mainwin::ExportFormat::Text: break;
+    case workflow::ExportFormat::Csv: return "csv";
+    case workflow::ExportFormat::Json: return "json";
+    case workflow::ExportFormat::Html: return "html";
+    case workflow::ExportFormat::Text: break;
   }
   return "txt";
 }
@@ -50,19 +50,19 @@ DifferencesWindow::DifferencesWindow(QWidget* parent, TableSource table)
   setObjectName(kObjectName);
   setWindowTitle("Differences");
   buildControls();
-  chooseExportFile = [this](mainwin::ExportFormat format) {
+  chooseExportFile = [this](workflow::ExportFormat format) {
     const QString ext = extensionOf(format);
     const QString suggested = qs(all_.base + "-" + all_.reference + "-differences.") + ext;
     return QFileDialog::getSaveFileName(this, "Export Differences", suggested, ext.toUpper() + " files (*." + ext + ")")
         .toStdString();
   };
-  listenerId_ = mainwin::addComparisonListener([this](const mainwin::ComparedPair& pair) { presetWhenIdle(pair); });
+  listenerId_ = workflow::addComparisonListener([this](const workflow::ComparedPair& pair) { presetWhenIdle(pair); });
 }
 
 // The compare's caller still has work to do on the table when the flags are written (the index
 // rebuild, its boxes): the window reads the table once the main window's operation has ended,
 // that is when no handler's recovery point is set any more.
-void DifferencesWindow::presetWhenIdle(const mainwin::ComparedPair& pair) {
+void DifferencesWindow::presetWhenIdle(const workflow::ComparedPair& pair) {
   QTimer::singleShot(rt::recoveryPointExists() ? kIdleRetryMs : 0, this, [this, pair] {
     if (rt::recoveryPointExists())
       presetWhenIdle(pair);
@@ -71,7 +71,7 @@ void DifferencesWindow::presetWhenIdle(const mainwin::ComparedPair& pair) {
   });
 }
 
-DifferencesWindow::~DifferencesWindow() { mainwin::removeComparisonListener(listenerId_); }
+DifferencesWindow::~DifferencesWindow() { workflow::removeComparisonListener(listenerId_); }
 
 void DifferencesWindow::buildControls() {
   auto* layout = new QVBoxLayout(this);
@@ -94,8 +94,8 @@ void DifferencesWindow::buildControls() {
   layout->addWidget(summary);
 
   auto* filters = new QHBoxLayout;
-  for (std::size_t i = 0; i < mainwin::kVerdictCount; ++i) {
-    verdictBoxes[i] = new QCheckBox(qs(std::string(mainwin::verdictText(mainwin::kVerdicts[i]))), this);
+  for (std::size_t i = 0; i < workflow::kVerdictCount; ++i) {
+    verdictBoxes[i] = new QCheckBox(qs(std::string(workflow::verdictText(workflow::kVerdicts[i]))), this);
     verdictBoxes[i]->setChecked(true);
     connect(verdictBoxes[i], &QCheckBox::toggled, this, [this] { applyFilter(); });
     filters->addWidget(verdictBoxes[i]);
@@ -130,9 +130,9 @@ void DifferencesWindow::buildControls() {
   exportCsv = new QPushButton("Export CSV...", this);
   exportJson = new QPushButton("Export JSON...", this);
   exportHtml = new QPushButton("Export HTML...", this);
-  for (auto [button, format] : {std::pair{exportCsv, mainwin::ExportFormat::Csv},
-                                std::pair{exportJson, mainwin::ExportFormat::Json},
-                                std::pair{exportHtml, mainwin::ExportFormat::Html}}) {
+  for (auto [button, format] : {std::pair{exportCsv, workflow::ExportFormat::Csv},
+                                std::pair{exportJson, workflow::ExportFormat::Json},
+                                std::pair{exportHtml, workflow::ExportFormat::Html}}) {
     connect(button, &QPushButton::clicked, this, [this, format = format] { exportAs(format); });
     buttons->addWidget(button);
   }
@@ -149,7 +149,7 @@ void DifferencesWindow::fillVersionLists() {
   baseList->clear();
   referenceList->clear();
   if (model::Mpdms* open = source_ ? source_() : nullptr) {
-    for (const auto& [version, number] : mainwin::storedVersions(*open)) {
+    for (const auto& [version, number] : workflow::storedVersions(*open)) {
       baseList->addItem(qs(trimmedVersion(version)), qs(version));
       referenceList->addItem(qs(trimmedVersion(version)), qs(version));
     }
@@ -170,26 +170,26 @@ void DifferencesWindow::refresh() {
   const std::string base = pickedVersion(baseList);
   const std::string reference = pickedVersion(referenceList);
   model_->setRows(nullptr);
-  all_ = mainwin::Differences{};
+  all_ = workflow::Differences{};
   model::Mpdms* open = source_ ? source_() : nullptr;
   if (open && open->used() && !base.empty() && !reference.empty() && base != reference)
-    all_ = mainwin::readDifferences(*open, base, reference);
+    all_ = workflow::readDifferences(*open, base, reference);
   model_->setRows(&all_.rows);
   table->resizeColumnsToContents();
   setWindowTitle(all_.base.empty() ? QString("Differences")
                                    : qs("Differences: " + all_.base + " against " + all_.reference));
-  for (std::size_t i = 0; i < mainwin::kVerdictCount; ++i)
-    verdictBoxes[i]->setText(qs(std::string(mainwin::verdictText(mainwin::kVerdicts[i])) + " (" +
+  for (std::size_t i = 0; i < workflow::kVerdictCount; ++i)
+    verdictBoxes[i]->setText(qs(std::string(workflow::verdictText(workflow::kVerdicts[i])) + " (" +
                                 std::to_string(all_.summary.perVerdict[i]) + ")"));
   applyFilter();
 }
 
 void DifferencesWindow::applyFilter() {
-  mainwin::DifferenceFilter filter;
+  workflow::DifferenceFilter filter;
   bool allTicked = true;
-  for (std::size_t i = 0; i < mainwin::kVerdictCount; ++i) {
+  for (std::size_t i = 0; i < workflow::kVerdictCount; ++i) {
     if (verdictBoxes[i]->isChecked())
-      filter.verdicts.push_back(mainwin::kVerdicts[i]);
+      filter.verdicts.push_back(workflow::kVerdicts[i]);
     else
       allTicked = false;
   }
@@ -201,7 +201,7 @@ void DifferencesWindow::applyFilter() {
 }
 
 void DifferencesWindow::showSummary() {
-  const mainwin::DifferenceSummary& s = all_.summary;
+  const workflow::DifferenceSummary& s = all_.summary;
   std::string text;
   if (all_.base.empty()) {
     text = "Pick two different versions that have been compared.";
@@ -217,8 +217,8 @@ void DifferencesWindow::showSummary() {
   for (QPushButton* button : {exportCsv, exportJson, exportHtml}) button->setEnabled(!all_.base.empty());
 }
 
-mainwin::Differences DifferencesWindow::visible() const {
-  mainwin::Differences shown;
+workflow::Differences DifferencesWindow::visible() const {
+  workflow::Differences shown;
   shown.base = all_.base;
   shown.reference = all_.reference;
   shown.baseFamily = all_.baseFamily;
@@ -227,14 +227,14 @@ mainwin::Differences DifferencesWindow::visible() const {
   for (int row = 0; row < proxy_->rowCount(); ++row)
     shown.rows.push_back(model_->rowAt(proxy_->mapToSource(proxy_->index(row, 0)).row()));
   // The counts of an export are those of the rows it holds.
-  return mainwin::DifferenceFilter{}.apply(shown);
+  return workflow::DifferenceFilter{}.apply(shown);
 }
 
-void DifferencesWindow::exportAs(mainwin::ExportFormat format) {
+void DifferencesWindow::exportAs(workflow::ExportFormat format) {
   RT_FRAME("DifferencesWin:Export");
   const std::string file = chooseExportFile ? chooseExportFile(format) : std::string();
   if (file.empty()) return;
-  (void)mainwin::exportDifferences(file, visible(), format);
+  (void)workflow::exportDifferences(file, visible(), format);
 }
 
 DifferencesWindow* differencesWindowOf(const gui::Window& owner) {

@@ -11,12 +11,12 @@ namespace mainwin {
 void ZorbaneWin::TwDifferences() {
   RT_FRAME("ZorbaneWin:TwDifferences");
   std::string base, reference;
-  if (const auto last = lastComparison()) {
+  if (const auto last = workflow::lastComparison()) {
     base = last->base;
     reference = last->reference;
   } else {
-    if (!isBlank(BaseModel())) base = fullWidthVersion(oBaseModel->CurrentText());
-    if (!isBlank(RefModel())) reference = fullWidthVersion(oRefModel->CurrentText());
+    if (!isBlank(BaseModel())) base = workflow::fullWidthVersion(oBaseModel->CurrentText());
+    if (!isBlank(RefModel())) reference = workflow::fullWidthVersion(oRefModel->CurrentText());
   }
   diffwin::ShowDifferences(*this, [this] { return ModelServer.get(); }, base, reference);
 }

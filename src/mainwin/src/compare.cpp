@@ -6,7 +6,7 @@
 namespace mainwin {
 namespace {
 
-class WindowCompareObserver : public CompareObserver {
+class WindowCompareObserver : public workflow::CompareObserver {
  public:
   explicit WindowCompareObserver(ZorbaneWin& win) : win_(win) {}
   void started(std::uint32_t records) override {
@@ -27,7 +27,8 @@ void ZorbaneWin::PbCompareModels() {
       *this, {oPbExecute, oPbExit, oPbZapDbf, oPbCompareModels},
       [&] {
         // A version typed by hand lacks the stored blanks: compare at the stored width.
-        CompareModels(fullWidthVersion(oBaseModel->CurrentText()), fullWidthVersion(oRefModel->CurrentText()));
+        CompareModels(workflow::fullWidthVersion(oBaseModel->CurrentText()),
+                      workflow::fullWidthVersion(oRefModel->CurrentText()));
       },
       {oPbCompareModels, oPbZapDbf, oPbExecute, oPbExit},
       // Unchecked after every run, a broken one included: the next run must not reset again unasked.
@@ -40,7 +41,7 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
   // the two differ is checked again at the width the rows are compared at.
   if (base == reference) {
     gui::InfoBox(this, "Compare Above Models",
-                 "Base and reference are the same model version \"" + trimmedText(base) +
+                 "Base and reference are the same model version \"" + workflow::trimmedText(base) +
                      "\"; nothing was compared.");
     return;
   }
@@ -48,11 +49,11 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
   if (!table) return;
   // A version without rows would compare nothing; say so instead of reporting "Finished".
   for (const std::string* version : {&base, &reference}) {
-    if (!versionHasRows(*table, *version)) {
+    if (!workflow::versionHasRows(*table, *version)) {
       RT_LINE();
       InitialIndexBuild(true);  // the closing rebuild runs all the same: it repairs a broken index
       gui::InfoBox(this, "Compare Above Models",
-                   "Model version \"" + trimmedText(*version) +
+                   "Model version \"" + workflow::trimmedText(*version) +
                        "\" has no rows in the database; nothing was compared.");
       return;
     }
@@ -62,7 +63,7 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
   table->setOrder(1);
   Pointer(gui::Pointer::Busy);
   WindowCompareObserver observer(*this);
-  const CompareCounts counts = compareVersions(*table, base, reference, observer);
+  const workflow::CompareCounts counts = workflow::compareVersions(*table, base, reference, observer);
   RT_LINE();
   if (counts.writeFailed) {
     // The error was shown once; nothing more is written until the table is opened afresh.
@@ -80,7 +81,7 @@ void ZorbaneWin::CompareModels(const std::string& base, const std::string& refer
 
 void ZorbaneWin::ClearComparisons() {
   RT_FRAME("ZorbaneWin:ClearComparisons");
-  if (model::Mpdms* table = detail::openTable(*this, "ClearComparisons")) clearComparisons(*table);
+  if (model::Mpdms* table = detail::openTable(*this, "ClearComparisons")) workflow::clearComparisons(*table);
 }
 
 }  // namespace mainwin

@@ -7,8 +7,8 @@
 
 namespace mainwin {
 
-using detail::lateGet;
-using detail::lateSend;
+using workflow::detail::lateGet;
+using workflow::detail::lateSend;
 
 void ZorbaneWin::PostInit(const gui::InitArgs& /*args*/) {
   RT_FRAME("ZorbaneWin:PostInit");
@@ -18,7 +18,7 @@ void ZorbaneWin::PostInit(const gui::InitArgs& /*args*/) {
   // Without a control its creation has already been reported: there is nothing to connect.
   if (DbControl) {
     RT_LINE();
-    connectControl(DbControl);
+    workflow::connectControl(DbControl);
     GetClassList();
   }
   RT_LINE();
@@ -35,7 +35,7 @@ void ZorbaneWin::GetClassList() {
   for (long i = 1; i <= lateGet(collection, "Count").asLong(); ++i) {
     RT_LINE();
     const rt::Value family = lateSend(collection, "Item", {rt::Value(i)});
-    families.emplace_back(trimmedText(lateGet(family, "Name").asString()), rt::Value(i));
+    families.emplace_back(workflow::trimmedText(lateGet(family, "Name").asString()), rt::Value(i));
   }
   RT_LINE();
   oClassFamilyName->FillUsing(families);

@@ -9,7 +9,7 @@ namespace mainwin {
 namespace {
 
 // The load's on-screen part: the progress group and bar, and the version typed in the window.
-class WindowLoadObserver : public LoadObserver {
+class WindowLoadObserver : public workflow::LoadObserver {
  public:
   explicit WindowLoadObserver(ZorbaneWin& win) : win_(win) {}
   // The group names the process before the classes are counted, so a count that fails
@@ -49,7 +49,7 @@ void ZorbaneWin::LoadDbf() {
   RT_LINE();
   WindowLoadObserver observer(*this);
   const std::uint64_t errorsBefore = detail::errorsRaised();
-  const LoadCounts counts = loadFamily(DbControl, *table, ChosenFamily, observer);
+  const workflow::LoadCounts counts = workflow::loadFamily(DbControl, *table, ChosenFamily, observer);
   const bool complete = detail::errorsRaised() == errorsBefore;
   RT_LINE();
   if (counts.writeFailed) {

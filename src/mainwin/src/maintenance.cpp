@@ -11,7 +11,8 @@ void ZorbaneWin::UpdateModelList() {
   Pointer(gui::Pointer::Busy);
   gui::ListItems versions;
   if (ModelServer)
-    for (auto& [version, number] : storedVersions(*ModelServer)) versions.emplace_back(version, rt::Value(number));
+    for (auto& [version, number] : workflow::storedVersions(*ModelServer))
+      versions.emplace_back(version, rt::Value(number));
   RT_LINE();
   oBaseModel->FillUsing(versions);
   oRefModel->FillUsing(versions);
@@ -92,7 +93,7 @@ void ZorbaneWin::PbZapDbf() {
 
 void ZorbaneWin::InitialIndexBuild(bool force) {
   RT_FRAME("ZorbaneWin:InitialIndexBuild");
-  if (ModelServer) (void)buildIndexes(*ModelServer, force);
+  if (ModelServer) (void)workflow::buildIndexes(*ModelServer, force);
 }
 
 }  // namespace mainwin

@@ -123,7 +123,7 @@ void ZorbaneWin::ListBoxSelect(const gui::ControlEvent& event) {
   if (!control) return;
   RT_LINE();
   if (control == oClassFamilyName) {
-    ChosenFamily = trimmedText(oClassFamilyName->CurrentText());
+    ChosenFamily = workflow::trimmedText(oClassFamilyName->CurrentText());
     if (!isBlank(ModelName())) oPbExecute->Enable();
     else oPbExecute->Disable();
   } else if (control == oBaseModel || control == oRefModel) {

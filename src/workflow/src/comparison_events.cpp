@@ -3,7 +3,7 @@
 
 #include "workflow/differences.h"
 
-namespace mainwin {
+namespace workflow {
 namespace {
 
 struct ComparisonEvents {
@@ -36,4 +36,4 @@ void comparisonFinished(const ComparedPair& pair) {
   for (const auto& [id, listener] : listeners) listener(pair);
 }
 
-}  // namespace mainwin
+}  // namespace workflow

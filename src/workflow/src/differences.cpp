@@ -6,7 +6,7 @@
 #include <map>
 #include <tuple>
 
-namespace mainwin {
+namespace workflow {
 namespace {
 
 using model::Field;
@@ -228,4 +228,4 @@ Differences DifferenceFilter::apply(const Differences& all) const {
   return out;
 }
 
-}  // namespace mainwin
+}  // namespace workflow

@@ -12,7 +12,7 @@
 
 #include "runtime/runtime.h"
 
-namespace mainwin {
+namespace workflow {
 namespace {
 
 // Code points of Windows-1252 bytes 0x80 to 0x9F (0 where the code page has none); the other
@@ -335,4 +335,4 @@ bool exportDifferences(const std::filesystem::path& file, const Differences& dif
   return true;
 }
 
-}  // namespace mainwin
+}  // namespace workflow

@@ -1,6 +1,6 @@
 #include "workflow/late_call.h"
 
-namespace mainwin::detail {
+namespace workflow::detail {
 namespace {
 
 rt::ObjectPtr objectFor(const rt::Value& on, const char* member, const char* operation) {
@@ -47,4 +47,4 @@ rt::Value latePut(const rt::Value& on, const char* member, const rt::Value& valu
   return object ? object->put(rt::Symbol(member), value) : rt::Value();
 }
 
-}  // namespace mainwin::detail
+}  // namespace workflow::detail

@@ -15,7 +15,7 @@
 #include "workflow/differences.h"
 #include "workflow/workflow.h"
 
-namespace mainwin {
+namespace workflow {
 namespace {
 
 using model::Field;
@@ -375,4 +375,4 @@ void publishChanges(model::Mpdms& table) {
   if (rdd::Table* open = table.table(); open && table.used()) open->flush();
 }
 
-}  // namespace mainwin
+}  // namespace workflow

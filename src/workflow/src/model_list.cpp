@@ -5,7 +5,7 @@
 
 #include "workflow/workflow.h"
 
-namespace mainwin {
+namespace workflow {
 
 namespace {
 
@@ -145,4 +145,4 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
   return result;
 }
 
-}  // namespace mainwin
+}  // namespace workflow

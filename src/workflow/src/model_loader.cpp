@@ -5,7 +5,7 @@
 #include "workflow/late_call.h"
 #include "workflow/workflow.h"
 
-namespace mainwin {
+namespace workflow {
 namespace {
 
 using detail::LateMember;
@@ -140,4 +140,4 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
   return counts;
 }
 
-}  // namespace mainwin
+}  // namespace workflow

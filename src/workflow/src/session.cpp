@@ -6,7 +6,7 @@
 #include "workflow/late_call.h"
 #include "workflow/workflow.h"
 
-namespace mainwin {
+namespace workflow {
 namespace {
 
 using detail::lateGet;
@@ -56,4 +56,4 @@ std::vector<VersionRows> versionRows(model::Mpdms& table) {
   return out;
 }
 
-}  // namespace mainwin
+}  // namespace workflow

@@ -43,18 +43,18 @@ class DifferencesWindow : public QWidget {
   // Reads the differences of the picked pair again.
   void refresh();
 
-  const mainwin::Differences& differences() const { return all_; }
+  const workflow::Differences& differences() const { return all_; }
   // The rows that pass the filters, in the table's current (sorted) order.
-  mainwin::Differences visible() const;
+  workflow::Differences visible() const;
 
   // Asks where to write an export; empty when the user cancels. A file dialog unless replaced.
-  std::function<std::string(mainwin::ExportFormat)> chooseExportFile;
+  std::function<std::string(workflow::ExportFormat)> chooseExportFile;
 
   // The controls, for the program's own tests.
   QComboBox* baseList = nullptr;
   QComboBox* referenceList = nullptr;
   QLabel* summary = nullptr;
-  std::array<QCheckBox*, mainwin::kVerdictCount> verdictBoxes{};
+  std::array<QCheckBox*, workflow::kVerdictCount> verdictBoxes{};
   QLineEdit* search = nullptr;
   QTableView* table = nullptr;
   QPushButton* exportCsv = nullptr;
@@ -63,14 +63,14 @@ class DifferencesWindow : public QWidget {
 
  private:
   void buildControls();
-  void presetWhenIdle(const mainwin::ComparedPair& pair);
+  void presetWhenIdle(const workflow::ComparedPair& pair);
   void fillVersionLists();
   void applyFilter();
   void showSummary();
-  void exportAs(mainwin::ExportFormat format);
+  void exportAs(workflow::ExportFormat format);
 
   TableSource source_;
-  mainwin::Differences all_;
+  workflow::Differences all_;
   DifferencesModel* model_ = nullptr;
   DifferencesProxy* proxy_ = nullptr;
   int listenerId_ = 0;

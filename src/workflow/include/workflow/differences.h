@@ -11,7 +11,7 @@
 
 #include "model/model.h"
 
-namespace mainwin {
+namespace workflow {
 
 // What can be wrong with a row, in the order they are listed and counted.
 enum class Verdict { ClassMissing, MemberMissing, ParentDiffers, TypeDiffers, LevelDiffers };
@@ -104,4 +104,4 @@ void comparisonFinished(const ComparedPair& pair);
 // True when `text` matches the wildcard `pattern` (* and ?), without regard to case.
 bool wildcardMatch(std::string_view pattern, std::string_view text);
 
-}  // namespace mainwin
+}  // namespace workflow

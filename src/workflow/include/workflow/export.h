@@ -9,7 +9,7 @@
 
 #include "workflow/differences.h"
 
-namespace mainwin {
+namespace workflow {
 
 enum class ExportFormat { Text, Csv, Json, Html };
 
@@ -22,4 +22,4 @@ void writeDifferences(std::ostream& out, const Differences& differences, ExportF
 // (create or write error naming the file); answers true when the file was written.
 bool exportDifferences(const std::filesystem::path& file, const Differences& differences, ExportFormat format);
 
-}  // namespace mainwin
+}  // namespace workflow

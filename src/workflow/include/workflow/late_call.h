@@ -8,7 +8,7 @@
 
 #include "runtime/runtime.h"
 
-namespace mainwin::detail {
+namespace workflow::detail {
 
 // A member name with its symbol made once, for calls repeated in a loop.
 struct LateMember {
@@ -24,4 +24,4 @@ rt::Value lateGet(const rt::Value& on, const char* member);
 rt::Value lateGet(const rt::Value& on, const LateMember& member);
 rt::Value latePut(const rt::Value& on, const char* member, const rt::Value& value);
 
-}  // namespace mainwin::detail
+}  // namespace workflow::detail

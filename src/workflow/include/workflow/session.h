@@ -8,7 +8,7 @@
 #include "model/model.h"
 #include "runtime/runtime.h"
 
-namespace mainwin {
+namespace workflow {
 
 // Sets the control's three connection properties (no connection manager, no logon box, the
 // default environment) and connects it.
@@ -26,4 +26,4 @@ struct VersionRows {
 // Every stored version in the order of storedVersions, with its row count.
 std::vector<VersionRows> versionRows(model::Mpdms& table);
 
-}  // namespace mainwin
+}  // namespace workflow

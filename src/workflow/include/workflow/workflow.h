@@ -13,7 +13,7 @@
 #include "model/model.h"
 #include "runtime/runtime.h"
 
-namespace mainwin {
+namespace workflow {
 
 // Width of MODELVERS: versions are compared at this width, blank-padded.
 inline constexpr std::size_t kVersionWidth = 15;
@@ -126,4 +126,4 @@ struct IndexBuildResult {
 // `force` is true: deletes every open order, then creates each described order in turn.
 IndexBuildResult buildIndexes(model::Mpdms& table, bool force);
 
-}  // namespace mainwin
+}  // namespace workflow
