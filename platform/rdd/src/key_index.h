@@ -5,6 +5,13 @@
 // at most one leaf; no operation copies the whole order. A full leaf hands entries to a sibling
 // with room before it splits, so loads in nearly rising key order pack their leaves. The driver
 // keeps every open order in memory while the table is open and writes the index file from it.
+//
+// Inserted entries first collect in a batch, in arrival order and in leaf-sized blocks. The batch
+// is sorted and merged into the tree before anything reads the order (every look-up, walk, size
+// of the tree, erase), or once it grows to half the tree: a merge touches only the leaves that
+// receive entries, so a load pays about a copy and a few comparisons per key whatever the size
+// of the order, instead of a descent and a move within a leaf for each. Small batches are
+// inserted one by one.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -43,6 +50,8 @@ class KeyIndex {
   std::string makeEntry(std::string_view key, std::uint32_t recno) const;
   void insert(std::string_view entry);
   bool erase(std::string_view entry);
+  // Entries inserted and not yet merged into the tree (what the next read merges).
+  std::size_t batched() const { return batchCount_; }
   // Replaces the whole content with `count` entries already in order; entry(i) answers the i-th.
   template <class EntryAt>
   void bulkLoad(std::size_t count, EntryAt&& entryAt) {
@@ -103,6 +112,7 @@ class KeyIndex {
   // Visits every entry in order.
   template <class F>
   void forEach(F&& f) const {
+    mergeBatch();
     for (Cursor c = begin(); c.leaf; c = nextLeaf(c))
       for (std::size_t i = 0; i < leafCount(c.leaf); ++i) f(std::string_view(leafEntry(c.leaf, i), entrySize_));
   }
@@ -121,10 +131,20 @@ class KeyIndex {
   Cursor nextLeaf(Cursor c) const;
   static std::size_t leafCount(const Node* n);
   const char* leafEntry(const Node* n, std::size_t i) const;
+  void insertOne(const char* e);
   Node* insertInto(Node* n, const char* e);
   void makeRoomInLeaf(Node* parent, std::size_t i, std::string_view probe);
   bool eraseFrom(Node* n, const char* e, bool* emptied);
   const char* maxOf(const Node* n) const;
+  // Merges the batch into the tree. Reading an order merges first; what the reader sees of the
+  // content does not change, only where the entries are held.
+  void mergeBatch() const { if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow(); }
+  void mergeBatchNow();
+  std::vector<const char*> sortedBatch() const;
+  void mergeIntoLeaves(const std::vector<const char*>& sorted);
+  void mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out);
+  static void freeInterior(Node* n);
+  void freeBatch();
 
   int keyLen_;
   std::size_t entrySize_;
@@ -132,6 +152,9 @@ class KeyIndex {
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
   Node* root_ = nullptr;
+  std::vector<Node*> batch_;  // entries inserted since the last merge, leafCap_ to a block
+  std::size_t batchCount_ = 0;
+  std::vector<char> leafCopy_;  // a leaf's entries while a merge rewrites it
   bool lastSplitAtEnd_ = false;  // the split just made by insertInto moved only the new last entry
 };
 
