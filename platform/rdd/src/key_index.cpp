@@ -401,12 +401,26 @@ std::vector<const char*> KeyIndex::sortedBatch() const {
     if (less(items[i], items[i - 1])) bounds.push_back(i);
   bounds.push_back(items.size());
   std::vector<const char*> merged(bounds.size() > 2 ? items.size() : 0);
+  // Two neighbouring stretches: the head of the first that lies below the second, and the tail of
+  // the second that lies above the first, move without comparing each entry (a class's rows are
+  // below the next class's, whatever their order within the class).
+  auto mergePair = [&](std::size_t lo, std::size_t mid, std::size_t hi) {
+    const auto first = items.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto middle = items.begin() + static_cast<std::ptrdiff_t>(mid);
+    const auto last = items.begin() + static_cast<std::ptrdiff_t>(hi);
+    auto out = merged.begin() + static_cast<std::ptrdiff_t>(lo);
+    if (middle == last) return (void)std::copy(first, middle, out);
+    const auto head = std::upper_bound(first, middle, *middle, less);
+    const auto tail = std::lower_bound(middle, last, *(middle - 1), less);
+    out = std::copy(first, head, out);
+    out = std::merge(head, middle, middle, tail, out, less);
+    std::copy(tail, last, out);
+  };
   while (bounds.size() > 2) {
     std::vector<std::size_t> next{0};
     for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
-      const std::size_t lo = bounds[r], mid = bounds[r + 1], hi = r + 2 < bounds.size() ? bounds[r + 2] : mid;
-      std::merge(items.begin() + lo, items.begin() + mid, items.begin() + mid, items.begin() + hi, merged.begin() + lo,
-                 less);
+      const std::size_t hi = r + 2 < bounds.size() ? bounds[r + 2] : bounds[r + 1];
+      mergePair(bounds[r], bounds[r + 1], hi);
       next.push_back(hi);
     }
     items.swap(merged);

@@ -258,14 +258,13 @@ Status Table::Impl::loadRecord() {
 
 Status Table::Impl::flushAppends() {
   if (appendBuf.empty()) return Status::okay();
-  std::vector<char> out = std::move(appendBuf);
-  appendBuf.clear();
-  out.push_back(static_cast<char>(fmt::kEofMarker));
-  Status s = file->write(headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen, out.data(), out.size());
-  if (!s.ok()) {
-    out.pop_back();
-    appendBuf = std::move(out);  // kept, so a later retry still has the rows
-  }
+  appendBuf.push_back(static_cast<char>(fmt::kEofMarker));
+  Status s = file->write(headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen, appendBuf.data(),
+                         appendBuf.size());
+  appendBuf.pop_back();
+  // Emptied with its capacity kept, for the next chunk; after a failure the rows stay, so that a
+  // later retry still has them.
+  if (s.ok()) appendBuf.clear();
   return s;
 }
 
@@ -364,7 +363,10 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
   }
   if (!options.shared && r == count && (inBuf == 0 || r == appendFirst + inBuf)) {
     // The newest record of an exclusive table: collect it with its neighbours, write in bulk.
-    if (inBuf == 0) appendFirst = r;
+    if (inBuf == 0) {
+      appendFirst = r;
+      appendBuf.reserve(kAppendChunk + recordLen + 1);
+    }
     appendBuf.insert(appendBuf.end(), data, data + recordLen);
     if (appendBuf.size() >= kAppendChunk) return flushAppends();
     return Status::okay();
@@ -1055,16 +1057,24 @@ void Table::Impl::storeField(int index, std::string_view bytes) {
   const FieldInfo& f = fields[static_cast<std::size_t>(index)];
   if (!recLoaded) (void)loadRecord();
   char* dst = rec.data() + f.offset;
-  std::size_t width = static_cast<std::size_t>(f.length), n = std::min(width, bytes.size());
-  bool same = std::memcmp(dst, bytes.data(), n) == 0;
-  for (std::size_t i = n; same && i < width; ++i) same = dst[i] == ' ';
-  if (same && !appendedUncommitted) return;
-  if (fieldInKey[static_cast<std::size_t>(index)] && !keysTouched) {
-    if (!appendedUncommitted) origRec = rec;
-    keysTouched = true;
+  const std::size_t width = static_cast<std::size_t>(f.length), n = std::min(width, bytes.size());
+  // A record appended and not yet written is written whatever its fields hold; another one only
+  // when a field changes.
+  if (!appendedUncommitted) {
+    bool same = std::memcmp(dst, bytes.data(), n) == 0;
+    for (std::size_t i = n; same && i < width; ++i) same = dst[i] == ' ';
+    if (same) return;
+    if (!keysTouched && fieldInKey[static_cast<std::size_t>(index)]) {
+      origRec = rec;
+      keysTouched = true;
+    }
   }
-  std::memcpy(dst, bytes.data(), n);
-  std::memset(dst + n, ' ', width - n);
+  if (width == 1) {  // a logical flag or a one-character code
+    *dst = n ? bytes[0] : ' ';
+  } else {
+    std::memcpy(dst, bytes.data(), n);
+    std::memset(dst + n, ' ', width - n);
+  }
   recDirty = true;
 }
 
@@ -1124,7 +1134,10 @@ void Table::append() {
         return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
       }
     }
-    if (t.appendBuf.empty()) t.appendFirst = t.count + 1;
+    if (t.appendBuf.empty()) {
+      t.appendFirst = t.count + 1;
+      t.appendBuf.reserve(kAppendChunk + t.recordLen + 1);  // a chunk and its end mark, once per opener
+    }
     t.appendBuf.resize(t.appendBuf.size() + t.recordLen, ' ');
     ++t.count;
     t.headerDirty = true;
