@@ -476,11 +476,11 @@ bool Table::Impl::forOf(const Order& o, const char* record) {
 
 bool Table::Impl::entryInto(const Order& o, const char* record, std::uint32_t r, char* out) {
   if (!forOf(o, record)) return false;
-  if (!o.keyFields.empty()) {
+  if (!o.keySpans.empty()) {
     char* p = out;
-    for (int fi : o.keyFields) {
-      std::memcpy(p, record + fields[fi].offset, static_cast<std::size_t>(fields[fi].length));
-      p += fields[fi].length;
+    for (const auto& [offset, length] : o.keySpans) {
+      std::memcpy(p, record + offset, static_cast<std::size_t>(length));
+      p += length;
     }
   } else {
     std::string key = keyOf(o, record);

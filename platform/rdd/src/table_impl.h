@@ -21,6 +21,8 @@ struct Order {
   std::string keyExpr, forExpr;
   rt::BlockPtr keyBlock, forBlock;
   std::vector<int> keyFields;  // a plain concatenation of character fields, when not empty
+  // The record bytes such a key is copied from: (offset, length), neighbouring fields joined.
+  std::vector<std::pair<int, int>> keySpans;
   int keyLen = 0;
   bool unique = false;
   KeyIndex index;
