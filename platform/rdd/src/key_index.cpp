@@ -53,6 +53,7 @@ constexpr std::size_t kInnerFanout = 64;
 constexpr std::uintptr_t kReleaseStep = 1 << 20;  // give back copied entries a megabyte at a time
 constexpr std::size_t kGiveBackBytes = 16 << 20;   // a tree this large gives its pages back when dropped
 constexpr std::size_t kMinMergedBatch = 4096;       // a batch grows to at least this many entries
+constexpr std::size_t kTreePerBatch = 16;           // and to at most a sixteenth of the tree
 constexpr std::size_t kLeavesPerSingleInsert = 8;   // a merge pays once a batch has an entry per 8 leaves
 
 }  // namespace
@@ -331,8 +332,9 @@ std::size_t KeyIndex::bytesHeld() const {
   return bytes;
 }
 
-// Adds the entry to the batch; a batch grown to half the tree is merged at once, so the batch
-// never holds much more memory than the tree does.
+// Adds the entry to the batch. A batch grown to a sixteenth of the tree is merged at once: it
+// holds little memory beside the tree, and even entries spread over every leaf share the cost of
+// rewriting the leaves among enough of them.
 void KeyIndex::insert(std::string_view entry) {
   ++generation_;
   ++count_;
@@ -340,7 +342,7 @@ void KeyIndex::insert(std::string_view entry) {
   Node* block = batch_.back();
   copyEntry(block, block->count++, entry.data());
   ++batchCount_;
-  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / 2)) mergeBatchNow();
+  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / kTreePerBatch)) mergeBatchNow();
 }
 
 void KeyIndex::insertOne(const char* e) {

@@ -8,7 +8,7 @@
 //
 // Inserted entries first collect in a batch, in arrival order and in leaf-sized blocks. The batch
 // is sorted and merged into the tree before anything reads the order (every look-up, walk, size
-// of the tree, erase), or once it grows to half the tree: a merge touches only the leaves that
+// of the tree, erase), or once it grows to a sixteenth of the tree: a merge touches only the leaves that
 // receive entries, so a load pays about a copy and a few comparisons per key whatever the size
 // of the order, instead of a descent and a move within a leaf for each. Small batches are
 // inserted one by one.
