@@ -128,6 +128,8 @@ void KeyIndex::dropTree() {
   freeTree(root_);
   root_ = nullptr;
   freeBatch();
+  std::vector<const char*>().swap(sorted_);
+  std::vector<const char*>().swap(sortSpare_);
   if (!large) return;
   gHeldPages = true;
   if (gHolds == 0) releaseHeld();
@@ -320,7 +322,8 @@ void KeyIndex::makeRoomInLeaf(Node* parent, std::size_t i, std::string_view prob
 
 std::size_t KeyIndex::bytesHeld() const {
   std::size_t bytes = 0;
-  for (const Node* block : batch_) bytes += sizeof(Node) + block->keys.capacity();
+  for (const auto* blocks : {&batch_, &spareBlocks_})
+    for (const Node* block : *blocks) bytes += sizeof(Node) + block->keys.capacity();
   std::vector<const Node*> open;
   if (root_) open.push_back(root_);
   while (!open.empty()) {
@@ -338,7 +341,14 @@ std::size_t KeyIndex::bytesHeld() const {
 void KeyIndex::insert(std::string_view entry) {
   ++generation_;
   ++count_;
-  if (batch_.empty() || batch_.back()->count == leafCap_) batch_.push_back(newNode(true));
+  if (batch_.empty() || batch_.back()->count == leafCap_) {
+    if (spareBlocks_.empty()) {
+      batch_.push_back(newNode(true));
+    } else {
+      batch_.push_back(spareBlocks_.back());
+      spareBlocks_.pop_back();
+    }
+  }
   Node* block = batch_.back();
   copyEntry(block, block->count++, entry.data());
   ++batchCount_;
@@ -366,6 +376,17 @@ void KeyIndex::insertOne(const char* e) {
 
 void KeyIndex::freeBatch() {
   for (Node* block : batch_) delete block;
+  for (Node* block : spareBlocks_) delete block;
+  batch_.clear();
+  spareBlocks_.clear();
+  batchCount_ = 0;
+}
+
+// The blocks of a merged batch take the next batch's entries: a load would otherwise free and
+// allocate them again and again, leaving holes between the tree's nodes.
+void KeyIndex::recycleBatch() {
+  for (Node* block : batch_) block->count = 0;
+  spareBlocks_.insert(spareBlocks_.end(), batch_.begin(), batch_.end());
   batch_.clear();
   batchCount_ = 0;
 }
@@ -379,30 +400,33 @@ void KeyIndex::freeInterior(Node* n) {
 // A batch much smaller than the tree goes in entry by entry: a merge walks every leaf and stacks
 // the interior levels anew, which only pays when many entries share that cost.
 void KeyIndex::mergeBatchNow() {
-  const std::vector<const char*> sorted = sortedBatch();
+  sortBatch();
   const std::size_t treeLeaves = (count_ - batchCount_) / leafCap_;
-  if (root_ && sorted.size() * kLeavesPerSingleInsert < treeLeaves)
-    for (const char* e : sorted) insertOne(e);
+  if (root_ && sorted_.size() * kLeavesPerSingleInsert < treeLeaves)
+    for (const char* e : sorted_) insertOne(e);
   else
-    mergeIntoLeaves(sorted);
-  freeBatch();
+    mergeIntoLeaves(sorted_);
+  sorted_.clear();
+  recycleBatch();
 }
 
 // The batch's entries in order. Rows often arrive in key order or in long rising stretches (a
 // class's members, a version after the one before it): those stretches are found as they are
 // and merged pairwise, so a batch that already rises costs one comparison an entry.
-std::vector<const char*> KeyIndex::sortedBatch() const {
-  std::vector<const char*> items;
-  items.reserve(batchCount_);
+void KeyIndex::sortBatch() {
+  std::vector<const char*>& items = sorted_;
+  items.clear();
   for (const Node* block : batch_)
     for (std::size_t i = 0; i < block->count; ++i) items.push_back(leafEntry(block, i));
   const std::size_t es = entrySize_;
   auto less = [es](const char* a, const char* b) { return std::memcmp(a, b, es) < 0; };
-  std::vector<std::size_t> bounds{0};  // where each rising stretch begins, then the end
+  std::vector<std::size_t>& bounds = runBounds_;  // where each rising stretch begins, then the end
+  bounds.assign(1, 0);
   for (std::size_t i = 1; i < items.size(); ++i)
     if (less(items[i], items[i - 1])) bounds.push_back(i);
   bounds.push_back(items.size());
-  std::vector<const char*> merged(bounds.size() > 2 ? items.size() : 0);
+  std::vector<const char*>& merged = sortSpare_;
+  if (bounds.size() > 2) merged.resize(items.size());
   // Two neighbouring stretches: the head of the first that lies below the second, and the tail of
   // the second that lies above the first, move without comparing each entry (a class's rows are
   // below the next class's, whatever their order within the class).
@@ -419,7 +443,8 @@ std::vector<const char*> KeyIndex::sortedBatch() const {
     std::copy(tail, last, out);
   };
   while (bounds.size() > 2) {
-    std::vector<std::size_t> next{0};
+    std::vector<std::size_t>& next = runSpare_;
+    next.assign(1, 0);
     for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
       const std::size_t hi = r + 2 < bounds.size() ? bounds[r + 2] : bounds[r + 1];
       mergePair(bounds[r], bounds[r + 1], hi);
@@ -428,7 +453,6 @@ std::vector<const char*> KeyIndex::sortedBatch() const {
     items.swap(merged);
     bounds.swap(next);
   }
-  return items;
 }
 
 // One walk over the leaves: a leaf that receives none of the sorted entries stays as it is; one

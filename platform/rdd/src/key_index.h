@@ -140,11 +140,13 @@ class KeyIndex {
   // content does not change, only where the entries are held.
   void mergeBatch() const { if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow(); }
   void mergeBatchNow();
-  std::vector<const char*> sortedBatch() const;
+  // Sorts the batch's entries into sorted_.
+  void sortBatch();
   void mergeIntoLeaves(const std::vector<const char*>& sorted);
   void mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out);
   static void freeInterior(Node* n);
   void freeBatch();
+  void recycleBatch();
 
   int keyLen_;
   std::size_t entrySize_;
@@ -154,7 +156,12 @@ class KeyIndex {
   Node* root_ = nullptr;
   std::vector<Node*> batch_;  // entries inserted since the last merge, leafCap_ to a block
   std::size_t batchCount_ = 0;
+  std::vector<Node*> spareBlocks_;  // emptied blocks of merged batches
+  // Working space of a merge, kept from one merge to the next: allocated anew each time it would
+  // leave holes in the heap between the tree's nodes.
   std::vector<char> leafCopy_;  // a leaf's entries while a merge rewrites it
+  std::vector<const char*> sorted_, sortSpare_;
+  std::vector<std::size_t> runBounds_, runSpare_;
   bool lastSplitAtEnd_ = false;  // the split just made by insertInto moved only the new last entry
 };
 
