@@ -244,13 +244,17 @@ Status Table::Impl::readRecordInto(std::uint32_t r, char* out) {
 
 Status Table::Impl::loadRecord() {
   if (recLoaded) return Status::okay();
-  rec.assign(recordLen, ' ');
+  rec.resize(recordLen);  // every byte is read below, or blanked at the end of the table
   if (atEof) {
+    rec.assign(recordLen, ' ');
     recLoaded = true;
     return Status::okay();
   }
   Status s = readRecordInto(recno, rec.data());
-  if (!s.ok()) return s;
+  if (!s.ok()) {
+    rec.assign(recordLen, ' ');  // nothing of another record is left behind
+    return s;
+  }
   if (recno <= deletedMap.size()) deletedMap[recno - 1] = rec[0] == fmt::kDeletedFlag;
   recLoaded = true;
   return Status::okay();
@@ -1061,7 +1065,7 @@ void Table::Impl::storeField(int index, std::string_view bytes) {
   // A record appended and not yet written is written whatever its fields hold; another one only
   // when a field changes.
   if (!appendedUncommitted) {
-    bool same = std::memcmp(dst, bytes.data(), n) == 0;
+    bool same = width == 1 ? *dst == (n ? bytes[0] : ' ') : std::memcmp(dst, bytes.data(), n) == 0;
     for (std::size_t i = n; same && i < width; ++i) same = dst[i] == ' ';
     if (same) return;
     if (!keysTouched && fieldInKey[static_cast<std::size_t>(index)]) {
