@@ -128,8 +128,7 @@ void KeyIndex::dropTree() {
   freeTree(root_);
   root_ = nullptr;
   freeBatch();
-  std::vector<const char*>().swap(sorted_);
-  std::vector<const char*>().swap(sortSpare_);
+  releaseWorkingSpace();
   if (!large) return;
   gHeldPages = true;
   if (gHolds == 0) releaseHeld();
@@ -352,7 +351,7 @@ void KeyIndex::insert(std::string_view entry) {
   Node* block = batch_.back();
   copyEntry(block, block->count++, entry.data());
   ++batchCount_;
-  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / kTreePerBatch)) mergeBatchNow();
+  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / kTreePerBatch)) mergeBatchNow(true);
 }
 
 void KeyIndex::insertOne(const char* e) {
@@ -399,7 +398,7 @@ void KeyIndex::freeInterior(Node* n) {
 
 // A batch much smaller than the tree goes in entry by entry: a merge walks every leaf and stacks
 // the interior levels anew, which only pays when many entries share that cost.
-void KeyIndex::mergeBatchNow() {
+void KeyIndex::mergeBatchNow(bool moreToCome) {
   sortBatch();
   const std::size_t treeLeaves = (count_ - batchCount_) / leafCap_;
   if (root_ && sorted_.size() * kLeavesPerSingleInsert < treeLeaves)
@@ -407,7 +406,19 @@ void KeyIndex::mergeBatchNow() {
   else
     mergeIntoLeaves(sorted_);
   sorted_.clear();
-  recycleBatch();
+  if (moreToCome) {
+    recycleBatch();
+  } else {
+    freeBatch();
+    releaseWorkingSpace();
+  }
+}
+
+void KeyIndex::releaseWorkingSpace() {
+  std::vector<const char*>().swap(sorted_);
+  std::vector<const char*>().swap(sortSpare_);
+  std::vector<std::size_t>().swap(runBounds_);
+  std::vector<std::size_t>().swap(runSpare_);
 }
 
 // The batch's entries in order. Rows often arrive in key order or in long rising stretches (a

@@ -138,8 +138,13 @@ class KeyIndex {
   const char* maxOf(const Node* n) const;
   // Merges the batch into the tree. Reading an order merges first; what the reader sees of the
   // content does not change, only where the entries are held.
-  void mergeBatch() const { if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow(); }
-  void mergeBatchNow();
+  void mergeBatch() const {
+    if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow(false);
+  }
+  // `moreToCome`: the batch was merged for its size and the next one follows at once (a load), so
+  // its blocks and the sort's working space are kept for it; a read lets them go.
+  void mergeBatchNow(bool moreToCome);
+  void releaseWorkingSpace();
   // Sorts the batch's entries into sorted_.
   void sortBatch();
   void mergeIntoLeaves(const std::vector<const char*>& sorted);
@@ -157,8 +162,8 @@ class KeyIndex {
   std::vector<Node*> batch_;  // entries inserted since the last merge, leafCap_ to a block
   std::size_t batchCount_ = 0;
   std::vector<Node*> spareBlocks_;  // emptied blocks of merged batches
-  // Working space of a merge, kept from one merge to the next: allocated anew each time it would
-  // leave holes in the heap between the tree's nodes.
+  // Working space of a merge, kept from one merge to the next while a load goes on: allocated
+  // anew each time it would leave holes in the heap between the tree's nodes.
   std::vector<char> leafCopy_;  // a leaf's entries while a merge rewrites it
   std::vector<const char*> sorted_, sortSpare_;
   std::vector<std::size_t> runBounds_, runSpare_;
