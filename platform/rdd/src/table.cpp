@@ -377,12 +377,14 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
   }
   Status s = flushAppends();
   if (!s.ok()) return s;
-  scratchRecord.assign(data, recordLen);
+  const std::uint64_t at = headerLen + static_cast<std::uint64_t>(r - 1) * recordLen;
   // The end-of-file byte follows the newest record of an exclusive table. A shared table got it
   // when the record was appended; someone may have appended after it since, and writing it again
   // would overwrite the first byte of their record.
-  if (r == count && !options.shared) scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
-  return file->write(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, scratchRecord.data(), scratchRecord.size());
+  if (r != count || options.shared) return file->write(at, data, recordLen);
+  scratchRecord.assign(data, recordLen);
+  scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
+  return file->write(at, scratchRecord.data(), scratchRecord.size());
 }
 
 Status Table::Impl::writeHeader() {
