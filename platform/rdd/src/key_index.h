@@ -1,17 +1,17 @@
 // The in-memory image of one order: its entries (key bytes followed by the record number in
 // big-endian, so that one memcmp orders by key and then by record) in a B+tree. Leaves hold
 // about 4 KB of entries and are chained both ways; every interior node keeps, per child, the
-// child's highest entry, as the index file does. Insert and erase cost O(log n) plus a move of
-// at most one leaf; no operation copies the whole order. A full leaf hands entries to a sibling
-// with room before it splits, so loads in nearly rising key order pack their leaves. The driver
-// keeps every open order in memory while the table is open and writes the index file from it.
+// child's highest entry, as the index file does. A full leaf hands entries to a sibling with room
+// before it splits, so loads in nearly rising key order pack their leaves. The driver keeps every
+// open order in memory while the table is open and writes the index file from it.
 //
-// Inserted entries first collect in a batch, in arrival order and in leaf-sized blocks. The batch
-// is sorted and merged into the tree before anything reads the order (every look-up, walk, size
-// of the tree, erase), or once it grows to a sixteenth of the tree: a merge touches only the leaves that
-// receive entries, so a load pays about a copy and a few comparisons per key whatever the size
-// of the order, instead of a descent and a move within a leaf for each. Small batches are
-// inserted one by one.
+// Inserted entries first collect in a batch, in arrival order and in leaf-sized blocks. Before
+// anything reads the order (a look-up, a walk, an erase), or once the batch grows to a sixteenth
+// of the tree, the batch is sorted and merged: only the leaves that receive entries are
+// rewritten, and the interior levels are stacked again, so a load pays a copy and a few
+// comparisons per key, the same however large the order grows, instead of a descent and a move
+// within a leaf for each. A batch much smaller than the tree goes in entry by entry, each costing
+// O(log n) plus a move of at most one leaf. Erasing costs the same.
 #pragma once
 #include <cstdint>
 #include <string>
