@@ -431,6 +431,18 @@ void Table::Impl::refreshCursorEntry(const Order& o) {
   if (!entryInto(o, rec.data(), recno, cursorEntry.data())) cursorEntry.clear();
 }
 
+// A change to the current record needs the record as it is: written over a record that could not
+// be read, it would take that record's other fields with it.
+bool Table::Impl::recordReadFor(const char* operation, const char* notDone, const std::string* field) {
+  if (recLoaded) return true;
+  Status s = loadRecord();
+  if (s.ok()) return true;
+  raise(rt::EG_READ, "cannot read record " + std::to_string(recno) + " of " + fullPath + ": " + s.message + "; " +
+                         (field ? "field " + *field + " " : std::string()) + notDone,
+        operation, s.osCode);
+  return false;
+}
+
 // Writes the current record if it changed and brings every open order in step with it.
 void Table::Impl::commit(const char* operation) {
   if (!recDirty) return;
@@ -916,7 +928,7 @@ void Table::deleteRecord() {
     t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only", "DBDELETE");
     return;
   }
-  (void)t.loadRecord();
+  if (!t.recordReadFor("DBDELETE", "not marked deleted")) return;
   t.rec[0] = fmt::kDeletedFlag;
   t.deletedMap[t.recno - 1] = 1;
   t.recDirty = true;
@@ -925,7 +937,7 @@ void Table::deleteRecord() {
 void Table::recall() {
   Impl& t = *impl_;
   if (!t.isOpen || t.atEof) return;
-  (void)t.loadRecord();
+  if (!t.recordReadFor("DBRECALL", "not recalled")) return;
   t.rec[0] = fmt::kLiveFlag;
   t.deletedMap[t.recno - 1] = 0;
   t.recDirty = true;
@@ -1061,7 +1073,7 @@ void Table::putStr(int index, std::string_view value) {
 // remembering the record as it was when a key field changes.
 void Table::Impl::storeField(int index, std::string_view bytes) {
   const FieldInfo& f = fields[static_cast<std::size_t>(index)];
-  if (!recLoaded) (void)loadRecord();
+  if (!recLoaded && !recordReadFor("FIELDPUT", "not written", &f.name)) return;
   char* dst = rec.data() + f.offset;
   const std::size_t width = static_cast<std::size_t>(f.length), n = std::min(width, bytes.size());
   // A record appended and not yet written is written whatever its fields hold; another one only
