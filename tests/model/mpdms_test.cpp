@@ -245,6 +245,37 @@ TEST_F(MpdmsTable, FlagWritesReachTheFileAndKeepTheKeys) {
   EXPECT_EQ(m.recNo(), 2u);
 }
 
+// A flag written again with the value it holds leaves the row as it is; a changed one, and a
+// short text over a longer one, reach the file whole (the rest of the field blank). A closed
+// server's typed accessors answer blank and write nothing, raising nothing.
+TEST_F(MpdmsTable, FieldWritesStoreWhatChangedAndAClosedServerAnswersBlank) {
+  {
+    Mpdms m(at(dir));
+    addRow(m, "v", "LongClassName", "Obj");
+    m.setFlag(Field::ALL_OK, true);
+    m.goTo(1);
+    m.setFlag(Field::ALL_OK, true);
+    m.setFlag(Field::NO_MATCH, false);
+    m.setFlag(Field::COMPARED, true);
+    m.setStr(Field::CLASSNAME, "Short");
+    m.setStr(Field::INS_CLASS, "");
+    m.close();
+    m.setStr(Field::CLASSNAME, "Lost");
+    m.setFlag(Field::COMPARED, false);
+    EXPECT_EQ(m.str(Field::CLASSNAME), "");
+    EXPECT_FALSE(m.flag(Field::COMPARED));
+  }
+  Mpdms m(at(dir));
+  m.goTo(1);
+  EXPECT_TRUE(m.flag(Field::ALL_OK));
+  EXPECT_FALSE(m.flag(Field::NO_MATCH));
+  EXPECT_TRUE(m.flag(Field::COMPARED));
+  EXPECT_EQ(m.str(Field::CLASSNAME), pad("Short", 50));
+  EXPECT_EQ(m.str(Field::INS_CLASS), " ");
+  EXPECT_EQ(m.str(Field::PARENTNAME), pad("Obj", 50));
+  EXPECT_TRUE(log.errors.empty());
+}
+
 TEST_F(MpdmsTable, ZapOnExclusiveServerEmptiesTableAndIndex) {
   {
     Mpdms m(at(dir));

@@ -420,3 +420,45 @@ TEST(IndexOrders, DateFieldsAreDatesInKeysAndConditionsAndKeyInTheirStoredForm) 
   EXPECT_EQ(t->recNo(), 4u);
   EXPECT_EQ(rt::dtos(t->get("BORN").asDate()), "20010102");
 }
+
+// Keys of appended rows wait in a batch until the order is read: every read between appends, by
+// this opener or by another one of the same file, must see all of them, in any arrival order.
+TEST(IndexOrders, RowsAppendedInAnyKeyOrderAreSeenByEveryReadThatFollows) {
+  for (bool shared : {false, true}) {
+    SCOPED_TRACE(shared ? "shared" : "exclusive");
+    ScratchDir dir;
+    ErrorLog log;
+    rdd::OpenOptions opt;
+    opt.shared = shared;
+    auto t = indexedTable(dir, {}, opt);
+    std::unique_ptr<rdd::Table> other;
+    if (shared) {
+      other = rdd::Table::open("t", dir.str(), opt);
+      ASSERT_TRUE(other->openIndex("idx"));
+      other->setOrder(1);
+    }
+    t->setOrder(1);
+    constexpr int kRows = 9000;  // more than one batch is merged while nothing reads
+    std::vector<std::string> names;
+    for (int i = 0; i < kRows; ++i) {
+      names.push_back("n" + std::to_string((i * 7919) % kRows));
+      addRow(*t, names.back(), "c" + std::to_string(i % 13));
+      if (i % 997 != 0) continue;
+      const std::uint32_t appended = t->recNo();
+      ASSERT_TRUE(t->seek(names.back())) << i;
+      EXPECT_EQ(t->recNo(), appended);
+      if (other) {
+        ASSERT_TRUE(other->seek(names.back())) << i;
+        EXPECT_EQ(other->recNo(), appended);
+      }
+    }
+    std::sort(names.begin(), names.end());
+    for (rdd::Table* reader : {t.get(), other.get()}) {
+      if (!reader) continue;
+      std::vector<std::string> walked;
+      for (reader->goTop(); !reader->eof(); reader->skip()) walked.push_back(rtrim(reader->get("NAME").asString()));
+      EXPECT_EQ(walked, names);
+    }
+    for (const auto& e : log.errors) ADD_FAILURE() << e->description;
+  }
+}

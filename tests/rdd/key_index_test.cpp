@@ -124,6 +124,76 @@ TEST(KeyIndexImage, InsertsAndErasesInAnyOrderKeepEveryWayOfReadingRight) {
   }
 }
 
+TEST(KeyIndexImage, EntriesInsertedBetweenReadsInEveryArrivalOrderAreSeenByTheNextRead) {
+  // Batches of every size relative to the tree (one entry, a few, more than the tree holds), in
+  // rising, falling, class-by-class and random order, with each kind of read in between.
+  for (std::size_t leafEntries : {2u, 3u, 7u, 0u}) {
+    SCOPED_TRACE(leafEntries);
+    KeyIndex index(kWideKey, leafEntries);
+    const std::vector<std::string> all = loadOrder(index, 150, 31);
+    std::vector<std::string> arrival = all;
+    std::reverse(arrival.begin() + 500, arrival.begin() + 1500);
+    std::shuffle(arrival.begin() + 2500, arrival.begin() + 3500, std::mt19937(5));
+    std::sort(arrival.begin() + 4000, arrival.end());
+    std::mt19937 random(static_cast<unsigned>(leafEntries) + 1);
+    std::vector<std::string> held;
+    std::size_t next = 0;
+    for (int round = 0; next < arrival.size(); ++round) {
+      const std::size_t batch = std::min<std::size_t>(arrival.size() - next, round % 3 == 0 ? 1 : 1 + random() % 700);
+      for (std::size_t i = 0; i < batch; ++i, ++next) {
+        index.insert(arrival[next]);
+        held.push_back(arrival[next]);
+      }
+      ASSERT_EQ(index.size(), held.size());
+      std::vector<std::string> sorted = held;
+      std::sort(sorted.begin(), sorted.end());
+      switch (round % 5) {
+        case 0: ASSERT_EQ(index.entry(index.begin()), sorted.front()); break;
+        case 1: ASSERT_EQ(index.entry(index.last()), sorted.back()); break;
+        case 2: {
+          const std::string& probe = held[random() % held.size()];
+          ASSERT_EQ(index.entry(index.lowerBound(probe)), probe);
+          break;
+        }
+        case 3: {
+          std::size_t walked = 0;
+          index.forEach([&](std::string_view e) { ASSERT_EQ(e, sorted[walked++]); });
+          ASSERT_EQ(walked, sorted.size());
+          break;
+        }
+        case 4: {
+          const std::size_t gone = random() % held.size();  // may still wait in the batch
+          ASSERT_TRUE(index.erase(held[gone]));
+          held.erase(held.begin() + static_cast<std::ptrdiff_t>(gone));
+          break;
+        }
+      }
+      ASSERT_EQ(index.batched(), 0u);
+    }
+    expectHolds(index, held);
+  }
+}
+
+TEST(KeyIndexImage, ABatchBeyondTheLastKeyLeavesTheLeavesBeforeItAsTheyWere) {
+  KeyIndex index(kWideKey);
+  const std::vector<std::string> entries = loadOrder(index, 400, 31);
+  const std::size_t half = entries.size() / 2;
+  for (std::size_t i = 0; i < half; ++i) index.insert(entries[i]);
+  std::vector<const void*> leavesBefore;
+  for (auto c = index.begin(); !index.atEnd(c); c = index.next(c))
+    if (leavesBefore.empty() || leavesBefore.back() != c.leaf) leavesBefore.push_back(c.leaf);
+  for (std::size_t i = half; i < entries.size(); ++i) index.insert(entries[i]);
+  EXPECT_GT(index.batched(), 0u);
+  expectHolds(index, entries);
+  // Only the last leaf took entries; every leaf before it was neither copied nor moved.
+  std::size_t same = 0;
+  for (auto c = index.begin(); !index.atEnd(c) && same + 1 < leavesBefore.size(); c = index.next(c))
+    if (c.pos == 0) {
+      ASSERT_EQ(c.leaf, leavesBefore[same++]);
+    }
+  EXPECT_EQ(same + 1, leavesBefore.size());
+}
+
 TEST(KeyIndexImage, SortedEntriesHandedOverWholeArriveWholeThoughTheirMemoryIsGivenBackOnTheWay) {
   KeyIndex index(kWideKey);
   std::vector<std::string> entries = loadOrder(index, 1000, 31);  // 5 MB of entries

@@ -230,6 +230,48 @@ TEST(TableFaults, AFailedWriteIsRaisedAndTheFilesStillOpen) {
   }
 }
 
+// A change to a record that cannot be read is refused: written over the unread record, it would
+// blank that record's other fields.
+TEST(TableFaults, AChangeToARecordThatCannotBeReadIsRaisedAndLeavesTheRecordWhole) {
+  auto mem = rdd::newMemEnv();
+  rdd::FaultEnv faulty(mem.get());
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable("t.dbf", smallLayout(), mem.get()));
+  rdd::OpenOptions opt;
+  opt.env = &faulty;
+  {
+    auto t = rdd::Table::open("t.dbf", "", opt);
+    for (const char* name : {"ann", "bob", "cy"}) addRow(*t, name, "town");
+    t->goTo(2);
+    faulty.failReadNumber(1);
+    t->put("CITY", rt::Value(std::string("moved")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.last().genCode, rt::EG_READ);
+    EXPECT_NE(log.last().description.find("record 2"), std::string::npos) << log.last().description;
+    EXPECT_NE(log.last().description.find("field CITY not written"), std::string::npos) << log.last().description;
+    t->goTo(3);
+    faulty.failReadNumber(1);
+    t->deleteRecord();
+    EXPECT_NE(log.last().description.find("not marked deleted"), std::string::npos) << log.last().description;
+    t->goTo(1);
+    t->putLogical(2, true);  // a readable record still takes changes
+    t->close();
+  }
+  const std::size_t raised = log.errors.size();
+  rdd::OpenOptions clean;
+  clean.env = mem.get();
+  auto t = rdd::Table::open("t.dbf", "", clean);
+  t->goTo(2);
+  EXPECT_EQ(rtrim(t->get("NAME").asString()), "bob");
+  EXPECT_EQ(rtrim(t->get("CITY").asString()), "town");
+  t->goTo(3);
+  EXPECT_FALSE(t->deleted());
+  EXPECT_EQ(rtrim(t->get("NAME").asString()), "cy");
+  t->goTo(1);
+  EXPECT_TRUE(t->logical(2));
+  EXPECT_EQ(log.errors.size(), raised);
+}
+
 TEST(TableFaults, AFailedOpenLockIsRaisedAndLeavesTheTableUnused) {
   auto mem = rdd::newMemEnv();
   rdd::FaultEnv faulty(mem.get());

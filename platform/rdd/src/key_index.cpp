@@ -52,6 +52,9 @@ constexpr std::size_t kLeafBytes = 4096;
 constexpr std::size_t kInnerFanout = 64;
 constexpr std::uintptr_t kReleaseStep = 1 << 20;  // give back copied entries a megabyte at a time
 constexpr std::size_t kGiveBackBytes = 16 << 20;   // a tree this large gives its pages back when dropped
+constexpr std::size_t kMinMergedBatch = 4096;       // a batch grows to at least this many entries
+constexpr std::size_t kTreePerBatch = 16;           // and to at most a sixteenth of the tree
+constexpr std::size_t kLeavesPerSingleInsert = 8;   // a merge pays once a batch has an entry per 8 leaves
 
 }  // namespace
 
@@ -65,8 +68,10 @@ KeyIndex::~KeyIndex() { dropTree(); }
 
 KeyIndex::KeyIndex(KeyIndex&& o) noexcept
     : keyLen_(o.keyLen_), entrySize_(o.entrySize_), leafCap_(o.leafCap_), innerCap_(o.innerCap_), count_(o.count_),
-      generation_(o.generation_ + 1), root_(o.root_) {
+      generation_(o.generation_ + 1), root_(o.root_), batch_(std::move(o.batch_)), batchCount_(o.batchCount_) {
   o.root_ = nullptr;
+  o.batch_.clear();
+  o.batchCount_ = 0;
   o.count_ = 0;
   ++o.generation_;
 }
@@ -81,7 +86,11 @@ KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   count_ = o.count_;
   generation_ = std::max(generation_, o.generation_) + 1;
   root_ = o.root_;
+  batch_ = std::move(o.batch_);
+  batchCount_ = o.batchCount_;
   o.root_ = nullptr;
+  o.batch_.clear();
+  o.batchCount_ = 0;
   o.count_ = 0;
   ++o.generation_;
   return *this;
@@ -118,6 +127,8 @@ void KeyIndex::dropTree() {
   const bool large = count_ * entrySize_ >= kGiveBackBytes;
   freeTree(root_);
   root_ = nullptr;
+  freeBatch();
+  releaseWorkingSpace();
   if (!large) return;
   gHeldPages = true;
   if (gHolds == 0) releaseHeld();
@@ -310,6 +321,8 @@ void KeyIndex::makeRoomInLeaf(Node* parent, std::size_t i, std::string_view prob
 
 std::size_t KeyIndex::bytesHeld() const {
   std::size_t bytes = 0;
+  for (const auto* blocks : {&batch_, &spareBlocks_})
+    for (const Node* block : *blocks) bytes += sizeof(Node) + block->keys.capacity();
   std::vector<const Node*> open;
   if (root_) open.push_back(root_);
   while (!open.empty()) {
@@ -321,16 +334,34 @@ std::size_t KeyIndex::bytesHeld() const {
   return bytes;
 }
 
+// Adds the entry to the batch. A batch grown to a sixteenth of the tree is merged at once: it
+// holds little memory beside the tree, and even entries spread over every leaf share the cost of
+// rewriting the leaves among enough of them.
 void KeyIndex::insert(std::string_view entry) {
   ++generation_;
   ++count_;
+  if (batch_.empty() || batch_.back()->count == leafCap_) {
+    if (spareBlocks_.empty()) {
+      batch_.push_back(newNode(true));
+    } else {
+      batch_.push_back(spareBlocks_.back());
+      spareBlocks_.pop_back();
+    }
+  }
+  Node* block = batch_.back();
+  copyEntry(block, block->count++, entry.data());
+  ++batchCount_;
+  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / kTreePerBatch)) mergeBatchNow(true);
+}
+
+void KeyIndex::insertOne(const char* e) {
   if (!root_) {
     root_ = newNode(true);
-    copyEntry(root_, 0, entry.data());
+    copyEntry(root_, 0, e);
     root_->count = 1;
     return;
   }
-  Node* right = insertInto(root_, entry.data());
+  Node* right = insertInto(root_, e);
   if (right) {
     Node* up = newNode(false);
     up->kids[0] = root_;
@@ -339,6 +370,150 @@ void KeyIndex::insert(std::string_view entry) {
     std::memcpy(up->keys.data() + entrySize_, maxOf(right), entrySize_);
     up->count = 2;
     root_ = up;
+  }
+}
+
+void KeyIndex::freeBatch() {
+  for (Node* block : batch_) delete block;
+  for (Node* block : spareBlocks_) delete block;
+  batch_.clear();
+  spareBlocks_.clear();
+  batchCount_ = 0;
+}
+
+// The blocks of a merged batch take the next batch's entries: a load would otherwise free and
+// allocate them again and again, leaving holes between the tree's nodes.
+void KeyIndex::recycleBatch() {
+  for (Node* block : batch_) block->count = 0;
+  spareBlocks_.insert(spareBlocks_.end(), batch_.begin(), batch_.end());
+  batch_.clear();
+  batchCount_ = 0;
+}
+
+void KeyIndex::freeInterior(Node* n) {
+  if (n->leaf) return;
+  for (std::size_t i = 0; i < n->count; ++i) freeInterior(n->kids[i]);
+  delete n;
+}
+
+// A batch much smaller than the tree goes in entry by entry: a merge walks every leaf and stacks
+// the interior levels anew, which only pays when many entries share that cost.
+void KeyIndex::mergeBatchNow(bool moreToCome) {
+  sortBatch();
+  const std::size_t treeLeaves = (count_ - batchCount_) / leafCap_;
+  if (root_ && sorted_.size() * kLeavesPerSingleInsert < treeLeaves)
+    for (const char* e : sorted_) insertOne(e);
+  else
+    mergeIntoLeaves(sorted_);
+  sorted_.clear();
+  if (moreToCome) {
+    recycleBatch();
+  } else {
+    freeBatch();
+    releaseWorkingSpace();
+  }
+}
+
+void KeyIndex::releaseWorkingSpace() {
+  std::vector<const char*>().swap(sorted_);
+  std::vector<const char*>().swap(sortSpare_);
+  std::vector<std::size_t>().swap(runBounds_);
+  std::vector<std::size_t>().swap(runSpare_);
+}
+
+// The batch's entries in order. Rows often arrive in key order or in long rising stretches (a
+// class's members, a version after the one before it): those stretches are found as they are
+// and merged pairwise, so a batch that already rises costs one comparison an entry.
+void KeyIndex::sortBatch() {
+  std::vector<const char*>& items = sorted_;
+  items.clear();
+  for (const Node* block : batch_)
+    for (std::size_t i = 0; i < block->count; ++i) items.push_back(leafEntry(block, i));
+  const std::size_t es = entrySize_;
+  auto less = [es](const char* a, const char* b) { return std::memcmp(a, b, es) < 0; };
+  std::vector<std::size_t>& bounds = runBounds_;  // where each rising stretch begins, then the end
+  bounds.assign(1, 0);
+  for (std::size_t i = 1; i < items.size(); ++i)
+    if (less(items[i], items[i - 1])) bounds.push_back(i);
+  bounds.push_back(items.size());
+  std::vector<const char*>& merged = sortSpare_;
+  if (bounds.size() > 2) merged.resize(items.size());
+  // Two neighbouring stretches: the head of the first that lies below the second, and the tail of
+  // the second that lies above the first, move without comparing each entry (a class's rows are
+  // below the next class's, whatever their order within the class).
+  auto mergePair = [&](std::size_t lo, std::size_t mid, std::size_t hi) {
+    const auto first = items.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto middle = items.begin() + static_cast<std::ptrdiff_t>(mid);
+    const auto last = items.begin() + static_cast<std::ptrdiff_t>(hi);
+    auto out = merged.begin() + static_cast<std::ptrdiff_t>(lo);
+    if (middle == last) return (void)std::copy(first, middle, out);
+    const auto head = std::upper_bound(first, middle, *middle, less);
+    const auto tail = std::lower_bound(middle, last, *(middle - 1), less);
+    out = std::copy(first, head, out);
+    out = std::merge(head, middle, middle, tail, out, less);
+    std::copy(tail, last, out);
+  };
+  while (bounds.size() > 2) {
+    std::vector<std::size_t>& next = runSpare_;
+    next.assign(1, 0);
+    for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
+      const std::size_t hi = r + 2 < bounds.size() ? bounds[r + 2] : bounds[r + 1];
+      mergePair(bounds[r], bounds[r + 1], hi);
+      next.push_back(hi);
+    }
+    items.swap(merged);
+    bounds.swap(next);
+  }
+}
+
+// One walk over the leaves: a leaf that receives none of the sorted entries stays as it is; one
+// that does is rewritten, with its share, into as many evenly filled leaves as they need. The
+// interior levels are then stacked again over the leaves.
+void KeyIndex::mergeIntoLeaves(const std::vector<const char*>& sorted) {
+  if (!root_) root_ = newNode(true);
+  Node* leaf = root_;
+  while (!leaf->leaf) leaf = leaf->kids[0];
+  freeInterior(root_);
+  root_ = nullptr;
+  std::vector<Node*> leaves;
+  std::size_t at = 0;
+  while (leaf) {
+    Node* next = leaf->next;
+    std::size_t end = sorted.size();  // the last leaf takes every entry left
+    if (next) {
+      end = at;
+      while (end < sorted.size() && std::memcmp(sorted[end], maxOf(leaf), entrySize_) <= 0) ++end;
+    }
+    if (end == at)
+      leaves.push_back(leaf);
+    else
+      mergeIntoLeaf(leaf, sorted.data() + at, end - at, leaves);
+    at = end;
+    leaf = next;
+  }
+  leaves.front()->prev = nullptr;
+  leaves.back()->next = nullptr;
+  for (std::size_t i = 1; i < leaves.size(); ++i) link(leaves[i - 1], leaves[i]);
+  buildUpper(leaves);
+}
+
+void KeyIndex::mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out) {
+  const std::size_t es = entrySize_, held = leaf->count, total = held + n;
+  leafCopy_.assign(leaf->keys.data(), leaf->keys.data() + held * es);
+  const char* old = leafCopy_.data();
+  const std::size_t pieces = (total + leafCap_ - 1) / leafCap_;
+  std::size_t fromOld = 0, fromAdd = 0;
+  for (std::size_t p = 0; p < pieces; ++p) {
+    Node* piece = p == 0 ? leaf : newNode(true);
+    const std::size_t take = total / pieces + (p < total % pieces ? 1 : 0);
+    char* dst = piece->keys.data();
+    for (std::size_t k = 0; k < take; ++k, dst += es) {
+      const bool oldFirst =
+          fromOld < held && (fromAdd == n || std::memcmp(old + fromOld * es, add[fromAdd], es) <= 0);
+      std::memcpy(dst, oldFirst ? old + fromOld++ * es : add[fromAdd++], es);
+    }
+    piece->count = take;
+    out.push_back(piece);
   }
 }
 
@@ -376,6 +551,7 @@ bool KeyIndex::eraseFrom(Node* n, const char* e, bool* emptied) {
 }
 
 bool KeyIndex::erase(std::string_view entry) {
+  mergeBatch();
   if (!root_) return false;
   bool emptied = false;
   if (!eraseFrom(root_, entry.data(), &emptied)) return false;
@@ -416,6 +592,7 @@ void KeyIndex::assignSorted(std::vector<char>&& flat, std::size_t count) {
 }
 
 KeyIndex::Cursor KeyIndex::lowerBound(std::string_view probe) const {
+  mergeBatch();
   const Node* n = root_;
   if (!n) return {};
   while (!n->leaf) {
@@ -429,6 +606,7 @@ KeyIndex::Cursor KeyIndex::lowerBound(std::string_view probe) const {
 }
 
 KeyIndex::Cursor KeyIndex::begin() const {
+  mergeBatch();
   const Node* n = root_;
   if (!n) return {};
   while (!n->leaf) n = n->kids[0];
@@ -436,6 +614,7 @@ KeyIndex::Cursor KeyIndex::begin() const {
 }
 
 KeyIndex::Cursor KeyIndex::last() const {
+  mergeBatch();
   const Node* n = root_;
   if (!n) return {};
   while (!n->leaf) n = n->kids[n->count - 1];

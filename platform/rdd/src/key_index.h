@@ -1,10 +1,17 @@
 // The in-memory image of one order: its entries (key bytes followed by the record number in
 // big-endian, so that one memcmp orders by key and then by record) in a B+tree. Leaves hold
 // about 4 KB of entries and are chained both ways; every interior node keeps, per child, the
-// child's highest entry, as the index file does. Insert and erase cost O(log n) plus a move of
-// at most one leaf; no operation copies the whole order. A full leaf hands entries to a sibling
-// with room before it splits, so loads in nearly rising key order pack their leaves. The driver
-// keeps every open order in memory while the table is open and writes the index file from it.
+// child's highest entry, as the index file does. A full leaf hands entries to a sibling with room
+// before it splits, so loads in nearly rising key order pack their leaves. The driver keeps every
+// open order in memory while the table is open and writes the index file from it.
+//
+// Inserted entries first collect in a batch, in arrival order and in leaf-sized blocks. Before
+// anything reads the order (a look-up, a walk, an erase), or once the batch grows to a sixteenth
+// of the tree, the batch is sorted and merged: only the leaves that receive entries are
+// rewritten, and the interior levels are stacked again, so a load pays a copy and a few
+// comparisons per key, the same however large the order grows, instead of a descent and a move
+// within a leaf for each. A batch much smaller than the tree goes in entry by entry, each costing
+// O(log n) plus a move of at most one leaf. Erasing costs the same.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -43,6 +50,8 @@ class KeyIndex {
   std::string makeEntry(std::string_view key, std::uint32_t recno) const;
   void insert(std::string_view entry);
   bool erase(std::string_view entry);
+  // Entries inserted and not yet merged into the tree (what the next read merges).
+  std::size_t batched() const { return batchCount_; }
   // Replaces the whole content with `count` entries already in order; entry(i) answers the i-th.
   template <class EntryAt>
   void bulkLoad(std::size_t count, EntryAt&& entryAt) {
@@ -103,6 +112,7 @@ class KeyIndex {
   // Visits every entry in order.
   template <class F>
   void forEach(F&& f) const {
+    mergeBatch();
     for (Cursor c = begin(); c.leaf; c = nextLeaf(c))
       for (std::size_t i = 0; i < leafCount(c.leaf); ++i) f(std::string_view(leafEntry(c.leaf, i), entrySize_));
   }
@@ -121,10 +131,27 @@ class KeyIndex {
   Cursor nextLeaf(Cursor c) const;
   static std::size_t leafCount(const Node* n);
   const char* leafEntry(const Node* n, std::size_t i) const;
+  void insertOne(const char* e);
   Node* insertInto(Node* n, const char* e);
   void makeRoomInLeaf(Node* parent, std::size_t i, std::string_view probe);
   bool eraseFrom(Node* n, const char* e, bool* emptied);
   const char* maxOf(const Node* n) const;
+  // Merges the batch into the tree. Reading an order merges first; what the reader sees of the
+  // content does not change, only where the entries are held.
+  void mergeBatch() const {
+    if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow(false);
+  }
+  // `moreToCome`: the batch was merged for its size and the next one follows at once (a load), so
+  // its blocks and the sort's working space are kept for it; a read lets them go.
+  void mergeBatchNow(bool moreToCome);
+  void releaseWorkingSpace();
+  // Sorts the batch's entries into sorted_.
+  void sortBatch();
+  void mergeIntoLeaves(const std::vector<const char*>& sorted);
+  void mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out);
+  static void freeInterior(Node* n);
+  void freeBatch();
+  void recycleBatch();
 
   int keyLen_;
   std::size_t entrySize_;
@@ -132,6 +159,14 @@ class KeyIndex {
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
   Node* root_ = nullptr;
+  std::vector<Node*> batch_;  // entries inserted since the last merge, leafCap_ to a block
+  std::size_t batchCount_ = 0;
+  std::vector<Node*> spareBlocks_;  // emptied blocks of merged batches
+  // Working space of a merge, kept from one merge to the next while a load goes on: allocated
+  // anew each time it would leave holes in the heap between the tree's nodes.
+  std::vector<char> leafCopy_;  // a leaf's entries while a merge rewrites it
+  std::vector<const char*> sorted_, sortSpare_;
+  std::vector<std::size_t> runBounds_, runSpare_;
   bool lastSplitAtEnd_ = false;  // the split just made by insertInto moved only the new last entry
 };
 

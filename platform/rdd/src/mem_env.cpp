@@ -140,7 +140,10 @@ class MemEnv : public Env {
 class FaultFile : public File {
  public:
   FaultFile(std::unique_ptr<File> base, FaultEnv* env) : base_(std::move(base)), env_(env) {}
-  Status read(std::uint64_t o, void* b, std::size_t n, std::size_t* g) override { return base_->read(o, b, n, g); }
+  Status read(std::uint64_t o, void* b, std::size_t n, std::size_t* g) override {
+    if (env_->shouldFailRead()) return Status::error(StatusKind::Io, "injected read fault", 5);
+    return base_->read(o, b, n, g);
+  }
   Status write(std::uint64_t o, const void* d, std::size_t n) override {
     if (env_->shouldFailWrite()) return Status::error(StatusKind::Io, "injected write fault", 5);
     return base_->write(o, d, n);
@@ -192,5 +195,7 @@ bool FaultEnv::shouldFailLock() {
   ++locks_;
   return locksLeft_ > 0 && --locksLeft_ == 0;
 }
+
+bool FaultEnv::shouldFailRead() { return readsLeft_ > 0 && --readsLeft_ == 0; }
 
 }  // namespace rdd

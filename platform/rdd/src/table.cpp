@@ -244,13 +244,17 @@ Status Table::Impl::readRecordInto(std::uint32_t r, char* out) {
 
 Status Table::Impl::loadRecord() {
   if (recLoaded) return Status::okay();
-  rec.assign(recordLen, ' ');
+  rec.resize(recordLen);  // every byte is read below, or blanked at the end of the table
   if (atEof) {
+    rec.assign(recordLen, ' ');
     recLoaded = true;
     return Status::okay();
   }
   Status s = readRecordInto(recno, rec.data());
-  if (!s.ok()) return s;
+  if (!s.ok()) {
+    rec.assign(recordLen, ' ');  // nothing of another record is left behind
+    return s;
+  }
   if (recno <= deletedMap.size()) deletedMap[recno - 1] = rec[0] == fmt::kDeletedFlag;
   recLoaded = true;
   return Status::okay();
@@ -258,14 +262,13 @@ Status Table::Impl::loadRecord() {
 
 Status Table::Impl::flushAppends() {
   if (appendBuf.empty()) return Status::okay();
-  std::vector<char> out = std::move(appendBuf);
-  appendBuf.clear();
-  out.push_back(static_cast<char>(fmt::kEofMarker));
-  Status s = file->write(headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen, out.data(), out.size());
-  if (!s.ok()) {
-    out.pop_back();
-    appendBuf = std::move(out);  // kept, so a later retry still has the rows
-  }
+  appendBuf.push_back(static_cast<char>(fmt::kEofMarker));
+  Status s = file->write(headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen, appendBuf.data(),
+                         appendBuf.size());
+  appendBuf.pop_back();
+  // Emptied with its capacity kept, for the next chunk; after a failure the rows stay, so that a
+  // later retry still has them.
+  if (s.ok()) appendBuf.clear();
   return s;
 }
 
@@ -364,19 +367,24 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
   }
   if (!options.shared && r == count && (inBuf == 0 || r == appendFirst + inBuf)) {
     // The newest record of an exclusive table: collect it with its neighbours, write in bulk.
-    if (inBuf == 0) appendFirst = r;
+    if (inBuf == 0) {
+      appendFirst = r;
+      appendBuf.reserve(kAppendChunk + recordLen + 1);
+    }
     appendBuf.insert(appendBuf.end(), data, data + recordLen);
     if (appendBuf.size() >= kAppendChunk) return flushAppends();
     return Status::okay();
   }
   Status s = flushAppends();
   if (!s.ok()) return s;
-  scratchRecord.assign(data, recordLen);
+  const std::uint64_t at = headerLen + static_cast<std::uint64_t>(r - 1) * recordLen;
   // The end-of-file byte follows the newest record of an exclusive table. A shared table got it
   // when the record was appended; someone may have appended after it since, and writing it again
   // would overwrite the first byte of their record.
-  if (r == count && !options.shared) scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
-  return file->write(headerLen + static_cast<std::uint64_t>(r - 1) * recordLen, scratchRecord.data(), scratchRecord.size());
+  if (r != count || options.shared) return file->write(at, data, recordLen);
+  scratchRecord.assign(data, recordLen);
+  scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
+  return file->write(at, scratchRecord.data(), scratchRecord.size());
 }
 
 Status Table::Impl::writeHeader() {
@@ -421,6 +429,18 @@ void Table::Impl::refreshCursorEntry(const Order& o) {
   if (atEof || !loadRecord().ok()) return;
   cursorEntry.resize(static_cast<std::size_t>(o.keyLen) + 4);
   if (!entryInto(o, rec.data(), recno, cursorEntry.data())) cursorEntry.clear();
+}
+
+// A change to the current record needs the record as it is: written over a record that could not
+// be read, it would take that record's other fields with it.
+bool Table::Impl::recordReadFor(const char* operation, const char* notDone, const std::string* field) {
+  if (recLoaded) return true;
+  Status s = loadRecord();
+  if (s.ok()) return true;
+  raise(rt::EG_READ, "cannot read record " + std::to_string(recno) + " of " + fullPath + ": " + s.message + "; " +
+                         (field ? "field " + *field + " " : std::string()) + notDone,
+        operation, s.osCode);
+  return false;
 }
 
 // Writes the current record if it changed and brings every open order in step with it.
@@ -474,11 +494,11 @@ bool Table::Impl::forOf(const Order& o, const char* record) {
 
 bool Table::Impl::entryInto(const Order& o, const char* record, std::uint32_t r, char* out) {
   if (!forOf(o, record)) return false;
-  if (!o.keyFields.empty()) {
+  if (!o.keySpans.empty()) {
     char* p = out;
-    for (int fi : o.keyFields) {
-      std::memcpy(p, record + fields[fi].offset, static_cast<std::size_t>(fields[fi].length));
-      p += fields[fi].length;
+    for (const auto& [offset, length] : o.keySpans) {
+      std::memcpy(p, record + offset, static_cast<std::size_t>(length));
+      p += length;
     }
   } else {
     std::string key = keyOf(o, record);
@@ -908,7 +928,7 @@ void Table::deleteRecord() {
     t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only", "DBDELETE");
     return;
   }
-  (void)t.loadRecord();
+  if (!t.recordReadFor("DBDELETE", "not marked deleted")) return;
   t.rec[0] = fmt::kDeletedFlag;
   t.deletedMap[t.recno - 1] = 1;
   t.recDirty = true;
@@ -917,7 +937,7 @@ void Table::deleteRecord() {
 void Table::recall() {
   Impl& t = *impl_;
   if (!t.isOpen || t.atEof) return;
-  (void)t.loadRecord();
+  if (!t.recordReadFor("DBRECALL", "not recalled")) return;
   t.rec[0] = fmt::kLiveFlag;
   t.deletedMap[t.recno - 1] = 0;
   t.recDirty = true;
@@ -1053,18 +1073,26 @@ void Table::putStr(int index, std::string_view value) {
 // remembering the record as it was when a key field changes.
 void Table::Impl::storeField(int index, std::string_view bytes) {
   const FieldInfo& f = fields[static_cast<std::size_t>(index)];
-  if (!recLoaded) (void)loadRecord();
+  if (!recLoaded && !recordReadFor("FIELDPUT", "not written", &f.name)) return;
   char* dst = rec.data() + f.offset;
-  std::size_t width = static_cast<std::size_t>(f.length), n = std::min(width, bytes.size());
-  bool same = std::memcmp(dst, bytes.data(), n) == 0;
-  for (std::size_t i = n; same && i < width; ++i) same = dst[i] == ' ';
-  if (same && !appendedUncommitted) return;
-  if (fieldInKey[static_cast<std::size_t>(index)] && !keysTouched) {
-    if (!appendedUncommitted) origRec = rec;
-    keysTouched = true;
+  const std::size_t width = static_cast<std::size_t>(f.length), n = std::min(width, bytes.size());
+  // A record appended and not yet written is written whatever its fields hold; another one only
+  // when a field changes.
+  if (!appendedUncommitted) {
+    bool same = width == 1 ? *dst == (n ? bytes[0] : ' ') : std::memcmp(dst, bytes.data(), n) == 0;
+    for (std::size_t i = n; same && i < width; ++i) same = dst[i] == ' ';
+    if (same) return;
+    if (!keysTouched && fieldInKey[static_cast<std::size_t>(index)]) {
+      origRec = rec;
+      keysTouched = true;
+    }
   }
-  std::memcpy(dst, bytes.data(), n);
-  std::memset(dst + n, ' ', width - n);
+  if (width == 1) {  // a logical flag or a one-character code
+    *dst = n ? bytes[0] : ' ';
+  } else {
+    std::memcpy(dst, bytes.data(), n);
+    std::memset(dst + n, ' ', width - n);
+  }
   recDirty = true;
 }
 
@@ -1124,7 +1152,10 @@ void Table::append() {
         return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
       }
     }
-    if (t.appendBuf.empty()) t.appendFirst = t.count + 1;
+    if (t.appendBuf.empty()) {
+      t.appendFirst = t.count + 1;
+      t.appendBuf.reserve(kAppendChunk + t.recordLen + 1);  // a chunk and its end mark, once per opener
+    }
     t.appendBuf.resize(t.appendBuf.size() + t.recordLen, ' ');
     ++t.count;
     t.headerDirty = true;

@@ -21,6 +21,8 @@ struct Order {
   std::string keyExpr, forExpr;
   rt::BlockPtr keyBlock, forBlock;
   std::vector<int> keyFields;  // a plain concatenation of character fields, when not empty
+  // The record bytes such a key is copied from: (offset, length), neighbouring fields joined.
+  std::vector<std::pair<int, int>> keySpans;
   int keyLen = 0;
   bool unique = false;
   KeyIndex index;
@@ -114,6 +116,9 @@ class Table::Impl {
              bool canRetry = false, const std::string& file = {});
   Status readHeaderCount(std::uint32_t* out);
   Status loadRecord();
+  // Loads the current record before a change to it; raises (saying what was `notDone`, to which
+  // field) and answers false when it cannot be read.
+  bool recordReadFor(const char* operation, const char* notDone, const std::string* field = nullptr);
   Status readRecordInto(std::uint32_t r, char* out);
   Status writeRecord(std::uint32_t r, const char* data);
   Status flushAppends();

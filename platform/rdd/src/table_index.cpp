@@ -45,10 +45,18 @@ bool Table::Impl::prepareKey(Order& o, const char* operation) {
     if (plus == std::string::npos) break;
     start = plus + 1;
   }
+  o.keySpans.clear();
   if (plain) {
     o.keyFields = fieldsFound;
     int len = 0;
-    for (int fi : fieldsFound) len += fields[fi].length;
+    for (int fi : fieldsFound) {
+      const FieldInfo& f = fields[fi];
+      if (!o.keySpans.empty() && o.keySpans.back().first + o.keySpans.back().second == f.offset)
+        o.keySpans.back().second += f.length;
+      else
+        o.keySpans.emplace_back(f.offset, f.length);
+      len += f.length;
+    }
     if (o.keyLen == 0) o.keyLen = len;
   } else {
     if (!o.keyBlock) o.keyBlock = rt::compile(o.keyExpr);

@@ -142,13 +142,15 @@ void Mpdms::fieldPut(std::string_view name, const rt::Value& value) {
   if (table_) table_->put(name, value);
 }
 
-std::string_view Mpdms::str(Field f) { return used() && bound(f) >= 0 ? table_->text(bound(f)) : std::string_view(); }
-bool Mpdms::flag(Field f) { return used() && bound(f) >= 0 && table_->logical(bound(f)); }
+// The typed accessors run once per field of every row: a closed table is left to the driver,
+// whose field access does nothing on it, instead of being asked first each time.
+std::string_view Mpdms::str(Field f) { return table_ && bound(f) >= 0 ? table_->text(bound(f)) : std::string_view(); }
+bool Mpdms::flag(Field f) { return table_ && bound(f) >= 0 && table_->logical(bound(f)); }
 void Mpdms::setStr(Field f, std::string_view value) {
-  if (used() && bound(f) >= 0) table_->putStr(bound(f), value);
+  if (table_ && bound(f) >= 0) table_->putStr(bound(f), value);
 }
 void Mpdms::setFlag(Field f, bool value) {
-  if (used() && bound(f) >= 0) table_->putLogical(bound(f), value);
+  if (table_ && bound(f) >= 0) table_->putLogical(bound(f), value);
 }
 
 rt::Value Mpdms::get(rt::Symbol member) {

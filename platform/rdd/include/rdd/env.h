@@ -82,6 +82,7 @@ class FaultEnv : public Env {
   explicit FaultEnv(Env* base) : base_(base) {}
   void failWriteNumber(int n) { writesLeft_ = n; }  // the n-th write from now fails; 0 = never
   void failLockNumber(int n) { locksLeft_ = n; }
+  void failReadNumber(int n) { readsLeft_ = n; }
   void failEveryWriteAfterFirstFault(bool on) { sticky_ = on; }
   int writesSeen() const { return writes_; }
   int locksSeen() const { return locks_; }
@@ -93,10 +94,11 @@ class FaultEnv : public Env {
   // Called by the wrapped files.
   bool shouldFailWrite();
   bool shouldFailLock();
+  bool shouldFailRead();
 
  private:
   Env* base_;
-  int writesLeft_ = 0, locksLeft_ = 0, writes_ = 0, locks_ = 0;
+  int writesLeft_ = 0, locksLeft_ = 0, readsLeft_ = 0, writes_ = 0, locks_ = 0;
   bool sticky_ = false, tripped_ = false;
 };
 
