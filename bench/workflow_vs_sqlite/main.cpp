@@ -34,7 +34,7 @@ constexpr const char* kUsage =
     "usage: workflow_vs_sqlite [--rounds N | --only SCENARIO] [classes [members]]\n"
     "  classes       classes per family, at least 4 (default 10000; the growth run takes a quarter of them)\n"
     "  members       own members per class, at least 1 (default 30)\n"
-    "  --rounds N    runs of every scenario at each size, at least 1 (default 5); times are medians\n"
+    "  --rounds N    runs of every scenario at each size, at least 1 (default 7); times are medians\n"
     "  --only NAME   runs scenario window, units, sqlite or walk once at the given size, in this\n"
     "                process, and prints its step times (for profilers)\n";
 
@@ -61,9 +61,18 @@ void resetTable(const fs::path& dir) {
   }
 }
 
-// Runs `scenario` in a child process in `dir`; the parent takes its figures from a pipe and its
-// peak resident size from its end.
-Figures inChild(const fs::path& dir, Scenario scenario, const char* name) {
+// What a child started with "--child NAME FD" does: runs scenario NAME in its working directory
+// and writes its figures to descriptor FD.
+int runAsChild(const Named& scenario, int fd) {
+  const Figures f = scenario.run();
+  const ssize_t written = ::write(fd, &f, sizeof f);
+  return written == static_cast<ssize_t>(sizeof f) ? 0 : 1;
+}
+
+// Runs `scenario` in a fresh process of this program in `dir`, as a user starts the program (a
+// forked copy would carry the bench's own memory along); the parent takes its figures from a pipe
+// and its peak resident size from its end.
+Figures inChild(const fs::path& dir, const Named& scenario) {
   resetTable(dir);
   int fds[2];
   if (::pipe(fds) != 0) std::exit(1);
@@ -72,10 +81,11 @@ Figures inChild(const fs::path& dir, Scenario scenario, const char* name) {
   if (child == 0) {
     ::close(fds[0]);
     fs::current_path(dir);
-    const Figures f = scenario();
-    const ssize_t written = ::write(fds[1], &f, sizeof f);
-    ::_exit(written == static_cast<ssize_t>(sizeof f) ? 0 : 1);
+    const std::string fd = std::to_string(fds[1]);
+    ::execl("/proc/self/exe", "workflow_vs_sqlite", "--child", scenario.name, fd.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
   }
+  const char* name = scenario.name;
   ::close(fds[1]);
   Figures f;
   const ssize_t got = ::read(fds[0], &f, sizeof f);
@@ -123,7 +133,7 @@ Run runAll(int classes, int members, int rounds) {
   for (int round = 0; round < rounds; ++round)
     for (std::size_t k = 0; k < std::size(kScenarios); ++k) {
       const std::size_t s = (k + static_cast<std::size_t>(round)) % std::size(kScenarios);
-      each[s].push_back(inChild(dir, kScenarios[s].run, kScenarios[s].name));
+      each[s].push_back(inChild(dir, kScenarios[s]));
     }
   fs::remove_all(dir);
   const Run run{medianOf(each[0]), medianOf(each[1]), medianOf(each[2]), medianOf(each[3])};
@@ -204,9 +214,17 @@ bool wholeNumber(const char* text, long least, int* out) {
 }
 
 struct Options {
-  int classes = 10000, members = 30, rounds = 5;
+  int classes = 10000, members = 30, rounds = 7;
   const Named* only = nullptr;
+  const Named* child = nullptr;  // the bench's own children: a scenario in the current directory
+  int childFd = -1;
 };
+
+const Named* scenarioNamed(const char* name) {
+  for (const Named& s : kScenarios)
+    if (std::strcmp(name, s.name) == 0) return &s;
+  return nullptr;
+}
 
 // Answers false for arguments that do not parse.
 bool parse(int argc, char** argv, Options* o) {
@@ -215,10 +233,11 @@ bool parse(int argc, char** argv, Options* o) {
     if (std::strcmp(argv[i], "--rounds") == 0) {
       if (++i == argc || !wholeNumber(argv[i], 1, &o->rounds)) return false;
     } else if (std::strcmp(argv[i], "--only") == 0) {
-      if (++i == argc) return false;
-      for (const Named& s : kScenarios)
-        if (std::strcmp(argv[i], s.name) == 0) o->only = &s;
-      if (!o->only) return false;
+      if (++i == argc || !(o->only = scenarioNamed(argv[i]))) return false;
+    } else if (std::strcmp(argv[i], "--child") == 0) {
+      if (i + 2 >= argc || !(o->child = scenarioNamed(argv[i + 1])) || !wholeNumber(argv[i + 2], 0, &o->childFd))
+        return false;
+      i += 2;
     } else {
       sizes.push_back(argv[i]);
     }
@@ -240,6 +259,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  if (o.child) return runAsChild(*o.child, o.childFd);
   if (o.only) return runOnly(*o.only, o.classes, o.members);
   std::printf("workflow_vs_sqlite: %d classes x %d own members per version, and %d classes for the growth; %d rounds\n",
               o.classes, o.members, o.classes / 4, o.rounds);
