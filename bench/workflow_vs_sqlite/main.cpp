@@ -2,10 +2,11 @@
 // as 2.0, and the two are compared: through the real main window offscreen, through the window's
 // screen-free units, and over an SQLite table with the same indexes, loaded through the same
 // control. Every scenario runs in a process of its own, so each peak resident size is its own;
-// every scenario runs at a quarter of the classes too, so that growth can be read off. Each size
-// runs in rounds (window, screen-free, SQLite, control walk; the next round starts one further
-// on), and every time shown is the median of its rounds, so one slow moment of the machine does
-// not decide a ratio. The verdicts of all three must agree, or the bench fails.
+// every scenario runs at a quarter of the classes too, so that growth can be read off.
+// The bench runs in rounds; a round runs every scenario at both sizes (each round starting one
+// scenario further on). Times shown are medians over the rounds, and every ratio is the median of
+// the ratios taken within each round, so a stretch in which the machine is slower for everyone
+// does not decide a ratio. The verdicts of all three must agree, or the bench fails.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,7 @@ struct Named {
 constexpr Named kScenarios[] = {
     {"window", bench::runWindow}, {"units", bench::runUnits}, {"sqlite", bench::runSqlite}, {"walk", bench::runWalk}};
 
+// One round at one size: the figures of each scenario.
 struct Run {
   Figures window, units, sqlite, walk;
 };
@@ -101,24 +104,34 @@ Figures inChild(const fs::path& dir, const Named& scenario) {
   return f;
 }
 
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
 // The median of every step's time over `rounds`, the highest peak and the last memory readings.
-Figures medianOf(const std::vector<Figures>& rounds) {
-  Figures f = rounds.back();
-  const auto median = [&](auto time) {
+Figures medianOf(const std::vector<Run>& rounds, Figures Run::*scenario) {
+  Figures f = rounds.back().*scenario;
+  const auto over = [&](auto time) {
     std::vector<double> times;
-    for (const Figures& r : rounds) times.push_back(time(r));
-    std::sort(times.begin(), times.end());
-    const std::size_t mid = times.size() / 2;
-    return times.size() % 2 ? times[mid] : (times[mid - 1] + times[mid]) / 2;
+    for (const Run& r : rounds) times.push_back(time(r.*scenario));
+    return median(times);
   };
-  for (int s = 0; s < static_cast<int>(Step::Count); ++s) f.seconds[s] = median([s](const Figures& r) { return r.seconds[s]; });
-  f.compareOnly = median([](const Figures& r) { return r.compareOnly; });
-  for (const Figures& r : rounds) f.peakKiB = std::max(f.peakKiB, r.peakKiB);
+  for (int s = 0; s < static_cast<int>(Step::Count); ++s) f.seconds[s] = over([s](const Figures& r) { return r.seconds[s]; });
+  f.compareOnly = over([](const Figures& r) { return r.compareOnly; });
+  for (const Run& r : rounds) f.peakKiB = std::max(f.peakKiB, (r.*scenario).peakKiB);
   return f;
 }
 
+Run medianOf(const std::vector<Run>& rounds) {
+  return {medianOf(rounds, &Run::window), medianOf(rounds, &Run::units), medianOf(rounds, &Run::sqlite),
+          medianOf(rounds, &Run::walk)};
+}
+
 fs::path preparedDirectory(int classes, int members) {
-  const fs::path dir = fs::temp_directory_path() / ("zmc-workflow-bench-" + std::to_string(::getpid()));
+  const fs::path dir = fs::temp_directory_path() /
+                       ("zmc-workflow-bench-" + std::to_string(::getpid()) + "-" + std::to_string(classes));
   fs::remove_all(dir);
   fs::create_directories(dir);
   bench::generateStore(dir / "store.db", classes, members);
@@ -126,22 +139,31 @@ fs::path preparedDirectory(int classes, int members) {
   return dir;
 }
 
-Run runAll(int classes, int members, int rounds) {
-  const fs::path dir = preparedDirectory(classes, members);
-  std::vector<Figures> each[std::size(kScenarios)];
-  // Each round starts with the next scenario, so none always runs right after the same other one.
-  for (int round = 0; round < rounds; ++round)
-    for (std::size_t k = 0; k < std::size(kScenarios); ++k) {
-      const std::size_t s = (k + static_cast<std::size_t>(round)) % std::size(kScenarios);
-      each[s].push_back(inChild(dir, kScenarios[s]));
-    }
-  fs::remove_all(dir);
-  const Run run{medianOf(each[0]), medianOf(each[1]), medianOf(each[2]), medianOf(each[3])};
+void checkVerdicts(const Run& run) {
   if (!(run.window.verdicts == run.units.verdicts) || !(run.units.verdicts == run.sqlite.verdicts)) {
     std::fprintf(stderr, "bench: the verdicts differ between the window, the screen-free units and SQLite\n");
     std::exit(1);
   }
-  return run;
+}
+
+// The rounds at each size, in `sizes` order.
+std::vector<std::vector<Run>> runRounds(const std::vector<int>& sizes, int members, int rounds) {
+  std::vector<fs::path> dirs;
+  for (int classes : sizes) dirs.push_back(preparedDirectory(classes, members));
+  std::vector<std::vector<Run>> done(sizes.size());
+  for (int round = 0; round < rounds; ++round)
+    for (std::size_t size = 0; size < sizes.size(); ++size) {
+      Run run;
+      Figures* into[] = {&run.window, &run.units, &run.sqlite, &run.walk};
+      for (std::size_t k = 0; k < std::size(kScenarios); ++k) {
+        const std::size_t s = (k + static_cast<std::size_t>(round)) % std::size(kScenarios);
+        *into[s] = inChild(dirs[size], kScenarios[s]);
+      }
+      checkVerdicts(run);
+      done[size].push_back(run);
+    }
+  for (const fs::path& dir : dirs) fs::remove_all(dir);
+  return done;
 }
 
 // One scenario, once, in this process: what a profiler attached to the bench should see.
@@ -185,24 +207,46 @@ void printRun(const Run& r) {
   std::fflush(stdout);
 }
 
-void printRatios(const Run& full, const Run& small) {
+// The median over the rounds of a ratio taken within each round (`full` and `small` pair up).
+double pairedMedian(const std::vector<Run>& full, const std::vector<Run>& small,
+                    const std::function<double(const Run&, const Run&)>& ratio) {
+  std::vector<double> values;
+  for (std::size_t r = 0; r < full.size(); ++r) values.push_back(ratio(full[r], small[r]));
+  return median(values);
+}
+
+void printRatios(const std::vector<Run>& full, const std::vector<Run>& small) {
+  const auto ratio = [&](auto f) { return pairedMedian(full, small, f); };
   const auto overhead = [](double window, double units) { return 100.0 * (window - units) / units; };
-  const Figures &w = full.window, &u = full.units, &s = full.sqlite;
-  std::printf("\nratios at %ld rows per version (target)\n", u.rowsPerVersion);
-  std::printf("  compare, window / sqlite          %7.2f  (<= 0.25)\n", w.at(Step::Compare) / s.at(Step::Compare));
-  std::printf("  load of both, window / sqlite     %7.2f  (<= 0.6)\n", w.load() / s.load());
-  std::printf("  window overhead on the load       %6.1f%%  (<= 10%%)\n", overhead(w.load(), u.load()));
-  std::printf("  window overhead on the compare    %6.1f%%  (<= 10%%)\n", overhead(w.at(Step::Compare), u.at(Step::Compare)));
-  std::printf("  peak RSS of the window scenario   %5.0f MB  (<= 450 MB)\n", mib(w.peakKiB));
-  std::printf("  load's share spent in the control %6.1f%%\n", 100.0 * full.walk.load() / u.load());
-  const double rows = static_cast<double>(u.rowsPerVersion) / static_cast<double>(small.units.rowsPerVersion);
+  const Run fullMedian = medianOf(full), smallMedian = medianOf(small);
+  std::printf("\nratios at %ld rows per version, medians of the rounds' own ratios (target)\n",
+              fullMedian.units.rowsPerVersion);
+  std::printf("  compare, window / sqlite          %7.2f  (<= 0.25)\n",
+              ratio([](const Run& r, const Run&) { return r.window.at(Step::Compare) / r.sqlite.at(Step::Compare); }));
+  std::printf("  load of both, window / sqlite     %7.2f  (<= 0.6)\n",
+              ratio([](const Run& r, const Run&) { return r.window.load() / r.sqlite.load(); }));
+  std::printf("  window overhead on the load       %6.1f%%  (<= 10%%)\n",
+              ratio([&](const Run& r, const Run&) { return overhead(r.window.load(), r.units.load()); }));
+  std::printf("  window overhead on the compare    %6.1f%%  (<= 10%%)\n", ratio([&](const Run& r, const Run&) {
+                return overhead(r.window.at(Step::Compare), r.units.at(Step::Compare));
+              }));
+  std::printf("  peak RSS of the window scenario   %5.0f MB  (<= 450 MB)\n", mib(fullMedian.window.peakKiB));
+  std::printf("  load's share spent in the control %6.1f%%\n",
+              ratio([](const Run& r, const Run&) { return 100.0 * r.walk.load() / r.units.load(); }));
+  const double rows =
+      static_cast<double>(fullMedian.units.rowsPerVersion) / static_cast<double>(smallMedian.units.rowsPerVersion);
   std::printf("\ngrowth for x%.2f rows (target: time <= x4.4 for x4 rows)\n", rows);
-  std::printf("  %-12s load x%.2f  compare x%.2f  peak RSS x%.2f\n", "window", w.load() / small.window.load(),
-              w.at(Step::Compare) / small.window.at(Step::Compare), static_cast<double>(w.peakKiB) / small.window.peakKiB);
-  std::printf("  %-12s load x%.2f  compare x%.2f\n", "screen-free", u.load() / small.units.load(),
-              u.at(Step::Compare) / small.units.at(Step::Compare));
-  std::printf("  %-12s load x%.2f  compare x%.2f\n", "sqlite", s.load() / small.sqlite.load(),
-              s.at(Step::Compare) / small.sqlite.at(Step::Compare));
+  for (auto [scenario, name] : {std::pair{&Run::window, "window"}, std::pair{&Run::units, "screen-free"},
+                                std::pair{&Run::sqlite, "sqlite"}}) {
+    std::printf("  %-12s load x%.2f  compare x%.2f", name,
+                ratio([&](const Run& f, const Run& s) { return (f.*scenario).load() / (s.*scenario).load(); }),
+                ratio([&](const Run& f, const Run& s) {
+                  return (f.*scenario).at(Step::Compare) / (s.*scenario).at(Step::Compare);
+                }));
+    if (scenario == &Run::window)
+      std::printf("  peak RSS x%.2f", static_cast<double>(fullMedian.window.peakKiB) / smallMedian.window.peakKiB);
+    std::printf("\n");
+  }
 }
 
 bool wholeNumber(const char* text, long least, int* out) {
@@ -263,10 +307,10 @@ int main(int argc, char** argv) {
   if (o.only) return runOnly(*o.only, o.classes, o.members);
   std::printf("workflow_vs_sqlite: %d classes x %d own members per version, and %d classes for the growth; %d rounds\n",
               o.classes, o.members, o.classes / 4, o.rounds);
-  const Run small = runAll(o.classes / 4, o.members, o.rounds);
-  printRun(small);
-  const Run full = runAll(o.classes, o.members, o.rounds);
-  printRun(full);
-  printRatios(full, small);
+  std::fflush(stdout);
+  const std::vector<std::vector<Run>> rounds = runRounds({o.classes / 4, o.classes}, o.members, o.rounds);
+  printRun(medianOf(rounds[0]));
+  printRun(medianOf(rounds[1]));
+  printRatios(rounds[1], rounds[0]);
   return 0;
 }
