@@ -207,42 +207,64 @@ void printRun(const Run& r) {
   std::fflush(stdout);
 }
 
-// The median over the rounds of a ratio taken within each round (`full` and `small` pair up).
-double pairedMedian(const std::vector<Run>& full, const std::vector<Run>& small,
-                    const std::function<double(const Run&, const Run&)>& ratio) {
+// A ratio taken within each round (`full` and `small` pair up): its median over the rounds, and
+// the lowest and highest, which show how much the machine wavered.
+struct Spread {
+  double median, low, high;
+};
+using RoundRatio = std::function<double(const Run& full, const Run& small)>;
+Spread spreadOf(const std::vector<Run>& full, const std::vector<Run>& small, const RoundRatio& ratio) {
   std::vector<double> values;
   for (std::size_t r = 0; r < full.size(); ++r) values.push_back(ratio(full[r], small[r]));
-  return median(values);
+  return {median(values), *std::min_element(values.begin(), values.end()),
+          *std::max_element(values.begin(), values.end())};
 }
 
 void printRatios(const std::vector<Run>& full, const std::vector<Run>& small) {
-  const auto ratio = [&](auto f) { return pairedMedian(full, small, f); };
   const auto overhead = [](double window, double units) { return 100.0 * (window - units) / units; };
+  struct Line {
+    const char* label;
+    const char* target;
+    bool percent;
+    RoundRatio ratio;
+  };
+  const Line lines[] = {
+      {"compare, window / sqlite", "<= 0.25", false,
+       [](const Run& r, const Run&) { return r.window.at(Step::Compare) / r.sqlite.at(Step::Compare); }},
+      {"load of both, window / sqlite", "<= 0.6", false,
+       [](const Run& r, const Run&) { return r.window.load() / r.sqlite.load(); }},
+      {"window overhead on the load", "<= 10%", true,
+       [&](const Run& r, const Run&) { return overhead(r.window.load(), r.units.load()); }},
+      {"window overhead on the compare", "<= 10%", true,
+       [&](const Run& r, const Run&) { return overhead(r.window.at(Step::Compare), r.units.at(Step::Compare)); }},
+      {"load's share spent in the control", "", true,
+       [](const Run& r, const Run&) { return 100.0 * r.walk.load() / r.units.load(); }},
+  };
   const Run fullMedian = medianOf(full), smallMedian = medianOf(small);
-  std::printf("\nratios at %ld rows per version, medians of the rounds' own ratios (target)\n",
+  std::printf("\nratios at %ld rows per version: median of the rounds' own ratios (lowest ... highest) (target)\n",
               fullMedian.units.rowsPerVersion);
-  std::printf("  compare, window / sqlite          %7.2f  (<= 0.25)\n",
-              ratio([](const Run& r, const Run&) { return r.window.at(Step::Compare) / r.sqlite.at(Step::Compare); }));
-  std::printf("  load of both, window / sqlite     %7.2f  (<= 0.6)\n",
-              ratio([](const Run& r, const Run&) { return r.window.load() / r.sqlite.load(); }));
-  std::printf("  window overhead on the load       %6.1f%%  (<= 10%%)\n",
-              ratio([&](const Run& r, const Run&) { return overhead(r.window.load(), r.units.load()); }));
-  std::printf("  window overhead on the compare    %6.1f%%  (<= 10%%)\n", ratio([&](const Run& r, const Run&) {
-                return overhead(r.window.at(Step::Compare), r.units.at(Step::Compare));
-              }));
-  std::printf("  peak RSS of the window scenario   %5.0f MB  (<= 450 MB)\n", mib(fullMedian.window.peakKiB));
-  std::printf("  load's share spent in the control %6.1f%%\n",
-              ratio([](const Run& r, const Run&) { return 100.0 * r.walk.load() / r.units.load(); }));
+  for (const Line& l : lines) {
+    const Spread v = spreadOf(full, small, l.ratio);
+    const char* unit = l.percent ? "%" : "";
+    std::printf("  %-34s %6.2f%s  (%.2f%s ... %.2f%s)  %s\n", l.label, v.median, unit, v.low, unit, v.high, unit,
+                *l.target ? (std::string("(") + l.target + ")").c_str() : "");
+  }
+  std::printf("  %-34s %6.0f MB  (<= 450 MB)\n", "peak RSS of the window scenario", mib(fullMedian.window.peakKiB));
+
   const double rows =
       static_cast<double>(fullMedian.units.rowsPerVersion) / static_cast<double>(smallMedian.units.rowsPerVersion);
-  std::printf("\ngrowth for x%.2f rows (target: time <= x4.4 for x4 rows)\n", rows);
+  std::printf("\ngrowth for x%.2f rows, median of the rounds (lowest ... highest) (target: time <= x4.4 for x4 rows)\n",
+              rows);
   for (auto [scenario, name] : {std::pair{&Run::window, "window"}, std::pair{&Run::units, "screen-free"},
                                 std::pair{&Run::sqlite, "sqlite"}}) {
-    std::printf("  %-12s load x%.2f  compare x%.2f", name,
-                ratio([&](const Run& f, const Run& s) { return (f.*scenario).load() / (s.*scenario).load(); }),
-                ratio([&](const Run& f, const Run& s) {
-                  return (f.*scenario).at(Step::Compare) / (s.*scenario).at(Step::Compare);
-                }));
+    const Spread load = spreadOf(full, small, [&](const Run& f, const Run& s) {
+      return (f.*scenario).load() / (s.*scenario).load();
+    });
+    const Spread compare = spreadOf(full, small, [&](const Run& f, const Run& s) {
+      return (f.*scenario).at(Step::Compare) / (s.*scenario).at(Step::Compare);
+    });
+    std::printf("  %-12s load x%.2f (%.2f ... %.2f)  compare x%.2f (%.2f ... %.2f)", name, load.median, load.low,
+                load.high, compare.median, compare.low, compare.high);
     if (scenario == &Run::window)
       std::printf("  peak RSS x%.2f", static_cast<double>(fullMedian.window.peakKiB) / smallMedian.window.peakKiB);
     std::printf("\n");
