@@ -2,6 +2,8 @@
 // sorted fill of list and combo boxes, on a data window built from a small template.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -110,6 +112,28 @@ TEST_F(ProgressBarRun, ShowsNoMoreOftenThanItsIntervalAndTheLastStateOnceTheLoop
   waited.start();
   while (widget()->value() != rows && waited.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_EQ(widget()->value(), rows);
+}
+
+// With every step past the interval, the widget always draws what the position fills, whatever
+// the range and however the position moves (forward, back, in jumps, within one pixel).
+TEST_F(ProgressBarRun, EveryChangeOfTheFilledWidthIsDrawnOnceItsIntervalHasPassed) {
+  const std::int64_t width = win.bar->widget()->width();
+  std::mt19937 random(7);
+  for (auto [low, high] : {std::pair{0, 7}, std::pair{3, 1000}, std::pair{-5, 12345}, std::pair{0, 2000000}}) {
+    win.bar->Range(low, high);
+    const auto filled = [&](std::int64_t pos) { return (pos - low) * width / (static_cast<std::int64_t>(high) - low); };
+    std::uniform_int_distribution<int> anywhere(low, high), nearby(-3, 3);
+    for (int i = 0; i < 3000; ++i) {
+      clock.advance(std::chrono::seconds(1));
+      if (i % 3 == 0)
+        win.bar->Position(anywhere(random));
+      else if (i % 3 == 1)
+        win.bar->Position(win.bar->Position() + nearby(random));
+      else
+        win.bar->Advance();
+      ASSERT_EQ(filled(widget()->value()), filled(win.bar->Position())) << low << ".." << high << " step " << i;
+    }
+  }
 }
 
 TEST_F(ProgressBarRun, ARangeOfOneValueDrawsAnEmptyBarNotTheBusyAnimation) {

@@ -166,6 +166,7 @@ void ProgressBar::Range(int low, int high) {
   low_ = low;
   high_ = high < low ? low : high;
   pos_ = low;
+  sameFrom_ = sameTo_ = 0;  // the stretch drawn alike was measured on the old range
   stateChanged();
 }
 
@@ -176,6 +177,21 @@ void ProgressBar::Position(int pos) {
 
 void ProgressBar::Advance() { Position(pos_ + step_); }
 
+// The drawn state now is the shown one; the positions that draw the same form one stretch, so a
+// step inside it needs no arithmetic.
+void ProgressBar::noteShown() {
+  shownFilled_ = filledPixels();
+  shownWidth_ = widget_->width();
+  const std::int64_t span = static_cast<std::int64_t>(high_) - low_, width = std::max(shownWidth_, 1);
+  if (span <= 0) {
+    sameFrom_ = low_, sameTo_ = static_cast<std::int64_t>(low_) + 1;
+    return;
+  }
+  const auto firstWith = [&](std::int64_t filled) { return low_ + (filled * span + width - 1) / width; };
+  sameFrom_ = firstWith(shownFilled_);
+  sameTo_ = firstWith(shownFilled_ + 1);
+}
+
 int ProgressBar::filledPixels() const {
   const std::int64_t span = static_cast<std::int64_t>(high_) - low_;
   if (span <= 0) return 0;
@@ -184,13 +200,14 @@ int ProgressBar::filledPixels() const {
 }
 
 // Called on every change of the values, so it must stay cheap: most steps of a long run end at
-// the first comparison.
+// the first test.
 void ProgressBar::stateChanged() {
   if (!widget_->isVisible()) {
     pushToWidget();  // nothing is drawn, so nothing is paced
-    shownFilled_ = filledPixels();
+    noteShown();
     return;
   }
+  if (pos_ >= sameFrom_ && pos_ < sameTo_ && widget_->width() == shownWidth_) return;
   if (filledPixels() == shownFilled_) return;
   const TimePoint now = clock_();
   if (now - lastShown_ >= kShowInterval) return showNow();
@@ -204,7 +221,7 @@ void ProgressBar::showNow() {
   showing_ = true;
   timer_->stop();
   pushToWidget();
-  shownFilled_ = filledPixels();
+  noteShown();
   lastShown_ = clock_();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   showing_ = false;

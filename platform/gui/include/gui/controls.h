@@ -4,6 +4,7 @@
 // code), and an edit field's focus change calls EditFocusChange.
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -143,6 +144,7 @@ class ProgressBar : public Control {
 
  private:
   int filledPixels() const;
+  void noteShown();
   void stateChanged();
   void showNow();
   void pushToWidget();
@@ -151,6 +153,8 @@ class ProgressBar : public Control {
   int pos_ = 0;
   int step_ = 1;
   int shownFilled_ = 0;
+  int shownWidth_ = 0;
+  std::int64_t sameFrom_ = 0, sameTo_ = 0;  // the positions drawn as shown: [from, to)
   bool showing_ = false;
   TimePoint lastShown_{};
   ClockFunction clock_;
