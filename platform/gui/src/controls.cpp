@@ -152,7 +152,9 @@ ProgressBar::ProgressBar(DataWindow& owner, const ControlTemplate& tpl, QWidget*
       timer_(new QTimer(widget)) {
   timer_->setSingleShot(true);
   QObject::connect(timer_, &QTimer::timeout, widget, [this] {
-    if (!showing_ && filledPixels() != shownFilled_) showNow();
+    if (showing_) return;
+    if (filledPixels() != shownFilled_) return showNow();
+    pending_ = false;  // moved back to what is drawn
   });
   pushToWidget();
 }
@@ -207,18 +209,25 @@ void ProgressBar::stateChanged() {
     noteShown();
     return;
   }
+  // A change waits for its interval: only the clock decides, and a step that moved back to what
+  // is drawn costs no more than one drawn again.
+  if (pending_) {
+    if (clock_() - lastShown_ >= kShowInterval) showNow();
+    return;
+  }
   if (pos_ >= sameFrom_ && pos_ < sameTo_ && widget_->width() == shownWidth_) return;
   if (filledPixels() == shownFilled_) return;
   const TimePoint now = clock_();
   if (now - lastShown_ >= kShowInterval) return showNow();
-  if (!timer_->isActive())
-    timer_->start(std::chrono::ceil<std::chrono::milliseconds>(kShowInterval - (now - lastShown_)));
+  pending_ = true;
+  timer_->start(std::chrono::ceil<std::chrono::milliseconds>(kShowInterval - (now - lastShown_)));
 }
 
 // The bar must move while a synchronous operation holds the message loop: draw now and let the
 // window system show it, without taking user input.
 void ProgressBar::showNow() {
   showing_ = true;
+  pending_ = false;
   timer_->stop();
   pushToWidget();
   noteShown();

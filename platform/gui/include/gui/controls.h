@@ -116,11 +116,11 @@ class GroupBox : public Control {
 // position and step are kept here, exactly as set. The widget is told only when what it draws
 // changes (the filled width in pixels), and the window system is let through to show the change
 // (user input excluded) at most once per kShowInterval; a change that comes sooner is shown when
-// the interval has passed and the event loop runs, or by the next change after it.
+// the interval has passed and the event loop runs, or by the first step after it.
 // A range of one value (high = low) draws an empty bar, never the toolkit's busy animation.
 //
 // States: shown (the widget draws the current values) -> pending (a change not yet drawn, a
-// timer armed) -> shown again by the next change past the interval or by the timer.
+// timer armed) -> shown again by the first step past the interval or by the timer.
 class ProgressBar : public Control {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
@@ -156,6 +156,7 @@ class ProgressBar : public Control {
   int shownWidth_ = 0;
   std::int64_t sameFrom_ = 0, sameTo_ = 0;  // the positions drawn as shown: [from, to)
   bool showing_ = false;
+  bool pending_ = false;  // a change not drawn yet waits for its interval
   TimePoint lastShown_{};
   ClockFunction clock_;
   QTimer* timer_ = nullptr;  // a child of the widget; fires once per pending change
