@@ -119,7 +119,9 @@ TEST_F(ProgressBarRun, ShowsNoMoreOftenThanItsIntervalAndTheLastStateOnceTheLoop
 TEST_F(ProgressBarRun, EveryChangeOfTheFilledWidthIsDrawnOnceItsIntervalHasPassed) {
   const std::int64_t width = win.bar->widget()->width();
   std::mt19937 random(7);
-  for (auto [low, high] : {std::pair{0, 7}, std::pair{3, 1000}, std::pair{-5, 12345}, std::pair{0, 2000000}}) {
+  const std::pair<int, int> ranges[] = {{0, 7}, {3, 1000}, {-5, 12345}, {0, 2000000}};
+  for (const auto& range : ranges) {
+    const int low = range.first, high = range.second;  // named, so the lambda below can capture them
     win.bar->Range(low, high);
     const auto filled = [&](std::int64_t pos) { return (pos - low) * width / (static_cast<std::int64_t>(high) - low); };
     std::uniform_int_distribution<int> anywhere(low, high), nearby(-3, 3);
