@@ -1,0 +1,230 @@
+// Opening and closing a Table: finding and checking the file, reading its header and field
+// descriptors, taking the sharing locks; and the accessors of what the open found.
+#include <cctype>
+
+#include "table_impl.h"
+
+namespace rdd {
+namespace {
+
+bool hasExtension(const std::string& name) {
+  std::size_t slash = name.find_last_of('/');
+  std::size_t dot = name.find_last_of('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+std::string joinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || (!name.empty() && name[0] == '/')) return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string dirOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+Table::Table(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Table::~Table() {
+  close();
+  if (gCurrent == this) gCurrent = nullptr;
+}
+
+std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::string& directory,
+                                   const OpenOptions& options) {
+  auto impl = std::make_unique<Impl>();
+  Impl& t = *impl;
+  t.options = options;
+  t.env = options.env ? options.env : defaultEnv();
+  std::string name = fileSpec;
+  if (!hasExtension(name)) name += ".dbf";
+  t.fullPath = joinPath(directory, name);
+  t.directory = dirOf(t.fullPath);
+  t.fileName = t.fullPath.substr(t.directory.size());
+  const char* op = "DBUSEAREA";
+  for (;;) {
+    Status s = t.env->open(t.fullPath, options.readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite, &t.file);
+    if (s.ok()) break;
+    std::string dirText = t.directory.empty() ? "the current directory " + rt::workingDirectory()
+                                              : "directory " + t.directory;
+    std::string what = s.kind == StatusKind::NotFound ? "table file " + t.fileName + " not found in " + dirText
+                                                      : "cannot open table " + t.fullPath + ": " + s.message;
+    if (!t.raise(rt::EG_OPEN, what, op, s.osCode ? s.osCode : 2, true)) return nullptr;
+  }
+  // Records are read and written through a shared view of the file: no call per record. Nothing
+  // shrinks the table while it is open (emptying needs it exclusively), so the view stays valid.
+  (void)t.file->mapPrefix(std::uint64_t{1} << 33);
+  t.fileId = t.file->identity();
+  bool exclusiveLock = !options.shared && !options.readOnly;
+  for (;;) {
+    Status s = t.file->lock(fmt::kOpenLockOffset, 1, exclusiveLock ? LockKind::Exclusive : LockKind::Shared, false);
+    if (s.ok()) break;
+    std::string what = s.kind == StatusKind::Busy
+                           ? "table " + t.fullPath + " is in use by another process (sharing violation)"
+                           : "cannot lock table " + t.fullPath + ": " + s.message;
+    if (!t.raise(rt::EG_OPEN, what, op, s.kind == StatusKind::Busy ? 32 : s.osCode, true)) return nullptr;
+  }
+  // Header and field descriptors.
+  auto fail = [&](const std::string& what) {
+    t.raise(rt::EG_CORRUPTION, "table " + t.fullPath + ": " + what, op);
+    return nullptr;
+  };
+  // The header before the size: another user may be appending, and a record reaches the file
+  // before the count that covers it, so a size taken afterwards holds every counted record.
+  std::size_t got = 0;
+  if (!t.file->read(0, t.headerBytes, 32, &got).ok()) return fail("cannot read the header");
+  std::uint64_t size = 0;
+  if (!t.file->size(&size).ok()) return fail("cannot determine the file size");
+  if (size < fmt::kFileHeaderSize || got != 32)
+    return fail("truncated: the file holds " + std::to_string(size) + " bytes, a table header needs 32");
+  std::uint8_t ver = t.headerBytes[fmt::kHdrVersion];
+  if (ver != fmt::kVersionDbase3 && ver != fmt::kVersionDbase3Memo) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", ver);
+    return fail(std::string("not a dBASE III table (version byte ") + hex + ")");
+  }
+  t.codePage = CodePage::forLanguageDriver(t.headerBytes[fmt::kHdrCodePage]);
+  if (!t.codePage) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", t.headerBytes[fmt::kHdrCodePage]);
+    t.raise(rt::EG_UNSUPPORTED, "table " + t.fullPath + " declares code page byte " + hex +
+                                    ", which this driver cannot convert (it reads 0x00, 0x01, 0x02, 0x03 and 0x57)", op);
+    return nullptr;
+  }
+  t.count = fmt::le32(t.headerBytes + fmt::kHdrRecCount);
+  t.headerLen = fmt::le16(t.headerBytes + fmt::kHdrHeaderLen);
+  t.recordLen = fmt::le16(t.headerBytes + fmt::kHdrRecordLen);
+  if (t.headerLen < 32 + 32 + 1 || t.headerLen > size)
+    return fail("header length " + std::to_string(t.headerLen) + " disagrees with the file size " + std::to_string(size));
+  std::vector<std::uint8_t> desc(t.headerLen - 32);
+  if (!t.file->read(32, desc.data(), desc.size(), &got).ok() || got != desc.size())
+    return fail("cannot read the field descriptors");
+  int offset = 1;
+  std::size_t pos = 0;
+  for (;; pos += fmt::kFieldDescSize) {
+    if (pos >= desc.size()) return fail("field descriptors are not terminated by 0x0D within the header");
+    if (desc[pos] == fmt::kHeaderTerminator) break;
+    if (pos + fmt::kFieldDescSize > desc.size()) return fail("field descriptors run past the header length");
+    const std::uint8_t* d = desc.data() + pos;
+    FieldInfo f;
+    f.name.assign(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 11));
+    f.name = rt::toUpper(f.name);
+    f.type = static_cast<char>(d[fmt::kFldType]);
+    f.length = d[fmt::kFldLength];
+    f.decimals = d[fmt::kFldDecimals];
+    f.offset = offset;
+    int fieldNo = static_cast<int>(t.fields.size()) + 1;
+    if (f.name.empty() || f.name.size() > 10 ||
+        !std::all_of(f.name.begin(), f.name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }))
+      return fail("field " + std::to_string(fieldNo) + " has an invalid name");
+    bool okType = (f.type == 'C' && f.length >= 1 && f.decimals == 0) || (f.type == 'L' && f.length == 1) ||
+                  ((f.type == 'N' || f.type == 'F') && f.length >= 1 && f.length <= 20 && f.decimals < f.length) ||
+                  (f.type == 'D' && f.length == 8) || (f.type == 'M' && f.length == 10);
+    if (!okType)
+      return fail("field " + f.name + " has an unsupported type or width (" + std::string(1, f.type ? f.type : '?') + ", " +
+                  std::to_string(f.length) + ")");
+    for (const auto& g : t.fields)
+      if (g.name == f.name) return fail("field name " + f.name + " appears twice");
+    offset += f.length;
+    t.fields.push_back(std::move(f));
+    if (t.fields.size() > fmt::kMaxFields) return fail("more than 128 fields");
+  }
+  if (t.fields.empty()) return fail("the table has no fields");
+  if (static_cast<std::uint32_t>(offset) != t.recordLen)
+    return fail("header record length " + std::to_string(t.recordLen) + " disagrees with the fields (" +
+                std::to_string(offset) + " bytes)");
+  if (t.recordLen > fmt::kMaxRecordLen) return fail("record length above 4000 bytes");
+  std::uint64_t need = t.headerLen + static_cast<std::uint64_t>(t.count) * t.recordLen;
+  if (need > size)
+    return fail("truncated: the header promises " + std::to_string(t.count) + " records (" + std::to_string(need) +
+                " bytes) but the file holds " + std::to_string(size));
+  // Deletion marks of every record, read in large chunks.
+  t.deletedMap.assign(t.count, 0);
+  {
+    const std::uint32_t chunkRecs = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
+    std::vector<char> buf(static_cast<std::size_t>(chunkRecs) * t.recordLen);
+    for (std::uint32_t r = 0; r < t.count; r += chunkRecs) {
+      std::uint32_t n = std::min(chunkRecs, t.count - r);
+      if (!t.file->read(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, buf.data(),
+                        static_cast<std::size_t>(n) * t.recordLen, &got).ok())
+        return fail("cannot read the records");
+      for (std::uint32_t k = 0; k < n; ++k) t.deletedMap[r + k] = buf[static_cast<std::size_t>(k) * t.recordLen] == fmt::kDeletedFlag;
+    }
+  }
+  t.isOpen = true;
+  t.fieldInKey.assign(t.fields.size(), false);
+  std::unique_ptr<Table> table(new Table(std::move(impl)));
+  gCurrent = table.get();
+  table->goTop();
+  return table;
+}
+
+void Table::Impl::closeAll() {
+  if (!isOpen) return;
+  const char* op = "DBCLOSEAREA";
+  settle(op);
+  flushIndexes(op);
+  if (orderBatch) {
+    orderBatch = false;
+    unlockHeader();
+  }
+  if (!writeFailed) {
+    Status s = writeAppended();
+    if (!s.ok()) reportWriteFailure(s, "cannot write " + fullPath, op);
+  }
+  refreshStamps();
+  orders.clear();
+  batchMemory.reset();
+  indexFiles.clear();
+  file.reset();
+  isOpen = false;
+  controlling = 0;
+  atEof = true;
+}
+
+bool Table::used() const { return impl_ && impl_->isOpen; }
+void Table::close() {
+  if (impl_) impl_->closeAll();
+}
+
+void Table::flush() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  const char* op = "DBCOMMIT";
+  t.settle(op);
+  if (!t.writeFailed) {
+    Status s = t.writeAppended();
+    if (!s.ok()) t.reportWriteFailure(s, "cannot write " + t.fullPath, op);
+  }
+  t.flushIndexes(op);
+  t.refreshStamps();
+}
+
+bool Table::writeFailed() const { return impl_->writeFailed; }
+
+const std::string& Table::fullPath() const { return impl_->fullPath; }
+std::string Table::path() const { return impl_->directory; }
+std::string Table::drive() const { return {}; }
+bool Table::shared() const { return impl_->options.shared; }
+bool Table::readOnly() const { return impl_->options.readOnly; }
+int Table::fieldCount() const { return static_cast<int>(impl_->fields.size()); }
+const FieldInfo& Table::field(int index) const { return impl_->fields.at(static_cast<std::size_t>(index)); }
+std::uint32_t Table::recordLength() const { return impl_->recordLen; }
+
+int Table::fieldIndex(std::string_view name) const {
+  std::size_t b = name.find_first_not_of(" \t"), e = name.find_last_not_of(" \t");
+  if (b == std::string_view::npos) return -1;
+  name = name.substr(b, e - b + 1);
+  for (std::size_t i = 0; i < impl_->fields.size(); ++i) {
+    const std::string& f = impl_->fields[i].name;  // upper case
+    if (f.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; same && k < f.size(); ++k)
+      same = f[k] == std::toupper(static_cast<unsigned char>(name[k]));
+    if (same) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace rdd
