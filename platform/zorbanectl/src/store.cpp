@@ -188,41 +188,32 @@ class FamilyReader {
   }
 
   std::optional<StoreError> properties() {
-    Statement st(db_,
-                 "SELECT p.class_id, p.property_id, p.name, p.level, p.type_code FROM zclass c "
-                 "JOIN zproperty p ON p.class_id = c.class_id WHERE c.family_id = ?1 "
-                 "ORDER BY c.position, c.class_id, p.position, p.property_id");
-    if (!st.ok()) return sqlFailure();
-    st.bind(1, family_.id);
-    const RowKey row{"zproperty", "property_id", 1};
-    int rc;
-    while ((rc = st.step()) == SQLITE_ROW) {
-      PropertyInfo p{std::string(st.view(2)), st.i64(1), Level::Instance, 0};
-      if (auto e = levelOf(st, 3, path_, row, p.level)) return e;
-      if (auto e = typeCodeOf(st, 4, path_, row, p.typeCode)) return e;
-      ClassInfo* owner = classOf(st.i64(0));
-      if (!owner) return sqlFailure();
-      owner->properties.push_back(std::move(p));
-    }
-    return finished(rc);
+    return members("zproperty", "property_id", &ClassInfo::properties);
   }
+  std::optional<StoreError> methods() { return members("zmethod", "method_id", &ClassInfo::methods); }
 
-  std::optional<StoreError> methods() {
-    Statement st(db_,
-                 "SELECT m.class_id, m.method_id, m.name, m.level, m.type_code FROM zclass c "
-                 "JOIN zmethod m ON m.class_id = c.class_id WHERE c.family_id = ?1 "
-                 "ORDER BY c.position, c.class_id, m.position, m.method_id");
+  // The rows of one member table (properties or methods), in class order and then member order:
+  // name, id, level and type code of each.
+  template <class Info>
+  std::optional<StoreError> members(const char* table, const char* idColumn, std::vector<Info> ClassInfo::*list) {
+    const std::string t(table), id(idColumn);
+    const std::string sql = "SELECT m.class_id, m." + id + ", m.name, m.level, m.type_code FROM zclass c JOIN " + t +
+                            " m ON m.class_id = c.class_id WHERE c.family_id = ?1 "
+                            "ORDER BY c.position, c.class_id, m.position, m." + id;
+    Statement st(db_, sql.c_str());
     if (!st.ok()) return sqlFailure();
     st.bind(1, family_.id);
-    const RowKey row{"zmethod", "method_id", 1};
+    const RowKey row{table, idColumn, 1};
     int rc;
     while ((rc = st.step()) == SQLITE_ROW) {
-      MethodInfo m{std::string(st.view(2)), st.i64(1), Level::Instance, 0, {}};
+      Info m;
+      m.name = st.view(2);
+      m.id = st.i64(1);
       if (auto e = levelOf(st, 3, path_, row, m.level)) return e;
       if (auto e = typeCodeOf(st, 4, path_, row, m.typeCode)) return e;
       ClassInfo* owner = classOf(st.i64(0));
       if (!owner) return sqlFailure();
-      owner->methods.push_back(std::move(m));
+      (owner->*list).push_back(std::move(m));
     }
     return finished(rc);
   }
