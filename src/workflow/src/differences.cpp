@@ -19,18 +19,6 @@ std::string trimmed(std::string_view text) {
   return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));
 }
 
-std::string kindWord(std::string_view code) {
-  if (code == "P") return "Property";
-  if (code == "M") return "Method";
-  return "Class";
-}
-
-std::string levelWord(std::string_view code) {
-  if (code == "C") return "Class";
-  if (code == "I") return "Instance";
-  return {};
-}
-
 std::string lowered(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -223,6 +223,18 @@ std::optional<std::string> storedVersion(rdd::Table& t, std::string_view version
 
 }  // namespace
 
+std::string kindWord(std::string_view code) {
+  if (code == "P") return "Property";
+  if (code == "M") return "Method";
+  return "Class";
+}
+
+std::string levelWord(std::string_view code) {
+  if (code == "C") return "Class";
+  if (code == "I") return "Instance";
+  return {};
+}
+
 PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
                                  FlagStart start) {
   RT_FRAME("PairVerdicts:Compute");

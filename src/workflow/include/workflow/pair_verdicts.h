@@ -40,6 +40,11 @@ struct PairRow {
   bool isClassRow() const { return kind.empty() && member.empty(); }
 };
 
+// The words of a row's codes: "Property", "Method" or "Class" for PROP_METHO, "Class",
+// "Instance" or "" for INS_CLASS.
+std::string kindWord(std::string_view code);
+std::string levelWord(std::string_view code);
+
 // Where the compare starts: from reset flags (as with "Reset Flags" checked), or from the flags
 // as stored, whose COMPARED keeps a reference row out of the second pass and whose type and level
 // flags stay on rows without counterpart.
