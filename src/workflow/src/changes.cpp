@@ -376,13 +376,17 @@ std::string changeLine(const ChangeEntry& change) {
   return line + "  [" + std::string(severityText(change.severity)) + "]";
 }
 
+std::string similarityText(double similarity) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.2f", similarity);
+  return text;
+}
+
 std::string suggestionLine(const RenameSuggestion& suggestion) {
-  char similarity[16];
-  std::snprintf(similarity, sizeof similarity, "%.2f", suggestion.similarity);
   const bool member = suggestion.kind == SuggestionKind::MemberRenamed;
   const std::string prefix = member ? suggestion.className + "." : std::string();
   return prefix + suggestion.oldName + "  " + (member ? "member" : "class") + " renamed to " + suggestion.newName +
-         "?  similarity " + similarity + "  [" + std::string(severityText(suggestion.severity)) + "]";
+         "?  similarity " + similarityText(suggestion.similarity) + "  [" + std::string(severityText(suggestion.severity)) + "]";
 }
 
 }  // namespace workflow

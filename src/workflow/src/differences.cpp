@@ -111,6 +111,7 @@ Differences differencesOf(const PairVerdicts& pair) {
   std::stable_sort(out.rows.begin(), firstReference, byClass);
   std::stable_sort(firstReference, out.rows.end(), byClass);
   for (const DifferenceRow& row : out.rows) countRow(out.summary, row);
+  out.changes = changeListOf(pair);
   return out;
 }
 
@@ -166,6 +167,7 @@ Differences DifferenceFilter::apply(const Differences& all) const {
   out.reference = all.reference;
   out.baseFamily = all.baseFamily;
   out.referenceFamily = all.referenceFamily;
+  out.changes = all.changes;
   out.summary.compared = all.summary.compared;
   out.summary.same = all.summary.same;
   for (const DifferenceRow& row : all.rows) {

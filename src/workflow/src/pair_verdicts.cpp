@@ -305,7 +305,7 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   }
 
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
-  table.setOrder(1);
+  if (t->orderCount() > 0) table.setOrder(1);
   return out;
 }
 

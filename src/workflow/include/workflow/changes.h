@@ -85,6 +85,9 @@ ChangeList changeListOf(const PairVerdicts& pair);
 // The counts of `changes`.
 ChangeCounts countChanges(const std::vector<ChangeEntry>& changes);
 
+// A similarity with two decimals: "0.57".
+std::string similarityText(double similarity);
+
 // One line of text: `LibraryItem.ItemId  type changed  Integer -> Decimal  [breaking]`.
 std::string changeLine(const ChangeEntry& change);
 std::string suggestionLine(const RenameSuggestion& suggestion);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "workflow/changes.h"
 #include "workflow/pair_verdicts.h"
 
 namespace workflow {
@@ -65,6 +66,7 @@ struct Differences {
   std::string baseFamily, referenceFamily;      // the family of each version's first row
   DifferenceSummary summary;
   std::vector<DifferenceRow> rows;              // by version (base first), class, kind, level, member
+  ChangeList changes;                           // the same differences, one entry per change
 };
 
 // The differences of a pair whose verdicts have been worked out. Rows without a verdict are not

@@ -59,7 +59,8 @@ struct PairVerdicts {
 };
 
 // Reads the rows of `base` and `reference` (full-width versions) and works out the flags a
-// compare of the pair would leave on them. Leaves the row pointer anywhere and order 1 selected.
+// compare of the pair would leave on them. Needs no index: the rows are read in record order.
+// Leaves the row pointer anywhere and order 1 selected (when the table has orders).
 PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
                                  FlagStart start = FlagStart::Reset);
 
