@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
@@ -353,6 +354,44 @@ double memberNameSimilarity(std::string_view a, std::string_view b) {
 ChangeList changeListOf(const PairVerdicts& pair) {
   RT_FRAME("Changes:Of");
   return ChangeListBuilder(pair).build();
+}
+
+namespace {
+
+bool containsText(std::string_view needle, std::initializer_list<std::string_view> words) {
+  if (needle.empty()) return true;
+  std::string haystack;
+  for (std::string_view word : words) (haystack += word) += '\n';
+  return lowered(haystack).find(lowered(needle)) != std::string::npos;
+}
+
+template <class T>
+bool allowedBy(const std::vector<T>& allowed, T value) {
+  return allowed.empty() || std::find(allowed.begin(), allowed.end(), value) != allowed.end();
+}
+
+}  // namespace
+
+bool ChangeFilter::passes(const ChangeEntry& c) const {
+  return allowedBy(severities, c.severity) && allowedBy(kinds, c.kind) &&
+         containsText(text, {c.className, c.member, c.memberKind, c.level, changeKindText(c.kind), c.before, c.after,
+                             severityText(c.severity)});
+}
+
+bool ChangeFilter::passes(const RenameSuggestion& s) const {
+  return kinds.empty() && allowedBy(severities, s.severity) &&
+         containsText(text, {s.className, s.oldName, s.newName, s.memberKind, s.level, s.type, "renamed",
+                             severityText(s.severity)});
+}
+
+ChangeList ChangeFilter::apply(const ChangeList& all) const {
+  ChangeList out;
+  std::copy_if(all.changes.begin(), all.changes.end(), std::back_inserter(out.changes),
+               [this](const ChangeEntry& c) { return passes(c); });
+  std::copy_if(all.suggestions.begin(), all.suggestions.end(), std::back_inserter(out.suggestions),
+               [this](const RenameSuggestion& s) { return passes(s); });
+  out.counts = countChanges(out.changes);
+  return out;
 }
 
 ChangeCounts countChanges(const std::vector<ChangeEntry>& changes) {

@@ -82,6 +82,18 @@ struct ChangeList {
 
 ChangeList changeListOf(const PairVerdicts& pair);
 
+// Narrows a change list. Every criterion left empty lets every entry through; a suggestion is let
+// through by severity and text only, and only while no kind is chosen.
+struct ChangeFilter {
+  std::vector<Severity> severities;
+  std::vector<ChangeKind> kinds;
+  std::string text;  // found, without regard to case, in any of the entry's words
+
+  bool passes(const ChangeEntry& change) const;
+  bool passes(const RenameSuggestion& suggestion) const;
+  ChangeList apply(const ChangeList& all) const;  // counts count the entries that pass
+};
+
 // The counts of `changes`.
 ChangeCounts countChanges(const std::vector<ChangeEntry>& changes);
 
