@@ -15,6 +15,30 @@ namespace rdd {
 struct IndexFileState;
 extern Table* gCurrent;  // what DELETED() answers for
 
+// The subsystem named in every error the driver raises.
+inline constexpr const char* kSubsystem = "DBFCDX";
+// Appended records collect up to this many bytes before they are written.
+inline constexpr std::size_t kAppendChunk = 256u << 10;
+
+inline std::string trimSpaces(std::string_view s) {
+  std::size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+  return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
+}
+
+// Whether the last part of a path has an extension.
+inline bool hasExtension(const std::string& name) {
+  std::size_t slash = name.find_last_of('/');
+  std::size_t dot = name.find_last_of('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+// The value a stored field of any type other than character text stands for; character fields
+// and unknown types answer their stored bytes. table_fields.cpp
+rt::Value storedValue(const FieldInfo& f, std::string_view raw);
+
+// Ends the append bursts this thread's openers hold on the file with identity `id` (every burst
+// when it cannot be told), so that no opener waits for a lock its own thread holds.
+void endBurstsOn(const std::string& id);
 
 struct Order {
   std::string tag;  // upper case
@@ -111,7 +135,9 @@ class Table::Impl {
   std::string nextForExpr;
   rt::BlockPtr nextForBlock;
 
-  // ---- helpers (table_impl.cpp / table.cpp) ----
+  // ---- helpers ----
+  // An index file named as the user names it (extension optional, relative to the table).
+  std::string indexPathOf(std::string name) const;
   bool raise(int genCode, const std::string& description, const std::string& operation, std::int64_t osCode = 0,
              bool canRetry = false, const std::string& file = {});
   Status readHeaderCount(std::uint32_t* out);
