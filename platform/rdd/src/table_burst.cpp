@@ -25,7 +25,7 @@ void endBurstsOn(const std::string& id) {
   if (tBursts.empty()) return;
   std::vector<Table::Impl*> holders = tBursts;
   for (Table::Impl* t : holders)
-    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBurst("DBAPPEND");
+    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBurst();
 }
 
 namespace {
@@ -34,7 +34,7 @@ namespace {
 // its table failed, and the table's next write says so.
 void endAllBursts() {
   std::vector<Table::Impl*> holders = tBursts;
-  for (Table::Impl* t : holders) t->endBurst("DBAPPEND", false);
+  for (Table::Impl* t : holders) t->endBurst(false);
 }
 
 void listenForRaises() {
@@ -74,10 +74,18 @@ std::int64_t Table::Impl::nowMs() const {
 void Table::Impl::releaseBurst() {
   burstHeld = false;
   tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
-  (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
-void Table::Impl::endBurst(const char* operation, bool report, std::uint32_t keepAtMost) {
+// A lock that cannot be released may hold other users up: this opener takes no further write (the
+// next one raises why); closing the table releases the lock with the file.
+void Table::Impl::unlockByte(File& f, std::uint64_t offset) {
+  Status s = f.unlock(offset, 1);
+  if (!s.ok()) stopWriting("cannot release a lock of " + fullPath + ": " + s.message);
+}
+
+// Raised, whatever positioning ended the burst, as the failure of the appends it holds.
+void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
   if (!burstHeld) return;
   if (writeFailed) return releaseBurst();  // reported when it failed; nothing more is written
   Status s = writeAppended();
@@ -94,9 +102,9 @@ void Table::Impl::endBurst(const char* operation, bool report, std::uint32_t kee
     }
     indexWriteMs = nowMs() - start;
   }
-  if (!s.ok()) writeBroke(s, keepAtMost);
+  Status repair = s.ok() ? s : writeBroke(s, keepAtMost);
   releaseBurst();
-  if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message, operation, s.osCode);
+  if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message + repairNote(repair), "DBAPPEND", s.osCode);
 }
 
 // Within our own burst or batch of order changes the lock is ours already.
@@ -107,12 +115,12 @@ Status Table::Impl::lockHeader() {
 }
 
 void Table::Impl::unlockHeader() {
-  if (!burstHeld && !orderBatch) (void)file->unlock(fmt::kHeaderLockOffset, 1);
+  if (!burstHeld && !orderBatch) unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
 void Table::Impl::settle(const char* operation) {
   commit(operation);
-  endBurst(operation);
+  endBurst();
   // Shared: a key changed in place reaches the index file before anyone can take the lock again
   // (within a batch of order changes, nobody can: the files are written at its end).
   if (options.shared && !orderBatch) flushIndexes(operation);
@@ -162,7 +170,7 @@ void Table::append() {
         s = t.trimTail();
       }
       if (!s.ok()) {
-        t.lengthLost(s.message);  // nothing is written on a length that is no longer true
+        t.stopWriting(s.message);  // nothing is written on a length that is no longer true
         t.releaseBurst();
         t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
         return;
@@ -170,7 +178,7 @@ void Table::append() {
     } else if (t.appendBuf.size() >= kAppendChunk) {
       Status s = t.writeAppended();
       if (!s.ok()) {
-        t.endBurst(op, false);
+        t.endBurst(false);
         return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
       }
     }
@@ -194,13 +202,14 @@ void Table::append() {
   // The new record enters every order with its (blank) key when it is committed.
   t.keysTouched = true;
   t.recDirty = true;
+  t.recordChangedBy = op;
   t.atBof = false;
   if (t.options.shared && t.burstOver() && !t.keepBurstAlone()) {
     // The blank record and its keys go with the burst; the fields that follow are written in
     // place, and their keys reach the index at the next release of the lock. When the burst
     // cannot be written, the blank record is not kept: this append did not happen.
     t.commit(op);
-    t.endBurst(op, true, t.count - 1);
+    t.endBurst(true, t.count - 1);
   }
 }
 

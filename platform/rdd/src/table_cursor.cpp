@@ -38,14 +38,14 @@ void Table::Impl::refreshCursorEntry(const Order& o) {
 }
 
 
-std::uint32_t Table::lastRec() {
-  Impl& t = *impl_;
-  if (!t.isOpen) return 0;
-  if (t.options.shared && !t.burstHeld) {
-    endBurstsOn(t.fileId);  // what another opener in this thread appended counts too
-    t.takeInOthersAppends();
+std::uint32_t Table::lastRec() { return impl_->isOpen ? impl_->currentCount() : 0; }
+
+std::uint32_t Table::Impl::currentCount() {
+  if (options.shared && !burstHeld) {
+    endBurstsOn(fileId);  // what another opener in this thread appended counts too
+    takeInOthersAppends();
   }
-  return t.count;
+  return count;
 }
 
 void Table::Impl::takeInOthersAppends() {
@@ -56,48 +56,38 @@ void Table::Impl::takeInOthersAppends() {
   count = c;
 }
 
-void Table::goTop() {
-  Impl& t = *impl_;
-  if (!t.isOpen) return;
-  gCurrent = this;
-  t.settle("DBGOTOP");
-  t.atBof = false;
-  if (t.controlling == 0) {
-    std::uint32_t n = lastRec();
-    for (std::uint32_t r = 1; r <= n; ++r)
-      if (t.visibleNatural(r)) return t.positionOn(r);
-    return t.setEof();
+void Table::goTop() { impl_->goEdge(this, Impl::Edge::Top); }
+void Table::goBottom() { impl_->goEdge(this, Impl::Edge::Bottom); }
+
+// The first (top) or last (bottom) record the controlling order shows, or the end when it shows
+// none; both ends take in what other openers appended and changed first.
+void Table::Impl::goEdge(Table* self, Edge edge, const char* operation) {
+  if (!isOpen) return;
+  gCurrent = self;
+  operation = operation ? operation : edge == Edge::Top ? "DBGOTOP" : "DBGOBOTTOM";
+  settle(operation);
+  atBof = false;
+  if (controlling == 0) {
+    const std::uint32_t n = currentCount();
+    for (std::uint32_t k = 1; k <= n; ++k) {
+      const std::uint32_t r = edge == Edge::Top ? k : n + 1 - k;
+      if (visibleNatural(r)) return positionOn(r);
+    }
+    return setEof();
   }
-  Order& o = *t.orders[t.controlling - 1];
-  (void)t.syncIndexForRead(*o.file);
-  for (auto c = o.index.begin(); !o.index.atEnd(c); c = o.index.next(c)) {
-    if (!t.entryVisible(o, c)) continue;
-    t.cursor = c;
-    t.cursorGen = o.index.generation();
-    t.cursorEntry.assign(o.index.entry(c));
-    return t.positionOn(o.index.recno(c));
-  }
-  t.setEof();
+  Order& o = *orders[controlling - 1];
+  takeInIndexChanges(*o.file, operation);
+  for (auto c = edge == Edge::Top ? o.index.begin() : o.index.last(); o.index.size() && !o.index.atEnd(c);
+       c = edge == Edge::Top ? o.index.next(c) : o.index.prev(c))
+    if (entryVisible(o, c)) return positionOnEntry(o, c);
+  setEof();
 }
 
-void Table::goBottom() {
-  Impl& t = *impl_;
-  if (!t.isOpen) return;
-  t.settle("DBGOBOTTOM");
-  if (t.controlling == 0) {
-    for (std::uint32_t r = lastRec(); r >= 1; --r)
-      if (t.visibleNatural(r)) return t.positionOn(r);
-    return t.setEof();
-  }
-  Order& o = *t.orders[t.controlling - 1];
-  for (auto c = o.index.last(); !o.index.atEnd(c) && o.index.size(); c = o.index.prev(c)) {
-    if (!t.entryVisible(o, c)) continue;
-    t.cursor = c;
-    t.cursorGen = o.index.generation();
-    t.cursorEntry.assign(o.index.entry(c));
-    return t.positionOn(o.index.recno(c));
-  }
-  t.setEof();
+void Table::Impl::positionOnEntry(const Order& o, KeyIndex::Cursor c) {
+  cursor = c;
+  cursorGen = o.index.generation();
+  cursorEntry.assign(o.index.entry(c));
+  positionOn(o.index.recno(c));
 }
 
 void Table::skip(long n) {
@@ -111,7 +101,7 @@ void Table::skip(long n) {
       if (t.atEof) return;
       std::uint32_t r = t.recno + 1;
       while (r <= t.count && !t.visibleNatural(r)) ++r;
-      if (r > t.count && r > lastRec()) return t.setEof();
+      if (r > t.count && r > t.currentCount()) return t.setEof();
       if (r > t.count) continue;
       t.positionOn(r);
       --n;
@@ -131,7 +121,7 @@ void Table::skip(long n) {
   Order& o = *t.orders[t.controlling - 1];
   if (t.atEof && n > 0) return;
   if (t.atEof) {
-    goBottom();
+    t.goEdge(this, Impl::Edge::Bottom, "DBSKIP");
     if (t.atEof) {  // the order shows no record (a damaged index may hold none of the table's)
       t.atBof = true;
       return;
@@ -154,9 +144,7 @@ void Table::skip(long n) {
     if (!t.entryVisible(o, c)) continue;
     n += n > 0 ? -1 : 1;
   }
-  t.cursor = c;
-  t.cursorEntry.assign(o.index.entry(c));
-  t.positionOn(o.index.recno(c));
+  t.positionOnEntry(o, c);
 }
 
 void Table::goTo(std::uint32_t r) {
@@ -165,7 +153,7 @@ void Table::goTo(std::uint32_t r) {
   gCurrent = this;
   t.settle("DBGOTO");
   t.atBof = false;
-  if (r < 1 || (r > t.count && r > lastRec())) return t.setEof();
+  if (r < 1 || (r > t.count && r > t.currentCount())) return t.setEof();
   t.positionOn(r);
   if (t.controlling > 0) {
     // The order position is worked out from the record only when a skip needs it.
@@ -182,7 +170,14 @@ bool Table::found() const { return impl_->lastFound; }
 bool Table::deleted() {
   Impl& t = *impl_;
   if (!t.isOpen || t.atEof) return false;
-  if (!t.recLoaded) (void)t.loadRecord();
+  if (!t.recLoaded) {
+    Status s = t.loadRecord();
+    if (!s.ok()) {
+      t.raise(rt::EG_READ, "cannot read record " + std::to_string(t.recno) + " of " + t.fullPath + ": " + s.message,
+              "DELETED", s.osCode);
+      return false;
+    }
+  }
   return t.rec[0] == fmt::kDeletedFlag;
 }
 
@@ -196,6 +191,7 @@ void Table::deleteRecord() {
   if (!t.recordReadFor("DBDELETE", "not marked deleted")) return;
   t.rec[0] = fmt::kDeletedFlag;
   t.deletedMap[t.recno - 1] = 1;
+  if (!t.recDirty) t.recordChangedBy = "DBDELETE";
   t.recDirty = true;
 }
 
@@ -205,6 +201,7 @@ void Table::recall() {
   if (!t.recordReadFor("DBRECALL", "not recalled")) return;
   t.rec[0] = fmt::kLiveFlag;
   t.deletedMap[t.recno - 1] = 0;
+  if (!t.recDirty) t.recordChangedBy = "DBRECALL";
   t.recDirty = true;
 }
 
@@ -221,7 +218,7 @@ bool Table::seek(std::string_view prefix) {
     return false;
   }
   Order& o = *t.orders[t.controlling - 1];
-  (void)t.syncIndexForRead(*o.file);
+  t.takeInIndexChanges(*o.file, "DBSEEK");
   std::string stored;
   if (!t.storedProbe(prefix, stored)) {
     t.setEof();
@@ -242,10 +239,7 @@ bool Table::seek(std::string_view prefix) {
     t.setEof();
     return false;
   }
-  t.cursor = c;
-  t.cursorGen = o.index.generation();
-  t.cursorEntry.assign(o.index.entry(c));
-  t.positionOn(o.index.recno(c));
+  t.positionOnEntry(o, c);
   t.lastFound = true;
   return true;
 }
@@ -257,7 +251,7 @@ void Table::scanOrder(int number, std::string_view from,
   gCurrent = this;
   t.settle("DBSEEK");
   Order& o = *t.orders[number - 1];
-  (void)t.syncIndexForRead(*o.file);
+  t.takeInIndexChanges(*o.file, "DBSEEK");
   for (auto c = o.index.lowerBound(from.substr(0, std::min<std::size_t>(from.size(), o.keyLen)));
        !o.index.atEnd(c); c = o.index.next(c)) {
     if (t.entryVisible(o, c) && !visit(o.index.key(c), o.index.recno(c))) return;

@@ -191,6 +191,7 @@ void Table::Impl::storeField(int index, std::string_view bytes) {
     std::memcpy(dst, bytes.data(), n);
     std::memset(dst + n, ' ', width - n);
   }
+  if (!recDirty) recordChangedBy = "FIELDPUT";
   recDirty = true;
 }
 

@@ -159,9 +159,9 @@ bool Table::openIndex(const std::string& fileSpec) {
   if (!s.ok()) {
     // The orders rebuilt in memory serve this opener; the file stays as it was, and since a write
     // failed the table takes no more writes until it is opened again.
-    if (!t.writeFailed) t.writeBroke(s);
-    t.raise(rt::EG_WRITE, "index file " + path + " was rebuilt but could not be written: " + s.message, op, s.osCode,
-            false, path);
+    Status repair = t.writeFailed ? Status::okay() : t.writeBroke(s);
+    t.raise(rt::EG_WRITE, "index file " + path + " was rebuilt but could not be written: " + s.message + Impl::repairNote(repair),
+            op, s.osCode, false, path);
     return true;
   }
   if (!damage.empty()) {
@@ -244,7 +244,7 @@ Status Table::Impl::markChanging(IndexFileState& f) {
     out.changing = (st.valid ? st.changing : 0) + 1;
     s = writeCdxStamp(*f.file, out);
     if (s.ok()) f.marked = true;
-    else (void)f.file->unlock(fmt::kChangingLockOffset, 1);
+    else unlockByte(*f.file, fmt::kChangingLockOffset);
   }
   if (locked) unlockHeader();
   return s;
@@ -257,8 +257,11 @@ bool Table::Impl::markIndexesChanging(const char* operation) {
     if (!used) continue;
     Status s = markChanging(*f);
     if (!s.ok()) {
-      raise(rt::EG_WRITE, "cannot mark index file " + f->path + " as being changed: " + s.message, operation, s.osCode,
-            false, f->path);
+      // The stamp is what tells the next open about a stop before the index is written: without
+      // it no change may be made.
+      Status repair = writeBroke(s);
+      raise(rt::EG_WRITE, "cannot mark index file " + f->path + " as being changed: " + s.message + repairNote(repair),
+            operation, s.osCode, false, f->path);
       return false;
     }
   }
@@ -271,7 +274,7 @@ bool Table::Impl::changersAlive(IndexFileState& f) {
   if (options.readOnly) return false;
   Status s = f.file->lock(fmt::kChangingLockOffset, 1, LockKind::Exclusive, false);
   if (!s.ok()) return s.kind == StatusKind::Busy;
-  (void)f.file->unlock(fmt::kChangingLockOffset, 1);
+  unlockByte(*f.file, fmt::kChangingLockOffset);
   return false;
 }
 

@@ -53,7 +53,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   }
   if (f.marked) {
     if (changing > 0) --changing;
-    (void)f.file->unlock(fmt::kChangingLockOffset, 1);
+    unlockByte(*f.file, fmt::kChangingLockOffset);
     f.marked = false;
   }
   if (changing > 0 && !changersAlive(f)) {
@@ -106,8 +106,10 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     f.regionStart = base;
     f.regionEnd = base + size;
     f.dirty = false;
+    f.changedBy = nullptr;
     f.clearPending();
-    (void)f.file->truncate(base + size);
+    // Bytes beyond the new image only take disk space; a failure to cut them is still raised.
+    s = f.file->truncate(base + size);
     discardOlderImages(*f.file, previousStart, previousEnd, base);
   }
   unlockAll();
@@ -117,9 +119,10 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
 // Another user rewrote the file: take its content and apply our own unwritten changes on top.
 Status Table::Impl::mergeFromDisk(IndexFileState& f) {
   std::uint32_t c = count;
-  (void)readHeaderCount(&c);
+  Status s = readHeaderCount(&c);
+  if (!s.ok()) return s;
   CdxImage img;
-  Status s = readCdx(*f.file, f.path, std::max(c, count), &img);
+  s = readCdx(*f.file, f.path, std::max(c, count), &img);
   if (!s.ok()) return s;
   std::vector<std::unique_ptr<Order>> loaded;
   s = loadIndexImage(f, img, &loaded);
@@ -131,7 +134,9 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
     std::vector<char> recBuf(recordLen);
     const std::vector<std::optional<std::string>> none;
     auto reapply = [&](std::uint32_t r, const std::vector<std::optional<std::string>>& olds) {
-      if (!readRecordInto(r, recBuf.data()).ok()) return;
+      if (!s.ok()) return;
+      s = readRecordInto(r, recBuf.data());
+      if (!s.ok()) return;
       for (std::size_t i = 0; i < loaded.size(); ++i) {
         Order& o = *loaded[i];
         if (i < olds.size() && olds[i]) (void)o.index.erase(*olds[i]);
@@ -144,6 +149,7 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
     };
     for (std::uint32_t r : f.pendingNew) reapply(r, none);
     for (auto& [r, olds] : f.pending) reapply(r, olds);
+    if (!s.ok()) return s;  // what we hold stays as it was
     for (std::size_t i = 0; i < mine.size(); ++i) mine[i]->index = std::move(loaded[i]->index);
   }
   f.counter = img.counter;
@@ -161,6 +167,18 @@ Status Table::Impl::syncIndexForRead(IndexFileState& f) {
   return mergeFromDisk(f);
 }
 
+void Table::Impl::takeInIndexChanges(IndexFileState& f, const char* operation) {
+  for (;;) {
+    Status s = syncIndexForRead(f);
+    if (s.ok()) return;
+    if (!raise(s.kind == StatusKind::Corruption ? rt::EG_CORRUPTION : rt::EG_READ,
+               "cannot read what another user changed in index file " + f.path + ": " + s.message +
+                   "; the order is read as this user last knew it",
+               operation, s.osCode, true, f.path))
+      return;
+  }
+}
+
 bool Table::Impl::flushIndexes(const char* operation) {
   // After a failed write nothing more is written: that failure was raised, and the stamp still
   // counts this opener, so the next open rebuilds what the file lacks.
@@ -168,9 +186,14 @@ bool Table::Impl::flushIndexes(const char* operation) {
   for (auto& f : indexFiles) {
     if (!f->dirty) continue;
     Status s = writeAppended();
-    if (s.ok()) s = writeIndexFile(*f);
     if (!s.ok()) {
-      reportWriteFailure(s, "cannot write index file " + f->path, operation);
+      reportWriteFailure(s, "cannot write the records appended to " + fullPath, "DBAPPEND");
+      return false;
+    }
+    const char* changedBy = f->changedBy ? f->changedBy : operation;
+    s = writeIndexFile(*f);
+    if (!s.ok()) {
+      reportWriteFailure(s, "cannot write index file " + f->path, changedBy);
       return false;
     }
   }

@@ -88,6 +88,7 @@ void Table::Impl::updateKeys() {
     if (hasAfter) o.index.insert(std::string_view(scratchAfter.data(), n));
     IndexFileState& f = *o.file;
     f.dirty = true;
+    if (!f.changedBy) f.changedBy = recordChangedBy;
     // Only a shared table needs the old entries: to merge with another user's rewrite.
     if (options.shared && !origRec) {
       if (f.pendingNew.empty() || f.pendingNew.back() != recno) f.pendingNew.push_back(recno);

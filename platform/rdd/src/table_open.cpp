@@ -167,7 +167,7 @@ void Table::Impl::closeAll() {
   }
   if (!writeFailed) {
     Status s = writeAppended();
-    if (!s.ok()) reportWriteFailure(s, "cannot write " + fullPath, op);
+    if (!s.ok()) reportWriteFailure(s, "cannot write the records appended to " + fullPath, "DBAPPEND");
   }
   refreshStamps();
   orders.clear();
@@ -191,7 +191,7 @@ void Table::flush() {
   t.settle(op);
   if (!t.writeFailed) {
     Status s = t.writeAppended();
-    if (!s.ok()) t.reportWriteFailure(s, "cannot write " + t.fullPath, op);
+    if (!s.ok()) t.reportWriteFailure(s, "cannot write the records appended to " + t.fullPath, "DBAPPEND");
   }
   t.flushIndexes(op);
   t.refreshStamps();

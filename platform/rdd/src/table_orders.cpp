@@ -79,6 +79,7 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
 void Table::Impl::orderChanged(IndexFileState& f, const char* op) {
   Status s = markChanging(f);
   f.dirty = true;
+  if (!f.changedBy) f.changedBy = op;
   f.clearPending();
   bool hasOrders = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; });
   bool writeNow = options.shared || !hasOrders || f.regionStart == 0;
@@ -170,7 +171,12 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
   if (o->keyFields.empty()) {
     // Key length from the key of the first record (or of a blank one).
     std::string sample(t.recordLen, ' ');
-    if (t.count > 0) (void)t.readRecordInto(1, sample.data());
+    if (t.count > 0) s = t.readRecordInto(1, sample.data());
+    if (!s.ok()) {
+      t.raise(rt::EG_READ, "cannot read record 1 of " + t.fullPath + " for the key length of order " + tagName + ": " + s.message,
+              op, s.osCode);
+      return;
+    }
     o->keyLen = 0;  // natural length of the sample key
     o->keyLen = static_cast<int>(std::max<std::size_t>(1, t.keyOf(*o, sample.data()).size()));
   }
@@ -186,14 +192,11 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
     return;
   }
   // Replace a same-named order of that file; the new order goes after the file's last order.
-  int replaced = 0;
   for (std::size_t i = 0; i < t.orders.size(); ++i)
     if (t.orders[i]->file == f && t.orders[i]->tag == tagName) {
       t.orders.erase(t.orders.begin() + static_cast<std::ptrdiff_t>(i));
-      replaced = 1;
       break;
     }
-  (void)replaced;
   std::size_t insertAt = t.orders.size();
   for (std::size_t i = 0; i < t.orders.size(); ++i)
     if (t.orders[i]->file == f) insertAt = i + 1;
@@ -266,7 +269,7 @@ void Table::Impl::keepImagesTheBatchLeftAlone() {
     st.changing = 0;
     if (!writeCdxStamp(*f->file, st).ok()) continue;  // written in full below instead
     f->stamped = now;
-    if (f->marked) (void)f->file->unlock(fmt::kChangingLockOffset, 1);
+    if (f->marked) unlockByte(*f->file, fmt::kChangingLockOffset);
     f->marked = false;
     f->dirty = false;
   }

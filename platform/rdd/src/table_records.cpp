@@ -2,6 +2,7 @@
 // raising errors, and the sticky write-failure state (after a failed write the table is cut back
 // to what reached the file and takes no further write). Also zap, which empties the file.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -43,7 +44,7 @@ Status Table::Impl::readRecordInto(std::uint32_t r, char* out) {
   if (s.ok() && got == recordLen) return s;
   std::uint64_t size = 0;
   if (r <= count && file->size(&size).ok() && size < end) {
-    lengthLost("the table file shrank while open");
+    stopWriting("the table file shrank while open");
     return Status::error(StatusKind::Corruption, "the table file shrank while open: record " + std::to_string(r) +
                                                      " needs " + std::to_string(end) + " bytes, the file holds " +
                                                      std::to_string(size));
@@ -77,9 +78,29 @@ Status Table::Impl::flushAppends() {
                          appendBuf.size());
   appendBuf.pop_back();
   // Emptied with its capacity kept, for the next chunk; after a failure the rows stay, so that a
-  // later retry still has them.
+  // later retry still has them, except those whose bytes reached the file whole.
   if (s.ok()) appendBuf.clear();
+  else keepAppendsThatReachedTheFile();
   return s;
+}
+
+// A write cut short (a full disk, a file-size limit) may have stored the first buffered records
+// whole: they are read back, and those found as written leave the buffer as written records.
+void Table::Impl::keepAppendsThatReachedTheFile() {
+  const std::uint64_t start = headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen;
+  std::uint64_t size = 0;
+  if (!file->size(&size).ok() || size <= start) return;
+  const std::size_t buffered = appendBuf.size() / recordLen;
+  const std::size_t candidates = std::min<std::uint64_t>(buffered, (size - start) / recordLen);
+  std::vector<char> back(candidates * recordLen);
+  std::size_t got = 0;
+  if (candidates == 0 || !file->read(start, back.data(), back.size(), &got).ok()) return;
+  std::size_t whole = 0;
+  while (whole < got / recordLen &&
+         std::memcmp(back.data() + whole * recordLen, appendBuf.data() + whole * recordLen, recordLen) == 0)
+    ++whole;
+  appendBuf.erase(appendBuf.begin(), appendBuf.begin() + static_cast<std::ptrdiff_t>(whole * recordLen));
+  appendFirst += static_cast<std::uint32_t>(whole);
 }
 
 Status Table::Impl::writeAppended() {
@@ -88,7 +109,7 @@ Status Table::Impl::writeAppended() {
   return s;
 }
 
-void Table::Impl::lengthLost(const std::string& why) {
+void Table::Impl::stopWriting(const std::string& why) {
   if (!writeFailed) writeFailure = why;
   writeFailed = true;
   appendBuf.clear();
@@ -96,32 +117,54 @@ void Table::Impl::lengthLost(const std::string& why) {
   origRec.reset();
 }
 
-void Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
-  // What reached the file: the records before the buffered ones, and in shared mode never more
-  // than the header on disk counts (its own write may be what failed).
+Status Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
+  // What reached the file: the records before the buffered ones (buffered records that reached
+  // it whole left the buffer when their write failed).
   std::uint32_t stored = appendBuf.empty() ? count : appendFirst - 1;
   std::uint64_t size = 0;
-  if (!file->size(&size).ok() || size < headerLen + static_cast<std::uint64_t>(stored) * recordLen)
-    return lengthLost(what.message);  // someone else cut the file: its length is not ours to set
+  if (!file->size(&size).ok() || size < headerLen + static_cast<std::uint64_t>(stored) * recordLen) {
+    stopWriting(what.message);  // someone else cut the file: its length is not ours to set
+    return Status::okay();
+  }
   if (!writeFailed) writeFailure = what.message;
   writeFailed = true;
-  std::uint32_t counted = stored;
-  if (options.shared && readHeaderCount(&counted).ok()) stored = std::min(stored, counted);
-  stored = std::min(stored, keepAtMost);
+  recDirty = keysTouched = appendedUncommitted = false;
+  origRec.reset();
   appendBuf.clear();
+  // Without the header lock another opener may have appended behind our records: the file's
+  // length and its header are theirs as much as ours, and stay as they are.
+  if (!holdsHeaderLock()) return Status::okay();
+  stored = std::min(stored, keepAtMost);
   if (stored < count) dropEntriesBeyond(stored);
   count = stored;
   deletedMap.resize(stored, 0);
-  // Cutting first frees the space the end mark and the header may need.
+  // Cutting first frees the space the header may need. The end mark follows when there is room
+  // for it: a file-size limit reached exactly by the last record leaves none, and the table is
+  // whole without it.
   std::uint64_t end = headerLen + static_cast<std::uint64_t>(stored) * recordLen;
-  char eof = static_cast<char>(fmt::kEofMarker);
-  (void)file->truncate(end);
-  (void)file->write(end, &eof, 1);
-  (void)writeHeader();
-  recDirty = keysTouched = appendedUncommitted = false;
-  origRec.reset();
+  Status s = file->truncate(end);
+  if (s.ok()) s = writeHeader();
+  if (s.ok()) {
+    const char eof = static_cast<char>(fmt::kEofMarker);
+    Status mark = file->write(end, &eof, 1);
+    if (!mark.ok() && mark.osCode != EFBIG && mark.osCode != ENOSPC) s = mark;
+  }
+  std::uint32_t counted = 0;
+  if (!s.ok() && readHeaderCount(&counted).ok() && counted < count) {
+    // The header on disk still counts fewer: what it counts is the table the next open finds.
+    dropEntriesBeyond(counted);
+    count = counted;
+    deletedMap.resize(counted, 0);
+  }
   if (atEof || recno > count) setEof();
+  return s;
 }
+
+std::string Table::Impl::repairNote(const Status& repair) {
+  return repair.ok() ? std::string() : "; cutting the table back to the records written failed too: " + repair.message;
+}
+
+bool Table::Impl::holdsHeaderLock() const { return !options.shared || burstHeld || orderBatch; }
 
 void Table::Impl::dropEntriesBeyond(std::uint32_t last) {
   for (auto& o : orders) {
@@ -141,8 +184,8 @@ void Table::Impl::dropEntriesBeyond(std::uint32_t last) {
 }
 
 void Table::Impl::reportWriteFailure(const Status& s, const std::string& what, const char* operation) {
-  writeBroke(s);
-  raise(rt::EG_WRITE, what + ": " + s.message, operation, s.osCode);
+  Status repair = writeBroke(s);
+  raise(rt::EG_WRITE, what + ": " + s.message + repairNote(repair), operation, s.osCode);
 }
 
 bool Table::Impl::refuseAfterFailure(const char* operation) {
@@ -234,13 +277,16 @@ void Table::Impl::commit(const char* operation) {
     origRec.reset();
     return;
   }
-  if (keysTouched) (void)markIndexesChanging(operation);
+  if (keysTouched && !markIndexesChanging(recordChangedBy)) return;  // raised, and no more is written
   for (;;) {
     Status s = writeRecord(recno, rec.data());
     if (s.ok()) break;
+    // Appended records still buffered were part of the write that failed.
+    const char* failed = appendBuf.empty() ? recordChangedBy : "DBAPPEND";
     if (!raise(rt::EG_WRITE, "cannot write record " + std::to_string(recno) + " of " + fullPath + ": " + s.message,
-               operation, s.osCode, true)) {
-      writeBroke(s);
+               failed, s.osCode, true)) {
+      Status repair = writeBroke(s);
+      if (!repair.ok()) raise(rt::EG_WRITE, "cannot cut " + fullPath + " back to the records written" + repairNote(repair), failed, repair.osCode);
       return;
     }
     if (writeFailed) return;  // the table was cut back meanwhile: the record is not retried
