@@ -2,7 +2,7 @@
 #include <cmath>
 #include <limits>
 
-#include "reports/RpPrinter.h"
+#include "reports/rp_printer.h"
 
 namespace reports {
 

@@ -3,7 +3,7 @@
 // and the index build.
 #include <gtest/gtest.h>
 
-#include "mainwin/mainwin.h"
+#include "workflow/workflow.h"
 #include "workflow_support.h"
 
 namespace {

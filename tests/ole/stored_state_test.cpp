@@ -5,7 +5,7 @@
 
 #include "../support/fifo.h"
 
-#include "FakeServer.h"
+#include "fake_server.h"
 
 namespace {
 

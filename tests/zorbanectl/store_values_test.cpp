@@ -7,7 +7,7 @@
 
 #include <fstream>
 
-#include "ControlTestSupport.h"
+#include "control_test_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "../support/fifo.h"
-#include "ErrorSysFixture.h"
+#include "errorsys_fixture.h"
 
 namespace {
 

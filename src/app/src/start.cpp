@@ -1,4 +1,4 @@
-// Start-up: process initialisation, the application object's Start, and Confirm.
+// Start-up: process initialisation and the application object's Start.
 #include "app/app.h"
 
 #include "bitmaplib/bitmaplib.h"
@@ -68,11 +68,6 @@ void App::Start() {
   mainWindow_->Show();
   RT_LINE();
   Exec();
-}
-
-bool Confirm(const gui::Window* owner, const std::string& title, const std::string& text) {
-  RT_FRAME("Confirm");
-  return gui::messageBox(owner, title, text, gui::kBoxYesNo | gui::kBoxIconQuestion) == gui::kIdYes;
 }
 
 }  // namespace app

@@ -2,7 +2,7 @@
 // outcomes, and errors raised while the handler itself runs.
 #include <cfenv>
 
-#include "ErrorSysFixture.h"
+#include "errorsys_fixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The raw error record and the factory DefErrorGen: every field survives the trip from record
 // to error object, and foreign structures are refused with a box instead of a crash.
-#include "ErrorSysFixture.h"
+#include "errorsys_fixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "FakeServer.h"
+#include "fake_server.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "../support/fifo.h"
 
-#include "ControlTestSupport.h"
+#include "control_test_support.h"
 
 namespace {
 

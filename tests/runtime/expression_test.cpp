@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "ErrorRecorder.h"
+#include "error_recorder.h"
 
 using namespace rt;
 

@@ -1,7 +1,7 @@
 // RpPrinter by name: the engine calls the device's operations and properties through these tables.
 #include <unordered_map>
 
-#include "reports/RpPrinter.h"
+#include "reports/rp_printer.h"
 
 namespace reports {
 

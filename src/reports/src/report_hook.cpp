@@ -1,5 +1,5 @@
 // ReportHook: SetRpLangDLL and RpForceLink.
-#include "reports/ReportHook.h"
+#include "reports/report_hook.h"
 
 #include "rdd/rdd.h"
 

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "ControlTestSupport.h"
+#include "control_test_support.h"
 
 namespace {
 

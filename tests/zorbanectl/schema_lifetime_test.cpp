@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "ControlTestSupport.h"
+#include "control_test_support.h"
 
 namespace {
 

@@ -10,7 +10,11 @@
 
 #include "app/app.h"
 #include "errorsys/errorsys.h"
-#include "window_fixture.h"
+#include "mainwin/mainwin.h"
+#include "ole/ole.h"
+#include "resources/resources.h"
+#include "workflow_support.h"
+#include "zorbanectl/zorbanectl.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "ErrorRecorder.h"
+#include "error_recorder.h"
 
 using namespace rt;
 

@@ -1,7 +1,7 @@
 // RpPrinter's drawing: text lines, text blocks, lines, shapes, bitmaps, rich text, measuring.
 #include <cmath>
 
-#include "reports/RpPrinter.h"
+#include "reports/rp_printer.h"
 
 namespace reports {
 

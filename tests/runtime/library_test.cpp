@@ -1,7 +1,7 @@
 // The general library as formulas call it: results at the edges and wrong-kind arguments.
 #include <gtest/gtest.h>
 
-#include "ErrorRecorder.h"
+#include "error_recorder.h"
 
 using namespace rt;
 

@@ -1,12 +1,12 @@
 // ExistingReportsWin and ReportAppMenu, and the listing behind "Existing Reports".
-#include "reports/ExistingReportsWin.h"
+#include "reports/existing_reports_win.h"
 
 #include <QWidget>
 
 #include <filesystem>
 
 #include "reportengine/reportengine.h"
-#include "reports/RpPrinter.h"
+#include "reports/rp_printer.h"
 
 namespace reports {
 

@@ -1,7 +1,7 @@
 // The raise protocol: how the error block's answer reaches the raiser, breaks and quits.
 #include <gtest/gtest.h>
 
-#include "ErrorRecorder.h"
+#include "error_recorder.h"
 
 using namespace rt;
 

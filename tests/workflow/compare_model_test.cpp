@@ -8,7 +8,7 @@
 #include <array>
 #include <random>
 
-#include "mainwin/mainwin.h"
+#include "workflow/workflow.h"
 #include "workflow_support.h"
 
 namespace {
