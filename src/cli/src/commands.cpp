@@ -1,6 +1,8 @@
 // The commands: the same units the main window calls, in the same order, on a shared table.
 #include "commands.h"
 
+#include <unistd.h>
+
 #include <iostream>
 
 #include "ole/ole.h"
@@ -27,7 +29,7 @@ namespace {
 rt::ObjectPtr connectedControl() {
   RT_FRAME("Cli:ConnectedControl");
   zctl::registerControl();
-  ole::AutoObjectPtr control = ole::createFromAppDocStorage(ole::OleAppDocStorage{"OLE29", "ZorbaneWin", "Zorbane"});
+  ole::AutoObjectPtr control = ole::createFromAppDocStorage(workflow::kControlStorage);
   if (!control) fail(rt::EG_OLE, "the database control could not be created", "CONNECT", "OLE29.ctlstate");
   RT_LINE();
   workflow::connectControl(control);
@@ -92,6 +94,8 @@ int compare(const CompareOptions& options) {
   const std::string reference = workflow::fullWidthVersion(options.reference);
   if (base == reference)
     fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(base) + "\")", "COMPARE");
+  // A refused output file stops the command before the table is touched.
+  if (options.output && !workflow::exportTargetAllowed(*options.output)) return kExitTrouble;
   auto table = sharedTable("COMPARE");
   for (const std::string* version : {&base, &reference})
     if (!workflow::versionHasRows(*table, *version))
@@ -110,8 +114,9 @@ int compare(const CompareOptions& options) {
   table->close();
   RT_LINE();
   if (options.output) {
-    if (!workflow::exportDifferences(*options.output, differences, options.format))
-      fail(rt::EG_WRITE, "the differences were not written", "COMPARE", *options.output);
+    if (!workflow::exportDifferences(*options.output, differences, options.format)) return kExitTrouble;
+    if (::isatty(STDERR_FILENO) == 1)
+      std::cerr << "zorbane-compare-cli: differences written to " << options.output->string() << "\n";
   } else {
     workflow::writeDifferences(std::cout, differences, options.format);
     std::cout.flush();

@@ -2,6 +2,7 @@
 // Each answers the process exit code: 0 done (or no differences), 1 differences found; an error
 // is raised through the run-time and ends the command with 2 (see main.cpp).
 #pragma once
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -9,11 +10,13 @@
 
 namespace cli {
 
+inline constexpr int kExitTrouble = 2;
+
 struct CompareOptions {
   std::string base, reference;  // as typed; compared at the stored width
   bool reset = false;
   workflow::ExportFormat format = workflow::ExportFormat::Text;
-  std::optional<std::string> output;  // standard output when empty
+  std::optional<std::filesystem::path> output;  // absolute; standard output when empty
 };
 
 int listFamilies();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr int kExitTrouble = 2;
+using cli::kExitTrouble;
 
 constexpr const char* kUsage =
     "Usage: zorbane-compare-cli [-C DIR] COMMAND [ARGUMENTS]\n"
@@ -61,7 +62,11 @@ Invocation parseCompare(const std::vector<std::string>& args) {
       const std::string& value = args[++i];
       if (arg == "--output") {
         if (value.empty()) return {{}, usageError("--output needs a file name")};
-        options.output = value;
+        // "-" is standard output; a relative name is the caller's, taken before -C moves away.
+        if (value == "-")
+          options.output.reset();
+        else
+          options.output = std::filesystem::absolute(value);
       } else if (auto format = workflow::exportFormatNamed(value)) {
         options.format = *format;
       } else {
