@@ -320,6 +320,31 @@ TEST_F(Cli, AnUnknownFamilyStopsTheLoadWithTwoAndIsLogged) {
   EXPECT_NE(readFile(dir / "APPERROR.LOG").find("Cli:Load"), std::string::npos);
 }
 
+TEST_F(Cli, ALoadRefusedForItsFamilyOrVersionSaysWhyOnceAndWritesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"load", "library", "1.0"}, "no class family named \"library\"; did you mean \"Library\"?"},
+      {{"load", " Library ", "1.0"}, "did you mean \"Library\"?"},
+      {{"load", "Libary", "1.0"}, "did you mean \"Library\"?"},
+      {{"load", "NoSuch", "v3"}, "no class family named \"NoSuch\". Nothing was loaded."},
+      {{"load", "Library", "v\t1"}, "control character (U+0009)"},
+      {{"load", "Library", "Ω1"}, "holds \"Ω\" (U+03A9)"},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.exit, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("zorbane-compare-cli: "), r.err.rfind("zorbane-compare-cli: ")) << "one error: " << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_EQ(run({"versions"}).out, "");
+  const Outcome empty = run({"load", "Empty Family", "v4"});
+  EXPECT_EQ(empty.exit, 0);
+  EXPECT_NE(empty.out.find("No rows were written: Empty Family has no classes."), std::string::npos) << empty.out;
+}
+
 TEST_F(Cli, AMissingTableIsAnErrorNotAnEmptyList) {
   fs::remove(dir / "Mpdms.dbf");
   const Outcome r = run({"versions"});

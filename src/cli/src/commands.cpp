@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
+#include <vector>
 
 #include "ole/ole.h"
 #include "unattended.h"
@@ -54,6 +56,34 @@ std::unique_ptr<model::Mpdms> sharedTable(const char* operation) {
   return table;
 }
 
+// The listed name a mistyped one most likely meant: the same but for case and blanks, or at
+// most two letters away; empty when none is that close.
+std::string closestName(const std::string& typed, const std::vector<std::string>& names) {
+  const std::string wanted = rt::toUpper(workflow::trimmedText(typed));
+  std::string best;
+  std::size_t bestDistance = 3;
+  for (const std::string& name : names) {
+    const std::string candidate = rt::toUpper(name);
+    // Edit distance, one row at a time.
+    std::vector<std::size_t> row(candidate.size() + 1);
+    for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= wanted.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j <= candidate.size(); ++j) {
+        const std::size_t above = row[j];
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (wanted[i - 1] == candidate[j - 1] ? 0 : 1)});
+        diagonal = above;
+      }
+    }
+    if (row.back() < bestDistance) {
+      bestDistance = row.back();
+      best = name;
+    }
+  }
+  return best;
+}
+
 std::string trimmedVersion(const std::string& fullWidth) {
   return fullWidth.substr(0, fullWidth.find_last_not_of(' ') + 1);
 }
@@ -77,14 +107,30 @@ int listVersions() {
 int loadFamily(const std::string& family, const std::string& version) {
   RT_FRAME("Cli:Load");
   const rt::ObjectPtr control = connectedControl();
+  const std::vector<std::string> families = workflow::familyNames(control);
+  if (std::find(families.begin(), families.end(), family) == families.end()) {
+    const std::string closest = closestName(family, families);
+    fail(rt::EG_ARG,
+         "the database has no class family named \"" + family + "\"" +
+             (closest.empty() ? std::string(".") : "; did you mean \"" + closest + "\"?") + " Nothing was loaded.",
+         "LOAD");
+  }
   auto table = sharedTable("LOAD");
+  if (const std::string refusal = workflow::versionRefusal(*table, version); !refusal.empty())
+    fail(rt::EG_ARG, refusal, "LOAD");
   RT_LINE();
   const std::string stored = trimmedVersion(workflow::fullWidthVersion(version));
   ProgressLoad observer(stored);
+  const std::size_t errorsBefore = errorsReported();
   const workflow::LoadCounts counts = workflow::loadFamily(control, *table, family, observer);
   table->close();
+  // Any error beyond the names stored with '?' left part of the family unread: no summary then.
+  if (errorsReported() - errorsBefore > counts.substituted.size()) return kExitTrouble;
   std::cout << "Loaded " << counts.classes << " classes (" << counts.rows << " rows) of " << family << " as version "
             << stored << ".\n";
+  if (counts.rows == 0) std::cout << "No rows were written: " << family << " has no classes.\n";
+  for (const std::string& name : counts.substituted)
+    std::cout << "Stored with \"?\" for characters the model table cannot hold: " << name << "\n";
   return 0;
 }
 

@@ -46,11 +46,18 @@ void ZorbaneWin::LoadDbf() {
   Pointer(gui::Pointer::Busy);
   model::Mpdms* table = detail::openTable(*this, "LoadDbf");
   if (!table) return Pointer(gui::Pointer::Arrow);
+  if (const std::string refusal = workflow::versionRefusal(*table, ModelName().asString()); !refusal.empty()) {
+    gui::InfoBox(this, "Read Class Structure", refusal);
+    return Pointer(gui::Pointer::Arrow);
+  }
   RT_LINE();
   WindowLoadObserver observer(*this);
   const std::uint64_t errorsBefore = detail::errorsRaised();
   const workflow::LoadCounts counts = workflow::loadFamily(DbControl, *table, ChosenFamily, observer);
-  const bool complete = detail::errorsRaised() == errorsBefore;
+  // The names stored with '?' were each raised once, and are told below; any other error means
+  // part of the family was not read.
+  const std::uint64_t errors = detail::errorsRaised() - errorsBefore;
+  const bool complete = errors <= counts.substituted.size();
   RT_LINE();
   if (counts.writeFailed) {
     // The error was shown once; the next load or compare opens the table afresh.
@@ -62,9 +69,20 @@ void ZorbaneWin::LoadDbf() {
     return Pointer(gui::Pointer::Arrow);
   }
   UpdateModelList();
-  if (complete)
+  if (complete && counts.substituted.empty()) {
     gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
-  else
+    if (counts.rows == 0)
+      gui::InfoBox(this, "Read Class Structure",
+                   "No rows were written: the class family " + ChosenFamily +
+                       " has no classes, so the lists of model versions are unchanged.");
+  } else if (complete) {
+    std::string names;
+    for (const std::string& name : counts.substituted) names += (names.empty() ? "" : ", ") + name;
+    gui::InfoBox(this, "Read Class Structure",
+                 "The class family " + ChosenFamily + " was read completely: " + std::to_string(counts.rows) +
+                     " rows were written. These names were stored with \"?\" for the characters the model table "
+                     "cannot hold: " + names + ".");
+  } else
     gui::InfoBox(this, "Read Class Structure",
                  "The class family " + ChosenFamily + " was not read completely: errors were reported during the read. " +
                      std::to_string(counts.rows) + " rows were written; they stay in the database.");
