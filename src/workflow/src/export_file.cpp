@@ -180,7 +180,7 @@ bool exportDifferences(const fs::path& file, const Differences& differences, Exp
   struct stat st {};
   if (::stat(target.c_str(), &st) != 0) return replaceWhole(file, target, text.str(), std::nullopt);
   if (S_ISDIR(st.st_mode)) {
-    raiseFileError(rt::EG_CREATE, file, "cannot write a folder", EISDIR);
+    raiseFileError(rt::EG_WRITE, file, "cannot replace a folder with", EISDIR);
     return false;
   }
   if (!S_ISREG(st.st_mode)) return writeInto(file, target, text.str());
