@@ -224,6 +224,19 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
   EXPECT_TRUE(errors.errors.empty());
 }
 
+TEST_F(DifferencesWin, AfterARestartItOpensOnTwoDifferentVersions) {
+  compare("1.0", "2.0");
+  win.reset();  // the program ends; the next one has compared nothing yet
+  win = std::make_unique<mainwin::ZorbaneWin>(nullptr);
+  win->Menu(std::make_shared<reports::ReportAppMenu>(win.get()));
+  win->Show();
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->baseList->currentText(), "1.0");
+  EXPECT_EQ(w->referenceList->currentText(), "2.0");
+  EXPECT_GT(w->table->model()->rowCount(), 0);
+}
+
 TEST_F(DifferencesWin, ExportOntoAFileTheProgramWorksOnIsRefusedAndTheTableKeepsWorking) {
   compare("1.0", "2.0");
   diffwin::DifferencesWindow* w = openFromMenu();
