@@ -83,7 +83,7 @@ Table::TextFit Table::fitText(std::string_view text) const {
   return {t.codePage->decode(stored.bytes), std::move(stored.lacking)};
 }
 
-const char* Table::codePageName() const { return impl_->codePage ? impl_->codePage->name() : ""; }
+std::string Table::codePageName() const { return impl_->codePage ? impl_->codePage->name() : std::string(); }
 
 bool Table::Impl::storedProbe(std::string_view text, std::string& out) const {
   if (isPlainAscii(text)) {

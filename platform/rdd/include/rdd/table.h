@@ -113,7 +113,7 @@ class Table {
     std::vector<std::string> lacking;
   };
   TextFit fitText(std::string_view text) const;
-  const char* codePageName() const;
+  std::string codePageName() const;
 
   void append();  // a blank record that becomes current
   void zap();     // exclusive only: removes every record and empties the open orders
