@@ -171,11 +171,11 @@ bool exportTargetAllowed(const fs::path& file) {
   return false;
 }
 
-bool exportDifferences(const fs::path& file, const Differences& differences, ExportFormat format) {
+bool exportDifferences(const fs::path& file, const Differences& differences, ExportFormat format, ExportView view) {
   RT_FRAME("ExportDifferences");
   if (!exportTargetAllowed(file)) return false;
   std::ostringstream text;
-  writeDifferences(text, differences, format);
+  writeDifferences(text, differences, format, view);
   const fs::path target = followLinks(file);
   struct stat st {};
   if (::stat(target.c_str(), &st) != 0) return replaceWhole(file, target, text.str(), std::nullopt);
