@@ -3,6 +3,7 @@
 // the Differences report's own selection, the error log, and a second process holding the table.
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -405,6 +406,31 @@ TEST_F(Cli, AnUnknownFamilyStopsTheLoadWithTwoAndIsLogged) {
   EXPECT_NE(readFile(dir / "APPERROR.LOG").find("Cli:Load"), std::string::npos);
 }
 
+TEST_F(Cli, ALoadRefusedForItsFamilyOrVersionSaysWhyOnceAndWritesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"load", "library", "1.0"}, "no class family named \"library\"; did you mean \"Library\"?"},
+      {{"load", " Library ", "1.0"}, "did you mean \"Library\"?"},
+      {{"load", "Libary", "1.0"}, "did you mean \"Library\"?"},
+      {{"load", "NoSuch", "v3"}, "no class family named \"NoSuch\". Nothing was loaded."},
+      {{"load", "Library", "v\t1"}, "control character (U+0009)"},
+      {{"load", "Library", "Ω1"}, "holds \"Ω\" (U+03A9)"},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.exit, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("zorbane-compare-cli: "), r.err.rfind("zorbane-compare-cli: ")) << "one error: " << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_EQ(run({"versions"}).out, "");
+  const Outcome empty = run({"load", "Empty Family", "v4"});
+  EXPECT_EQ(empty.exit, 0);
+  EXPECT_NE(empty.out.find("No rows were written: Empty Family has no classes."), std::string::npos) << empty.out;
+}
+
 TEST_F(Cli, AMissingTableIsAnErrorNotAnEmptyList) {
   fs::remove(dir / "Mpdms.dbf");
   const Outcome r = run({"versions"});
@@ -418,6 +444,80 @@ TEST_F(Cli, AnOutputFileThatCannotBeWrittenExitsTwo) {
   const Outcome r = run({"compare", "1.0", "2.0", "--format", "json", "--output", (dir / "no" / "such" / "d.json").string()});
   EXPECT_EQ(r.exit, 2);
   EXPECT_NE(r.err.find("d.json"), std::string::npos) << r.err;
+}
+
+// ---------------------------------------------------------------- where exports go
+
+// Every file of the folder with its bytes, but for the error log and the run's own output.
+std::map<std::string, std::string> folderBytes(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "APPERROR.LOG" && name != ".out" && name != ".err" && entry.is_regular_file())
+      files[name] = readFile(entry.path());
+  }
+  return files;
+}
+
+TEST_F(Cli, OutputOntoAFileTheProgramWorksOnIsRefusedAndNothingIsTouched) {
+  loadDemo();
+  fs::create_symlink(dir / "Mpdms.dbf", dir / "link.csv");
+  fs::create_hard_link(dir / "zorbane-demo.db", dir / "hard.csv");
+  fs::create_directory(dir / "sub");
+  const std::string refused = "The differences were not written";
+  for (const char* target : {"Mpdms.dbf", "mpdms1.cdx", "OLE29.ctlstate", "zorbane-demo.db", "APPERROR.LOG",
+                             "Differences.rpt", "new.RPT", "link.csv", "hard.csv", "sub/../Mpdms.dbf"}) {
+    const std::map<std::string, std::string> before = folderBytes(dir);
+    const Outcome r = run({"compare", "1.0", "2.0", "--format", "csv", "--output", target});
+    EXPECT_EQ(r.exit, 2) << target;
+    EXPECT_NE(r.err.find(refused), std::string::npos) << target << ": " << r.err;
+    EXPECT_EQ(folderBytes(dir), before) << target;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+    EXPECT_EQ(readFile(dir / "APPERROR.LOG").find("version,family"), std::string::npos) << target;
+  }
+  EXPECT_FALSE(fs::exists(dir / "new.RPT"));
+  EXPECT_EQ(differingRowsInTable().size(), 0u);  // not even the flags were written
+  EXPECT_EQ(run({"versions"}).out.rfind("1.0\tLibrary\t", 0), 0u);
+}
+
+TEST_F(Cli, OutputFollowsLinksWritesFifosInPlaceTakesDashForStandardOutputAndIsTheCallersPath) {
+  loadDemo();
+  fs::create_directory(dir / "real");
+  fs::create_symlink(dir / "real" / "target.csv", dir / "out.csv");  // dangling until written
+  ASSERT_EQ(run({"compare", "1.0", "2.0", "--format", "csv", "--output", "out.csv"}).exit, 1);
+  EXPECT_TRUE(fs::is_symlink(dir / "out.csv"));
+  EXPECT_EQ(readFile(dir / "real" / "target.csv").rfind("version,family,", 0), 0u);
+
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] { piped = readFile(dir / "pipe"); });
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--format", "csv", "--output", "pipe"}).exit, 1);
+  reader.join();
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  EXPECT_EQ(piped.rfind("version,family,", 0), 0u);
+
+  const Outcome dash = run({"compare", "1.0", "2.0", "--format", "csv", "--output", "-"});
+  EXPECT_EQ(dash.exit, 1);
+  EXPECT_EQ(dash.out.rfind("version,family,", 0), 0u);
+  EXPECT_FALSE(fs::exists(dir / "-"));
+
+  const fs::path caller = dir / "caller";
+  fs::create_directory(caller);
+  EXPECT_EQ(run({"-C", dir.string(), "compare", "1.0", "2.0", "--format", "csv", "--output", "rel.csv"}, caller).exit, 1);
+  EXPECT_TRUE(fs::exists(caller / "rel.csv"));
+  EXPECT_FALSE(fs::exists(dir / "rel.csv"));
+}
+
+TEST_F(Cli, SaysWhereTheOutputWentWhenStandardErrorIsATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
+  loadDemo();
+  const fs::path transcript = dir / "transcript";
+  const std::string command = "script -qec \"cd " + dir.string() + " && " + std::string(ZMC_CLI) +
+                              " compare 1.0 2.0 --output d.txt\" " + transcript.string() + " >/dev/null 2>&1";
+  (void)std::system(command.c_str());
+  EXPECT_NE(readFile(transcript).find("differences written to " + (dir / "d.txt").string()), std::string::npos)
+      << readFile(transcript);
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--output", "quiet.txt"}).err, "");  // not a terminal: nothing said
 }
 
 // ---------------------------------------------------------------- a second process, zap, reindex

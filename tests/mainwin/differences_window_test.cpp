@@ -229,6 +229,42 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
   EXPECT_TRUE(errors.errors.empty());
 }
 
+TEST_F(DifferencesWin, AfterARestartItOpensOnTwoDifferentVersions) {
+  compare("1.0", "2.0");
+  win.reset();  // the program ends; the next one has compared nothing yet
+  win = std::make_unique<mainwin::ZorbaneWin>(nullptr);
+  win->Menu(std::make_shared<reports::ReportAppMenu>(win.get()));
+  win->Show();
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->baseList->currentText(), "1.0");
+  EXPECT_EQ(w->referenceList->currentText(), "2.0");
+  EXPECT_GT(w->table->model()->rowCount(), 0);
+}
+
+TEST_F(DifferencesWin, ExportOntoAFileTheProgramWorksOnIsRefusedAndTheTableKeepsWorking) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  std::filesystem::create_symlink(dir->path() / "OLE29.ctlstate", dir->path() / "state.csv");
+  for (const char* name : {"Mpdms.dbf", "store.db", "state.csv"}) {
+    const std::string before = wftest::readFile(dir->path() / name);
+    w->chooseExportFile = [&](workflow::ExportFormat) { return (dir->path() / name).string(); };
+    errors.errors.clear();
+    w->exportCsv->click();
+    ASSERT_EQ(errors.errors.size(), 1u) << name;
+    EXPECT_NE(errors.errors[0]->description.find("The differences were not written"), std::string::npos);
+    EXPECT_EQ(wftest::readFile(dir->path() / name), before) << name;
+  }
+  // The window's table is the one on disk still: a new load and compare reach the file.
+  load("Base Fam", "3.0");
+  compare("1.0", "3.0");
+  model::Mpdms::Args args;
+  args.shared = true;
+  model::Mpdms other(args);
+  EXPECT_EQ(other.lastRec(), win->ModelServer->lastRec());
+}
+
 TEST_F(DifferencesWin, TheCommandLineProgramComparesWhileTheWindowHoldsTheTable) {
   const std::string command = std::string(ZMC_CLI) + " -C " + dir->path().string() +
                               " compare 1.0 2.0 --format json --output " + (dir->path() / "cli.json").string() +

@@ -88,6 +88,37 @@ TEST_F(Workflow, EmptyOrBlankVersionIsRefusedWithNothingWritten) {
   expectUsable();
 }
 
+TEST_F(Workflow, TypeCodesOutsideZeroToTenAreStoredAsNoTypeAtAnyWidth) {
+  const struct {
+    const char* name;
+    const char* code;
+    const char* stored;
+  } cases[] = {
+      {"TwoToThe32", "4294967296", ""},          {"TwoToThe32Plus5", "4294967301", ""},
+      {"TwoToThe62Plus2", "4611686018427387906", ""}, {"MinusOne", "-1", ""},
+      {"Eleven", "11", ""},                      {"Ten", "10", "Date"},
+      {"Lowest", "-9223372036854775808", ""},    {"MinusTwoToThe32", "-4294967296", ""},
+  };
+  std::string sql =
+      "INSERT INTO zfamily (family_id, name, position) VALUES (1, 'Codes', 1);\n"
+      "INSERT INTO zclass (class_id, family_id, name, position) VALUES (10, 1, 'K', 1);\n";
+  int position = 0;
+  for (const auto& c : cases)
+    sql += "INSERT INTO zproperty (property_id, class_id, name, position, level, type_code) VALUES (" +
+           std::to_string(100 + ++position) + ", 10, '" + c.name + "', " + std::to_string(position) + ", 'I', " +
+           c.code + ");\n";
+  win.reset();
+  wftest::WorkDir codes(sql);
+  ole::setStorageDirectories({codes.path().string()});
+  start();
+  load("Codes", "1.0");
+  const std::vector<std::string> rows = wftest::rowsInRecordOrder(table());
+  ASSERT_EQ(rows.size(), std::size(cases) + 1);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(rows[i + 1], std::string("1.0|K||P|") + cases[i].name + "|" + cases[i].stored + "|I|Codes") << cases[i].code;
+  EXPECT_TRUE(errors.errors.empty());
+}
+
 TEST_F(Workflow, ProgressBarIsEmptyNotBusyAfterAFamilyWithoutClasses) {
   start();
   load("Multi", "1.0");

@@ -158,11 +158,16 @@ TEST_F(Workflow, LoadingTwiceDoublesTheRowsUnderOneVersion) {
   EXPECT_EQ(win->oBaseModel->ItemCount(), 1);
 }
 
-TEST_F(Workflow, EmptyFamilyWritesNothingButStillFinishes) {
+TEST_F(Workflow, EmptyFamilyFinishesAndSaysNoRowsWereWritten) {
   start();
   load("Empty Family", "1.0");
   EXPECT_EQ(table().lastRec(), 0u);
-  EXPECT_EQ(lastBox().caption, "Finished");
+  ASSERT_EQ(responder.records().size(), 2u);
+  EXPECT_EQ(responder.records()[0].caption, "Finished");
+  EXPECT_EQ(lastBox().caption, "Read Class Structure");
+  EXPECT_EQ(lastBox().text,
+            "No rows were written: the class family Empty Family has no classes, so the lists of model versions are "
+            "unchanged.");
   EXPECT_EQ(win->oProgressBar->RangeHigh(), 0);
   expectUsable();
 }

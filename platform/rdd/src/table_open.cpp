@@ -80,14 +80,15 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
     std::snprintf(hex, sizeof hex, "0x%02X", ver);
     return fail(std::string("not a dBASE III table (version byte ") + hex + ")");
   }
-  t.codePage = CodePage::forLanguageDriver(t.headerBytes[fmt::kHdrCodePage]);
-  if (!t.codePage) {
+  const CodePage::Lookup page = CodePage::forLanguageDriver(t.headerBytes[fmt::kHdrCodePage]);
+  if (!page.page) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", t.headerBytes[fmt::kHdrCodePage]);
-    t.raise(rt::EG_UNSUPPORTED, "table " + t.fullPath + " declares code page byte " + hex +
-                                    ", which this driver cannot convert (it reads 0x00, 0x01, 0x02, 0x03 and 0x57)", op);
+    t.raise(rt::EG_UNSUPPORTED, "table " + t.fullPath + " declares code page byte " + hex + ", which " + page.refusal +
+                                    "; its text cannot be read without damage", op);
     return nullptr;
   }
+  t.codePage = page.page;
   t.count = fmt::le32(t.headerBytes + fmt::kHdrRecCount);
   t.headerLen = fmt::le16(t.headerBytes + fmt::kHdrHeaderLen);
   t.recordLen = fmt::le16(t.headerBytes + fmt::kHdrRecordLen);

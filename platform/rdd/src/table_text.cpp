@@ -76,6 +76,15 @@ bool Table::Impl::declareCodePage(std::string_view stored, const char* operation
   return true;
 }
 
+Table::TextFit Table::fitText(std::string_view text) const {
+  const Impl& t = *impl_;
+  if (isPlainAscii(text) || !t.codePage) return {std::string(text), {}};
+  CodePage::Encoded stored = t.codePage->encode(text);
+  return {t.codePage->decode(stored.bytes), std::move(stored.lacking)};
+}
+
+std::string Table::codePageName() const { return impl_->codePage ? impl_->codePage->name() : std::string(); }
+
 bool Table::Impl::storedProbe(std::string_view text, std::string& out) const {
   if (isPlainAscii(text)) {
     out.assign(text);

@@ -43,8 +43,9 @@ class PageWalker {
   using PageSink = std::function<bool(gdi::RecordedPage&&)>;
 
   PageWalker(const Layout& layout, const RowSet& rows, const AggregateValues& aggregates, PtrDevice& device,
-             const PageGeometry& geometry, Mode mode)
+             const PageGeometry& geometry, Mode mode, std::time_t startedAt)
       : layout_(layout), page_(layout.page), device_(device), geometry_(geometry), mode_(mode), resolver_(run_) {
+    run_.startedAt = startedAt;
     run_.layout = &layout;
     run_.rows = &rows;
     run_.aggregates = &aggregates;
@@ -320,13 +321,14 @@ struct PagedReport::Impl {
   AggregateValues aggregates;
   PtrDevicePtr device;
   PageGeometry geometry;
+  std::time_t startedAt = std::time(nullptr);
   PageWalker layOutWalker;
   bool laidOut = false;
 
   Impl(const Layout& l, RowSet r, PtrDevicePtr d)
       : layout(l), rows(std::move(r)), aggregates(computeAggregates(l, rows)), device(std::move(d)),
         geometry(geometryOf(l.page, *device)),
-        layOutWalker(layout, rows, aggregates, *device, geometry, PageWalker::Mode::LayOut) {
+        layOutWalker(layout, rows, aggregates, *device, geometry, PageWalker::Mode::LayOut, startedAt) {
     layOutWalker.begin(PageStart{}, 1);
   }
 
@@ -340,7 +342,8 @@ struct PagedReport::Impl {
   }
 
   std::unique_ptr<PageWalker> drawingWalker() {
-    auto walker = std::make_unique<PageWalker>(layout, rows, aggregates, *device, geometry, PageWalker::Mode::Draw);
+    auto walker = std::make_unique<PageWalker>(layout, rows, aggregates, *device, geometry, PageWalker::Mode::Draw,
+                                               startedAt);
     walker->setPageCount(laidOut ? static_cast<int>(layOutWalker.starts().size()) : 0);
     return walker;
   }

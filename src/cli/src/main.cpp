@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr int kExitTrouble = 2;
+using cli::kExitTrouble;
 
 constexpr const char* kUsage =
     "Usage: zorbane-compare-cli [-C DIR] COMMAND [ARGUMENTS]\n"
@@ -80,7 +81,11 @@ Invocation parseComparison(const std::string& command, const std::vector<std::st
       const std::string& value = args[++i];
       if (arg == "--output") {
         if (value.empty()) return {{}, usageError("--output needs a file name")};
-        options.output = value;
+        // "-" is standard output; a relative name is the caller's, taken before -C moves away.
+        if (value == "-")
+          options.output.reset();
+        else
+          options.output = std::filesystem::absolute(value);
       } else if (arg == "--fail-on") {
         const auto* named = std::find_if(std::begin(kFailOn), std::end(kFailOn),
                                          [&](const auto& entry) { return value == entry.first; });

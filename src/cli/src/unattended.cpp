@@ -10,7 +10,7 @@
 namespace cli {
 namespace {
 
-bool reported = false;
+std::size_t reported = 0;
 
 // The handler's message ends its lines in CR LF, as the log does; a terminal wants LF alone.
 void printMessage(const std::string& text, const std::string& caption) {
@@ -30,12 +30,12 @@ void installUnattendedRunTime() {
   // third choice, which breaks to the command's recovery point.
   rt::setErrorBoxHandler([](const std::string& text, const std::string& caption, std::uint32_t c1, std::uint32_t /*c2*/,
                             std::uint32_t c3) {
-    reported = true;
+    ++reported;
     printMessage(text, caption);
     return c1 != 0 ? c1 : c3;
   });
   rt::setMessageBoxHandler([](const std::string& text, const std::string& caption) {
-    reported = true;
+    ++reported;
     printMessage(text, caption);
   });
   rt::setBeep(false);
@@ -45,7 +45,7 @@ void installUnattendedRunTime() {
   rt::setDeleted(true);
 }
 
-bool errorReported() { return reported; }
+bool errorReported() { return reported > 0; }
 
 Progress::Progress(std::string what) : what_(std::move(what)), shown_(::isatty(STDERR_FILENO) == 1) {}
 

@@ -154,6 +154,9 @@ void DifferencesWindow::fillVersionLists() {
   }
   baseList->setCurrentIndex(std::max(0, baseList->findData(qs(base))));
   referenceList->setCurrentIndex(std::max(0, referenceList->findData(qs(reference))));
+  // A version against itself shows nothing: with two or more stored, the reference is another.
+  if (referenceList->count() > 1 && referenceList->currentIndex() == baseList->currentIndex())
+    referenceList->setCurrentIndex(baseList->currentIndex() == 0 ? 1 : 0);
 }
 
 void DifferencesWindow::preset(const std::string& base, const std::string& reference) {

@@ -149,6 +149,10 @@ bool Mpdms::flag(Field f) { return table_ && bound(f) >= 0 && table_->logical(bo
 void Mpdms::setStr(Field f, std::string_view value) {
   if (table_ && bound(f) >= 0) table_->putStr(bound(f), value);
 }
+rdd::Table::TextFit Mpdms::fitText(std::string_view text) const {
+  return table_ ? table_->fitText(text) : rdd::Table::TextFit{std::string(text), {}};
+}
+std::string Mpdms::codePageName() const { return table_ ? table_->codePageName() : std::string(); }
 void Mpdms::setFlag(Field f, bool value) {
   if (table_ && bound(f) >= 0) table_->putLogical(bound(f), value);
 }

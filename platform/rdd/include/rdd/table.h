@@ -105,6 +105,16 @@ class Table {
   // table's code page, raising a data error for a character the page lacks.
   void putStr(int index, std::string_view value);
 
+  // UTF-8 text as a character field of this table keeps it: `kept` holds '?' for each character
+  // the table's code page lacks, and `lacking` describes those characters for a person
+  // ("\"Ω\" (U+03A9)"), once each. Storing `kept` raises nothing.
+  struct TextFit {
+    std::string kept;
+    std::vector<std::string> lacking;
+  };
+  TextFit fitText(std::string_view text) const;
+  std::string codePageName() const;
+
   void append();  // a blank record that becomes current
   void zap();     // exclusive only: removes every record and empties the open orders
 

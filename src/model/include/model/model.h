@@ -126,6 +126,9 @@ class Mpdms : public rt::Object {
   bool flag(Field f);
   void setStr(Field f, std::string_view value);
   void setFlag(Field f, bool value);
+  // Text as a character field keeps it, '?' for what the table's code page lacks (see rdd::Table).
+  rdd::Table::TextFit fitText(std::string_view text) const;
+  std::string codePageName() const;
 
   rdd::Table* table() { return table_.get(); }
 

@@ -6,9 +6,13 @@
 #include <vector>
 
 #include "model/model.h"
+#include "ole/storage.h"
 #include "runtime/runtime.h"
 
 namespace workflow {
+
+// Where the database control's stored state is kept: OLE29.ctlstate, section ZorbaneWin.Zorbane.
+inline const ole::OleAppDocStorage kControlStorage{"OLE29", "ZorbaneWin", "Zorbane"};
 
 // Sets the control's three connection properties (no connection manager, no logon box, the
 // default environment) and connects it.
