@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "rdd/env.h"
@@ -271,6 +272,14 @@ class PosixEnv : public Env {
 };
 
 }  // namespace
+
+std::int64_t Env::monotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::int64_t Env::calendarSeconds() { return static_cast<std::int64_t>(::time(nullptr)); }
 
 Env* defaultEnv() {
   static PosixEnv env;

@@ -51,6 +51,10 @@ std::uint32_t Table::Impl::currentCount() {
 void Table::Impl::takeInOthersAppends() {
   std::uint32_t c = 0;
   if (!options.shared || !readHeaderCount(&c).ok() || c <= count) return;
+  // Records reach the file before the count that covers them: a count beyond the file's end is
+  // not another user's appends (a read-only opener of a table cut to its header sees one).
+  std::uint64_t size = 0;
+  if (!file->size(&size).ok() || size < headerLen + static_cast<std::uint64_t>(c) * recordLen) return;
   deletedMap.resize(c, 0);
   if (atEof) recno = c + 1;
   count = c;

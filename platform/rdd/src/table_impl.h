@@ -104,6 +104,9 @@ struct IndexFileState {
   // This opener has changes the file does not hold yet and has counted itself in the file's
   // stamp (and holds the shared "changing" lock byte) until it writes them.
   bool marked = false;
+  // A batch of order changes to it failed part-way: what is held in memory is not written (see
+  // abandonBatch).
+  bool abandoned = false;
   TableFingerprint stamped;  // the table as the stamp on disk describes it
   // Records whose keys changed since the last write, with their entries before the change
   // (per order of this file, in file order; nullopt when the record had no entry).
@@ -159,6 +162,7 @@ class Table::Impl {
   // Between beginOrderChanges and endOrderChanges: order changes leave the index files dirty
   // (counted as changing in their stamps) and the header lock is held when shared.
   bool orderBatch = false;
+  bool batchFailed = false;  // an error was raised within the batch
   // Within a batch the pages of the orders deleted go to the orders built again.
   std::optional<KeyIndex::HoldFreedMemory> batchMemory;
 
@@ -237,6 +241,12 @@ class Table::Impl {
   // reach the disk before the lock is released. Raises a failure when `report`.
   void endBurst(bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
   void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
+  // append(): false (raised) when no record was appended.
+  bool appendBlank();
+  // Shared: the burst's header lock is held and its buffer has room for one more record; false
+  // (raised) when not.
+  bool burstReady(const char* operation);
+  bool beginBurst(const char* operation);
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
   // With the budget spent: true (and a new budget begun) when no other opener has the table open.
@@ -286,6 +296,7 @@ class Table::Impl {
   std::uint64_t ordersDigest(const IndexFileState& f) const;
   bool imageHeldAsOnDisk(IndexFileState& f);
   void noteImagesAtBatchStart();
+  void abandonBatch();
   void keepImagesTheBatchLeftAlone();
   bool buildInSequence(Order& o, const std::vector<std::uint32_t>& sequence, Status* s);
   // The sequence kept for `o` when it names every record once; null otherwise.
@@ -310,6 +321,9 @@ class Table::Impl {
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
   void closeAll();
+  // At open: repairs a table a stopped zap left cut to its header (`size` bytes); false (raised)
+  // when it cannot.
+  bool emptiedByAStoppedZap(std::uint64_t size);
 };
 
 }  // namespace rdd

@@ -87,6 +87,10 @@ std::string Table::Impl::indexPathOf(std::string name) const {
   return (!name.empty() && name[0] == '/') ? name : directory + name;
 }
 
+bool Table::indexFileExists(const std::string& fileSpec) const {
+  return impl_->isOpen && impl_->env->exists(impl_->indexPathOf(fileSpec));
+}
+
 bool Table::openIndex(const std::string& fileSpec) {
   Impl& t = *impl_;
   if (!t.isOpen) return false;
@@ -308,7 +312,7 @@ Status Table::Impl::tableFingerprint(TableFingerprint* out) {
 void Table::Impl::refreshStamps() {
   if (writeFailed || options.readOnly) return;
   for (auto& f : indexFiles) {
-    if (f->dirty || f->marked || f->regionStart == 0) continue;
+    if (f->dirty || f->marked || f->abandoned || f->regionStart == 0) continue;
     TableFingerprint now;
     if (!tableFingerprint(&now).ok() || now == f->stamped) continue;
     if (!lockHeader().ok()) continue;

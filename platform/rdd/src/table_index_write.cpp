@@ -23,6 +23,10 @@ void discardOlderImages(File& file, std::uint64_t previousStart, std::uint64_t p
 }  // namespace
 
 Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
+  if (f.abandoned) {
+    f.dirty = false;
+    return Status::okay();
+  }
   if (writeFailed)
     return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
   bool locked = false;
