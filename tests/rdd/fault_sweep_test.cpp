@@ -17,36 +17,16 @@ using namespace rddtest;
 
 namespace {
 
-enum class Fault { Read, Write, Lock, Sync };
-constexpr Fault kFaults[] = {Fault::Read, Fault::Write, Fault::Lock, Fault::Sync};
-const char* nameOf(Fault f) {
-  switch (f) {
-    case Fault::Read: return "reads";
-    case Fault::Write: return "writes";
-    case Fault::Lock: return "locks";
-    case Fault::Sync: return "syncs";
-  }
-  return "";
-}
-
-void armAt(rdd::FaultEnv& env, Fault f, int n) {
-  switch (f) {
-    case Fault::Read: return env.failReadNumber(n);
-    case Fault::Write: return env.failWriteNumber(n);
-    case Fault::Lock: return env.failLockNumber(n);
-    case Fault::Sync: return env.failSyncNumber(n);
-  }
-}
-
-int seen(const rdd::FaultEnv& env, Fault f) {
-  switch (f) {
-    case Fault::Read: return env.readsSeen();
-    case Fault::Write: return env.writesSeen();
-    case Fault::Lock: return env.locksSeen();
-    case Fault::Sync: return env.syncsSeen();
-  }
-  return 0;
-}
+// What can be made to fail: how to arm the n-th one from now (0 disarms) and how many were seen.
+struct Fault {
+  const char* name;
+  void (rdd::FaultEnv::*arm)(int);
+  int (rdd::FaultEnv::*seen)() const;
+};
+const Fault kReads{"reads", &rdd::FaultEnv::failReadNumber, &rdd::FaultEnv::readsSeen};
+const Fault kWrites{"writes", &rdd::FaultEnv::failWriteNumber, &rdd::FaultEnv::writesSeen};
+const Fault kFaults[] = {kReads, kWrites, {"locks", &rdd::FaultEnv::failLockNumber, &rdd::FaultEnv::locksSeen},
+                         {"syncs", &rdd::FaultEnv::failSyncNumber, &rdd::FaultEnv::syncsSeen}};
 
 // Where the table lives: "" in memory, a scratch directory on disk.
 std::string gDir;
@@ -87,6 +67,18 @@ const std::vector<Operation>& operations() {
          for (const char* name : {"fay", "abe"}) {
            t->append();
            if (t->eof()) break;  // not appended, and raised
+           t->put("NAME", rt::Value(name));
+         }
+         t->goTop();
+       },
+       {"DBAPPEND"}, {"DBGOTOP", "DBCLOSEAREA"}},
+      {"exclusive load", fiveIndexedRows,
+       [](rdd::Env* env, const std::function<void()>& arm) {
+         auto t = openTable(env, false);
+         arm();
+         for (const char* name : {"fay", "abe"}) {
+           t->append();
+           if (t->eof()) break;
            t->put("NAME", rt::Value(name));
          }
          t->goTop();
@@ -181,7 +173,7 @@ struct Outcome {
   std::string view, problem;
 };
 
-Outcome runOnce(const Operation& op, Fault fault, int at, int* reached) {
+Outcome runOnce(const Operation& op, const Fault& fault, int at, int* reached) {
   gDir.clear();
   auto mem = rdd::newMemEnv();
   op.prepare(mem.get());
@@ -190,15 +182,15 @@ Outcome runOnce(const Operation& op, Fault fault, int at, int* reached) {
     ErrorLog log;
     int before = 0;
     op.run(&faults, [&] {
-      before = seen(faults, fault);
-      if (at > 0) armAt(faults, fault, at);
+      before = (faults.*fault.seen)();
+      (faults.*fault.arm)(at);
     });
-    *reached = seen(faults, fault) - before;
-    armAt(faults, fault, 0);
+    *reached = (faults.*fault.seen)() - before;
+    (faults.*fault.arm)(0);
     Outcome bad;
     for (const auto& e : log.errors) {
       const bool named = op.writeNames.count(e->operation) ||
-                         (fault != Fault::Write && op.otherNames.count(e->operation));
+                         (fault.arm != kWrites.arm && op.otherNames.count(e->operation));
       if (e->severity > 1 && !named) bad.problem = "an error names " + e->operation + ": " + e->description;
     }
     if (!bad.problem.empty()) return bad;
@@ -221,22 +213,22 @@ TEST(FaultSweep, EveryOperationFailedAtEachStepLeavesFilesThatOpenAsBeforeOrAfte
       before.view = viewOf(mem.get(), &before.problem);
     }
     int steps = 0;
-    after = runOnce(op, Fault::Read, 0, &steps);
+    after = runOnce(op, kReads, 0, &steps);
     ASSERT_TRUE(before.problem.empty() && after.problem.empty()) << op.name << ": " << before.problem << after.problem;
     std::string counts;
-    for (Fault fault : kFaults) {
+    for (const Fault& fault : kFaults) {
       int points = 0;
       for (int at = 1;; ++at) {
         int reached = 0;
         Outcome o = runOnce(op, fault, at, &reached);
         if (reached < at) break;  // the run finished without reaching the fault
         ++points;
-        EXPECT_TRUE(o.problem.empty()) << op.name << ", failing " << nameOf(fault) << " #" << at << ": " << o.problem;
+        EXPECT_TRUE(o.problem.empty()) << op.name << ", failing " << fault.name << " #" << at << ": " << o.problem;
         EXPECT_TRUE(o.view == before.view || o.view == after.view)
-            << op.name << ", failing " << nameOf(fault) << " #" << at << ": " << o.view << "\n  before: " << before.view
+            << op.name << ", failing " << fault.name << " #" << at << ": " << o.view << "\n  before: " << before.view
             << "\n  after:  " << after.view;
       }
-      counts += " " + std::to_string(points) + " " + nameOf(fault);
+      counts += " " + std::to_string(points) + " " + fault.name;
       total += points;
     }
     std::printf("[  SWEEP   ] %-26s %4d points:%s\n", op.name, total, counts.c_str());
