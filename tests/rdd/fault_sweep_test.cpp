@@ -56,6 +56,9 @@ struct Operation {
   // What its errors may name: a failed write names the operation whose change it carried, a
   // failed read or lock also the call that was reading or locking.
   std::set<std::string> writeNames, otherNames;
+  // Another user's change, made through the files without faults after this opener opened the
+  // table and before the operation (it belongs to the view before it).
+  std::function<void(rdd::Env*)> meanwhile;
 };
 
 const std::vector<Operation>& operations() {
@@ -93,6 +96,19 @@ const std::vector<Operation>& operations() {
          t->goTop();
        },
        {"FIELDPUT"}, {"DBGOTO", "DBGOTOP", "DBCLOSEAREA"}},
+      {"field write beside another user", fiveIndexedRows,
+       [](rdd::Env* env, const std::function<void()>& arm) {
+         auto t = openTable(env, true);
+         arm();
+         t->goTo(2);
+         t->put("NAME", rt::Value("zed"));
+         t->goTop();
+       },
+       {"FIELDPUT"}, {"DBGOTO", "DBGOTOP", "DBCLOSEAREA"},
+       [](rdd::Env* env) {
+         auto other = openTable(env, true);
+         addRow(*other, "gus", "c");
+       }},
       {"zap", fiveIndexedRows,
        [](rdd::Env* env, const std::function<void()>& arm) {
          auto t = openTable(env, false);
@@ -182,6 +198,7 @@ Outcome runOnce(const Operation& op, const Fault& fault, int at, int* reached) {
     ErrorLog log;
     int before = 0;
     op.run(&faults, [&] {
+      if (op.meanwhile) op.meanwhile(mem.get());
       before = (faults.*fault.seen)();
       (faults.*fault.arm)(at);
     });
@@ -210,6 +227,7 @@ TEST(FaultSweep, EveryOperationFailedAtEachStepLeavesFilesThatOpenAsBeforeOrAfte
       gDir.clear();
       auto mem = rdd::newMemEnv();
       op.prepare(mem.get());
+      if (op.meanwhile) op.meanwhile(mem.get());
       before.view = viewOf(mem.get(), &before.problem);
     }
     int steps = 0;
@@ -249,12 +267,15 @@ TEST(FaultSweep, EveryOperationKilledAtEachWriteLeavesFilesThatOpenAsBeforeOrAft
     Outcome before, after;
     clearDir();
     op.prepare(rdd::defaultEnv());
+    if (op.meanwhile) op.meanwhile(rdd::defaultEnv());
     before.view = viewOf(rdd::defaultEnv(), &before.problem);
     clearDir();
     op.prepare(rdd::defaultEnv());
     {
       ErrorLog log;
-      op.run(rdd::defaultEnv(), [] {});
+      op.run(rdd::defaultEnv(), [&] {
+        if (op.meanwhile) op.meanwhile(rdd::defaultEnv());
+      });
     }
     after.view = viewOf(rdd::defaultEnv(), &after.problem);
     ASSERT_TRUE(before.problem.empty() && after.problem.empty()) << op.name << ": " << before.problem << after.problem;
@@ -266,7 +287,10 @@ TEST(FaultSweep, EveryOperationKilledAtEachWriteLeavesFilesThatOpenAsBeforeOrAft
       if (kid == 0) {
         rdd::FaultEnv faults(rdd::defaultEnv());
         ErrorLog log;
-        op.run(&faults, [&] { faults.killAtWriteNumber(at); });
+        op.run(&faults, [&] {
+          if (op.meanwhile) op.meanwhile(rdd::defaultEnv());
+          faults.killAtWriteNumber(at);
+        });
         _exit(0);
       }
       int status = 0;

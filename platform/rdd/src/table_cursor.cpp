@@ -28,13 +28,15 @@ void Table::Impl::positionOn(std::uint32_t r) {
   cursorEntryStale = false;
 }
 
-void Table::Impl::refreshCursorEntry(const Order& o) {
-  cursorEntryStale = false;
+Status Table::Impl::refreshCursorEntry(const Order& o) {
   cursorGen = ~0ull;
   cursorEntry.clear();
-  if (atEof || !loadRecord().ok()) return;
+  if (atEof) return cursorEntryStale = false, Status::okay();
+  if (Status s = loadRecord(); !s.ok()) return s;  // still stale: worked out at the next try
+  cursorEntryStale = false;
   cursorEntry.resize(static_cast<std::size_t>(o.keyLen) + 4);
   if (!entryInto(o, rec.data(), recno, cursorEntry.data())) cursorEntry.clear();
+  return Status::okay();
 }
 
 
@@ -132,7 +134,15 @@ void Table::skip(long n) {
     }
     ++n;
   }
-  if (t.cursorEntryStale) t.refreshCursorEntry(o);
+  if (t.cursorEntryStale) {
+    // Where the record stands in the order is worked out from its key: a skip from a record that
+    // cannot be read would start from the top of the order.
+    if (Status s = t.refreshCursorEntry(o); !s.ok()) {
+      t.raise(rt::EG_READ, "cannot read record " + std::to_string(t.recno) + " of " + t.fullPath + ": " + s.message +
+                               "; the skip was not done", "DBSKIP", s.osCode);
+      return;
+    }
+  }
   if (t.cursorGen != o.index.generation()) {
     t.cursor = o.index.lowerBound(t.cursorEntry);
     t.cursorGen = o.index.generation();

@@ -269,7 +269,7 @@ class Table::Impl {
   std::optional<std::string> entryOf(const Order& o, const char* record, std::uint32_t r);
   // Writes the entry (keyLen + 4 bytes) into out; false when the order's condition excludes it.
   bool entryInto(const Order& o, const char* record, std::uint32_t r, char* out);
-  void refreshCursorEntry(const Order& o);
+  Status refreshCursorEntry(const Order& o);
   void storeField(int index, std::string_view bytes);
   // Stores UTF-8 text in a character field in the table's code page, cut to the field's width in
   // characters; a character the page lacks is raised (Default stores '?' for it). table_text.cpp

@@ -202,7 +202,10 @@ Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut) {
       // Nobody is changing the table: it must be the one the trees were written for, as it was.
       TableFingerprint now;
       stale = st.recCount != c;
-      if (!stale && st.table.known() && tableFingerprint(&now).ok()) stale = !(now == st.table);
+      if (!stale && st.table.known()) {
+        s = tableFingerprint(&now);
+        stale = s.ok() && !(now == st.table);
+      }
       if (!stale) f.stamped = st.table;
     }
   }
