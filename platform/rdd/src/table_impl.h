@@ -229,7 +229,7 @@ class Table::Impl {
   // with the table are brought up to date, so the next open does not take them for stale.
   void refreshStamps();
   // Shared: counts the records other openers appended since we last looked.
-  void takeInOthersAppends();
+  Status takeInOthersAppends();
   void commit(const char* operation);
   // commit() and the end of this opener's append burst: for every operation other than append.
   void settle(const char* operation);
@@ -263,7 +263,7 @@ class Table::Impl {
   // not one of those two.
   void goEdge(Table* self, Edge edge, const char* operation = nullptr);
   // The record count with what other openers appended taken in (shared).
-  std::uint32_t currentCount();
+  std::uint32_t currentCount(const char* operation);
   std::string keyOf(const Order& o, const char* record);
   bool forOf(const Order& o, const char* record);
   std::optional<std::string> entryOf(const Order& o, const char* record, std::uint32_t r);

@@ -120,7 +120,9 @@ bool Table::openIndex(const std::string& fileSpec) {
   }
   CdxImage img;
   if (s.ok()) {
-    t.takeInOthersAppends();
+    s = t.takeInOthersAppends();
+  }
+  if (s.ok()) {
     s = readCdx(*f->file, path, t.count, &img);
   }
   // A damaged file is never trusted. When its tag definitions can still be read, its orders are

@@ -156,7 +156,7 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
   t.fieldInKey.assign(t.fields.size(), false);
   std::unique_ptr<Table> table(new Table(std::move(impl)));
   gCurrent = table.get();
-  table->goTop();
+  t.goEdge(table.get(), Impl::Edge::Top, op);
   return table;
 }
 
