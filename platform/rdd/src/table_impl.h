@@ -32,6 +32,8 @@
 //   6. An index file that is dirty differs from the orders held in memory; one that is marked
 //      counts this opener in its stamp and holds its "changing" lock byte shared, so that a stop
 //      before it is written is noticed at the next open (the stamp then names a dead changer).
+//      An abandoned file (an error was raised within a BATCH that changed it) is written no more
+//      by this opener; its stamp still counts it, so the next open rebuilds its orders.
 //   7. The order cursor is valid while cursorGen equals the order's generation; cursorEntryStale:
 //      cursorEntry must first be worked out from the current record.
 //   8. WRITE_FAILED is sticky (writeFailed): the table was cut back to the records that reached
