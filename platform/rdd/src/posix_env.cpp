@@ -52,6 +52,21 @@ void installBusHandler() {
   (void)installed;
 }
 
+// A write past the process's file-size limit (ulimit -f) would end the process with SIGXFSZ in
+// the middle of a table's write, before the header counts what reached the file. Ignored, the
+// write fails with EFBIG instead and the driver keeps the records that fit. A handler the program
+// installed itself is left alone.
+void failWritesPastTheSizeLimit() {
+  static const bool done = [] {
+    struct sigaction current{};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+        current.sa_handler == SIG_DFL)
+      ::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)done;
+}
+
 // False when the file ended inside the copied range (the copy is then incomplete).
 bool guardedCopy(void* to, const void* from, std::size_t n) {
   sigjmp_buf jump;
@@ -254,6 +269,7 @@ class PosixEnv : public Env {
       case OpenMode::ReadWrite: flags |= O_RDWR; break;
       case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; break;
     }
+    if (mode != OpenMode::ReadOnly) failWritesPastTheSizeLimit();
     std::string why;
     int fd = rt::openRegularFile(path, flags, &why);
     if (fd < 0 && errno == EINVAL) return Status::error(StatusKind::InvalidArgument, path + " " + why);
