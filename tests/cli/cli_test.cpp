@@ -3,6 +3,7 @@
 // the Differences report's own selection, the error log, and a second process holding the table.
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -566,6 +567,24 @@ TEST_F(Cli, ZapEmptiesTheTableAndReindexRebuildsAMissingIndex) {
   const Outcome reindex = run({"reindex"});
   EXPECT_EQ(reindex.exit, 0) << reindex.err;
   EXPECT_TRUE(fs::exists(dir / "mpdms1.cdx"));
+}
+
+// A limit on the size of the files the process writes (ulimit -f 6) stops a load part-way: the
+// rows that fit stay, counted, and the error names the appending rather than the positioning
+// that happened to write them.
+TEST_F(Cli, AFileSizeLimitKeepsTheRowsThatFitAndTheErrorNamesTheAppend) {
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 6 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);  // inherited by the CLI only: this process writes nothing meanwhile
+  const Outcome load = run({"load", "Library", "1.0"});
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(load.exit, 2) << load.out << load.err;
+  const std::uintmax_t kept = (fs::file_size(dir / "Mpdms.dbf") - 514) / 210;  // the empty table, then 210 bytes a row
+  EXPECT_EQ(kept, 26u) << "the rows that fit in 6 KB";
+  EXPECT_EQ(run({"versions"}).out, "1.0\tLibrary\t26\n");
+  EXPECT_NE(readFile(dir / "APPERROR.LOG").find("Operation: DBAPPEND"), std::string::npos);
 }
 
 }  // namespace

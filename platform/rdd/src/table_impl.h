@@ -32,6 +32,8 @@
 //   6. An index file that is dirty differs from the orders held in memory; one that is marked
 //      counts this opener in its stamp and holds its "changing" lock byte shared, so that a stop
 //      before it is written is noticed at the next open (the stamp then names a dead changer).
+//      An abandoned file (an error was raised within a BATCH that changed it) is written no more
+//      by this opener; its stamp still counts it, so the next open rebuilds its orders.
 //   7. The order cursor is valid while cursorGen equals the order's generation; cursorEntryStale:
 //      cursorEntry must first be worked out from the current record.
 //   8. WRITE_FAILED is sticky (writeFailed): the table was cut back to the records that reached
@@ -104,6 +106,9 @@ struct IndexFileState {
   // This opener has changes the file does not hold yet and has counted itself in the file's
   // stamp (and holds the shared "changing" lock byte) until it writes them.
   bool marked = false;
+  // A batch of order changes to it failed part-way: what is held in memory is not written (see
+  // abandonBatch).
+  bool abandoned = false;
   TableFingerprint stamped;  // the table as the stamp on disk describes it
   // Records whose keys changed since the last write, with their entries before the change
   // (per order of this file, in file order; nullopt when the record had no entry).
@@ -159,6 +164,7 @@ class Table::Impl {
   // Between beginOrderChanges and endOrderChanges: order changes leave the index files dirty
   // (counted as changing in their stamps) and the header lock is held when shared.
   bool orderBatch = false;
+  bool batchFailed = false;  // an error was raised within the batch
   // Within a batch the pages of the orders deleted go to the orders built again.
   std::optional<KeyIndex::HoldFreedMemory> batchMemory;
 
@@ -225,7 +231,7 @@ class Table::Impl {
   // with the table are brought up to date, so the next open does not take them for stale.
   void refreshStamps();
   // Shared: counts the records other openers appended since we last looked.
-  void takeInOthersAppends();
+  Status takeInOthersAppends();
   void commit(const char* operation);
   // commit() and the end of this opener's append burst: for every operation other than append.
   void settle(const char* operation);
@@ -237,6 +243,12 @@ class Table::Impl {
   // reach the disk before the lock is released. Raises a failure when `report`.
   void endBurst(bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
   void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
+  // append(): false (raised) when no record was appended.
+  bool appendBlank();
+  // Shared: the burst's header lock is held and its buffer has room for one more record; false
+  // (raised) when not.
+  bool burstReady(const char* operation);
+  bool beginBurst(const char* operation);
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
   // With the budget spent: true (and a new budget begun) when no other opener has the table open.
@@ -253,13 +265,13 @@ class Table::Impl {
   // not one of those two.
   void goEdge(Table* self, Edge edge, const char* operation = nullptr);
   // The record count with what other openers appended taken in (shared).
-  std::uint32_t currentCount();
+  std::uint32_t currentCount(const char* operation);
   std::string keyOf(const Order& o, const char* record);
   bool forOf(const Order& o, const char* record);
   std::optional<std::string> entryOf(const Order& o, const char* record, std::uint32_t r);
   // Writes the entry (keyLen + 4 bytes) into out; false when the order's condition excludes it.
   bool entryInto(const Order& o, const char* record, std::uint32_t r, char* out);
-  void refreshCursorEntry(const Order& o);
+  Status refreshCursorEntry(const Order& o);
   void storeField(int index, std::string_view bytes);
   // Stores UTF-8 text in a character field in the table's code page, cut to the field's width in
   // characters; a character the page lacks is raised (Default stores '?' for it). table_text.cpp
@@ -286,6 +298,7 @@ class Table::Impl {
   std::uint64_t ordersDigest(const IndexFileState& f) const;
   bool imageHeldAsOnDisk(IndexFileState& f);
   void noteImagesAtBatchStart();
+  void abandonBatch();
   void keepImagesTheBatchLeftAlone();
   bool buildInSequence(Order& o, const std::vector<std::uint32_t>& sequence, Status* s);
   // The sequence kept for `o` when it names every record once; null otherwise.
@@ -310,6 +323,9 @@ class Table::Impl {
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
   void closeAll();
+  // At open: repairs a table a stopped zap left cut to its header (`size` bytes); false (raised)
+  // when it cannot.
+  bool emptiedByAStoppedZap(std::uint64_t size);
 };
 
 }  // namespace rdd

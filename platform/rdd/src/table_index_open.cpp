@@ -87,6 +87,10 @@ std::string Table::Impl::indexPathOf(std::string name) const {
   return (!name.empty() && name[0] == '/') ? name : directory + name;
 }
 
+bool Table::indexFileExists(const std::string& fileSpec) const {
+  return impl_->isOpen && impl_->env->exists(impl_->indexPathOf(fileSpec));
+}
+
 bool Table::openIndex(const std::string& fileSpec) {
   Impl& t = *impl_;
   if (!t.isOpen) return false;
@@ -116,7 +120,9 @@ bool Table::openIndex(const std::string& fileSpec) {
   }
   CdxImage img;
   if (s.ok()) {
-    t.takeInOthersAppends();
+    s = t.takeInOthersAppends();
+  }
+  if (s.ok()) {
     s = readCdx(*f->file, path, t.count, &img);
   }
   // A damaged file is never trusted. When its tag definitions can still be read, its orders are
@@ -198,7 +204,10 @@ Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut) {
       // Nobody is changing the table: it must be the one the trees were written for, as it was.
       TableFingerprint now;
       stale = st.recCount != c;
-      if (!stale && st.table.known() && tableFingerprint(&now).ok()) stale = !(now == st.table);
+      if (!stale && st.table.known()) {
+        s = tableFingerprint(&now);
+        stale = s.ok() && !(now == st.table);
+      }
       if (!stale) f.stamped = st.table;
     }
   }
@@ -308,7 +317,7 @@ Status Table::Impl::tableFingerprint(TableFingerprint* out) {
 void Table::Impl::refreshStamps() {
   if (writeFailed || options.readOnly) return;
   for (auto& f : indexFiles) {
-    if (f->dirty || f->marked || f->regionStart == 0) continue;
+    if (f->dirty || f->marked || f->abandoned || f->regionStart == 0) continue;
     TableFingerprint now;
     if (!tableFingerprint(&now).ok() || now == f->stamped) continue;
     if (!lockHeader().ok()) continue;

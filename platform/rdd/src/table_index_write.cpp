@@ -23,6 +23,10 @@ void discardOlderImages(File& file, std::uint64_t previousStart, std::uint64_t p
 }  // namespace
 
 Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
+  if (f.abandoned) {
+    f.dirty = false;
+    return Status::okay();
+  }
   if (writeFailed)
     return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
   bool locked = false;
@@ -31,25 +35,28 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     Status s = lockHeader();
     if (!s.ok()) return s;
     locked = true;
+    // Another opener's image, unread, would be written over: a failed read stops the write.
     std::uint32_t c = 0;
-    if (f.regionStart != 0 && readCdxCounter(*f.file, &c).ok() && c != f.counter) {
-      s = mergeFromDisk(f);
-      if (!s.ok()) {
-        unlockHeader();
-        return s;
-      }
+    if (f.regionStart != 0) s = readCdxCounter(*f.file, &c);
+    if (s.ok() && f.regionStart != 0 && c != f.counter) s = mergeFromDisk(f);
+    if (s.ok()) s = readHeaderCount(&c);
+    if (!s.ok()) {
+      unlockHeader();
+      return s;
     }
-    if (readHeaderCount(&c).ok()) recCount = std::max(c, count);
+    recCount = std::max(c, count);
   }
   auto unlockAll = [&] {
     if (locked) unlockHeader();
   };
-  // Openers counted in the stamp: without us, and without those that stopped before writing.
+  // Openers counted in the stamp: without us, and without those that stopped before writing
+  // (a stamp that cannot be read would lose the count of those still alive).
   std::uint32_t changing = 0;
   if (f.regionStart != 0) {
     CdxStamp st;
     Status s = readCdxStamp(*f.file, &st);
-    if (s.ok() && st.valid) changing = st.changing;
+    if (!s.ok()) return unlockAll(), s;
+    if (st.valid) changing = st.changing;
   }
   if (f.marked) {
     if (changing > 0) --changing;

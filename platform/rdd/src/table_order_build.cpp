@@ -148,7 +148,8 @@ bool Table::Impl::buildInSequence(Order& o, const std::vector<std::uint32_t>& se
 Status Table::Impl::buildOrder(Order& o) {
   Status s = flushAppends();
   if (!s.ok()) return s;
-  takeInOthersAppends();
+  s = takeInOthersAppends();
+  if (!s.ok()) return s;
   if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
     return s;
   if (!s.ok()) return s;

@@ -14,6 +14,7 @@ namespace rdd {
 
 bool Table::Impl::raise(int genCode, const std::string& description, const std::string& operation,
                         std::int64_t osCode, bool canRetry, const std::string& file) {
+  if (orderBatch) batchFailed = true;
   auto e = rt::makeError(genCode, kSubsystem, description, operation, file.empty() ? fullPath : file);
   e->osCode = osCode;
   e->canDefault = true;
@@ -242,7 +243,7 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
 
 Status Table::Impl::writeHeader() {
   // The date of the last change; the calendar is consulted again only when the minute changed.
-  std::time_t now = std::time(nullptr);
+  std::time_t now = static_cast<std::time_t>(env->calendarSeconds());
   if (now / 60 != headerDateMinute) {
     headerDateMinute = now / 60;
     std::tm tm{};
@@ -306,27 +307,35 @@ void Table::zap() {
     t.raise(rt::EG_SHARED, "table " + t.fullPath + " must be open exclusively to be emptied", op);
     return;
   }
+  if (t.refuseAfterFailure(op)) return;
+  // Whatever is still in memory reaches the file first: a zap that fails leaves the table whole.
+  t.commit(op);
+  if (t.writeFailed) return;
+  if (Status s = t.writeAppended(); !s.ok()) return t.reportWriteFailure(s, "cannot write the records appended to " + t.fullPath, "DBAPPEND");
   if (!t.markIndexesChanging(op)) return;
-  t.recDirty = false;
-  t.keysTouched = false;
-  t.appendBuf.clear();
+  // The header that counts no record is written before the file is cut: a stop before it leaves
+  // the table as it was, a stop after it an empty table with bytes beyond it (cut by the next
+  // append), and the index files' stamps count this opener until they are written.
+  const std::uint32_t had = t.count;
   t.count = 0;
-  t.deletedMap.clear();
-  char eof = static_cast<char>(fmt::kEofMarker);
-  Status s = t.file->truncate(t.headerLen);
-  if (s.ok()) s = t.file->write(t.headerLen, &eof, 1);
-  if (s.ok()) s = t.writeHeader();
+  Status s = t.writeHeader();
   if (!s.ok()) {
-    t.raise(rt::EG_WRITE, "cannot empty " + t.fullPath + ": " + s.message, op, s.osCode);
-    t.writeFailed = true;
+    t.count = had;
+    return t.reportWriteFailure(s, "cannot empty " + t.fullPath, op);
   }
+  t.deletedMap.clear();
+  const char eof = static_cast<char>(fmt::kEofMarker);
+  s = t.file->truncate(t.headerLen);
+  if (s.ok()) s = t.file->write(t.headerLen, &eof, 1);
   for (auto& o : t.orders) {
     o->index.clear();
     o->file->dirty = true;
+    if (!o->file->changedBy) o->file->changedBy = op;
     o->file->clearPending();
   }
-  t.flushIndexes(op);
   t.setEof();
+  if (!s.ok()) return t.reportWriteFailure(s, "cannot cut " + t.fullPath + " back after emptying it", op);
+  t.flushIndexes(op);
 }
 
 }  // namespace rdd

@@ -1,6 +1,5 @@
 // The stored versions and the index build of the model table.
 #include <cctype>
-#include <filesystem>
 #include <unordered_set>
 
 #include "workflow/workflow.h"
@@ -80,7 +79,6 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
   const std::vector<model::IndexDesc>& indexes = model::indexList();
   const int openOrders = table.orderCount();
   const std::string drive = table.tableDrive();
-  const std::string ext = table.indexExt();
 
   std::string dir = table.tablePath();
   if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -88,11 +86,7 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
 
   // Existence scan: the first missing index file forces the build.
   for (const model::IndexDesc& index : indexes) {
-    // Only the stem decides whether an extension is added: a directory may contain dots.
-    std::string file = dir + index.stem;
-    if (index.stem.find('.') == std::string::npos) file += ext;
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) {
+    if (!table.table()->indexFileExists(index.stem)) {
       force = true;
       break;
     }

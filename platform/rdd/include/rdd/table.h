@@ -40,8 +40,6 @@ struct OpenOptions {
   // most this many milliseconds; any positioning, flush, close or raised error releases it
   // sooner. 0: the lock is released after every append.
   int appendBurstMs = 25;
-  // Test hook: the monotonic clock in milliseconds that times a burst (null: the system's).
-  std::function<std::int64_t()> clock;
 };
 
 class Table {
@@ -120,6 +118,8 @@ class Table {
 
   // Orders. Numbers count from 1 over the open index files in opening order, tags in file order.
   bool openIndex(const std::string& fileSpec);  // raises and answers false on failure
+  // Whether the index file openIndex(fileSpec) would open exists, asked of the table's Env.
+  bool indexFileExists(const std::string& fileSpec) const;
   int orderCount() const;
   int order() const;  // 0: natural order
   void setOrder(int number);
