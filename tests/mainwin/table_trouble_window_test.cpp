@@ -41,11 +41,10 @@ class TableTrouble : public wftest::Workflow {
   }
   // Keys of order 1 walked from the top, against the record count.
   static std::pair<std::uint32_t, std::uint32_t> entriesAndRecords(model::Mpdms& table) {
-    rdd::Table& t = *table.table();
-    t.setOrder(1);
+    table.setOrder(1);
     std::uint32_t n = 0;
-    for (t.goTop(); !t.eof(); t.skip()) ++n;
-    return {n, t.lastRec()};
+    for (table.goTop(); !table.eof(); table.skip()) ++n;
+    return {n, table.lastRec()};
   }
 };
 
@@ -205,7 +204,7 @@ TEST_F(TableTrouble, AFullDiskStopsTheLoadWithOneErrorAndTellsTheRowsStored) {
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   auto previousHandler = signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = old;
-  small.rlim_cur = before + 3 * win->ModelServer->table()->recordLength();
+  small.rlim_cur = before + 3 * model::kRecordLength;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   load("Ref Fam", "2.0");
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);

@@ -344,6 +344,18 @@ Control* DataWindow::labelControl(int id, const gui::HyperLabel& label, const ch
   return c;
 }
 
+Control* DataWindow::bindControl(std::string_view name, const char* wanted,
+                                 const std::function<bool(Control*)>& isKind) {
+  if (template_)
+    for (const ControlTemplate& c : template_->controls)
+      if (c.symbol == name) return labelControl(c.id, gui::HyperLabel{c.symbol, c.text, "", ""}, wanted, isKind);
+  detail::raiseGui(rt::EG_ARG,
+                   "dialog " + (template_ ? template_->name : std::string("(no template)")) + " has no control " +
+                       std::string(name),
+                   "BindControl");
+  return nullptr;
+}
+
 Control* DataWindow::control(int id) const {
   for (const auto& c : controls_)
     if (c->id() == id) return c.get();

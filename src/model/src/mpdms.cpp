@@ -132,6 +132,23 @@ void Mpdms::createOrder(const std::string& tag, const std::string& indexFile, co
   RT_FRAME("Mpdms:CreateOrder");
   if (table_) table_->createOrder(tag, indexFile, keyExpr, std::move(keyBlock), unique);
 }
+int Mpdms::controllingOrder() const { return table_ ? table_->order() : 0; }
+std::string Mpdms::orderName(int n) const { return table_ ? table_->orderName(n) : std::string(); }
+std::string Mpdms::orderKey(int n) const { return table_ ? table_->orderKey(n) : std::string(); }
+void Mpdms::goBottom() {
+  RT_FRAME("Mpdms:GoBottom");
+  if (table_) table_->goBottom();
+}
+void Mpdms::flush() {
+  RT_FRAME("Mpdms:Flush");
+  if (used()) table_->flush();
+}
+void Mpdms::beginOrderChanges() {
+  if (table_) table_->beginOrderChanges();
+}
+void Mpdms::endOrderChanges() {
+  if (table_) table_->endOrderChanges();
+}
 
 rt::Value Mpdms::fieldGet(std::string_view name) {
   RT_FRAME("Mpdms:FieldGet");
@@ -155,6 +172,9 @@ rdd::Table::TextFit Mpdms::fitText(std::string_view text) const {
 std::string Mpdms::codePageName() const { return table_ ? table_->codePageName() : std::string(); }
 void Mpdms::setFlag(Field f, bool value) {
   if (table_ && bound(f) >= 0) table_->putLogical(bound(f), value);
+}
+std::string_view Mpdms::storedField(Field f) {
+  return table_ && bound(f) >= 0 ? table_->rawField(bound(f)) : std::string_view();
 }
 
 rt::Value Mpdms::get(rt::Symbol member) {

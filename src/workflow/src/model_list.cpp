@@ -1,5 +1,4 @@
 // The stored versions and the index build of the model table.
-#include <cctype>
 #include <unordered_set>
 
 #include "workflow/workflow.h"
@@ -16,41 +15,29 @@ std::string pastPrefix(std::string prefix) {
   return prefix;
 }
 
-// The width of the version field when the controlling order's key begins with it; 0 otherwise.
-std::size_t versionKeyWidth(rdd::Table& t) {
-  const int order = t.order();
-  if (order == 0 || !t.orderFor(order).empty()) return 0;
-  std::string key;
-  for (char c : t.orderKey(order))
-    if (c != ' ') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (key != "MODELVERS" && key.rfind("MODELVERS+", 0) != 0) return 0;
-  const int field = t.fieldIndex("MODELVERS");
-  return field < 0 || t.field(field).type != 'C' ? 0 : static_cast<std::size_t>(t.field(field).length);
-}
-
 // Through an order keyed by version first, each version costs one look-up: from a version's
 // first row the scan jumps past every key that begins with it. Leaves the table at its end, as
 // a walk over every row does. Answers false when the order does not key that way.
 bool versionsThroughOrder(model::Mpdms& table, std::vector<std::pair<std::string, long>>& versions) {
-  rdd::Table* t = table.table();
-  const std::size_t width = t && table.used() ? versionKeyWidth(*t) : 0;
+  const std::size_t width = table.versionKeyWidth();
   if (width == 0) return false;
+  const int order = table.controllingOrder();
   std::string from;
   for (;;) {
     std::uint32_t first = 0;
-    t->scanOrder(t->order(), from, [&](std::string_view key, std::uint32_t recno) {
+    table.scanOrder(order, from, [&](std::string_view key, std::uint32_t recno) {
       from.assign(key.substr(0, width));
       first = recno;
       return false;
     });
     if (first == 0) break;
-    t->goTo(first);
+    table.goTo(first);
     versions.emplace_back(table.str(model::Field::MODELVERS), static_cast<long>(versions.size()) + 1);
     from = pastPrefix(from);
     if (from.empty()) break;
   }
-  t->goBottom();
-  t->skip();
+  table.goBottom();
+  table.skip();
   return true;
 }
 
@@ -113,10 +100,10 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
   // Every index file is written once, when the last order is built (and on the way out of an
   // error raised meanwhile).
   struct OrderChanges {
-    rdd::Table* t;
-    explicit OrderChanges(rdd::Table* table) : t(table) { t->beginOrderChanges(); }
-    ~OrderChanges() { t->endOrderChanges(); }
-  } changes(table.table());
+    model::Mpdms& table;
+    explicit OrderChanges(model::Mpdms& changed) : table(changed) { table.beginOrderChanges(); }
+    ~OrderChanges() { table.endOrderChanges(); }
+  } changes(table);
   for (int i = 0; i < openOrders; ++i) {
     table.deleteOrder(1, std::string());
     ++result.ordersDeleted;

@@ -1,6 +1,5 @@
 // The load: walks one class family through the database control and appends its rows.
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <map>
 
@@ -14,10 +13,6 @@ using detail::LateMember;
 using detail::lateGet;
 using detail::lateSend;
 using model::Field;
-
-constexpr std::array<const char*, 11> kTypeTexts = {
-    "Void", "Boolean", "Integer", "Decimal", "Real", "String", "ByteSequence", "Reference to Object",
-    "Value Collection (Set)", "Multimedia", "Date"};
 
 // The members asked of every class and member row.
 const LateMember kCount("Count");
@@ -99,25 +94,6 @@ void appendRow(model::Mpdms& table, const RowTexts& row) {
 
 }  // namespace
 
-std::string ZorbaneType2String(int typeCode) {
-  if (typeCode < 0 || typeCode >= static_cast<int>(kTypeTexts.size())) return {};
-  return kTypeTexts[static_cast<std::size_t>(typeCode)];
-}
-
-std::string typeText(const rt::Value& typeCode) {
-  if (typeCode.isLong()) {
-    const std::int64_t code = typeCode.asLong();
-    return code >= 0 && code < static_cast<std::int64_t>(kTypeTexts.size()) ? ZorbaneType2String(static_cast<int>(code))
-                                                                             : std::string();
-  }
-  if (typeCode.isFloat()) {
-    const double code = typeCode.asNumber();
-    if (code >= 0 && code < static_cast<double>(kTypeTexts.size()) && code == static_cast<double>(static_cast<int>(code)))
-      return ZorbaneType2String(static_cast<int>(code));
-  }
-  return {};
-}
-
 std::string versionRefusal(const model::Mpdms& table, std::string_view typed) {
   const std::string stored = fullWidthVersion(typed);
   for (const char c : stored) {
@@ -135,14 +111,6 @@ std::string versionRefusal(const model::Mpdms& table, std::string_view typed) {
   for (const std::string& c : fit.lacking) listed += (listed.empty() ? "" : ", ") + c;
   return "The model version \"" + trimmedText(stored) + "\" holds " + listed + ", which code page " +
          table.codePageName() + " of the model table cannot store; nothing was loaded.";
-}
-
-std::string fullWidthVersion(std::string_view typed) { return rt::padRightChars(typed, kVersionWidth); }
-
-std::string trimmedText(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
@@ -211,7 +179,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     }
   }
   table.goTop();  // the last row is written now, so a failure to write it is counted too
-  if (!stopped()) publishChanges(table);
+  if (!stopped()) table.flush();
   return counts;
 }
 

@@ -10,6 +10,8 @@
 #pragma once
 #include <memory>
 #include <optional>
+#include <span>
+#include <variant>
 #include <string>
 
 #include "gui/gui.h"
@@ -35,7 +37,7 @@ class ZorbaneWin : public gui::DataWindow {
   std::shared_ptr<model::Mpdms> ModelServer;    // the open model table
   std::optional<workflow::ComparedPair> LastComparison;  // the window's last finished comparison
 
-  // Controls, in template order.
+  // Controls, in template order; bound by controlBindings().
   gui::FixedText* oFixedText1 = nullptr;
   gui::ComboBox* oClassFamilyName = nullptr;
   gui::SingleLineEdit* oModelName = nullptr;
@@ -88,6 +90,17 @@ class ZorbaneWin : public gui::DataWindow {
   // Text blank or empty: what the enabling rules count as empty.
   static bool isBlank(const rt::Value& value);
 };
+
+// One control member and the name its template control's id is written as.
+struct ControlBinding {
+  std::variant<gui::FixedText* ZorbaneWin::*, gui::ComboBox* ZorbaneWin::*, gui::SingleLineEdit* ZorbaneWin::*,
+               gui::PushButton* ZorbaneWin::*, gui::ProgressBar* ZorbaneWin::*, gui::GroupBox* ZorbaneWin::*,
+               gui::CheckBox* ZorbaneWin::*, gui::OleControl* ZorbaneWin::*>
+      member;
+  const char* name;
+};
+// The window's controls, bound to the template "ZORBANEWIN" by name in the constructor.
+std::span<const ControlBinding> controlBindings();
 
 
 }  // namespace mainwin
