@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -12,9 +14,13 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <chrono>
+#include <set>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -222,6 +228,60 @@ TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
   w->exportHtml->click();
   EXPECT_FALSE(std::filesystem::exists(target));
   EXPECT_TRUE(errors.errors.empty());
+}
+
+TEST_F(DifferencesWin, AnExportThatCannotBeWrittenIsToldInASentenceWithOnlyOk) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  std::filesystem::create_directory(dir->path() / "a folder");
+  struct Case {
+    std::filesystem::path target;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {dir->path() / "no such folder" / "out.csv", "No such file or directory"},
+      {dir->path() / "a folder", "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    responder.clear();
+    w->chooseExportFile = [&](workflow::ExportFormat) { return c.target.string(); };
+    w->exportCsv->click();
+    ASSERT_EQ(responder.records().size(), 1u) << c.target;
+    const gui::BoxRecord& box = responder.records().front();
+    EXPECT_EQ(box.kind, gui::BoxRecord::Kind::Message);
+    EXPECT_EQ(box.caption, "Export Failed");
+    EXPECT_EQ(box.style, gui::kBoxOk | gui::kBoxIconExclamation);
+    EXPECT_EQ(box.text.rfind("The differences were not exported to " + c.target.string() + ": " + c.reason + ".", 0),
+              0u)
+        << box.text;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir->path() / "a folder"));
+  EXPECT_TRUE(errors.errors.empty());  // nothing went to the error handler's box
+}
+
+TEST_F(DifferencesWin, EscClosesTheWindowAndEveryMenuItemHasAMnemonicOfItsOwn) {
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  QApplication::setActiveWindow(w);
+  QTest::keyClick(w, Qt::Key_Escape);
+  EXPECT_FALSE(w->isVisible());
+
+  auto* bar = win->widget()->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+  std::vector<QList<QAction*>> levels{bar->actions()};
+  for (QAction* top : bar->actions())
+    if (top->menu()) levels.push_back(top->menu()->actions());
+  const std::set<QString> specified{"Reports", "Existing Reports", "Differences\u2026"};
+  for (const QList<QAction*>& level : levels) {
+    std::set<QString> keys;
+    for (const QAction* action : level) {
+      const QString key = QKeySequence::mnemonic(action->text()).toString();
+      EXPECT_FALSE(key.isEmpty()) << action->text().toStdString();
+      EXPECT_TRUE(keys.insert(key).second) << "shared by " << action->text().toStdString();
+      EXPECT_TRUE(specified.count(QString(action->text()).remove('&'))) << action->text().toStdString();
+    }
+  }
 }
 
 TEST_F(DifferencesWin, TheCommandLineProgramComparesWhileTheWindowHoldsTheTable) {

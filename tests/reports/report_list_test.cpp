@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QListWidget>
+#include <QTest>
 #include <QWidget>
 
 #include <fstream>
@@ -123,6 +125,49 @@ TEST_F(ReportList, PrintItIsDisabledUntilAnEntryIsPicked) {
   dialog.oDCAvailableReports->pick(2);
   EXPECT_TRUE(dialog.oCCPrintButton->IsEnabled());
   EXPECT_EQ(dialog.AvailableReports().asString(), "two.rpt");
+}
+
+TEST_F(ReportList, DoubleClickOrEnterOnAPickedLayoutPrintsItAndEnterWithNonePickedCancels) {
+  std::filesystem::copy_file(std::string(ZMC_DEMO_DIR) + "/Differences.rpt", folder.file("Differences.rpt"));
+  reporttest::writeModelTable(folder.file("Mpdms.dbf"), reporttest::comparedDemoRows());
+  reporttest::WorkingDirectory cwd(folder.path());
+  int previews = 0;
+  rpt::setPreviewDriver([&](rpt::PreviewWindow&) { ++previews; });
+  enum class Key { DoubleClick, EnterOnList, EnterOnPrintIt };
+  struct Case {
+    const char* done;
+    bool picked;
+    Key key;
+    int previews;
+    bool cancelled;
+  };
+  const Case cases[] = {
+      {"double-click on a layout", false, Key::DoubleClick, 1, false},
+      {"Enter on the picked layout", true, Key::EnterOnList, 1, false},
+      {"Enter on a focused Print It", true, Key::EnterOnPrintIt, 1, false},
+      {"Enter with no layout picked", false, Key::EnterOnList, 0, true},
+  };
+  for (const Case& c : cases) {
+    previews = 0;
+    reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"Differences.rpt"}));
+    dialog.widget()->show();
+    auto* list = qobject_cast<QListWidget*>(dialog.oDCAvailableReports->widget());
+    ASSERT_NE(list, nullptr);
+    if (c.picked) dialog.oDCAvailableReports->pick(1);
+    switch (c.key) {
+      case Key::DoubleClick: {
+        const QPoint at = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        break;
+      }
+      case Key::EnterOnList: QTest::keyClick(list, Qt::Key_Return); break;
+      case Key::EnterOnPrintIt: QTest::keyClick(dialog.oCCPrintButton->widget(), Qt::Key_Return); break;
+    }
+    EXPECT_EQ(previews, c.previews) << c.done;
+    EXPECT_EQ(dialog.ended(), c.cancelled) << c.done;
+  }
+  EXPECT_TRUE(boxes.records().empty());
 }
 
 TEST_F(ReportList, ARejectedLayoutSaysWhyGivesNoPreviewAndLeavesTheDialogUsable) {

@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -41,6 +42,32 @@ class FocusFilter : public QObject {
 
  private:
   Control* control_;
+};
+
+bool isEnter(QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+         (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+// Runs `action` on Enter pressed in the watched widget, when `wanted` says so, and keeps the key
+// from the window (whose default button would otherwise take it).
+class EnterFilter : public QObject {
+ public:
+  EnterFilter(QWidget* widget, std::function<bool()> wanted, std::function<void()> action)
+      : QObject(widget), wanted_(std::move(wanted)), action_(std::move(action)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (isEnter(event) && wanted_()) {
+      action_();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<bool()> wanted_;
+  std::function<void()> action_;
 };
 
 }  // namespace
@@ -110,6 +137,9 @@ SingleLineEdit::SingleLineEdit(DataWindow& owner, const ControlTemplate& tpl, QW
   auto* edit = static_cast<QLineEdit*>(widget);
   text_ = edit->text().toStdString();
   QObject::connect(edit, &QLineEdit::textChanged, widget, [this](const QString& text) { text_ = text.toStdString(); });
+  widget->installEventFilter(new EnterFilter(
+      widget, [] { return true; },
+      [this] { Window::runEvent([this] { owner_.EditReturn(ControlEvent{this}); }); }));
 }
 
 rt::Value SingleLineEdit::Value() const { return rt::Value(text_); }
@@ -124,6 +154,9 @@ PushButton::PushButton(DataWindow& owner, const ControlTemplate& tpl, QWidget* w
     if (name_.isNull()) return;
     Window::runEvent([this] { (void)owner_.dispatch(name_); });
   });
+  // Enter presses the focused button, as Space does, in a window as in a dialog.
+  widget->installEventFilter(new EnterFilter(
+      widget, [widget] { return widget->isEnabled(); }, [this] { click(); }));
 }
 
 void PushButton::click() { static_cast<QPushButton*>(widget_)->click(); }
@@ -424,9 +457,14 @@ void ComboBox::Value(const rt::Value& value) {
 
 ListBox::ListBox(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget)
     : ListControl(owner, tpl, widget, tpl.style.has("LBS_SORT") || tpl.style.has("LBS_STANDARD")) {
-  QObject::connect(static_cast<QListWidget*>(widget), &QListWidget::itemSelectionChanged, widget, [this] {
+  auto* list = static_cast<QListWidget*>(widget);
+  QObject::connect(list, &QListWidget::itemSelectionChanged, widget, [this] {
     if (!settingFromCode_) userPicked();
   });
+  const auto activate = [this] { Window::runEvent([this] { owner_.ListBoxActivate(ControlEvent{this}); }); };
+  QObject::connect(list, &QListWidget::itemDoubleClicked, widget, activate);
+  widget->installEventFilter(new EnterFilter(
+      widget, [this] { return currentRow() >= 0; }, activate));
 }
 
 int ListBox::insertRow(int row, const std::string& text) {

@@ -72,12 +72,18 @@ int listVersions() {
   return 0;
 }
 
-int loadFamily(const std::string& family, const std::string& version) {
+int loadFamily(const std::string& family, const std::string& version, bool append) {
   RT_FRAME("Cli:Load");
   const rt::ObjectPtr control = connectedControl();
   auto table = sharedTable("LOAD");
   RT_LINE();
   const std::string stored = trimmedVersion(workflow::fullWidthVersion(version));
+  if (const long held = workflow::familyRowsIn(*table, workflow::fullWidthVersion(version), family); held > 0 && !append)
+    fail(rt::EG_ARG,
+         "version " + stored + " already holds " + std::to_string(held) + " rows of " + family +
+             "; reading it again would store every row twice. Give --append to add them anyway, or load it "
+             "under another version.",
+         "LOAD");
   ProgressLoad observer(stored);
   const workflow::LoadCounts counts = workflow::loadFamily(control, *table, family, observer);
   table->close();

@@ -18,7 +18,8 @@ struct CompareOptions {
 
 int listFamilies();
 int listVersions();
-int loadFamily(const std::string& family, const std::string& version);
+// Refuses a version that already holds the family's rows unless `append` is set.
+int loadFamily(const std::string& family, const std::string& version, bool append);
 int compare(const CompareOptions& options);
 int zap();
 int reindex();

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "long_operation.h"
+#include "workflow/session.h"
 #include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 
@@ -47,6 +48,15 @@ void ZorbaneWin::LoadDbf() {
   model::Mpdms* table = detail::openTable(*this, "LoadDbf");
   if (!table) return Pointer(gui::Pointer::Arrow);
   RT_LINE();
+  // Reading a family again under the same version stores every row twice; it is the user's call.
+  const std::string version = workflow::fullWidthVersion(ModelName().asString());
+  if (const long held = workflow::familyRowsIn(*table, version, ChosenFamily); held > 0) {
+    const std::string question = "Version " + workflow::trimmedText(version) + " already holds " +
+                                 std::to_string(held) + " rows of " + ChosenFamily + ". Add them again?";
+    if (gui::messageBox(this, "Read Class Structure", question,
+                        gui::kBoxYesNo | gui::kBoxIconQuestion | gui::kBoxDefaultSecond) != gui::kIdYes)
+      return Pointer(gui::Pointer::Arrow);
+  }
   WindowLoadObserver observer(*this);
   const std::uint64_t errorsBefore = detail::errorsRaised();
   const workflow::LoadCounts counts = workflow::loadFamily(DbControl, *table, ChosenFamily, observer);

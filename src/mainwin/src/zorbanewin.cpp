@@ -109,11 +109,23 @@ rt::Value ZorbaneWin::ResetToggles(const rt::Value& value) { return FieldPut(nam
 
 // ---------------------------------------------------------------- events
 
+void ZorbaneWin::enableReadWhenReady() {
+  // Enables only: a focus change never disables "Read Class Structure".
+  if (!isBlank(ModelName()) && !isBlank(ChosenFamily) && oPbExecute) oPbExecute->Enable();
+}
+
 void ZorbaneWin::EditFocusChange(const gui::FocusEvent& event) {
   RT_FRAME("ZorbaneWin:EditFocusChange");
   gui::DataWindow::EditFocusChange(event);
-  // Enables only: a focus change never disables "Read Class Structure".
-  if (!isBlank(ModelName()) && !isBlank(ChosenFamily) && oPbExecute) oPbExecute->Enable();
+  enableReadWhenReady();
+}
+
+void ZorbaneWin::EditReturn(const gui::ControlEvent& event) {
+  RT_FRAME("ZorbaneWin:EditReturn");
+  gui::DataWindow::EditReturn(event);
+  if (event.control != oModelName) return;
+  enableReadWhenReady();
+  if (oPbExecute && oPbExecute->IsEnabled()) oPbExecute->click();
 }
 
 void ZorbaneWin::ListBoxSelect(const gui::ControlEvent& event) {
