@@ -2,7 +2,6 @@
 // preview from "Print It", printing to the print file, and the "No Reports" box.
 #include <gtest/gtest.h>
 
-#include <QImage>
 #include <QListWidget>
 #include <QTest>
 #include <QWidget>
@@ -44,14 +43,6 @@ rt::Value names(std::initializer_list<const char*> list) {
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-// Saves a widget's picture into the folder named by ZMC_SCREENSHOT_DIR, when it is set.
-void screenshot(QWidget* widget, const char* name) {
-  const QByteArray dir = qgetenv("ZMC_SCREENSHOT_DIR");
-  if (dir.isEmpty() || !widget) return;
-  widget->show();
-  widget->grab().save(QString::fromLocal8Bit(dir) + "/" + name);
 }
 
 // ---- Menu ----------------------------------------------------------------------------------
@@ -228,7 +219,6 @@ TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile)
   rpt::setPreviewDriver([&](rpt::PreviewWindow& preview) {
     captions.push_back(preview.caption());
     EXPECT_EQ(preview.pageCount(), 1);
-    screenshot(preview.widget(), "reports-preview.png");  // as it opens: fitted to the width
     preview.setZoom(50);
     EXPECT_EQ(preview.zoom(), 50);
     EXPECT_FALSE(preview.shownImage().isNull());
@@ -239,7 +229,6 @@ TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile)
   });
   reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"Differences.rpt"}));
   dialog.oDCAvailableReports->pick(1);
-  screenshot(dialog.widget(), "reports-list.png");
   dialog.oCCPrintButton->click();
   dialog.oCCPrintButton->click();
   EXPECT_EQ(captions, (std::vector<std::string>{"Report Preview & Print", "Report Preview & Print"}));
