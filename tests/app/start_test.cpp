@@ -1,5 +1,5 @@
 // Start-up: the settings Start leaves behind, the order in which it decorates and shows the main
-// window, the running window's caption, and Confirm.
+// window, the running window's caption.
 #include <gtest/gtest.h>
 
 #include "app/app.h"
@@ -88,19 +88,6 @@ TEST_F(StartUp, SettingsAreFixedWhateverTheLocaleModeBefore) {
   EXPECT_EQ(s.epoch, year - 50);
   EXPECT_EQ(rt::dtoc(rt::makeDate(1999, 7, 4)), "07/04/99");
   EXPECT_EQ(rt::formatNumber(1234.5, -1, true), "1,234.50");
-}
-
-TEST(Confirm, IsAYesNoQuestionTrueOnlyOnYes) {
-  gui::TestResponder responder;
-  gui::Window owner;
-  responder.queueAnswer(gui::kIdYes);
-  responder.queueAnswer(gui::kIdNo);
-  EXPECT_TRUE(app::Confirm(&owner, "Zap DBF Database", "Sure?"));
-  EXPECT_FALSE(app::Confirm(&owner, "Zap DBF Database", "Sure?"));
-  ASSERT_EQ(responder.records().size(), 2u);
-  EXPECT_EQ(responder.records()[0].style, 36u);
-  EXPECT_EQ(responder.records()[0].owner, &owner);
-  EXPECT_EQ(responder.records()[0].caption, "Zap DBF Database");
 }
 
 // The three error tones reach the window system once the process is initialised; a test

@@ -82,4 +82,17 @@ TEST(TestResponder, InstalledToneGeneratorSoundsThroughTheWindowSystem) {
   rt::setMessageBoxHandler({});
 }
 
+TEST(Confirm, IsAYesNoQuestionTrueOnlyOnYes) {
+  gui::TestResponder responder;
+  gui::Window owner;
+  responder.queueAnswer(gui::kIdYes);
+  responder.queueAnswer(gui::kIdNo);
+  EXPECT_TRUE(gui::Confirm(&owner, "Zap DBF Database", "Sure?"));
+  EXPECT_FALSE(gui::Confirm(&owner, "Zap DBF Database", "Sure?"));
+  ASSERT_EQ(responder.records().size(), 2u);
+  EXPECT_EQ(responder.records()[0].style, 36u);
+  EXPECT_EQ(responder.records()[0].owner, &owner);
+  EXPECT_EQ(responder.records()[0].caption, "Zap DBF Database");
+}
+
 }  // namespace

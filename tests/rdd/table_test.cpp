@@ -1,3 +1,8 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -282,6 +287,74 @@ TEST(TableFaults, AFailedOpenLockIsRaisedAndLeavesTheTableUnused) {
   faulty.failLockNumber(1);
   EXPECT_FALSE(rdd::Table::open("t.dbf", "", opt));
   EXPECT_EQ(log.last().genCode, rt::EG_OPEN);
+}
+
+namespace {
+
+// Loads rows until a write fails, as the program's load does; answers whether the one error
+// raised named the appending.
+bool loadUntilFull(rdd::Env* env, const std::string& dir, bool shared) {
+  ErrorLog log;
+  rdd::OpenOptions opt;
+  opt.env = env;
+  opt.shared = shared;
+  auto t = rdd::Table::open("t", dir, opt);
+  for (int i = 0; t && i < 15000; ++i) {
+    t->append();
+    if (t->writeFailed()) break;
+    t->put("NAME", rt::Value("n" + std::to_string(i)));
+  }
+  t->goTop();
+  t->close();
+  const bool named = log.errors.size() == 1 && log.last().operation == "DBAPPEND";
+  for (const auto& e : log.errors)
+    if (!named) ADD_FAILURE() << e->operation << ": " << e->description;
+  return named;
+}
+
+}  // namespace
+
+// A full disk or a limit on the file's size (ulimit -f) stops a load part-way: every row whose
+// bytes reached the file stays, counted by the header, and the error names the appending rather
+// than the positioning that happened to write the rows.
+TEST(TableFaults, ALimitOnTheFileKeepsEveryRowThatReachedItAndTheErrorNamesTheAppend) {
+  constexpr std::uint64_t kHeader = 32 + 3 * 32 + 1, kRecord = 20;
+  for (bool processLimit : {false, true}) {
+    for (bool shared : {false, true}) {
+      for (std::uint64_t limit : {std::uint64_t{6144}, kHeader + 300 * kRecord}) {
+        const std::string where = std::string(processLimit ? "file-size limit " : "full disk at ") +
+                                  std::to_string(limit) + (shared ? ", shared" : ", exclusive");
+        ScratchDir dir;
+        auto mem = rdd::newMemEnv(limit);
+        rdd::Env* env = processLimit ? rdd::defaultEnv() : mem.get();
+        std::string tableDir = processLimit ? dir.str() : "";
+        ASSERT_TRUE(rdd::createTable(tableDir + "t.dbf", smallLayout(), env));
+        if (processLimit) {
+          pid_t kid = fork();
+          if (kid == 0) {
+            rlimit lim{limit, limit};
+            signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &lim);
+            _exit(loadUntilFull(env, tableDir, shared) ? 0 : 3);
+          }
+          int status = 0;
+          waitpid(kid, &status, 0);
+          EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << where;
+        } else {
+          EXPECT_TRUE(loadUntilFull(env, tableDir, shared)) << where;
+        }
+        ErrorLog log;
+        rdd::OpenOptions opt;
+        opt.env = env;
+        auto t = rdd::Table::open("t", tableDir, opt);
+        ASSERT_TRUE(t) << where;
+        EXPECT_EQ(t->lastRec(), (limit - kHeader) / kRecord) << where;
+        t->goBottom();
+        EXPECT_EQ(rtrim(std::string(t->rawField(0))), "n" + std::to_string(t->lastRec() - 1)) << where;
+        EXPECT_TRUE(log.empty()) << where;
+      }
+    }
+  }
 }
 
 // ---- long read-only scans ----

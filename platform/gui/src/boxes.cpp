@@ -6,6 +6,7 @@
 #include "gui/boxes.h"
 #include "gui/window.h"
 #include "runtime/errorbox.h"
+#include "runtime/runtime.h"
 
 namespace gui {
 namespace {
@@ -78,6 +79,11 @@ int messageBox(const Window* owner, const std::string& caption, const std::strin
 
 int InfoBox(const Window* owner, const std::string& caption, const std::string& text) {
   return messageBox(owner, caption, text, kBoxOk | kBoxIconInformation);
+}
+
+bool Confirm(const Window* owner, const std::string& title, const std::string& text) {
+  RT_FRAME("Confirm");
+  return messageBox(owner, title, text, kBoxYesNo | kBoxIconQuestion) == kIdYes;
 }
 
 std::uint32_t errorBox(const Window* owner, const std::string& caption, const std::string& text,

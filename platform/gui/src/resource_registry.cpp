@@ -1,5 +1,5 @@
 // The process-wide set of resources that windows, menus and icons are built from.
-#include "gui/resources.h"
+#include "gui/resource_script.h"
 #include "internal.h"
 #include "runtime/error.h"
 

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "gui/resources.h"
+#include "gui/resource_script.h"
 #include "runtime/symbol.h"
 
 namespace gui {

@@ -1,5 +1,45 @@
 // Internal state of a Table: the open table file, the current record buffer, the open index
 // files and their orders held in memory.
+//
+// States of one opener, and what moves it between them:
+//
+//                open()                 put/delete/recall/append, createOrder, deleteOrder, zap
+//   CLOSED ------------------> CLEAN ---------------------------------------------------> DIRTY
+//     ^                        |  ^  <--- settle(): commit, endBurst, flushIndexes (shared) ---  |
+//     |        close()         |  +--------- flush(), close(): the same, every file -----------+ |
+//     +------------------------+                                                               |
+//     |                                           any write fails: writeBroke()                v
+//     +--- close() --------------------------------------------------------------- WRITE_FAILED
+//
+//   Within DIRTY, a shared opener may also be in a BURST (append() took the header lock and
+//   keeps it; endBurst() lets go) or in a BATCH of order changes (beginOrderChanges() took it;
+//   endOrderChanges() lets go).
+//
+// Invariants:
+//   1. CLOSED: isOpen is false; every public operation is a no-op answering neutral values.
+//   2. Records [1, appendFirst) are in the file; when appendBuf is not empty it holds records
+//      [appendFirst, appendFirst + appendBuf.size() / recordLen), all <= count, not yet written.
+//   3. The header on disk never counts a record whose bytes are not in the file: records are
+//      written first, the header that counts them after (writeAppended). headerDirty: the header
+//      in memory (count, date) differs from the one on disk.
+//   4. recDirty: the record buffer `rec` holds a change of record `recno` (by recordChangedBy)
+//      not yet written; then recLoaded and !atEof. keysTouched: the change may move the record in
+//      an order; origRec is the record before it, unless the record is new (appendedUncommitted).
+//   5. A shared opener touches the header count, the file's length and the index files only
+//      under the header lock: holdsHeaderLock() is true exclusive, in a BURST (burstHeld, the
+//      opener is in the thread's burst list) or in a BATCH (orderBatch); lockHeader() is then a
+//      no-op. Only with the lock may a failed write cut the file back.
+//   6. An index file that is dirty differs from the orders held in memory; one that is marked
+//      counts this opener in its stamp and holds its "changing" lock byte shared, so that a stop
+//      before it is written is noticed at the next open (the stamp then names a dead changer).
+//   7. The order cursor is valid while cursorGen equals the order's generation; cursorEntryStale:
+//      cursorEntry must first be worked out from the current record.
+//   8. WRITE_FAILED is sticky (writeFailed): the table was cut back to the records that reached
+//      the file, appendBuf is empty, no record change is pending, and every later write raises
+//      writeFailure naming the first failure until the table is opened again. Reads go on.
+//   9. Every Status is looked at (the layer builds with -Werror=unused-result): a failure is
+//      raised through the run-time's protocol at the public operation, naming the table (or
+//      index file) and the operation whose change failed to reach the file.
 #pragma once
 #include <map>
 #include <optional>
@@ -15,6 +55,30 @@ namespace rdd {
 struct IndexFileState;
 extern Table* gCurrent;  // what DELETED() answers for
 
+// The subsystem named in every error the driver raises.
+inline constexpr const char* kSubsystem = "DBFCDX";
+// Appended records collect up to this many bytes before they are written.
+inline constexpr std::size_t kAppendChunk = 256u << 10;
+
+inline std::string trimSpaces(std::string_view s) {
+  std::size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+  return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
+}
+
+// Whether the last part of a path has an extension.
+inline bool hasExtension(const std::string& name) {
+  std::size_t slash = name.find_last_of('/');
+  std::size_t dot = name.find_last_of('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+// The value a stored field of any type other than character text stands for; character fields
+// and unknown types answer their stored bytes. table_fields.cpp
+rt::Value storedValue(const FieldInfo& f, std::string_view raw);
+
+// Ends the append bursts this thread's openers hold on the file with identity `id` (every burst
+// when it cannot be told), so that no opener waits for a lock its own thread holds.
+void endBurstsOn(const std::string& id);
 
 struct Order {
   std::string tag;  // upper case
@@ -36,6 +100,7 @@ struct IndexFileState {
   std::uint64_t regionStart = 0;  // where the current image's pages begin (0: nothing written)
   std::uint64_t regionEnd = 0;    // end of its highest page
   bool dirty = false;
+  const char* changedBy = nullptr;  // the public operation that made it dirty, while it is
   // This opener has changes the file does not hold yet and has counted itself in the file's
   // stamp (and holds the shared "changing" lock byte) until it writes them.
   bool marked = false;
@@ -82,6 +147,9 @@ class Table::Impl {
   bool recLoaded = false, recDirty = false, keysTouched = false;
   std::optional<std::string> origRec;  // record as it was before the first key-field change
   bool appendedUncommitted = false;
+  // The public operation whose change the record buffer holds (FIELDPUT, DBDELETE, DBRECALL,
+  // DBAPPEND): a failure to write it is raised in that operation's name.
+  const char* recordChangedBy = "FIELDPUT";
 
   // ---- append burst (shared mode): the header lock held across consecutive appends ----
   std::string fileId;        // the table file's identity, to find other openers of it
@@ -111,7 +179,9 @@ class Table::Impl {
   std::string nextForExpr;
   rt::BlockPtr nextForBlock;
 
-  // ---- helpers (table_impl.cpp / table.cpp) ----
+  // ---- helpers ----
+  // An index file named as the user names it (extension optional, relative to the table).
+  std::string indexPathOf(std::string name) const;
   bool raise(int genCode, const std::string& description, const std::string& operation, std::int64_t osCode = 0,
              bool canRetry = false, const std::string& file = {});
   Status readHeaderCount(std::uint32_t* out);
@@ -127,14 +197,22 @@ class Table::Impl {
   Status writeAppended();
   // After a failed write: cuts the file back to the records that reached it (header count, end
   // mark) and refuses every later write. `what` tells what failed; at most `keepAtMost` records
-  // stay.
-  void writeBroke(const Status& what, std::uint32_t keepAtMost = UINT32_MAX);
+  // stay. Answers the failure of that repair itself.
+  Status writeBroke(const Status& what, std::uint32_t keepAtMost = UINT32_MAX);
+  // " ...: why" for a repair that failed, "" otherwise.
+  static std::string repairNote(const Status& repair);
+  // Exclusive, or within our burst or batch of order changes.
+  bool holdsHeaderLock() const;
+  // After a failed write cut short: the buffered appended records that reached the file whole
+  // become written records.
+  void keepAppendsThatReachedTheFile();
+  void unlockByte(File& f, std::uint64_t offset);
   // Removes from every order the entries of records after `last` (records that never reached
   // the file).
   void dropEntriesBeyond(std::uint32_t last);
   // The table file is shorter than the records this opener knows of (another program cut it):
   // every later write is refused and nothing is written, not even a repair.
-  void lengthLost(const std::string& why);
+  void stopWriting(const std::string& why);
   // Raises the failure of a write once, after the table was made consistent again.
   void reportWriteFailure(const Status& s, const std::string& what, const char* operation);
   // Raises (and answers true) when an earlier write failed.
@@ -157,7 +235,7 @@ class Table::Impl {
   void unlockHeader();
   // Ends this opener's append burst: the buffered records, the header and the dirty index files
   // reach the disk before the lock is released. Raises a failure when `report`.
-  void endBurst(const char* operation, bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
+  void endBurst(bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
   void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
@@ -168,6 +246,14 @@ class Table::Impl {
   bool isDeleted(std::uint32_t r);
   void setEof();
   void positionOn(std::uint32_t r);
+  // The record an order entry names, with the order cursor on it.
+  void positionOnEntry(const Order& o, KeyIndex::Cursor c);
+  enum class Edge { Top, Bottom };
+  // goTop and goBottom (and a skip back from the end): `operation` names the caller when it is
+  // not one of those two.
+  void goEdge(Table* self, Edge edge, const char* operation = nullptr);
+  // The record count with what other openers appended taken in (shared).
+  std::uint32_t currentCount();
   std::string keyOf(const Order& o, const char* record);
   bool forOf(const Order& o, const char* record);
   std::optional<std::string> entryOf(const Order& o, const char* record, std::uint32_t r);
@@ -217,6 +303,9 @@ class Table::Impl {
   bool changersAlive(IndexFileState& f);
   void orderChanged(IndexFileState& f, const char* operation);
   Status syncIndexForRead(IndexFileState& f);
+  // syncIndexForRead for a public read: a failure is raised (Retry tries again), and the order is
+  // then read as this opener holds it.
+  void takeInIndexChanges(IndexFileState& f, const char* operation);
   Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out);
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);

@@ -1,17 +1,13 @@
 // Opening and closing a Table: finding and checking the file, reading its header and field
-// descriptors, taking the sharing locks; and the accessors of what the open found.
+// descriptors, taking the sharing locks; the accessors of what the open found; and creating a
+// new empty table.
 #include <cctype>
+#include <ctime>
 
 #include "table_impl.h"
 
 namespace rdd {
 namespace {
-
-bool hasExtension(const std::string& name) {
-  std::size_t slash = name.find_last_of('/');
-  std::size_t dot = name.find_last_of('.');
-  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
-}
 
 std::string joinPath(const std::string& dir, const std::string& name) {
   if (dir.empty() || (!name.empty() && name[0] == '/')) return name;
@@ -171,7 +167,7 @@ void Table::Impl::closeAll() {
   }
   if (!writeFailed) {
     Status s = writeAppended();
-    if (!s.ok()) reportWriteFailure(s, "cannot write " + fullPath, op);
+    if (!s.ok()) reportWriteFailure(s, "cannot write the records appended to " + fullPath, "DBAPPEND");
   }
   refreshStamps();
   orders.clear();
@@ -195,7 +191,7 @@ void Table::flush() {
   t.settle(op);
   if (!t.writeFailed) {
     Status s = t.writeAppended();
-    if (!s.ok()) t.reportWriteFailure(s, "cannot write " + t.fullPath, op);
+    if (!s.ok()) t.reportWriteFailure(s, "cannot write the records appended to " + t.fullPath, "DBAPPEND");
   }
   t.flushIndexes(op);
   t.refreshStamps();
@@ -225,6 +221,60 @@ int Table::fieldIndex(std::string_view name) const {
     if (same) return static_cast<int>(i);
   }
   return -1;
+}
+
+void registerFunctions() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  rt::registerFunction("DELETED", 0, [](std::span<const rt::Value>) {
+    Table* t = currentTable();
+    return rt::Value(t && t->used() && t->deleted());
+  });
+}
+
+bool createTable(const std::string& path, const std::vector<FieldInfo>& fields, Env* env) {
+  if (!env) env = defaultEnv();
+  auto fail = [&](const std::string& what) {
+    auto e = rt::makeError(rt::EG_CREATE, kSubsystem, what, "DBCREATE", path);
+    e->canDefault = true;
+    (void)rt::raise(e);
+    return false;
+  };
+  if (fields.empty() || fields.size() > fmt::kMaxFields) return fail("a table needs 1 to 128 fields");
+  std::uint32_t headerLen = 32 + 32 * static_cast<std::uint32_t>(fields.size()) + 1, recordLen = 1;
+  std::vector<std::uint8_t> out(headerLen, 0);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldInfo& f = fields[i];
+    if (f.name.empty() || f.name.size() > 10) return fail("field name " + f.name + " must have 1 to 10 characters");
+    std::uint8_t* d = out.data() + 32 + 32 * i;
+    std::string name = rt::toUpper(f.name);
+    std::memcpy(d, name.data(), name.size());
+    d[fmt::kFldType] = static_cast<std::uint8_t>(f.type);
+    fmt::putLe32(d + fmt::kFldDisplacement, recordLen);
+    d[fmt::kFldLength] = static_cast<std::uint8_t>(f.length);
+    d[fmt::kFldDecimals] = static_cast<std::uint8_t>(f.decimals);
+    recordLen += static_cast<std::uint32_t>(f.length);
+  }
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  out[fmt::kHdrVersion] = fmt::kVersionDbase3;
+  out[fmt::kHdrYear] = static_cast<std::uint8_t>(tm.tm_year);
+  out[fmt::kHdrMonth] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+  out[fmt::kHdrDay] = static_cast<std::uint8_t>(tm.tm_mday);
+  fmt::putLe16(out.data() + fmt::kHdrHeaderLen, headerLen);
+  fmt::putLe16(out.data() + fmt::kHdrRecordLen, recordLen);
+  out[fmt::kHdrFlags] = 0;  // no structural index: our index files are named, not the table's stem
+  out[fmt::kHdrCodePage] = fmt::kCodePageWindows1252;
+  out[headerLen - 1] = fmt::kHeaderTerminator;
+  out.push_back(fmt::kEofMarker);
+  std::unique_ptr<File> file;
+  Status s = env->open(path, OpenMode::CreateReadWrite, &file);
+  if (s.ok()) s = file->truncate(0);
+  if (s.ok()) s = file->write(0, out.data(), out.size());
+  if (!s.ok()) return fail("cannot write " + path + ": " + s.message);
+  return true;
 }
 
 }  // namespace rdd

@@ -1,5 +1,4 @@
 // Model list and table maintenance: UpdateModelList, PbZapDbf and InitialIndexBuild.
-#include "app/app.h"
 #include "long_operation.h"
 #include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
@@ -49,7 +48,7 @@ class SharingConflictWatch {
 
 void ZorbaneWin::PbZapDbf() {
   RT_FRAME("ZorbaneWin:PbZapDbf");
-  if (!app::Confirm(this, "Zap DBF Database",
+  if (!gui::Confirm(this, "Zap DBF Database",
                     "Are you sure you want to empty the DBF (not the Zorbane) database of records?"))
     return;
   // The buttons keep their states; a break while the table is closed and reopened still

@@ -1,7 +1,7 @@
 // Installation of the built-in resource script.
 #include "resources/resources.h"
 
-#include "gui/resources.h"
+#include "gui/resource_script.h"
 
 namespace res {
 namespace detail {

@@ -1,5 +1,5 @@
-// Modal message boxes: the information box, the general message box with style flags, the
-// error box with up to three choices, and a test responder that answers boxes without showing them.
+// Modal message boxes: the information box, the yes/no question, the general message box with
+// style flags, the error box with up to three choices, and a test responder that answers boxes without showing them.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -31,6 +31,9 @@ int messageBox(const Window* owner, const std::string& caption, const std::strin
 
 // The information box: OK only, information icon (style 0x40). Returns kIdOk.
 int InfoBox(const Window* owner, const std::string& caption, const std::string& text);
+
+// The yes/no question box (style 36): true exactly when the answer is yes (6).
+bool Confirm(const Window* owner, const std::string& title, const std::string& text);
 
 // The error box. Choice values: c1 is 1 (offer "Default") or 0; c2 is 2 (offer "Retry") or 0;
 // c3 is 0x80000003 (offer "Break") or 0x80000000 (offer "Quit"); the high bit marks the third

@@ -13,7 +13,7 @@
 
 #include <QtContainerFwd>
 
-#include "gui/resources.h"
+#include "gui/resource_script.h"
 #include "gui/window.h"
 #include "runtime/object.h"
 #include "runtime/value.h"

@@ -5,5 +5,5 @@
 #pragma once
 #include "gui/boxes.h"
 #include "gui/controls.h"
-#include "gui/resources.h"
+#include "gui/resource_script.h"
 #include "gui/window.h"

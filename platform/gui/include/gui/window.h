@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "gui/resources.h"
+#include "gui/resource_script.h"
 #include "runtime/value.h"
 
 class QWidget;

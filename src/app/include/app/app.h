@@ -1,7 +1,7 @@
 // The application shell's start-up: process initialisation in its fixed order, the application
 // object App whose Start fixes the run-time settings, builds and decorates the main window and
-// runs the message loop, and the yes/no question box Confirm. GUI thread only; App owns the
-// main window for the life of the message loop.
+// runs the message loop. GUI thread only; App owns the main window for the life of the message
+// loop.
 #pragma once
 #include <functional>
 #include <memory>
@@ -35,8 +35,5 @@ class App : public gui::App {
   MenuFactory makeMenu_;
   std::unique_ptr<gui::DataWindow> mainWindow_;
 };
-
-// The yes/no question box (style 36): true exactly when the answer is yes (6).
-bool Confirm(const gui::Window* owner, const std::string& title, const std::string& text);
 
 }  // namespace app

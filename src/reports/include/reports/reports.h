@@ -2,6 +2,6 @@
 // printer device the report engine draws on (RpPrinter), registered with the engine under that
 // class name. Everything runs on the GUI thread.
 #pragma once
-#include "reports/ExistingReportsWin.h"
-#include "reports/ReportHook.h"
-#include "reports/RpPrinter.h"
+#include "reports/existing_reports_win.h"
+#include "reports/report_hook.h"
+#include "reports/rp_printer.h"

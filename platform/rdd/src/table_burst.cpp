@@ -1,0 +1,216 @@
+// Append bursts: a shared table keeps its header lock from one append to the next for a short
+// time budget, collecting the new records in memory, and writes them, their header and the dirty
+// index files before it lets go. Also the header lock taken for one short step, and Table::append.
+#include <algorithm>
+#include <ctime>
+#include <mutex>
+
+#include "table_impl.h"
+
+namespace rdd {
+
+namespace {
+
+// Openers of this thread that hold the header lock across appends. Another opener of the same
+// file in this thread would wait for that lock forever, so it ends their bursts first; a raised
+// error ends them all, since the error block may wait for the user.
+thread_local std::vector<Table::Impl*> tBursts;
+
+// A burst lasts at least this many times as long as writing the index files took the last time.
+constexpr std::int64_t kIndexShareFactor = 4;
+
+}  // namespace
+
+void endBurstsOn(const std::string& id) {
+  if (tBursts.empty()) return;
+  std::vector<Table::Impl*> holders = tBursts;
+  for (Table::Impl* t : holders)
+    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBurst();
+}
+
+namespace {
+
+// The error being raised is the one the user hears of; a burst that cannot be written now marks
+// its table failed, and the table's next write says so.
+void endAllBursts() {
+  std::vector<Table::Impl*> holders = tBursts;
+  for (Table::Impl* t : holders) t->endBurst(false);
+}
+
+void listenForRaises() {
+  static std::once_flag once;
+  std::call_once(once, [] { rt::addRaiseListener(endAllBursts); });
+}
+
+}  // namespace
+
+bool Table::Impl::burstOver() const {
+  if (options.appendBurstMs <= 0) return true;
+  // Each burst ends with the index files written: a burst lasts several times as long as that
+  // write took, so the index costs a bounded share of a long load however large it grows.
+  std::int64_t budget = std::max<std::int64_t>(options.appendBurstMs, kIndexShareFactor * indexWriteMs);
+  return nowMs() - burstStartMs >= budget;
+}
+
+bool Table::Impl::keepBurstAlone() {
+  if (options.appendBurstMs <= 0) return false;
+  // The budget exists for other openers: one that waits for the lock or reads the index. With
+  // nobody else holding the table open there is neither, so the burst goes on and the index is
+  // written once, at its end; a kill still loses only the records not yet written (the header
+  // counts every chunk written, and the next open rebuilds the index a dead changer left). Asked
+  // again one budget later, so an opener that comes meanwhile waits no longer than it would have.
+  if (file->heldByOthers(fmt::kOpenLockOffset, 1, LockKind::Exclusive)) return false;
+  burstStartMs = nowMs();
+  return true;
+}
+
+std::int64_t Table::Impl::nowMs() const {
+  if (options.clock) return options.clock();
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void Table::Impl::releaseBurst() {
+  burstHeld = false;
+  tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
+  unlockByte(*file, fmt::kHeaderLockOffset);
+}
+
+// A lock that cannot be released may hold other users up: this opener takes no further write (the
+// next one raises why); closing the table releases the lock with the file.
+void Table::Impl::unlockByte(File& f, std::uint64_t offset) {
+  Status s = f.unlock(offset, 1);
+  if (!s.ok()) stopWriting("cannot release a lock of " + fullPath + ": " + s.message);
+}
+
+// Raised, whatever positioning ended the burst, as the failure of the appends it holds.
+void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
+  if (!burstHeld) return;
+  if (writeFailed) return releaseBurst();  // reported when it failed; nothing more is written
+  Status s = writeAppended();
+  std::string what = "cannot write the records appended to " + fullPath;
+  if (s.ok()) {
+    std::int64_t start = nowMs();
+    for (auto& f : indexFiles) {
+      if (!f->dirty) continue;
+      s = writeIndexFile(*f);
+      if (!s.ok()) {
+        what = "cannot write index file " + f->path;
+        break;
+      }
+    }
+    indexWriteMs = nowMs() - start;
+  }
+  Status repair = s.ok() ? s : writeBroke(s, keepAtMost);
+  releaseBurst();
+  if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message + repairNote(repair), "DBAPPEND", s.osCode);
+}
+
+// Within our own burst or batch of order changes the lock is ours already.
+Status Table::Impl::lockHeader() {
+  if (burstHeld || orderBatch) return Status::okay();
+  endBurstsOn(fileId);
+  return file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+}
+
+void Table::Impl::unlockHeader() {
+  if (!burstHeld && !orderBatch) unlockByte(*file, fmt::kHeaderLockOffset);
+}
+
+void Table::Impl::settle(const char* operation) {
+  commit(operation);
+  endBurst();
+  // Shared: a key changed in place reaches the index file before anyone can take the lock again
+  // (within a batch of order changes, nobody can: the files are written at its end).
+  if (options.shared && !orderBatch) flushIndexes(operation);
+}
+
+void Table::append() {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  const char* op = "DBAPPEND";
+  if (t.options.readOnly) {
+    t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; no record appended", op);
+    return;
+  }
+  if (t.refuseAfterFailure(op)) return;
+  t.commit(op);
+  if (t.writeFailed || !t.markIndexesChanging(op)) return;  // a failed commit was raised
+  if (t.options.shared) {
+    // Other users may append too. The first append of a burst takes the header byte, learns the
+    // true count and cuts what a stopped writer may have left beyond it. The records of the burst
+    // collect in memory and reach the file in large writes, each followed by the header that
+    // counts them, so no reader ever sees a count that covers bytes not yet written. The lock
+    // stays held until a positioning, flush, close, raised error or the time budget ends the
+    // burst (the budget only while another opener has the table open); the records, the header
+    // and the index files are all written before it is released.
+    if (!t.burstHeld) {
+      endBurstsOn(t.fileId);  // another opener in this thread may hold it
+      for (;;) {
+        Status s = t.file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+        if (s.ok()) break;
+        if (!t.raise(rt::EG_APPENDLOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode, true))
+          return;
+      }
+      listenForRaises();
+      t.burstHeld = true;
+      t.burstStartMs = t.nowMs();
+      tBursts.push_back(&t);
+      std::uint32_t c = t.count;
+      Status s = t.readHeaderCount(&c);
+      if (s.ok() && c < t.count)
+        s = Status::error(StatusKind::Corruption, "the table file shrank while open: its header counts " +
+                                                      std::to_string(c) + " records, " + std::to_string(t.count) +
+                                                      " were there");
+      if (s.ok()) {
+        t.count = c;
+        t.deletedMap.resize(c, 0);
+        s = t.trimTail();
+      }
+      if (!s.ok()) {
+        t.stopWriting(s.message);  // nothing is written on a length that is no longer true
+        t.releaseBurst();
+        t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
+        return;
+      }
+    } else if (t.appendBuf.size() >= kAppendChunk) {
+      Status s = t.writeAppended();
+      if (!s.ok()) {
+        t.endBurst(false);
+        return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
+      }
+    }
+    if (t.appendBuf.empty()) {
+      t.appendFirst = t.count + 1;
+      t.appendBuf.reserve(kAppendChunk + t.recordLen + 1);  // a chunk and its end mark, once per opener
+    }
+    t.appendBuf.resize(t.appendBuf.size() + t.recordLen, ' ');
+    ++t.count;
+    t.headerDirty = true;
+  } else {
+    ++t.count;
+    t.headerDirty = true;
+  }
+  t.deletedMap.resize(t.count, 0);
+  t.positionOn(t.count);
+  t.rec.assign(t.recordLen, ' ');
+  t.recLoaded = true;
+  t.appendedUncommitted = true;
+  t.origRec.reset();
+  // The new record enters every order with its (blank) key when it is committed.
+  t.keysTouched = true;
+  t.recDirty = true;
+  t.recordChangedBy = op;
+  t.atBof = false;
+  if (t.options.shared && t.burstOver() && !t.keepBurstAlone()) {
+    // The blank record and its keys go with the burst; the fields that follow are written in
+    // place, and their keys reach the index at the next release of the lock. When the burst
+    // cannot be written, the blank record is not kept: this append did not happen.
+    t.commit(op);
+    t.endBurst(true, t.count - 1);
+  }
+}
+
+}  // namespace rdd

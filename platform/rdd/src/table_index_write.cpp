@@ -1,0 +1,211 @@
+// Writing index files and sharing them: every open order lives in memory (KeyIndex); an index
+// file is rewritten from it as a whole, into pages that the previous image does not use, with
+// the file header written last, so a failure part-way leaves the previous image intact and
+// readable. Another opener's rewrite is merged with this opener's unwritten changes.
+#include <algorithm>
+
+#include "table_impl.h"
+
+namespace rdd {
+
+namespace {
+
+// An image written behind the previous one leaves the pages before that one (older images) to
+// nobody: their disk space goes back to the system. The previous image stays whole, so a reader
+// that took the old header without the lock still finds the pages it points to.
+void discardOlderImages(File& file, std::uint64_t previousStart, std::uint64_t previousEnd, std::uint64_t newStart) {
+  constexpr std::uint64_t kBlock = 4096;
+  if (previousStart == 0 || newStart < previousEnd) return;
+  const std::uint64_t from = (fmt::kTreeHeaderSize + kBlock - 1) / kBlock * kBlock, to = previousStart / kBlock * kBlock;
+  if (to > from) file.discard(from, to - from);
+}
+
+}  // namespace
+
+Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
+  if (writeFailed)
+    return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
+  bool locked = false;
+  std::uint32_t recCount = count;
+  if (options.shared) {
+    Status s = lockHeader();
+    if (!s.ok()) return s;
+    locked = true;
+    std::uint32_t c = 0;
+    if (f.regionStart != 0 && readCdxCounter(*f.file, &c).ok() && c != f.counter) {
+      s = mergeFromDisk(f);
+      if (!s.ok()) {
+        unlockHeader();
+        return s;
+      }
+    }
+    if (readHeaderCount(&c).ok()) recCount = std::max(c, count);
+  }
+  auto unlockAll = [&] {
+    if (locked) unlockHeader();
+  };
+  // Openers counted in the stamp: without us, and without those that stopped before writing.
+  std::uint32_t changing = 0;
+  if (f.regionStart != 0) {
+    CdxStamp st;
+    Status s = readCdxStamp(*f.file, &st);
+    if (s.ok() && st.valid) changing = st.changing;
+  }
+  if (f.marked) {
+    if (changing > 0) --changing;
+    unlockByte(*f.file, fmt::kChangingLockOffset);
+    f.marked = false;
+  }
+  if (changing > 0 && !changersAlive(f)) {
+    if (!rebuilt)
+      for (auto& o : orders)
+        if (o->file == &f) {
+          Status s = buildOrder(*o);
+          if (!s.ok()) return unlockAll(), s;
+        }
+    changing = 0;
+  }
+  std::vector<TagOut> outs;
+  for (auto& o : orders) {
+    if (o->file != &f) continue;
+    TagOut out;
+    out.name = o->tag;
+    out.keyExpr = o->keyExpr;
+    out.forExpr = o->forExpr;
+    out.keyLen = o->keyLen;
+    out.unique = o->unique;
+    out.entries.reserve(o->index.size());
+    std::string_view lastKey;
+    o->index.forEach([&](std::string_view e) {
+      std::string_view key = e.substr(0, o->keyLen);
+      if (o->unique && !out.entries.empty() && key == lastKey) return;
+      out.entries.push_back(e.data());
+      lastKey = key;
+    });
+    outs.push_back(std::move(out));
+  }
+  std::vector<const TagOut*> ptrs;
+  for (auto& o : outs) ptrs.push_back(&o);
+  CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
+  std::uint64_t size = writer.regionSize();
+  // New pages never overwrite the current image: they go before it when they fit there, else
+  // right after it; what lies beyond the new image is cut off once the header points at it.
+  auto align = [](std::uint64_t v) { return (v + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize; };
+  std::uint64_t base = fmt::kTreeHeaderSize;
+  if (f.regionStart != 0 && fmt::kTreeHeaderSize + size > f.regionStart)
+    base = std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
+  const std::uint64_t previousStart = f.regionStart, previousEnd = f.regionEnd;
+  std::vector<std::uint8_t> header;
+  CdxStamp stamp{true, f.counter + 1, recCount, changing, {}};
+  Status s = tableFingerprint(&stamp.table);
+  if (s.ok()) s = writer.writeRegion(*f.file, base, f.counter + 1, stamp, &header);
+  if (s.ok()) s = f.file->write(0, header.data(), header.size());
+  if (s.ok()) {
+    f.stamped = stamp.table;
+    f.counter += 1;
+    f.regionStart = base;
+    f.regionEnd = base + size;
+    f.dirty = false;
+    f.changedBy = nullptr;
+    f.clearPending();
+    // Bytes beyond the new image only take disk space; a failure to cut them is still raised.
+    s = f.file->truncate(base + size);
+    discardOlderImages(*f.file, previousStart, previousEnd, base);
+  }
+  unlockAll();
+  return s;
+}
+
+// Another user rewrote the file: take its content and apply our own unwritten changes on top.
+Status Table::Impl::mergeFromDisk(IndexFileState& f) {
+  std::uint32_t c = count;
+  Status s = readHeaderCount(&c);
+  if (!s.ok()) return s;
+  CdxImage img;
+  s = readCdx(*f.file, f.path, std::max(c, count), &img);
+  if (!s.ok()) return s;
+  std::vector<std::unique_ptr<Order>> loaded;
+  s = loadIndexImage(f, img, &loaded);
+  if (!s.ok()) return s;
+  std::vector<Order*> mine;
+  for (auto& o : orders)
+    if (o->file == &f) mine.push_back(o.get());
+  if (loaded.size() == mine.size()) {
+    std::vector<char> recBuf(recordLen);
+    const std::vector<std::optional<std::string>> none;
+    auto reapply = [&](std::uint32_t r, const std::vector<std::optional<std::string>>& olds) {
+      if (!s.ok()) return;
+      s = readRecordInto(r, recBuf.data());
+      if (!s.ok()) return;
+      for (std::size_t i = 0; i < loaded.size(); ++i) {
+        Order& o = *loaded[i];
+        if (i < olds.size() && olds[i]) (void)o.index.erase(*olds[i]);
+        auto e = entryOf(o, recBuf.data(), r);
+        if (e) {
+          (void)o.index.erase(*e);
+          o.index.insert(*e);
+        }
+      }
+    };
+    for (std::uint32_t r : f.pendingNew) reapply(r, none);
+    for (auto& [r, olds] : f.pending) reapply(r, olds);
+    if (!s.ok()) return s;  // what we hold stays as it was
+    for (std::size_t i = 0; i < mine.size(); ++i) mine[i]->index = std::move(loaded[i]->index);
+  }
+  f.counter = img.counter;
+  f.regionStart = img.regionStart;
+  f.regionEnd = img.regionEnd;
+  cursorGen = ~0ull;
+  return Status::okay();
+}
+
+Status Table::Impl::syncIndexForRead(IndexFileState& f) {
+  if (!options.shared || f.regionStart == 0) return Status::okay();
+  std::uint32_t c = 0;
+  Status s = readCdxCounter(*f.file, &c);
+  if (!s.ok() || c == f.counter) return s;
+  return mergeFromDisk(f);
+}
+
+void Table::Impl::takeInIndexChanges(IndexFileState& f, const char* operation) {
+  for (;;) {
+    Status s = syncIndexForRead(f);
+    if (s.ok()) return;
+    if (!raise(s.kind == StatusKind::Corruption ? rt::EG_CORRUPTION : rt::EG_READ,
+               "cannot read what another user changed in index file " + f.path + ": " + s.message +
+                   "; the order is read as this user last knew it",
+               operation, s.osCode, true, f.path))
+      return;
+  }
+}
+
+bool Table::Impl::flushIndexes(const char* operation) {
+  // After a failed write nothing more is written: that failure was raised, and the stamp still
+  // counts this opener, so the next open rebuilds what the file lacks.
+  if (writeFailed) return false;
+  for (auto& f : indexFiles) {
+    if (!f->dirty) continue;
+    Status s = writeAppended();
+    if (!s.ok()) {
+      reportWriteFailure(s, "cannot write the records appended to " + fullPath, "DBAPPEND");
+      return false;
+    }
+    const char* changedBy = f->changedBy ? f->changedBy : operation;
+    s = writeIndexFile(*f);
+    if (!s.ok()) {
+      reportWriteFailure(s, "cannot write index file " + f->path, changedBy);
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Table::dumpIndexFile(int number) {
+  Impl& t = *impl_;
+  if (!t.isOpen || number < 1 || number > orderCount()) return {};
+  flush();
+  IndexFileState& f = *t.orders[number - 1]->file;
+  return dumpCdx(*f.file, f.path);
+}
+
+}  // namespace rdd

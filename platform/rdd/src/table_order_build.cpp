@@ -1,0 +1,178 @@
+// Building an order from every record of the table: the entries read in large chunks, then
+// sorted on integer words of their bytes, or written straight into their leaves in the sequence
+// the order had before a batch deleted it.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "table_impl.h"
+
+namespace rdd {
+
+namespace {
+
+// Entries sorted by (key bytes, record number): integer words of 24 bytes at a time, sorted with
+// std::sort; runs that tie on those bytes are sorted again on the next 24, and so on.
+struct SortItem {
+  std::uint64_t w[3];
+  std::uint32_t idx;
+};
+
+// The 8 bytes of the entry at `at` as a big-endian word (bytes past the entry's end count as 0),
+// so that comparing words compares the bytes in order.
+inline std::uint64_t wordAt(const char* p, std::size_t at, std::size_t es) {
+  std::uint64_t w = 0;
+  if (at + 8 <= es) {
+    std::memcpy(&w, p + at, 8);
+  } else if (at < es) {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, p + at, es - at);
+    std::memcpy(&w, bytes, 8);
+  }
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+  return w;
+}
+
+// How far the entries of a run agree, from `at` on: the rows of one class share their version,
+// class and parent, and sorting on those bytes 24 at a time again would only find them equal.
+std::size_t sharedPrefix(const SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
+  const char* first = flat + static_cast<std::size_t>(items[0].idx) * es;
+  std::size_t end = es;
+  for (std::size_t i = 1; i < n && end > at; ++i) {
+    const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
+    std::size_t k = at;
+    while (k + 8 <= end && std::memcmp(first + k, p + k, 8) == 0) k += 8;
+    while (k < end && first[k] == p[k]) ++k;
+    end = k;
+  }
+  return end;
+}
+
+void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
+    items[i].w[0] = wordAt(p, at, es);
+    items[i].w[1] = wordAt(p, at + 8, es);
+    items[i].w[2] = wordAt(p, at + 16, es);
+  }
+  auto less = [](const SortItem& a, const SortItem& b) {
+    if (a.w[0] != b.w[0]) return a.w[0] < b.w[0];
+    if (a.w[1] != b.w[1]) return a.w[1] < b.w[1];
+    return a.w[2] < b.w[2];
+  };
+  std::sort(items, items + n, less);
+  if (at + 24 >= es) return;
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i + 1;
+    while (j < n && !less(items[i], items[j])) ++j;
+    if (j - i > 1) sortRun(items + i, j - i, flat, es, sharedPrefix(items + i, j - i, flat, es, at + 24));
+    i = j;
+  }
+}
+
+// Moves the entries of `flat` into sorted order in place (items[i].idx names the entry that goes
+// i-th), one cycle of the permutation at a time with one spare entry; marks each item done.
+void arrangeInOrder(std::vector<char>& flat, std::vector<SortItem>& items, std::size_t es) {
+  std::string spare(es, '\0');
+  for (std::size_t start = 0; start < items.size(); ++start) {
+    if (items[start].idx == start) continue;
+    std::memcpy(spare.data(), flat.data() + start * es, es);
+    for (std::size_t to = start;;) {
+      const std::size_t from = items[to].idx;
+      items[to].idx = static_cast<std::uint32_t>(to);
+      std::memcpy(flat.data() + to * es, from == start ? spare.data() : flat.data() + from * es, es);
+      if (from == start) break;
+      to = from;
+    }
+  }
+}
+
+}  // namespace
+
+const std::vector<std::uint32_t>* Table::Impl::sequenceFor(const Order& o) {
+  auto it = deletedSequences.find(o.keyExpr);
+  if (!orderBatch || o.forBlock || it == deletedSequences.end() || it->second.size() != count) return nullptr;
+  std::vector<bool> seen(count, false);
+  for (std::uint32_t r : it->second) {
+    if (r < 1 || r > count || seen[r - 1]) return nullptr;
+    seen[r - 1] = true;
+  }
+  return &it->second;
+}
+
+namespace {
+
+// True when the `n` entries of `flat` rise strictly (as entries of distinct records do in order).
+bool inKeyOrder(const std::vector<char>& flat, std::size_t n, std::size_t es) {
+  for (std::size_t i = 1; i < n; ++i)
+    if (std::memcmp(flat.data() + (i - 1) * es, flat.data() + i * es, es) >= 0) return false;
+  return true;
+}
+
+// Hands every record of the table, in record order, to visit(record, recno), reading about a
+// megabyte of records at a time.
+template <class Visit>
+Status forEachRecord(Table::Impl& t, Visit&& visit) {
+  const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
+  std::vector<char> buf(static_cast<std::size_t>(chunk) * t.recordLen);
+  for (std::uint32_t r = 0; r < t.count; r += chunk) {
+    std::uint32_t k = std::min(chunk, t.count - r);
+    std::size_t got = 0;
+    Status s = t.file->read(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, buf.data(),
+                            static_cast<std::size_t>(k) * t.recordLen, &got);
+    if (!s.ok()) return s;
+    if (got != static_cast<std::size_t>(k) * t.recordLen)
+      return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+    for (std::uint32_t j = 0; j < k; ++j) visit(buf.data() + static_cast<std::size_t>(j) * t.recordLen, r + j + 1);
+  }
+  return Status::okay();
+}
+
+}  // namespace
+
+// The order as it was before this batch deleted it gives every record's place: each entry is
+// written straight into its leaf as the records are read, with no sorted copy in between.
+// Answers false (the index left empty) when the entries do not come out in key order after all.
+bool Table::Impl::buildInSequence(Order& o, const std::vector<std::uint32_t>& sequence, Status* s) {
+  std::vector<std::uint32_t> place(sequence.size());
+  for (std::size_t i = 0; i < sequence.size(); ++i) place[sequence[i] - 1] = static_cast<std::uint32_t>(i);
+  return o.index.fillInPlace(sequence.size(), [&](auto slot) {
+    bool everyRecord = true;
+    *s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+      everyRecord = entryInto(o, record, r, slot(place[r - 1])) && everyRecord;
+    });
+    return s->ok() && everyRecord;
+  });
+}
+
+Status Table::Impl::buildOrder(Order& o) {
+  Status s = flushAppends();
+  if (!s.ok()) return s;
+  takeInOthersAppends();
+  if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
+    return s;
+  if (!s.ok()) return s;
+  KeyIndex::releaseHeld();  // the sorted copy below is one large buffer of its own
+  const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
+  // Grown 4096 entries at a time just before they are written: clearing the whole
+  // buffer up front would touch every page twice.
+  std::vector<char> flat;
+  flat.reserve(static_cast<std::size_t>(count) * es);
+  std::size_t n = 0;
+  s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+    if (flat.size() < (n + 1) * es) flat.resize(std::min<std::size_t>(count, n + (1u << 12)) * es);
+    if (entryInto(o, record, r, flat.data() + n * es)) ++n;
+  });
+  if (!s.ok()) return s;
+  flat.resize(n * es);
+  std::vector<SortItem> items(n);
+  for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
+  if (!inKeyOrder(flat, n, es)) {
+    if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
+    arrangeInOrder(flat, items, es);
+  }
+  o.index.assignSorted(std::move(flat), n);
+  return Status::okay();
+}
+
+}  // namespace rdd

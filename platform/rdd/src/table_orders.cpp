@@ -1,0 +1,278 @@
+// Order operations: the open orders and their names, creating and deleting orders, and batches
+// of order changes that write each index file once, at their end.
+#include <algorithm>
+#include <functional>
+
+#include "table_impl.h"
+
+namespace rdd {
+
+int Table::orderCount() const { return impl_->isOpen ? static_cast<int>(impl_->orders.size()) : 0; }
+int Table::order() const { return impl_->controlling; }
+
+void Table::setOrder(int number) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  t.settle("ORDSETFOCUS");
+  if (number < 0 || number > orderCount()) {
+    t.raise(rt::EG_ARG, "order " + std::to_string(number) + " does not exist (" + std::to_string(orderCount()) +
+                            " open) in " + t.fullPath, "ORDSETFOCUS");
+    return;
+  }
+  if (number == t.controlling) return;
+  t.controlling = number;
+  t.cursorGen = ~0ull;
+  // The position in the new order is worked out from the record only when a skip needs it.
+  if (number > 0 && !t.atEof) t.cursorEntryStale = true;
+}
+
+std::string Table::orderName(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->tag : std::string();
+}
+std::string Table::orderKey(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->keyExpr : std::string();
+}
+std::string Table::orderFor(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->forExpr : std::string();
+}
+std::string Table::orderFile(int n) const {
+  return n >= 1 && n <= orderCount() ? impl_->orders[n - 1]->file->path : std::string();
+}
+
+void Table::setOrderCondition(const std::string& forExpr, rt::BlockPtr forBlock) {
+  impl_->nextForExpr = forExpr;
+  impl_->nextForBlock = std::move(forBlock);
+}
+
+void Table::deleteOrder(int number, const std::string& indexFile) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  const char* op = "ORDDESTROY";
+  t.settle(op);
+  if (number < 1 || number > orderCount()) {
+    t.raise(rt::EG_ARG, "order " + std::to_string(number) + " does not exist in " + t.fullPath, op);
+    return;
+  }
+  (void)indexFile;  // orders are numbered across all open files; the number alone names one
+  IndexFileState* f = t.orders[number - 1]->file;
+  if (const Order& o = *t.orders[number - 1]; t.orderBatch && !o.forBlock) {
+    std::vector<std::uint32_t>& sequence = t.deletedSequences[o.keyExpr];
+    sequence.clear();
+    sequence.reserve(o.index.size());
+    o.index.forEach([&](std::string_view e) {
+      sequence.push_back(fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + o.keyLen));
+    });
+  }
+  t.orders.erase(t.orders.begin() + (number - 1));
+  if (t.controlling == number) t.controlling = 0;
+  else if (t.controlling > number) --t.controlling;
+  t.cursorGen = ~0ull;
+  t.refreshFieldInKey();
+  t.orderChanged(*f, op);
+}
+
+// After an order of `f` was created or deleted. A shared table writes the file at once, so the
+// other users see the change; an exclusive one writes it on flush/close (a build of several orders
+// then writes the file once), except that a file left without orders is written at once, small.
+// Within a batch of order changes the file is written once, at the batch's end.
+// Until then the file's stamp counts this opener, so a stop in between is noticed at the next open.
+void Table::Impl::orderChanged(IndexFileState& f, const char* op) {
+  Status s = markChanging(f);
+  f.dirty = true;
+  if (!f.changedBy) f.changedBy = op;
+  f.clearPending();
+  bool hasOrders = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; });
+  bool writeNow = options.shared || !hasOrders || f.regionStart == 0;
+  if (s.ok() && writeNow && !orderBatch) s = writeIndexFile(f);
+  if (!s.ok()) raise(rt::EG_WRITE, "cannot write index file " + f.path + ": " + s.message, op, s.osCode, false, f.path);
+}
+
+void Table::beginOrderChanges() {
+  Impl& t = *impl_;
+  if (!t.isOpen || t.orderBatch) return;
+  const char* op = "ORDCREATE";
+  t.settle(op);
+  if (t.options.shared) {
+    Status s = t.lockHeader();
+    if (!s.ok()) {
+      t.raise(rt::EG_LOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode);
+      return;
+    }
+  }
+  t.orderBatch = true;
+  t.batchMemory.emplace();
+  t.noteImagesAtBatchStart();
+}
+
+void Table::endOrderChanges() {
+  Impl& t = *impl_;
+  if (!t.orderBatch) return;
+  // The files are written while the lock is still ours, so that whoever takes it next finds them
+  // agreeing with the table.
+  t.keepImagesTheBatchLeftAlone();
+  (void)t.flushIndexes("ORDCREATE");
+  t.orderBatch = false;
+  t.deletedSequences.clear();
+  t.batchImageDigests.clear();
+  t.batchMemory.reset();
+  t.unlockHeader();
+}
+
+void Table::createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,
+                        rt::BlockPtr keyBlock, bool unique) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  const char* op = "ORDCREATE";
+  t.settle(op);
+  if (t.options.readOnly) {
+    t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; order " + tag + " not created", op);
+    return;
+  }
+  std::string tagName = rt::toUpper(trimSpaces(tag));
+  if (tagName.empty() || tagName.size() > static_cast<std::size_t>(fmt::kTagNameLen)) {
+    t.raise(rt::EG_ARG, "order name \"" + tag + "\" must have 1 to 10 characters", op);
+    return;
+  }
+  std::string path = t.indexPathOf(indexFile.empty() ? t.fileName.substr(0, t.fileName.find_last_of('.')) : indexFile);
+  if (t.env->exists(path)) {
+    bool open = std::any_of(t.indexFiles.begin(), t.indexFiles.end(), [&](auto& f) { return f->path == path; });
+    if (!open && !openIndex(path)) return;  // an unreadable file is never overwritten
+  }
+  IndexFileState* f = nullptr;
+  for (auto& x : t.indexFiles)
+    if (x->path == path) f = x.get();
+  if (!f) {
+    auto nf = std::make_unique<IndexFileState>();
+    nf->path = path;
+    Status s = t.env->open(path, OpenMode::CreateReadWrite, &nf->file);
+    if (!s.ok()) {
+      t.raise(rt::EG_CREATE, "cannot create index file " + path + ": " + s.message, op, s.osCode, false, path);
+      return;
+    }
+    (void)nf->file->mapPrefix(fmt::kTreeHeaderSize);
+    f = nf.get();
+    t.indexFiles.push_back(std::move(nf));
+  }
+  auto o = std::make_unique<Order>();
+  o->tag = tagName;
+  o->keyExpr = keyExpr;
+  o->keyBlock = std::move(keyBlock);
+  o->forExpr = t.nextForExpr;
+  o->forBlock = t.nextForBlock;
+  o->unique = unique;
+  o->file = f;
+  if (!t.prepareKey(*o, op)) return;
+  Status s = t.flushAppends();
+  if (!s.ok()) {
+    t.raise(rt::EG_WRITE, "cannot write records of " + t.fullPath + ": " + s.message, op, s.osCode);
+    return;
+  }
+  if (o->keyFields.empty()) {
+    // Key length from the key of the first record (or of a blank one).
+    std::string sample(t.recordLen, ' ');
+    if (t.count > 0) s = t.readRecordInto(1, sample.data());
+    if (!s.ok()) {
+      t.raise(rt::EG_READ, "cannot read record 1 of " + t.fullPath + " for the key length of order " + tagName + ": " + s.message,
+              op, s.osCode);
+      return;
+    }
+    o->keyLen = 0;  // natural length of the sample key
+    o->keyLen = static_cast<int>(std::max<std::size_t>(1, t.keyOf(*o, sample.data()).size()));
+  }
+  if (o->keyLen > fmt::kMaxKeyLen) {
+    t.raise(rt::EG_LIMIT, "key of order " + tagName + " is " + std::to_string(o->keyLen) + " bytes; at most 240 allowed", op);
+    return;
+  }
+  o->index = KeyIndex(o->keyLen, t.options.memoryBlockEntries);
+  s = t.buildOrder(*o);
+  if (!s.ok()) {
+    t.raise(rt::EG_READ, "cannot read the records of " + t.fullPath + " to build order " + tagName + ": " + s.message, op,
+            s.osCode);
+    return;
+  }
+  // Replace a same-named order of that file; the new order goes after the file's last order.
+  for (std::size_t i = 0; i < t.orders.size(); ++i)
+    if (t.orders[i]->file == f && t.orders[i]->tag == tagName) {
+      t.orders.erase(t.orders.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  std::size_t insertAt = t.orders.size();
+  for (std::size_t i = 0; i < t.orders.size(); ++i)
+    if (t.orders[i]->file == f) insertAt = i + 1;
+  bool fileHasOrders = std::any_of(t.orders.begin(), t.orders.end(), [&](auto& x) { return x->file == f; });
+  if (!fileHasOrders) {
+    // Files keep their opening order: place after the orders of every file opened before it.
+    insertAt = 0;
+    for (auto& x : t.indexFiles) {
+      if (x.get() == f) break;
+      for (std::size_t i = 0; i < t.orders.size(); ++i)
+        if (t.orders[i]->file == x.get()) insertAt = std::max(insertAt, i + 1);
+    }
+  }
+  t.orders.insert(t.orders.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(o));
+  t.refreshFieldInKey();
+  t.orderChanged(*f, op);
+  t.controlling = static_cast<int>(insertAt) + 1;
+  goTop();
+}
+
+// Every definition and entry of the file's orders, in order; equal digests mean equal images.
+std::uint64_t Table::Impl::ordersDigest(const IndexFileState& f) const {
+  std::uint64_t digest = 0;
+  auto mix = [&digest](std::string_view bytes) {
+    digest = (digest ^ std::hash<std::string_view>{}(bytes)) * 0x9E3779B97F4A7C15ull + bytes.size();
+  };
+  for (const auto& o : orders) {
+    if (o->file != &f) continue;
+    mix(o->tag);
+    mix(o->keyExpr);
+    mix(o->forExpr);
+    mix(std::to_string(o->keyLen) + (o->unique ? "U" : "-") + std::to_string(o->index.size()));
+    o->index.forEach(mix);
+  }
+  return digest;
+}
+
+// The file holds exactly this opener's orders: nothing unwritten, and nobody rewrote it since.
+bool Table::Impl::imageHeldAsOnDisk(IndexFileState& f) {
+  std::uint32_t onDisk = 0;
+  return f.regionStart != 0 && !f.dirty && !f.marked && f.pending.empty() && f.pendingNew.empty() &&
+         readCdxCounter(*f.file, &onDisk).ok() && onDisk == f.counter;
+}
+
+void Table::Impl::noteImagesAtBatchStart() {
+  batchImageDigests.clear();
+  if (writeFailed || options.readOnly) return;
+  for (auto& f : indexFiles)
+    if (imageHeldAsOnDisk(*f)) batchImageDigests[f.get()] = ordersDigest(*f);
+}
+
+// A batch that deleted and built orders again without changing a single entry (a rebuild over
+// records whose keys did not change) leaves the file's image as it is: the stamp takes the table
+// as it is now and lets go of this opener's count; the pages are not written again.
+void Table::Impl::keepImagesTheBatchLeftAlone() {
+  if (writeFailed) return;
+  for (auto& f : indexFiles) {
+    auto was = batchImageDigests.find(f.get());
+    if (!f->dirty || was == batchImageDigests.end() || !f->pending.empty() || !f->pendingNew.empty()) continue;
+    CdxStamp st;
+    std::uint32_t onDisk = 0, c = count;
+    if (!readCdxStamp(*f->file, &st).ok() || !st.valid || !readCdxCounter(*f->file, &onDisk).ok() ||
+        onDisk != f->counter || !readHeaderCount(&c).ok() || c != count || st.recCount != count)
+      continue;
+    std::uint32_t others = st.changing - (f->marked && st.changing > 0 ? 1 : 0);
+    if (others != 0 || ordersDigest(*f) != was->second) continue;
+    TableFingerprint now;
+    if (!tableFingerprint(&now).ok()) continue;
+    st.table = now;
+    st.changing = 0;
+    if (!writeCdxStamp(*f->file, st).ok()) continue;  // written in full below instead
+    f->stamped = now;
+    if (f->marked) unlockByte(*f->file, fmt::kChangingLockOffset);
+    f->marked = false;
+    f->dirty = false;
+  }
+}
+
+}  // namespace rdd
