@@ -51,23 +51,19 @@ bool isEnter(QEvent* event) {
          (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
-// Runs `action` on Enter pressed in the watched widget, when `wanted` says so, and keeps the key
-// from the window (whose default button would otherwise take it).
+// On Enter pressed in the watched widget, runs `take`, which answers whether it acted on the key.
+// A key taken is kept from the window (whose default button would otherwise take it too); one
+// not taken goes on as usual.
 class EnterFilter : public QObject {
  public:
-  EnterFilter(QWidget* widget, std::function<bool()> wanted, std::function<void()> action)
-      : QObject(widget), wanted_(std::move(wanted)), action_(std::move(action)) {}
+  EnterFilter(QWidget* widget, std::function<bool()> take) : QObject(widget), take_(std::move(take)) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (isEnter(event) && wanted_()) {
-      action_();
-      return true;
-    }
+    if (isEnter(event) && take_()) return true;
     return QObject::eventFilter(watched, event);
   }
 
  private:
-  std::function<bool()> wanted_;
-  std::function<void()> action_;
+  std::function<bool()> take_;
 };
 
 }  // namespace
@@ -137,9 +133,11 @@ SingleLineEdit::SingleLineEdit(DataWindow& owner, const ControlTemplate& tpl, QW
   auto* edit = static_cast<QLineEdit*>(widget);
   text_ = edit->text().toStdString();
   QObject::connect(edit, &QLineEdit::textChanged, widget, [this](const QString& text) { text_ = text.toStdString(); });
-  widget->installEventFilter(new EnterFilter(
-      widget, [] { return true; },
-      [this] { Window::runEvent([this] { owner_.EditReturn(ControlEvent{this}); }); }));
+  widget->installEventFilter(new EnterFilter(widget, [this] {
+    bool taken = false;
+    Window::runEvent([this, &taken] { taken = owner_.EditReturn(ControlEvent{this}); });
+    return taken;
+  }));
 }
 
 rt::Value SingleLineEdit::Value() const { return rt::Value(text_); }
@@ -155,8 +153,11 @@ PushButton::PushButton(DataWindow& owner, const ControlTemplate& tpl, QWidget* w
     Window::runEvent([this] { (void)owner_.dispatch(name_); });
   });
   // Enter presses the focused button, as Space does, in a window as in a dialog.
-  widget->installEventFilter(new EnterFilter(
-      widget, [widget] { return widget->isEnabled(); }, [this] { click(); }));
+  widget->installEventFilter(new EnterFilter(widget, [this, widget] {
+    if (!widget->isEnabled()) return false;
+    click();
+    return true;
+  }));
 }
 
 void PushButton::click() { static_cast<QPushButton*>(widget_)->click(); }
@@ -463,8 +464,11 @@ ListBox::ListBox(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget)
   });
   const auto activate = [this] { Window::runEvent([this] { owner_.ListBoxActivate(ControlEvent{this}); }); };
   QObject::connect(list, &QListWidget::itemDoubleClicked, widget, activate);
-  widget->installEventFilter(new EnterFilter(
-      widget, [this] { return currentRow() >= 0; }, activate));
+  widget->installEventFilter(new EnterFilter(widget, [this, activate] {
+    if (currentRow() < 0) return false;
+    activate();
+    return true;
+  }));
 }
 
 int ListBox::insertRow(int row, const std::string& text) {

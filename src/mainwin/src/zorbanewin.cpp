@@ -120,12 +120,12 @@ void ZorbaneWin::EditFocusChange(const gui::FocusEvent& event) {
   enableReadWhenReady();
 }
 
-void ZorbaneWin::EditReturn(const gui::ControlEvent& event) {
+bool ZorbaneWin::EditReturn(const gui::ControlEvent& event) {
   RT_FRAME("ZorbaneWin:EditReturn");
-  gui::DataWindow::EditReturn(event);
-  if (event.control != oModelName) return;
+  if (event.control != oModelName) return gui::DataWindow::EditReturn(event);
   enableReadWhenReady();
   if (oPbExecute && oPbExecute->IsEnabled()) oPbExecute->click();
+  return true;
 }
 
 void ZorbaneWin::ListBoxSelect(const gui::ControlEvent& event) {

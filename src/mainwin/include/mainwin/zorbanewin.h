@@ -69,7 +69,7 @@ class ZorbaneWin : public gui::DataWindow {
   void PostInit(const gui::InitArgs& args) override;
   void ListBoxSelect(const gui::ControlEvent& event) override;
   void EditFocusChange(const gui::FocusEvent& event) override;
-  void EditReturn(const gui::ControlEvent& event) override;
+  bool EditReturn(const gui::ControlEvent& event) override;
 
   // Workflow operations (each in its own source file).
   void GetClassList();
