@@ -185,6 +185,25 @@ TEST_F(Cli, FamiliesLoadAndVersionsWithRowCounts) {
   EXPECT_GT(std::stoi(first.substr(first.rfind('\t') + 1)), 8);
 }
 
+TEST_F(Cli, LoadingAFamilyAgainUnderItsVersionIsRefusedUnlessAppended) {
+  ASSERT_EQ(run({"load", "Library", "1.0"}).exit, 0);
+  const std::string once = run({"versions"}).out;
+  const Outcome again = run({"load", "Library", "1.0"});
+  EXPECT_EQ(again.exit, 2);
+  EXPECT_NE(again.err.find("version 1.0 already holds "), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find(" rows of Library; reading it again would store every row twice. Give --append"),
+            std::string::npos)
+      << again.err;
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(run({"versions"}).out, once);  // nothing was added
+
+  const Outcome appended = run({"load", "Library", "1.0", "--append"});
+  EXPECT_EQ(appended.exit, 0) << appended.err;
+  const int rowsOnce = std::stoi(once.substr(once.rfind('\t') + 1));
+  const std::string twice = run({"versions"}).out;
+  EXPECT_EQ(std::stoi(twice.substr(twice.rfind('\t') + 1)), 2 * rowsOnce) << twice;
+}
+
 TEST_F(Cli, CompareExitsOneWithTheDifferencesAndZeroForTheSameSchema) {
   loadDemo();
   const Outcome differ = run({"compare", "1.0", "2.0"});

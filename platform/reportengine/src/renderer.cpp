@@ -10,6 +10,7 @@
 // The walk over rows and bands is one sequence of band steps per row, so a page can be drawn again
 // from the step it starts at: the first pass records only those starts, and every later drawing
 // of a page walks from its start to its end.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -416,22 +417,37 @@ RenderedReport PagedReport::drawAll() {
   return out;
 }
 
-bool PagedReport::drawEach(gdi::Handle target, const PageProgress& progress) {
+bool PagedReport::drawEach(gdi::Handle target, const PageProgress& progress, const PrintSelection& selection) {
   while (!layOut(2000))
     if (progress && !progress(knownPages(), 0)) return false;
   const int count = pageCount();
+  const int first = std::clamp(selection.from, 1, count);
+  const int last = selection.to <= 0 ? count : std::clamp(selection.to, first, count);
+  const int copies = std::max(1, selection.copies);
+  // Collated copies walk the range once per copy; the others put each page out `copies` times.
+  const int walks = selection.collate ? copies : 1;
+  const int sheetsPerPage = selection.collate ? 1 : copies;
+  const int sheets = (last - first + 1) * copies;
   bool ok = true;
+  bool stopped = false;
   int drawn = 0;
-  const auto walker = impl_->drawingWalker();
-  walker->setSink([&](gdi::RecordedPage&& page) {
-    if (drawn > 0) ok = gdi::newPage(target) && ok;
-    ok = gdi::replay(page, target) && ok;
-    ++drawn;
-    return ok && (!progress || progress(drawn, count));
-  });
-  walker->begin(PageStart{}, 1);
-  (void)walker->walk();
-  return ok && drawn == count;
+  for (int walk = 0; walk < walks && ok && !stopped; ++walk) {
+    int page = first - 1;
+    const auto walker = impl_->drawingWalker();
+    walker->setSink([&](gdi::RecordedPage&& recorded) {
+      ++page;
+      for (int sheet = 0; sheet < sheetsPerPage && ok && !stopped; ++sheet) {
+        if (drawn > 0) ok = gdi::newPage(target) && ok;
+        ok = gdi::replay(recorded, target) && ok;
+        ++drawn;
+        stopped = progress && !progress(drawn, sheets);
+      }
+      return ok && !stopped && page < last;
+    });
+    walker->begin(pageStarts()[static_cast<std::size_t>(first - 1)], first);
+    (void)walker->walk();
+  }
+  return ok && !stopped && drawn == sheets;
 }
 
 namespace {

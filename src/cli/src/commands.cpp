@@ -107,7 +107,7 @@ int listVersions() {
   return 0;
 }
 
-int loadFamily(const std::string& family, const std::string& version) {
+int loadFamily(const std::string& family, const std::string& version, bool append) {
   RT_FRAME("Cli:Load");
   const rt::ObjectPtr control = connectedControl();
   const std::vector<std::string> families = workflow::familyNames(control);
@@ -123,6 +123,12 @@ int loadFamily(const std::string& family, const std::string& version) {
     fail(rt::EG_ARG, refusal, "LOAD");
   RT_LINE();
   const std::string stored = trimmedVersion(workflow::fullWidthVersion(version));
+  if (const long held = workflow::familyRowsIn(*table, workflow::fullWidthVersion(version), family); held > 0 && !append)
+    fail(rt::EG_ARG,
+         "version " + stored + " already holds " + std::to_string(held) + " rows of " + family +
+             "; reading it again would store every row twice. Give --append to add them anyway, or load it "
+             "under another version.",
+         "LOAD");
   ProgressLoad observer(stored);
   const workflow::LoadResult result = workflow::runLoad(control, *table, family, observer);
   const workflow::LoadCounts& counts = result.counts;

@@ -26,7 +26,8 @@ struct CompareOptions {
 
 int listFamilies();
 int listVersions();
-int loadFamily(const std::string& family, const std::string& version);
+// Refuses a version that already holds the family's rows unless `append` is set.
+int loadFamily(const std::string& family, const std::string& version, bool append);
 // Compares and stores the flags, then prints the pair's differences.
 int compare(const CompareOptions& options);
 // Prints the differences a compare with "Reset Flags" would find, on the table opened read-only:

@@ -27,7 +27,9 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  families                     list the class families of the database\n"
     "  versions                     list the stored versions: version, family, rows (tab-separated)\n"
-    "  load FAMILY VERSION          read FAMILY into the table as VERSION (up to 15 characters)\n"
+    "  load FAMILY VERSION [--append]\n"
+    "                               read FAMILY into the table as VERSION (up to 15 characters);\n"
+    "                               a VERSION that holds FAMILY's rows already needs --append\n"
     "  compare BASE REF [--reset] [OUTPUT OPTIONS]\n"
     "                               compare two stored versions, store the flags, print the differences\n"
     "  diff BASE REF [OUTPUT OPTIONS]\n"
@@ -118,9 +120,18 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
   if (command == "versions") return exactly(0, cli::listVersions);
   if (command == "reindex") return exactly(0, cli::reindex);
   if (command == "load") {
-    if (args.size() == 2 && args[1].find_first_not_of(' ') == std::string::npos)
+    std::vector<std::string> names;
+    bool append = false;
+    for (const std::string& arg : args) {
+      if (arg == "--append")
+        append = true;
+      else
+        names.push_back(arg);
+    }
+    if (names.size() == 2 && names[1].find_first_not_of(' ') == std::string::npos)
       return {{}, usageError("the version must not be empty")};
-    return exactly(2, [args] { return cli::loadFamily(args[0], args[1]); });
+    if (names.size() != 2) return {{}, usageError("load takes 2 argument(s)")};
+    return {[names, append] { return cli::loadFamily(names[0], names[1], append); }, 0};
   }
   if (command == "zap") {
     if (args.size() != 1 || args[0] != "--yes") return {{}, usageError("zap empties the table: confirm with 'zap --yes'")};

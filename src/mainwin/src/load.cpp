@@ -2,6 +2,7 @@
 #include <string>
 
 #include "long_operation.h"
+#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 #include "workflow/operations.h"
 
@@ -49,6 +50,15 @@ void ZorbaneWin::LoadDbf() {
   if (const std::string refusal = workflow::versionRefusal(*table, ModelName().asString()); !refusal.empty()) {
     gui::InfoBox(this, "Read Class Structure", refusal);
     return Pointer(gui::Pointer::Arrow);
+  }
+  // Reading a family again under the same version stores every row twice; it is the user's call.
+  const std::string version = workflow::fullWidthVersion(ModelName().asString());
+  if (const long held = workflow::familyRowsIn(*table, version, ChosenFamily); held > 0) {
+    const std::string question = "Version " + workflow::trimmedText(version) + " already holds " +
+                                 std::to_string(held) + " rows of " + ChosenFamily + ". Add them again?";
+    if (gui::messageBox(this, "Read Class Structure", question,
+                        gui::kBoxYesNo | gui::kBoxIconQuestion | gui::kBoxDefaultSecond) != gui::kIdYes)
+      return Pointer(gui::Pointer::Arrow);
   }
   RT_LINE();
   WindowLoadObserver observer(*this);

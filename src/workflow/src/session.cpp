@@ -56,4 +56,16 @@ std::vector<VersionRows> versionRows(model::Mpdms& table) {
   return out;
 }
 
+long familyRowsIn(model::Mpdms& table, std::string_view version, std::string_view family) {
+  RT_FRAME("Session:FamilyRowsIn");
+  const auto width = model::fieldDesc()[static_cast<std::size_t>(model::Field::FAMILYNAME)].fieldSpec->length;
+  const std::string stored = rt::padRightChars(family, static_cast<std::size_t>(width));
+  long rows = 0;
+  table.setOrder(1);
+  if (!table.seek(version)) return 0;
+  for (; !table.eof() && table.str(model::Field::MODELVERS) == version; table.skip())
+    if (table.str(model::Field::FAMILYNAME) == stored) ++rows;
+  return rows;
+}
+
 }  // namespace workflow

@@ -3,6 +3,7 @@
 // their families and row counts. GUI thread only; failures are raised through the run-time.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/model.h"
@@ -29,5 +30,9 @@ struct VersionRows {
 
 // Every stored version in the order of storedVersions, with its row count.
 std::vector<VersionRows> versionRows(model::Mpdms& table);
+
+// The rows of `family` (compared at its stored width) under the full-width `version`: reading the
+// family again under that version would store each of them a second time.
+long familyRowsIn(model::Mpdms& table, std::string_view version, std::string_view family);
 
 }  // namespace workflow
