@@ -1,6 +1,7 @@
 // Append bursts: a shared table keeps its header lock from one append to the next for a short
 // time budget, collecting the new records in memory, and writes them, their header and the dirty
-// index files before it lets go. Also the header lock taken for one short step, and Table::append.
+// index files before it lets go. Also the header lock taken for one short step, Table::append and
+// Table::appendRecord.
 #include <algorithm>
 #include <ctime>
 #include <mutex>
@@ -132,14 +133,41 @@ void Table::append() {
   Impl& t = *impl_;
   if (!t.isOpen) return;
   gCurrent = this;
+  if (t.beginAppend()) t.endBurstWhenSpent();
+}
+
+void Table::appendRecord(const std::vector<std::pair<int, std::string_view>>& texts) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  if (!t.beginAppend()) return;
+  for (const auto& [index, text] : texts) putStr(index, text);
+  t.commit("DBAPPEND");
+  t.endBurstWhenSpent();
+}
+
+// With the time budget of a shared burst spent (and another opener there to wait for it), the
+// burst ends: the records, their header and keys are written and the lock released. After
+// append() that includes the new, still blank record, whose fields are then written in place;
+// after appendRecord() the record is complete. When the burst cannot be written, the newest
+// record is not kept: its append did not happen.
+void Table::Impl::endBurstWhenSpent() {
+  if (!options.shared || !burstOver() || keepBurstAlone()) return;
+  commit("DBAPPEND");
+  endBurst(true, count - 1);
+}
+
+bool Table::Impl::beginAppend() {
+  Impl& t = *this;
+  if (!t.isOpen) return false;
   const char* op = "DBAPPEND";
   if (t.options.readOnly) {
     t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; no record appended", op);
-    return;
+    return false;
   }
-  if (t.refuseAfterFailure(op)) return;
+  if (t.refuseAfterFailure(op)) return false;
   t.commit(op);
-  if (t.writeFailed || !t.markIndexesChanging(op)) return;  // a failed commit was raised
+  if (t.writeFailed || !t.markIndexesChanging(op)) return false;  // a failed commit was raised
   if (t.options.shared) {
     // Other users may append too. The first append of a burst takes the header byte, learns the
     // true count and cuts what a stopped writer may have left beyond it. The records of the burst
@@ -154,7 +182,7 @@ void Table::append() {
         Status s = t.file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
         if (s.ok()) break;
         if (!t.raise(rt::EG_APPENDLOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode, true))
-          return;
+          return false;
       }
       listenForRaises();
       t.burstHeld = true;
@@ -175,13 +203,14 @@ void Table::append() {
         t.stopWriting(s.message);  // nothing is written on a length that is no longer true
         t.releaseBurst();
         t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
-        return;
+        return false;
       }
     } else if (t.appendBuf.size() >= kAppendChunk) {
       Status s = t.writeAppended();
       if (!s.ok()) {
         t.endBurst(false);
-        return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
+        t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
+        return false;
       }
     }
     if (t.appendBuf.empty()) {
@@ -206,13 +235,7 @@ void Table::append() {
   t.recDirty = true;
   t.recordChangedBy = op;
   t.atBof = false;
-  if (t.options.shared && t.burstOver() && !t.keepBurstAlone()) {
-    // The blank record and its keys go with the burst; the fields that follow are written in
-    // place, and their keys reach the index at the next release of the lock. When the burst
-    // cannot be written, the blank record is not kept: this append did not happen.
-    t.commit(op);
-    t.endBurst(true, t.count - 1);
-  }
+  return true;
 }
 
 }  // namespace rdd

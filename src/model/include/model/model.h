@@ -108,6 +108,8 @@ class Mpdms : public rt::Object {
   void setOrder(int n);
   bool seek(std::string_view key);
   void append();
+  // A new row with these character fields, reaching the table whole (see rdd::Table::appendRecord).
+  void appendRow(const std::vector<std::pair<Field, std::string>>& texts);
   void zap();
   void close();
   int orderCount() const;
