@@ -15,8 +15,6 @@ void installUnattendedRunTime();
 
 // True once any error has been reported in this process.
 bool errorReported();
-// How many errors have been reported so far.
-std::size_t errorsReported();
 
 // A progress line "<what> NN%" redrawn in place on a terminal; silent otherwise.
 class Progress {

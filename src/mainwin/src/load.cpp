@@ -2,8 +2,8 @@
 #include <string>
 
 #include "long_operation.h"
-#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
+#include "workflow/operations.h"
 
 namespace mainwin {
 namespace {
@@ -52,40 +52,38 @@ void ZorbaneWin::LoadDbf() {
   }
   RT_LINE();
   WindowLoadObserver observer(*this);
-  const std::uint64_t errorsBefore = detail::errorsRaised();
-  const workflow::LoadCounts counts = workflow::loadFamily(DbControl, *table, ChosenFamily, observer);
-  // The names stored with '?' were each raised once, and are told below; any other error means
-  // part of the family was not read.
-  const std::uint64_t errors = detail::errorsRaised() - errorsBefore;
-  const bool complete = errors <= counts.substituted.size();
+  const workflow::LoadResult result = workflow::runLoad(DbControl, *table, ChosenFamily, observer);
   RT_LINE();
-  if (counts.writeFailed) {
-    // The error was shown once; the next load or compare opens the table afresh.
-    UpdateModelList();
-    gui::InfoBox(this, "Load Stopped",
-                 "The load of " + ChosenFamily + " stopped after a write error; " + std::to_string(counts.rows) +
-                     " rows were stored.");
-    oProgressBar->Position(0);
-    return Pointer(gui::Pointer::Arrow);
-  }
   UpdateModelList();
-  if (complete && counts.substituted.empty()) {
-    gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
-    if (counts.rows == 0)
+  const std::string rows = std::to_string(result.counts.rows);
+  switch (result.outcome) {
+    case workflow::LoadOutcome::Stopped:
+      // The error was shown once; the next load or compare opens the table afresh.
+      gui::InfoBox(this, "Load Stopped",
+                   "The load of " + ChosenFamily + " stopped after a write error; " + rows + " rows were stored.");
+      break;
+    case workflow::LoadOutcome::Incomplete:
       gui::InfoBox(this, "Read Class Structure",
-                   "No rows were written: the class family " + ChosenFamily +
-                       " has no classes, so the lists of model versions are unchanged.");
-  } else if (complete) {
-    std::string names;
-    for (const std::string& name : counts.substituted) names += (names.empty() ? "" : ", ") + name;
-    gui::InfoBox(this, "Read Class Structure",
-                 "The class family " + ChosenFamily + " was read completely: " + std::to_string(counts.rows) +
-                     " rows were written. These names were stored with \"?\" for the characters the model table "
-                     "cannot hold: " + names + ".");
-  } else
-    gui::InfoBox(this, "Read Class Structure",
-                 "The class family " + ChosenFamily + " was not read completely: errors were reported during the read. " +
-                     std::to_string(counts.rows) + " rows were written; they stay in the database.");
+                   "The class family " + ChosenFamily + " was not read completely: errors were reported during the read. " +
+                       rows + " rows were written; they stay in the database.");
+      break;
+    case workflow::LoadOutcome::Done:
+      if (!result.counts.substituted.empty()) {
+        std::string names;
+        for (const std::string& name : result.counts.substituted) names += (names.empty() ? "" : ", ") + name;
+        gui::InfoBox(this, "Read Class Structure",
+                     "The class family " + ChosenFamily + " was read completely: " + rows +
+                         " rows were written. These names were stored with \"?\" for the characters the model "
+                         "table cannot hold: " + names + ".");
+        break;
+      }
+      gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
+      if (result.counts.rows == 0)
+        gui::InfoBox(this, "Read Class Structure",
+                     "No rows were written: the class family " + ChosenFamily +
+                         " has no classes, so the lists of model versions are unchanged.");
+      break;
+  }
   oProgressBar->Position(0);
   Pointer(gui::Pointer::Arrow);
 }
