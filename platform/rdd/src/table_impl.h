@@ -167,6 +167,7 @@ class Table::Impl {
   std::uint32_t appendFirst = 0;
 
   // ---- orders ----
+  bool indexDamageReported = false;  // an index file opened damaged, and the user was told
   std::vector<std::unique_ptr<IndexFileState>> indexFiles;
   std::vector<std::unique_ptr<Order>> orders;
   int controlling = 0;  // 0 natural

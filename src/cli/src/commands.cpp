@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <iostream>
 #include <vector>
 
@@ -52,8 +53,27 @@ std::unique_ptr<model::Mpdms> openShared(const char* operation, bool readOnly = 
   return table;
 }
 
-// The shared table with its index file built when it is missing, as at the window's start.
+// True when this process may not write the table or its folder (the index file and the error
+// log live there): a read-only folder or file, or another user's.
+bool tableReadOnlyHere() {
+  for (const char* path : {model::kTableName, "."})
+    if (::access(path, W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) return true;
+  return false;
+}
+
+// A command that writes stops before it opens anything when it may not write.
+void refuseWhenReadOnly(const char* operation) {
+  if (tableReadOnlyHere())
+    fail(rt::EG_READONLY,
+         std::string(model::kTableName) + " or its folder " + rt::workingDirectory() +
+             " is read-only for this user; nothing was changed. 'versions' and 'diff' read a read-only table.",
+         operation, model::kTableName);
+}
+
+// The shared table with its index file built when it is missing, as at the window's start. A
+// table this process may not write is refused before anything is opened.
 std::unique_ptr<model::Mpdms> sharedTable(const char* operation) {
+  refuseWhenReadOnly(operation);
   auto table = openShared(operation);
   (void)workflow::buildIndexes(*table, false);
   return table;
@@ -101,7 +121,8 @@ int listFamilies() {
 
 int listVersions() {
   RT_FRAME("Cli:Versions");
-  auto table = sharedTable("VERSIONS");
+  // Listing writes nothing: a table this process may not write is read as it is, index and all.
+  auto table = tableReadOnlyHere() ? openShared("VERSIONS", true) : sharedTable("VERSIONS");
   for (const workflow::VersionRows& entry : workflow::versionRows(*table))
     std::cout << entry.version << '\t' << entry.family << '\t' << entry.rows << '\n';
   return 0;
@@ -231,6 +252,7 @@ int diff(const CompareOptions& options) {
 
 int zap() {
   RT_FRAME("Cli:Zap");
+  refuseWhenReadOnly("ZAP");
   std::shared_ptr<model::Mpdms> table;
   const workflow::ZapOutcome outcome = workflow::runZap(table);
   table->close();
@@ -242,6 +264,7 @@ int zap() {
 
 int reindex() {
   RT_FRAME("Cli:Reindex");
+  refuseWhenReadOnly("REINDEX");
   auto table = openShared("REINDEX");
   const workflow::IndexBuildResult result = workflow::runReindex(*table);
   table->close();

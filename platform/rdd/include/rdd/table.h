@@ -126,6 +126,8 @@ class Table {
 
   // Orders. Numbers count from 1 over the open index files in opening order, tags in file order.
   bool openIndex(const std::string& fileSpec);  // raises and answers false on failure
+  // An index file was found damaged when opened, and a warning said what became of its orders.
+  bool indexDamageReported() const;
   int orderCount() const;
   int order() const;  // 0: natural order
   void setOrder(int number);

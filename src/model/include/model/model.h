@@ -113,6 +113,8 @@ class Mpdms : public rt::Object {
   void zap();
   void close();
   int orderCount() const;
+  // The index file was found damaged at the open, and the user was told (see rdd::Table).
+  bool indexDamageReported() const { return table_ && table_->indexDamageReported(); }
   std::string indexExt() const { return rdd::Table::indexExt(); }
   std::string tablePath() const;
   std::string tableDrive() const;
