@@ -102,7 +102,7 @@ TEST_F(TableTrouble, ATruncatedIndexFileIsOneWarningBeforeTheWindowAppears) {
     std::filesystem::resize_file(dir.indexFile(), size);
     errors.errors.clear();
     start();
-    ASSERT_EQ(errors.errors.size(), 1u) << size << " bytes: " << errors.errors.back()->description;
+    ASSERT_EQ(errors.errors.size(), 1u) << size << " bytes: " << (errors.errors.empty() ? "" : errors.errors.back()->description);
     EXPECT_EQ(errors.errors[0]->severity, 1);
     EXPECT_EQ(win->ModelServer->orderCount(), 2);
     auto [entries, records] = entriesAndRecords(*win->ModelServer);

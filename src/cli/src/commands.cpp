@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <iostream>
 #include <vector>
 
@@ -53,21 +52,11 @@ std::unique_ptr<model::Mpdms> openShared(const char* operation, bool readOnly = 
   return table;
 }
 
-// True when this process may not write the table or its folder (the index file and the error
-// log live there): a read-only folder or file, or another user's.
-bool tableReadOnlyHere() {
-  for (const char* path : {model::kTableName, "."})
-    if (::access(path, W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) return true;
-  return false;
-}
-
 // A command that writes stops before it opens anything when it may not write.
 void refuseWhenReadOnly(const char* operation) {
-  if (tableReadOnlyHere())
-    fail(rt::EG_READONLY,
-         std::string(model::kTableName) + " or its folder " + rt::workingDirectory() +
-             " is read-only for this user; nothing was changed. 'versions' and 'diff' read a read-only table.",
-         operation, model::kTableName);
+  if (workflow::tableReadOnlyHere())
+    fail(rt::EG_READONLY, workflow::readOnlyTableText() + " 'versions' and 'diff' read a read-only table.", operation,
+         model::kTableName);
 }
 
 // The shared table with its index file built when it is missing, as at the window's start. A
@@ -122,7 +111,7 @@ int listFamilies() {
 int listVersions() {
   RT_FRAME("Cli:Versions");
   // Listing writes nothing: a table this process may not write is read as it is, index and all.
-  auto table = tableReadOnlyHere() ? openShared("VERSIONS", true) : sharedTable("VERSIONS");
+  auto table = workflow::tableReadOnlyHere() ? openShared("VERSIONS", true) : sharedTable("VERSIONS");
   for (const workflow::VersionRows& entry : workflow::versionRows(*table))
     std::cout << entry.version << '\t' << entry.family << '\t' << entry.rows << '\n';
   return 0;
