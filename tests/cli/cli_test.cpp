@@ -58,9 +58,14 @@ class Cli : public ::testing::Test {
     fs::remove_all(dir, ec);
   }
 
-  Outcome run(const std::vector<std::string>& args, const fs::path& where = {}) {
+  // `asOtherUser`: run as an unprivileged user, so that permissions hold even when the tests
+  // run as root.
+  Outcome run(const std::vector<std::string>& args, const fs::path& where = {}, bool asOtherUser = false) {
     const fs::path out = dir / ".out", err = dir / ".err";
-    std::vector<std::string> all{ZMC_CLI};
+    std::vector<std::string> all;
+    if (asOtherUser && ::geteuid() == 0)
+      all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    all.push_back(ZMC_CLI);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
@@ -538,6 +543,34 @@ TEST_F(Cli, SaysWhereTheOutputWentWhenStandardErrorIsATerminal) {
   EXPECT_NE(readFile(transcript).find("differences written to " + (dir / "d.txt").string()), std::string::npos)
       << readFile(transcript);
   EXPECT_EQ(run({"compare", "1.0", "2.0", "--output", "quiet.txt"}).err, "");  // not a terminal: nothing said
+}
+
+TEST_F(Cli, AReadOnlyFolderIsListedAndDiffedButLoadCompareReindexAndZapAreRefused) {
+  loadDemo();
+  char pattern[] = "/tmp/zmc-cli-out-XXXXXX";
+  const fs::path elsewhere = ::mkdtemp(pattern);
+  fs::permissions(elsewhere, fs::perms::all);
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+    fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  const std::map<std::string, std::string> before = folderBytes(dir);
+
+  const Outcome versions = run({"versions"}, {}, true);
+  EXPECT_EQ(versions.exit, 0) << versions.err;
+  EXPECT_EQ(versions.out.rfind("1.0\tLibrary\t", 0), 0u) << versions.out;
+  const Outcome diff = run({"diff", "1.0", "2.0", "--format", "csv", "--output", (elsewhere / "d.csv").string()}, {}, true);
+  EXPECT_EQ(diff.exit, 1) << diff.err;
+  EXPECT_EQ(readFile(elsewhere / "d.csv").rfind("version,family,", 0), 0u);
+  for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
+           {"load", "Library", "3.0"}, {"compare", "1.0", "2.0"}, {"reindex"}, {"zap", "--yes"}}) {
+    const Outcome r = run(refused, {}, true);
+    EXPECT_EQ(r.exit, 2) << refused[0];
+    EXPECT_NE(r.err.find("is read-only for this user; nothing was changed"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(folderBytes(dir), before);
+  fs::permissions(dir, fs::perms::owner_all);
+  fs::remove_all(elsewhere);
 }
 
 // ---------------------------------------------------------------- a second process, zap, reindex

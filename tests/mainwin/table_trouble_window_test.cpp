@@ -92,6 +92,24 @@ TEST_F(TableTrouble, AGarbageIndexFileIsRebuiltAtStartUp) {
   EXPECT_EQ(comparesFinished(), 1);
 }
 
+TEST_F(TableTrouble, ATruncatedIndexFileIsOneWarningBeforeTheWindowAppears) {
+  seedTwoVersions();
+  const auto whole = std::filesystem::file_size(dir.indexFile());
+  const std::string saved = wftest::readFile(dir.indexFile());
+  for (const std::uintmax_t size : {whole / 2, std::uintmax_t{600}, std::uintmax_t{100}}) {
+    std::ofstream(dir.indexFile(), std::ios::binary | std::ios::trunc) << saved;
+    std::filesystem::resize_file(dir.indexFile(), size);
+    errors.errors.clear();
+    start();
+    ASSERT_EQ(errors.errors.size(), 1u) << size << " bytes: " << (errors.errors.empty() ? "" : errors.errors.back()->description);
+    EXPECT_EQ(errors.errors[0]->severity, 1);
+    EXPECT_EQ(win->ModelServer->orderCount(), 2);
+    auto [entries, records] = entriesAndRecords(*win->ModelServer);
+    EXPECT_EQ(entries, records);
+    win.reset();
+  }
+}
+
 TEST_F(TableTrouble, ACompareOfAVersionWithoutRowsStillRebuildsTheIndex) {
   seedTwoVersions();
   start();

@@ -1,6 +1,7 @@
 // Append bursts: a shared table keeps its header lock from one append to the next for a short
 // time budget, collecting the new records in memory, and writes them, their header and the dirty
-// index files before it lets go. Also the header lock taken for one short step, and Table::append.
+// index files before it lets go. Also the header lock taken for one short step, Table::append and
+// Table::appendRecord.
 #include <algorithm>
 #include <mutex>
 
@@ -131,7 +132,34 @@ void Table::append() {
   if (!t.appendBlank()) t.setEof();
 }
 
+void Table::appendRecord(const std::vector<std::pair<int, std::string_view>>& texts) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  if (!t.beginAppend()) return t.setEof();
+  for (const auto& [index, text] : texts) putStr(index, text);
+  t.commit("DBAPPEND");
+  t.endBurstWhenSpent();
+}
+
 bool Table::Impl::appendBlank() {
+  if (!beginAppend()) return false;
+  endBurstWhenSpent();
+  return !writeFailed;
+}
+
+// With the time budget of a shared burst spent (and another opener there to wait for it), the
+// burst ends: the records, their header and keys are written and the lock released. After
+// append() that includes the new, still blank record, whose fields are then written in place;
+// after appendRecord() the record is complete. When the burst cannot be written, the newest
+// record is not kept: its append did not happen.
+void Table::Impl::endBurstWhenSpent() {
+  if (!options.shared || !burstOver() || keepBurstAlone()) return;
+  commit("DBAPPEND");
+  endBurst(true, count - 1);
+}
+
+bool Table::Impl::beginAppend() {
   const char* op = "DBAPPEND";
   if (options.readOnly) {
     raise(rt::EG_READONLY, "table " + fullPath + " is open read-only; no record appended", op);
@@ -161,14 +189,7 @@ bool Table::Impl::appendBlank() {
   recDirty = true;
   recordChangedBy = op;
   atBof = false;
-  if (options.shared && burstOver() && !keepBurstAlone()) {
-    // The blank record and its keys go with the burst; the fields that follow are written in
-    // place, and their keys reach the index at the next release of the lock. When the burst
-    // cannot be written, the blank record is not kept: this append did not happen.
-    commit(op);
-    endBurst(true, count - 1);
-  }
-  return !writeFailed;
+  return true;
 }
 
 // Other users may append too. The first append of a burst takes the header byte, learns the true

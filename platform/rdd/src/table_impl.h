@@ -173,6 +173,7 @@ class Table::Impl {
   std::uint32_t appendFirst = 0;
 
   // ---- orders ----
+  bool indexDamageReported = false;  // an index file opened damaged, and the user was told
   std::vector<std::unique_ptr<IndexFileState>> indexFiles;
   std::vector<std::unique_ptr<Order>> orders;
   int controlling = 0;  // 0 natural
@@ -242,6 +243,11 @@ class Table::Impl {
   // Ends this opener's append burst: the buffered records, the header and the dirty index files
   // reach the disk before the lock is released. Raises a failure when `report`.
   void endBurst(bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
+  // A new blank record made current (the header lock taken when shared); false, raised or
+  // refused, when none was added.
+  bool beginAppend();
+  // Ends a shared burst whose time budget is spent, the newest record committed first.
+  void endBurstWhenSpent();
   void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
   // append(): false (raised) when no record was appended.
   bool appendBlank();

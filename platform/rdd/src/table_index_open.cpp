@@ -176,10 +176,13 @@ bool Table::openIndex(const std::string& fileSpec) {
     auto e = rt::makeError(rt::EG_CORRUPTION, "DBFCDX", damage + "; " + done, op, path);
     e->severity = 1;
     e->canDefault = true;
+    t.indexDamageReported = true;
     (void)rt::raise(e);
   }
   return true;
 }
+
+bool Table::indexDamageReported() const { return impl_->indexDamageReported; }
 
 // An index file whose stamp says that an opener changed the table and stopped before writing
 // the file, or that was written for another table file than the one there now (another record

@@ -52,8 +52,17 @@ std::unique_ptr<model::Mpdms> openShared(const char* operation, bool readOnly = 
   return table;
 }
 
-// The shared table with its index file built when it is missing, as at the window's start.
+// A command that writes stops before it opens anything when it may not write.
+void refuseWhenReadOnly(const char* operation) {
+  if (workflow::tableReadOnlyHere())
+    fail(rt::EG_READONLY, workflow::readOnlyTableText() + " 'versions' and 'diff' read a read-only table.", operation,
+         model::kTableName);
+}
+
+// The shared table with its index file built when it is missing, as at the window's start. A
+// table this process may not write is refused before anything is opened.
 std::unique_ptr<model::Mpdms> sharedTable(const char* operation) {
+  refuseWhenReadOnly(operation);
   auto table = openShared(operation);
   (void)workflow::buildIndexes(*table, false);
   return table;
@@ -101,7 +110,8 @@ int listFamilies() {
 
 int listVersions() {
   RT_FRAME("Cli:Versions");
-  auto table = sharedTable("VERSIONS");
+  // Listing writes nothing: a table this process may not write is read as it is, index and all.
+  auto table = workflow::tableReadOnlyHere() ? openShared("VERSIONS", true) : sharedTable("VERSIONS");
   for (const workflow::VersionRows& entry : workflow::versionRows(*table))
     std::cout << entry.version << '\t' << entry.family << '\t' << entry.rows << '\n';
   return 0;
@@ -237,6 +247,7 @@ int diff(const CompareOptions& options) {
 
 int zap() {
   RT_FRAME("Cli:Zap");
+  refuseWhenReadOnly("ZAP");
   std::shared_ptr<model::Mpdms> table;
   const workflow::ZapOutcome outcome = workflow::runZap(table);
   table->close();
@@ -248,6 +259,7 @@ int zap() {
 
 int reindex() {
   RT_FRAME("Cli:Reindex");
+  refuseWhenReadOnly("REINDEX");
   auto table = openShared("REINDEX");
   const workflow::IndexBuildResult result = workflow::runReindex(*table);
   table->close();

@@ -10,7 +10,7 @@
 namespace cli {
 namespace {
 
-std::size_t reported = 0;
+bool reported = false;
 
 // The handler's message ends its lines in CR LF, as the log does; a terminal wants LF alone.
 void printMessage(const std::string& text, const std::string& caption) {
@@ -30,12 +30,12 @@ void installUnattendedRunTime() {
   // third choice, which breaks to the command's recovery point.
   rt::setErrorBoxHandler([](const std::string& text, const std::string& caption, std::uint32_t c1, std::uint32_t /*c2*/,
                             std::uint32_t c3) {
-    ++reported;
+    reported = true;
     printMessage(text, caption);
     return c1 != 0 ? c1 : c3;
   });
   rt::setMessageBoxHandler([](const std::string& text, const std::string& caption) {
-    ++reported;
+    reported = true;
     printMessage(text, caption);
   });
   rt::setBeep(false);

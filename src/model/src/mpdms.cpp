@@ -166,6 +166,16 @@ bool Mpdms::flag(Field f) { return table_ && bound(f) >= 0 && table_->logical(bo
 void Mpdms::setStr(Field f, std::string_view value) {
   if (table_ && bound(f) >= 0) table_->putStr(bound(f), value);
 }
+void Mpdms::appendRow(const std::vector<std::pair<Field, std::string>>& texts) {
+  RT_FRAME("Mpdms:AppendRow");
+  if (!table_) return;
+  std::vector<std::pair<int, std::string_view>> fields;
+  fields.reserve(texts.size());
+  for (const auto& [field, text] : texts)
+    if (bound(field) >= 0) fields.emplace_back(bound(field), text);
+  table_->appendRecord(fields);
+}
+
 rdd::Table::TextFit Mpdms::fitText(std::string_view text) const {
   return table_ ? table_->fitText(text) : rdd::Table::TextFit{std::string(text), {}};
 }

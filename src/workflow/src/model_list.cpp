@@ -79,19 +79,22 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
     }
   }
   // An index file without every described order (damaged, or left by a stop during a rebuild)
-  // is built again too; it is noted, since the user did not ask for it.
+  // is built again too; it is noted, since the user did not ask for it, unless the open of a
+  // damaged file said so already.
   std::size_t described = 0;
   for (const model::IndexDesc& index : indexes) described += index.orders.size();
   if (!force && static_cast<std::size_t>(openOrders) < described) {
     force = true;
-    auto note = rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
-                              "the index of " + dir + model::kTableName + " lacks " +
-                                  std::to_string(described - static_cast<std::size_t>(openOrders)) +
-                                  " of its orders; it is built again",
-                              "ORDLISTADD", dir + indexes.front().stem);
-    note->severity = 1;
-    note->canDefault = true;
-    (void)rt::raise(note);
+    if (!table.indexDamageReported()) {
+      auto note = rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
+                                "the index of " + dir + model::kTableName + " lacks " +
+                                    std::to_string(described - static_cast<std::size_t>(openOrders)) +
+                                    " of its orders; it is built again",
+                                "ORDLISTADD", dir + indexes.front().stem);
+      note->severity = 1;
+      note->canDefault = true;
+      (void)rt::raise(note);
+    }
   }
   if (!force) return result;
 

@@ -85,13 +85,6 @@ class RowBuilder {
   std::map<std::string, std::string, std::less<>> fitted_;  // every name met that is not ASCII
 };
 
-// Appends one row whose texts are all known; nothing in here asks the user anything.
-void appendRow(model::Mpdms& table, const RowTexts& row) {
-  table.append();
-  if (table.writeFailed()) return;
-  for (const auto& [field, text] : row) table.setStr(field, text);
-}
-
 }  // namespace
 
 std::string versionRefusal(const model::Mpdms& table, std::string_view typed) {
@@ -138,7 +131,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
   RowBuilder rows(table, counts);
   const std::string familyText = rows.storable("FAMILYNAME", family);
   auto write = [&](const RowTexts& row) {
-    appendRow(table, row);
+    table.appendRow(row);
     if (stopped()) return false;
     ++counts.rows;
     return true;

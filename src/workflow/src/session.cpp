@@ -1,6 +1,10 @@
 // Connecting the control, listing its families, and counting the rows of each stored version.
 #include "workflow/session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <map>
 
 #include "workflow/late_call.h"
@@ -34,6 +38,18 @@ std::vector<std::string> familyNames(const rt::ObjectPtr& control) {
     names.push_back(trimmedText(lateGet(lateSend(collection, "Item", {rt::Value(i)}), "Name").asString()));
   }
   return names;
+}
+
+bool tableReadOnlyHere() {
+  for (const char* path : {model::kTableName, "."})
+    if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+      return true;
+  return false;
+}
+
+std::string readOnlyTableText() {
+  return std::string(model::kTableName) + " or its folder " + rt::workingDirectory() +
+         " is read-only for this user; nothing was changed.";
 }
 
 std::vector<VersionRows> versionRows(model::Mpdms& table) {

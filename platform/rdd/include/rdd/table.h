@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "rdd/env.h"
@@ -114,12 +115,19 @@ class Table {
   std::string codePageName() const;
 
   void append();  // a blank record that becomes current
+  // A new record with these character fields (index, UTF-8 text) that becomes current. It is
+  // committed whole before anything else happens: no other opener ever sees it with some fields
+  // still blank. Texts should be storable (fitText); a character the page lacks is raised as by
+  // putStr.
+  void appendRecord(const std::vector<std::pair<int, std::string_view>>& texts);
   void zap();     // exclusive only: removes every record and empties the open orders
 
   // Orders. Numbers count from 1 over the open index files in opening order, tags in file order.
   bool openIndex(const std::string& fileSpec);  // raises and answers false on failure
   // Whether the index file openIndex(fileSpec) would open exists, asked of the table's Env.
   bool indexFileExists(const std::string& fileSpec) const;
+  // An index file was found damaged when opened, and a warning said what became of its orders.
+  bool indexDamageReported() const;
   int orderCount() const;
   int order() const;  // 0: natural order
   void setOrder(int number);

@@ -135,9 +135,13 @@ class Mpdms : public rt::Object {
   void setOrder(int n);
   bool seek(std::string_view key);
   void append();
+  // A new row with these character fields, reaching the table whole (see rdd::Table::appendRecord).
+  void appendRow(const std::vector<std::pair<Field, std::string>>& texts);
   void zap();
   void close();
   int orderCount() const;
+  // The index file was found damaged at the open, and the user was told (see rdd::Table).
+  bool indexDamageReported() const { return table_ && table_->indexDamageReported(); }
   std::string indexExt() const { return rdd::Table::indexExt(); }
   std::string tablePath() const;
   std::string tableDrive() const;

@@ -22,6 +22,13 @@ void connectControl(const rt::ObjectPtr& control);
 // The names of the control's class families in its order, trimmed.
 std::vector<std::string> familyNames(const rt::ObjectPtr& control);
 
+// True when this process may not write the model table of the working folder or the folder
+// itself (the index file and the error log live there): a read-only folder or file, or another
+// user's. Such a table is opened for reading alone, and every operation that writes is refused.
+bool tableReadOnlyHere();
+// What an operation that writes says when refused for that.
+std::string readOnlyTableText();
+
 struct VersionRows {
   std::string version;  // trimmed
   std::string family;   // of the version's first row, trimmed
