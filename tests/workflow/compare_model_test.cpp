@@ -205,6 +205,14 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
 
       const workflow::PairVerdicts verdicts = workflow::computePairVerdicts(table, base, reference, start);
       EXPECT_EQ(flagsOfTable(table), stored);
+      // Without an index the rows are read in record order and sorted: the same verdicts.
+      while (table.orderCount() > 0) table.deleteOrder(1, std::string());
+      const workflow::PairVerdicts unindexed = workflow::computePairVerdicts(table, base, reference, start);
+      ASSERT_EQ(unindexed.size(), verdicts.size());
+      for (std::size_t i = 0; i < verdicts.size(); ++i)
+        EXPECT_TRUE(unindexed.rows[i].recno == verdicts.rows[i].recno && unindexed.rows[i].flags == verdicts.rows[i].flags)
+            << "row " << i;
+      (void)workflow::buildIndexes(table, true);
       if (start == workflow::FlagStart::Reset) workflow::clearComparisons(table);
       workflow::CompareObserver quiet;
       (void)workflow::compareVersions(table, base, reference, quiet);

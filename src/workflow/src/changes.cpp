@@ -52,11 +52,20 @@ using MemberName = std::pair<std::string, std::string>;
 class Hierarchy {
  public:
   Hierarchy(const PairVerdicts& pair, Side side) {
+    // A version's rows lie class by class: the class is looked up once per run of its rows.
+    ClassInfo* info = nullptr;
+    const std::string* infoName = nullptr;
     for (const PairRow& row : pair.rows) {
       if (row.side != side) continue;
-      auto [at, added] = classes_.try_emplace(row.className);
-      if (added || row.isClassRow()) at->second.parent = row.parent;
-      if (!row.isClassRow()) at->second.members.push_back(&row);
+      bool added = false;
+      if (!infoName || *infoName != row.className) {
+        auto [at, inserted] = classes_.try_emplace(row.className);
+        info = &at->second;
+        infoName = &at->first;
+        added = inserted;
+      }
+      if (added || row.isClassRow()) info->parent = row.parent;
+      if (!row.isClassRow()) info->members.push_back(&row);
     }
   }
   std::string parentOf(const std::string& className) const {
