@@ -135,11 +135,8 @@ template <class CompareOnce>
 void checkRandomTables(unsigned seeds, CompareOnce&& compareOnce) {
   for (unsigned seed = 1; seed <= seeds; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    wftest::WorkDir dir{""};
-    wftest::ErrorRecorder errors;
-    model::Mpdms::Args args;
-    args.shared = true;
-    model::Mpdms table(args);
+    wftest::ScratchTable scratch;
+    model::Mpdms& table = scratch.table;
     ASSERT_TRUE(table.used());
     std::mt19937 rng(seed);
     const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
@@ -147,7 +144,7 @@ void checkRandomTables(unsigned seeds, CompareOnce&& compareOnce) {
     workflow::CompareObserver quiet;
     compareOnce(table, quiet);
     EXPECT_EQ(flagsOfTable(table), flagsOfModel(CompareModel(rows).compare("B", "R")));
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(scratch.errors.errors.empty());
   }
 }
 
@@ -191,11 +188,8 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
   for (const workflow::FlagStart start : {workflow::FlagStart::Reset, workflow::FlagStart::AsStored}) {
     for (unsigned seed = 1; seed <= 12; ++seed) {
       SCOPED_TRACE((start == workflow::FlagStart::Reset ? "reset, seed " : "as stored, seed ") + std::to_string(seed));
-      wftest::WorkDir dir{""};
-      wftest::ErrorRecorder errors;
-      model::Mpdms::Args args;
-      args.shared = true;
-      model::Mpdms table(args);
+      wftest::ScratchTable scratch;
+      model::Mpdms& table = scratch.table;
       ASSERT_TRUE(table.used());
       std::mt19937 rng(seed);
       const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
@@ -223,7 +217,7 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
                 })));
       for (const workflow::PairRow& row : verdicts.rows)
         EXPECT_EQ(lettersOf(row.flags), written[row.recno - 1]) << "record " << row.recno;
-      EXPECT_TRUE(errors.errors.empty());
+      EXPECT_TRUE(scratch.errors.errors.empty());
     }
   }
 }
