@@ -107,6 +107,14 @@ void store(model::Mpdms& table, const std::vector<Row>& rows) {
   }
 }
 
+// The random table of one seed, appended to `table`.
+std::vector<Row> storeRandomRows(model::Mpdms& table, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
+  store(table, rows);
+  return rows;
+}
+
 // The flags of every row in record order, one string of T and F per row.
 std::vector<std::string> flagsOfTable(model::Mpdms& table) {
   std::vector<std::string> out;
@@ -138,9 +146,7 @@ void checkRandomTables(unsigned seeds, CompareOnce&& compareOnce) {
     wftest::ScratchTable scratch;
     model::Mpdms& table = scratch.table;
     ASSERT_TRUE(table.used());
-    std::mt19937 rng(seed);
-    const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
-    store(table, rows);
+    const std::vector<Row> rows = storeRandomRows(table, seed);
     workflow::CompareObserver quiet;
     compareOnce(table, quiet);
     EXPECT_EQ(flagsOfTable(table), flagsOfModel(CompareModel(rows).compare("B", "R")));
@@ -191,9 +197,7 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
       wftest::ScratchTable scratch;
       model::Mpdms& table = scratch.table;
       ASSERT_TRUE(table.used());
-      std::mt19937 rng(seed);
-      const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
-      store(table, rows);
+      const std::vector<Row> rows = storeRandomRows(table, seed);
       (void)workflow::buildIndexes(table, true);
       const std::vector<std::string> stored = flagsOfTable(table);
 

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <optional>
 #include <unordered_map>
 
@@ -25,7 +24,6 @@ struct RawLayout {
   std::size_t className = 0, parent = 0, kind = 0, member = 0, level = 0, type = 0, family = 0;
   std::size_t parentAt() const { return className; }
   std::size_t memberKeyAt() const { return className + parent; }  // kind, member, level
-  std::size_t memberAt() const { return className + parent + kind; }
   std::size_t levelAt() const { return className + parent + kind + member; }
   std::size_t typeAt() const { return levelAt() + level; }
   std::size_t familyAt() const { return typeAt() + type; }
@@ -223,7 +221,6 @@ class PairCompare {
     row(i).counterpart = -1;
   }
 
- private:
   PairVerdicts& out_;
   VersionRows& base_;
   VersionRows& reference_;
