@@ -107,6 +107,14 @@ void store(model::Mpdms& table, const std::vector<Row>& rows) {
   }
 }
 
+// The random table of one seed, appended to `table`.
+std::vector<Row> storeRandomRows(model::Mpdms& table, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
+  store(table, rows);
+  return rows;
+}
+
 // The flags of every row in record order, one string of T and F per row.
 std::vector<std::string> flagsOfTable(model::Mpdms& table) {
   std::vector<std::string> out;
@@ -135,19 +143,14 @@ template <class CompareOnce>
 void checkRandomTables(unsigned seeds, CompareOnce&& compareOnce) {
   for (unsigned seed = 1; seed <= seeds; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    wftest::WorkDir dir{""};
-    wftest::ErrorRecorder errors;
-    model::Mpdms::Args args;
-    args.shared = true;
-    model::Mpdms table(args);
+    wftest::ScratchTable scratch;
+    model::Mpdms& table = scratch.table;
     ASSERT_TRUE(table.used());
-    std::mt19937 rng(seed);
-    const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
-    store(table, rows);
+    const std::vector<Row> rows = storeRandomRows(table, seed);
     workflow::CompareObserver quiet;
     compareOnce(table, quiet);
     EXPECT_EQ(flagsOfTable(table), flagsOfModel(CompareModel(rows).compare("B", "R")));
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(scratch.errors.errors.empty());
   }
 }
 
@@ -191,20 +194,23 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
   for (const workflow::FlagStart start : {workflow::FlagStart::Reset, workflow::FlagStart::AsStored}) {
     for (unsigned seed = 1; seed <= 12; ++seed) {
       SCOPED_TRACE((start == workflow::FlagStart::Reset ? "reset, seed " : "as stored, seed ") + std::to_string(seed));
-      wftest::WorkDir dir{""};
-      wftest::ErrorRecorder errors;
-      model::Mpdms::Args args;
-      args.shared = true;
-      model::Mpdms table(args);
+      wftest::ScratchTable scratch;
+      model::Mpdms& table = scratch.table;
       ASSERT_TRUE(table.used());
-      std::mt19937 rng(seed);
-      const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
-      store(table, rows);
+      const std::vector<Row> rows = storeRandomRows(table, seed);
       (void)workflow::buildIndexes(table, true);
       const std::vector<std::string> stored = flagsOfTable(table);
 
       const workflow::PairVerdicts verdicts = workflow::computePairVerdicts(table, base, reference, start);
       EXPECT_EQ(flagsOfTable(table), stored);
+      // Without an index the rows are read in record order and sorted: the same verdicts.
+      while (table.orderCount() > 0) table.deleteOrder(1, std::string());
+      const workflow::PairVerdicts unindexed = workflow::computePairVerdicts(table, base, reference, start);
+      ASSERT_EQ(unindexed.size(), verdicts.size());
+      for (std::size_t i = 0; i < verdicts.size(); ++i)
+        EXPECT_TRUE(unindexed.rows[i].recno == verdicts.rows[i].recno && unindexed.rows[i].flags == verdicts.rows[i].flags)
+            << "row " << i;
+      (void)workflow::buildIndexes(table, true);
       if (start == workflow::FlagStart::Reset) workflow::clearComparisons(table);
       workflow::CompareObserver quiet;
       (void)workflow::compareVersions(table, base, reference, quiet);
@@ -215,7 +221,7 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
                 })));
       for (const workflow::PairRow& row : verdicts.rows)
         EXPECT_EQ(lettersOf(row.flags), written[row.recno - 1]) << "record " << row.recno;
-      EXPECT_TRUE(errors.errors.empty());
+      EXPECT_TRUE(scratch.errors.errors.empty());
     }
   }
 }

@@ -39,6 +39,18 @@ class ErrorRecorder {
   int count(int genCode) const;
 };
 
+// An empty table opened shared in a working directory of its own, and the errors raised meanwhile.
+struct ScratchTable {
+  static model::Mpdms::Args shared() {
+    model::Mpdms::Args args;
+    args.shared = true;
+    return args;
+  }
+  WorkDir dir{""};
+  ErrorRecorder errors;
+  model::Mpdms table{shared()};
+};
+
 // The rows in record order, one line each: version|class|parent|kind|attribute|type|level|family,
 // character values with their trailing blanks removed.
 // The whole content of a file; empty when it cannot be read.

@@ -155,14 +155,8 @@ int loadFamily(const std::string& family, const std::string& version, bool appen
 
 namespace {
 
-// Both versions at full width; the same version twice is refused.
-std::pair<std::string, std::string> pairOf(const CompareOptions& options, const char* operation) {
-  std::pair<std::string, std::string> pair{workflow::fullWidthVersion(options.base),
-                                           workflow::fullWidthVersion(options.reference)};
-  if (pair.first == pair.second)
-    fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(pair.first) + "\")",
-         operation);
-  return pair;
+[[noreturn]] void failSameVersion(const std::string& version, const char* operation) {
+  fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(version) + "\")", operation);
 }
 
 // A refused output file stops the command before the table is touched (the refusal is raised).
@@ -170,7 +164,7 @@ bool outputAllowed(const CompareOptions& options) {
   return !options.output || workflow::exportTargetAllowed(*options.output);
 }
 
-void failWithoutRows(const std::string& version, const char* operation) {
+[[noreturn]] void failWithoutRows(const std::string& version, const char* operation) {
   fail(rt::EG_ARG, "Model version \"" + trimmedVersion(version) + "\" has no rows in the database; nothing was compared.",
        operation);
 }
@@ -212,12 +206,9 @@ int compare(const CompareOptions& options) {
   RT_LINE();
   switch (result.outcome) {
     case workflow::CompareOutcome::SameVersion:
-      fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(base) + "\")", "COMPARE");
+      failSameVersion(base, "COMPARE");
     case workflow::CompareOutcome::NoRows:
-      fail(rt::EG_ARG,
-           "Model version \"" + trimmedVersion(result.versionWithoutRows) +
-               "\" has no rows in the database; nothing was compared.",
-           "COMPARE");
+      failWithoutRows(result.versionWithoutRows, "COMPARE");
     case workflow::CompareOutcome::Stopped:
       fail(rt::EG_WRITE,
            "the compare stopped after a write error; " +
@@ -234,7 +225,9 @@ int compare(const CompareOptions& options) {
 
 int diff(const CompareOptions& options) {
   RT_FRAME("Cli:Diff");
-  const auto [base, reference] = pairOf(options, "DIFF");
+  const std::string base = workflow::fullWidthVersion(options.base);
+  const std::string reference = workflow::fullWidthVersion(options.reference);
+  if (base == reference) failSameVersion(base, "DIFF");
   if (!outputAllowed(options)) return kExitTrouble;
   auto table = openShared("DIFF", true);
   RT_LINE();
