@@ -107,11 +107,16 @@ void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
   if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message + repairNote(repair), "DBAPPEND", s.osCode);
 }
 
-// Within our own burst or batch of order changes the lock is ours already.
+// Within our own burst or batch of order changes the lock is ours already. What another program
+// wrote while we did not hold it is taken in before the lock is handed to the caller.
 Status Table::Impl::lockHeader() {
   if (burstHeld || orderBatch) return Status::okay();
   endBurstsOn(fileId);
-  return file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+  Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+  if (!s.ok()) return s;
+  s = takeInOutsideWrites();
+  if (!s.ok()) unlockByte(*file, fmt::kHeaderLockOffset);
+  return s;
 }
 
 void Table::Impl::unlockHeader() {
@@ -159,7 +164,8 @@ void Table::append() {
       t.burstStartMs = t.nowMs();
       tBursts.push_back(&t);
       std::uint32_t c = t.count;
-      Status s = t.readHeaderCount(&c);
+      Status s = t.takeInOutsideWrites();
+      if (s.ok()) s = t.readHeaderCount(&c);
       if (s.ok() && c < t.count)
         s = Status::error(StatusKind::Corruption, "the table file shrank while open: its header counts " +
                                                       std::to_string(c) + " records, " + std::to_string(t.count) +

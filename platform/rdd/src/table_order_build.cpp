@@ -175,4 +175,38 @@ Status Table::Impl::buildOrder(Order& o) {
   return Status::okay();
 }
 
+Status Table::Impl::checkOrdersAgainstRecords(std::vector<Order*>* wrong) {
+  Status s = flushAppends();
+  if (!s.ok()) return s;
+  deletedMap.resize(count, 0);
+  // Per order: whether an entry was missing, and how many entries the records give. A unique
+  // order holds one entry per key, so only the key is looked up there and the entries are not
+  // counted (an order left with an entry of a record that no longer gives it goes unseen).
+  std::vector<char> missing(orders.size(), 0);
+  std::vector<std::size_t> given(orders.size(), 0);
+  std::string entry;
+  s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+    deletedMap[r - 1] = record[0] == fmt::kDeletedFlag;
+    // A record whose key change is not committed yet is held in the orders as it was before it.
+    if (r == recno && recDirty && keysTouched) {
+      if (appendedUncommitted) return;
+      if (origRec) record = origRec->data();
+    }
+    for (std::size_t i = 0; i < orders.size(); ++i) {
+      const Order& o = *orders[i];
+      if (missing[i]) continue;
+      entry.resize(static_cast<std::size_t>(o.keyLen) + 4);
+      if (!entryInto(o, record, r, entry.data())) continue;
+      ++given[i];
+      const std::string_view probe = o.unique ? std::string_view(entry).substr(0, o.keyLen) : std::string_view(entry);
+      KeyIndex::Cursor c = o.index.lowerBound(probe);
+      missing[i] = o.index.atEnd(c) || o.index.entry(c).substr(0, probe.size()) != probe;
+    }
+  });
+  if (!s.ok()) return s;
+  for (std::size_t i = 0; i < orders.size(); ++i)
+    if (missing[i] || (!orders[i]->unique && given[i] != orders[i]->index.size())) wrong->push_back(orders[i].get());
+  return Status::okay();
+}
+
 }  // namespace rdd
