@@ -107,12 +107,14 @@ void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
   if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message + repairNote(repair), "DBAPPEND", s.osCode);
 }
 
-// Within our own burst or batch of order changes the lock is ours already. What another program
-// wrote while we did not hold it is taken in before the lock is handed to the caller.
+// Within our own burst or batch of order changes the lock is ours already. A read-only opener
+// only reads under it: a shared lock keeps writers out, and is the only kind a file opened for
+// reading can take. What another program wrote while we did not hold it is taken in before the
+// lock is handed to the caller.
 Status Table::Impl::lockHeader() {
   if (burstHeld || orderBatch) return Status::okay();
   endBurstsOn(fileId);
-  Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+  Status s = file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
   if (!s.ok()) return s;
   s = takeInOutsideWrites();
   if (!s.ok()) unlockByte(*file, fmt::kHeaderLockOffset);
