@@ -74,6 +74,7 @@ std::int64_t Table::Impl::nowMs() const {
 void Table::Impl::releaseBurst() {
   burstHeld = false;
   tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
+  noteOwnWrites();
   unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
@@ -122,7 +123,9 @@ Status Table::Impl::lockHeader() {
 }
 
 void Table::Impl::unlockHeader() {
-  if (!burstHeld && !orderBatch) unlockByte(*file, fmt::kHeaderLockOffset);
+  if (burstHeld || orderBatch) return;
+  noteOwnWrites();
+  unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
 void Table::Impl::settle(const char* operation) {

@@ -40,11 +40,13 @@
 //   9. Every Status is looked at (the layer builds with -Werror=unused-result): a failure is
 //      raised through the run-time's protocol at the public operation, naming the table (or
 //      index file) and the operation whose change failed to reach the file.
-//  10. seenModifiedNs is the table file's modification time after this opener's last write, or
-//      when it last took in what others wrote. A write found before one of ours, or a time on
-//      disk that no index stamp accounts for when the header lock is taken, means another program
-//      wrote: outsideWriteSeen, and the orders and deletion marks are checked against the records
-//      (takeInOutsideWrites) before an index image is stamped as describing the table.
+//  10. Shared: seenModifiedNs is the table file's modification time as this opener last accounted
+//      for it: when it took in what others wrote, or as it released the header lock after writing
+//      under it. ownWritesUnnoted: it wrote since, without the lock (records changed in place).
+//      When it takes the lock, another time on disk that no index stamp of another opener accounts
+//      for, or writes of its own it could not tell from others', mean another program may have
+//      written: the orders and deletion marks are checked against the records
+//      (takeInOutsideWrites) before anything is written or stamped under the lock.
 #pragma once
 #include <map>
 #include <optional>
@@ -147,6 +149,7 @@ class Table::Impl {
 
   // ---- what other programs wrote (invariant 10) ----
   std::int64_t seenModifiedNs = 0;
+  bool ownWritesUnnoted = false;
   bool outsideWriteSeen = false;
 
   // ---- cursor ----
@@ -202,12 +205,12 @@ class Table::Impl {
   Status writeRecord(std::uint32_t r, const char* data);
   Status flushAppends();
   Status writeHeader();
-  // Every write and cut of the table file goes through these two: what someone else wrote before
-  // it is noticed, and the file's time after it becomes the one this opener knows.
+  // Every write and cut of the table file goes through these two (they count as unnoted writes).
   Status writeTable(std::uint64_t offset, const void* data, std::size_t n);
   Status truncateTable(std::uint64_t length);
   void noticeOutsideWrite();
-  void noteOwnWrite();
+  // Before the header lock is let go: the file's time now is the one this opener accounts for.
+  void noteOwnWrites();
   // Under the header lock (or exclusive): when another program wrote, takes in its appends, a
   // pack or zap, and its deletion marks, and checks every order against the records; an order
   // that does not describe them is built again (its file becomes dirty) and the log is told.

@@ -27,13 +27,10 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
   bool locked = false;
   std::uint32_t recCount = count;
-  // The image is stamped as describing the table: what other programs wrote is taken in first
-  // (shared, by taking the header lock). When that fails nothing is written, and the stamp on
-  // disk, which no longer matches the table, makes the next open build the orders again.
-  if (!options.shared) {
-    Status s = takeInOutsideWrites();
-    if (!s.ok()) return s;
-  } else {
+  // The image is stamped as describing the table: shared, what other programs wrote is taken in
+  // first, by taking the header lock. When that fails nothing is written, and the stamp on disk,
+  // which no longer matches the table, makes the next open build the orders again.
+  if (options.shared) {
     Status s = lockHeader();
     if (!s.ok()) return s;
     locked = true;

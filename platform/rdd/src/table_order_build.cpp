@@ -179,11 +179,21 @@ Status Table::Impl::checkOrdersAgainstRecords(std::vector<Order*>* wrong) {
   Status s = flushAppends();
   if (!s.ok()) return s;
   deletedMap.resize(count, 0);
-  // Per order: whether an entry was missing, and how many entries the records give. A unique
-  // order holds one entry per key, so only the key is looked up there and the entries are not
-  // counted (an order left with an entry of a record that no longer gives it goes unseen).
-  std::vector<char> missing(orders.size(), 0);
-  std::vector<std::size_t> given(orders.size(), 0);
+  // Per order, from one walk of it: the entry it holds for each record (a view into its leaves).
+  // One pass over the records then compares what each gives; no look-up, no sort. A unique order
+  // holds one entry per key, not one per record: it is simply built again.
+  std::vector<std::vector<const char*>> held(orders.size());
+  std::vector<char> differs(orders.size(), 0);
+  for (std::size_t i = 0; i < orders.size(); ++i) {
+    const Order& o = *orders[i];
+    if ((differs[i] = o.unique)) continue;
+    held[i].assign(static_cast<std::size_t>(count) + 1, nullptr);
+    o.index.forEach([&](std::string_view e) {
+      const std::uint32_t r = fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + o.keyLen);
+      if (r < 1 || r > count || held[i][r]) differs[i] = 1;
+      else held[i][r] = e.data();
+    });
+  }
   std::string entry;
   s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
     deletedMap[r - 1] = record[0] == fmt::kDeletedFlag;
@@ -193,19 +203,18 @@ Status Table::Impl::checkOrdersAgainstRecords(std::vector<Order*>* wrong) {
       if (origRec) record = origRec->data();
     }
     for (std::size_t i = 0; i < orders.size(); ++i) {
+      if (differs[i]) continue;
       const Order& o = *orders[i];
-      if (missing[i]) continue;
-      entry.resize(static_cast<std::size_t>(o.keyLen) + 4);
-      if (!entryInto(o, record, r, entry.data())) continue;
-      ++given[i];
-      const std::string_view probe = o.unique ? std::string_view(entry).substr(0, o.keyLen) : std::string_view(entry);
-      KeyIndex::Cursor c = o.index.lowerBound(probe);
-      missing[i] = o.index.atEnd(c) || o.index.entry(c).substr(0, probe.size()) != probe;
+      const std::size_t n = static_cast<std::size_t>(o.keyLen) + 4;
+      entry.resize(n);
+      const bool gives = entryInto(o, record, r, entry.data());
+      const char* holds = held[i][r];
+      differs[i] = gives != (holds != nullptr) || (gives && std::memcmp(holds, entry.data(), n) != 0);
     }
   });
   if (!s.ok()) return s;
   for (std::size_t i = 0; i < orders.size(); ++i)
-    if (missing[i] || (!orders[i]->unique && given[i] != orders[i]->index.size())) wrong->push_back(orders[i].get());
+    if (differs[i]) wrong->push_back(orders[i].get());
   return Status::okay();
 }
 

@@ -1,8 +1,11 @@
-// What other programs wrote to the table while this opener had it open. An opener knows the
-// table file's modification time after its own last write; another time on disk means someone
-// else wrote. Another opener of this driver vouches for its writes with the stamp it puts in the
-// index files; any other write makes this opener check its orders and deletion marks against the
-// records before it trusts them again (invariant 10 of table_impl.h).
+// What other programs wrote to the table while a shared opener had it open. The opener knows
+// the table file's modification time as it last accounted for it (taking in others' writes, or
+// releasing the header lock after its own); another time on disk when it takes the lock means
+// someone else wrote. Another opener of this driver vouches for its writes with the stamp it puts
+// in the index files; any other write, or one of our own made without the lock (which cannot be
+// told from another's), makes this opener check its orders and deletion marks against the
+// records before it trusts them again (invariant 10 of table_impl.h). A check reads the table
+// once and sorts nothing; only an order found wrong is built again and written.
 #include <algorithm>
 
 #include "table_impl.h"
@@ -10,26 +13,25 @@
 namespace rdd {
 
 Status Table::Impl::writeTable(std::uint64_t offset, const void* data, std::size_t n) {
-  noticeOutsideWrite();
-  Status s = file->write(offset, data, n);
-  noteOwnWrite();
-  return s;
+  ownWritesUnnoted = true;
+  return file->write(offset, data, n);
 }
 
 Status Table::Impl::truncateTable(std::uint64_t length) {
-  noticeOutsideWrite();
-  Status s = file->truncate(length);
-  noteOwnWrite();
-  return s;
+  ownWritesUnnoted = true;
+  return file->truncate(length);
 }
 
 void Table::Impl::noticeOutsideWrite() {
   std::int64_t now = 0;
-  if (!outsideWriteSeen && (!file->modifiedNs(&now).ok() || now != seenModifiedNs)) outsideWriteSeen = true;
+  if (!outsideWriteSeen && (ownWritesUnnoted || !file->modifiedNs(&now).ok() || now != seenModifiedNs))
+    outsideWriteSeen = true;
 }
 
-void Table::Impl::noteOwnWrite() {
+void Table::Impl::noteOwnWrites() {
+  if (!ownWritesUnnoted) return;
   if (!file->modifiedNs(&seenModifiedNs).ok()) seenModifiedNs = 0;  // unknown: the next look suspects a write
+  ownWritesUnnoted = false;
 }
 
 void Table::Impl::keepEntryBeforeChange(Order& o, const char* fileRecord) {
@@ -118,13 +120,13 @@ Status Table::Impl::takeInOutsideWrites() {
     }
   }
   seenModifiedNs = now.modifiedNs;
-  outsideWriteSeen = false;
+  outsideWriteSeen = ownWritesUnnoted = false;
   return Status::okay();
 }
 
 void Table::takeInOutsideChanges() {
   Impl& t = *impl_;
-  if (!t.isOpen) return;
+  if (!t.isOpen || !t.options.shared) return;  // exclusive: no other program may write meanwhile
   const char* op = "DBCOMMIT";
   t.settle(op);
   for (;;) {
@@ -141,7 +143,7 @@ void Table::takeInOutsideChanges() {
       return;
   }
   // The orders corrected reach their files now, so that every opener reads them as they are.
-  if (t.options.shared) t.flushIndexes(op);
+  t.flushIndexes(op);
 }
 
 }  // namespace rdd

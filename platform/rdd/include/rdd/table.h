@@ -57,10 +57,10 @@ class Table {
   bool used() const;
   void close();
   void flush();  // writes the current record, the header and dirty indexes
-  // Takes in what other programs wrote since this opener last wrote or looked (shared: under the
-  // header lock, as every taking of that lock does): their appends, a pack or zap, deletion marks,
-  // and every order checked against the records and built again when it no longer describes
-  // them (a warning in the log). An operation that must see the table as it is calls it first.
+  // Shared: takes in what other programs wrote since this opener last accounted for the file, as
+  // every taking of the header lock does: their appends, a pack or zap, deletion marks, and every
+  // order checked against the records and built again when it no longer describes them (a
+  // warning in the log). An operation that must see the table as it is calls it first.
   void takeInOutsideChanges();
   // A write to the table or its index failed (raised once when it happened). The table was cut
   // back to the records that reached the file and takes no further write until opened again;
