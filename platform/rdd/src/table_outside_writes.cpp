@@ -99,7 +99,7 @@ Status Table::Impl::takeInOutsideWrites() {
     std::string rebuilt;
     std::vector<char> current(recordLen);
     const bool changing = recDirty && keysTouched;
-    if (!wrong.empty() && changing) s = readRecordInto(recno, current.data());
+    if (s.ok() && !wrong.empty() && changing) s = readRecordInto(recno, current.data());
     for (Order* o : wrong) {
       if (s.ok()) s = buildOrder(*o);
       if (!s.ok()) break;
