@@ -14,14 +14,17 @@
 #include <fcntl.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "model/model.h"
+#include "rdd/table.h"
 #include "reportengine/layout.h"
 #include "reportengine/render.h"
 #include "reportengine/reportengine.h"
@@ -637,6 +640,101 @@ TEST_F(Cli, AFileSizeLimitKeepsTheRowsThatFitAndTheErrorNamesTheAppend) {
   EXPECT_EQ(kept, 26u) << "the rows that fit in 6 KB";
   EXPECT_EQ(run({"versions"}).out, "1.0\tLibrary\t26\n");
   EXPECT_NE(readFile(dir / "APPERROR.LOG").find("Operation: DBAPPEND"), std::string::npos);
+}
+
+// ---------------------------------------------------------------- an index that does not describe the table
+
+// Another program renames a class in place: the index stamp no longer matches the table, the
+// compare builds the orders again, says so in the log only, and reports what a compare on a
+// fresh index reports.
+TEST_F(Cli, AStaleIndexIsRepairedDuringACompareWithAWarningInTheLogOnly) {
+  if (std::system("/usr/bin/python3 -c 'import dbf' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-dbf is not installed (scripts/setup installs it)";
+  loadDemo();
+  const std::string python = "cd '" + dir.string() +
+                             "' && /usr/bin/python3 - <<'PYEOF'\nimport dbf\nt = dbf.Table('Mpdms.dbf')\n"
+                             "t.open(dbf.READ_WRITE)\nfor r in t:\n"
+                             "    if r.modelvers.strip() == '2.0' and r.classname.strip() == 'Book': "
+                             "dbf.write(r, classname='Tome')\nt.close()\nPYEOF\n";
+  ASSERT_EQ(std::system(python.c_str()), 0);
+  const Outcome repairing = run({"compare", "1.0", "2.0", "--reset"});
+  EXPECT_EQ(repairing.exit, 1) << repairing.err;
+  EXPECT_TRUE(repairing.err.empty()) << repairing.err;
+  const std::string log = readFile(dir / "APPERROR.LOG");
+  EXPECT_NE(log.find("WARNING"), std::string::npos) << log;
+  EXPECT_NE(log.find("did not describe the table"), std::string::npos) << log;
+  const Outcome again = run({"compare", "1.0", "2.0", "--reset"});
+  EXPECT_EQ(again.exit, 1);
+  EXPECT_EQ(repairing.out, again.out);
+  EXPECT_NE(again.out.find("Tome"), std::string::npos) << again.out;
+}
+
+// Another tool's index file of the same shape (stamp bytes zero) whose first tag keys the class
+// before the version, at the same key length: it is built again before the first compare.
+TEST_F(Cli, ATagWithAnotherKeyExpressionIsBuiltAgainBeforeTheFirstCompare) {
+  loadDemo();
+  {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    auto t = rdd::Table::open(model::kTableName, "");
+    ASSERT_TRUE(t && t->openIndex("mpdms1"));
+    while (t->orderCount() > 0) t->deleteOrder(1, "mpdms1");
+    t->createOrder("MPDMS1", "mpdms1", "CLASSNAME+MODELVERS+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
+    t->createOrder("MPDMS2", "mpdms1", "MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
+    t->close();
+    fs::current_path(previous);
+  }
+  std::fstream index(dir / "mpdms1.cdx", std::ios::in | std::ios::out | std::ios::binary);
+  index.seekp(448);
+  index.write(std::string(40, '\0').data(), 40);  // no stamp: as another program writes it
+  index.close();
+  const Outcome first = run({"compare", "1.0", "2.0", "--reset"});
+  EXPECT_EQ(first.exit, 1) << first.err;
+  EXPECT_TRUE(first.err.empty()) << first.err;
+  EXPECT_EQ(differingRowsInTable().size(), 21u);
+  EXPECT_NE(readFile(dir / "APPERROR.LOG").find("keyed CLASSNAME+MODELVERS"), std::string::npos);
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--reset"}).out, first.out);
+}
+
+// ---------------------------------------------------------------- nothing on standard output after a failure
+
+TEST_F(Cli, AFailingRunPrintsNothingOnStandardOutput) {
+  struct Failure {
+    const char* what;
+    std::vector<std::string> args;
+    std::function<void(const fs::path&)> arrange;
+    rlim_t fileSizeLimit;  // 0: none
+  };
+  const Failure failures[] = {
+      {"index file is a folder", {"reindex"}, [](const fs::path& d) {
+         fs::remove(d / "mpdms1.cdx");
+         fs::create_directory(d / "mpdms1.cdx");
+       }, 0},
+      {"store missing", {"load", "Library", "3.0"}, [](const fs::path& d) { fs::remove(d / "zorbane-demo.db"); }, 0},
+      {"disk full", {"load", "Library", "3.0"}, [](const fs::path&) {}, 1},
+  };
+  for (const Failure& f : failures) {
+    SCOPED_TRACE(f.what);
+    loadDemo();
+    f.arrange(dir);
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    if (f.fileSizeLimit) {
+      // The child inherits the limit: the table may grow by a few rows only.
+      struct rlimit small = old;
+      small.rlim_cur = fs::file_size(dir / "Mpdms.dbf") + 2000;
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    const Outcome r = run(f.args);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(r.exit, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(r.err.empty());
+    TearDown();  // a fresh copy of the demo folder for the next
+    SetUp();
+  }
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ std::int64_t Table::Impl::nowMs() const { return env->monotonicMs(); }
 void Table::Impl::releaseBurst() {
   burstHeld = false;
   tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
+  noteOwnWrites();
   unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
@@ -104,15 +105,22 @@ void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
 
 // Within our own burst or batch of order changes the lock is ours already. A read-only opener
 // only reads under it: a shared lock keeps writers out, and is the only kind a file opened for
-// reading can take.
+// reading can take. What another program wrote while we did not hold it is taken in before the
+// lock is handed to the caller.
 Status Table::Impl::lockHeader() {
   if (burstHeld || orderBatch) return Status::okay();
   endBurstsOn(fileId);
-  return file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
+  Status s = file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
+  if (!s.ok()) return s;
+  s = takeInOutsideWrites();
+  if (!s.ok()) unlockByte(*file, fmt::kHeaderLockOffset);
+  return s;
 }
 
 void Table::Impl::unlockHeader() {
-  if (!burstHeld && !orderBatch) unlockByte(*file, fmt::kHeaderLockOffset);
+  if (burstHeld || orderBatch) return;
+  noteOwnWrites();
+  unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
 void Table::Impl::settle(const char* operation) {
@@ -222,7 +230,8 @@ bool Table::Impl::beginBurst(const char* operation) {
   burstStartMs = nowMs();
   tBursts.push_back(this);
   std::uint32_t c = count;
-  Status s = readHeaderCount(&c);
+  Status s = takeInOutsideWrites();
+  if (s.ok()) s = readHeaderCount(&c);
   if (s.ok() && c < count)
     s = Status::error(StatusKind::Corruption, "the table file shrank while open: its header counts " + std::to_string(c) +
                                                   " records, " + std::to_string(count) + " were there");

@@ -42,6 +42,13 @@
 //   9. Every Status is looked at (the layer builds with -Werror=unused-result): a failure is
 //      raised through the run-time's protocol at the public operation, naming the table (or
 //      index file) and the operation whose change failed to reach the file.
+//  10. Shared: seenModifiedNs is the table file's modification time as this opener last accounted
+//      for it: when it took in what others wrote, or as it released the header lock after writing
+//      under it. ownWritesUnnoted: it wrote since, without the lock (records changed in place).
+//      When it takes the lock, another time on disk that no index stamp of another opener accounts
+//      for, or writes of its own it could not tell from others', mean another program may have
+//      written: the orders and deletion marks are checked against the records
+//      (takeInOutsideWrites) before anything is written or stamped under the lock.
 #pragma once
 #include <map>
 #include <optional>
@@ -145,6 +152,11 @@ class Table::Impl {
   const CodePage* codePage = nullptr;    // of character fields, from the language-driver byte
   std::vector<std::string> textCache;    // per field: the UTF-8 text text() last answered
 
+  // ---- what other programs wrote (invariant 10) ----
+  std::int64_t seenModifiedNs = 0;
+  bool ownWritesUnnoted = false;
+  bool outsideWriteSeen = false;
+
   // ---- cursor ----
   std::uint32_t recno = 0;  // 1..count, or count+1 at the end
   bool atEof = true, atBof = false, lastFound = false;
@@ -200,6 +212,26 @@ class Table::Impl {
   Status writeRecord(std::uint32_t r, const char* data);
   Status flushAppends();
   Status writeHeader();
+  // Every write and cut of the table file goes through these two (they count as unnoted writes).
+  Status writeTable(std::uint64_t offset, const void* data, std::size_t n);
+  Status truncateTable(std::uint64_t length);
+  void noticeOutsideWrite();
+  // Before the header lock is let go: the file's time now is the one this opener accounts for.
+  void noteOwnWrites();
+  // Under the header lock (or exclusive): when another program wrote, takes in its appends, a
+  // pack or zap, and its deletion marks, and checks every order against the records; an order
+  // that does not describe them is built again (its file becomes dirty) and the log is told.
+  Status takeInOutsideWrites();
+  // Reads every record: its deletion mark is taken in, and `wrong` gets the orders whose entries
+  // are not exactly those the records give. table_order_build.cpp
+  Status checkOrdersAgainstRecords(std::vector<Order*>* wrong);
+  // The current record's change reaches the orders at its commit, which takes out the entry of
+  // the record as it was before: an order built from the file meanwhile gets that entry instead
+  // of the one the file gives (none for a record appended and not yet committed).
+  void keepEntryBeforeChange(Order& o, const char* fileRecord);
+  // Whether the index files' stamps, written by another opener of this driver, vouch for the
+  // table file as it is now.
+  bool stampsVouchFor(const TableFingerprint& now, std::uint32_t records);
   // The buffered records, then the header that counts them.
   Status writeAppended();
   // After a failed write: cuts the file back to the records that reached it (header count, end
@@ -315,7 +347,7 @@ class Table::Impl {
   // Writes the whole file from memory; `rebuilt`: the orders were just built from the table.
   Status writeIndexFile(IndexFileState& f, bool rebuilt = false);
   // Tells whether f disagrees with the table (see docs/formats/cdx.md, staleness stamp).
-  Status checkStale(IndexFileState& f, bool* stale);
+  Status checkStale(IndexFileState& f, bool* stale, std::string* why);
   // Builds every order of `f` from the records (`built` tells it was done) and writes the file
   // (kept in memory when read-only).
   Status rebuildFile(IndexFileState& f, bool* built);
@@ -325,7 +357,10 @@ class Table::Impl {
   // syncIndexForRead for a public read: a failure is raised (Retry tries again), and the order is
   // then read as this opener holds it.
   void takeInIndexChanges(IndexFileState& f, const char* operation);
-  Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out);
+  // The orders of an image read from f. With `damage` (at open), an order whose key length its
+  // fields do not make is taken empty, at their length, and `damage` says why it must be built.
+  Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out,
+                        std::string* damage = nullptr);
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
   void closeAll();

@@ -61,6 +61,8 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
                            : "cannot lock table " + t.fullPath + ": " + s.message;
     if (!t.raise(rt::EG_OPEN, what, op, s.kind == StatusKind::Busy ? 32 : s.osCode, true)) return nullptr;
   }
+  // From here on another program's writes are told from ours by the file's time (invariant 10).
+  if (!t.file->modifiedNs(&t.seenModifiedNs).ok()) t.seenModifiedNs = 0;
   // Header and field descriptors.
   auto fail = [&](const std::string& what) {
     t.raise(rt::EG_CORRUPTION, "table " + t.fullPath + ": " + what, op);

@@ -178,9 +178,7 @@ int report(const CompareOptions& options, const workflow::Differences& differenc
     if (::isatty(STDERR_FILENO) == 1)
       std::cerr << "zorbane-compare-cli: differences written to " << options.output->string() << "\n";
   } else {
-    workflow::writeDifferences(std::cout, differences, options.format, view);
-    std::cout.flush();
-    if (!std::cout) fail(rt::EG_WRITE, "the differences could not be written to standard output", operation);
+    workflow::writeDifferences(std::cout, differences, options.format, view);  // main.cpp writes it out
   }
   switch (options.failOn) {
     case FailOn::Any: return differences.rows.empty() ? 0 : 1;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -169,15 +170,27 @@ int main(int argc, char** argv) {
   if (!directory.empty() && ::chdir(directory.c_str()) != 0)
     return usageError("cannot work in '" + directory + "': " + std::strerror(errno));
 
+  // What the command writes to standard output waits for its outcome: a run that fails prints
+  // nothing there, so a script is never told of a success that did not happen.
+  std::ostringstream held;
+  std::streambuf* const standardOutput = std::cout.rdbuf(held.rdbuf());
   int code = kExitTrouble;
   const int quitCode = rt::runMain([&] {
     cli::installUnattendedRunTime();
     // An error that cannot be defaulted breaks here; one that could be defaulted still marks
     // the run as failed, since a defaulted step may have left the work undone.
-    const rt::ErrorPtr broke = rt::withRecovery([&] { code = invocation.run(); });
+    const rt::ErrorPtr broke = rt::withRecovery([&] {
+      code = invocation.run();
+      std::cout.rdbuf(standardOutput);
+      if (cli::errorReported()) return;
+      std::cout << held.view() << std::flush;
+      if (!std::cout)
+        (void)rt::raise(rt::makeError(rt::EG_WRITE, "ZMCCLI", "the output could not be written to standard output",
+                                      "WRITE"));
+    });
     return broke ? kExitTrouble : code;
   });
-  std::cout.flush();
+  std::cout.rdbuf(standardOutput);
   if (cli::errorReported()) return kExitTrouble;
   return quitCode;
 }

@@ -81,6 +81,10 @@ Mpdms::~Mpdms() = default;
 
 bool Mpdms::used() const { return table_ && table_->used(); }
 
+void Mpdms::takeInOutsideChanges() {
+  RT_FRAME("Mpdms:TakeInOutsideChanges");
+  if (table_) table_->takeInOutsideChanges();
+}
 void Mpdms::goTop() {
   RT_FRAME("Mpdms:GoTop");
   if (table_) table_->goTop();

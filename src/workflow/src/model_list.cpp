@@ -41,6 +41,37 @@ bool versionsThroughOrder(model::Mpdms& table, std::vector<std::pair<std::string
   return true;
 }
 
+// An expression as written by anyone: upper case, blanks removed.
+std::string normalised(std::string_view expression) {
+  std::string out;
+  for (char c : expression)
+    if (c != ' ' && c != '\t') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// What tells the open orders from those described, in order (name, key expression, condition);
+// empty when each open order is the one described at its place. Key lengths are the driver's to
+// check: it takes none that its key expression's fields do not make.
+std::string orderMismatch(model::Mpdms& table, const std::vector<model::IndexDesc>& indexes) {
+  const rdd::Table* open = table.table();
+  int number = 0;
+  for (const model::IndexDesc& index : indexes)
+    for (const model::OrderDesc& order : index.orders) {
+      if (++number > open->orderCount()) return {};  // missing orders are noted on their own
+      const std::pair<std::string, std::string> checks[] = {
+          {normalised(open->orderName(number)), normalised(order.tag)},
+          {normalised(open->orderKey(number)), normalised(order.keyExpr)},
+          {normalised(open->orderFor(number)), normalised(order.condition)}};
+      for (const auto& [found, described] : checks)
+        if (found != described)
+          return "order " + std::to_string(number) + " is " + open->orderName(number) + " keyed " +
+                 open->orderKey(number) + (open->orderFor(number).empty() ? "" : " for " + open->orderFor(number)) +
+                 ", where " + order.tag + " keyed " + order.keyExpr +
+                 (order.condition.empty() ? "" : " for " + order.condition) + " is needed";
+    }
+  return {};
+}
+
 }  // namespace
 
 std::vector<std::pair<std::string, long>> storedVersions(model::Mpdms& table) {
@@ -78,23 +109,23 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
       break;
     }
   }
-  // An index file without every described order (damaged, or left by a stop during a rebuild)
-  // is built again too; it is noted, since the user did not ask for it, unless the open of a
-  // damaged file said so already.
+  // An index file without every described order (damaged, or left by a stop during a rebuild),
+  // or with an order that keys otherwise (another program's file of the same shape), is built
+  // again too. Nothing is lost, so the log is told (unless the open of a damaged file told it
+  // already) and the operation goes on.
   std::size_t described = 0;
   for (const model::IndexDesc& index : indexes) described += index.orders.size();
-  if (!force && static_cast<std::size_t>(openOrders) < described) {
+  std::string why;
+  if (!force && static_cast<std::size_t>(openOrders) < described)
+    why = "lacks " + std::to_string(described - static_cast<std::size_t>(openOrders)) + " of its orders";
+  else if (!force)
+    why = orderMismatch(table, indexes);
+  if (!why.empty()) {
     force = true;
-    if (!table.indexDamageReported()) {
-      auto note = rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
-                                "the index of " + dir + model::kTableName + " lacks " +
-                                    std::to_string(described - static_cast<std::size_t>(openOrders)) +
-                                    " of its orders; it is built again",
-                                "ORDLISTADD", dir + indexes.front().stem);
-      note->severity = 1;
-      note->canDefault = true;
-      (void)rt::raise(note);
-    }
+    if (!table.indexDamageReported())
+      rt::logWarning(rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
+                                   "the index of " + dir + model::kTableName + " " + why + "; it is built again",
+                                   "ORDLISTADD", dir + indexes.front().stem));
   }
   if (!force) return result;
 

@@ -110,6 +110,7 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
                       LoadObserver& observer) {
   RT_FRAME("ModelLoader:LoadFamily");
   LoadCounts counts;
+  table.takeInOutsideChanges();
   const std::uint32_t rowsBefore = table.lastRec();
   // After a failed write (raised once by the table) nothing more is tried: the rows stored are
   // those the table holds now.

@@ -56,6 +56,11 @@ class Table {
   bool used() const;
   void close();
   void flush();  // writes the current record, the header and dirty indexes
+  // Shared: takes in what other programs wrote since this opener last accounted for the file, as
+  // every taking of the header lock does: their appends, a pack or zap, deletion marks, and every
+  // order checked against the records and built again when it no longer describes them (a
+  // warning in the log). An operation that must see the table as it is calls it first.
+  void takeInOutsideChanges();
   // A write to the table or its index failed (raised once when it happened). The table was cut
   // back to the records that reached the file and takes no further write until opened again;
   // a long run of writes stops here instead of failing row after row.

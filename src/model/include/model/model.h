@@ -126,6 +126,9 @@ class Mpdms : public rt::Object {
   bool used() const;
   // A write to the table failed and was raised; the table takes no more writes until reopened.
   bool writeFailed() const { return table_ && table_->writeFailed(); }
+  // Takes in what other programs wrote since this table last wrote or looked (rdd::Table):
+  // an operation that must see the table as it is on disk calls it first.
+  void takeInOutsideChanges();
   void goTop();
   void skip(long n = 1);
   bool eof() const;
