@@ -49,10 +49,11 @@ void fiveIndexedRows(rdd::Env* env) {
 }
 
 // The public operation runs `arm` once its table is open (before, when the opening is swept).
+using Run = std::function<void(rdd::Env*, const std::function<void()>& arm)>;
 struct Operation {
   const char* name;
   std::function<void(rdd::Env*)> prepare;
-  std::function<void(rdd::Env*, const std::function<void()>& arm)> run;
+  Run run;
   // What its errors may name: a failed write names the operation whose change it carried, a
   // failed read or lock also the call that was reading or locking.
   std::set<std::string> writeNames, otherNames;
@@ -61,49 +62,40 @@ struct Operation {
   std::function<void(rdd::Env*)> meanwhile;
 };
 
+Run loadTwoRows(bool shared) {
+  return [shared](rdd::Env* env, const std::function<void()>& arm) {
+    auto t = openTable(env, shared);
+    arm();
+    for (const char* name : {"fay", "abe"}) {
+      t->append();
+      if (t->eof()) break;  // not appended, and raised
+      t->put("NAME", rt::Value(name));
+    }
+    t->goTop();
+  };
+}
+
+void writeOneField(rdd::Env* env, const std::function<void()>& arm) {
+  auto t = openTable(env, true);
+  arm();
+  t->goTo(2);
+  t->put("NAME", rt::Value("zed"));
+  t->goTop();
+}
+
 const std::vector<Operation>& operations() {
   static const std::vector<Operation> list = {
       {"append burst", fiveIndexedRows,
-       [](rdd::Env* env, const std::function<void()>& arm) {
-         auto t = openTable(env, true);
-         arm();
-         for (const char* name : {"fay", "abe"}) {
-           t->append();
-           if (t->eof()) break;  // not appended, and raised
-           t->put("NAME", rt::Value(name));
-         }
-         t->goTop();
-       },
+       loadTwoRows(true),
        {"DBAPPEND"}, {"DBGOTOP", "DBCLOSEAREA"}},
       {"exclusive load", fiveIndexedRows,
-       [](rdd::Env* env, const std::function<void()>& arm) {
-         auto t = openTable(env, false);
-         arm();
-         for (const char* name : {"fay", "abe"}) {
-           t->append();
-           if (t->eof()) break;
-           t->put("NAME", rt::Value(name));
-         }
-         t->goTop();
-       },
+       loadTwoRows(false),
        {"DBAPPEND"}, {"DBGOTOP", "DBCLOSEAREA"}},
       {"field write", fiveIndexedRows,
-       [](rdd::Env* env, const std::function<void()>& arm) {
-         auto t = openTable(env, true);
-         arm();
-         t->goTo(2);
-         t->put("NAME", rt::Value("zed"));
-         t->goTop();
-       },
+       writeOneField,
        {"FIELDPUT"}, {"DBGOTO", "DBGOTOP", "DBCLOSEAREA"}},
       {"field write beside another user", fiveIndexedRows,
-       [](rdd::Env* env, const std::function<void()>& arm) {
-         auto t = openTable(env, true);
-         arm();
-         t->goTo(2);
-         t->put("NAME", rt::Value("zed"));
-         t->goTop();
-       },
+       writeOneField,
        {"FIELDPUT"}, {"DBGOTO", "DBGOTOP", "DBCLOSEAREA"},
        [](rdd::Env* env) {
          auto other = openTable(env, true);
@@ -249,7 +241,7 @@ TEST(FaultSweep, EveryOperationFailedAtEachStepLeavesFilesThatOpenAsBeforeOrAfte
       counts += " " + std::to_string(points) + " " + fault.name;
       total += points;
     }
-    std::printf("[  SWEEP   ] %-26s %4d points:%s\n", op.name, total, counts.c_str());
+    std::printf("[  SWEEP   ] %-32s %4d points:%s\n", op.name, total, counts.c_str());
   }
 }
 
@@ -304,7 +296,7 @@ TEST(FaultSweep, EveryOperationKilledAtEachWriteLeavesFilesThatOpenAsBeforeOrAft
           << op.name << ", killed at write #" << at << ": " << o.view << "\n  before: " << before.view
           << "\n  after:  " << after.view;
     }
-    std::printf("[  KILLED  ] %-26s %4d points\n", op.name, points);
+    std::printf("[  KILLED  ] %-32s %4d points\n", op.name, points);
   }
   gDir.clear();
 }
