@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <QString>
+
 #include <algorithm>
 #include <iostream>
 #include <vector>
@@ -28,6 +30,14 @@ namespace {
   rt::breakToRecovery(rt::Value(e));
 }
 
+// Ends the command after a failure. When the step that failed has reported why already (a file
+// that cannot be opened, a store that cannot be reached), it is not told again in other words.
+[[noreturn]] void failUnlessReported(int genCode, const std::string& description, const std::string& operation,
+                                     const std::string& fileName = {}) {
+  if (errorReported()) rt::breakToRecovery(rt::Value(rt::makeError(genCode, "ZMCCLI", description, operation, fileName)));
+  fail(genCode, description, operation, fileName);
+}
+
 // The hosted control of the window program, created from the same stored state and connected.
 rt::ObjectPtr connectedControl() {
   RT_FRAME("Cli:ConnectedControl");
@@ -36,6 +46,8 @@ rt::ObjectPtr connectedControl() {
   if (!control) fail(rt::EG_OLE, "the database control could not be created", "CONNECT", "OLE29.ctlstate");
   RT_LINE();
   workflow::connectControl(control);
+  // A store that cannot be reached has said why; asking it for families would only fail again.
+  if (errorReported()) failUnlessReported(rt::EG_OLE, "the database could not be connected", "CONNECT");
   return control;
 }
 
@@ -47,16 +59,16 @@ std::unique_ptr<model::Mpdms> openShared(const char* operation, bool readOnly = 
   args.shared = true;
   args.readOnly = readOnly;
   auto table = std::make_unique<model::Mpdms>(args);
-  if (!table->used()) fail(rt::EG_OPEN, std::string("the model table ") + model::kTableName + " could not be opened",
+  if (!table->used()) failUnlessReported(rt::EG_OPEN, std::string("the model table ") + model::kTableName + " could not be opened",
                            operation, model::kTableName);
   return table;
 }
 
 // A command that writes stops before it opens anything when it may not write.
 void refuseWhenReadOnly(const char* operation) {
-  if (workflow::tableReadOnlyHere())
-    fail(rt::EG_READONLY, workflow::readOnlyTableText() + " 'versions' and 'diff' read a read-only table.", operation,
-         model::kTableName);
+  if (const std::string cause = workflow::tableReadOnlyCause(); !cause.empty())
+    fail(rt::EG_READONLY, cause + "; " + workflow::readOnlyTableText() + " 'versions' and 'diff' read a read-only table.",
+         operation, model::kTableName);
 }
 
 // The shared table with its index file built when it is missing, as at the window's start. A
@@ -104,7 +116,13 @@ std::string trimmedVersion(const std::string& fullWidth) {
 
 int listFamilies() {
   RT_FRAME("Cli:Families");
-  for (const std::string& name : workflow::familyNames(connectedControl())) std::cout << name << '\n';
+  std::vector<std::string> names = workflow::familyNames(connectedControl());
+  // In the order of the window's family list, a sorted list box: by text regardless of case,
+  // equal texts in the database's order.
+  std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return QString::compare(QString::fromStdString(a), QString::fromStdString(b), Qt::CaseInsensitive) < 0;
+  });
+  for (const std::string& name : names) std::cout << name << '\n';
   return 0;
 }
 
@@ -242,8 +260,12 @@ int zap() {
   std::shared_ptr<model::Mpdms> table;
   const workflow::ZapOutcome outcome = workflow::runZap(table);
   table->close();
-  if (outcome != workflow::ZapOutcome::Zapped)
+  if (outcome == workflow::ZapOutcome::HeldElsewhere)
     fail(rt::EG_SHARED, "Unable to open server exclusively, server has not been zapped!", "ZAP", model::kTableName);
+  // Not opened: the open has said why (a file this user may not write, a missing table).
+  if (outcome == workflow::ZapOutcome::NotOpened)
+    failUnlessReported(rt::EG_OPEN, "the model table could not be opened to empty it; nothing was removed", "ZAP",
+                       model::kTableName);
   std::cout << "Server was zapped!\n";
   return 0;
 }

@@ -19,40 +19,111 @@ namespace {
 
 using cli::kExitTrouble;
 
-constexpr const char* kUsage =
-    "Usage: zorbane-compare-cli [-C DIR] COMMAND [ARGUMENTS]\n"
-    "\n"
-    "Works on Mpdms.dbf, its index, OLE29.ctlstate and APPERROR.LOG of the working directory,\n"
-    "or of DIR with -C DIR. The table is opened shared, so the window program may have it open.\n"
-    "\n"
-    "Commands:\n"
-    "  families                     list the class families of the database\n"
-    "  versions                     list the stored versions: version, family, rows (tab-separated)\n"
-    "  load FAMILY VERSION [--append]\n"
-    "                               read FAMILY into the table as VERSION (up to 15 characters);\n"
-    "                               a VERSION that holds FAMILY's rows already needs --append\n"
-    "  compare BASE REF [--reset] [OUTPUT OPTIONS]\n"
-    "                               compare two stored versions, store the flags, print the differences\n"
-    "  diff BASE REF [OUTPUT OPTIONS]\n"
-    "                               print the differences a compare with --reset would find, writing\n"
-    "                               nothing (the table may be read-only or open elsewhere)\n"
-    "  zap --yes                    empty the table (it must not be open elsewhere)\n"
-    "  reindex                      rebuild the table's index file\n"
-    "\n"
-    "Output options of compare and diff:\n"
+// The commands as data: the general usage lists them, `COMMAND --help` prints one of them.
+struct CommandHelp {
+  const char* name;
+  const char* synopsis;  // after the program's name and its options
+  const char* summary;   // the general usage's lines, each line ending in '\n'
+  const char* details;   // the command's own help, after its synopsis
+};
+
+constexpr const char* kOutputOptions =
     "  --format text|csv|json|html  how to print the differences (text by default)\n"
     "  --output FILE                write them to FILE instead of standard output\n"
     "  --changes                    text and CSV: list one change a line instead of the differing rows\n"
     "  --fail-on any|breaking|none  when to exit with 1: any difference (the default), a breaking\n"
-    "                               change, or never\n"
-    "\n"
-    "Options:\n"
-    "  -C DIR       work in DIR\n"
-    "  --help       show this text\n"
-    "  --version    show the program's version\n"
-    "\n"
-    "Exit status: 0 done, or no differences (none that --fail-on counts); 1 the versions differ;\n"
-    "2 an error (on standard error and in APPERROR.LOG).\n";
+    "                               change, or never\n";
+
+constexpr const char* kCompareExit =
+    "Exit status: 0 no differences (none that --fail-on counts); 1 the versions differ; 2 an error.\n";
+constexpr const char* kPlainExit = "Exit status: 0 done; 2 an error.\n";
+
+constexpr CommandHelp kCommands[] = {
+    {"families", "families", "list the class families of the database\n",
+     "Lists the class families of the database (zorbane-demo.db), one a line, sorted as the window\n"
+     "lists them: by name regardless of case.\n"},
+    {"versions", "versions", "list the stored versions: version, family, rows (tab-separated)\n",
+     "Lists the versions stored in Mpdms.dbf, one a line: the version, the family of its first row\n"
+     "and its number of rows, separated by tabs. Works on a read-only table too.\n"},
+    {"load", "load FAMILY VERSION [--append]",
+     "read FAMILY into the table as VERSION (up to 15 characters);\n"
+     "a VERSION that holds FAMILY's rows already needs --append\n",
+     "Reads the class family FAMILY of the database into Mpdms.dbf as VERSION (up to 15 characters).\n"
+     "\n"
+     "  --append     add the rows even when VERSION holds FAMILY's rows already (each row is then\n"
+     "               stored twice); without it such a load is refused\n"},
+    {"compare", "compare BASE REF [--reset] [OUTPUT OPTIONS]",
+     "compare two stored versions, store the flags, print the differences\n",
+     "Compares the stored versions BASE and REF, stores the flags in Mpdms.dbf as the window's\n"
+     "compare does, rebuilds the index and prints the differences.\n"
+     "\n"
+     "  --reset      clear the flags of every row first\n"},
+    {"diff", "diff BASE REF [OUTPUT OPTIONS]",
+     "print the differences a compare with --reset would find, writing\n"
+     "nothing (the table may be read-only or open elsewhere)\n",
+     "Prints the differences a compare with --reset would find, writing nothing: the table may be\n"
+     "read-only or open elsewhere, and every file stays as it was.\n"},
+    {"zap", "zap --yes", "empty the table (it must not be open elsewhere)\n",
+     "Empties Mpdms.dbf; the table must not be open elsewhere.\n"
+     "\n"
+     "  --yes        confirm (required)\n"},
+    {"reindex", "reindex", "rebuild the table's index file\n", "Builds the table's index file mpdms1.cdx again.\n"},
+};
+
+const CommandHelp* commandNamed(const std::string& name) {
+  for (const CommandHelp& command : kCommands)
+    if (name == command.name) return &command;
+  return nullptr;
+}
+
+bool comparesVersions(const CommandHelp& command) {
+  return command.name == std::string("compare") || command.name == std::string("diff");
+}
+
+std::string usage() {
+  constexpr std::size_t kSummaryColumn = 31;
+  std::string text =
+      "Usage: zorbane-compare-cli [-C DIR] [--verbose] COMMAND [ARGUMENTS]\n"
+      "\n"
+      "Works on Mpdms.dbf, its index, OLE29.ctlstate and APPERROR.LOG of the working directory,\n"
+      "or of DIR with -C DIR. The table is opened shared, so the window program may have it open.\n"
+      "\n"
+      "Commands (COMMAND --help tells more):\n";
+  for (const CommandHelp& command : kCommands) {
+    std::string line = std::string("  ") + command.synopsis;
+    line += line.size() < kSummaryColumn ? std::string(kSummaryColumn - line.size(), ' ')
+                                         : "\n" + std::string(kSummaryColumn, ' ');
+    for (const char* c = command.summary; *c; ++c) {
+      line += *c;
+      if (*c == '\n' && c[1]) line += std::string(kSummaryColumn, ' ');
+    }
+    text += line;
+  }
+  return text + "\nOutput options of compare and diff:\n" + kOutputOptions +
+         "\n"
+         "Options:\n"
+         "  -C DIR       work in DIR\n"
+         "  --verbose    tell each error with its whole block, as APPERROR.LOG holds it\n"
+         "  --help       show this text\n"
+         "  --version    show the program's version\n"
+         "\n"
+         "Exit status: 0 done, or no differences (none that --fail-on counts); 1 the versions differ;\n"
+         "2 an error (one line on standard error, its whole block in APPERROR.LOG).\n";
+}
+
+std::string commandUsage(const CommandHelp& command) {
+  return std::string("Usage: zorbane-compare-cli [-C DIR] [--verbose] ") + command.synopsis + "\n\n" + command.details +
+         (comparesVersions(command) ? std::string("\nOutput options:\n") + kOutputOptions : std::string()) + "\n" +
+         (comparesVersions(command) ? kCompareExit : kPlainExit);
+}
+
+// Help and version go straight to standard output; a write that fails is an error like any other.
+int printText(const std::string& text) {
+  std::cout << text << std::flush;
+  if (std::cout) return 0;
+  std::cerr << "zorbane-compare-cli: cannot write to standard output: " << std::strerror(errno) << "\n";
+  return cli::kExitTrouble;
+}
 
 int usageError(const std::string& message) {
   std::cerr << "zorbane-compare-cli: " << message << "\nTry 'zorbane-compare-cli --help'.\n";
@@ -60,8 +131,11 @@ int usageError(const std::string& message) {
 }
 
 struct Invocation {
+  Invocation(std::function<int()> run, int exitCode, std::string task = {})
+      : run(std::move(run)), exitCode(exitCode), task(std::move(task)) {}
   std::function<int()> run;  // empty when the arguments were answered already
   int exitCode = 0;
+  std::string task;  // what the command does, for its error lines: "cannot <task>: <reason>"
 };
 
 // The words of --fail-on, as data.
@@ -108,18 +182,19 @@ Invocation parseComparison(const std::string& command, const std::vector<std::st
   if (versions.size() != 2) return {{}, usageError(command + " needs BASE and REF")};
   options.base = versions[0];
   options.reference = versions[1];
-  if (!writes) return {[options] { return cli::diff(options); }, 0};
-  return {[options] { return cli::compare(options); }, 0};
+  const std::string task = "compare " + options.base + " with " + options.reference;
+  if (!writes) return {[options] { return cli::diff(options); }, 0, task};
+  return {[options] { return cli::compare(options); }, 0, task};
 }
 
 Invocation parseCommand(const std::string& command, const std::vector<std::string>& args) {
-  const auto exactly = [&](std::size_t count, std::function<int()> run) -> Invocation {
+  const auto exactly = [&](std::size_t count, std::function<int()> run, std::string task) -> Invocation {
     if (args.size() != count) return {{}, usageError(command + " takes " + std::to_string(count) + " argument(s)")};
-    return {std::move(run), 0};
+    return {std::move(run), 0, std::move(task)};
   };
-  if (command == "families") return exactly(0, cli::listFamilies);
-  if (command == "versions") return exactly(0, cli::listVersions);
-  if (command == "reindex") return exactly(0, cli::reindex);
+  if (command == "families") return exactly(0, cli::listFamilies, "list the class families");
+  if (command == "versions") return exactly(0, cli::listVersions, "list the stored versions");
+  if (command == "reindex") return exactly(0, cli::reindex, "rebuild the index");
   if (command == "load") {
     std::vector<std::string> names;
     bool append = false;
@@ -132,11 +207,12 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
     if (names.size() == 2 && names[1].find_first_not_of(' ') == std::string::npos)
       return {{}, usageError("the version must not be empty")};
     if (names.size() != 2) return {{}, usageError("load takes 2 argument(s)")};
-    return {[names, append] { return cli::loadFamily(names[0], names[1], append); }, 0};
+    return {[names, append] { return cli::loadFamily(names[0], names[1], append); }, 0,
+            "load \"" + names[0] + "\" as version " + names[1]};
   }
   if (command == "zap") {
     if (args.size() != 1 || args[0] != "--yes") return {{}, usageError("zap empties the table: confirm with 'zap --yes'")};
-    return {cli::zap, 0};
+    return {cli::zap, 0, "empty the table"};
   }
   if (command == "compare" || command == "diff") return parseComparison(command, args);
   return {{}, usageError("unknown command '" + command + "'")};
@@ -148,15 +224,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::size_t next = 0;
   std::string directory;
+  bool verbose = false;
   while (next < args.size() && !args[next].empty() && args[next][0] == '-') {
     const std::string& option = args[next];
-    if (option == "--help" || option == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-    if (option == "--version") {
-      std::cout << "zorbane-compare-cli " << ZMC_CLI_VERSION << "\n";
-      return 0;
+    if (option == "--help" || option == "-h") return printText(usage());
+    if (option == "--version") return printText(std::string("zorbane-compare-cli ") + ZMC_CLI_VERSION + "\n");
+    if (option == "--verbose") {
+      verbose = true;
+      ++next;
+      continue;
     }
     if (option != "-C") return usageError("unknown option '" + option + "'");
     if (next + 1 >= args.size()) return usageError("-C needs a directory");
@@ -164,8 +240,20 @@ int main(int argc, char** argv) {
     next += 2;
   }
   if (next >= args.size()) return usageError("no command given");
-  const Invocation invocation =
-      parseCommand(args[next], std::vector<std::string>(args.begin() + static_cast<long>(next) + 1, args.end()));
+  const std::string& command = args[next];
+  // --help and --verbose are taken among the command's arguments too, up to a "--".
+  std::vector<std::string> arguments;
+  bool operandsOnly = false;
+  for (auto arg = args.begin() + static_cast<long>(next) + 1; arg != args.end(); ++arg) {
+    operandsOnly = operandsOnly || *arg == "--";
+    if (!operandsOnly && (*arg == "--help" || *arg == "-h") && commandNamed(command))
+      return printText(commandUsage(*commandNamed(command)));
+    if (!operandsOnly && *arg == "--verbose")
+      verbose = true;
+    else
+      arguments.push_back(*arg);
+  }
+  const Invocation invocation = parseCommand(command, arguments);
   if (!invocation.run) return invocation.exitCode;
   if (!directory.empty() && ::chdir(directory.c_str()) != 0)
     return usageError("cannot work in '" + directory + "': " + std::strerror(errno));
@@ -177,6 +265,8 @@ int main(int argc, char** argv) {
   int code = kExitTrouble;
   const int quitCode = rt::runMain([&] {
     cli::installUnattendedRunTime();
+    cli::setTask(invocation.task);
+    cli::setVerbose(verbose);
     // An error that cannot be defaulted breaks here; one that could be defaulted still marks
     // the run as failed, since a defaulted step may have left the work undone.
     const rt::ErrorPtr broke = rt::withRecovery([&] {
@@ -185,8 +275,8 @@ int main(int argc, char** argv) {
       if (cli::errorReported()) return;
       std::cout << held.view() << std::flush;
       if (!std::cout)
-        (void)rt::raise(rt::makeError(rt::EG_WRITE, "ZMCCLI", "the output could not be written to standard output",
-                                      "WRITE"));
+        (void)rt::raise(rt::makeError(rt::EG_WRITE, "ZMCCLI",
+                                      std::string("cannot write to standard output: ") + std::strerror(errno), "WRITE"));
     });
     return broke ? kExitTrouble : code;
   });

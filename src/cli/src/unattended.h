@@ -1,6 +1,8 @@
 // Running the workflow without a person: the process-wide error handler's boxes are answered on
-// their own (default where the error allows it, otherwise stop), their text goes to standard
-// error, and progress is drawn on standard error only when that is a terminal.
+// their own (default where the error allows it, otherwise stop). Each error is told on standard
+// error in one line, "zorbane-compare-cli: cannot <task>: <reason>" (its whole block with
+// --verbose; always in APPERROR.LOG), and progress is drawn on standard error only when that is a
+// terminal, cleared before anything else is written there.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,10 +15,17 @@ namespace cli {
 // table settings the window program fixes at its start.
 void installUnattendedRunTime();
 
+// What the command was doing, for the "cannot ..." of its error lines ("load \"Library\" as
+// version 1.0"); empty before a command starts.
+void setTask(std::string task);
+// With verbose set, an error's whole block follows its line on standard error.
+void setVerbose(bool verbose);
+
 // True once any error has been reported in this process.
 bool errorReported();
 
-// A progress line "<what> NN%" redrawn in place on a terminal; silent otherwise.
+// A progress line "<what> NN%" redrawn in place on a terminal, and wiped when it ends; silent
+// otherwise.
 class Progress {
  public:
   explicit Progress(std::string what);

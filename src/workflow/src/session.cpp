@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 
 #include "workflow/late_call.h"
@@ -40,11 +41,16 @@ std::vector<std::string> familyNames(const rt::ObjectPtr& control) {
   return names;
 }
 
-bool tableReadOnlyHere() {
-  for (const char* path : {model::kTableName, "."})
-    if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
-      return true;
-  return false;
+bool tableReadOnlyHere() { return !tableReadOnlyCause().empty(); }
+
+std::string tableReadOnlyCause() {
+  for (const std::string path : {model::kTableName, "."}) {
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0) continue;
+    const int refusal = errno;
+    if (refusal == EACCES || refusal == EROFS || refusal == EPERM)
+      return (path == "." ? rt::workingDirectory() : path) + ": " + std::strerror(refusal);
+  }
+  return {};
 }
 
 std::string readOnlyTableText() {

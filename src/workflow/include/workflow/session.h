@@ -26,6 +26,9 @@ std::vector<std::string> familyNames(const rt::ObjectPtr& control);
 // itself (the index file and the error log live there): a read-only folder or file, or another
 // user's. Such a table is opened for reading alone, and every operation that writes is refused.
 bool tableReadOnlyHere();
+// Why: the file or folder refused and the system's words ("/data/: Permission denied"); empty
+// when this process may write both.
+std::string tableReadOnlyCause();
 // What an operation that writes says when refused for that.
 std::string readOnlyTableText();
 
