@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <fcntl.h>
+#include <pty.h>
 
 #include <chrono>
 #include <csignal>
@@ -62,9 +63,10 @@ class Cli : public ::testing::Test {
   }
 
   // `asOtherUser`: run as an unprivileged user, so that permissions hold even when the tests
-  // run as root.
-  Outcome run(const std::vector<std::string>& args, const fs::path& where = {}, bool asOtherUser = false) {
-    const fs::path out = dir / ".out", err = dir / ".err";
+  // run as root. `standardOutput`: a file in place of the captured output (/dev/full).
+  Outcome run(const std::vector<std::string>& args, const fs::path& where = {}, bool asOtherUser = false,
+              const fs::path& standardOutput = {}) {
+    const fs::path out = standardOutput.empty() ? dir / ".out" : standardOutput, err = dir / ".err";
     std::vector<std::string> all;
     if (asOtherUser && ::geteuid() == 0)
       all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
@@ -89,8 +91,37 @@ class Cli : public ::testing::Test {
     }
     fs::current_path(previous);
     posix_spawn_file_actions_destroy(&actions);
-    result.out = readFile(out);
+    result.out = standardOutput.empty() ? readFile(out) : std::string();
     result.err = readFile(err);
+    return result;
+  }
+  // The run on a terminal (a pseudo-terminal for standard input, output and error): `out` is
+  // what the terminal was sent, both streams as they came.
+  Outcome runOnTerminal(const std::vector<std::string>& args) {
+    int terminal = -1, device = -1;
+    Outcome result;
+    if (::openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0) return result;
+    std::vector<std::string> all{ZMC_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int stream : {0, 1, 2}) posix_spawn_file_actions_adddup2(&actions, device, stream);
+    posix_spawn_file_actions_addclose(&actions, terminal);
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    pid_t pid = 0;
+    const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    fs::current_path(previous);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(device);
+    char buffer[4096];
+    for (ssize_t n; started && (n = ::read(terminal, buffer, sizeof buffer)) > 0;) result.out.append(buffer, static_cast<std::size_t>(n));
+    ::close(terminal);
+    int status = 0;
+    if (started && waitpid(pid, &status, 0) == pid) result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
   }
   void loadDemo() {
@@ -169,12 +200,144 @@ TEST_F(Cli, WrongArgumentsExitWithTwoAndSayWhy) {
   }
 }
 
+TEST_F(Cli, EveryCommandAnswersItsOwnHelpWithoutTouchingTheFolder) {
+  const Outcome general = run({"--help"});
+  for (const char* command : {"families", "versions", "load", "compare", "diff", "zap", "reindex"}) {
+    EXPECT_NE(general.out.find(std::string("\n  ") + command), std::string::npos) << command;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{command, "--help"}, {command, "1.0", "-h"}}) {
+      const Outcome r = run(args);
+      EXPECT_EQ(r.exit, 0) << command << ": " << r.err;
+      EXPECT_EQ(r.out.rfind(std::string("Usage: zorbane-compare-cli [-C DIR] [--verbose] ") + command, 0), 0u) << r.out;
+      EXPECT_EQ(r.err, "");
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir / "mpdms1.cdx"));
+  EXPECT_FALSE(fs::exists(dir / "APPERROR.LOG"));
+}
+
+// ---------------------------------------------------------------- errors and standard output
+
+// The line a failure prints is its one line on standard error; the log holds the whole block.
+TEST_F(Cli, EachFailureIsOneLineOnStandardErrorWithItsBlockInTheLog) {
+  struct Failure {
+    std::string line;  // after "zorbane-compare-cli: cannot "; DIR stands for the folder
+    std::vector<std::string> args;
+    std::function<void(const fs::path&)> arrange;
+    bool asOtherUser = false;
+  };
+  const auto nothing = [](const fs::path&) {};
+  const Failure failures[] = {
+      {"load \"Nosuch\" as version 1.0: the database has no class family named \"Nosuch\". Nothing was loaded.",
+       {"load", "Nosuch", "1.0"}, nothing},
+      {"load \"Library\" as version 3.0: CONNECT: Schema store DIR/zorbane-demo.db does not exist",
+       {"load", "Library", "3.0"}, [](const fs::path& d) { fs::remove(d / "zorbane-demo.db"); }},
+      {"list the stored versions: table file Mpdms.dbf not found in the current directory DIR/",
+       {"versions"}, [](const fs::path& d) { fs::remove(d / "Mpdms.dbf"); }},
+      {"rebuild the index: cannot open mpdms1.cdx: Is a directory", {"reindex"}, [](const fs::path& d) {
+         fs::remove(d / "mpdms1.cdx");
+         fs::create_directory(d / "mpdms1.cdx");
+       }},
+      {"compare 1.0 with 1.0: the base and the reference version are the same (\"1.0\")", {"compare", "1.0", "1.0"},
+       nothing},
+      // The table may be written but its index may not: the open says so, not "exclusively".
+      {"empty the table: cannot open mpdms1.cdx: Permission denied", {"zap", "--yes"}, [](const fs::path& d) {
+         fs::permissions(d, fs::perms::all);
+         fs::permissions(d / "Mpdms.dbf", fs::perms::all);
+         fs::permissions(d / "mpdms1.cdx", fs::perms::owner_read | fs::perms::others_read);
+       }, true},
+  };
+  for (const Failure& f : failures) {
+    SCOPED_TRACE(f.args[0]);
+    loadDemo();
+    f.arrange(dir);
+    std::string line = f.line;
+    if (const std::size_t folder = line.find("DIR/"); folder != std::string::npos) line.replace(folder, 3, dir.string());
+    const Outcome r = run(f.args, {}, f.asOtherUser);
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zorbane-compare-cli: cannot " + line + "\n");
+    const std::string log = readFile(dir / "APPERROR.LOG");
+    EXPECT_NE(log.find("Error Code:"), std::string::npos) << log;
+    EXPECT_NE(log.find(line.substr(line.find(": ") + 2)), std::string::npos) << log;
+    TearDown();
+    SetUp();
+  }
+  const Outcome verbose = run({"--verbose", "load", "Nosuch", "1.0"});
+  EXPECT_EQ(verbose.err.rfind("zorbane-compare-cli: cannot load \"Nosuch\" as version 1.0: ", 0), 0u) << verbose.err;
+  for (const char* part : {"\nError Code:  ARGUMENT ERROR\n", "\nSubsystem: ZMCCLI\n", "\nCallStack: \nCli:Load"})
+    EXPECT_NE(verbose.err.find(part), std::string::npos) << part << verbose.err;
+}
+
+TEST_F(Cli, EveryCommandExitsTwoWhenItsOutputCannotBeWritten) {
+  loadDemo();
+  const std::vector<std::string> commands[] = {
+      {"--help"},   {"--version"},       {"families"},          {"families", "--help"},          {"versions"},
+      {"reindex"}, {"load", "Fleet", "3.0"}, {"compare", "1.0", "2.0"}, {"diff", "1.0", "2.0", "--changes"},
+      {"zap", "--yes"}};
+  for (const std::vector<std::string>& args : commands) {
+    const Outcome r = run(args, {}, false, "/dev/full");
+    EXPECT_EQ(r.exit, 2) << args[0] << ": " << r.err;
+    EXPECT_NE(r.err.find("zorbane-compare-cli: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot write to standard output: No space left on device\n"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
+// What a terminal shows of `sent`: carriage returns go back to the line's start, and what is
+// written then overwrites; trailing blanks are dropped.
+std::vector<std::string> screenLines(const std::string& sent) {
+  std::vector<std::string> lines(1);
+  std::size_t column = 0;
+  for (char c : sent) {
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else {
+      std::string& line = lines.back();
+      if (column < line.size())
+        line[column] = c;
+      else
+        line += c;
+      ++column;
+    }
+  }
+  for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+  if (lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+TEST_F(Cli, OnATerminalTheProgressLineIsWipedBeforeTheResultOrTheError) {
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    const char* progress;  // drawn on the way
+    std::string shown;     // the start of the line the terminal shows then
+  } cases[] = {
+      {{"load", "Library", "1.0"}, 0, "Reading 100%", "Loaded 8 classes (32 rows) of Library as version 1.0."},
+      {{"load", "Library Revised Edition", "2.0"}, 0, "Reading 100%", "Loaded "},
+      {{"compare", "1.0", "2.0"}, 1, "Comparing 100%", "Base 1.0 (Library), reference 2.0 (Library Revised)"},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = runOnTerminal(c.args);
+    EXPECT_EQ(r.exit, c.exit) << r.out;
+    EXPECT_NE(r.out.find(c.progress), std::string::npos) << r.out;
+    const std::vector<std::string> screen = screenLines(r.out);
+    ASSERT_FALSE(screen.empty()) << r.out;
+    EXPECT_EQ(screen.front().rfind(c.shown, 0), 0u) << screen.front();
+    EXPECT_FALSE(screen.back().empty()) << "a blank line after the result:\n" << r.out;
+    for (const std::string& line : screen)
+      EXPECT_EQ(line.find('%'), std::string::npos) << "progress left on the screen: " << line;
+  }
+}
+
 // ---------------------------------------------------------------- the workflow
 
 TEST_F(Cli, FamiliesLoadAndVersionsWithRowCounts) {
   const Outcome families = run({"families"});
   EXPECT_EQ(families.exit, 0);
-  EXPECT_EQ(families.out, "Library\nLibrary Revised Edition\nFleet\nEmpty Family\n");
+  EXPECT_EQ(families.out, "Empty Family\nFleet\nLibrary\nLibrary Revised Edition\n");
   const Outcome load = run({"load", "Library", "1.0"});
   EXPECT_EQ(load.exit, 0);
   EXPECT_EQ(load.out.rfind("Loaded 8 classes (", 0), 0u) << load.out;
@@ -191,6 +354,24 @@ TEST_F(Cli, FamiliesLoadAndVersionsWithRowCounts) {
   EXPECT_EQ(first.rfind("1.0\tLibrary\t", 0), 0u) << first;
   EXPECT_EQ(second.rfind("a version longe\tLibrary Revised\t", 0), 0u) << second;  // FAMILYNAME holds 15 characters
   EXPECT_GT(std::stoi(first.substr(first.rfind('\t') + 1)), 8);
+}
+
+// The window's family list is a sorted list box: by name regardless of case, '_' before letters.
+TEST_F(Cli, FamiliesAreListedInTheOrderOfTheWindowsList) {
+  const std::string python = "/usr/bin/python3 -c \"import sqlite3; c = sqlite3.connect('" +
+                             (dir / "zorbane-demo.db").string() +
+                             "'); c.executemany('insert into zfamily (name, position) values (?, ?)', "
+                             "[('beta', 90), ('_Zeta', 91)]); c.commit()\"";
+  ASSERT_EQ(std::system(python.c_str()), 0);
+  const Outcome families = run({"families"});
+  EXPECT_EQ(families.exit, 0) << families.err;
+  std::size_t previous = 0;
+  for (const char* name : {"_Zeta\n", "beta\n", "Empty Family\n", "Fleet\n", "Library\n", "Library Revised Edition\n"}) {
+    const std::size_t at = families.out.find(name);
+    ASSERT_NE(at, std::string::npos) << name << families.out;
+    EXPECT_GE(at, previous) << name << " out of order:\n" << families.out;
+    previous = at;
+  }
 }
 
 TEST_F(Cli, LoadingAFamilyAgainUnderItsVersionIsRefusedUnlessAppended) {
@@ -570,6 +751,7 @@ TEST_F(Cli, AReadOnlyFolderIsListedAndDiffedButLoadCompareReindexAndZapAreRefuse
     const Outcome r = run(refused, {}, true);
     EXPECT_EQ(r.exit, 2) << refused[0];
     EXPECT_NE(r.err.find("is read-only for this user; nothing was changed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(": Permission denied;"), std::string::npos) << r.err;
   }
   EXPECT_EQ(folderBytes(dir), before);
   fs::permissions(dir, fs::perms::owner_all);
