@@ -314,13 +314,21 @@ TEST_F(Cli, OnATerminalTheProgressLineIsWipedBeforeTheResultOrTheError) {
     int exit;
     const char* progress;  // drawn on the way
     std::string shown;     // the start of the line the terminal shows then
+    std::uintmax_t room;   // bytes the table may grow by (ulimit -f); 0 for no limit
   } cases[] = {
-      {{"load", "Library", "1.0"}, 0, "Reading 100%", "Loaded 8 classes (32 rows) of Library as version 1.0."},
-      {{"load", "Library Revised Edition", "2.0"}, 0, "Reading 100%", "Loaded "},
-      {{"compare", "1.0", "2.0"}, 1, "Comparing 100%", "Base 1.0 (Library), reference 2.0 (Library Revised)"},
+      {{"load", "Library", "1.0"}, 0, "Reading 100%", "Loaded 8 classes (32 rows) of Library as version 1.0.", 0},
+      {{"load", "Library Revised Edition", "2.0"}, 0, "Reading 100%", "Loaded ", 0},
+      {{"compare", "1.0", "2.0"}, 1, "Comparing 100%", "Base 1.0 (Library), reference 2.0 (Library Revised)", 0},
+      {{"load", "Fleet", "3.0"}, 2, "Reading ", "zorbane-compare-cli: cannot load \"Fleet\" as version 3.0: ", 1000},
   };
   for (const Case& c : cases) {
+    rlimit unlimited{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    rlimit limited = unlimited;
+    limited.rlim_cur = fs::file_size(dir / "Mpdms.dbf") + c.room;
+    if (c.room) ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);  // this process writes nothing meanwhile
     const Outcome r = runOnTerminal(c.args);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
     EXPECT_EQ(r.exit, c.exit) << r.out;
     EXPECT_NE(r.out.find(c.progress), std::string::npos) << r.out;
     const std::vector<std::string> screen = screenLines(r.out);
