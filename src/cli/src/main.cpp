@@ -8,114 +8,18 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "help.h"
 #include "unattended.h"
 
 namespace {
 
 using cli::kExitTrouble;
-
-// The commands as data: the general usage lists them, `COMMAND --help` prints one of them.
-struct CommandHelp {
-  const char* name;
-  const char* synopsis;  // after the program's name and its options
-  const char* summary;   // the general usage's lines, each line ending in '\n'
-  const char* details;   // the command's own help, after its synopsis
-};
-
-constexpr const char* kOutputOptions =
-    "  --format text|csv|json|html  how to print the differences (text by default)\n"
-    "  --output FILE                write them to FILE instead of standard output\n"
-    "  --changes                    text and CSV: list one change a line instead of the differing rows\n"
-    "  --fail-on any|breaking|none  when to exit with 1: any difference (the default), a breaking\n"
-    "                               change, or never\n";
-
-constexpr const char* kCompareExit =
-    "Exit status: 0 no differences (none that --fail-on counts); 1 the versions differ; 2 an error.\n";
-constexpr const char* kPlainExit = "Exit status: 0 done; 2 an error.\n";
-
-constexpr CommandHelp kCommands[] = {
-    {"families", "families", "list the class families of the database\n",
-     "Lists the class families of the database (zorbane-demo.db), one a line, sorted as the window\n"
-     "lists them: by name regardless of case.\n"},
-    {"versions", "versions", "list the stored versions: version, family, rows (tab-separated)\n",
-     "Lists the versions stored in Mpdms.dbf, one a line: the version, the family of its first row\n"
-     "and its number of rows, separated by tabs. Works on a read-only table too.\n"},
-    {"load", "load FAMILY VERSION [--append]",
-     "read FAMILY into the table as VERSION (up to 15 characters);\n"
-     "a VERSION that holds FAMILY's rows already needs --append\n",
-     "Reads the class family FAMILY of the database into Mpdms.dbf as VERSION (up to 15 characters).\n"
-     "\n"
-     "  --append     add the rows even when VERSION holds FAMILY's rows already (each row is then\n"
-     "               stored twice); without it such a load is refused\n"},
-    {"compare", "compare BASE REF [--reset] [OUTPUT OPTIONS]",
-     "compare two stored versions, store the flags, print the differences\n",
-     "Compares the stored versions BASE and REF, stores the flags in Mpdms.dbf as the window's\n"
-     "compare does, rebuilds the index and prints the differences.\n"
-     "\n"
-     "  --reset      clear the flags of every row first\n"},
-    {"diff", "diff BASE REF [OUTPUT OPTIONS]",
-     "print the differences a compare with --reset would find, writing\n"
-     "nothing (the table may be read-only or open elsewhere)\n",
-     "Prints the differences a compare with --reset would find, writing nothing: the table may be\n"
-     "read-only or open elsewhere, and every file stays as it was.\n"},
-    {"zap", "zap --yes", "empty the table (it must not be open elsewhere)\n",
-     "Empties Mpdms.dbf; the table must not be open elsewhere.\n"
-     "\n"
-     "  --yes        confirm (required)\n"},
-    {"reindex", "reindex", "rebuild the table's index file\n", "Builds the table's index file mpdms1.cdx again.\n"},
-};
-
-const CommandHelp* commandNamed(const std::string& name) {
-  for (const CommandHelp& command : kCommands)
-    if (name == command.name) return &command;
-  return nullptr;
-}
-
-bool comparesVersions(const CommandHelp& command) {
-  return command.name == std::string("compare") || command.name == std::string("diff");
-}
-
-std::string usage() {
-  constexpr std::size_t kSummaryColumn = 31;
-  std::string text =
-      "Usage: zorbane-compare-cli [-C DIR] [--verbose] COMMAND [ARGUMENTS]\n"
-      "\n"
-      "Works on Mpdms.dbf, its index, OLE29.ctlstate and APPERROR.LOG of the working directory,\n"
-      "or of DIR with -C DIR. The table is opened shared, so the window program may have it open.\n"
-      "\n"
-      "Commands (COMMAND --help tells more):\n";
-  for (const CommandHelp& command : kCommands) {
-    std::string line = std::string("  ") + command.synopsis;
-    line += line.size() < kSummaryColumn ? std::string(kSummaryColumn - line.size(), ' ')
-                                         : "\n" + std::string(kSummaryColumn, ' ');
-    for (const char* c = command.summary; *c; ++c) {
-      line += *c;
-      if (*c == '\n' && c[1]) line += std::string(kSummaryColumn, ' ');
-    }
-    text += line;
-  }
-  return text + "\nOutput options of compare and diff:\n" + kOutputOptions +
-         "\n"
-         "Options:\n"
-         "  -C DIR       work in DIR\n"
-         "  --verbose    tell each error with its whole block, as APPERROR.LOG holds it\n"
-         "  --help       show this text\n"
-         "  --version    show the program's version\n"
-         "\n"
-         "Exit status: 0 done, or no differences (none that --fail-on counts); 1 the versions differ;\n"
-         "2 an error (one line on standard error, its whole block in APPERROR.LOG).\n";
-}
-
-std::string commandUsage(const CommandHelp& command) {
-  return std::string("Usage: zorbane-compare-cli [-C DIR] [--verbose] ") + command.synopsis + "\n\n" + command.details +
-         (comparesVersions(command) ? std::string("\nOutput options:\n") + kOutputOptions : std::string()) + "\n" +
-         (comparesVersions(command) ? kCompareExit : kPlainExit);
-}
 
 // Help and version go straight to standard output; a write that fails is an error like any other.
 int printText(const std::string& text) {
@@ -227,7 +131,7 @@ int main(int argc, char** argv) {
   bool verbose = false;
   while (next < args.size() && !args[next].empty() && args[next][0] == '-') {
     const std::string& option = args[next];
-    if (option == "--help" || option == "-h") return printText(usage());
+    if (option == "--help" || option == "-h") return printText(cli::generalHelp());
     if (option == "--version") return printText(std::string("zorbane-compare-cli ") + ZMC_CLI_VERSION + "\n");
     if (option == "--verbose") {
       verbose = true;
@@ -246,8 +150,8 @@ int main(int argc, char** argv) {
   bool operandsOnly = false;
   for (auto arg = args.begin() + static_cast<long>(next) + 1; arg != args.end(); ++arg) {
     operandsOnly = operandsOnly || *arg == "--";
-    if (!operandsOnly && (*arg == "--help" || *arg == "-h") && commandNamed(command))
-      return printText(commandUsage(*commandNamed(command)));
+    if (!operandsOnly && (*arg == "--help" || *arg == "-h"))
+      if (const std::optional<std::string> help = cli::commandHelp(command)) return printText(*help);
     if (!operandsOnly && *arg == "--verbose")
       verbose = true;
     else
