@@ -62,6 +62,25 @@ class Cli : public ::testing::Test {
     fs::remove_all(dir, ec);
   }
 
+  // Starts the command line `all` in `where` with the streams `actions` gives it; 0 when it
+  // could not start.
+  static pid_t start(std::vector<std::string> all, const fs::path& where, const posix_spawn_file_actions_t& actions) {
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const fs::path previous = fs::current_path();
+    fs::current_path(where);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = 0;
+    fs::current_path(previous);
+    return pid;
+  }
+  static int exitCodeOf(pid_t pid) {
+    int status = 0;
+    if (pid == 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
   // `asOtherUser`: run as an unprivileged user, so that permissions hold even when the tests
   // run as root. `standardOutput`: a file in place of the captured output (/dev/full).
   Outcome run(const std::vector<std::string>& args, const fs::path& where = {}, bool asOtherUser = false,
@@ -72,24 +91,13 @@ class Cli : public ::testing::Test {
       all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     all.push_back(ZMC_CLI);
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const fs::path previous = fs::current_path();
-    fs::current_path(where.empty() ? dir : where);
-    pid_t pid = 0;
     Outcome result;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    fs::current_path(previous);
+    result.exit = exitCodeOf(start(std::move(all), where.empty() ? dir : where, actions));
     posix_spawn_file_actions_destroy(&actions);
     result.out = standardOutput.empty() ? readFile(out) : std::string();
     result.err = readFile(err);
@@ -103,25 +111,18 @@ class Cli : public ::testing::Test {
     if (::openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0) return result;
     std::vector<std::string> all{ZMC_CLI};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     for (int stream : {0, 1, 2}) posix_spawn_file_actions_adddup2(&actions, device, stream);
     posix_spawn_file_actions_addclose(&actions, terminal);
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir);
-    pid_t pid = 0;
-    const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    fs::current_path(previous);
+    const pid_t pid = start(std::move(all), dir, actions);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(device);
+    ::close(device);  // the child's copy alone keeps it open: reading ends when the child does
     char buffer[4096];
-    for (ssize_t n; started && (n = ::read(terminal, buffer, sizeof buffer)) > 0;) result.out.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; pid != 0 && (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+      result.out.append(buffer, static_cast<std::size_t>(n));
     ::close(terminal);
-    int status = 0;
-    if (started && waitpid(pid, &status, 0) == pid) result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.exit = exitCodeOf(pid);
     return result;
   }
   void loadDemo() {
