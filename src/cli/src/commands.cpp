@@ -34,7 +34,8 @@ namespace {
 // that cannot be opened, a store that cannot be reached), it is not told again in other words.
 [[noreturn]] void failUnlessReported(int genCode, const std::string& description, const std::string& operation,
                                      const std::string& fileName = {}) {
-  if (errorReported()) rt::breakToRecovery(rt::Value(rt::makeError(genCode, "ZMCCLI", description, operation, fileName)));
+  if (errorReported())
+    rt::breakToRecovery(rt::Value(rt::makeError(genCode, "ZMCCLI", description, operation, fileName)));
   fail(genCode, description, operation, fileName);
 }
 
@@ -43,7 +44,8 @@ rt::ObjectPtr connectedControl() {
   RT_FRAME("Cli:ConnectedControl");
   zctl::registerControl();
   ole::AutoObjectPtr control = ole::createFromAppDocStorage(workflow::kControlStorage);
-  if (!control) fail(rt::EG_OLE, "the database control could not be created", "CONNECT", "OLE29.ctlstate");
+  if (!control)
+    failUnlessReported(rt::EG_OLE, "the database control could not be created", "CONNECT", "OLE29.ctlstate");
   RT_LINE();
   workflow::connectControl(control);
   // A store that cannot be reached has said why; asking it for families would only fail again.

@@ -54,7 +54,8 @@ constexpr CommandHelp kCommands[] = {
      "Empties Mpdms.dbf; the table must not be open elsewhere.\n"
      "\n"
      "  --yes        confirm (required)\n", false},
-    {"reindex", "reindex", "rebuild the table's index file\n", "Builds the table's index file mpdms1.cdx again.\n", false},
+    {"reindex", "reindex", "rebuild the table's index file\n", "Builds the table's index file mpdms1.cdx again.\n",
+     false},
 };
 
 }  // namespace
