@@ -2,6 +2,7 @@
 #include <string>
 
 #include "long_operation.h"
+#include "workflow/session.h"
 #include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 #include "workflow/operations.h"
