@@ -10,8 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTabWidget>
 #include <QTableView>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "diffwin/diffwin.h"
@@ -23,7 +23,6 @@ namespace diffwin {
 namespace {
 
 constexpr const char* kObjectName = "DifferencesWin";
-constexpr int kIdleRetryMs = 50;
 
 QString qs(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -59,22 +58,9 @@ DifferencesWindow::DifferencesWindow(QWidget* parent, TableSource table)
     return QFileDialog::getSaveFileName(this, "Export Differences", suggested, ext.toUpper() + " files (*." + ext + ")")
         .toStdString();
   };
-  listenerId_ = workflow::addComparisonListener([this](const workflow::ComparedPair& pair) { presetWhenIdle(pair); });
 }
 
-// The compare's caller still has work to do on the table when the flags are written (the index
-// rebuild, its boxes): the window reads the table once the main window's operation has ended,
-// that is when no handler's recovery point is set any more.
-void DifferencesWindow::presetWhenIdle(const workflow::ComparedPair& pair) {
-  QTimer::singleShot(rt::recoveryPointExists() ? kIdleRetryMs : 0, this, [this, pair] {
-    if (rt::recoveryPointExists())
-      presetWhenIdle(pair);
-    else
-      preset(pair.base, pair.reference);
-  });
-}
-
-DifferencesWindow::~DifferencesWindow() { workflow::removeComparisonListener(listenerId_); }
+DifferencesWindow::~DifferencesWindow() = default;
 
 void DifferencesWindow::buildControls() {
   auto* layout = new QVBoxLayout(this);
@@ -108,7 +94,10 @@ void DifferencesWindow::buildControls() {
   search = new QLineEdit(this);
   search->setClearButtonEnabled(true);
   search->setPlaceholderText("class, member, type, parent or verdict");
-  connect(search, &QLineEdit::textChanged, this, [this] { applyFilter(); });
+  connect(search, &QLineEdit::textChanged, this, [this] {
+    applyFilter();
+    changesView->setSearch(search->text().trimmed().toStdString());
+  });
   filters->addWidget(search, 1);
   layout->addLayout(filters);
 
@@ -126,11 +115,20 @@ void DifferencesWindow::buildControls() {
   table->setWordWrap(false);
   table->verticalHeader()->setVisible(false);
   table->horizontalHeader()->setStretchLastSection(true);
-  layout->addWidget(table, 1);
+  changesView = new ChangesView(this);
+  views = new QTabWidget(this);
+  views->addTab(table, "&Rows");
+  views->addTab(changesView, "&Changes");
+  // The verdict boxes narrow the rows only; the Changes tab has its own filters.
+  connect(views, &QTabWidget::currentChanged, this, [this] {
+    for (QCheckBox* box : verdictBoxes) box->setVisible(views->currentWidget() == table);
+    showSummary();
+  });
+  layout->addWidget(views, 1);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  exportCsv = new QPushButton("Export &CSV...", this);
+  exportCsv = new QPushButton("Export C&SV...", this);
   exportJson = new QPushButton("Export &JSON...", this);
   exportHtml = new QPushButton("Export &HTML...", this);
   for (auto [button, format] : {std::pair{exportCsv, workflow::ExportFormat::Csv},
@@ -175,11 +173,13 @@ void DifferencesWindow::refresh() {
   const std::string base = pickedVersion(baseList);
   const std::string reference = pickedVersion(referenceList);
   model_->setRows(nullptr);
+  changesView->setChanges(nullptr);
   all_ = workflow::Differences{};
   model::Mpdms* open = source_ ? source_() : nullptr;
   if (open && open->used() && !base.empty() && !reference.empty() && base != reference)
     all_ = workflow::readDifferences(*open, base, reference);
   model_->setRows(&all_.rows);
+  changesView->setChanges(&all_.changes);
   table->resizeColumnsToContents();
   setWindowTitle(all_.base.empty() ? QString("Differences")
                                    : qs("Differences: " + all_.base + " against " + all_.reference));
@@ -209,26 +209,38 @@ void DifferencesWindow::showSummary() {
   const workflow::DifferenceSummary& s = all_.summary;
   std::string text;
   if (all_.base.empty()) {
-    text = "Pick two different versions that have been compared.";
+    text = "Pick two different versions.";
   } else {
     text = "Base " + all_.base + " (" + all_.baseFamily + "), reference " + all_.reference + " (" +
            all_.referenceFamily + ")\nRows compared " + std::to_string(s.compared) + ", the same " +
            std::to_string(s.same) + ", differing " + std::to_string(s.differing) + ": added " +
            std::to_string(s.added) + ", removed " + std::to_string(s.removed) + ", changed " +
            std::to_string(s.changed) + ". Showing " + std::to_string(proxy_->rowCount()) + " of " +
-           std::to_string(all_.rows.size()) + ".";
+           std::to_string(all_.rows.size()) + ".\nChanges " + std::to_string(all_.changes.counts.total) + ": ";
+    for (workflow::Severity severity : workflow::kSeverities)
+      text += std::string(severity == workflow::kSeverities.front() ? "" : ", ") +
+              std::string(workflow::severityText(severity)) + " " + std::to_string(all_.changes.counts.count(severity));
+    text += all_.changes.suggestions.empty()
+                ? "."
+                : "; " + std::to_string(all_.changes.suggestions.size()) + " rename suggestion(s), not counted.";
   }
   summary->setText(qs(text));
   for (QPushButton* button : {exportCsv, exportJson, exportHtml}) button->setEnabled(!all_.base.empty());
 }
 
 workflow::Differences DifferencesWindow::visible() const {
+  if (views->currentWidget() == changesView) {
+    workflow::Differences shown = all_;
+    shown.changes = changesView->visible();
+    return shown;
+  }
   workflow::Differences shown;
   shown.base = all_.base;
   shown.reference = all_.reference;
   shown.baseFamily = all_.baseFamily;
   shown.referenceFamily = all_.referenceFamily;
   shown.summary = all_.summary;
+  shown.changes = all_.changes;
   for (int row = 0; row < proxy_->rowCount(); ++row)
     shown.rows.push_back(model_->rowAt(proxy_->mapToSource(proxy_->index(row, 0)).row()));
   // The counts of an export are those of the rows it holds.
@@ -252,10 +264,12 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
     ~KeepFirstError() { rt::setErrorBlock(previous); }
     rt::ErrorBlock previous;
   };
+  const workflow::ExportView view =
+      views->currentWidget() == changesView ? workflow::ExportView::Changes : workflow::ExportView::Rows;
   bool written = false;
   {
     KeepFirstError keep(failure);
-    written = workflow::exportDifferences(file, visible(), format);
+    written = workflow::exportDifferences(file, visible(), format, view);
   }
   if (written) return;
   std::string reason = failure && failure->osCode != 0 ? std::strerror(static_cast<int>(failure->osCode))

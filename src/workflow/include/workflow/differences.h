@@ -1,15 +1,17 @@
-// The differences of one comparison, read back from the flags that the compare stored: one
-// entry per row of either version that does not match its counterpart exactly, with its verdicts
-// in words, the counts per verdict, and filters over the entries. Screen-free; GUI thread only.
+// The differences of one pair of versions, from the verdicts a compare of exactly that pair gives
+// (worked out in memory, never read from flags that another compare may have left): one entry
+// per row of either version that does not match its counterpart exactly, with its verdicts in
+// words, the counts per verdict, and filters over the entries. Screen-free; GUI thread only.
 #pragma once
 #include <array>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "model/model.h"
+#include "workflow/changes.h"
+#include "workflow/pair_verdicts.h"
+#include "workflow/workflow.h"
 
 namespace workflow {
 
@@ -26,9 +28,6 @@ std::string_view verdictText(Verdict verdict);
 // have it and something about it differs (changed).
 enum class Change { Removed, Added, Changed };
 std::string_view changeText(Change change);
-
-// Which of the two compared versions a row belongs to.
-enum class Side { Base, Reference };
 
 struct DifferenceRow {
   Side side = Side::Base;
@@ -66,11 +65,16 @@ struct Differences {
   std::string baseFamily, referenceFamily;      // the family of each version's first row
   DifferenceSummary summary;
   std::vector<DifferenceRow> rows;              // by version (base first), class, kind, level, member
+  ChangeList changes;                           // the same differences, one entry per change
 };
 
-// Reads the differences of `base` against `reference` (full-width versions) from the stored
-// flags. Rows without a verdict (never compared) are not counted. Leaves the row pointer anywhere
-// and order 1 selected.
+// The differences of a pair whose verdicts have been worked out. Rows without a verdict are not
+// counted.
+Differences differencesOf(const PairVerdicts& pair);
+
+// The differences of `base` against `reference` (full-width versions) as a compare of exactly
+// this pair with "Reset Flags" finds them; the stored flags are neither read nor written. Leaves
+// the row pointer anywhere and order 1 selected.
 Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference);
 
 // Narrows a list of differences. Every criterion left empty lets every row through.
@@ -83,23 +87,6 @@ struct DifferenceFilter {
   bool passes(const DifferenceRow& row) const;
   Differences apply(const Differences& all) const;  // summary counts the rows that pass
 };
-
-// ---------------------------------------------------------------- comparisons made
-
-// The two versions of a comparison, at full width.
-struct ComparedPair {
-  std::string base, reference;
-};
-
-// The last comparison compareVersions finished in this process, if any.
-std::optional<ComparedPair> lastComparison();
-
-// Called by compareVersions when it has written the flags of a comparison, before its caller
-// goes on (listeners must not move the table; a window refreshes later, from its event loop).
-using ComparisonListener = std::function<void(const ComparedPair&)>;
-int addComparisonListener(ComparisonListener listener);  // answers an id for removal
-void removeComparisonListener(int id);
-void comparisonFinished(const ComparedPair& pair);
 
 // True when `text` matches the wildcard `pattern` (* and ?), without regard to case.
 bool wildcardMatch(std::string_view pattern, std::string_view text);
