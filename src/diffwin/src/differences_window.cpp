@@ -128,7 +128,7 @@ void DifferencesWindow::buildControls() {
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  exportCsv = new QPushButton("Export C&SV...", this);
+  exportCsv = new QPushButton("Export &CSV...", this);
   exportJson = new QPushButton("Export &JSON...", this);
   exportHtml = new QPushButton("Export &HTML...", this);
   for (auto [button, format] : {std::pair{exportCsv, workflow::ExportFormat::Csv},
