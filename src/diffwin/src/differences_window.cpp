@@ -254,8 +254,6 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
   RT_FRAME("DifferencesWin:Export");
   const std::string file = chooseExportFile ? chooseExportFile(format) : std::string();
   if (file.empty()) return;
-  const workflow::ExportView view =
-      views->currentWidget() == changesView ? workflow::ExportView::Changes : workflow::ExportView::Rows;
   // The export is this window's own: its failure is told in a sentence with the one choice
   // there is, not as the run-time's error report.
   rt::ErrorPtr failure;
@@ -269,6 +267,8 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
     ~KeepFirstError() { rt::setErrorBlock(previous); }
     rt::ErrorBlock previous;
   };
+  const workflow::ExportView view =
+      views->currentWidget() == changesView ? workflow::ExportView::Changes : workflow::ExportView::Rows;
   bool written = false;
   {
     KeepFirstError keep(failure);
