@@ -14,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace workflow {
 namespace {
@@ -36,13 +37,9 @@ constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "
 // class by class, in order 2.
 class VersionRows {
  public:
-  explicit VersionRows(const RawLayout& layout) : layout_(layout) {}
-
-  // Adds the next row in record order: its local index is the count of rows before it.
-  void add(std::string_view bytes) {
-    bytes_.append(bytes);
-    ++count_;
-  }
+  // The rows' bytes side by side in record order: a row's local index is its place there.
+  VersionRows(const RawLayout& layout, std::string bytes)
+      : layout_(layout), bytes_(std::move(bytes)), count_(layout.rowLength() ? bytes_.size() / layout.rowLength() : 0) {}
   // Sorts the rows read in record order into order 1 and groups them by class.
   void index() {
     order1_.resize(count_);
@@ -235,13 +232,38 @@ std::string levelWord(std::string_view code) {
   return {};
 }
 
-PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
-                                 FlagStart start) {
-  RT_FRAME("PairVerdicts:Compute");
+namespace {
+
+// The rows of one version as read: their stored bytes side by side and their words, in record
+// order.
+struct ReadVersion {
+  std::string bytes;
+  std::vector<PairRow> rows;
+};
+
+struct TableRead {
+  RawLayout layout;
+  std::vector<ReadVersion> versions;
+};
+
+// The stored bytes of each selected name without trailing blanks; a name the code page cannot
+// hold is in no row.
+std::unordered_set<std::string> storedNames(rdd::Table& t, const std::unordered_set<std::string>& names) {
+  std::unordered_set<std::string> out;
+  for (const std::string& name : names) {
+    std::string stored;
+    if (t.storedForm(name, &stored)) out.insert(withoutTrailingBlanks(stored));
+  }
+  return out;
+}
+
+// Reads, in one pass in record order, the rows of each of `versions` (full width) that
+// `selection` keeps (every row without one).
+TableRead readVersions(model::Mpdms& table, const std::vector<std::string>& versions, FlagStart start,
+                       const RowSelection* selection) {
   using model::Field;
-  PairVerdicts out;
-  out.base = std::string(base);
-  out.reference = std::string(reference);
+  TableRead out;
+  out.versions.resize(versions.size());
   rdd::Table* t = table.table();
   if (!t || !table.used()) return out;
 
@@ -253,27 +275,36 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   }
   const int versionField = t->fieldIndex("MODELVERS");
   if (versionField < 0) return out;
-  const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5]};
+  out.layout = RawLayout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5]};
   const std::size_t versionWidth = static_cast<std::size_t>(t->field(versionField).length);
-  const std::optional<std::string> storedBase = storedVersion(*t, base, versionWidth);
-  const std::optional<std::string> storedReference = storedVersion(*t, reference, versionWidth);
+  std::unordered_map<std::string, std::size_t> indexOf;
+  for (std::size_t i = 0; i < versions.size(); ++i)
+    if (const std::optional<std::string> stored = storedVersion(*t, versions[i], versionWidth)) indexOf.emplace(*stored, i);
+  std::unordered_set<std::string> classes, members;
+  if (selection) {
+    classes = storedNames(*t, selection->classes);
+    members = storedNames(*t, selection->members);
+  }
+  // Kept: every row without a selection; with one, class rows, the selected classes' rows and
+  // the rows of selected member names.
+  const auto kept = [&]() {
+    if (!selection) return true;
+    const std::string_view member = t->rawField(fields[3]);
+    if (member.find_first_not_of(' ') == std::string_view::npos) return true;
+    return members.count(withoutTrailingBlanks(member)) > 0 || classes.count(withoutTrailingBlanks(t->rawField(fields[0]))) > 0;
+  };
 
-  // Both versions' rows, in record order.
-  VersionRows rows[2] = {VersionRows(layout), VersionRows(layout)};
-  std::vector<PairRow> read[2];
   std::string bytes;
   t->setOrder(0);
   t->goTop();
   while (!t->eof()) {
-    const std::string_view version = t->rawField(versionField);
-    const int side = storedBase && version == *storedBase ? 0 : storedReference && version == *storedReference ? 1 : -1;
-    if (side >= 0) {
+    const auto found = indexOf.find(std::string(t->rawField(versionField)));
+    if (found != indexOf.end() && kept()) {
       bytes.clear();
       for (std::size_t i = 0; i < std::size(kRawFields); ++i)
         if (fields[i] >= 0) bytes.append(t->rawField(fields[i]));
       PairRow r;
       r.recno = t->recNo();
-      r.side = side == 0 ? Side::Base : Side::Reference;
       r.className = word(table, *t, fields[0], Field::CLASSNAME);
       r.parent = word(table, *t, fields[1], Field::PARENTNAME);
       r.kind = word(table, *t, fields[2], Field::PROP_METHO);
@@ -282,30 +313,67 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
       r.type = word(table, *t, fields[5], Field::TYPE);
       r.family = withoutTrailingBlanks(table.str(Field::FAMILYNAME));
       if (start == FlagStart::AsStored) r.flags = storedFlags(table);
-      rows[side].add(bytes);
-      read[side].push_back(std::move(r));
+      ReadVersion& into = out.versions[found->second];
+      into.bytes.append(bytes);
+      into.rows.push_back(std::move(r));
     }
     t->skip();
   }
+  if (t->orderCount() > 0) table.setOrder(1);
+  return out;
+}
+
+// The verdicts of two versions' rows; a version compared with itself has no reference rows.
+PairVerdicts pairFrom(std::string_view base, std::string_view reference, ReadVersion baseRows, ReadVersion referenceRows,
+                      const RawLayout& layout) {
+  PairVerdicts out;
+  out.base = std::string(base);
+  out.reference = std::string(reference);
+  VersionRows rows[2] = {VersionRows(layout, std::move(baseRows.bytes)), VersionRows(layout, std::move(referenceRows.bytes))};
+  std::vector<PairRow>* read[2] = {&baseRows.rows, &referenceRows.rows};
 
   // The pair's rows: base then reference, each in order 1.
-  out.rows.reserve(read[0].size() + read[1].size());
+  out.rows.reserve(read[0]->size() + read[1]->size());
   std::vector<std::size_t> localOfRow;
   localOfRow.reserve(out.rows.capacity());
   for (int side = 0; side < 2; ++side) {
     rows[side].index();
-    std::vector<int> rowOfLocal(read[side].size());
+    std::vector<int> rowOfLocal(read[side]->size());
     for (int local : rows[side].order1()) {
       rowOfLocal[static_cast<std::size_t>(local)] = static_cast<int>(out.rows.size());
       localOfRow.push_back(static_cast<std::size_t>(local));
-      out.rows.push_back(std::move(read[side][static_cast<std::size_t>(local)]));
+      out.rows.push_back(std::move((*read[side])[static_cast<std::size_t>(local)]));
+      out.rows.back().side = side == 0 ? Side::Base : Side::Reference;
     }
     rows[side].assignRows(std::move(rowOfLocal));
     if (side == 0) out.baseRows = out.rows.size();
   }
 
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
-  if (t->orderCount() > 0) table.setOrder(1);
+  return out;
+}
+
+}  // namespace
+
+PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
+                                 FlagStart start) {
+  RT_FRAME("PairVerdicts:Compute");
+  const bool same = base == reference;
+  std::vector<std::string> versions{std::string(base)};
+  if (!same) versions.emplace_back(reference);
+  TableRead read = readVersions(table, versions, start, nullptr);
+  if (same) read.versions.emplace_back();
+  return pairFrom(base, reference, std::move(read.versions[0]), std::move(read.versions[1]), read.layout);
+}
+
+std::vector<PairVerdicts> computeChainVerdicts(model::Mpdms& table, const std::vector<std::string>& versions,
+                                               const RowSelection* selection) {
+  RT_FRAME("PairVerdicts:Chain");
+  TableRead read = readVersions(table, versions, FlagStart::Reset, selection);
+  std::vector<PairVerdicts> out;
+  for (std::size_t i = 0; i + 1 < versions.size(); ++i)
+    out.push_back(pairFrom(versions[i], versions[i + 1], read.versions[i],
+                           i + 2 < versions.size() ? read.versions[i + 1] : std::move(read.versions[i + 1]), read.layout));
   return out;
 }
 
