@@ -104,20 +104,32 @@ const History kHistories[] = {
      {}},
 };
 
+// A working folder whose table holds a history's two versions as "1" and "2".
+struct StoredPair {
+  static model::Mpdms::Args shared() {
+    model::Mpdms::Args args;
+    args.shared = true;
+    return args;
+  }
+  explicit StoredPair(const History& history) : table(shared()) {
+    store(table, "1", history.base);
+    store(table, "2", history.reference);
+  }
+  workflow::PairVerdicts verdicts() {
+    return workflow::computePairVerdicts(table, workflow::fullWidthVersion("1"), workflow::fullWidthVersion("2"));
+  }
+  wftest::WorkDir dir{""};  // first: the table opens in it
+  model::Mpdms table;
+};
+
 TEST(ChangeList, EachGeneratedHistoryGivesItsEntriesAndSuggestions) {
   for (const History& history : kHistories) {
     SCOPED_TRACE(history.name);
-    wftest::WorkDir dir{""};
     wftest::ErrorRecorder errors;
-    model::Mpdms::Args args;
-    args.shared = true;
-    model::Mpdms table(args);
-    ASSERT_TRUE(table.used());
-    store(table, "1", history.base);
-    store(table, "2", history.reference);
-    (void)workflow::buildIndexes(table, true);
-    const workflow::ChangeList list = workflow::changeListOf(
-        workflow::computePairVerdicts(table, workflow::fullWidthVersion("1"), workflow::fullWidthVersion("2")));
+    StoredPair pair(history);
+    ASSERT_TRUE(pair.table.used());
+    (void)workflow::buildIndexes(pair.table, true);
+    const workflow::ChangeList list = workflow::changeListOf(pair.verdicts());
     std::vector<std::string> changes, suggestions;
     for (const workflow::ChangeEntry& e : list.changes) changes.push_back(workflow::changeLine(e));
     for (const workflow::RenameSuggestion& s : list.suggestions) suggestions.push_back(workflow::suggestionLine(s));
@@ -135,14 +147,9 @@ TEST(ChangeList, EachGeneratedHistoryGivesItsEntriesAndSuggestions) {
 namespace {
 
 workflow::ChangeList listWithRules(const History& history, const std::string& ruleText) {
-  wftest::WorkDir dir{""};
-  model::Mpdms::Args args;
-  args.shared = true;
-  model::Mpdms table(args);
-  store(table, "1", history.base);
-  store(table, "2", history.reference);
+  StoredPair pair(history);
   const workflow::IgnoreRules rules = workflow::parseIgnoreRules(ruleText, "rules");
-  return workflow::readDifferences(table, workflow::fullWidthVersion("1"), workflow::fullWidthVersion("2"), &rules).changes;
+  return workflow::differencesOf(pair.verdicts(), &rules).changes;
 }
 
 std::vector<std::string> linesOf(const std::vector<workflow::ChangeEntry>& changes) {
@@ -221,20 +228,14 @@ TEST(History, NaturalOrderReadsDigitRunsAsNumbers) {
 TEST(History, EachClassGetsWhatTheWholePairsListSaysOfIt) {
   for (const History& history : kHistories) {
     SCOPED_TRACE(history.name);
-    wftest::WorkDir dir{""};
     wftest::ErrorRecorder errors;
-    model::Mpdms::Args args;
-    args.shared = true;
-    model::Mpdms table(args);
-    store(table, "1", history.base);
-    store(table, "2", history.reference);
-    const workflow::ChangeList whole = workflow::changeListOf(
-        workflow::computePairVerdicts(table, workflow::fullWidthVersion("1"), workflow::fullWidthVersion("2")));
+    StoredPair pair(history);
+    const workflow::ChangeList whole = workflow::changeListOf(pair.verdicts());
     std::set<std::string> classes;
     for (const Rows* rows : {&history.base, &history.reference})
       for (const std::string& row : *rows) classes.insert(row.substr(0, row.find_first_of("<.")));
     for (const std::string& name : classes) {
-      const workflow::ClassHistory h = workflow::classHistory(table, name);
+      const workflow::ClassHistory h = workflow::classHistory(pair.table, name);
       ASSERT_EQ(h.steps.size(), 1u);
       std::vector<std::string> expected;
       for (const workflow::ChangeEntry& e : whole.changes) {

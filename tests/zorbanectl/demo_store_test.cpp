@@ -175,7 +175,7 @@ TEST_F(DemoStore, EnumeratorWalksEveryElement) {
   ole::Variant item;
   int n = 0;
   while (e->Next(item)) ++n;
-  EXPECT_EQ(n, 4);
+  EXPECT_EQ(n, 5);
 }
 
 TEST_F(DemoStore, MemberNamesResolveWithoutRegardToCaseAndOnlyWhole) {
@@ -213,7 +213,7 @@ TEST_F(DemoStore, IndexOutsideTheCollectionIsABoundError) {
   EXPECT_TRUE(call(families, "Item", {rt::Value(6)}).isNil());
   ASSERT_EQ(errors.errors.size(), 2u);
   EXPECT_EQ(errors.last()->genCode, rt::EG_BOUND);
-  EXPECT_NE(errors.last()->description.find("outside 1 to 4"), std::string::npos);
+  EXPECT_NE(errors.last()->description.find("outside 1 to 5"), std::string::npos);
 }
 
 TEST_F(DemoStore, SchemaIsReadOnly) {
