@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <fstream>
 #include <set>
 #include <stdexcept>
 
@@ -246,4 +247,24 @@ TEST(History, EachClassGetsWhatTheWholePairsListSaysOfIt) {
     }
     EXPECT_TRUE(errors.errors.empty());
   }
+}
+
+TEST(IgnoreRules, OnlyALineTheFileReadsBackAsThatRuleIsAppended) {
+  wftest::WorkDir dir{""};
+  const std::filesystem::path file = dir.path() / workflow::kIgnoreFileName;
+  std::ofstream(file) << "Gen*";  // no line end after the last rule
+  const std::pair<std::string, bool> lines[] = {
+      {"Book.Pages", true},
+      {"rename Film Movie", true},
+      {"Book.My Member", false},             // a blank would end the pattern
+      {"Book.Pages\nrename A B", false},     // one rule a call
+      {"Book #1 change=moved", false},       // '#' starts a comment
+  };
+  for (const auto& [line, written] : lines) {
+    SCOPED_TRACE(line);
+    wftest::ErrorRecorder errors;
+    EXPECT_EQ(workflow::appendIgnoreRule(file, line), written);
+    EXPECT_EQ(errors.count(rt::EG_ARG), written ? 0 : 1);
+  }
+  EXPECT_EQ(wftest::readFile(file), "Gen*\nBook.Pages\nrename Film Movie\n");
 }

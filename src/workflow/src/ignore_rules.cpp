@@ -256,6 +256,18 @@ std::string acceptRenameRule(const RenameSuggestion& s) {
 
 bool appendIgnoreRule(const std::filesystem::path& file, const std::string& line) {
   RT_FRAME("IgnoreRules:Append");
+  // Only a line the file reads back as the one rule meant is written: a name with a blank, a
+  // line break or a '#' cannot be said in the grammar and would become another rule.
+  const IgnoreRules check = parseIgnoreRules(line, file.string());
+  if (line.find_first_of("\r\n") != std::string::npos || !check.problems.empty() ||
+      check.rules.size() + check.renames.size() != 1 || (!check.rules.empty() && check.rules.front().text != line)) {
+    auto e = rt::makeError(rt::EG_ARG, "IGNORE", "the rule \"" + line + "\" cannot be written in " + file.string() +
+                                                     " as one line of its grammar; nothing was added",
+                           "APPENDRULE", file.string());
+    e->canDefault = true;
+    (void)rt::raise(e);
+    return false;
+  }
   std::string existing;
   {
     std::ifstream in(file, std::ios::binary);

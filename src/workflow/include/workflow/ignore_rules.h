@@ -67,8 +67,9 @@ OfferedRules offeredRules(const ChangeEntry& change);
 // "rename Book.Pages Book.PageCnt" or "rename Film Movie".
 std::string acceptRenameRule(const RenameSuggestion& suggestion);
 
-// Appends `line` to `file` (creating it), on a line of its own. A failure is raised naming the
-// file; answers true when the line was written.
+// Appends `line` to `file` (creating it), on a line of its own. A line the file would not read
+// back as exactly that one rule (a name holding a blank, a '#' or a line break) is refused; a
+// refusal or a failed write is raised naming the file. Answers true when the line was written.
 bool appendIgnoreRule(const std::filesystem::path& file, const std::string& line);
 
 }  // namespace workflow
