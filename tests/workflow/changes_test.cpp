@@ -106,27 +106,19 @@ const History kHistories[] = {
 };
 
 // A working folder whose table holds a history's two versions as "1" and "2".
-struct StoredPair {
-  static model::Mpdms::Args shared() {
-    model::Mpdms::Args args;
-    args.shared = true;
-    return args;
-  }
-  explicit StoredPair(const History& history) : table(shared()) {
+struct StoredPair : wftest::ScratchTable {
+  explicit StoredPair(const History& history) {
     store(table, "1", history.base);
     store(table, "2", history.reference);
   }
   workflow::PairVerdicts verdicts() {
     return workflow::computePairVerdicts(table, workflow::fullWidthVersion("1"), workflow::fullWidthVersion("2"));
   }
-  wftest::WorkDir dir{""};  // first: the table opens in it
-  model::Mpdms table;
 };
 
 TEST(ChangeList, EachGeneratedHistoryGivesItsEntriesAndSuggestions) {
   for (const History& history : kHistories) {
     SCOPED_TRACE(history.name);
-    wftest::ErrorRecorder errors;
     StoredPair pair(history);
     ASSERT_TRUE(pair.table.used());
     (void)workflow::buildIndexes(pair.table, true);
@@ -137,7 +129,7 @@ TEST(ChangeList, EachGeneratedHistoryGivesItsEntriesAndSuggestions) {
     EXPECT_EQ(changes, history.changes);
     EXPECT_EQ(suggestions, history.suggestions);
     EXPECT_EQ(list.counts.total, static_cast<long>(history.changes.size()));
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(pair.errors.errors.empty());
   }
 }
 
@@ -150,7 +142,9 @@ namespace {
 workflow::ChangeList listWithRules(const History& history, const std::string& ruleText) {
   StoredPair pair(history);
   const workflow::IgnoreRules rules = workflow::parseIgnoreRules(ruleText, "rules");
-  return workflow::differencesOf(pair.verdicts(), &rules).changes;
+  workflow::ChangeList list = workflow::differencesOf(pair.verdicts(), &rules).changes;
+  EXPECT_TRUE(pair.errors.errors.empty());
+  return list;
 }
 
 std::vector<std::string> linesOf(const std::vector<workflow::ChangeEntry>& changes) {
@@ -188,14 +182,12 @@ TEST(IgnoreRules, EachFormHidesWhatItNamesAndNothingElse) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
-    wftest::ErrorRecorder errors;
     const workflow::ChangeList list = listWithRules(c.history, c.rules);
     EXPECT_EQ(linesOf(list.changes), c.shown);
     EXPECT_EQ(list.hidden.size(), c.hidden);
     EXPECT_EQ(list.counts.total, static_cast<long>(c.shown.size()));
     // An accepted rename is a change, never also a suggestion.
     if (std::string_view(c.rules).starts_with("rename")) EXPECT_TRUE(list.suggestions.empty());
-    EXPECT_TRUE(errors.errors.empty());
   }
 }
 
@@ -229,23 +221,26 @@ TEST(History, NaturalOrderReadsDigitRunsAsNumbers) {
 TEST(History, EachClassGetsWhatTheWholePairsListSaysOfIt) {
   for (const History& history : kHistories) {
     SCOPED_TRACE(history.name);
-    wftest::ErrorRecorder errors;
     StoredPair pair(history);
-    const workflow::ChangeList whole = workflow::changeListOf(pair.verdicts());
     std::set<std::string> classes;
     for (const Rows* rows : {&history.base, &history.reference})
       for (const std::string& row : *rows) classes.insert(row.substr(0, row.find_first_of("<.")));
-    for (const std::string& name : classes) {
-      const workflow::ClassHistory h = workflow::classHistory(pair.table, name);
-      ASSERT_EQ(h.steps.size(), 1u);
-      std::vector<std::string> expected;
-      for (const workflow::ChangeEntry& e : whole.changes) {
-        const auto concerned = e.classes();
-        if (std::find(concerned.begin(), concerned.end(), name) != concerned.end()) expected.push_back(workflow::changeLine(e));
+    // Read in record order, then through the index.
+    for (const bool indexed : {false, true}) {
+      if (indexed) (void)workflow::buildIndexes(pair.table, true);
+      const workflow::ChangeList whole = workflow::changeListOf(pair.verdicts());
+      for (const std::string& name : classes) {
+        const workflow::ClassHistory h = workflow::classHistory(pair.table, name);
+        ASSERT_EQ(h.steps.size(), 1u);
+        std::vector<std::string> expected;
+        for (const workflow::ChangeEntry& e : whole.changes) {
+          const auto concerned = e.classes();
+          if (std::find(concerned.begin(), concerned.end(), name) != concerned.end()) expected.push_back(workflow::changeLine(e));
+        }
+        EXPECT_EQ(linesOf(h.steps[0].changes), expected) << name << (indexed ? " through the index" : "");
       }
-      EXPECT_EQ(linesOf(h.steps[0].changes), expected) << name;
     }
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(pair.errors.errors.empty());
   }
 }
 

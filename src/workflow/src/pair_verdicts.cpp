@@ -11,7 +11,7 @@
 #include "workflow/pair_verdicts.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cctype>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -19,32 +19,54 @@
 namespace workflow {
 namespace {
 
-// Where each compared field lies in a row's stored bytes, laid out in order-1 key order with the
-// type last: class, parent, kind, member, level, type.
+// Where each field lies in a row's stored bytes, laid out in order-1 key order, then the type and
+// the family: class, parent, kind, member, level, type, family.
 struct RawLayout {
-  std::size_t className = 0, parent = 0, kind = 0, member = 0, level = 0, type = 0;
+  std::size_t className = 0, parent = 0, kind = 0, member = 0, level = 0, type = 0, family = 0;
   std::size_t parentAt() const { return className; }
   std::size_t memberKeyAt() const { return className + parent; }  // kind, member, level
   std::size_t levelAt() const { return className + parent + kind + member; }
   std::size_t typeAt() const { return levelAt() + level; }
+  std::size_t familyAt() const { return typeAt() + type; }
   std::size_t keyLength() const { return typeAt(); }
-  std::size_t rowLength() const { return typeAt() + type; }
+  std::size_t rowLength() const { return familyAt() + family; }
 };
 
-constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE", "INS_CLASS", "TYPE"};
+constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE",
+                                      "INS_CLASS", "TYPE",       "FAMILYNAME"};
+constexpr model::Field kWordFields[] = {model::Field::CLASSNAME,  model::Field::PARENTNAME, model::Field::PROP_METHO,
+                                        model::Field::ATTRIBUTE,  model::Field::INS_CLASS,  model::Field::TYPE,
+                                        model::Field::FAMILYNAME};
+// The words of a row, in the order of kRawFields.
+constexpr std::string_view PairRow::*kWords[] = {&PairRow::className, &PairRow::parent, &PairRow::kind,
+                                                 &PairRow::member,    &PairRow::level,  &PairRow::type,
+                                                 &PairRow::family};
 
 // The rows of one version: their stored bytes side by side, and their places in order 1 and,
 // class by class, in order 2.
 class VersionRows {
  public:
-  // The rows' bytes side by side in record order: a row's local index is its place there.
-  VersionRows(const RawLayout& layout, std::string bytes)
-      : layout_(layout), bytes_(std::move(bytes)), count_(layout.rowLength() ? bytes_.size() / layout.rowLength() : 0) {}
-  // Sorts the rows read in record order into order 1 and groups them by class.
+  explicit VersionRows(const RawLayout& layout) : layout_(layout) {}
+
+  void reserve(std::size_t rows) {
+    bytes_.reserve(bytes_.size() + rows * layout_.rowLength());
+    recnos_.reserve(rows);
+  }
+  // Adds the next row read: its local index is the count of rows before it.
+  void add(std::string_view bytes, std::uint32_t recno) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    recnos_.push_back(recno);
+  }
+  // Puts the rows into order 1 (key, then record number; rows read from order 1 are in it
+  // already) and groups them by class.
   void index() {
-    order1_.resize(count_);
+    order1_.resize(recnos_.size());
     for (std::size_t i = 0; i < order1_.size(); ++i) order1_[i] = static_cast<int>(i);
-    std::stable_sort(order1_.begin(), order1_.end(), [this](int a, int b) { return key(a) < key(b); });
+    const auto before = [this](int a, int b) {
+      const int c = key(static_cast<std::size_t>(a)).compare(key(static_cast<std::size_t>(b)));
+      return c != 0 ? c < 0 : recnos_[static_cast<std::size_t>(a)] < recnos_[static_cast<std::size_t>(b)];
+    };
+    if (!std::is_sorted(order1_.begin(), order1_.end(), before)) std::sort(order1_.begin(), order1_.end(), before);
     for (std::size_t i = 0; i < order1_.size();) {
       std::size_t end = i + 1;
       while (end < order1_.size() && className(order1_[end]) == className(order1_[i])) ++end;
@@ -58,11 +80,14 @@ class VersionRows {
   void assignRows(std::vector<int> rows) { rows_ = std::move(rows); }
 
   std::string_view bytes(std::size_t local) const {
-    return std::string_view(bytes_).substr(local * layout_.rowLength(), layout_.rowLength());
+    return std::string_view(bytes_.data() + local * layout_.rowLength(), layout_.rowLength());
   }
   std::string_view key(std::size_t local) const { return bytes(local).substr(0, layout_.keyLength()); }
   std::string_view className(std::size_t local) const { return bytes(local).substr(0, layout_.className); }
   int row(std::size_t local) const { return rows_[local]; }
+  // The stored bytes of every row, handed over once the rows are read (their place in memory
+  // stays as long as the vector lives).
+  std::vector<char> takeBytes() { return std::move(bytes_); }
 
   // What the look-ups of a row with stored bytes `probe` find here: whether the class exists, and
   // under the same parent, and the counterpart (a local index, -1 for none).
@@ -113,10 +138,9 @@ class VersionRows {
   int firstInOrder2(Group& g, std::string_view prefix) const {
     if (g.order2.empty()) {
       g.order2.assign(order1_.begin() + static_cast<long>(g.begin), order1_.begin() + static_cast<long>(g.end));
-      // Records of one version were read in record order: local indexes rise with record numbers.
       std::sort(g.order2.begin(), g.order2.end(), [this](int a, int b) {
         const int c = memberKey(a).compare(memberKey(b));
-        return c != 0 ? c < 0 : a < b;
+        return c != 0 ? c < 0 : recnos_[static_cast<std::size_t>(a)] < recnos_[static_cast<std::size_t>(b)];
       });
     }
     const auto at = std::lower_bound(g.order2.begin(), g.order2.end(), prefix, [this, &prefix](int local, std::string_view) {
@@ -126,8 +150,8 @@ class VersionRows {
   }
 
   RawLayout layout_;
-  std::string bytes_;
-  std::size_t count_ = 0;
+  std::vector<char> bytes_;
+  std::vector<std::uint32_t> recnos_;
   std::vector<int> rows_;    // local index -> the pair's row index
   std::vector<int> order1_;  // local indexes in order 1
   std::unordered_map<std::string_view, Group> classes_;
@@ -137,15 +161,9 @@ bool isAscii(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-std::string withoutTrailingBlanks(std::string_view text) {
+std::string_view withoutTrailingBlanks(std::string_view text) {
   const std::size_t last = text.find_last_not_of(' ');
-  return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));
-}
-
-// The words of the current row; stored bytes are the text itself when they are all ASCII.
-std::string word(model::Mpdms& table, rdd::Table& t, int field, model::Field f) {
-  const std::string_view raw = t.rawField(field);
-  return withoutTrailingBlanks(isAscii(raw) ? raw : table.str(f));
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
 }
 
 RowFlags storedFlags(model::Mpdms& table) {
@@ -204,13 +222,38 @@ class PairCompare {
     row(i).counterpart = -1;
   }
 
- private:
   PairVerdicts& out_;
   VersionRows& base_;
   VersionRows& reference_;
   RawLayout layout_;
   std::vector<std::size_t> local_;
 };
+
+std::string squeezed(std::string_view expression) {
+  std::string out;
+  for (char c : expression)
+    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// True when order 1 keys every row as the table's descriptor says: then a scan of it gives a
+// version's rows in order 1 without reading the others.
+bool orderOneAsDescribed(rdd::Table& t) {
+  const std::vector<model::OrderDesc>& described = model::indexList().front().orders;
+  return t.orderCount() >= 1 && !described.empty() && t.orderFor(1).empty() &&
+         squeezed(t.orderKey(1)) == squeezed(described.front().keyExpr);
+}
+
+// The records of a version (stored form) in order 1.
+std::vector<std::uint32_t> recordsInOrderOne(rdd::Table& t, const std::string& version) {
+  std::vector<std::uint32_t> out;
+  t.scanOrder(1, version, [&](std::string_view key, std::uint32_t recno) {
+    if (!key.starts_with(version)) return false;
+    out.push_back(recno);
+    return true;
+  });
+  return out;
+}
 
 std::optional<std::string> storedVersion(rdd::Table& t, std::string_view version, std::size_t width) {
   std::string stored;
@@ -234,36 +277,24 @@ std::string levelWord(std::string_view code) {
 
 namespace {
 
-// The rows of one version as read: their stored bytes side by side and their words, in record
-// order.
-struct ReadVersion {
-  std::string bytes;
-  std::vector<PairRow> rows;
-};
-
-struct TableRead {
-  RawLayout layout;
-  std::vector<ReadVersion> versions;
-};
-
 // The stored bytes of each selected name without trailing blanks; a name the code page cannot
 // hold is in no row.
 std::unordered_set<std::string> storedNames(rdd::Table& t, const std::unordered_set<std::string>& names) {
   std::unordered_set<std::string> out;
   for (const std::string& name : names) {
     std::string stored;
-    if (t.storedForm(name, &stored)) out.insert(withoutTrailingBlanks(stored));
+    if (t.storedForm(name, &stored)) out.emplace(withoutTrailingBlanks(stored));
   }
   return out;
 }
 
-// Reads, in one pass in record order, the rows of each of `versions` (full width) that
-// `selection` keeps (every row without one).
-TableRead readVersions(model::Mpdms& table, const std::vector<std::string>& versions, FlagStart start,
-                       const RowSelection* selection) {
+// The verdicts of the pair's rows that `selection` keeps (every row without one).
+PairVerdicts readPair(model::Mpdms& table, std::string_view base, std::string_view reference, FlagStart start,
+                      const RowSelection* selection) {
   using model::Field;
-  TableRead out;
-  out.versions.resize(versions.size());
+  PairVerdicts out;
+  out.base = std::string(base);
+  out.reference = std::string(reference);
   rdd::Table* t = table.table();
   if (!t || !table.used()) return out;
 
@@ -274,82 +305,110 @@ TableRead readVersions(model::Mpdms& table, const std::vector<std::string>& vers
     widths[i] = fields[i] < 0 ? 0 : static_cast<std::size_t>(t->field(fields[i]).length);
   }
   const int versionField = t->fieldIndex("MODELVERS");
-  if (versionField < 0) return out;
-  out.layout = RawLayout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5]};
+  if (versionField < 0 || std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0; })) return out;
+  const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5], widths[6]};
   const std::size_t versionWidth = static_cast<std::size_t>(t->field(versionField).length);
-  std::unordered_map<std::string, std::size_t> indexOf;
-  for (std::size_t i = 0; i < versions.size(); ++i)
-    if (const std::optional<std::string> stored = storedVersion(*t, versions[i], versionWidth)) indexOf.emplace(*stored, i);
+  const std::optional<std::string> storedBase = storedVersion(*t, base, versionWidth);
+  const std::optional<std::string> storedReference = storedVersion(*t, reference, versionWidth);
+
+  // Both versions' rows: from order 1 when it keys as described, else in record order.
+  VersionRows rows[2] = {VersionRows(layout), VersionRows(layout)};
+  std::vector<std::size_t> readAt[2];  // a version's local index -> its place in out.rows as read
+  std::string bytes;
+  // A word whose stored bytes are all ASCII is those bytes, seen in place once every row is read
+  // (left unset until then); any other is the text the table converts, kept in out.texts.
   std::unordered_set<std::string> classes, members;
   if (selection) {
     classes = storedNames(*t, selection->classes);
     members = storedNames(*t, selection->members);
   }
-  // Kept: every row without a selection; with one, class rows, the selected classes' rows and
-  // the rows of selected member names.
-  const auto kept = [&]() {
+  // With a selection: class rows, the selected classes' rows and the rows of selected members.
+  const auto kept = [&] {
     if (!selection) return true;
-    const std::string_view member = t->rawField(fields[3]);
-    if (member.find_first_not_of(' ') == std::string_view::npos) return true;
-    return members.count(withoutTrailingBlanks(member)) > 0 || classes.count(withoutTrailingBlanks(t->rawField(fields[0]))) > 0;
+    const std::string_view member = withoutTrailingBlanks(t->rawField(fields[3]));
+    return member.empty() || members.count(std::string(member)) > 0 ||
+           classes.count(std::string(withoutTrailingBlanks(t->rawField(fields[0])))) > 0;
   };
-
-  std::string bytes;
-  t->setOrder(0);
-  t->goTop();
-  while (!t->eof()) {
-    const auto found = indexOf.find(std::string(t->rawField(versionField)));
-    if (found != indexOf.end() && kept()) {
-      bytes.clear();
-      for (std::size_t i = 0; i < std::size(kRawFields); ++i)
-        if (fields[i] >= 0) bytes.append(t->rawField(fields[i]));
-      PairRow r;
-      r.recno = t->recNo();
-      r.className = word(table, *t, fields[0], Field::CLASSNAME);
-      r.parent = word(table, *t, fields[1], Field::PARENTNAME);
-      r.kind = word(table, *t, fields[2], Field::PROP_METHO);
-      r.member = word(table, *t, fields[3], Field::ATTRIBUTE);
-      r.level = word(table, *t, fields[4], Field::INS_CLASS);
-      r.type = word(table, *t, fields[5], Field::TYPE);
-      r.family = withoutTrailingBlanks(table.str(Field::FAMILYNAME));
-      if (start == FlagStart::AsStored) r.flags = storedFlags(table);
-      ReadVersion& into = out.versions[found->second];
-      into.bytes.append(bytes);
-      into.rows.push_back(std::move(r));
+  const auto readCurrent = [&](int side) {
+    if (!kept()) return;
+    bytes.clear();
+    PairRow r;
+    for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
+      const std::string_view raw = t->rawField(fields[i]);
+      bytes.append(raw);
+      if (!isAscii(raw))
+        r.*kWords[i] = withoutTrailingBlanks(out.texts.emplace_back(table.str(kWordFields[i])));
     }
-    t->skip();
+    r.recno = t->recNo();
+    r.side = side == 0 ? Side::Base : Side::Reference;
+    if (start == FlagStart::AsStored) r.flags = storedFlags(table);
+    rows[side].add(bytes, r.recno);
+    readAt[side].push_back(out.rows.size());
+    out.rows.push_back(r);
+  };
+  if (orderOneAsDescribed(*t)) {
+    std::vector<std::uint32_t> records[2];
+    for (int side = 0; side < 2; ++side) {
+      const std::optional<std::string>& version = side == 0 ? storedBase : storedReference;
+      if (version) records[side] = recordsInOrderOne(*t, *version);
+      rows[side].reserve(records[side].size());
+    }
+    out.rows.reserve(records[0].size() + records[1].size());
+    for (int side = 0; side < 2; ++side) {
+      for (std::uint32_t recno : records[side]) {
+        t->goTo(recno);
+        readCurrent(side);
+      }
+    }
+  } else {
+    t->setOrder(0);
+    for (t->goTop(); !t->eof(); t->skip()) {
+      const std::string_view version = t->rawField(versionField);
+      if (storedBase && version == *storedBase) readCurrent(0);
+      else if (storedReference && version == *storedReference) readCurrent(1);
+    }
   }
-  if (t->orderCount() > 0) table.setOrder(1);
-  return out;
-}
 
-// The verdicts of two versions' rows; a version compared with itself has no reference rows.
-PairVerdicts pairFrom(std::string_view base, std::string_view reference, ReadVersion baseRows, ReadVersion referenceRows,
-                      const RawLayout& layout) {
-  PairVerdicts out;
-  out.base = std::string(base);
-  out.reference = std::string(reference);
-  VersionRows rows[2] = {VersionRows(layout, std::move(baseRows.bytes)), VersionRows(layout, std::move(referenceRows.bytes))};
-  std::vector<PairRow>* read[2] = {&baseRows.rows, &referenceRows.rows};
+  // The ASCII words, seen in the stored bytes where they stay.
+  for (int side = 0; side < 2; ++side) {
+    for (std::size_t local = 0; local < readAt[side].size(); ++local) {
+      PairRow& r = out.rows[readAt[side][local]];
+      const std::string_view stored = rows[side].bytes(local);
+      std::size_t at = 0;
+      for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
+        if (!(r.*kWords[i]).data()) r.*kWords[i] = withoutTrailingBlanks(stored.substr(at, widths[i]));
+        at += widths[i];
+      }
+    }
+  }
 
-  // The pair's rows: base then reference, each in order 1.
-  out.rows.reserve(read[0]->size() + read[1]->size());
-  std::vector<std::size_t> localOfRow;
-  localOfRow.reserve(out.rows.capacity());
+  // The pair's rows: base then reference, each in order 1. Rows read from order 1 are there
+  // already; rows read in record order are moved there.
+  std::vector<std::size_t> localOfRow(out.rows.size()), finalOf(out.rows.size());
+  std::size_t next = 0;
   for (int side = 0; side < 2; ++side) {
     rows[side].index();
-    std::vector<int> rowOfLocal(read[side]->size());
+    std::vector<int> rowOfLocal(readAt[side].size());
     for (int local : rows[side].order1()) {
-      rowOfLocal[static_cast<std::size_t>(local)] = static_cast<int>(out.rows.size());
-      localOfRow.push_back(static_cast<std::size_t>(local));
-      out.rows.push_back(std::move((*read[side])[static_cast<std::size_t>(local)]));
-      out.rows.back().side = side == 0 ? Side::Base : Side::Reference;
+      const auto l = static_cast<std::size_t>(local);
+      rowOfLocal[l] = static_cast<int>(next);
+      localOfRow[next] = l;
+      finalOf[readAt[side][l]] = next++;
     }
     rows[side].assignRows(std::move(rowOfLocal));
-    if (side == 0) out.baseRows = out.rows.size();
+    if (side == 0) out.baseRows = next;
+  }
+  bool inPlace = true;
+  for (std::size_t i = 0; i < finalOf.size() && inPlace; ++i) inPlace = finalOf[i] == i;
+  if (!inPlace) {
+    std::vector<PairRow> ordered(out.rows.size());
+    for (std::size_t i = 0; i < finalOf.size(); ++i) ordered[finalOf[i]] = std::move(out.rows[i]);
+    out.rows = std::move(ordered);
   }
 
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
+  for (VersionRows& version : rows) out.storedBytes.push_back(version.takeBytes());
+  if (t->orderCount() > 0) table.setOrder(1);
   return out;
 }
 
@@ -358,22 +417,17 @@ PairVerdicts pairFrom(std::string_view base, std::string_view reference, ReadVer
 PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
                                  FlagStart start) {
   RT_FRAME("PairVerdicts:Compute");
-  const bool same = base == reference;
-  std::vector<std::string> versions{std::string(base)};
-  if (!same) versions.emplace_back(reference);
-  TableRead read = readVersions(table, versions, start, nullptr);
-  if (same) read.versions.emplace_back();
-  return pairFrom(base, reference, std::move(read.versions[0]), std::move(read.versions[1]), read.layout);
+  return readPair(table, base, reference, start, nullptr);
 }
 
 std::vector<PairVerdicts> computeChainVerdicts(model::Mpdms& table, const std::vector<std::string>& versions,
                                                const RowSelection* selection) {
   RT_FRAME("PairVerdicts:Chain");
-  TableRead read = readVersions(table, versions, FlagStart::Reset, selection);
+  // Each pair reads its two versions (through order 1 when it keys as described, so without
+  // visiting the other versions' rows).
   std::vector<PairVerdicts> out;
   for (std::size_t i = 0; i + 1 < versions.size(); ++i)
-    out.push_back(pairFrom(versions[i], versions[i + 1], read.versions[i],
-                           i + 2 < versions.size() ? read.versions[i + 1] : std::move(read.versions[i + 1]), read.layout));
+    out.push_back(readPair(table, versions[i], versions[i + 1], FlagStart::Reset, selection));
   return out;
 }
 
