@@ -116,6 +116,10 @@ void DifferencesWindow::buildControls() {
   table->verticalHeader()->setVisible(false);
   table->horizontalHeader()->setStretchLastSection(true);
   changesView = new ChangesView(this);
+  changesView->openHistory = [this](const std::string& className) { showHistory(className); };
+  changesView->addRule = [this](const std::string& rule) {
+    if (workflow::appendIgnoreRule(ignoreFile(), rule)) refresh();
+  };
   views = new QTabWidget(this);
   views->addTab(table, "&Rows");
   views->addTab(changesView, "Chan&ges");
@@ -179,8 +183,13 @@ void DifferencesWindow::refresh() {
   changesView->setChanges(nullptr);
   all_ = workflow::Differences{};
   model::Mpdms* open = source_ ? source_() : nullptr;
+  // The ignore file is read again each time, so that a rule just added or edited applies.
+  const workflow::IgnoreRules rules = workflow::readIgnoreRules(ignoreFile());
+  std::vector<std::string> problems;
+  for (const workflow::RuleProblem& problem : rules.problems) problems.push_back(workflow::problemText(rules, problem));
+  changesView->setRuleProblems(problems);
   if (open && open->used() && !base.empty() && !reference.empty() && base != reference)
-    all_ = workflow::readDifferences(*open, base, reference);
+    all_ = workflow::readDifferences(*open, base, reference, rules.empty() ? nullptr : &rules);
   model_->setRows(&all_.rows);
   changesView->setChanges(&all_.changes);
   table->resizeColumnsToContents();
@@ -223,9 +232,12 @@ void DifferencesWindow::showSummary() {
     for (workflow::Severity severity : workflow::kSeverities)
       text += std::string(severity == workflow::kSeverities.front() ? "" : ", ") +
               std::string(workflow::severityText(severity)) + " " + std::to_string(all_.changes.counts.count(severity));
-    text += all_.changes.suggestions.empty()
-                ? "."
-                : "; " + std::to_string(all_.changes.suggestions.size()) + " rename suggestion(s), not counted.";
+    if (!all_.changes.suggestions.empty())
+      text += "; " + std::to_string(all_.changes.suggestions.size()) + " rename suggestion(s), not counted";
+    if (!all_.changes.rules.empty())
+      text += "; " + std::to_string(all_.changes.hidden.size() + all_.changes.hiddenSuggestions.size()) +
+              " hidden by rules";
+    text += ".";
   }
   summary->setText(qs(text));
   for (QPushButton* button : {exportCsv, exportJson, exportHtml}) button->setEnabled(!all_.base.empty());
@@ -283,6 +295,20 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
                       ".\n\nA file already there under that name was left as it was. Choose another folder or "
                       "name and export again.",
                   gui::kBoxOk | gui::kBoxIconExclamation);
+}
+
+std::filesystem::path DifferencesWindow::ignoreFile() const {
+  model::Mpdms* open = source_ ? source_() : nullptr;
+  const std::string folder = open && open->used() ? open->tablePath() : std::string();
+  return std::filesystem::path(folder) / workflow::kIgnoreFileName;
+}
+
+void DifferencesWindow::showHistory(const std::string& className) {
+  if (!history_) history_ = new HistoryWindow(this, source_, ignoreFile());
+  history_->showClass(className);
+  history_->show();
+  history_->raise();
+  history_->activateWindow();
 }
 
 DifferencesWindow* differencesWindowOf(const gui::Window& owner) {

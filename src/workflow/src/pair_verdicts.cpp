@@ -14,6 +14,7 @@
 #include <cctype>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace workflow {
 namespace {
@@ -272,9 +273,22 @@ std::string levelWord(std::string_view code) {
   return {};
 }
 
-PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
-                                 FlagStart start) {
-  RT_FRAME("PairVerdicts:Compute");
+namespace {
+
+// The stored bytes of each selected name without trailing blanks; a name the code page cannot
+// hold is in no row.
+std::unordered_set<std::string> storedNames(rdd::Table& t, const std::unordered_set<std::string>& names) {
+  std::unordered_set<std::string> out;
+  for (const std::string& name : names) {
+    std::string stored;
+    if (t.storedForm(name, &stored)) out.emplace(withoutTrailingBlanks(stored));
+  }
+  return out;
+}
+
+// The verdicts of the pair's rows that `selection` keeps (every row without one).
+PairVerdicts readPair(model::Mpdms& table, std::string_view base, std::string_view reference, FlagStart start,
+                      const RowSelection* selection) {
   using model::Field;
   PairVerdicts out;
   out.base = std::string(base);
@@ -296,7 +310,20 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   std::string bytes;
   // A word whose stored bytes are all ASCII is those bytes, seen in place once every row is read
   // (left unset until then); any other is the text the table converts, kept in out.texts.
+  std::unordered_set<std::string> classes, members;
+  if (selection) {
+    classes = storedNames(*t, selection->classes);
+    members = storedNames(*t, selection->members);
+  }
+  // With a selection: class rows, the selected classes' rows and the rows of selected members.
+  const auto kept = [&] {
+    if (!selection) return true;
+    const std::string_view member = withoutTrailingBlanks(t->rawField(fields[3]));
+    return member.empty() || members.count(std::string(member)) > 0 ||
+           classes.count(std::string(withoutTrailingBlanks(t->rawField(fields[0])))) > 0;
+  };
   const auto readCurrent = [&](int side) {
+    if (!kept()) return;
     bytes.clear();
     PairRow r;
     for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
@@ -375,6 +402,25 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
   for (VersionRows& version : rows) out.storedBytes.push_back(version.takeBytes());
   if (table.orderCount() > 0) table.setOrder(1);
+  return out;
+}
+
+}  // namespace
+
+PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
+                                 FlagStart start) {
+  RT_FRAME("PairVerdicts:Compute");
+  return readPair(table, base, reference, start, nullptr);
+}
+
+std::vector<PairVerdicts> computeChainVerdicts(model::Mpdms& table, const std::vector<std::string>& versions,
+                                               const RowSelection* selection) {
+  RT_FRAME("PairVerdicts:Chain");
+  // Each pair reads its two versions (through order 1 when it keys as described, so without
+  // visiting the other versions' rows).
+  std::vector<PairVerdicts> out;
+  for (std::size_t i = 0; i + 1 < versions.size(); ++i)
+    out.push_back(readPair(table, versions[i], versions[i + 1], FlagStart::Reset, selection));
   return out;
 }
 
