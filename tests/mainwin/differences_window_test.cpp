@@ -581,6 +581,9 @@ TEST_F(HistoryWin, EachRuleFormShowsInTheCountsTheExportAndTheExitCode) {
       EXPECT_EQ(view->hiddenCount->text().toStdString(),
                 std::to_string(c.hidden) + (c.hidden == 1 ? " change" : " changes") + " hidden by rules");
     EXPECT_EQ(view->ruleProblems->isVisibleTo(w), refused);
+    // The rows of the hidden changes leave the Rows tab too, and its summary says so.
+    EXPECT_EQ(w->differences().rowsHiddenByRules > 0, c.hidden > 0);
+    EXPECT_EQ(w->summary->text().contains(QString::number(w->differences().rowsHiddenByRules) + " hidden by rules)"), c.hidden > 0);
     const std::filesystem::path target = dir->path() / "changes.json";
     w->chooseExportFile = [&](workflow::ExportFormat) { return target.string(); };
     w->exportJson->click();

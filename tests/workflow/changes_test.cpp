@@ -263,3 +263,22 @@ TEST(IgnoreRules, OnlyALineTheFileReadsBackAsThatRuleIsAppended) {
   }
   EXPECT_EQ(wftest::readFile(file), "Gen*\nBook.Pages\nrename Film Movie\n");
 }
+
+TEST(History, ARenamedClassCarriesOnUnderItsNewName) {
+  wftest::ErrorRecorder errors;
+  StoredPair pair(historyNamed("a class renamed"));
+  const workflow::IgnoreRules rules = workflow::parseIgnoreRules("rename Film Movie", "rules");
+  workflow::HistoryOptions options;
+  options.rules = &rules;
+  const workflow::ClassHistory h = workflow::classHistory(pair.table, "Film", options);
+  EXPECT_EQ(h.names, (std::vector<std::string>{"Film", "Movie"}));
+  ASSERT_EQ(h.steps.size(), 1u);
+  EXPECT_EQ(linesOf(h.steps[0].changes), (std::vector<std::string>{"Movie  renamed  Film -> Movie  [breaking]",
+                                                                    "Movie.Rating  member added  Real  [additive]"}));
+  ASSERT_EQ(h.rules.size(), 1u);
+  EXPECT_EQ(h.rules[0].entries, 1);
+  // Without the rename the class simply goes.
+  EXPECT_EQ(linesOf(workflow::classHistory(pair.table, "Film").steps[0].changes),
+            (std::vector<std::string>{"Film  class removed  [breaking]"}));
+  EXPECT_TRUE(errors.errors.empty());
+}

@@ -228,7 +228,9 @@ void DifferencesWindow::showSummary() {
            std::to_string(s.same) + ", differing " + std::to_string(s.differing) + ": added " +
            std::to_string(s.added) + ", removed " + std::to_string(s.removed) + ", changed " +
            std::to_string(s.changed) + ". Showing " + std::to_string(proxy_->rowCount()) + " of " +
-           std::to_string(all_.rows.size()) + ".\nChanges " + std::to_string(all_.changes.counts.total) + ": ";
+           std::to_string(all_.rows.size()) +
+           (all_.rowsHiddenByRules > 0 ? " (" + std::to_string(all_.rowsHiddenByRules) + " hidden by rules)" : "") +
+           ".\nChanges " + std::to_string(all_.changes.counts.total) + ": ";
     for (workflow::Severity severity : workflow::kSeverities)
       text += std::string(severity == workflow::kSeverities.front() ? "" : ", ") +
               std::string(workflow::severityText(severity)) + " " + std::to_string(all_.changes.counts.count(severity));

@@ -298,7 +298,7 @@ class ChangeListBuilder {
     std::erase_if(added_, wasMoved);
   }
 
-  bool isAcceptedClassRename(const std::string& oldName, const std::string& newName) const {
+  bool isAcceptedClassRename(std::string_view oldName, std::string_view newName) const {
     return std::any_of(accepted_.begin(), accepted_.end(), [&](const AcceptedRename& r) {
       return r.className.empty() && r.oldName == oldName && r.newName == newName;
     });
@@ -325,8 +325,11 @@ class ChangeListBuilder {
     ChangeEntry e = memberEntry(ChangeKind::Renamed, now);
     e.className = className;
     const bool same = was.type == now.type && was.level == now.level;
-    e.before = same ? was.member : was.member + ": " + was.type + ", " + levelWord(was.level);
-    e.after = same ? now.member : now.member + ": " + now.type + ", " + levelWord(now.level);
+    const auto described = [same](const PairRow& r) {
+      return same ? std::string(r.member) : std::string(r.member) + ": " + std::string(r.type) + ", " + levelWord(r.level);
+    };
+    e.before = described(was);
+    e.after = described(now);
     return e;
   }
 

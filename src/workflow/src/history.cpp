@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "workflow/ignore_rules.h"
 #include "workflow/pair_verdicts.h"
@@ -57,8 +58,10 @@ bool sameFamily(const std::string& stored, const std::string& asked) {
 }
 
 // The class and every name it had or took by an accepted rename.
-std::set<std::string> namesOfClass(std::string_view className, const IgnoreRules* rules) {
-  std::set<std::string> names{std::string(className)};
+using Names = std::set<std::string, std::less<>>;
+
+Names namesOfClass(std::string_view className, const IgnoreRules* rules) {
+  Names names{std::string(className)};
   if (!rules) return names;
   for (bool grew = true; grew;) {
     grew = false;
@@ -104,15 +107,15 @@ class HistoryBuilder {
   // and, in a pair where the class comes or goes, every class that comes or goes (class renames).
   void widen(RowSelection& selection, const PairVerdicts& pair) const {
     std::unordered_map<std::string, std::string> parents[2];
-    std::set<std::string> classes[2];
+    Names classes[2];
     bool comesOrGoes = false;
     for (const PairRow& row : pair.rows) {
       const int side = row.side == Side::Base ? 0 : 1;
       if (row.isClassRow()) {
-        parents[side].emplace(row.className, row.parent);
-        classes[side].insert(row.className);
+        parents[side].emplace(std::string(row.className), std::string(row.parent));
+        classes[side].emplace(row.className);
       } else if (names_.count(row.className) && row.flags.noMatch) {
-        selection.members.insert(row.member);
+        selection.members.emplace(row.member);
       }
     }
     for (const std::string& name : names_) {
@@ -132,7 +135,7 @@ class HistoryBuilder {
 
   bool concerns(const ChangeEntry& c) const {
     const auto classes = c.classes();
-    return std::any_of(classes.begin(), classes.end(), [this](std::string_view name) { return names_.count(std::string(name)) > 0; });
+    return std::any_of(classes.begin(), classes.end(), [this](std::string_view name) { return names_.count(name) > 0; });
   }
   bool concerns(const RenameSuggestion& s) const {
     if (s.kind == SuggestionKind::MemberRenamed) return names_.count(s.className) > 0;
@@ -145,9 +148,9 @@ class HistoryBuilder {
       if (!names_.count(row.className)) continue;
       const std::size_t at = baseIndex + (row.side == Side::Base ? 0 : 1);
       if (row.isClassRow())
-        history_.names[at] = row.className;
+        history_.names[at] = std::string(row.className);
       else
-        present_[at].emplace(row.member, kindWord(row.kind));
+        present_[at].emplace(std::string(row.member), kindWord(row.kind));
     }
   }
 
@@ -227,7 +230,7 @@ class HistoryBuilder {
 
   model::Mpdms& table_;
   const HistoryOptions& options_;
-  std::set<std::string> names_;
+  Names names_;
   ClassHistory history_;
   std::vector<std::set<MemberKey>> present_;
   std::map<int, AppliedRule> rules_;
@@ -250,20 +253,16 @@ std::vector<StoredVersion> versionsInOrder(model::Mpdms& table, VersionOrder ord
                                            const std::optional<std::string>& family) {
   RT_FRAME("History:Versions");
   std::vector<StoredVersion> out;
-  rdd::Table* t = table.table();
-  if (!t || !table.used()) return out;
-  const int versionField = t->fieldIndex("MODELVERS");
-  if (versionField < 0) return out;
+  if (!table.used()) return out;
   // Record order gives each version's first row, and so the stored order.
-  std::unordered_map<std::string, std::size_t> seen;
-  t->setOrder(0);
-  for (t->goTop(); !t->eof(); t->skip()) {
-    const std::string_view raw = t->rawField(versionField);
-    if (seen.count(std::string(raw))) continue;
-    seen.emplace(std::string(raw), out.size());
-    out.push_back({trimmedText(table.str(model::Field::MODELVERS)), trimmedText(table.str(model::Field::FAMILYNAME))});
+  std::unordered_set<std::string> seen;
+  table.setOrder(0);
+  for (table.goTop(); !table.eof(); table.skip()) {
+    const std::string_view version = table.str(model::Field::MODELVERS);
+    if (!seen.emplace(version).second) continue;
+    out.push_back({trimmedText(version), trimmedText(table.str(model::Field::FAMILYNAME))});
   }
-  if (t->orderCount() > 0) table.setOrder(1);
+  if (table.orderCount() > 0) table.setOrder(1);
   if (family) std::erase_if(out, [&family](const StoredVersion& v) { return !sameFamily(v.family, *family); });
   if (order == VersionOrder::Natural)
     std::stable_sort(out.begin(), out.end(), [](const StoredVersion& a, const StoredVersion& b) { return naturalLess(a.version, b.version); });
