@@ -19,7 +19,12 @@ constexpr const char* kOutputOptions =
     "  --output FILE                write them to FILE instead of standard output\n"
     "  --changes                    text and CSV: list one change a line instead of the differing rows\n"
     "  --fail-on any|breaking|none  when to exit with 1: any difference (the default), a breaking\n"
-    "                               change, or never\n";
+    "                               change, or never\n"
+    "  --no-ignore                  do not apply the rules of zorbane-compare.ignore\n";
+
+constexpr const char* kIgnoreRules =
+    "Ignore rules: the changes that zorbane-compare.ignore in the working directory hides are left\n"
+    "out of the output and of --fail-on; a line it cannot read is told on standard error and skipped.\n";
 
 constexpr const char* kCompareExit =
     "Exit status: 0 no differences (none that --fail-on counts); 1 the versions differ; 2 an error.\n";
@@ -50,6 +55,19 @@ constexpr CommandHelp kCommands[] = {
      "nothing (the table may be read-only or open elsewhere)\n",
      "Prints the differences a compare with --reset would find, writing nothing: the table may be\n"
      "read-only or open elsewhere, and every file stays as it was.\n", true},
+    {"history", "history CLASS [--family FAMILY] [--format text|json] [--order stored] [--no-ignore]",
+     "the changes of CLASS between each two consecutive versions, and\n"
+     "its members version by version (writes nothing); versions in\n"
+     "natural order of their labels (1.9 before 1.10), or as first stored\n",
+     "Prints the changes of CLASS between each two consecutive stored versions, and its members\n"
+     "version by version; writes nothing.\n"
+     "\n"
+     "  --family FAMILY        only the versions of FAMILY\n"
+     "  --format text|json     how to print the history (text by default)\n"
+     "  --order stored         versions as first stored, instead of in the natural order of their\n"
+     "                         labels (1.9 before 1.10)\n"
+     "  --no-ignore            do not apply the rules of zorbane-compare.ignore\n",
+     false},
     {"zap", "zap --yes", "empty the table (it must not be open elsewhere)\n",
      "Empties Mpdms.dbf; the table must not be open elsewhere.\n"
      "\n"
@@ -79,7 +97,7 @@ std::string generalHelp() {
     }
     text += line;
   }
-  return text + "\nOutput options of compare and diff:\n" + kOutputOptions +
+  return text + "\nOutput options of compare and diff:\n" + kOutputOptions + "\n" + kIgnoreRules +
          "\n"
          "Options:\n"
          "  -C DIR       work in DIR\n"
@@ -96,7 +114,9 @@ std::optional<std::string> commandHelp(const std::string& name) {
     if (name == command.name)
       return std::string("Usage: zorbane-compare-cli [-C DIR] [--verbose] ") + command.synopsis + "\n\n" +
              command.details +
-             (command.outputOptions ? std::string("\nOutput options:\n") + kOutputOptions : std::string()) + "\n" +
+             (command.outputOptions ? std::string("\nOutput options:\n") + kOutputOptions + "\n" + kIgnoreRules
+                                    : std::string()) +
+             "\n" +
              (command.outputOptions ? kCompareExit : kPlainExit);
   return std::nullopt;
 }

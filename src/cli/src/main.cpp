@@ -57,6 +57,8 @@ Invocation parseComparison(const std::string& command, const std::vector<std::st
       options.reset = true;
     } else if (arg == "--changes") {
       options.changes = true;
+    } else if (arg == "--no-ignore") {
+      options.ignoreRules = false;
     } else if (arg == "--format" || arg == "--output" || arg == "--fail-on") {
       if (i + 1 >= args.size()) return {{}, usageError(arg + " needs a value")};
       const std::string& value = args[++i];
@@ -91,6 +93,36 @@ Invocation parseComparison(const std::string& command, const std::vector<std::st
   return {[options] { return cli::compare(options); }, 0, task};
 }
 
+// history: one class and its options.
+Invocation parseHistory(const std::vector<std::string>& args) {
+  cli::HistoryCommand command;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--no-ignore") {
+      command.ignoreRules = false;
+    } else if (arg == "--family" || arg == "--format" || arg == "--order") {
+      if (i + 1 >= args.size()) return {{}, usageError(arg + " needs a value")};
+      const std::string& value = args[++i];
+      if (arg == "--family")
+        command.family = value;
+      else if (arg == "--format" && (value == "text" || value == "json"))
+        command.json = value == "json";
+      else if (arg == "--order" && (value == "stored" || value == "natural"))
+        command.storedOrder = value == "stored";
+      else
+        return {{}, usageError("unknown " + arg + " '" + value + "' (" + (arg == "--format" ? "text or json" : "natural or stored") + ")")};
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+      return {{}, usageError("unknown option '" + arg + "' for history")};
+    } else if (arg != "--") {
+      names.push_back(arg);
+    }
+  }
+  if (names.size() != 1) return {{}, usageError("history needs one CLASS")};
+  command.className = names.front();
+  return {[command] { return cli::history(command); }, 0, "show the history of " + command.className};
+}
+
 Invocation parseCommand(const std::string& command, const std::vector<std::string>& args) {
   const auto exactly = [&](std::size_t count, std::function<int()> run, std::string task) -> Invocation {
     if (args.size() != count) return {{}, usageError(command + " takes " + std::to_string(count) + " argument(s)")};
@@ -119,6 +151,7 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
     return {cli::zap, 0, "empty the table"};
   }
   if (command == "compare" || command == "diff") return parseComparison(command, args);
+  if (command == "history") return parseHistory(args);
   return {{}, usageError("unknown command '" + command + "'")};
 }
 

@@ -139,6 +139,8 @@ void Mpdms::createOrder(const std::string& tag, const std::string& indexFile, co
 int Mpdms::controllingOrder() const { return table_ ? table_->order() : 0; }
 std::string Mpdms::orderName(int n) const { return table_ ? table_->orderName(n) : std::string(); }
 std::string Mpdms::orderKey(int n) const { return table_ ? table_->orderKey(n) : std::string(); }
+std::string Mpdms::orderFor(int n) const { return table_ ? table_->orderFor(n) : std::string(); }
+bool Mpdms::indexFileExists(const std::string& stem) const { return table_ && table_->indexFileExists(stem); }
 void Mpdms::goBottom() {
   RT_FRAME("Mpdms:GoBottom");
   if (table_) table_->goBottom();
@@ -187,6 +189,10 @@ std::string Mpdms::codePageName() const { return table_ ? table_->codePageName()
 void Mpdms::setFlag(Field f, bool value) {
   if (table_ && bound(f) >= 0) table_->putLogical(bound(f), value);
 }
+std::size_t Mpdms::storedWidth(Field f) const {
+  return table_ && bound(f) >= 0 ? static_cast<std::size_t>(table_->field(bound(f)).length) : 0;
+}
+
 std::string_view Mpdms::storedField(Field f) {
   return table_ && bound(f) >= 0 ? table_->rawField(bound(f)) : std::string_view();
 }

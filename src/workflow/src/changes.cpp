@@ -6,7 +6,8 @@
 // member added or removed, unless one member of the same name, kind, level and type left one
 // class and arrived in another: then it moved. A member whose counterpart differs in type, level
 // or both is one entry per pair of rows. What is left of removed and added members, and of
-// removed and added classes, is then paired into rename suggestions.
+// removed and added classes, is then paired into rename suggestions, except where the user
+// accepted a rename: that pair becomes one "renamed" change.
 #include "workflow/changes.h"
 
 #include <algorithm>
@@ -40,6 +41,7 @@ constexpr KindInfo kKinds[kChangeKindCount] = {
     {ChangeKind::PulledUp, "pulled up", Severity::Review},
     {ChangeKind::PushedDown, "pushed down", Severity::Breaking},
     {ChangeKind::MovedElsewhere, "moved", Severity::Breaking},
+    {ChangeKind::Renamed, "renamed", Severity::Breaking},
 };
 constexpr const char* kSeverityTexts[kSeverityCount] = {"breaking", "review", "additive"};
 
@@ -171,12 +173,14 @@ double classMemberSimilarity(const std::vector<const PairRow*>& a, const std::ve
 
 class ChangeListBuilder {
  public:
-  explicit ChangeListBuilder(const PairVerdicts& pair)
-      : pair_(pair), base_(pair, Side::Base), reference_(pair, Side::Reference) {}
+  ChangeListBuilder(const PairVerdicts& pair, const std::vector<AcceptedRename>& accepted)
+      : pair_(pair), base_(pair, Side::Base), reference_(pair, Side::Reference), accepted_(accepted) {}
 
   ChangeList build() {
     for (std::size_t i = 0; i < pair_.size(); ++i) visit(static_cast<int>(i));
     pairMoves();
+    acceptMemberRenames();
+    acceptClassRenames();
     suggestMemberRenames();
     suggestClassRenames();
     for (const PairRow* r : removed_) list_.changes.push_back(memberEntry(ChangeKind::MemberRemoved, *r));
@@ -189,6 +193,12 @@ class ChangeListBuilder {
                        return std::tie(a.className, a.oldName) < std::tie(b.className, b.oldName);
                      });
     list_.counts = countChanges(list_.changes);
+    for (const AcceptedRename& rename : accepted_) {
+      const std::string text = "rename " + (rename.className.empty() ? rename.oldName + " " + rename.newName
+                                                                       : rename.className + "." + rename.oldName + " " +
+                                                                             rename.className + "." + rename.newName);
+      list_.rules.push_back({rename.line, text, renamedBy_[&rename]});
+    }
     return std::move(list_);
   }
 
@@ -203,7 +213,8 @@ class ChangeListBuilder {
     if (r.isClassRow()) {
       if (!f.classFound) {
         (base ? removedClasses_ : addedClasses_).push_back(&r);
-      } else if (!f.parentOk && superclassChanged_.insert(r.className).second) {
+      } else if (!f.parentOk && superclassChanged_.insert(r.className).second &&
+                 !isAcceptedClassRename(base_.parentOf(r.className), reference_.parentOf(r.className))) {
         superclassChange(r.className);
       }
       return;
@@ -287,6 +298,84 @@ class ChangeListBuilder {
     std::erase_if(added_, wasMoved);
   }
 
+  bool isAcceptedClassRename(std::string_view oldName, std::string_view newName) const {
+    return std::any_of(accepted_.begin(), accepted_.end(), [&](const AcceptedRename& r) {
+      return r.className.empty() && r.oldName == oldName && r.newName == newName;
+    });
+  }
+
+  // A removed and an added member of one class and kind whose rename the user accepted.
+  void acceptMemberRenames() {
+    for (const AcceptedRename& rename : accepted_) {
+      if (rename.className.empty()) continue;
+      const auto named = [&rename](const std::string& name) {
+        return [&rename, &name](const PairRow* r) { return r->className == rename.className && r->member == name; };
+      };
+      const auto was = std::find_if(removed_.begin(), removed_.end(), named(rename.oldName));
+      const auto now = std::find_if(added_.begin(), added_.end(), named(rename.newName));
+      if (was == removed_.end() || now == added_.end() || (*was)->kind != (*now)->kind) continue;
+      list_.changes.push_back(renamedMember(**was, **now, rename.className));
+      ++renamedBy_[&rename];
+      removed_.erase(was);
+      added_.erase(now);
+    }
+  }
+
+  ChangeEntry renamedMember(const PairRow& was, const PairRow& now, const std::string& className) const {
+    ChangeEntry e = memberEntry(ChangeKind::Renamed, now);
+    e.className = className;
+    const bool same = was.type == now.type && was.level == now.level;
+    const auto described = [same](const PairRow& r) {
+      return same ? std::string(r.member) : std::string(r.member) + ": " + std::string(r.type) + ", " + levelWord(r.level);
+    };
+    e.before = described(was);
+    e.after = described(now);
+    return e;
+  }
+
+  // A removed and an added class whose rename the user accepted: one change under the new name,
+  // and the old class's members compared with the new one's.
+  void acceptClassRenames() {
+    for (const AcceptedRename& rename : accepted_) {
+      if (!rename.className.empty()) continue;
+      const auto named = [](const std::string& name) { return [&name](const PairRow* r) { return r->className == name; }; };
+      const auto was = std::find_if(removedClasses_.begin(), removedClasses_.end(), named(rename.oldName));
+      const auto now = std::find_if(addedClasses_.begin(), addedClasses_.end(), named(rename.newName));
+      if (was == removedClasses_.end() || now == addedClasses_.end()) continue;
+      ChangeEntry e = classEntry(ChangeKind::Renamed, **now);
+      e.before = rename.oldName;
+      e.after = rename.newName;
+      list_.changes.push_back(std::move(e));
+      ++renamedBy_[&rename];
+      removedClasses_.erase(was);
+      addedClasses_.erase(now);
+      compareMembers(rename.oldName, rename.newName);
+    }
+  }
+
+  // The own members of `oldName` in the base against those of `newName` in the reference, by kind
+  // and name; the entries are listed under the new name.
+  void compareMembers(const std::string& oldName, const std::string& newName) {
+    std::map<MemberName, std::vector<const PairRow*>> olds;
+    for (const PairRow* m : base_.membersOf(oldName)) olds[{m->kind, m->member}].push_back(m);
+    for (const PairRow* now : reference_.membersOf(newName)) {
+      auto& candidates = olds[{now->kind, now->member}];
+      if (candidates.empty()) {
+        list_.changes.push_back(memberEntry(ChangeKind::MemberAdded, *now));
+        continue;
+      }
+      const PairRow* was = candidates.front();
+      candidates.erase(candidates.begin());
+      if (was->type != now->type || was->level != now->level) typeOrLevelChange(*was, *now);
+    }
+    for (const auto& [name, left] : olds)
+      for (const PairRow* was : left) {
+        ChangeEntry e = memberEntry(ChangeKind::MemberRemoved, *was);
+        e.className = newName;
+        list_.changes.push_back(std::move(e));
+      }
+  }
+
   // Removed and added members of one class, kind, level and type, paired by name.
   void suggestMemberRenames() {
     std::map<Signature, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> groups;
@@ -332,6 +421,8 @@ class ChangeListBuilder {
   std::vector<const PairRow*> removed_, added_, removedClasses_, addedClasses_;
   std::set<std::string_view> superclassChanged_;
   std::set<std::pair<int, int>> typeOrLevelPairs_;
+  const std::vector<AcceptedRename>& accepted_;
+  std::map<const AcceptedRename*, long> renamedBy_;
 };
 
 }  // namespace
@@ -362,9 +453,9 @@ double memberNameSimilarity(std::string_view a, std::string_view b) {
   return 1.0 - static_cast<double>(previous[y.size()]) / static_cast<double>(std::max(x.size(), y.size()));
 }
 
-ChangeList changeListOf(const PairVerdicts& pair) {
+ChangeList changeListOf(const PairVerdicts& pair, const std::vector<AcceptedRename>& accepted) {
   RT_FRAME("Changes:Of");
-  return ChangeListBuilder(pair).build();
+  return ChangeListBuilder(pair, accepted).build();
 }
 
 namespace {
@@ -397,10 +488,14 @@ bool ChangeFilter::passes(const RenameSuggestion& s) const {
 
 ChangeList ChangeFilter::apply(const ChangeList& all) const {
   ChangeList out;
-  std::copy_if(all.changes.begin(), all.changes.end(), std::back_inserter(out.changes),
-               [this](const ChangeEntry& c) { return passes(c); });
-  std::copy_if(all.suggestions.begin(), all.suggestions.end(), std::back_inserter(out.suggestions),
-               [this](const RenameSuggestion& s) { return passes(s); });
+  const auto change = [this](const ChangeEntry& c) { return passes(c); };
+  const auto suggestion = [this](const RenameSuggestion& s) { return passes(s); };
+  std::copy_if(all.changes.begin(), all.changes.end(), std::back_inserter(out.changes), change);
+  std::copy_if(all.suggestions.begin(), all.suggestions.end(), std::back_inserter(out.suggestions), suggestion);
+  std::copy_if(all.hidden.begin(), all.hidden.end(), std::back_inserter(out.hidden), change);
+  std::copy_if(all.hiddenSuggestions.begin(), all.hiddenSuggestions.end(), std::back_inserter(out.hiddenSuggestions),
+               suggestion);
+  out.rules = all.rules;
   out.counts = countChanges(out.changes);
   return out;
 }
