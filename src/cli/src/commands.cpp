@@ -63,8 +63,9 @@ std::unique_ptr<model::Mpdms> openShared(const char* operation, bool readOnly = 
   args.shared = true;
   args.readOnly = readOnly;
   auto table = std::make_unique<model::Mpdms>(args);
-  if (!table->used()) failUnlessReported(rt::EG_OPEN, std::string("the model table ") + model::kTableName + " could not be opened",
-                           operation, model::kTableName);
+  if (!table->used())
+    failUnlessReported(rt::EG_OPEN, std::string("the model table ") + model::kTableName + " could not be opened",
+                       operation, model::kTableName);
   return table;
 }
 
