@@ -169,6 +169,9 @@ void Mpdms::setStr(Field f, std::string_view value) {
 void Mpdms::setFlag(Field f, bool value) {
   if (table_ && bound(f) >= 0) table_->putLogical(bound(f), value);
 }
+std::size_t Mpdms::fieldWidth(Field f) const {
+  return table_ && bound(f) >= 0 ? static_cast<std::size_t>(table_->field(bound(f)).length) : 0;
+}
 std::string_view Mpdms::storedField(Field f) {
   return table_ && bound(f) >= 0 ? table_->rawField(bound(f)) : std::string_view();
 }

@@ -30,7 +30,8 @@ struct RawLayout {
   std::size_t rowLength() const { return typeAt() + type; }
 };
 
-constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE", "INS_CLASS", "TYPE"};
+constexpr model::Field kRawFields[] = {model::Field::CLASSNAME, model::Field::PARENTNAME, model::Field::PROP_METHO,
+                                      model::Field::ATTRIBUTE, model::Field::INS_CLASS,  model::Field::TYPE};
 
 // The rows of one version: their stored bytes side by side, and their places in order 1 and,
 // class by class, in order 2.
@@ -146,8 +147,8 @@ std::string withoutTrailingBlanks(std::string_view text) {
 }
 
 // The words of the current row; stored bytes are the text itself when they are all ASCII.
-std::string word(model::Mpdms& table, rdd::Table& t, int field, model::Field f) {
-  const std::string_view raw = t.rawField(field);
+std::string word(model::Mpdms& table, model::Field f) {
+  const std::string_view raw = table.storedField(f);
   return withoutTrailingBlanks(isAscii(raw) ? raw : table.str(f));
 }
 
@@ -215,9 +216,9 @@ class PairCompare {
   std::vector<std::size_t> local_;
 };
 
-std::optional<std::string> storedVersion(rdd::Table& t, std::string_view version, std::size_t width) {
-  std::string stored;
-  if (!t.storedForm(version, &stored) || stored.size() != width) return std::nullopt;
+std::optional<std::string> storedVersion(model::Mpdms& table, std::string_view version, std::size_t width) {
+  std::optional<std::string> stored = table.storedForm(version);
+  if (stored && stored->size() != width) return std::nullopt;
   return stored;
 }
 
@@ -242,50 +243,43 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   PairVerdicts out;
   out.base = std::string(base);
   out.reference = std::string(reference);
-  rdd::Table* t = table.table();
-  if (!t || !table.used()) return out;
+  if (!table.used()) return out;
 
-  int fields[std::size(kRawFields)];
   std::size_t widths[std::size(kRawFields)];
-  for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
-    fields[i] = t->fieldIndex(kRawFields[i]);
-    widths[i] = fields[i] < 0 ? 0 : static_cast<std::size_t>(t->field(fields[i]).length);
-  }
-  const int versionField = t->fieldIndex("MODELVERS");
-  if (versionField < 0) return out;
+  for (std::size_t i = 0; i < std::size(kRawFields); ++i) widths[i] = table.fieldWidth(kRawFields[i]);
+  const std::size_t versionWidth = table.fieldWidth(Field::MODELVERS);
+  if (versionWidth == 0) return out;
   const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5]};
-  const std::size_t versionWidth = static_cast<std::size_t>(t->field(versionField).length);
-  const std::optional<std::string> storedBase = storedVersion(*t, base, versionWidth);
-  const std::optional<std::string> storedReference = storedVersion(*t, reference, versionWidth);
+  const std::optional<std::string> storedBase = storedVersion(table, base, versionWidth);
+  const std::optional<std::string> storedReference = storedVersion(table, reference, versionWidth);
 
   // Both versions' rows, in record order.
   VersionRows rows[2] = {VersionRows(layout), VersionRows(layout)};
   std::vector<PairRow> read[2];
   std::string bytes;
-  t->setOrder(0);
-  t->goTop();
-  while (!t->eof()) {
-    const std::string_view version = t->rawField(versionField);
+  table.setOrder(0);
+  table.goTop();
+  while (!table.eof()) {
+    const std::string_view version = table.storedField(Field::MODELVERS);
     const int side = storedBase && version == *storedBase ? 0 : storedReference && version == *storedReference ? 1 : -1;
     if (side >= 0) {
       bytes.clear();
-      for (std::size_t i = 0; i < std::size(kRawFields); ++i)
-        if (fields[i] >= 0) bytes.append(t->rawField(fields[i]));
+      for (model::Field f : kRawFields) bytes.append(table.storedField(f));
       PairRow r;
-      r.recno = t->recNo();
+      r.recno = table.recNo();
       r.side = side == 0 ? Side::Base : Side::Reference;
-      r.className = word(table, *t, fields[0], Field::CLASSNAME);
-      r.parent = word(table, *t, fields[1], Field::PARENTNAME);
-      r.kind = word(table, *t, fields[2], Field::PROP_METHO);
-      r.member = word(table, *t, fields[3], Field::ATTRIBUTE);
-      r.level = word(table, *t, fields[4], Field::INS_CLASS);
-      r.type = word(table, *t, fields[5], Field::TYPE);
+      r.className = word(table, Field::CLASSNAME);
+      r.parent = word(table, Field::PARENTNAME);
+      r.kind = word(table, Field::PROP_METHO);
+      r.member = word(table, Field::ATTRIBUTE);
+      r.level = word(table, Field::INS_CLASS);
+      r.type = word(table, Field::TYPE);
       r.family = withoutTrailingBlanks(table.str(Field::FAMILYNAME));
       if (start == FlagStart::AsStored) r.flags = storedFlags(table);
       rows[side].add(bytes);
       read[side].push_back(std::move(r));
     }
-    t->skip();
+    table.skip();
   }
 
   // The pair's rows: base then reference, each in order 1.
@@ -305,7 +299,7 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   }
 
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
-  if (t->orderCount() > 0) table.setOrder(1);
+  if (table.orderCount() > 0) table.setOrder(1);
   return out;
 }
 

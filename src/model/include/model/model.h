@@ -178,6 +178,8 @@ class Mpdms : public rt::Object {
   void setFlag(Field f, bool value);
   // The stored bytes of a field (no conversion): equal bytes are equal texts.
   std::string_view storedField(Field f);
+  // The width of a field in the open table; 0 when the table lacks it.
+  std::size_t fieldWidth(Field f) const;
 
  private:
   int bound(Field f) const { return bound_[static_cast<std::size_t>(f)]; }
