@@ -252,6 +252,8 @@ void Window::PreInit(const InitArgs&) {}
 void Window::PostInit(const InitArgs&) {}
 void Window::ListBoxSelect(const ControlEvent&) {}
 void Window::EditFocusChange(const FocusEvent&) {}
+bool Window::EditReturn(const ControlEvent&) { return false; }
+void Window::ListBoxActivate(const ControlEvent&) {}
 
 void Window::registerHandler(rt::Symbol name, std::function<void()> handler) {
   handlers_[name] = std::move(handler);

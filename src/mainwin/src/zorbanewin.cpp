@@ -117,11 +117,23 @@ rt::Value ZorbaneWin::ResetToggles(const rt::Value& value) { return FieldPut(nam
 
 // ---------------------------------------------------------------- events
 
+void ZorbaneWin::enableReadWhenReady() {
+  // Enables only: a focus change never disables "Read Class Structure".
+  if (!isBlank(ModelName()) && !isBlank(ChosenFamily) && oPbExecute) oPbExecute->Enable();
+}
+
 void ZorbaneWin::EditFocusChange(const gui::FocusEvent& event) {
   RT_FRAME("ZorbaneWin:EditFocusChange");
   gui::DataWindow::EditFocusChange(event);
-  // Enables only: a focus change never disables "Read Class Structure".
-  if (!isBlank(ModelName()) && !isBlank(ChosenFamily) && oPbExecute) oPbExecute->Enable();
+  enableReadWhenReady();
+}
+
+bool ZorbaneWin::EditReturn(const gui::ControlEvent& event) {
+  RT_FRAME("ZorbaneWin:EditReturn");
+  if (event.control != oModelName) return gui::DataWindow::EditReturn(event);
+  enableReadWhenReady();
+  if (oPbExecute && oPbExecute->IsEnabled()) oPbExecute->click();
+  return true;
 }
 
 void ZorbaneWin::ListBoxSelect(const gui::ControlEvent& event) {

@@ -23,12 +23,14 @@ std::size_t charWidth(const rdd::Table& table, const char* name) {
 
 }  // namespace
 
-std::optional<KeyLayout> Mpdms::keyLayout() const {
+bool Mpdms::orderAsDescribed(int n) const {
   const std::vector<OrderDesc>& described = indexList().front().orders;
-  if (!used() || table_->orderCount() < 2 || described.size() < 2) return std::nullopt;
-  for (int n = 1; n <= 2; ++n)
-    if (squeezed(table_->orderKey(n)) != squeezed(described[n - 1].keyExpr) || !table_->orderFor(n).empty())
-      return std::nullopt;
+  return used() && n >= 1 && n <= table_->orderCount() && static_cast<std::size_t>(n) <= described.size() &&
+         table_->orderFor(n).empty() && squeezed(table_->orderKey(n)) == squeezed(described[n - 1].keyExpr);
+}
+
+std::optional<KeyLayout> Mpdms::keyLayout() const {
+  if (!orderAsDescribed(1) || !orderAsDescribed(2)) return std::nullopt;
   const KeyLayout layout{charWidth(*table_, "MODELVERS"), charWidth(*table_, "CLASSNAME"),
                          charWidth(*table_, "PARENTNAME"), charWidth(*table_, "INS_CLASS")};
   if (!layout.version || !layout.className || !layout.parent || !layout.level || bound(Field::TYPE) < 0)

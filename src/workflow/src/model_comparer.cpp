@@ -312,6 +312,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
                               CompareObserver& observer) {
   RT_FRAME("ModelComparer:CompareVersions");
   CompareCounts counts;
+  table.takeInOutsideChanges();
   table.setOrder(1);
   observer.started(table.lastRec());
   const std::optional<model::KeyLayout> widths = table.keyLayout();
@@ -323,6 +324,7 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
 
 void clearComparisons(model::Mpdms& table) {
   RT_FRAME("ModelComparer:ClearFlags");
+  table.takeInOutsideChanges();
   table.goTop();
   while (!table.eof()) {
     table.setFlag(Field::NO_MATCH, false);

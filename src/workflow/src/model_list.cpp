@@ -1,5 +1,4 @@
 // The stored versions and the index build of the model table.
-#include <filesystem>
 #include <unordered_set>
 
 #include "workflow/workflow.h"
@@ -42,6 +41,36 @@ bool versionsThroughOrder(model::Mpdms& table, std::vector<std::pair<std::string
   return true;
 }
 
+// An expression as written by anyone: upper case, blanks removed.
+std::string normalised(std::string_view expression) {
+  std::string out;
+  for (char c : expression)
+    if (c != ' ' && c != '\t') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// What tells the open orders from those described, in order (name, key expression, condition);
+// empty when each open order is the one described at its place. Key lengths are the driver's to
+// check: it takes none that its key expression's fields do not make.
+std::string orderMismatch(model::Mpdms& table, const std::vector<model::IndexDesc>& indexes) {
+  int number = 0;
+  for (const model::IndexDesc& index : indexes)
+    for (const model::OrderDesc& order : index.orders) {
+      if (++number > table.orderCount()) return {};  // missing orders are noted on their own
+      const std::pair<std::string, std::string> checks[] = {
+          {normalised(table.orderName(number)), normalised(order.tag)},
+          {normalised(table.orderKey(number)), normalised(order.keyExpr)},
+          {normalised(table.orderFor(number)), normalised(order.condition)}};
+      for (const auto& [found, described] : checks)
+        if (found != described)
+          return "order " + std::to_string(number) + " is " + table.orderName(number) + " keyed " +
+                 table.orderKey(number) + (table.orderFor(number).empty() ? "" : " for " + table.orderFor(number)) +
+                 ", where " + order.tag + " keyed " + order.keyExpr +
+                 (order.condition.empty() ? "" : " for " + order.condition) + " is needed";
+    }
+  return {};
+}
+
 }  // namespace
 
 std::vector<std::pair<std::string, long>> storedVersions(model::Mpdms& table) {
@@ -67,7 +96,6 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
   const std::vector<model::IndexDesc>& indexes = model::indexList();
   const int openOrders = table.orderCount();
   const std::string drive = table.tableDrive();
-  const std::string ext = table.indexExt();
 
   std::string dir = table.tablePath();
   if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -75,29 +103,28 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
 
   // Existence scan: the first missing index file forces the build.
   for (const model::IndexDesc& index : indexes) {
-    // Only the stem decides whether an extension is added: a directory may contain dots.
-    std::string file = dir + index.stem;
-    if (index.stem.find('.') == std::string::npos) file += ext;
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) {
+    if (!table.indexFileExists(index.stem)) {
       force = true;
       break;
     }
   }
-  // An index file without every described order (damaged, or left by a stop during a rebuild)
-  // is built again too; it is noted, since the user did not ask for it.
+  // An index file without every described order (damaged, or left by a stop during a rebuild),
+  // or with an order that keys otherwise (another program's file of the same shape), is built
+  // again too. Nothing is lost, so the log is told (unless the open of a damaged file told it
+  // already) and the operation goes on.
   std::size_t described = 0;
   for (const model::IndexDesc& index : indexes) described += index.orders.size();
-  if (!force && static_cast<std::size_t>(openOrders) < described) {
+  std::string why;
+  if (!force && static_cast<std::size_t>(openOrders) < described)
+    why = "lacks " + std::to_string(described - static_cast<std::size_t>(openOrders)) + " of its orders";
+  else if (!force)
+    why = orderMismatch(table, indexes);
+  if (!why.empty()) {
     force = true;
-    auto note = rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
-                              "the index of " + dir + model::kTableName + " lacks " +
-                                  std::to_string(described - static_cast<std::size_t>(openOrders)) +
-                                  " of its orders; it is built again",
-                              "ORDLISTADD", dir + indexes.front().stem);
-    note->severity = 1;
-    note->canDefault = true;
-    (void)rt::raise(note);
+    if (!table.indexDamageReported())
+      rt::logWarning(rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
+                                   "the index of " + dir + model::kTableName + " " + why + "; it is built again",
+                                   "ORDLISTADD", dir + indexes.front().stem));
   }
   if (!force) return result;
 

@@ -146,6 +146,11 @@ class Window : public Owner {
   // Event handlers; the toolkit's own do nothing.
   virtual void ListBoxSelect(const ControlEvent& event);
   virtual void EditFocusChange(const FocusEvent& event);
+  // Enter in a single-line edit field; answers whether the window acted on it (the toolkit's own
+  // does not, and the key goes on to the dialog's default button, if any).
+  virtual bool EditReturn(const ControlEvent& event);
+  // A double-click on a list box's entry, or Enter on its picked entry.
+  virtual void ListBoxActivate(const ControlEvent& event);
 
   // Methods callable by name: push buttons and menu commands reach the window through these.
   void registerHandler(rt::Symbol name, std::function<void()> handler);

@@ -6,7 +6,8 @@
 // by EditFocusChange once a model version is typed and a family has been picked, and by a pick
 // of a family while a version is typed; a pick with no version typed disables it; it is never
 // disabled by a focus change. PbCompareModels follows each pick in the version lists: enabled
-// exactly when both versions are given and differ.
+// exactly when both versions are given and differ. Enter in the version field applies the focus
+// rule at once and, when that leaves PbExecute enabled, presses it.
 #pragma once
 #include <memory>
 #include <optional>
@@ -72,6 +73,7 @@ class ZorbaneWin : public gui::DataWindow {
   void PostInit(const gui::InitArgs& args) override;
   void ListBoxSelect(const gui::ControlEvent& event) override;
   void EditFocusChange(const gui::FocusEvent& event) override;
+  bool EditReturn(const gui::ControlEvent& event) override;
 
   // Workflow operations (each in its own source file).
   void GetClassList();
@@ -89,6 +91,10 @@ class ZorbaneWin : public gui::DataWindow {
 
   // Text blank or empty: what the enabling rules count as empty.
   static bool isBlank(const rt::Value& value);
+
+ private:
+  // The focus rule: enables PbExecute once a version is typed and a family picked.
+  void enableReadWhenReady();
 };
 
 // One control member and the name its template control's id is written as.

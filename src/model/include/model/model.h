@@ -126,6 +126,9 @@ class Mpdms : public rt::Object {
   bool used() const;
   // A write to the table failed and was raised; the table takes no more writes until reopened.
   bool writeFailed() const { return table_ && table_->writeFailed(); }
+  // Takes in what other programs wrote since this table last wrote or looked (rdd::Table):
+  // an operation that must see the table as it is on disk calls it first.
+  void takeInOutsideChanges();
   void goTop();
   void skip(long n = 1);
   bool eof() const;
@@ -135,9 +138,13 @@ class Mpdms : public rt::Object {
   void setOrder(int n);
   bool seek(std::string_view key);
   void append();
+  // A new row with these character fields, reaching the table whole (see rdd::Table::appendRecord).
+  void appendRow(const std::vector<std::pair<Field, std::string>>& texts);
   void zap();
   void close();
   int orderCount() const;
+  // The index file was found damaged at the open, and the user was told (see rdd::Table).
+  bool indexDamageReported() const { return table_ && table_->indexDamageReported(); }
   std::string indexExt() const { return rdd::Table::indexExt(); }
   std::string tablePath() const;
   std::string tableDrive() const;
@@ -158,9 +165,14 @@ class Mpdms : public rt::Object {
   // The stored bytes of UTF-8 text, as fields and keys hold them; none when the table's code
   // page lacks one of its characters (no key can then hold it).
   std::optional<std::string> storedForm(std::string_view text) const;
+  // True when order `n` keys every row as the n-th described order does.
+  bool orderAsDescribed(int n) const;
   int controllingOrder() const;
   std::string orderName(int n) const;
   std::string orderKey(int n) const;
+  std::string orderFor(int n) const;  // the order's condition; empty when it holds every row
+  // True when the index file of stem `stem` lies beside the table.
+  bool indexFileExists(const std::string& stem) const;
   void goBottom();
   // Writes what the table still holds in memory (the current record, the header, changed index
   // pages), so that another process with the table open sees the work done so far.
@@ -176,6 +188,9 @@ class Mpdms : public rt::Object {
   bool flag(Field f);
   void setStr(Field f, std::string_view value);
   void setFlag(Field f, bool value);
+  // Text as a character field keeps it, '?' for what the table's code page lacks (see rdd::Table).
+  rdd::Table::TextFit fitText(std::string_view text) const;
+  std::string codePageName() const;
   // The stored bytes of a field (no conversion): equal bytes are equal texts.
   std::string_view storedField(Field f);
   // The width of a field in the open table; 0 when the table lacks it.

@@ -22,6 +22,11 @@ using model::trimmedText;
 using model::typeText;
 using model::ZorbaneType2String;
 
+// Why `typed` cannot be stored as a version of `table`: it holds a control character (a tab or
+// a line break would split the lists that show versions one a line), or a character the table's
+// code page lacks (every row would carry another version than the one typed). Empty when it can.
+std::string versionRefusal(const model::Mpdms& table, std::string_view typed);
+
 // ---------------------------------------------------------------- load
 
 // One pass over a class's own members of one kind and level; the load makes them in this order.
@@ -57,12 +62,15 @@ struct LoadCounts {
   long classes = 0;
   long rows = 0;             // rows stored
   bool writeFailed = false;  // a write failed (raised once): the load stopped there
+  // Names stored with '?' for characters the table's code page lacks (each raised once).
+  std::vector<std::string> substituted;
 };
 
 // Walks family `family` through the control (late-bound calls by member name) and appends one
 // row per class and per own method and property, in the order class, class methods, instance
 // methods, class properties, instance properties. Failing calls are raised by the control;
-// rows appended before a failure stay. A failed write to the table stops the load at once.
+// rows appended before a failure stay. Each row is read whole before it is appended, so it
+// reaches the table complete or not at all. A failed write to the table stops the load at once.
 LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
                       LoadObserver& observer);
 
