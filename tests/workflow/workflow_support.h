@@ -30,11 +30,12 @@ class WorkDir {
 };
 
 // Records every raised error; answers the default, or breaks to the recovery point once armed.
+// Warnings handed to the log are recorded apart.
 class ErrorRecorder {
  public:
   ErrorRecorder();
   ~ErrorRecorder();
-  std::vector<rt::ErrorPtr> errors;
+  std::vector<rt::ErrorPtr> errors, warnings;
   bool breakOnError = false;
   int count(int genCode) const;
 };
