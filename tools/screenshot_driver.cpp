@@ -6,6 +6,7 @@
 //   reports-list.png     Reports > Existing Reports with Differences.rpt picked
 //   reports-preview.png  its preview, as "Print It" opens it
 //   differences.png      Reports > Differences…
+//   changes.png          its Changes tab
 // then presses "Exit". A message box is answered and reported on standard error; the program
 // then ends with exit code 3, as it does when the pictures are not done within a minute.
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +41,7 @@ class ScreenshotDriver : public QObject {
 
  private:
   enum class Step { PickVersions, TakeMain, OpenList, TakeList, TakePreview, CloseList, OpenDifferences,
-                    TakeDifferences, Exit, Done };
+                    TakeDifferences, TakeChanges, Exit, Done };
 
   void tick() {
     if (clock_.elapsed() > kGiveUpMs) fail("the pictures were not done within a minute");
@@ -100,11 +102,18 @@ class ScreenshotDriver : public QObject {
       case Step::TakeDifferences:
         if (QWidget* differences = main->findChild<QWidget*>("DifferencesWin"); differences && differences->isVisible()) {
           save(differences, "differences.png");
-          differences->close();
-          next(Step::Exit);
+          if (auto* views = differences->findChild<QTabWidget*>()) views->setCurrentIndex(1);
+          next(Step::TakeChanges);
         } else {
           waitOn();
         }
+        break;
+      case Step::TakeChanges:
+        if (QWidget* differences = main->findChild<QWidget*>("DifferencesWin")) {
+          save(differences, "changes.png");
+          differences->close();
+        }
+        next(Step::Exit);
         break;
       case Step::Exit:
         later(main->findChild<QPushButton*>("PbExit"), &QAbstractButton::click);

@@ -11,7 +11,6 @@
 #include "workflow/pair_verdicts.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 #include <unordered_map>
 
@@ -31,12 +30,10 @@ struct RawLayout {
   std::size_t rowLength() const { return familyAt() + family; }
 };
 
-constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE",
-                                      "INS_CLASS", "TYPE",       "FAMILYNAME"};
 constexpr model::Field kWordFields[] = {model::Field::CLASSNAME,  model::Field::PARENTNAME, model::Field::PROP_METHO,
                                         model::Field::ATTRIBUTE,  model::Field::INS_CLASS,  model::Field::TYPE,
                                         model::Field::FAMILYNAME};
-// The words of a row, in the order of kRawFields.
+// The words of a row, in the order of kWordFields.
 constexpr std::string_view PairRow::*kWords[] = {&PairRow::className, &PairRow::parent, &PairRow::kind,
                                                  &PairRow::member,    &PairRow::level,  &PairRow::type,
                                                  &PairRow::family};
@@ -228,25 +225,10 @@ class PairCompare {
   std::vector<std::size_t> local_;
 };
 
-std::string squeezed(std::string_view expression) {
-  std::string out;
-  for (char c : expression)
-    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// True when order 1 keys every row as the table's descriptor says: then a scan of it gives a
-// version's rows in order 1 without reading the others.
-bool orderOneAsDescribed(rdd::Table& t) {
-  const std::vector<model::OrderDesc>& described = model::indexList().front().orders;
-  return t.orderCount() >= 1 && !described.empty() && t.orderFor(1).empty() &&
-         squeezed(t.orderKey(1)) == squeezed(described.front().keyExpr);
-}
-
 // The records of a version (stored form) in order 1.
-std::vector<std::uint32_t> recordsInOrderOne(rdd::Table& t, const std::string& version) {
+std::vector<std::uint32_t> recordsInOrderOne(model::Mpdms& table, const std::string& version) {
   std::vector<std::uint32_t> out;
-  t.scanOrder(1, version, [&](std::string_view key, std::uint32_t recno) {
+  table.scanOrder(1, version, [&](std::string_view key, std::uint32_t recno) {
     if (!key.starts_with(version)) return false;
     out.push_back(recno);
     return true;
@@ -254,9 +236,11 @@ std::vector<std::uint32_t> recordsInOrderOne(rdd::Table& t, const std::string& v
   return out;
 }
 
-std::optional<std::string> storedVersion(rdd::Table& t, std::string_view version, std::size_t width) {
-  std::string stored;
-  if (!t.storedForm(version, &stored) || stored.size() != width) return std::nullopt;
+// A version as keys and fields hold it; none when no row can hold it (not at full width, or a
+// character the table's code page lacks).
+std::optional<std::string> storedVersion(model::Mpdms& table, std::string_view version, std::size_t width) {
+  std::optional<std::string> stored = table.storedForm(version);
+  if (stored && stored->size() != width) stored.reset();
   return stored;
 }
 
@@ -281,21 +265,16 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   PairVerdicts out;
   out.base = std::string(base);
   out.reference = std::string(reference);
-  rdd::Table* t = table.table();
-  if (!t || !table.used()) return out;
+  if (!table.used() || table.lastRec() == 0) return out;
 
-  int fields[std::size(kRawFields)];
-  std::size_t widths[std::size(kRawFields)];
-  for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
-    fields[i] = t->fieldIndex(kRawFields[i]);
-    widths[i] = fields[i] < 0 ? 0 : static_cast<std::size_t>(t->field(fields[i]).length);
-  }
-  const int versionField = t->fieldIndex("MODELVERS");
-  if (versionField < 0 || std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0; })) return out;
+  // The widths of the fields, as any row holds them.
+  table.goTo(1);
+  std::size_t widths[std::size(kWordFields)];
+  for (std::size_t i = 0; i < std::size(kWordFields); ++i) widths[i] = table.storedField(kWordFields[i]).size();
   const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5], widths[6]};
-  const std::size_t versionWidth = static_cast<std::size_t>(t->field(versionField).length);
-  const std::optional<std::string> storedBase = storedVersion(*t, base, versionWidth);
-  const std::optional<std::string> storedReference = storedVersion(*t, reference, versionWidth);
+  const std::size_t versionWidth = table.storedField(Field::MODELVERS).size();
+  const std::optional<std::string> storedBase = storedVersion(table, base, versionWidth);
+  const std::optional<std::string> storedReference = storedVersion(table, reference, versionWidth);
 
   // Both versions' rows: from order 1 when it keys as described, else in record order.
   VersionRows rows[2] = {VersionRows(layout), VersionRows(layout)};
@@ -306,37 +285,37 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   const auto readCurrent = [&](int side) {
     bytes.clear();
     PairRow r;
-    for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
-      const std::string_view raw = t->rawField(fields[i]);
+    for (std::size_t i = 0; i < std::size(kWordFields); ++i) {
+      const std::string_view raw = table.storedField(kWordFields[i]);
       bytes.append(raw);
       if (!isAscii(raw))
         r.*kWords[i] = withoutTrailingBlanks(out.texts.emplace_back(table.str(kWordFields[i])));
     }
-    r.recno = t->recNo();
+    r.recno = table.recNo();
     r.side = side == 0 ? Side::Base : Side::Reference;
     if (start == FlagStart::AsStored) r.flags = storedFlags(table);
     rows[side].add(bytes, r.recno);
     readAt[side].push_back(out.rows.size());
     out.rows.push_back(r);
   };
-  if (orderOneAsDescribed(*t)) {
+  if (table.keyLayout()) {
     std::vector<std::uint32_t> records[2];
     for (int side = 0; side < 2; ++side) {
       const std::optional<std::string>& version = side == 0 ? storedBase : storedReference;
-      if (version) records[side] = recordsInOrderOne(*t, *version);
+      if (version) records[side] = recordsInOrderOne(table, *version);
       rows[side].reserve(records[side].size());
     }
     out.rows.reserve(records[0].size() + records[1].size());
     for (int side = 0; side < 2; ++side) {
       for (std::uint32_t recno : records[side]) {
-        t->goTo(recno);
+        table.goTo(recno);
         readCurrent(side);
       }
     }
   } else {
-    t->setOrder(0);
-    for (t->goTop(); !t->eof(); t->skip()) {
-      const std::string_view version = t->rawField(versionField);
+    table.setOrder(0);
+    for (table.goTop(); !table.eof(); table.skip()) {
+      const std::string_view version = table.storedField(Field::MODELVERS);
       if (storedBase && version == *storedBase) readCurrent(0);
       else if (storedReference && version == *storedReference) readCurrent(1);
     }
@@ -348,7 +327,7 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
       PairRow& r = out.rows[readAt[side][local]];
       const std::string_view stored = rows[side].bytes(local);
       std::size_t at = 0;
-      for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
+      for (std::size_t i = 0; i < std::size(kWordFields); ++i) {
         if (!(r.*kWords[i]).data()) r.*kWords[i] = withoutTrailingBlanks(stored.substr(at, widths[i]));
         at += widths[i];
       }
@@ -381,7 +360,7 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
 
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
   for (VersionRows& version : rows) out.storedBytes.push_back(version.takeBytes());
-  if (t->orderCount() > 0) table.setOrder(1);
+  if (table.orderCount() > 0) table.setOrder(1);
   return out;
 }
 

@@ -168,6 +168,9 @@ class Mpdms : public rt::Object {
   int controllingOrder() const;
   std::string orderName(int n) const;
   std::string orderKey(int n) const;
+  std::string orderFor(int n) const;  // the order's condition; empty when it has none
+  // An index file of this stem lies beside the table (see rdd::Table).
+  bool indexFileExists(const std::string& stem) const;
   void goBottom();
   // Writes what the table still holds in memory (the current record, the header, changed index
   // pages), so that another process with the table open sees the work done so far.
