@@ -16,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <span>
 #include <tuple>
 #include <unordered_map>
 
@@ -51,34 +52,32 @@ const KindInfo& infoOf(ChangeKind kind) { return kKinds[static_cast<std::size_t>
 using MemberName = std::pair<std::string_view, std::string_view>;
 using Signature = std::tuple<std::string_view, std::string_view, std::string_view, std::string_view>;
 
-// One version's classes: each class's superclass and own member rows.
+// One version's classes: each class's superclass and rows. A version's rows lie in order 1, so a
+// class's rows lie together: a class keeps where they lie.
 class Hierarchy {
  public:
   Hierarchy(const PairVerdicts& pair, Side side) {
-    // A version's rows lie class by class: the class is looked up once per run of its rows.
-    ClassInfo* info = nullptr;
-    const std::string_view* infoName = nullptr;
-    for (const PairRow& row : pair.rows) {
-      if (row.side != side) continue;
-      bool added = false;
-      if (!infoName || *infoName != row.className) {
-        auto [at, inserted] = classes_.try_emplace(row.className);
-        info = &at->second;
-        infoName = &at->first;
-        added = inserted;
-      }
-      if (added || row.isClassRow()) info->parent = row.parent;
-      if (!row.isClassRow()) info->members.push_back(&row);
+    const std::size_t first = side == Side::Base ? 0 : pair.baseRows;
+    const std::size_t last = side == Side::Base ? pair.baseRows : pair.size();
+    for (std::size_t i = first; i < last;) {
+      std::size_t end = i + 1;
+      while (end < last && pair.rows[end].className == pair.rows[i].className) ++end;
+      ClassInfo& info = classes_[pair.rows[i].className];
+      info.rows = std::span<const PairRow>(pair.rows.data() + i, end - i);
+      info.parent = pair.rows[i].parent;
+      for (const PairRow& row : info.rows)
+        if (row.isClassRow()) info.parent = row.parent;
+      i = end;
     }
   }
   std::string_view parentOf(std::string_view className) const {
     const auto at = classes_.find(className);
     return at == classes_.end() ? std::string_view() : at->second.parent;
   }
-  const std::vector<const PairRow*>& membersOf(std::string_view className) const {
-    static const std::vector<const PairRow*> none;
+  // The class's rows, its own row among them (isClassRow tells it apart).
+  std::span<const PairRow> rowsOf(std::string_view className) const {
     const auto at = classes_.find(className);
-    return at == classes_.end() ? none : at->second.members;
+    return at == classes_.end() ? std::span<const PairRow>() : at->second.rows;
   }
   // The superclasses of a class, nearest first; a cycle ends the walk.
   std::vector<std::string_view> ancestorsOf(std::string_view className) const {
@@ -95,20 +94,21 @@ class Hierarchy {
   std::set<MemberName> inheritedBy(std::string_view className) const {
     std::set<MemberName> out;
     for (std::string_view ancestor : ancestorsOf(className))
-      for (const PairRow* m : membersOf(ancestor)) out.emplace(m->kind, m->member);
+      for (const PairRow& m : rowsOf(ancestor))
+        if (!m.isClassRow()) out.emplace(m.kind, m.member);
     return out;
   }
   // The class has the member itself or inherits it.
   bool reaches(std::string_view className, const MemberName& member) const {
-    for (const PairRow* m : membersOf(className))
-      if (MemberName(m->kind, m->member) == member) return true;
+    for (const PairRow& m : rowsOf(className))
+      if (!m.isClassRow() && MemberName(m.kind, m.member) == member) return true;
     return inheritedBy(className).count(member) > 0;
   }
 
  private:
   struct ClassInfo {
     std::string_view parent;
-    std::vector<const PairRow*> members;
+    std::span<const PairRow> rows;
   };
   std::unordered_map<std::string_view, ClassInfo> classes_;
 };
@@ -158,10 +158,11 @@ std::vector<Pairing> mutualBest(std::size_t olds, std::size_t news, double thres
 
 // Jaccard similarity of two classes' own members (kind, name, level and type); 0 when either has
 // none.
-double classMemberSimilarity(const std::vector<const PairRow*>& a, const std::vector<const PairRow*>& b) {
-  const auto signatures = [](const std::vector<const PairRow*>& members) {
+double classMemberSimilarity(std::span<const PairRow> a, std::span<const PairRow> b) {
+  const auto signatures = [](std::span<const PairRow> rows) {
     std::set<Signature> out;
-    for (const PairRow* m : members) out.emplace(m->kind, m->member, m->level, m->type);
+    for (const PairRow& m : rows)
+      if (!m.isClassRow()) out.emplace(m.kind, m.member, m.level, m.type);
     return out;
   };
   const auto sa = signatures(a), sb = signatures(b);
@@ -401,7 +402,7 @@ class ChangeListBuilder {
     const auto& olds = removedClasses_;
     const auto& news = addedClasses_;
     for (const Pairing& p : mutualBest(olds.size(), news.size(), kClassRenameThreshold, [&](std::size_t o, std::size_t n) {
-           return classMemberSimilarity(base_.membersOf(olds[o]->className), reference_.membersOf(news[n]->className));
+           return classMemberSimilarity(base_.rowsOf(olds[o]->className), reference_.rowsOf(news[n]->className));
          }))
       list_.suggestions.push_back({SuggestionKind::ClassRenamed, {}, {}, {}, {}, std::string(olds[p.oldIndex]->className),
                                    std::string(news[p.newIndex]->className), p.similarity, Severity::Breaking});

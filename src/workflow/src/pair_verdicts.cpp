@@ -277,12 +277,10 @@ namespace {
 
 // The stored bytes of each selected name without trailing blanks; a name the code page cannot
 // hold is in no row.
-std::unordered_set<std::string> storedNames(rdd::Table& t, const std::unordered_set<std::string>& names) {
+std::unordered_set<std::string> storedNames(const model::Mpdms& table, const std::unordered_set<std::string>& names) {
   std::unordered_set<std::string> out;
-  for (const std::string& name : names) {
-    std::string stored;
-    if (t.storedForm(name, &stored)) out.emplace(withoutTrailingBlanks(stored));
-  }
+  for (const std::string& name : names)
+    if (const std::optional<std::string> stored = table.storedForm(name)) out.emplace(withoutTrailingBlanks(*stored));
   return out;
 }
 
@@ -312,15 +310,15 @@ PairVerdicts readPair(model::Mpdms& table, std::string_view base, std::string_vi
   // (left unset until then); any other is the text the table converts, kept in out.texts.
   std::unordered_set<std::string> classes, members;
   if (selection) {
-    classes = storedNames(*t, selection->classes);
-    members = storedNames(*t, selection->members);
+    classes = storedNames(table, selection->classes);
+    members = storedNames(table, selection->members);
   }
   // With a selection: class rows, the selected classes' rows and the rows of selected members.
   const auto kept = [&] {
     if (!selection) return true;
-    const std::string_view member = withoutTrailingBlanks(t->rawField(fields[3]));
+    const std::string_view member = withoutTrailingBlanks(table.storedField(Field::ATTRIBUTE));
     return member.empty() || members.count(std::string(member)) > 0 ||
-           classes.count(std::string(withoutTrailingBlanks(t->rawField(fields[0])))) > 0;
+           classes.count(std::string(withoutTrailingBlanks(table.storedField(Field::CLASSNAME)))) > 0;
   };
   const auto readCurrent = [&](int side) {
     if (!kept()) return;
