@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 
+#include "generated_rows.h"
 #include "workflow/differences.h"
 #include "workflow/history.h"
 #include "workflow/workflow.h"
@@ -22,7 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using model::Field;
 
 struct Clock {
   std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
@@ -31,21 +31,6 @@ struct Clock {
   double cpuSeconds() const { return static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC; }
 };
 
-void appendRow(model::Mpdms& table, const std::string& version, const std::string& className, const std::string& parent,
-               const char* kind = "", const std::string& member = {}, const char* type = "", const char* level = "") {
-  table.append();
-  table.setStr(Field::MODELVERS, version);
-  table.setStr(Field::FAMILYNAME, "Generated");
-  table.setStr(Field::CLASSNAME, className);
-  table.setStr(Field::PARENTNAME, parent);
-  table.setStr(Field::PROP_METHO, kind);
-  table.setStr(Field::ATTRIBUTE, member);
-  table.setStr(Field::TYPE, type);
-  table.setStr(Field::INS_CLASS, level);
-  table.setFlag(Field::ALL_OK, true);
-  table.setFlag(Field::PARENTOK, true);
-  table.setFlag(Field::CLASSFOUND, true);
-}
 
 // Version `v` (0 first): from version 1 on, class c changes a member's type when c % 10 == v,
 // gains a member when c % 25 == v, and the watched class 7 changes in every version.
@@ -54,15 +39,15 @@ void appendVersion(model::Mpdms& table, int v, int classes, int members) {
   for (int c = 0; c < classes; ++c) {
     const std::string name = "Class" + std::to_string(c);
     const std::string parent = c == 0 ? "" : "Class0";
-    appendRow(table, version, name, parent);
+    bench::appendGeneratedRow(table, version, name, parent);
     const bool typeChanged = v > 0 && (c % 10 == v || c == 7);
     for (int m = 0; m < members; ++m) {
       const std::string member = "Member" + std::to_string(m);
       const char* type = typeChanged && m == v ? "Decimal" : (m % 3 == 0 ? "String" : "Integer");
-      appendRow(table, version, name, parent, m % 2 ? "P" : "M", member, type, m % 5 ? "I" : "C");
+      bench::appendGeneratedRow(table, version, name, parent, m % 2 ? "P" : "M", member, type, m % 5 ? "I" : "C");
     }
     for (int added = 1; added <= v; ++added)
-      if (c % 25 == added || c == 7) appendRow(table, version, name, parent, "P", "Added" + std::to_string(added), "Integer", "I");
+      if (c % 25 == added || c == 7) bench::appendGeneratedRow(table, version, name, parent, "P", "Added" + std::to_string(added), "Integer", "I");
   }
 }
 

@@ -358,8 +358,11 @@ class ChangeListBuilder {
   // and name; the entries are listed under the new name.
   void compareMembers(const std::string& oldName, const std::string& newName) {
     std::map<MemberName, std::vector<const PairRow*>> olds;
-    for (const PairRow* m : base_.membersOf(oldName)) olds[{m->kind, m->member}].push_back(m);
-    for (const PairRow* now : reference_.membersOf(newName)) {
+    for (const PairRow& m : base_.rowsOf(oldName))
+      if (!m.isClassRow()) olds[{m.kind, m.member}].push_back(&m);
+    for (const PairRow& row : reference_.rowsOf(newName)) {
+      if (row.isClassRow()) continue;
+      const PairRow* now = &row;
       auto& candidates = olds[{now->kind, now->member}];
       if (candidates.empty()) {
         list_.changes.push_back(memberEntry(ChangeKind::MemberAdded, *now));
