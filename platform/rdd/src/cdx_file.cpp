@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <set>
 #include <sstream>
@@ -184,6 +185,8 @@ Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, std::vector<Le
 
 // ---- writing ----
 
+}  // namespace
+
 LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno) {
   LeafLayout l{};
   l.D = l.T = bitsFor(static_cast<std::uint64_t>(keyLen));
@@ -192,6 +195,8 @@ LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno) {
   l.R = std::min(8 * l.N - 2 * l.D, 32);
   return l;
 }
+
+namespace {
 
 constexpr std::uint64_t kEightBlanks = 0x2020202020202020ull;
 
@@ -326,6 +331,7 @@ class PageSink {
 };
 
 // Emits one tree's pages (leaves, then each interior level) at the sink's offset; answers the root.
+// The region was checked to end within 32-bit offsets (writeRegion).
 std::uint32_t emitTree(const char* const* entries, std::size_t count, int keyLen, const LeafLayout& lay,
                        const TreePlan& plan, PageSink& sink, std::uint16_t rootLeafAttr) {
   auto first = static_cast<std::uint32_t>(sink.offset());
@@ -515,6 +521,14 @@ CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRe
 
 Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
                               std::vector<std::uint8_t>* header) {
+  // Page offsets are stored in 32 bits: a region reaching past them is refused before a page is
+  // written, so every offset narrowed below (and in emitTree) is exact.
+  if (base % fmt::kPageSize != 0 || base < fmt::kTreeHeaderSize || base + size_ > fmt::kMaxIndexBytes)
+    return Status::error(StatusKind::Io,
+                         "an index image of " + std::to_string(size_) + " bytes at offset " + std::to_string(base) +
+                             " would reach past the " + std::to_string(fmt::kMaxIndexBytes) +
+                             " bytes that index page offsets address",
+                         EFBIG);
   std::uint64_t at = base + dirPlan_.pages() * fmt::kPageSize;
   std::vector<std::uint64_t> headerAt;
   for (const TreePlan& p : plans_) {

@@ -137,7 +137,7 @@ void Table::append() {
   }
   if (t.refuseAfterFailure(op)) return;
   t.commit(op);
-  if (t.writeFailed || !t.markIndexesChanging(op)) return;  // a failed commit was raised
+  if (t.writeFailed) return;  // a failed commit was raised
   if (t.options.shared) {
     // Other users may append too. The first append of a burst takes the header byte, learns the
     // true count and cuts what a stopped writer may have left beyond it. The records of the burst
@@ -182,6 +182,11 @@ void Table::append() {
         return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
       }
     }
+  }
+  // With the count known (under the lock when shared), before the index files count this opener
+  // as changing them: a refused record leaves them as written.
+  if (!t.roomForOneMoreRecord(op) || !t.markIndexesChanging(op)) return;
+  if (t.options.shared) {
     if (t.appendBuf.empty()) {
       t.appendFirst = t.count + 1;
       t.appendBuf.reserve(kAppendChunk + t.recordLen + 1);  // a chunk and its end mark, once per opener

@@ -8,7 +8,7 @@
 //     ^                        |  ^  <--- settle(): commit, endBurst, flushIndexes (shared) ---  |
 //     |        close()         |  +--------- flush(), close(): the same, every file -----------+ |
 //     +------------------------+                                                               |
-//     |                                           any write fails: writeBroke()                v
+//     |                  any write fails: writeBroke(); an append past a file's limit: stopAtLimit() v
 //     +--- close() --------------------------------------------------------------- WRITE_FAILED
 //
 //   Within DIRTY, a shared opener may also be in a BURST (append() took the header lock and
@@ -35,7 +35,8 @@
 //   7. The order cursor is valid while cursorGen equals the order's generation; cursorEntryStale:
 //      cursorEntry must first be worked out from the current record.
 //   8. WRITE_FAILED is sticky (writeFailed): the table was cut back to the records that reached
-//      the file, appendBuf is empty, no record change is pending, and every later write raises
+//      the file (or, at a file's size limit, everything before the refused row was written),
+//      appendBuf is empty, no record change is pending, and every later write raises
 //      writeFailure naming the first failure until the table is opened again. Reads go on.
 //   9. Every Status is looked at (the layer builds with -Werror=unused-result): a failure is
 //      raised through the run-time's protocol at the public operation, naming the table (or
@@ -110,6 +111,12 @@ struct IndexFileState {
   std::map<std::uint32_t, std::vector<std::optional<std::string>>> pending;
   // Records that had no entry before (appended by this opener): 4 bytes each instead of a map node.
   std::vector<std::uint32_t> pendingNew;
+  // The size of the image as last written or worked out exactly, the record count its leaf layout
+  // was worked out for, and the entries added to its orders since: the most the next image can
+  // take follows from them (table_limits.cpp).
+  std::uint64_t sizedBytes = 0;
+  std::uint32_t sizedRecords = 0;
+  std::uint64_t addedSinceSized = 0;
   void clearPending() {
     pending.clear();
     std::vector<std::uint32_t>().swap(pendingNew);
@@ -309,7 +316,26 @@ class Table::Impl {
   Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out);
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
+  // Writes everything this opener holds: the record, appended records, header, index files and
+  // stamps (flush()).
+  void flushAll(const char* operation);
   void closeAll();
+  // The tags of f's orders as its next image holds them (entries point into the orders).
+  std::vector<TagOut> tagOutsOf(const IndexFileState& f) const;
+  // Where f's next image of `bytes` goes: never over the current image (table_index_write.cpp).
+  std::uint64_t imageBase(const IndexFileState& f, std::uint64_t bytes) const;
+
+  // ---- the formats' size limits (table_limits.cpp) ----
+  std::uint64_t tableLimit() const;
+  std::uint64_t indexLimit() const;
+  // Whether one more record fits the table file and every index file. When it does not, what
+  // was appended before is written, the limit is raised (naming the file, the limit and the
+  // records stored) and the table takes no further write.
+  bool roomForOneMoreRecord(const char* operation);
+  // The limit message of the first index file (named in `file`) that one more record could take
+  // past its limit; "" when they all take it.
+  std::string indexFullFor(std::uint32_t records, std::string* file);
+  void stopAtLimit(const std::string& why, const std::string& file, const char* operation);
 };
 
 }  // namespace rdd

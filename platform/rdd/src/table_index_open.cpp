@@ -143,6 +143,8 @@ bool Table::openIndex(const std::string& fileSpec) {
   f->counter = img.counter;
   f->regionStart = damage.empty() ? img.regionStart : 0;  // nothing of a damaged file is kept
   f->regionEnd = damage.empty() ? img.regionEnd : 0;
+  f->sizedBytes = f->regionEnd - f->regionStart;
+  f->sizedRecords = std::max<std::uint32_t>(t.count, 1);
   for (auto& o : loaded) t.orders.push_back(std::move(o));
   IndexFileState& fs = *f;
   t.indexFiles.push_back(std::move(f));

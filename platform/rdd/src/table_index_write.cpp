@@ -3,6 +3,7 @@
 // the file header written last, so a failure part-way leaves the previous image intact and
 // readable. Another opener's rewrite is merged with this opener's unwritten changes.
 #include <algorithm>
+#include <cerrno>
 
 #include "table_impl.h"
 
@@ -21,6 +22,38 @@ void discardOlderImages(File& file, std::uint64_t previousStart, std::uint64_t p
 }
 
 }  // namespace
+
+std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
+  std::vector<TagOut> outs;
+  for (auto& o : orders) {
+    if (o->file != &f) continue;
+    TagOut out;
+    out.name = o->tag;
+    out.keyExpr = o->keyExpr;
+    out.forExpr = o->forExpr;
+    out.keyLen = o->keyLen;
+    out.unique = o->unique;
+    out.entries.reserve(o->index.size());
+    std::string_view lastKey;
+    o->index.forEach([&](std::string_view e) {
+      std::string_view key = e.substr(0, o->keyLen);
+      if (o->unique && !out.entries.empty() && key == lastKey) return;
+      out.entries.push_back(e.data());
+      lastKey = key;
+    });
+    outs.push_back(std::move(out));
+  }
+  return outs;
+}
+
+// New pages never overwrite the current image: they go before it when they fit there, else
+// right after it; what lies beyond the new image is cut off once the header points at it.
+std::uint64_t Table::Impl::imageBase(const IndexFileState& f, std::uint64_t bytes) const {
+  auto align = [](std::uint64_t v) { return (v + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize; };
+  if (f.regionStart != 0 && fmt::kTreeHeaderSize + bytes > f.regionStart)
+    return std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
+  return fmt::kTreeHeaderSize;
+}
 
 Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   if (writeFailed)
@@ -65,35 +98,19 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
         }
     changing = 0;
   }
-  std::vector<TagOut> outs;
-  for (auto& o : orders) {
-    if (o->file != &f) continue;
-    TagOut out;
-    out.name = o->tag;
-    out.keyExpr = o->keyExpr;
-    out.forExpr = o->forExpr;
-    out.keyLen = o->keyLen;
-    out.unique = o->unique;
-    out.entries.reserve(o->index.size());
-    std::string_view lastKey;
-    o->index.forEach([&](std::string_view e) {
-      std::string_view key = e.substr(0, o->keyLen);
-      if (o->unique && !out.entries.empty() && key == lastKey) return;
-      out.entries.push_back(e.data());
-      lastKey = key;
-    });
-    outs.push_back(std::move(out));
-  }
+  const std::vector<TagOut> outs = tagOutsOf(f);
   std::vector<const TagOut*> ptrs;
   for (auto& o : outs) ptrs.push_back(&o);
   CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
   std::uint64_t size = writer.regionSize();
-  // New pages never overwrite the current image: they go before it when they fit there, else
-  // right after it; what lies beyond the new image is cut off once the header points at it.
-  auto align = [](std::uint64_t v) { return (v + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize; };
-  std::uint64_t base = fmt::kTreeHeaderSize;
-  if (f.regionStart != 0 && fmt::kTreeHeaderSize + size > f.regionStart)
-    base = std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
+  const std::uint64_t base = imageBase(f, size);
+  // Appends stop before an image could pass the limit; a change that still takes it there
+  // (keys rewritten longer, an order created) is refused before a page is written.
+  if (base + size > indexLimit())
+    return unlockAll(), Status::error(StatusKind::Io,
+                                      "the index image would end at byte " + std::to_string(base + size) + ", past the " +
+                                          std::to_string(indexLimit()) + " bytes an index file may take",
+                                      EFBIG);
   const std::uint64_t previousStart = f.regionStart, previousEnd = f.regionEnd;
   std::vector<std::uint8_t> header;
   CdxStamp stamp{true, f.counter + 1, recCount, changing, {}};
@@ -105,6 +122,9 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     f.counter += 1;
     f.regionStart = base;
     f.regionEnd = base + size;
+    f.sizedBytes = size;
+    f.sizedRecords = std::max<std::uint32_t>(recCount, 1);
+    f.addedSinceSized = 0;
     f.dirty = false;
     f.changedBy = nullptr;
     f.clearPending();
@@ -155,6 +175,9 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
   f.counter = img.counter;
   f.regionStart = img.regionStart;
   f.regionEnd = img.regionEnd;
+  f.sizedBytes = img.regionEnd - img.regionStart;
+  f.sizedRecords = std::max(c, count);
+  f.addedSinceSized = f.pendingNew.size();
   cursorGen = ~0ull;
   return Status::okay();
 }

@@ -81,6 +81,12 @@ int loadFamily(const std::string& family, const std::string& version) {
   ProgressLoad observer(stored);
   const workflow::LoadCounts counts = workflow::loadFamily(control, *table, family, observer);
   table->close();
+  if (counts.writeFailed) {
+    // The error that stopped it was printed; the rows before it are stored and indexed.
+    std::cerr << "zorbane-compare-cli: Load Stopped: the load of " << family << " stopped; " << counts.rows
+              << " rows were stored as version " << stored << ".\n";
+    return 2;
+  }
   std::cout << "Loaded " << counts.classes << " classes (" << counts.rows << " rows) of " << family << " as version "
             << stored << ".\n";
   return 0;

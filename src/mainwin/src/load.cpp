@@ -56,7 +56,7 @@ void ZorbaneWin::LoadDbf() {
     // The error was shown once; the next load or compare opens the table afresh.
     UpdateModelList();
     gui::InfoBox(this, "Load Stopped",
-                 "The load of " + ChosenFamily + " stopped after a write error; " + std::to_string(counts.rows) +
+                 "The load of " + ChosenFamily + " stopped where the table took no more rows; " + std::to_string(counts.rows) +
                      " rows were stored.");
     oProgressBar->Position(0);
     return Pointer(gui::Pointer::Arrow);

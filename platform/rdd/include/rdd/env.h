@@ -60,12 +60,24 @@ class File {
 
 enum class OpenMode { ReadOnly, ReadWrite, CreateReadWrite };
 
+// How large the driver lets a table file and an index file grow, in bytes; 0 (and anything
+// larger) means the most the file's format addresses. Tests set them small to reach them.
+struct FileLimits {
+  std::uint64_t tableBytes = 0;
+  std::uint64_t indexBytes = 0;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
   virtual Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) = 0;
   virtual bool exists(const std::string& path) = 0;
   virtual Status remove(const std::string& path) = 0;
+  const FileLimits& limits() const { return limits_; }
+  void setLimits(const FileLimits& limits) { limits_ = limits; }
+
+ private:
+  FileLimits limits_;
 };
 
 // The process's real file system (never deleted).
