@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -121,7 +122,9 @@ class Cli : public ::testing::Test {
 TEST_F(Cli, HelpAndVersionAnswerWithoutTouchingTheFolder) {
   Outcome help = run({"--help"});
   EXPECT_EQ(help.exit, 0);
-  EXPECT_NE(help.out.find("compare BASE REF [--reset] [--format text|csv|json|html] [--output FILE]"), std::string::npos);
+  for (const char* line : {"compare BASE REF [--reset] [OUTPUT OPTIONS]", "diff BASE REF [OUTPUT OPTIONS]",
+                           "--fail-on any|breaking|none"})
+    EXPECT_NE(help.out.find(line), std::string::npos) << line;
   Outcome version = run({"--version"});
   EXPECT_EQ(version.exit, 0);
   EXPECT_EQ(version.out.rfind("zorbane-compare-cli ", 0), 0u);
@@ -139,6 +142,9 @@ TEST_F(Cli, WrongArgumentsExitWithTwoAndSayWhy) {
       {{"compare", "1.0"}, "compare needs BASE and REF"},
       {{"compare", "1.0", "2.0", "--format", "xml"}, "unknown format 'xml'"},
       {{"compare", "1.0", "2.0", "--output"}, "--output needs a value"},
+      {{"compare", "1.0", "2.0", "--fail-on", "some"}, "unknown --fail-on 'some'"},
+      {{"diff", "1.0", "2.0", "--reset"}, "unknown option '--reset' for diff"},
+      {{"diff", "1.0"}, "diff needs BASE and REF"},
       {{"load", "Library"}, "load takes 2 argument(s)"},
       {{"load", "Library", "   "}, "the version must not be empty"},
       {{"zap"}, "confirm with 'zap --yes'"},
@@ -198,6 +204,87 @@ TEST_F(Cli, CompareExitsOneWithTheDifferencesAndZeroForTheSameSchema) {
   EXPECT_NE(same.out.find("No differences.\n"), std::string::npos) << same.out;
   // The reset cleared the earlier comparison's flags of every version.
   EXPECT_EQ(differingRowsInTable().size(), 0u);
+}
+
+// Version 1.2: the rows of 1.0 and one class more, written straight into the table.
+void addVersionWithOneClassMore(const fs::path& dir) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir);
+  {
+    model::Mpdms::Args args;
+    args.shared = true;
+    model::Mpdms table(args);
+    std::vector<std::vector<std::string>> rows;
+    for (table.goTop(); !table.eof(); table.skip()) {
+      if (table.str(model::Field::MODELVERS).substr(0, 4) != "1.0 ") continue;
+      rows.emplace_back();
+      for (int f = 1; f <= 7; ++f) rows.back().emplace_back(table.str(static_cast<model::Field>(f)));
+    }
+    rows.push_back(rows.front());
+    rows.back()[1] = "Extra";  // CLASSNAME
+    for (const auto& row : rows) {
+      table.append();
+      table.setStr(model::Field::MODELVERS, "1.2");
+      for (int f = 1; f <= 7; ++f) table.setStr(static_cast<model::Field>(f), row[static_cast<std::size_t>(f - 1)]);
+    }
+    table.close();
+  }
+  fs::current_path(previous);
+}
+
+TEST_F(Cli, TheChangeListAndFailOnSetTheOutputAndTheExitCode) {
+  loadDemo();
+  addVersionWithOneClassMore(dir);
+  ASSERT_EQ(run({"reindex"}).exit, 0);
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    const char* prints;
+  } cases[] = {
+      {{"diff", "1.0", "2.0", "--changes"}, 1, "\nLibraryItem.ItemId  type changed  Integer -> Decimal  [breaking]\n"},
+      {{"compare", "1.0", "2.0", "--changes"}, 1, "\nMagazine  superclass changed  LibraryItem -> Periodical  [review]\n"},
+      {{"diff", "1.0", "2.0", "--fail-on", "breaking"}, 1, "changed  1.0  LibraryItem.ItemId"},
+      {{"diff", "1.0", "2.0", "--fail-on", "none"}, 0, "changed  1.0  LibraryItem.ItemId"},
+      {{"diff", "1.0", "1.2", "--changes"}, 1, "Changes 1: breaking 0, review 0, additive 1\nExtra  class added  [additive]\n"},
+      {{"diff", "1.0", "1.2", "--fail-on", "breaking"}, 0, "added  1.2  Extra"},
+      {{"compare", "1.0", "1.2", "--fail-on", "breaking", "--changes", "--format", "csv"}, 0,
+       "\r\nExtra,,,,class added,,,,,additive,\r\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.exit, c.exit) << c.prints << r.err;
+    EXPECT_NE(r.out.find(c.prints), std::string::npos) << c.prints << "\n" << r.out;
+  }
+}
+
+// diff writes nothing: on a folder that cannot be written, every file stays byte for byte, and it
+// prints what a compare with --reset of the same pair prints, whatever flags other compares left.
+TEST_F(Cli, DiffWritesNothingAndPrintsWhatACompareWithResetPrints) {
+  loadDemo();
+  ASSERT_EQ(run({"load", "Library", "1.1"}).exit, 0);
+  ASSERT_EQ(run({"compare", "1.0", "2.0"}).exit, 1);
+  ASSERT_EQ(run({"compare", "1.0", "1.1"}).exit, 0);  // 1.0 now carries the flags of another pair
+  std::map<fs::path, std::string> before;
+  for (const auto& entry : fs::directory_iterator(dir)) before[entry.path()] = readFile(entry.path());
+  for (const auto& [file, bytes] : before) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+
+  const Outcome json = run({"diff", "1.0", "2.0", "--format", "json"}, dir);
+  const Outcome changes = run({"diff", "1.0", "2.0", "--changes"}, dir);
+  fs::permissions(dir, fs::perms::owner_all);
+  for (const auto& [file, bytes] : before) {
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    if (file.filename() != ".out" && file.filename() != ".err")
+      EXPECT_EQ(readFile(file), bytes) << file;
+  }
+  EXPECT_EQ(json.exit, 1) << json.err;
+  const QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+  EXPECT_EQ(doc["summary"].toObject()["differing"].toInt(), 21);
+  EXPECT_EQ(doc["changes"].toArray().size(), 9);
+
+  const Outcome written = run({"compare", "1.0", "2.0", "--reset", "--format", "json"});
+  EXPECT_EQ(written.out, json.out);
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--reset", "--changes"}).out, changes.out);
 }
 
 TEST_F(Cli, ExportsHoldTheSameRowsAsTheTableAndTheDifferencesReport) {
@@ -360,6 +447,7 @@ class TableHolder {
 TEST_F(Cli, SharedWorkGoesOnWhileAnotherProcessHoldsTheTableButZapIsRefused) {
   loadDemo();
   TableHolder holder(dir);
+  EXPECT_EQ(run({"diff", "1.0", "2.0"}).exit, 1);
   EXPECT_EQ(run({"compare", "1.0", "2.0"}).exit, 1);
   EXPECT_EQ(run({"load", "Library", "3.0"}).exit, 0);
   const Outcome zap = run({"zap", "--yes"});

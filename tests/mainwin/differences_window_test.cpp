@@ -13,7 +13,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTest>
+#include <QTreeView>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -178,7 +182,7 @@ TEST_F(DifferencesWin, WaitsForTheMainWindowsOperationToEndBeforeReadingTheTable
   EXPECT_EQ(w->referenceList->currentText(), "1.1");
 }
 
-TEST_F(DifferencesWin, PickingAnotherPairReadsItsStoredFlags) {
+TEST_F(DifferencesWin, PickingAnotherPairShowsItsOwnDifferences) {
   compare("1.0", "2.0");
   diffwin::DifferencesWindow* w = openFromMenu();
   ASSERT_NE(w, nullptr);
@@ -189,7 +193,7 @@ TEST_F(DifferencesWin, PickingAnotherPairReadsItsStoredFlags) {
   EXPECT_FALSE(w->exportCsv->isEnabled());
   w->baseList->setCurrentIndex(w->baseList->findText("2.0"));
   w->refresh();
-  EXPECT_EQ(w->table->model()->rowCount(), rows);  // the flags are those of either direction
+  EXPECT_EQ(w->table->model()->rowCount(), rows);  // the same rows differ in either direction
 }
 
 TEST_F(DifferencesWin, ExportButtonsWriteWhatTheTableShows) {
@@ -263,6 +267,115 @@ TEST_F(DemoDifferencesWin, ShowsEachChangeOfTheDemoSchema) {
   w->resize(1060, 560);
   if (const QByteArray shots = qgetenv("ZMC_SCREENSHOT_DIR"); !shots.isEmpty())
     w->grab().save(QString::fromLocal8Bit(shots) + "/differences.png");
+}
+
+// A newcomer compares 1.0 with 2.0, loads the family again as 1.1 and compares 1.0 with 1.1: the
+// flags of 1.0 now belong to the second compare, and the window must still show 1.0 against 2.0
+// as a compare of exactly that pair finds it.
+TEST_F(DemoDifferencesWin, APairPickedAfterAnotherCompareShowsItsOwnDifferences) {
+  compare("1.0", "2.0");
+  load("Library", "1.1");
+  compare("1.0", "1.1");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->differences().summary.differing, 0);  // preset to the last compare
+  w->referenceList->setCurrentIndex(w->referenceList->findText("2.0"));
+  w->refresh();
+  EXPECT_EQ(w->differences().summary.differing, 21);
+  EXPECT_NE(w->summary->text().indexOf("differing 21: added 3, removed 4, changed 14"), -1)
+      << w->summary->text().toStdString();
+}
+
+// The tree of the Changes tab, one line a node: name, change, before, after, severity and the
+// member counts of a class; members indented beneath their class.
+std::vector<std::string> treeLines(const QTreeView* tree) {
+  std::vector<std::string> lines;
+  const QAbstractItemModel* m = tree->model();
+  const auto line = [m](const QModelIndex& parent, int row) {
+    QStringList cells;
+    for (int column = 0; column < diffwin::ChangesView::ColumnCount; ++column)
+      cells << m->index(row, column, parent).data().toString();
+    while (!cells.isEmpty() && cells.back().isEmpty()) cells.removeLast();
+    return cells.join(" | ").toStdString();
+  };
+  for (int row = 0; row < m->rowCount(); ++row) {
+    lines.push_back(line({}, row));
+    const QModelIndex node = m->index(row, 0);
+    for (int child = 0; child < m->rowCount(node); ++child) lines.push_back("  " + line(node, child));
+  }
+  return lines;
+}
+
+TEST_F(DemoDifferencesWin, TheChangesTabListsEachChangeOfTheDemoByClass) {
+  compare("1.0", "2.0");
+  diffwin::DifferencesWindow* w = openFromMenu();
+  ASSERT_NE(w, nullptr);
+  std::vector<std::string> listed;
+  for (const workflow::ChangeEntry& c : w->differences().changes.changes) listed.push_back(workflow::changeLine(c));
+  EXPECT_EQ(listed, (std::vector<std::string>{
+                        "Book.Edition  member added  Integer  [additive]",
+                        "Book.Pages  member removed  Integer  [breaking]",
+                        "LibraryItem.ItemCount  level changed  Class -> Instance  [breaking]",
+                        "LibraryItem.ItemId  type changed  Integer -> Decimal  [breaking]",
+                        "Magazine  superclass changed  LibraryItem -> Periodical  [review]",
+                        "Member.Fine  level changed  Instance -> Class  [breaking]",
+                        "Member.Rating  type changed  Decimal -> Real  [breaking]",
+                        "Microfilm  class removed  [breaking]",
+                        "Periodical  class added  [additive]",
+                    }));
+  EXPECT_TRUE(w->differences().changes.suggestions.empty());  // Pages and Edition are too unlike
+
+  w->views->setCurrentWidget(w->changesView);
+  QTreeView* tree = w->changesView->tree;
+  EXPECT_EQ(treeLines(tree), (std::vector<std::string>{
+                                 "Book |  |  |  |  | 2 changes: 1 breaking, 1 additive",
+                                 "  Edition (Property, Instance) | member added |  | Integer | additive",
+                                 "  Pages (Property, Instance) | member removed | Integer |  | breaking",
+                                 "LibraryItem |  |  |  |  | 2 changes: 2 breaking",
+                                 "  ItemCount (Property, Instance) | level changed | Class | Instance | breaking",
+                                 "  ItemId (Property, Instance) | type changed | Integer | Decimal | breaking",
+                                 "Magazine | superclass changed | LibraryItem | Periodical | review",
+                                 "Member |  |  |  |  | 2 changes: 2 breaking",
+                                 "  Fine (Method, Class) | level changed | Instance | Class | breaking",
+                                 "  Rating (Property, Instance) | type changed | Decimal | Real | breaking",
+                                 "Microfilm | class removed |  |  | breaking",
+                                 "Periodical | class added |  |  | additive",
+                             }));
+  // Severity is an icon beside its word.
+  EXPECT_FALSE(tree->model()->index(2, diffwin::ChangesView::Severity).data(Qt::DecorationRole).isNull());
+
+  // The keyboard walks the tree from its first node.
+  tree->setFocus();
+  QTest::keyClick(tree, Qt::Key_Down);
+  EXPECT_EQ(tree->currentIndex().data().toString(), "Edition (Property, Instance)");
+  QTest::keyClick(tree, Qt::Key_End);
+  EXPECT_EQ(tree->currentIndex().data().toString(), "Periodical");
+
+  // Filters by severity and kind, and the window's search.
+  w->changesView->severityBoxes[0]->setChecked(false);  // breaking
+  EXPECT_EQ(treeLines(tree).size(), 4u);  // Book with Edition, Magazine, Periodical
+  w->changesView->severityBoxes[0]->setChecked(true);
+  w->changesView->kindList->setCurrentIndex(w->changesView->kindList->findText("type changed"));
+  EXPECT_EQ(treeLines(tree).size(), 4u);
+  w->changesView->kindList->setCurrentIndex(0);
+  w->search->setText("itemid");
+  EXPECT_EQ(treeLines(tree), (std::vector<std::string>{
+                                 "LibraryItem |  |  |  |  | 1 change: 1 breaking",
+                                 "  ItemId (Property, Instance) | type changed | Integer | Decimal | breaking",
+                             }));
+
+  // Export writes the view shown: the changes that pass.
+  std::filesystem::path target = dir->path() / "changes.csv";
+  w->chooseExportFile = [&](workflow::ExportFormat) { return target.string(); };
+  w->exportCsv->click();
+  EXPECT_EQ(wftest::readFile(target),
+            "class,member,member_kind,level,change,before,after,from_class,to_class,severity,similarity\r\n"
+            "LibraryItem,ItemId,Property,Instance,type changed,Integer,Decimal,,,breaking,\r\n");
+  EXPECT_TRUE(errors.errors.empty());
+  w->search->clear();
+  w->resize(1060, 560);
+  if (const QByteArray shots = qgetenv("ZMC_SCREENSHOT_DIR"); !shots.isEmpty())
+    w->grab().save(QString::fromLocal8Bit(shots) + "/changes.png");
 }
 
 }  // namespace

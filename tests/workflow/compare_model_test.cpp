@@ -9,6 +9,7 @@
 #include <random>
 
 #include "workflow/workflow.h"
+#include "workflow/pair_verdicts.h"
 #include "workflow_support.h"
 
 namespace {
@@ -173,6 +174,50 @@ TEST(CompareModel, OrdersKeyedOtherwiseAreComparedWithTheSeeks) {
     ASSERT_EQ(table.orderCount(), 2);
     (void)workflow::compareVersions(table, workflow::fullWidthVersion("B"), workflow::fullWidthVersion("R"), observer);
   });
+}
+
+std::string lettersOf(const workflow::RowFlags& f) {
+  std::string letters;
+  for (bool flag : {f.noMatch, f.allOk, f.typeProblem, f.levelProblem, f.compared, f.parentOk, f.classFound})
+    letters += flag ? 'T' : 'F';
+  return letters;
+}
+
+// The verdicts worked out in memory, from reset flags and from the flags as stored, are those a
+// written compare leaves (with and without "Reset Flags"), row by row, on every row of the pair;
+// working them out writes nothing.
+TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
+  const std::string base = workflow::fullWidthVersion("B"), reference = workflow::fullWidthVersion("R");
+  for (const workflow::FlagStart start : {workflow::FlagStart::Reset, workflow::FlagStart::AsStored}) {
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+      SCOPED_TRACE((start == workflow::FlagStart::Reset ? "reset, seed " : "as stored, seed ") + std::to_string(seed));
+      wftest::WorkDir dir{""};
+      wftest::ErrorRecorder errors;
+      model::Mpdms::Args args;
+      args.shared = true;
+      model::Mpdms table(args);
+      ASSERT_TRUE(table.used());
+      std::mt19937 rng(seed);
+      const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
+      store(table, rows);
+      (void)workflow::buildIndexes(table, true);
+      const std::vector<std::string> stored = flagsOfTable(table);
+
+      const workflow::PairVerdicts verdicts = workflow::computePairVerdicts(table, base, reference, start);
+      EXPECT_EQ(flagsOfTable(table), stored);
+      if (start == workflow::FlagStart::Reset) workflow::clearComparisons(table);
+      workflow::CompareObserver quiet;
+      (void)workflow::compareVersions(table, base, reference, quiet);
+      const std::vector<std::string> written = flagsOfTable(table);
+
+      ASSERT_EQ(verdicts.size(), static_cast<std::size_t>(std::count_if(rows.begin(), rows.end(), [](const Row& r) {
+                  return r.version == "B" || r.version == "R";
+                })));
+      for (const workflow::PairRow& row : verdicts.rows)
+        EXPECT_EQ(lettersOf(row.flags), written[row.recno - 1]) << "record " << row.recno;
+      EXPECT_TRUE(errors.errors.empty());
+    }
+  }
 }
 
 }  // namespace

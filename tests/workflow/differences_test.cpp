@@ -1,5 +1,5 @@
-// The differences read back from the stored flags: verdicts, changes, counterpart types, counts,
-// order, and the filters over them, on tables built by hand and compared by the real unit.
+// The differences of a pair: verdicts, changes, counterpart types, counts, order, and the filters
+// over them, on tables built by hand and compared by the real unit.
 #include <gtest/gtest.h>
 
 #include "workflow/differences.h"
@@ -127,14 +127,18 @@ TEST_F(DifferencesOfACompare, TypeAndLevelFlagsLeftByAnEarlierRunDoNotMarkARowWi
   EXPECT_EQ(d.summary.count(Verdict::TypeDiffers), 2);
 }
 
-TEST_F(DifferencesOfACompare, RowsNeverComparedAndAPairWithoutRowsGiveNothing) {
-  workflow::Differences d = workflow::readDifferences(*table, v15("1.0"), v15("2.0"));
-  EXPECT_TRUE(d.rows.empty());
-  EXPECT_EQ(d.summary.compared, 0);
-  EXPECT_EQ(d.baseFamily, "Shapes");  // still named before any comparison
-  d = workflow::readDifferences(*table, v15("9.9"), v15("8.8"));
-  EXPECT_TRUE(d.rows.empty());
-  EXPECT_EQ(d.baseFamily, "");
+// The differences of a pair are its own, whatever compares wrote the flags: none, the pair
+// itself, or others that share one of its versions.
+TEST_F(DifferencesOfACompare, APairShowsItsOwnVerdictsWhateverCompareWroteTheFlags) {
+  const std::vector<std::string> own = lines(workflow::readDifferences(*table, v15("1.0"), v15("2.0")));
+  EXPECT_EQ(own.size(), 11u);
+  EXPECT_EQ(lines(compare("1.0", "2.0")), own);
+  (void)compare("3.0", "2.0");
+  (void)compare("1.0", "3.0");
+  EXPECT_EQ(lines(workflow::readDifferences(*table, v15("1.0"), v15("2.0"))), own);
+  const workflow::Differences none = workflow::readDifferences(*table, v15("9.9"), v15("8.8"));
+  EXPECT_TRUE(none.rows.empty());
+  EXPECT_EQ(none.baseFamily, "");
 }
 
 TEST_F(DifferencesOfACompare, IdenticalVersionsHaveNoDifferences) {

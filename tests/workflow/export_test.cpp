@@ -54,12 +54,29 @@ workflow::Differences awkward() {
   d.summary = workflow::DifferenceFilter{}.apply(d).summary;
   d.summary.compared = 10;
   d.summary.same = 6;
+  workflow::ChangeEntry move;
+  move.kind = workflow::ChangeKind::PulledUp;
+  move.severity = workflow::Severity::Review;
+  move.className = move.fromClass = move.before = "Zeta, Inc";
+  move.member = "Say \"hi\"";
+  move.memberKind = "Method";
+  move.level = "Instance";
+  move.toClass = move.after = "<b>&Co";
+  workflow::ChangeEntry added;
+  added.kind = workflow::ChangeKind::ClassAdded;
+  added.severity = workflow::Severity::Additive;
+  added.className = "Caf\xe9";
+  d.changes.changes = {added, move};
+  d.changes.suggestions.push_back({workflow::SuggestionKind::MemberRenamed, "Alpha", "Property", "Instance", "Real",
+                                   "Line\nBreak", "LineBreak", 0.9, workflow::Severity::Breaking});
+  d.changes.counts = workflow::countChanges(d.changes.changes);
   return d;
 }
 
-std::string written(const workflow::Differences& d, ExportFormat format) {
+std::string written(const workflow::Differences& d, ExportFormat format,
+                    workflow::ExportView view = workflow::ExportView::Rows) {
   std::ostringstream out;
-  workflow::writeDifferences(out, d, format);
+  workflow::writeDifferences(out, d, format, view);
   return out.str();
 }
 
@@ -111,7 +128,7 @@ TEST(JsonExport, ParsesBackWithVersionsSummaryAndRows) {
   ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n" << text;
   const QJsonObject root = doc.object();
   EXPECT_EQ(root["format"].toString(), "zmc-differences");
-  EXPECT_EQ(root["formatVersion"].toInt(), 1);
+  EXPECT_EQ(root["formatVersion"].toInt(), 2);
   EXPECT_EQ(root["base"].toObject()["version"].toString(), "1.0");
   EXPECT_EQ(root["reference"].toObject()["version"].toString(), "2.0 \"beta\"");
   EXPECT_EQ(root["reference"].toObject()["family"].toString(), "Fam <new>");
@@ -133,6 +150,45 @@ TEST(JsonExport, ParsesBackWithVersionsSummaryAndRows) {
   EXPECT_EQ(rows[3].toObject()["member"].toString(), QString::fromUtf8("Caf\xc3\xa9"));
   EXPECT_EQ(rows[3].toObject()["change"].toString(), "added");
   EXPECT_EQ(rows[3].toObject()["type"].toString(), QString::fromUtf8("Price \u20ac"));
+
+  // The change list beside the rows: a move names both classes, other changes neither.
+  const QJsonArray changes = root["changes"].toArray();
+  ASSERT_EQ(changes.size(), 2);
+  EXPECT_EQ(changes[0].toObject()["class"].toString(), QString::fromUtf8("Caf\xc3\xa9"));
+  EXPECT_FALSE(changes[0].toObject().contains("fromClass"));
+  const QJsonObject move = changes[1].toObject();
+  for (const auto& [key, value] : std::vector<std::pair<const char*, const char*>>{
+           {"change", "pulled up"}, {"class", "Zeta, Inc"}, {"member", "Say \"hi\""}, {"memberKind", "Method"},
+           {"level", "Instance"}, {"before", "Zeta, Inc"}, {"after", "<b>&Co"}, {"severity", "review"},
+           {"fromClass", "Zeta, Inc"}, {"toClass", "<b>&Co"}})
+    EXPECT_EQ(move[key].toString().toStdString(), value) << key;
+  const QJsonObject counts = root["changeCounts"].toObject();
+  EXPECT_EQ(counts["total"].toInt(), 2);
+  EXPECT_EQ(counts["severity"].toObject()["additive"].toInt(), 1);
+  EXPECT_EQ(counts["kinds"].toObject()["pulledUp"].toInt(), 1);
+  const QJsonObject suggestion = root["suggestions"].toArray()[0].toObject();
+  EXPECT_EQ(suggestion["oldName"].toString(), "Line\nBreak");
+  EXPECT_EQ(suggestion["newName"].toString(), "LineBreak");
+  EXPECT_DOUBLE_EQ(suggestion["similarity"].toDouble(), 0.9);
+}
+
+TEST(ChangesExport, CsvAndTextListOneChangeARecordWithTheSuggestionsAfter) {
+  const auto records = readCsv(written(awkward(), ExportFormat::Csv, workflow::ExportView::Changes));
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[0], (std::vector<std::string>{"class", "member", "member_kind", "level", "change", "before", "after",
+                                                  "from_class", "to_class", "severity", "similarity"}));
+  EXPECT_EQ(records[2], (std::vector<std::string>{"Zeta, Inc", "Say \"hi\"", "Method", "Instance", "pulled up",
+                                                  "Zeta, Inc", "<b>&Co", "Zeta, Inc", "<b>&Co", "review", ""}));
+  EXPECT_EQ(records[3], (std::vector<std::string>{"Alpha", "", "Property", "Instance", "member renamed?", "Line\nBreak",
+                                                  "LineBreak", "", "", "breaking", "0.90"}));
+  const std::string text = written(awkward(), ExportFormat::Text, workflow::ExportView::Changes);
+  EXPECT_NE(text.find("Changes 2: breaking 0, review 1, additive 1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nZeta, Inc.Say \"hi\"  pulled up  Zeta, Inc -> <b>&Co  [review]\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n  Alpha.Line\nBreak  member renamed to LineBreak?  similarity 0.90  [breaking]\n"),
+            std::string::npos) << text;
+  const std::string page = written(awkward(), ExportFormat::Html, workflow::ExportView::Changes);
+  EXPECT_NE(page.find("&#x26A0; review"), std::string::npos);  // severity in words beside its symbol
+  EXPECT_EQ(page.find("Differing rows"), std::string::npos);
 }
 
 TEST(JsonExport, NoRowsIsAnEmptyArray) {
@@ -165,8 +221,9 @@ TEST(HtmlExport, OneSelfContainedPageWithSummaryFirstAndRowsGroupedByClass) {
   EXPECT_LT(groupLess, alpha);
   EXPECT_LT(alpha, zeta);
   EXPECT_EQ(page.find("Class Alpha", alpha + 1), std::string::npos);
-  const auto lineBreak = page.find("Line\nBreak");
-  const auto alphaClassRow = page.find("(the class itself)");
+  const auto rowsTable = page.find("<table class=\"rows\">");  // after the change list
+  const auto lineBreak = page.find("Line\nBreak", rowsTable);
+  const auto alphaClassRow = page.find("(the class itself)", rowsTable);
   EXPECT_TRUE(alpha < lineBreak && lineBreak < zeta);
   EXPECT_TRUE(alpha < alphaClassRow && alphaClassRow < zeta);
 }

@@ -107,11 +107,13 @@ void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
   if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message + repairNote(repair), "DBAPPEND", s.osCode);
 }
 
-// Within our own burst or batch of order changes the lock is ours already.
+// Within our own burst or batch of order changes the lock is ours already. A read-only opener
+// only reads under it: a shared lock keeps writers out, and is the only kind a file opened for
+// reading can take.
 Status Table::Impl::lockHeader() {
   if (burstHeld || orderBatch) return Status::okay();
   endBurstsOn(fileId);
-  return file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+  return file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
 }
 
 void Table::Impl::unlockHeader() {

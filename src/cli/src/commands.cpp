@@ -34,11 +34,13 @@ rt::ObjectPtr connectedControl() {
   return control;
 }
 
-// The model table opened shared, as the window program opens it.
-std::unique_ptr<model::Mpdms> openShared(const char* operation) {
+// The model table opened shared, as the window program opens it; read-only for a command that
+// writes nothing.
+std::unique_ptr<model::Mpdms> openShared(const char* operation, bool readOnly = false) {
   RT_FRAME("Cli:OpenShared");
   model::Mpdms::Args args;
   args.shared = true;
+  args.readOnly = readOnly;
   auto table = std::make_unique<model::Mpdms>(args);
   if (!table->used()) fail(rt::EG_OPEN, std::string("the model table ") + model::kTableName + " could not be opened",
                            operation, model::kTableName);
@@ -92,17 +94,51 @@ int loadFamily(const std::string& family, const std::string& version) {
   return 0;
 }
 
+namespace {
+
+// Both versions at full width; the same version twice is refused.
+std::pair<std::string, std::string> pairOf(const CompareOptions& options, const char* operation) {
+  std::pair<std::string, std::string> pair{workflow::fullWidthVersion(options.base),
+                                           workflow::fullWidthVersion(options.reference)};
+  if (pair.first == pair.second)
+    fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(pair.first) + "\")",
+         operation);
+  return pair;
+}
+
+void failWithoutRows(const std::string& version, const char* operation) {
+  fail(rt::EG_ARG, "Model version \"" + trimmedVersion(version) + "\" has no rows in the database; nothing was compared.",
+       operation);
+}
+
+// Prints or writes the differences as asked and answers the exit code --fail-on sets.
+int report(const CompareOptions& options, const workflow::Differences& differences, const char* operation) {
+  RT_FRAME("Cli:Report");
+  const workflow::ExportView view = options.changes ? workflow::ExportView::Changes : workflow::ExportView::Rows;
+  if (options.output) {
+    if (!workflow::exportDifferences(*options.output, differences, options.format, view))
+      fail(rt::EG_WRITE, "the differences were not written", operation, *options.output);
+  } else {
+    workflow::writeDifferences(std::cout, differences, options.format, view);
+    std::cout.flush();
+    if (!std::cout) fail(rt::EG_WRITE, "the differences could not be written to standard output", operation);
+  }
+  switch (options.failOn) {
+    case FailOn::Any: return differences.rows.empty() ? 0 : 1;
+    case FailOn::Breaking: return differences.changes.counts.count(workflow::Severity::Breaking) > 0 ? 1 : 0;
+    case FailOn::None: break;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int compare(const CompareOptions& options) {
   RT_FRAME("Cli:Compare");
-  const std::string base = workflow::fullWidthVersion(options.base);
-  const std::string reference = workflow::fullWidthVersion(options.reference);
-  if (base == reference)
-    fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(base) + "\")", "COMPARE");
+  const auto [base, reference] = pairOf(options, "COMPARE");
   auto table = sharedTable("COMPARE");
   for (const std::string* version : {&base, &reference})
-    if (!workflow::versionHasRows(*table, *version))
-      fail(rt::EG_ARG, "Model version \"" + trimmedVersion(*version) + "\" has no rows in the database; nothing was compared.",
-           "COMPARE");
+    if (!workflow::versionHasRows(*table, *version)) failWithoutRows(*version, "COMPARE");
   RT_LINE();
   if (options.reset) workflow::clearComparisons(*table);
   table->setOrder(1);
@@ -115,15 +151,19 @@ int compare(const CompareOptions& options) {
   const workflow::Differences differences = workflow::readDifferences(*table, base, reference);
   table->close();
   RT_LINE();
-  if (options.output) {
-    if (!workflow::exportDifferences(*options.output, differences, options.format))
-      fail(rt::EG_WRITE, "the differences were not written", "COMPARE", *options.output);
-  } else {
-    workflow::writeDifferences(std::cout, differences, options.format);
-    std::cout.flush();
-    if (!std::cout) fail(rt::EG_WRITE, "the differences could not be written to standard output", "COMPARE");
-  }
-  return differences.rows.empty() ? 0 : 1;
+  return report(options, differences, "COMPARE");
+}
+
+int diff(const CompareOptions& options) {
+  RT_FRAME("Cli:Diff");
+  const auto [base, reference] = pairOf(options, "DIFF");
+  auto table = openShared("DIFF", true);
+  RT_LINE();
+  const workflow::PairVerdicts verdicts = workflow::computePairVerdicts(*table, base, reference);
+  table->close();
+  if (verdicts.baseRows == 0) failWithoutRows(base, "DIFF");
+  if (verdicts.size() == verdicts.baseRows) failWithoutRows(reference, "DIFF");
+  return report(options, workflow::differencesOf(verdicts), "DIFF");
 }
 
 int zap() {

@@ -10,17 +10,26 @@
 
 namespace cli {
 
+// When compare and diff answer 1: any differing row, a breaking change, or never.
+enum class FailOn { Any, Breaking, None };
+
 struct CompareOptions {
   std::string base, reference;  // as typed; compared at the stored width
-  bool reset = false;
+  bool reset = false;           // compare only
   workflow::ExportFormat format = workflow::ExportFormat::Text;
   std::optional<std::string> output;  // standard output when empty
+  bool changes = false;               // text and CSV list the changes instead of the rows
+  FailOn failOn = FailOn::Any;
 };
 
 int listFamilies();
 int listVersions();
 int loadFamily(const std::string& family, const std::string& version);
+// Compares and stores the flags, then prints the pair's differences.
 int compare(const CompareOptions& options);
+// Prints the differences a compare with "Reset Flags" would find, on the table opened read-only:
+// no flag, index or header is written.
+int diff(const CompareOptions& options);
 int zap();
 int reindex();
 

@@ -3,6 +3,7 @@
 // 2 trouble.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -26,18 +27,28 @@ constexpr const char* kUsage =
     "  families                     list the class families of the database\n"
     "  versions                     list the stored versions: version, family, rows (tab-separated)\n"
     "  load FAMILY VERSION          read FAMILY into the table as VERSION (up to 15 characters)\n"
-    "  compare BASE REF [--reset] [--format text|csv|json|html] [--output FILE]\n"
+    "  compare BASE REF [--reset] [OUTPUT OPTIONS]\n"
     "                               compare two stored versions, store the flags, print the differences\n"
+    "  diff BASE REF [OUTPUT OPTIONS]\n"
+    "                               print the differences a compare with --reset would find, writing\n"
+    "                               nothing (the table may be read-only or open elsewhere)\n"
     "  zap --yes                    empty the table (it must not be open elsewhere)\n"
     "  reindex                      rebuild the table's index file\n"
+    "\n"
+    "Output options of compare and diff:\n"
+    "  --format text|csv|json|html  how to print the differences (text by default)\n"
+    "  --output FILE                write them to FILE instead of standard output\n"
+    "  --changes                    text and CSV: list one change a line instead of the differing rows\n"
+    "  --fail-on any|breaking|none  when to exit with 1: any difference (the default), a breaking\n"
+    "                               change, or never\n"
     "\n"
     "Options:\n"
     "  -C DIR       work in DIR\n"
     "  --help       show this text\n"
     "  --version    show the program's version\n"
     "\n"
-    "Exit status: 0 done, or no differences; 1 the versions differ; 2 an error (on standard error\n"
-    "and in APPERROR.LOG).\n";
+    "Exit status: 0 done, or no differences (none that --fail-on counts); 1 the versions differ;\n"
+    "2 an error (on standard error and in APPERROR.LOG).\n";
 
 int usageError(const std::string& message) {
   std::cerr << "zorbane-compare-cli: " << message << "\nTry 'zorbane-compare-cli --help'.\n";
@@ -49,33 +60,47 @@ struct Invocation {
   int exitCode = 0;
 };
 
-Invocation parseCompare(const std::vector<std::string>& args) {
+// The words of --fail-on, as data.
+constexpr std::pair<const char*, cli::FailOn> kFailOn[] = {
+    {"any", cli::FailOn::Any}, {"breaking", cli::FailOn::Breaking}, {"none", cli::FailOn::None}};
+
+// compare and diff: two versions and the output options; only compare writes, so only it resets.
+Invocation parseComparison(const std::string& command, const std::vector<std::string>& args) {
+  const bool writes = command == "compare";
   cli::CompareOptions options;
   std::vector<std::string> versions;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--reset") {
+    if (arg == "--reset" && writes) {
       options.reset = true;
-    } else if (arg == "--format" || arg == "--output") {
+    } else if (arg == "--changes") {
+      options.changes = true;
+    } else if (arg == "--format" || arg == "--output" || arg == "--fail-on") {
       if (i + 1 >= args.size()) return {{}, usageError(arg + " needs a value")};
       const std::string& value = args[++i];
       if (arg == "--output") {
         if (value.empty()) return {{}, usageError("--output needs a file name")};
         options.output = value;
+      } else if (arg == "--fail-on") {
+        const auto* named = std::find_if(std::begin(kFailOn), std::end(kFailOn),
+                                         [&](const auto& entry) { return value == entry.first; });
+        if (named == std::end(kFailOn)) return {{}, usageError("unknown --fail-on '" + value + "' (any, breaking or none)")};
+        options.failOn = named->second;
       } else if (auto format = workflow::exportFormatNamed(value)) {
         options.format = *format;
       } else {
         return {{}, usageError("unknown format '" + value + "' (text, csv, json or html)")};
       }
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
-      return {{}, usageError("unknown option '" + arg + "' for compare")};
+      return {{}, usageError("unknown option '" + arg + "' for " + command)};
     } else if (arg != "--") {
       versions.push_back(arg);
     }
   }
-  if (versions.size() != 2) return {{}, usageError("compare needs BASE and REF")};
+  if (versions.size() != 2) return {{}, usageError(command + " needs BASE and REF")};
   options.base = versions[0];
   options.reference = versions[1];
+  if (!writes) return {[options] { return cli::diff(options); }, 0};
   return {[options] { return cli::compare(options); }, 0};
 }
 
@@ -96,7 +121,7 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
     if (args.size() != 1 || args[0] != "--yes") return {{}, usageError("zap empties the table: confirm with 'zap --yes'")};
     return {cli::zap, 0};
   }
-  if (command == "compare") return parseCompare(args);
+  if (command == "compare" || command == "diff") return parseComparison(command, args);
   return {{}, usageError("unknown command '" + command + "'")};
 }
 

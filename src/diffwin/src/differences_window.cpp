@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -105,7 +106,10 @@ void DifferencesWindow::buildControls() {
   search = new QLineEdit(this);
   search->setClearButtonEnabled(true);
   search->setPlaceholderText("class, member, type, parent or verdict");
-  connect(search, &QLineEdit::textChanged, this, [this] { applyFilter(); });
+  connect(search, &QLineEdit::textChanged, this, [this] {
+    applyFilter();
+    changesView->setSearch(search->text().trimmed().toStdString());
+  });
   filters->addWidget(search, 1);
   layout->addLayout(filters);
 
@@ -123,7 +127,16 @@ void DifferencesWindow::buildControls() {
   table->setWordWrap(false);
   table->verticalHeader()->setVisible(false);
   table->horizontalHeader()->setStretchLastSection(true);
-  layout->addWidget(table, 1);
+  changesView = new ChangesView(this);
+  views = new QTabWidget(this);
+  views->addTab(table, "&Rows");
+  views->addTab(changesView, "&Changes");
+  // The verdict boxes narrow the rows only; the Changes tab has its own filters.
+  connect(views, &QTabWidget::currentChanged, this, [this] {
+    for (QCheckBox* box : verdictBoxes) box->setVisible(views->currentWidget() == table);
+    showSummary();
+  });
+  layout->addWidget(views, 1);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -170,11 +183,13 @@ void DifferencesWindow::refresh() {
   const std::string base = pickedVersion(baseList);
   const std::string reference = pickedVersion(referenceList);
   model_->setRows(nullptr);
+  changesView->setChanges(nullptr);
   all_ = workflow::Differences{};
   model::Mpdms* open = source_ ? source_() : nullptr;
   if (open && open->used() && !base.empty() && !reference.empty() && base != reference)
     all_ = workflow::readDifferences(*open, base, reference);
   model_->setRows(&all_.rows);
+  changesView->setChanges(&all_.changes);
   table->resizeColumnsToContents();
   setWindowTitle(all_.base.empty() ? QString("Differences")
                                    : qs("Differences: " + all_.base + " against " + all_.reference));
@@ -204,26 +219,38 @@ void DifferencesWindow::showSummary() {
   const workflow::DifferenceSummary& s = all_.summary;
   std::string text;
   if (all_.base.empty()) {
-    text = "Pick two different versions that have been compared.";
+    text = "Pick two different versions.";
   } else {
     text = "Base " + all_.base + " (" + all_.baseFamily + "), reference " + all_.reference + " (" +
            all_.referenceFamily + ")\nRows compared " + std::to_string(s.compared) + ", the same " +
            std::to_string(s.same) + ", differing " + std::to_string(s.differing) + ": added " +
            std::to_string(s.added) + ", removed " + std::to_string(s.removed) + ", changed " +
            std::to_string(s.changed) + ". Showing " + std::to_string(proxy_->rowCount()) + " of " +
-           std::to_string(all_.rows.size()) + ".";
+           std::to_string(all_.rows.size()) + ".\nChanges " + std::to_string(all_.changes.counts.total) + ": ";
+    for (workflow::Severity severity : workflow::kSeverities)
+      text += std::string(severity == workflow::kSeverities.front() ? "" : ", ") +
+              std::string(workflow::severityText(severity)) + " " + std::to_string(all_.changes.counts.count(severity));
+    text += all_.changes.suggestions.empty()
+                ? "."
+                : "; " + std::to_string(all_.changes.suggestions.size()) + " rename suggestion(s), not counted.";
   }
   summary->setText(qs(text));
   for (QPushButton* button : {exportCsv, exportJson, exportHtml}) button->setEnabled(!all_.base.empty());
 }
 
 workflow::Differences DifferencesWindow::visible() const {
+  if (views->currentWidget() == changesView) {
+    workflow::Differences shown = all_;
+    shown.changes = changesView->visible();
+    return shown;
+  }
   workflow::Differences shown;
   shown.base = all_.base;
   shown.reference = all_.reference;
   shown.baseFamily = all_.baseFamily;
   shown.referenceFamily = all_.referenceFamily;
   shown.summary = all_.summary;
+  shown.changes = all_.changes;
   for (int row = 0; row < proxy_->rowCount(); ++row)
     shown.rows.push_back(model_->rowAt(proxy_->mapToSource(proxy_->index(row, 0)).row()));
   // The counts of an export are those of the rows it holds.
@@ -234,7 +261,9 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
   RT_FRAME("DifferencesWin:Export");
   const std::string file = chooseExportFile ? chooseExportFile(format) : std::string();
   if (file.empty()) return;
-  (void)workflow::exportDifferences(file, visible(), format);
+  const workflow::ExportView view =
+      views->currentWidget() == changesView ? workflow::ExportView::Changes : workflow::ExportView::Rows;
+  (void)workflow::exportDifferences(file, visible(), format, view);
 }
 
 DifferencesWindow* differencesWindowOf(const gui::Window& owner) {

@@ -1,4 +1,4 @@
-// Reading the differences of a comparison back from the stored flags, and filtering them.
+// The differences of a pair from its verdicts, and the filters over them.
 #include "workflow/differences.h"
 
 #include <algorithm>
@@ -19,104 +19,40 @@ std::string trimmed(std::string_view text) {
   return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));
 }
 
-std::string kindWord(std::string_view code) {
-  if (code == "P") return "Property";
-  if (code == "M") return "Method";
-  return "Class";
-}
-
-std::string levelWord(std::string_view code) {
-  if (code == "C") return "Class";
-  if (code == "I") return "Instance";
-  return {};
-}
-
 std::string lowered(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 
-// The verdicts of the current row, which the compare marked as not all right. Type and level are
-// only judged against a counterpart: a row without one may still carry those two flags from an
-// earlier comparison, which say nothing about this one.
-std::array<bool, kVerdictCount> verdictsOfCurrentRow(model::Mpdms& table) {
-  const bool noMatch = table.flag(Field::NO_MATCH);
-  const bool classFound = table.flag(Field::CLASSFOUND);
+// The verdicts of a row that is not all right. Type and level are only judged against a
+// counterpart: a row without one says nothing about them.
+std::array<bool, kVerdictCount> verdictsOf(const RowFlags& f) {
   std::array<bool, kVerdictCount> v{};
-  v[static_cast<std::size_t>(Verdict::ClassMissing)] = !classFound;
-  v[static_cast<std::size_t>(Verdict::MemberMissing)] = classFound && noMatch;
-  v[static_cast<std::size_t>(Verdict::ParentDiffers)] = classFound && !table.flag(Field::PARENTOK);
-  v[static_cast<std::size_t>(Verdict::TypeDiffers)] = !noMatch && table.flag(Field::TYPEPROBLM);
-  v[static_cast<std::size_t>(Verdict::LevelDiffers)] = !noMatch && table.flag(Field::LEVELPROB);
+  v[static_cast<std::size_t>(Verdict::ClassMissing)] = !f.classFound;
+  v[static_cast<std::size_t>(Verdict::MemberMissing)] = f.classFound && f.noMatch;
+  v[static_cast<std::size_t>(Verdict::ParentDiffers)] = f.classFound && !f.parentOk;
+  v[static_cast<std::size_t>(Verdict::TypeDiffers)] = !f.noMatch && f.typeProblem;
+  v[static_cast<std::size_t>(Verdict::LevelDiffers)] = !f.noMatch && f.levelProblem;
   return v;
 }
 
-// A differing row with the raw key it is sorted by (class, kind, level, member at full width).
-struct CollectedRow {
-  std::string sortKey;
+DifferenceRow differenceRowOf(const PairVerdicts& pair, const PairRow& r, std::string_view version) {
   DifferenceRow row;
-};
-
-void collectVersion(model::Mpdms& table, std::string_view version, Side side, Differences& out,
-                    std::vector<CollectedRow>& rows, std::string& family) {
-  RT_FRAME("Differences:CollectVersion");
-  table.setOrder(1);
-  if (!table.seek(version)) return;
-  bool first = true;
-  while (!table.eof() && table.str(Field::MODELVERS) == version) {
-    if (first) family = trimmed(table.str(Field::FAMILYNAME));
-    first = false;
-    if (table.flag(Field::COMPARED)) {
-      ++out.summary.compared;
-      if (table.flag(Field::ALL_OK)) {
-        ++out.summary.same;
-      } else {
-        CollectedRow collected;
-        DifferenceRow& row = collected.row;
-        row.side = side;
-        row.version = trimmed(version);
-        row.family = trimmed(table.str(Field::FAMILYNAME));
-        row.className = trimmed(table.str(Field::CLASSNAME));
-        row.member = trimmed(table.str(Field::ATTRIBUTE));
-        row.kind = kindWord(table.str(Field::PROP_METHO));
-        row.level = levelWord(table.str(Field::INS_CLASS));
-        row.type = trimmed(table.str(Field::TYPE));
-        row.parent = trimmed(table.str(Field::PARENTNAME));
-        row.verdicts = verdictsOfCurrentRow(table);
-        if (table.flag(Field::NO_MATCH)) row.change = side == Side::Base ? Change::Removed : Change::Added;
-        collected.sortKey = std::string(table.str(Field::CLASSNAME)) + std::string(table.str(Field::PROP_METHO)) +
-                            std::string(table.str(Field::INS_CLASS)) + std::string(table.str(Field::ATTRIBUTE));
-        rows.push_back(std::move(collected));
-      }
-    }
-    table.skip();
-  }
-}
-
-// Fills counterpartType for the rows whose type differs: the counterpart is the other version's
-// row of the same class, kind and member that also carries the type verdict, preferring the one
-// with the same parent and level, as the compare's look-up does.
-void attachCounterpartTypes(std::vector<DifferenceRow>& rows) {
-  using MemberKey = std::tuple<Side, std::string, std::string, std::string>;
-  std::multimap<MemberKey, const DifferenceRow*> typed;
-  for (const DifferenceRow& row : rows)
-    if (row.has(Verdict::TypeDiffers)) typed.emplace(MemberKey{row.side, row.className, row.kind, row.member}, &row);
-  for (DifferenceRow& row : rows) {
-    if (!row.has(Verdict::TypeDiffers)) continue;
-    const Side other = row.side == Side::Base ? Side::Reference : Side::Base;
-    const DifferenceRow* best = nullptr;
-    int bestScore = -1;
-    auto [from, to] = typed.equal_range(MemberKey{other, row.className, row.kind, row.member});
-    for (auto it = from; it != to; ++it) {
-      const int score = (it->second->parent == row.parent ? 2 : 0) + (it->second->level == row.level ? 1 : 0);
-      if (score > bestScore) {
-        best = it->second;
-        bestScore = score;
-      }
-    }
-    if (best) row.counterpartType = best->type;
-  }
+  row.side = r.side;
+  row.version = trimmed(version);
+  row.family = r.family;
+  row.className = r.className;
+  row.member = r.member;
+  row.kind = kindWord(r.kind);
+  row.level = levelWord(r.level);
+  row.type = r.type;
+  row.parent = r.parent;
+  row.verdicts = verdictsOf(r.flags);
+  if (r.flags.noMatch) row.change = r.side == Side::Base ? Change::Removed : Change::Added;
+  if (row.has(Verdict::TypeDiffers) && r.counterpart >= 0)
+    row.counterpartType = pair.rows[static_cast<std::size_t>(r.counterpart)].type;
+  return row;
 }
 
 void countRow(DifferenceSummary& summary, const DifferenceRow& row) {
@@ -150,24 +86,37 @@ std::vector<std::string> DifferenceRow::verdictTexts() const {
   return texts;
 }
 
-Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference) {
-  RT_FRAME("Differences:Read");
+Differences differencesOf(const PairVerdicts& pair) {
+  RT_FRAME("Differences:Of");
   Differences out;
-  out.base = trimmed(base);
-  out.reference = trimmed(reference);
-  std::vector<CollectedRow> baseRows, referenceRows;
-  collectVersion(table, base, Side::Base, out, baseRows, out.baseFamily);
-  collectVersion(table, reference, Side::Reference, out, referenceRows, out.referenceFamily);
-  const auto byKey = [](const CollectedRow& a, const CollectedRow& b) { return a.sortKey < b.sortKey; };
-  std::stable_sort(baseRows.begin(), baseRows.end(), byKey);
-  std::stable_sort(referenceRows.begin(), referenceRows.end(), byKey);
-  out.rows.reserve(baseRows.size() + referenceRows.size());
-  for (auto* part : {&baseRows, &referenceRows})
-    for (CollectedRow& collected : *part) out.rows.push_back(std::move(collected.row));
-  attachCounterpartTypes(out.rows);
+  out.base = trimmed(pair.base);
+  out.reference = trimmed(pair.reference);
+  if (pair.baseRows > 0) out.baseFamily = pair.rows.front().family;
+  if (pair.size() > pair.baseRows) out.referenceFamily = pair.rows[pair.baseRows].family;
+  // Each version's differing rows by class, kind, level and member, in the order read otherwise.
+  const auto byClass = [](const DifferenceRow& a, const DifferenceRow& b) {
+    return std::tie(a.className, a.kind, a.level, a.member) < std::tie(b.className, b.kind, b.level, b.member);
+  };
+  for (const PairRow& r : pair.rows) {
+    if (!r.flags.compared) continue;
+    ++out.summary.compared;
+    if (r.flags.allOk) {
+      ++out.summary.same;
+      continue;
+    }
+    out.rows.push_back(differenceRowOf(pair, r, r.side == Side::Base ? pair.base : pair.reference));
+  }
+  const auto firstReference = std::find_if(out.rows.begin(), out.rows.end(),
+                                           [](const DifferenceRow& row) { return row.side == Side::Reference; });
+  std::stable_sort(out.rows.begin(), firstReference, byClass);
+  std::stable_sort(firstReference, out.rows.end(), byClass);
   for (const DifferenceRow& row : out.rows) countRow(out.summary, row);
-  table.setOrder(1);
+  out.changes = changeListOf(pair);
   return out;
+}
+
+Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference) {
+  return differencesOf(computePairVerdicts(table, base, reference));
 }
 
 bool wildcardMatch(std::string_view pattern, std::string_view text) {
@@ -218,6 +167,7 @@ Differences DifferenceFilter::apply(const Differences& all) const {
   out.reference = all.reference;
   out.baseFamily = all.baseFamily;
   out.referenceFamily = all.referenceFamily;
+  out.changes = all.changes;
   out.summary.compared = all.summary.compared;
   out.summary.same = all.summary.same;
   for (const DifferenceRow& row : all.rows) {

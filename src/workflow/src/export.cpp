@@ -10,64 +10,17 @@
 #include <fstream>
 #include <map>
 
+#include "export_encoding.h"
 #include "runtime/runtime.h"
 
 namespace workflow {
 namespace {
 
-// Code points of Windows-1252 bytes 0x80 to 0x9F (0 where the code page has none); the other
-// bytes of the code page are the Latin-1 code points.
-constexpr std::uint16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void appendCodePoint(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Table values are bytes; everything written here is UTF-8. Valid UTF-8 sequences pass as they
-// are; any other byte is taken as Windows-1252, the table's code page, and encoded, so the
-// output always decodes.
-std::string utf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    bool valid = length > 0 && i + length <= text.size();
-    for (std::size_t k = 1; valid && k < length; ++k)
-      valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-    if (valid) {
-      out.append(text.substr(i, length));
-      i += length;
-      continue;
-    }
-    const std::uint32_t high = c < 0xA0 ? kCp1252High[c - 0x80] : c;
-    appendCodePoint(out, high != 0 ? high : 0xFFFD);
-    ++i;
-  }
-  return out;
-}
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string out;
-  for (const std::string& part : parts) {
-    if (!out.empty()) out += separator;
-    out += part;
-  }
-  return out;
-}
+using exporting::csvField;
+using exporting::html;
+using exporting::joined;
+using exporting::jsonString;
+using exporting::utf8;
 
 std::string sideText(Side side) { return side == Side::Base ? "base" : "reference"; }
 
@@ -103,17 +56,6 @@ void writeText(std::ostream& out, const Differences& d) {
 
 // ---------------------------------------------------------------- CSV
 
-std::string csvField(std::string_view value) {
-  const std::string text = utf8(value);
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 void writeCsv(std::ostream& out, const Differences& d) {
   out << "version,family,class,member,kind,level,type,counterpart_type,parent,change,verdicts\r\n";
   for (const DifferenceRow& row : d.rows) {
@@ -129,42 +71,9 @@ void writeCsv(std::ostream& out, const Differences& d) {
 
 // ---------------------------------------------------------------- JSON
 
-std::string jsonString(std::string_view value) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (char c : utf8(value)) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      out += "\\u00";
-      out += kHex[u >> 4];
-      out += kHex[u & 0xF];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-std::string camelVerdict(Verdict verdict) {
-  std::string out;
-  bool upper = false;
-  for (char c : verdictText(verdict)) {
-    if (c == ' ') {
-      upper = true;
-      continue;
-    }
-    out += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-    upper = false;
-  }
-  return out;
-}
-
 void writeJson(std::ostream& out, const Differences& d) {
   const DifferenceSummary& s = d.summary;
-  out << "{\n  \"format\": \"zmc-differences\",\n  \"formatVersion\": 1,\n";
+  out << "{\n  \"format\": \"zmc-differences\",\n  \"formatVersion\": 2,\n";
   out << "  \"base\": {\"version\": " << jsonString(d.base) << ", \"family\": " << jsonString(d.baseFamily) << "},\n";
   out << "  \"reference\": {\"version\": " << jsonString(d.reference) << ", \"family\": "
       << jsonString(d.referenceFamily) << "},\n";
@@ -172,7 +81,7 @@ void writeJson(std::ostream& out, const Differences& d) {
       << ", \"added\": " << s.added << ", \"removed\": " << s.removed << ", \"changed\": " << s.changed
       << ",\n    \"verdicts\": {";
   for (Verdict verdict : kVerdicts)
-    out << (verdict == kVerdicts.front() ? "" : ", ") << '"' << camelVerdict(verdict) << "\": " << s.count(verdict);
+    out << (verdict == kVerdicts.front() ? "" : ", ") << '"' << exporting::camelCase(verdictText(verdict)) << "\": " << s.count(verdict);
   out << "}},\n  \"rows\": [";
   bool first = true;
   for (const DifferenceRow& row : d.rows) {
@@ -191,25 +100,12 @@ void writeJson(std::ostream& out, const Differences& d) {
     out << "]}";
     first = false;
   }
-  out << (first ? "]\n}\n" : "\n  ]\n}\n");
+  out << (first ? "],\n" : "\n  ],\n");
+  exporting::writeChangesJson(out, d.changes);
+  out << "}\n";
 }
 
 // ---------------------------------------------------------------- HTML
-
-std::string html(std::string_view value) {
-  std::string out;
-  for (char c : utf8(value)) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 constexpr const char* kHtmlStyle = R"css(
 body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 10pt; color: #1a1a1a; margin: 1.5em; }
@@ -226,6 +122,12 @@ tr.class th { background: #eef2fa; padding-top: .5em; }
 td.change-added { color: #0a6b0a; }
 td.change-removed { color: #a00000; }
 td.verdicts { color: #a00000; }
+h2 { color: #1f3b73; font-size: 13pt; margin: 1em 0 .4em; }
+h3 { font-size: 11pt; margin: 1em 0 .3em; }
+table.changes { margin-bottom: 1.2em; }
+td.severity-breaking { color: #a00000; font-weight: bold; }
+td.severity-review { color: #8a5a00; }
+td.severity-additive { color: #0a6b0a; }
 @media print {
   body { margin: 0; font-size: 8.5pt; }
   thead { display: table-header-group; }
@@ -243,13 +145,19 @@ void writeHtmlRow(std::ostream& out, const DifferenceRow& row) {
       << "</td><td class=\"verdicts\">" << joined(row.verdictTexts(), ", ") << "</td></tr>\n";
 }
 
-void writeHtml(std::ostream& out, const Differences& d) {
+// The page: the change list, then (for the rows view) the summary and the differing rows.
+void writeHtml(std::ostream& out, const Differences& d, ExportView view) {
   const DifferenceSummary& s = d.summary;
   out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Model Differences: "
       << html(d.base) << " / " << html(d.reference) << "</title>\n<style>" << kHtmlStyle << "</style>\n</head>\n<body>\n";
   out << "<h1>Model Differences</h1>\n<p class=\"versions\">Base <b>" << html(d.base) << "</b> (" << html(d.baseFamily)
       << "), reference <b>" << html(d.reference) << "</b> (" << html(d.referenceFamily) << ")</p>\n";
-  out << "<table class=\"summary\">\n<tr><th>Rows compared</th><th>The same</th><th>Differing</th><th>Added</th>"
+  exporting::writeChangesHtml(out, d.changes);
+  if (view == ExportView::Changes) {
+    out << "</body>\n</html>\n";
+    return;
+  }
+  out << "<h2>Differing rows</h2>\n<table class=\"summary\">\n<tr><th>Rows compared</th><th>The same</th><th>Differing</th><th>Added</th>"
          "<th>Removed</th><th>Changed</th>";
   for (Verdict verdict : kVerdicts) out << "<th>" << verdictText(verdict) << "</th>";
   out << "</tr>\n<tr><td>" << s.compared << "</td><td>" << s.same << "</td><td>" << s.differing << "</td><td>"
@@ -293,16 +201,18 @@ std::optional<ExportFormat> exportFormatNamed(std::string_view name) {
   return std::nullopt;
 }
 
-void writeDifferences(std::ostream& out, const Differences& differences, ExportFormat format) {
+void writeDifferences(std::ostream& out, const Differences& differences, ExportFormat format, ExportView view) {
+  const bool changes = view == ExportView::Changes;
   switch (format) {
-    case ExportFormat::Text: return writeText(out, differences);
-    case ExportFormat::Csv: return writeCsv(out, differences);
+    case ExportFormat::Text: return changes ? exporting::writeChangesText(out, differences.changes) : writeText(out, differences);
+    case ExportFormat::Csv: return changes ? exporting::writeChangesCsv(out, differences.changes) : writeCsv(out, differences);
     case ExportFormat::Json: return writeJson(out, differences);
-    case ExportFormat::Html: return writeHtml(out, differences);
+    case ExportFormat::Html: return writeHtml(out, differences, view);
   }
 }
 
-bool exportDifferences(const std::filesystem::path& file, const Differences& differences, ExportFormat format) {
+bool exportDifferences(const std::filesystem::path& file, const Differences& differences, ExportFormat format,
+                       ExportView view) {
   RT_FRAME("ExportDifferences");
   std::filesystem::path part = file;
   part += ".part";
@@ -312,7 +222,7 @@ bool exportDifferences(const std::filesystem::path& file, const Differences& dif
       raiseFileError(rt::EG_CREATE, file, "cannot create");
       return false;
     }
-    writeDifferences(out, differences, format);
+    writeDifferences(out, differences, format, view);
     out.flush();
     if (!out) {
       const int saved = errno;

@@ -1,7 +1,8 @@
-// The differences window: the two versions of a comparison, the counts per verdict, a sortable
-// and filterable table of the rows that differ, and exports to CSV, JSON and HTML. It reads the
-// main window's table through a source function, refreshes after each comparison while it is
-// open, and is a child of its owner's top-level widget, closed with it. GUI thread only.
+// The differences window: the two versions of a pair, the counts per verdict, a sortable and
+// filterable table of the rows that differ beside the change list, and exports to CSV, JSON and
+// HTML of the view shown. It reads the main window's table through a source function, refreshes
+// after each comparison while it is open, and is a child of its owner's top-level widget, closed
+// with it. GUI thread only.
 #pragma once
 #include <array>
 #include <functional>
@@ -19,12 +20,44 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QStandardItemModel;
+class QTabWidget;
 class QTableView;
+class QTreeView;
 
 namespace diffwin {
 
 class DifferencesModel;
 class DifferencesProxy;
+
+// The Changes tab: the change list as a tree by class (each class with its own change and the
+// counts of its members' changes, the members' changes beneath with Before and After), severity
+// in words beside an icon, filters by severity and kind, and the window's search. States: empty
+// (no list) and showing (the entries that pass the filters); setChanges, setSearch and the filter
+// controls rebuild the tree.
+class ChangesView : public QWidget {
+ public:
+  enum Column { Name, Change, Before, After, Severity, MemberChanges, ColumnCount };
+
+  explicit ChangesView(QWidget* parent);
+  void setChanges(const workflow::ChangeList* list);  // not owned; null for none
+  void setSearch(const std::string& text);
+  // The entries and suggestions that pass the filters, in list order, with their counts.
+  workflow::ChangeList visible() const;
+
+  // The controls, for the program's own tests.
+  std::array<QCheckBox*, workflow::kSeverityCount> severityBoxes{};
+  QComboBox* kindList = nullptr;  // "All kinds of change", then each kind
+  QTreeView* tree = nullptr;
+
+ private:
+  workflow::ChangeFilter filter() const;
+  void rebuild();
+
+  const workflow::ChangeList* all_ = nullptr;
+  std::string search_;
+  QStandardItemModel* model_ = nullptr;
+};
 
 // Where the window finds the open model table (null while there is none).
 using TableSource = std::function<model::Mpdms*()>;
@@ -44,7 +77,8 @@ class DifferencesWindow : public QWidget {
   void refresh();
 
   const workflow::Differences& differences() const { return all_; }
-  // The rows that pass the filters, in the table's current (sorted) order.
+  // What the view shown holds: the rows that pass the filters, in the table's current (sorted)
+  // order, with the whole change list; or every row with the changes that pass the filters.
   workflow::Differences visible() const;
 
   // Asks where to write an export; empty when the user cancels. A file dialog unless replaced.
@@ -57,6 +91,8 @@ class DifferencesWindow : public QWidget {
   std::array<QCheckBox*, workflow::kVerdictCount> verdictBoxes{};
   QLineEdit* search = nullptr;
   QTableView* table = nullptr;
+  QTabWidget* views = nullptr;  // the rows (table) and the changes (changesView)
+  ChangesView* changesView = nullptr;
   QPushButton* exportCsv = nullptr;
   QPushButton* exportJson = nullptr;
   QPushButton* exportHtml = nullptr;

@@ -1,6 +1,7 @@
-// The differences of one comparison, read back from the flags that the compare stored: one
-// entry per row of either version that does not match its counterpart exactly, with its verdicts
-// in words, the counts per verdict, and filters over the entries. Screen-free; GUI thread only.
+// The differences of one pair of versions, from the verdicts a compare of exactly that pair gives
+// (worked out in memory, never read from flags that another compare may have left): one entry
+// per row of either version that does not match its counterpart exactly, with its verdicts in
+// words, the counts per verdict, and filters over the entries. Screen-free; GUI thread only.
 #pragma once
 #include <array>
 #include <functional>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "model/model.h"
+#include "workflow/changes.h"
+#include "workflow/pair_verdicts.h"
 
 namespace workflow {
 
@@ -26,9 +29,6 @@ std::string_view verdictText(Verdict verdict);
 // have it and something about it differs (changed).
 enum class Change { Removed, Added, Changed };
 std::string_view changeText(Change change);
-
-// Which of the two compared versions a row belongs to.
-enum class Side { Base, Reference };
 
 struct DifferenceRow {
   Side side = Side::Base;
@@ -66,11 +66,16 @@ struct Differences {
   std::string baseFamily, referenceFamily;      // the family of each version's first row
   DifferenceSummary summary;
   std::vector<DifferenceRow> rows;              // by version (base first), class, kind, level, member
+  ChangeList changes;                           // the same differences, one entry per change
 };
 
-// Reads the differences of `base` against `reference` (full-width versions) from the stored
-// flags. Rows without a verdict (never compared) are not counted. Leaves the row pointer anywhere
-// and order 1 selected.
+// The differences of a pair whose verdicts have been worked out. Rows without a verdict are not
+// counted.
+Differences differencesOf(const PairVerdicts& pair);
+
+// The differences of `base` against `reference` (full-width versions) as a compare of exactly
+// this pair with "Reset Flags" finds them; the stored flags are neither read nor written. Leaves
+// the row pointer anywhere and order 1 selected.
 Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference);
 
 // Narrows a list of differences. Every criterion left empty lets every row through.

@@ -1,0 +1,67 @@
+// The verdicts of one pair of versions worked out in memory: the seven flags that a compare of
+// exactly this pair writes on each of their rows, found without writing anything, so the table
+// may be read-only, held by another process, or carry flags of other compares. Each row also
+// names the row whose match gave it its flags. Screen-free; GUI thread only.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/model.h"
+
+namespace workflow {
+
+// Which of the two compared versions a row belongs to.
+enum class Side { Base, Reference };
+
+// The seven flags of one row, with the values a flag reset leaves.
+struct RowFlags {
+  bool noMatch = false;
+  bool allOk = true;
+  bool typeProblem = false;
+  bool levelProblem = false;
+  bool compared = false;
+  bool parentOk = true;
+  bool classFound = true;
+  bool operator==(const RowFlags&) const = default;
+};
+
+// One row of either version: its words in UTF-8 without trailing blanks, and its flags after the
+// compare.
+struct PairRow {
+  std::uint32_t recno = 0;
+  Side side = Side::Base;
+  std::string className, parent, member, kind, level, type, family;  // kind "P"/"M", level "C"/"I"
+  RowFlags flags;
+  // The row (index into PairVerdicts::rows) whose match last wrote these flags; -1 when none did.
+  int counterpart = -1;
+
+  bool isClassRow() const { return kind.empty() && member.empty(); }
+};
+
+// The words of a row's codes: "Property", "Method" or "Class" for PROP_METHO, "Class",
+// "Instance" or "" for INS_CLASS.
+std::string kindWord(std::string_view code);
+std::string levelWord(std::string_view code);
+
+// Where the compare starts: from reset flags (as with "Reset Flags" checked), or from the flags
+// as stored, whose COMPARED keeps a reference row out of the second pass and whose type and level
+// flags stay on rows without counterpart.
+enum class FlagStart { Reset, AsStored };
+
+struct PairVerdicts {
+  std::string base, reference;  // full width
+  std::vector<PairRow> rows;    // the base rows, then the reference rows, each in order-1 key order
+  std::size_t baseRows = 0;     // rows[0, baseRows) are the base rows
+
+  std::size_t size() const { return rows.size(); }
+};
+
+// Reads the rows of `base` and `reference` (full-width versions) and works out the flags a
+// compare of the pair would leave on them. Needs no index: the rows are read in record order.
+// Leaves the row pointer anywhere and order 1 selected (when the table has orders).
+PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
+                                 FlagStart start = FlagStart::Reset);
+
+}  // namespace workflow

@@ -1,0 +1,431 @@
+// The change list of a pair, from its rows and verdicts.
+//
+// Rows that are all right say nothing. A class row without its class in the other version is a
+// class added or removed (its members go with it and are not listed apart); a class row whose
+// counterpart has another parent is a superclass change. A member row without counterpart is a
+// member added or removed, unless one member of the same name, kind, level and type left one
+// class and arrived in another: then it moved. A member whose counterpart differs in type, level
+// or both is one entry per pair of rows. What is left of removed and added members, and of
+// removed and added classes, is then paired into rename suggestions.
+#include "workflow/changes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <iterator>
+#include <map>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+
+namespace workflow {
+namespace {
+
+// The kinds as data: their words and their severity where it does not depend on the schema
+// (a superclass change and a move are judged by what stays reachable, see below).
+struct KindInfo {
+  ChangeKind kind;
+  const char* text;
+  Severity severity;
+};
+constexpr KindInfo kKinds[kChangeKindCount] = {
+    {ChangeKind::ClassAdded, "class added", Severity::Additive},
+    {ChangeKind::ClassRemoved, "class removed", Severity::Breaking},
+    {ChangeKind::SuperclassChanged, "superclass changed", Severity::Review},
+    {ChangeKind::MemberAdded, "member added", Severity::Additive},
+    {ChangeKind::MemberRemoved, "member removed", Severity::Breaking},
+    {ChangeKind::TypeChanged, "type changed", Severity::Breaking},
+    {ChangeKind::LevelChanged, "level changed", Severity::Breaking},
+    {ChangeKind::TypeAndLevelChanged, "type and level changed", Severity::Breaking},
+    {ChangeKind::PulledUp, "pulled up", Severity::Review},
+    {ChangeKind::PushedDown, "pushed down", Severity::Breaking},
+    {ChangeKind::MovedElsewhere, "moved", Severity::Breaking},
+};
+constexpr const char* kSeverityTexts[kSeverityCount] = {"breaking", "review", "additive"};
+
+const KindInfo& infoOf(ChangeKind kind) { return kKinds[static_cast<std::size_t>(kind)]; }
+
+// A member as inheritance sees it: kind and name.
+using MemberName = std::pair<std::string, std::string>;
+
+// One version's classes: each class's superclass and own member rows.
+class Hierarchy {
+ public:
+  Hierarchy(const PairVerdicts& pair, Side side) {
+    for (const PairRow& row : pair.rows) {
+      if (row.side != side) continue;
+      auto [at, added] = classes_.try_emplace(row.className);
+      if (added || row.isClassRow()) at->second.parent = row.parent;
+      if (!row.isClassRow()) at->second.members.push_back(&row);
+    }
+  }
+  std::string parentOf(const std::string& className) const {
+    const auto at = classes_.find(className);
+    return at == classes_.end() ? std::string() : at->second.parent;
+  }
+  const std::vector<const PairRow*>& membersOf(const std::string& className) const {
+    static const std::vector<const PairRow*> none;
+    const auto at = classes_.find(className);
+    return at == classes_.end() ? none : at->second.members;
+  }
+  // The superclasses of a class, nearest first; a cycle ends the walk.
+  std::vector<std::string> ancestorsOf(const std::string& className) const {
+    std::vector<std::string> out;
+    std::set<std::string> seen{className};
+    for (std::string at = parentOf(className); !at.empty() && seen.insert(at).second; at = parentOf(at))
+      out.push_back(at);
+    return out;
+  }
+  bool isAncestor(const std::string& ancestor, const std::string& className) const {
+    const std::vector<std::string> chain = ancestorsOf(className);
+    return std::find(chain.begin(), chain.end(), ancestor) != chain.end();
+  }
+  std::set<MemberName> inheritedBy(const std::string& className) const {
+    std::set<MemberName> out;
+    for (const std::string& ancestor : ancestorsOf(className))
+      for (const PairRow* m : membersOf(ancestor)) out.emplace(m->kind, m->member);
+    return out;
+  }
+  // The class has the member itself or inherits it.
+  bool reaches(const std::string& className, const MemberName& member) const {
+    for (const PairRow* m : membersOf(className))
+      if (MemberName(m->kind, m->member) == member) return true;
+    return inheritedBy(className).count(member) > 0;
+  }
+
+ private:
+  struct ClassInfo {
+    std::string parent;
+    std::vector<const PairRow*> members;
+  };
+  std::unordered_map<std::string, ClassInfo> classes_;
+};
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Pairs old and new items one to one: each pair's similarity reaches `threshold`, and each is
+// the other's single best (a tie for the best of either gives that item no pair).
+struct Pairing {
+  std::size_t oldIndex, newIndex;
+  double similarity;
+};
+template <class Similarity>
+std::vector<Pairing> mutualBest(std::size_t olds, std::size_t news, double threshold, Similarity&& similarity) {
+  std::vector<std::vector<double>> s(olds, std::vector<double>(news));
+  for (std::size_t o = 0; o < olds; ++o)
+    for (std::size_t n = 0; n < news; ++n) s[o][n] = similarity(o, n);
+  // The single best of a line of similarities, or npos on a tie or when none reaches the threshold.
+  const auto single = [threshold](const std::vector<double>& line) {
+    std::size_t best = std::string::npos;
+    bool tie = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line[i] < threshold) continue;
+      if (best == std::string::npos || line[i] > line[best]) {
+        best = i;
+        tie = false;
+      } else if (line[i] == line[best]) {
+        tie = true;
+      }
+    }
+    return tie ? std::string::npos : best;
+  };
+  std::vector<Pairing> out;
+  for (std::size_t o = 0; o < olds; ++o) {
+    const std::size_t n = single(s[o]);
+    if (n == std::string::npos) continue;
+    std::vector<double> column(olds);
+    for (std::size_t k = 0; k < olds; ++k) column[k] = s[k][n];
+    if (single(column) == o) out.push_back({o, n, s[o][n]});
+  }
+  return out;
+}
+
+// Jaccard similarity of two classes' own members (kind, name, level and type); 0 when either has
+// none.
+double classMemberSimilarity(const std::vector<const PairRow*>& a, const std::vector<const PairRow*>& b) {
+  const auto signatures = [](const std::vector<const PairRow*>& members) {
+    std::set<std::tuple<std::string, std::string, std::string, std::string>> out;
+    for (const PairRow* m : members) out.emplace(m->kind, m->member, m->level, m->type);
+    return out;
+  };
+  const auto sa = signatures(a), sb = signatures(b);
+  if (sa.empty() || sb.empty()) return 0;
+  std::size_t common = 0;
+  for (const auto& s : sa) common += sb.count(s);
+  return static_cast<double>(common) / static_cast<double>(sa.size() + sb.size() - common);
+}
+
+class ChangeListBuilder {
+ public:
+  explicit ChangeListBuilder(const PairVerdicts& pair)
+      : pair_(pair), base_(pair, Side::Base), reference_(pair, Side::Reference) {}
+
+  ChangeList build() {
+    for (std::size_t i = 0; i < pair_.size(); ++i) visit(static_cast<int>(i));
+    pairMoves();
+    suggestMemberRenames();
+    suggestClassRenames();
+    for (const PairRow* r : removed_) list_.changes.push_back(memberEntry(ChangeKind::MemberRemoved, *r));
+    for (const PairRow* r : added_) list_.changes.push_back(memberEntry(ChangeKind::MemberAdded, *r));
+    std::stable_sort(list_.changes.begin(), list_.changes.end(), [](const ChangeEntry& a, const ChangeEntry& b) {
+      return std::tie(a.className, a.member) < std::tie(b.className, b.member);
+    });
+    std::stable_sort(list_.suggestions.begin(), list_.suggestions.end(),
+                     [](const RenameSuggestion& a, const RenameSuggestion& b) {
+                       return std::tie(a.className, a.oldName) < std::tie(b.className, b.oldName);
+                     });
+    list_.counts = countChanges(list_.changes);
+    return std::move(list_);
+  }
+
+ private:
+  const PairRow& row(int i) const { return pair_.rows[static_cast<std::size_t>(i)]; }
+
+  void visit(int i) {
+    const PairRow& r = row(i);
+    const RowFlags& f = r.flags;
+    if (!f.compared || f.allOk) return;
+    const bool base = r.side == Side::Base;
+    if (r.isClassRow()) {
+      if (!f.classFound) {
+        (base ? removedClasses_ : addedClasses_).push_back(&r);
+      } else if (!f.parentOk && superclassChanged_.insert(r.className).second) {
+        superclassChange(r.className);
+      }
+      return;
+    }
+    if (!f.classFound) return;  // goes with its class
+    if (f.noMatch) {
+      (base ? removed_ : added_).push_back(&r);
+      return;
+    }
+    if ((f.typeProblem || f.levelProblem) && r.counterpart >= 0) {
+      const int before = base ? i : r.counterpart, after = base ? r.counterpart : i;
+      if (typeOrLevelPairs_.emplace(before, after).second) typeOrLevelChange(row(before), row(after));
+    }
+  }
+
+  ChangeEntry memberEntry(ChangeKind kind, const PairRow& r) const {
+    ChangeEntry e;
+    e.kind = kind;
+    e.severity = infoOf(kind).severity;
+    e.className = r.className;
+    e.member = r.member;
+    e.memberKind = kindWord(r.kind);
+    e.level = levelWord(r.level);
+    (kind == ChangeKind::MemberAdded ? e.after : e.before) = r.type;
+    return e;
+  }
+
+  void superclassChange(const std::string& className) {
+    ChangeEntry e;
+    e.kind = ChangeKind::SuperclassChanged;
+    e.className = className;
+    e.before = base_.parentOf(className);
+    e.after = reference_.parentOf(className);
+    // Breaking when a member the class inherited is neither inherited nor its own any more.
+    e.severity = Severity::Review;
+    for (const MemberName& m : base_.inheritedBy(className))
+      if (!reference_.reaches(className, m)) e.severity = Severity::Breaking;
+    list_.changes.push_back(std::move(e));
+  }
+
+  void typeOrLevelChange(const PairRow& before, const PairRow& after) {
+    const bool type = before.type != after.type, level = before.level != after.level;
+    ChangeEntry e = memberEntry(type && level ? ChangeKind::TypeAndLevelChanged
+                                : type        ? ChangeKind::TypeChanged
+                                              : ChangeKind::LevelChanged,
+                                after);
+    e.before = type && level ? before.type + ", " + levelWord(before.level) : type ? before.type : levelWord(before.level);
+    e.after = type && level ? after.type + ", " + levelWord(after.level) : type ? after.type : levelWord(after.level);
+    list_.changes.push_back(std::move(e));
+  }
+
+  // A removed and an added member of the same name, kind, level and type, alone of their kind on
+  // both sides, in two classes: a move.
+  void pairMoves() {
+    using Signature = std::tuple<std::string, std::string, std::string, std::string>;
+    std::map<Signature, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> bySignature;
+    for (const PairRow* r : removed_) bySignature[{r->kind, r->member, r->level, r->type}].first.push_back(r);
+    for (const PairRow* r : added_) bySignature[{r->kind, r->member, r->level, r->type}].second.push_back(r);
+    std::set<const PairRow*> moved;
+    for (const auto& [signature, sides] : bySignature) {
+      if (sides.first.size() != 1 || sides.second.size() != 1) continue;
+      const PairRow& from = *sides.first.front();
+      const PairRow& to = *sides.second.front();
+      if (from.className == to.className) continue;
+      const ChangeKind kind = reference_.isAncestor(to.className, from.className)   ? ChangeKind::PulledUp
+                              : reference_.isAncestor(from.className, to.className) ? ChangeKind::PushedDown
+                                                                                    : ChangeKind::MovedElsewhere;
+      ChangeEntry e = memberEntry(kind, to);
+      e.className = from.className;
+      e.fromClass = e.before = from.className;
+      e.toClass = e.after = to.className;
+      e.severity = reference_.reaches(from.className, {from.kind, from.member}) ? Severity::Review : Severity::Breaking;
+      list_.changes.push_back(std::move(e));
+      moved.insert(&from);
+      moved.insert(&to);
+    }
+    const auto wasMoved = [&moved](const PairRow* r) { return moved.count(r) > 0; };
+    std::erase_if(removed_, wasMoved);
+    std::erase_if(added_, wasMoved);
+  }
+
+  // Removed and added members of one class, kind, level and type, paired by name.
+  void suggestMemberRenames() {
+    using Group = std::tuple<std::string, std::string, std::string, std::string>;
+    std::map<Group, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> groups;
+    for (const PairRow* r : removed_) groups[{r->className, r->kind, r->level, r->type}].first.push_back(r);
+    for (const PairRow* r : added_) groups[{r->className, r->kind, r->level, r->type}].second.push_back(r);
+    for (const auto& [group, sides] : groups) {
+      const auto& [olds, news] = sides;
+      for (const Pairing& p : mutualBest(olds.size(), news.size(), kMemberRenameThreshold, [&](std::size_t o, std::size_t n) {
+             return memberNameSimilarity(olds[o]->member, news[n]->member);
+           })) {
+        const PairRow& was = *olds[p.oldIndex];
+        list_.suggestions.push_back({SuggestionKind::MemberRenamed, was.className, kindWord(was.kind),
+                                     levelWord(was.level), was.type, was.member, news[p.newIndex]->member,
+                                     p.similarity, Severity::Breaking});
+      }
+    }
+  }
+
+  // Removed and added classes whose own members mostly agree.
+  void suggestClassRenames() {
+    for (const PairRow* r : removedClasses_) list_.changes.push_back(classEntry(ChangeKind::ClassRemoved, *r));
+    for (const PairRow* r : addedClasses_) list_.changes.push_back(classEntry(ChangeKind::ClassAdded, *r));
+    const auto& olds = removedClasses_;
+    const auto& news = addedClasses_;
+    for (const Pairing& p : mutualBest(olds.size(), news.size(), kClassRenameThreshold, [&](std::size_t o, std::size_t n) {
+           return classMemberSimilarity(base_.membersOf(olds[o]->className), reference_.membersOf(news[n]->className));
+         }))
+      list_.suggestions.push_back({SuggestionKind::ClassRenamed, {}, {}, {}, {}, olds[p.oldIndex]->className,
+                                   news[p.newIndex]->className, p.similarity, Severity::Breaking});
+  }
+
+  ChangeEntry classEntry(ChangeKind kind, const PairRow& r) const {
+    ChangeEntry e;
+    e.kind = kind;
+    e.severity = infoOf(kind).severity;
+    e.className = r.className;
+    return e;
+  }
+
+  const PairVerdicts& pair_;
+  Hierarchy base_, reference_;
+  ChangeList list_;
+  std::vector<const PairRow*> removed_, added_, removedClasses_, addedClasses_;
+  std::set<std::string> superclassChanged_;
+  std::set<std::pair<int, int>> typeOrLevelPairs_;
+};
+
+}  // namespace
+
+std::string_view changeKindText(ChangeKind kind) { return infoOf(kind).text; }
+std::string_view severityText(Severity severity) { return kSeverityTexts[static_cast<std::size_t>(severity)]; }
+
+const std::array<ChangeKind, kChangeKindCount>& changeKinds() {
+  static const std::array<ChangeKind, kChangeKindCount> kinds = [] {
+    std::array<ChangeKind, kChangeKindCount> out{};
+    for (std::size_t i = 0; i < kChangeKindCount; ++i) out[i] = kKinds[i].kind;
+    return out;
+  }();
+  return kinds;
+}
+
+double memberNameSimilarity(std::string_view a, std::string_view b) {
+  const std::string x = lowered(a), y = lowered(b);
+  if (x.empty() && y.empty()) return 1;
+  std::vector<std::size_t> previous(y.size() + 1), current(y.size() + 1);
+  for (std::size_t j = 0; j <= y.size(); ++j) previous[j] = j;
+  for (std::size_t i = 1; i <= x.size(); ++i) {
+    current[0] = i;
+    for (std::size_t j = 1; j <= y.size(); ++j)
+      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (x[i - 1] == y[j - 1] ? 0 : 1)});
+    std::swap(previous, current);
+  }
+  return 1.0 - static_cast<double>(previous[y.size()]) / static_cast<double>(std::max(x.size(), y.size()));
+}
+
+ChangeList changeListOf(const PairVerdicts& pair) {
+  RT_FRAME("Changes:Of");
+  return ChangeListBuilder(pair).build();
+}
+
+namespace {
+
+bool containsText(std::string_view needle, std::initializer_list<std::string_view> words) {
+  if (needle.empty()) return true;
+  std::string haystack;
+  for (std::string_view word : words) (haystack += word) += '\n';
+  return lowered(haystack).find(lowered(needle)) != std::string::npos;
+}
+
+template <class T>
+bool allowedBy(const std::vector<T>& allowed, T value) {
+  return allowed.empty() || std::find(allowed.begin(), allowed.end(), value) != allowed.end();
+}
+
+}  // namespace
+
+bool ChangeFilter::passes(const ChangeEntry& c) const {
+  return allowedBy(severities, c.severity) && allowedBy(kinds, c.kind) &&
+         containsText(text, {c.className, c.member, c.memberKind, c.level, changeKindText(c.kind), c.before, c.after,
+                             severityText(c.severity)});
+}
+
+bool ChangeFilter::passes(const RenameSuggestion& s) const {
+  return kinds.empty() && allowedBy(severities, s.severity) &&
+         containsText(text, {s.className, s.oldName, s.newName, s.memberKind, s.level, s.type, "renamed",
+                             severityText(s.severity)});
+}
+
+ChangeList ChangeFilter::apply(const ChangeList& all) const {
+  ChangeList out;
+  std::copy_if(all.changes.begin(), all.changes.end(), std::back_inserter(out.changes),
+               [this](const ChangeEntry& c) { return passes(c); });
+  std::copy_if(all.suggestions.begin(), all.suggestions.end(), std::back_inserter(out.suggestions),
+               [this](const RenameSuggestion& s) { return passes(s); });
+  out.counts = countChanges(out.changes);
+  return out;
+}
+
+ChangeCounts countChanges(const std::vector<ChangeEntry>& changes) {
+  ChangeCounts counts;
+  for (const ChangeEntry& e : changes) {
+    ++counts.perKind[static_cast<std::size_t>(e.kind)];
+    ++counts.perSeverity[static_cast<std::size_t>(e.severity)];
+    ++counts.total;
+  }
+  return counts;
+}
+
+std::string changeLine(const ChangeEntry& change) {
+  std::string line = change.member.empty() ? change.className : change.className + "." + change.member;
+  line += "  ";
+  line += changeKindText(change.kind);
+  if (!change.before.empty() && !change.after.empty())
+    line += "  " + change.before + " -> " + change.after;
+  else if (!change.before.empty() || !change.after.empty())
+    line += "  " + change.before + change.after;
+  return line + "  [" + std::string(severityText(change.severity)) + "]";
+}
+
+std::string similarityText(double similarity) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.2f", similarity);
+  return text;
+}
+
+std::string suggestionLine(const RenameSuggestion& suggestion) {
+  const bool member = suggestion.kind == SuggestionKind::MemberRenamed;
+  const std::string prefix = member ? suggestion.className + "." : std::string();
+  return prefix + suggestion.oldName + "  " + (member ? "member" : "class") + " renamed to " + suggestion.newName +
+         "?  similarity " + similarityText(suggestion.similarity) + "  [" + std::string(severityText(suggestion.severity)) + "]";
+}
+
+}  // namespace workflow

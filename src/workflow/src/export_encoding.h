@@ -1,0 +1,29 @@
+// The encodings and the change-list sections that the export writers share (internal to the
+// workflow library). Everything written is UTF-8: table bytes that are not valid UTF-8 are read as
+// Windows-1252, the table's code page.
+#pragma once
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workflow/changes.h"
+
+namespace workflow::exporting {
+
+std::string utf8(std::string_view text);
+std::string joined(const std::vector<std::string>& parts, std::string_view separator);
+std::string csvField(std::string_view value);  // quoted when it holds a comma, quote or line break
+std::string jsonString(std::string_view value);  // with its quotes
+std::string html(std::string_view value);        // text with the five special characters escaped
+std::string camelCase(std::string_view words);   // "type and level changed" -> "typeAndLevelChanged"
+
+// The change list in each format: text lines, CSV with its header line, the JSON members
+// "changeCounts", "changes" and "suggestions" (each line after the first indented by two), and an
+// HTML section.
+void writeChangesText(std::ostream& out, const ChangeList& list);
+void writeChangesCsv(std::ostream& out, const ChangeList& list);
+void writeChangesJson(std::ostream& out, const ChangeList& list);
+void writeChangesHtml(std::ostream& out, const ChangeList& list);
+
+}  // namespace workflow::exporting

@@ -1,0 +1,312 @@
+// Working out a compare's verdicts in memory.
+//
+// The compare visits every base row in order 1 (mpdms1: version, class, parent, kind, member,
+// level), then every reference row that nothing marked yet; a visit seeks the other version's
+// class, then the class under the same parent, then the member at the same level, then at either
+// level, in order 1 when the parent was found and in order 2 (mpdms2: version, class, kind,
+// member, level) otherwise, and writes its verdict on the row and on the counterpart it found.
+// Index keys are the fields' stored bytes side by side, ordered byte by byte and then by record
+// number, so the same look-ups run here over the two versions' rows sorted the same way, and the
+// flags are kept per row instead of written.
+#include "workflow/pair_verdicts.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+
+namespace workflow {
+namespace {
+
+// Where each compared field lies in a row's stored bytes, laid out in order-1 key order with the
+// type last: class, parent, kind, member, level, type.
+struct RawLayout {
+  std::size_t className = 0, parent = 0, kind = 0, member = 0, level = 0, type = 0;
+  std::size_t parentAt() const { return className; }
+  std::size_t memberKeyAt() const { return className + parent; }  // kind, member, level
+  std::size_t levelAt() const { return className + parent + kind + member; }
+  std::size_t typeAt() const { return levelAt() + level; }
+  std::size_t keyLength() const { return typeAt(); }
+  std::size_t rowLength() const { return typeAt() + type; }
+};
+
+constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE", "INS_CLASS", "TYPE"};
+
+// The rows of one version: their stored bytes side by side, and their places in order 1 and,
+// class by class, in order 2.
+class VersionRows {
+ public:
+  explicit VersionRows(const RawLayout& layout) : layout_(layout) {}
+
+  // Adds the next row in record order: its local index is the count of rows before it.
+  void add(std::string_view bytes) {
+    bytes_.append(bytes);
+    ++count_;
+  }
+  // Sorts the rows read in record order into order 1 and groups them by class.
+  void index() {
+    order1_.resize(count_);
+    for (std::size_t i = 0; i < order1_.size(); ++i) order1_[i] = static_cast<int>(i);
+    std::stable_sort(order1_.begin(), order1_.end(), [this](int a, int b) { return key(a) < key(b); });
+    for (std::size_t i = 0; i < order1_.size();) {
+      std::size_t end = i + 1;
+      while (end < order1_.size() && className(order1_[end]) == className(order1_[i])) ++end;
+      classes_.emplace(className(order1_[i]), Group{i, end, {}});
+      i = end;
+    }
+  }
+  // The local indexes in order 1.
+  const std::vector<int>& order1() const { return order1_; }
+  // Gives each local index its row index within the pair.
+  void assignRows(std::vector<int> rows) { rows_ = std::move(rows); }
+
+  std::string_view bytes(std::size_t local) const {
+    return std::string_view(bytes_).substr(local * layout_.rowLength(), layout_.rowLength());
+  }
+  std::string_view key(std::size_t local) const { return bytes(local).substr(0, layout_.keyLength()); }
+  std::string_view className(std::size_t local) const { return bytes(local).substr(0, layout_.className); }
+  int row(std::size_t local) const { return rows_[local]; }
+
+  // What the look-ups of a row with stored bytes `probe` find here: whether the class exists, and
+  // under the same parent, and the counterpart (a local index, -1 for none).
+  struct Found {
+    bool classFound = false;
+    bool parentOk = false;
+    int counterpart = -1;
+  };
+  Found lookUp(std::string_view probe) {
+    Found found;
+    auto group = classes_.find(probe.substr(0, layout_.className));
+    if (group == classes_.end()) return found;
+    found.classFound = true;
+    Group& g = group->second;
+    const std::string_view parentKey = probe.substr(0, layout_.memberKeyAt());
+    found.parentOk = firstInOrder1(g, parentKey) >= 0;
+    const std::string_view exact = probe.substr(0, layout_.keyLength());
+    if (found.parentOk) {
+      found.counterpart = firstInOrder1(g, exact);
+      if (found.counterpart < 0) found.counterpart = firstInOrder1(g, exact.substr(0, layout_.levelAt()));
+    } else {
+      const std::string_view member = exact.substr(layout_.memberKeyAt());
+      found.counterpart = firstInOrder2(g, member);
+      if (found.counterpart < 0) found.counterpart = firstInOrder2(g, member.substr(0, member.size() - layout_.level));
+    }
+    return found;
+  }
+
+ private:
+  struct Group {
+    std::size_t begin = 0, end = 0;  // within order1_
+    std::vector<int> order2;         // the group's rows in order 2, sorted when first needed
+  };
+
+  // The first row of the group, in order 1, whose key begins with `prefix`.
+  int firstInOrder1(const Group& g, std::string_view prefix) const {
+    const auto from = order1_.begin() + static_cast<long>(g.begin);
+    const auto to = order1_.begin() + static_cast<long>(g.end);
+    const auto at = std::lower_bound(from, to, prefix, [this, &prefix](int local, std::string_view) {
+      return key(static_cast<std::size_t>(local)).substr(0, prefix.size()) < prefix;
+    });
+    return at != to && key(static_cast<std::size_t>(*at)).starts_with(prefix) ? *at : -1;
+  }
+  std::string_view memberKey(int local) const {
+    return key(static_cast<std::size_t>(local)).substr(layout_.memberKeyAt());
+  }
+  // The first row of the group, in order 2, whose kind, member and level begin with `prefix`.
+  int firstInOrder2(Group& g, std::string_view prefix) const {
+    if (g.order2.empty()) {
+      g.order2.assign(order1_.begin() + static_cast<long>(g.begin), order1_.begin() + static_cast<long>(g.end));
+      // Records of one version were read in record order: local indexes rise with record numbers.
+      std::sort(g.order2.begin(), g.order2.end(), [this](int a, int b) {
+        const int c = memberKey(a).compare(memberKey(b));
+        return c != 0 ? c < 0 : a < b;
+      });
+    }
+    const auto at = std::lower_bound(g.order2.begin(), g.order2.end(), prefix, [this, &prefix](int local, std::string_view) {
+      return memberKey(local).substr(0, prefix.size()) < prefix;
+    });
+    return at != g.order2.end() && memberKey(*at).starts_with(prefix) ? *at : -1;
+  }
+
+  RawLayout layout_;
+  std::string bytes_;
+  std::size_t count_ = 0;
+  std::vector<int> rows_;    // local index -> the pair's row index
+  std::vector<int> order1_;  // local indexes in order 1
+  std::unordered_map<std::string_view, Group> classes_;
+};
+
+bool isAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string withoutTrailingBlanks(std::string_view text) {
+  const std::size_t last = text.find_last_not_of(' ');
+  return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));
+}
+
+// The words of the current row; stored bytes are the text itself when they are all ASCII.
+std::string word(model::Mpdms& table, rdd::Table& t, int field, model::Field f) {
+  const std::string_view raw = t.rawField(field);
+  return withoutTrailingBlanks(isAscii(raw) ? raw : table.str(f));
+}
+
+RowFlags storedFlags(model::Mpdms& table) {
+  using model::Field;
+  return {table.flag(Field::NO_MATCH), table.flag(Field::ALL_OK),  table.flag(Field::TYPEPROBLM),
+          table.flag(Field::LEVELPROB), table.flag(Field::COMPARED), table.flag(Field::PARENTOK),
+          table.flag(Field::CLASSFOUND)};
+}
+
+// Runs the two passes over rows read into `out`, keeping the flags in the rows.
+class PairCompare {
+ public:
+  // `local` gives each of the pair's rows its local index within its version.
+  PairCompare(PairVerdicts& out, VersionRows& base, VersionRows& reference, const RawLayout& layout,
+              std::vector<std::size_t> local)
+      : out_(out), base_(base), reference_(reference), layout_(layout), local_(std::move(local)) {}
+
+  // The pair's rows lie in order 1, the base rows first.
+  void run() {
+    for (std::size_t i = 0; i < out_.baseRows; ++i) visit(static_cast<int>(i), base_, reference_);
+    for (std::size_t i = out_.baseRows; i < out_.rows.size(); ++i)
+      if (!out_.rows[i].flags.compared) visit(static_cast<int>(i), reference_, base_);
+  }
+
+ private:
+  PairRow& row(int i) { return out_.rows[static_cast<std::size_t>(i)]; }
+
+  void visit(int i, VersionRows& own, VersionRows& other) {
+    const std::string_view mine = own.bytes(local_[static_cast<std::size_t>(i)]);
+    const VersionRows::Found found = other.lookUp(mine);
+    if (!found.classFound) return missing(i, false, false);
+    if (found.counterpart < 0) return missing(i, found.parentOk, true);
+    const std::string_view theirs = other.bytes(static_cast<std::size_t>(found.counterpart));
+    const auto field = [](std::string_view bytes, std::size_t at, std::size_t width) { return bytes.substr(at, width); };
+    RowFlags v;
+    v.parentOk = field(theirs, layout_.parentAt(), layout_.parent) == field(mine, layout_.parentAt(), layout_.parent);
+    v.levelProblem = field(theirs, layout_.levelAt(), layout_.level) != field(mine, layout_.levelAt(), layout_.level);
+    v.typeProblem = field(theirs, layout_.typeAt(), layout_.type) != field(mine, layout_.typeAt(), layout_.type);
+    v.allOk = !v.levelProblem && !v.typeProblem && v.parentOk;
+    v.compared = true;
+    const int c = other.row(static_cast<std::size_t>(found.counterpart));
+    row(c).flags = v;
+    row(c).counterpart = i;
+    row(i).flags = v;
+    row(i).counterpart = c;
+  }
+
+  // A row without counterpart; its type and level flags stay as they were.
+  void missing(int i, bool parentOk, bool classFound) {
+    RowFlags& f = row(i).flags;
+    f.allOk = false;
+    f.noMatch = true;
+    f.compared = true;
+    f.parentOk = parentOk;
+    f.classFound = classFound;
+    row(i).counterpart = -1;
+  }
+
+ private:
+  PairVerdicts& out_;
+  VersionRows& base_;
+  VersionRows& reference_;
+  RawLayout layout_;
+  std::vector<std::size_t> local_;
+};
+
+std::optional<std::string> storedVersion(rdd::Table& t, std::string_view version, std::size_t width) {
+  std::string stored;
+  if (!t.storedForm(version, &stored) || stored.size() != width) return std::nullopt;
+  return stored;
+}
+
+}  // namespace
+
+std::string kindWord(std::string_view code) {
+  if (code == "P") return "Property";
+  if (code == "M") return "Method";
+  return "Class";
+}
+
+std::string levelWord(std::string_view code) {
+  if (code == "C") return "Class";
+  if (code == "I") return "Instance";
+  return {};
+}
+
+PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
+                                 FlagStart start) {
+  RT_FRAME("PairVerdicts:Compute");
+  using model::Field;
+  PairVerdicts out;
+  out.base = std::string(base);
+  out.reference = std::string(reference);
+  rdd::Table* t = table.table();
+  if (!t || !table.used()) return out;
+
+  int fields[std::size(kRawFields)];
+  std::size_t widths[std::size(kRawFields)];
+  for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
+    fields[i] = t->fieldIndex(kRawFields[i]);
+    widths[i] = fields[i] < 0 ? 0 : static_cast<std::size_t>(t->field(fields[i]).length);
+  }
+  const int versionField = t->fieldIndex("MODELVERS");
+  if (versionField < 0) return out;
+  const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5]};
+  const std::size_t versionWidth = static_cast<std::size_t>(t->field(versionField).length);
+  const std::optional<std::string> storedBase = storedVersion(*t, base, versionWidth);
+  const std::optional<std::string> storedReference = storedVersion(*t, reference, versionWidth);
+
+  // Both versions' rows, in record order.
+  VersionRows rows[2] = {VersionRows(layout), VersionRows(layout)};
+  std::vector<PairRow> read[2];
+  std::string bytes;
+  t->setOrder(0);
+  t->goTop();
+  while (!t->eof()) {
+    const std::string_view version = t->rawField(versionField);
+    const int side = storedBase && version == *storedBase ? 0 : storedReference && version == *storedReference ? 1 : -1;
+    if (side >= 0) {
+      bytes.clear();
+      for (std::size_t i = 0; i < std::size(kRawFields); ++i)
+        if (fields[i] >= 0) bytes.append(t->rawField(fields[i]));
+      PairRow r;
+      r.recno = t->recNo();
+      r.side = side == 0 ? Side::Base : Side::Reference;
+      r.className = word(table, *t, fields[0], Field::CLASSNAME);
+      r.parent = word(table, *t, fields[1], Field::PARENTNAME);
+      r.kind = word(table, *t, fields[2], Field::PROP_METHO);
+      r.member = word(table, *t, fields[3], Field::ATTRIBUTE);
+      r.level = word(table, *t, fields[4], Field::INS_CLASS);
+      r.type = word(table, *t, fields[5], Field::TYPE);
+      r.family = withoutTrailingBlanks(table.str(Field::FAMILYNAME));
+      if (start == FlagStart::AsStored) r.flags = storedFlags(table);
+      rows[side].add(bytes);
+      read[side].push_back(std::move(r));
+    }
+    t->skip();
+  }
+
+  // The pair's rows: base then reference, each in order 1.
+  out.rows.reserve(read[0].size() + read[1].size());
+  std::vector<std::size_t> localOfRow;
+  localOfRow.reserve(out.rows.capacity());
+  for (int side = 0; side < 2; ++side) {
+    rows[side].index();
+    std::vector<int> rowOfLocal(read[side].size());
+    for (int local : rows[side].order1()) {
+      rowOfLocal[static_cast<std::size_t>(local)] = static_cast<int>(out.rows.size());
+      localOfRow.push_back(static_cast<std::size_t>(local));
+      out.rows.push_back(std::move(read[side][static_cast<std::size_t>(local)]));
+    }
+    rows[side].assignRows(std::move(rowOfLocal));
+    if (side == 0) out.baseRows = out.rows.size();
+  }
+
+  PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
+  if (t->orderCount() > 0) table.setOrder(1);
+  return out;
+}
+
+}  // namespace workflow
