@@ -141,7 +141,7 @@ class FaultFile : public File {
  public:
   FaultFile(std::unique_ptr<File> base, FaultEnv* env) : base_(std::move(base)), env_(env) {}
   Status read(std::uint64_t o, void* b, std::size_t n, std::size_t* g) override {
-    if (env_->shouldFailRead()) return Status::error(StatusKind::Io, "injected read fault", 5);
+    if (env_->shouldFailRead(n)) return Status::error(StatusKind::Io, "injected read fault", 5);
     return base_->read(o, b, n, g);
   }
   Status write(std::uint64_t o, const void* d, std::size_t n) override {
@@ -196,6 +196,9 @@ bool FaultEnv::shouldFailLock() {
   return locksLeft_ > 0 && --locksLeft_ == 0;
 }
 
-bool FaultEnv::shouldFailRead() { return readsLeft_ > 0 && --readsLeft_ == 0; }
+bool FaultEnv::shouldFailRead(std::size_t bytes) {
+  bytesRead_ += bytes;
+  return readsLeft_ > 0 && --readsLeft_ == 0;
+}
 
 }  // namespace rdd

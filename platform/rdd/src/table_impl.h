@@ -106,6 +106,7 @@ struct IndexFileState {
   // stamp (and holds the shared "changing" lock byte) until it writes them.
   bool marked = false;
   TableFingerprint stamped;  // the table as the stamp on disk describes it
+  std::uint64_t recordWritesAtStamp = 0;  // this opener's recordWrites when `stamped` was taken
   // Records whose keys changed since the last write, with their entries before the change
   // (per order of this file, in file order; nullopt when the record had no entry).
   std::map<std::uint32_t, std::vector<std::optional<std::string>>> pending;
@@ -226,6 +227,12 @@ class Table::Impl {
   bool refuseAfterFailure(const char* operation);
   // Cuts bytes a stopped writer left beyond the counted records (under the header lock).
   Status trimTail();
+  // Records this opener wrote (or changed) since it opened the table.
+  std::uint64_t recordWrites = 0;
+  void noteStamped(IndexFileState& f, const TableFingerprint& table) {
+    f.stamped = table;
+    f.recordWritesAtStamp = recordWrites;
+  }
   // What ties an index file's stamp to this table file as it is now.
   Status tableFingerprint(TableFingerprint* out);
   // After the table changed without its orders changing: the stamps of index files that agree
@@ -290,6 +297,24 @@ class Table::Impl {
   // opener held when the batch began. A file whose orders come out of the batch with the same
   // digest keeps its image; only its stamp is renewed.
   std::map<const IndexFileState*, std::uint64_t> batchImageDigests;
+  // Within a batch: the index files whose orders agreed with the table when it began (the image
+  // on disk is what this opener holds, its stamp counts the table's records with nobody changing
+  // them, and the table is as the stamp describes it, or this opener wrote records since, which
+  // changed no key: it held the image as on disk), with their orders' definitions then. An order deleted from such a file is
+  // kept; created again with the same definition it takes over the kept entries instead of being
+  // built from the records, and a file whose orders all came back so keeps its image. A key
+  // written or a record appended within the batch ends this (markIndexesChanging).
+  std::map<const IndexFileState*, std::vector<std::string>> batchTrusted;
+  std::vector<std::unique_ptr<Order>> batchDeleted;
+  std::vector<const Order*> batchReused;
+  static std::string definitionOf(const Order& o);
+  std::vector<std::string> definitionsIn(const IndexFileState& f) const;
+  // The kept order `o` may take over (null when it must be built).
+  std::unique_ptr<Order> takeKeptOrder(const Order& o);
+  // createOrder: the entries of a new order built from the records (raised and false on failure),
+  // and the order put in place among the open ones (answers its index in `orders`).
+  bool buildNewOrder(Order& o, const std::string& tagName, const char* operation);
+  int placeNewOrder(std::unique_ptr<Order> o, IndexFileState* f, const char* operation);
   std::uint64_t ordersDigest(const IndexFileState& f) const;
   bool imageHeldAsOnDisk(IndexFileState& f);
   void noteImagesAtBatchStart();

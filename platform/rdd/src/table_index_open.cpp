@@ -201,7 +201,7 @@ Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut) {
       TableFingerprint now;
       stale = st.recCount != c;
       if (!stale && st.table.known() && tableFingerprint(&now).ok()) stale = !(now == st.table);
-      if (!stale) f.stamped = st.table;
+      if (!stale) noteStamped(f, st.table);
     }
   }
   if (locked) unlockHeader();
@@ -253,6 +253,7 @@ Status Table::Impl::markChanging(IndexFileState& f) {
 }
 
 bool Table::Impl::markIndexesChanging(const char* operation) {
+  batchTrusted.clear();  // orders deleted in a batch miss this change: none is taken over
   for (auto& f : indexFiles) {
     if (f->marked) continue;
     bool used = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == f.get(); });
@@ -320,7 +321,7 @@ void Table::Impl::refreshStamps() {
     if (readCdxStamp(*f->file, &st).ok() && st.valid && st.changing == 0 && readHeaderCount(&c).ok() &&
         st.recCount == c && tableFingerprint(&now).ok()) {
       st.table = now;
-      if (writeCdxStamp(*f->file, st).ok()) f->stamped = now;
+      if (writeCdxStamp(*f->file, st).ok()) noteStamped(*f, now);
     }
     unlockHeader();
   }

@@ -118,7 +118,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   if (s.ok()) s = writer.writeRegion(*f.file, base, f.counter + 1, stamp, &header);
   if (s.ok()) s = f.file->write(0, header.data(), header.size());
   if (s.ok()) {
-    f.stamped = stamp.table;
+    noteStamped(f, stamp.table);
     f.counter += 1;
     f.regionStart = base;
     f.regionEnd = base + size;

@@ -98,6 +98,7 @@ class FaultEnv : public Env {
   void failEveryWriteAfterFirstFault(bool on) { sticky_ = on; }
   int writesSeen() const { return writes_; }
   int locksSeen() const { return locks_; }
+  std::uint64_t bytesAskedToRead() const { return bytesRead_; }  // by the reads so far
 
   Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override;
   bool exists(const std::string& path) override { return base_->exists(path); }
@@ -106,11 +107,12 @@ class FaultEnv : public Env {
   // Called by the wrapped files.
   bool shouldFailWrite();
   bool shouldFailLock();
-  bool shouldFailRead();
+  bool shouldFailRead(std::size_t bytes);
 
  private:
   Env* base_;
   int writesLeft_ = 0, locksLeft_ = 0, readsLeft_ = 0, writes_ = 0, locks_ = 0;
+  std::uint64_t bytesRead_ = 0;
   bool sticky_ = false, tripped_ = false;
 };
 
