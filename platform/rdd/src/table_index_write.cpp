@@ -1,7 +1,10 @@
 // Writing index files and sharing them: every open order lives in memory (KeyIndex); an index
 // file is rewritten from it as a whole, into pages that the previous image does not use, with
 // the file header written last, so a failure part-way leaves the previous image intact and
-// readable. Another opener's rewrite is merged with this opener's unwritten changes.
+// readable. Once the header points at the new image, the disk space of every other page goes
+// back to the system, so the file takes about one image on disk. Readers take no lock: a read
+// counts only when the change counter is the same after it as before. Another opener's rewrite
+// is merged with this opener's unwritten changes.
 #include <algorithm>
 #include <cerrno>
 
@@ -11,15 +14,18 @@ namespace rdd {
 
 namespace {
 
-// An image written behind the previous one leaves the pages before that one (older images) to
-// nobody: their disk space goes back to the system. The previous image stays whole, so a reader
-// that took the old header without the lock still finds the pages it points to.
-void discardOlderImages(File& file, std::uint64_t previousStart, std::uint64_t previousEnd, std::uint64_t newStart) {
+// An image written behind earlier ones leaves the pages before it to nobody: their disk space
+// goes back to the system (the file keeps its length; the stretch reads as zeros). A reader that
+// took the old header finds the change counter moved and reads again.
+void discardPagesBefore(File& file, std::uint64_t newStart) {
   constexpr std::uint64_t kBlock = 4096;
-  if (previousStart == 0 || newStart < previousEnd) return;
-  const std::uint64_t from = (fmt::kTreeHeaderSize + kBlock - 1) / kBlock * kBlock, to = previousStart / kBlock * kBlock;
+  const std::uint64_t from = (fmt::kTreeHeaderSize + kBlock - 1) / kBlock * kBlock, to = newStart / kBlock * kBlock;
   if (to > from) file.discard(from, to - from);
 }
+
+// How often a reader reads an image again, without the lock, that a writer replaced while it was
+// being read; the read after that takes the header lock, which every writer holds.
+constexpr int kLockFreeReads = 4;
 
 }  // namespace
 
@@ -111,7 +117,6 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
                                       "the index image would end at byte " + std::to_string(base + size) + ", past the " +
                                           std::to_string(indexLimit()) + " bytes an index file may take",
                                       EFBIG);
-  const std::uint64_t previousStart = f.regionStart, previousEnd = f.regionEnd;
   std::vector<std::uint8_t> header;
   CdxStamp stamp{true, f.counter + 1, recCount, changing, {}};
   Status s = tableFingerprint(&stamp.table);
@@ -130,7 +135,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     f.clearPending();
     // Bytes beyond the new image only take disk space; a failure to cut them is still raised.
     s = f.file->truncate(base + size);
-    discardOlderImages(*f.file, previousStart, previousEnd, base);
+    discardPagesBefore(*f.file, base);
   }
   unlockAll();
   return s;
@@ -138,11 +143,22 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
 
 // Another user rewrote the file: take its content and apply our own unwritten changes on top.
 Status Table::Impl::mergeFromDisk(IndexFileState& f) {
+  // The record count is read after the change counter: a writer counts its records in the
+  // table's header before it writes the image that names them.
   std::uint32_t c = count;
-  Status s = readHeaderCount(&c);
-  if (!s.ok()) return s;
+  Status s;
   CdxImage img;
-  s = readCdx(*f.file, f.path, std::max(c, count), &img);
+  bool settled = false;
+  for (int read = 0; read <= kLockFreeReads && !settled; ++read) {
+    const bool locked = read == kLockFreeReads;
+    if (locked && !(s = lockHeader()).ok()) return s;
+    std::uint32_t before = 0, after = 0;
+    s = readCdxCounter(*f.file, &before);
+    if (s.ok()) s = readHeaderCount(&c);
+    if (s.ok()) s = readCdx(*f.file, f.path, std::max(c, count), &img);
+    settled = readCdxCounter(*f.file, &after).ok() && after == before;
+    if (locked) unlockHeader();
+  }
   if (!s.ok()) return s;
   std::vector<std::unique_ptr<Order>> loaded;
   s = loadIndexImage(f, img, &loaded);
