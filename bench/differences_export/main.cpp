@@ -15,6 +15,7 @@
 
 #include "workflow/differences.h"
 #include "workflow/export.h"
+#include "workflow/operations.h"
 #include "workflow/workflow.h"
 
 namespace fs = std::filesystem;
@@ -27,7 +28,6 @@ double seconds(std::chrono::steady_clock::time_point from) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-class Quiet : public workflow::CompareObserver {};
 
 void appendRow(model::Mpdms& table, const std::string& version, const std::string& className, const std::string& parent,
                const char* kind = "", const std::string& member = {}, const char* type = "", const char* level = "") {
@@ -70,10 +70,11 @@ struct Timing {
 };
 
 void compareAlone(model::Mpdms& table, const std::string& base, const std::string& reference) {
-  Quiet quiet;
-  table.setOrder(1);
-  (void)workflow::compareVersions(table, base, reference, quiet);
-  (void)workflow::buildIndexes(table, true);
+  workflow::CompareObserver quiet;
+  if (workflow::runCompare(table, base, reference, false, quiet).outcome != workflow::CompareOutcome::Done) {
+    std::fprintf(stderr, "the compare did not finish\n");
+    std::exit(1);
+  }
 }
 
 }  // namespace

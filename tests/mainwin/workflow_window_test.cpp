@@ -248,6 +248,25 @@ TEST_F(Compared, VersionWithoutRowsIsReportedByNameAndNothingChanges) {
   EXPECT_TRUE(win->oPbCompareModels->IsEnabled());
 }
 
+// A compare that compared nothing did not reset either: "Reset Flags" keeps its tick for the
+// run that will; one that compared clears it.
+TEST_F(Compared, ResetFlagsStaysTickedWhenNothingWasCompared) {
+  const struct {
+    const char* typedReference;
+    const char* caption;
+    bool stillTicked;
+  } cases[] = {{"1.0", "Compare Above Models", true}, {"9.9", "Compare Above Models", true}, {"2.0", "Finished", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typedReference);
+    pickVersions("1.0", "2.0");
+    win->RefModel(rt::Value(c.typedReference));
+    win->oResetToggles->Checked(true);
+    win->oPbCompareModels->click();
+    EXPECT_EQ(lastBox().caption, c.caption);
+    EXPECT_EQ(win->oResetToggles->Checked(), c.stillTicked);
+  }
+}
+
 // ---------------------------------------------------------------- zap
 
 TEST_F(Compared, ZapAnsweredNoChangesNothing) {

@@ -150,19 +150,6 @@ TEST_F(DifferencesOfACompare, IdenticalVersionsHaveNoDifferences) {
   EXPECT_EQ(d.summary.same, 2);
 }
 
-TEST_F(DifferencesOfACompare, EachCompareIsRecordedAndToldToListeners) {
-  std::vector<std::string> told;
-  const int id = workflow::addComparisonListener(
-      [&](const workflow::ComparedPair& pair) { told.push_back(pair.base + "|" + pair.reference); });
-  (void)compare("2.0", "1.0");
-  workflow::removeComparisonListener(id);
-  (void)compare("1.0", "2.0");
-  EXPECT_EQ(told, (std::vector<std::string>{v15("2.0") + "|" + v15("1.0")}));
-  ASSERT_TRUE(workflow::lastComparison().has_value());
-  EXPECT_EQ(workflow::lastComparison()->base, v15("1.0"));
-  EXPECT_EQ(workflow::lastComparison()->reference, v15("2.0"));
-}
-
 // ---------------------------------------------------------------- filters
 
 TEST_F(DifferencesOfACompare, FiltersNarrowByVerdictKindClassAndTextAndRecount) {

@@ -6,6 +6,7 @@
 #include "ole/ole.h"
 #include "unattended.h"
 #include "workflow/differences.h"
+#include "workflow/operations.h"
 #include "workflow/session.h"
 #include "workflow/workflow.h"
 #include "zorbanectl/zorbanectl.h"
@@ -81,7 +82,7 @@ int loadFamily(const std::string& family, const std::string& version) {
   RT_LINE();
   const std::string stored = trimmedVersion(workflow::fullWidthVersion(version));
   ProgressLoad observer(stored);
-  const workflow::LoadCounts counts = workflow::loadFamily(control, *table, family, observer);
+  const workflow::LoadCounts counts = workflow::runLoad(control, *table, family, observer).counts;
   table->close();
   if (counts.writeFailed) {
     // The error that stopped it was printed; the rows before it are stored and indexed.
@@ -135,19 +136,31 @@ int report(const CompareOptions& options, const workflow::Differences& differenc
 
 int compare(const CompareOptions& options) {
   RT_FRAME("Cli:Compare");
-  const auto [base, reference] = pairOf(options, "COMPARE");
   auto table = sharedTable("COMPARE");
-  for (const std::string* version : {&base, &reference})
-    if (!workflow::versionHasRows(*table, *version)) failWithoutRows(*version, "COMPARE");
-  RT_LINE();
-  if (options.reset) workflow::clearComparisons(*table);
-  table->setOrder(1);
+  workflow::CompareResult result;
   {
     ProgressCompare observer;
-    (void)workflow::compareVersions(*table, base, reference, observer);
+    result = workflow::runCompare(*table, options.base, options.reference, options.reset, observer);
   }
+  const std::string base = workflow::fullWidthVersion(options.base);
+  const std::string reference = workflow::fullWidthVersion(options.reference);
   RT_LINE();
-  (void)workflow::buildIndexes(*table, true);
+  switch (result.outcome) {
+    case workflow::CompareOutcome::SameVersion:
+      fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(base) + "\")", "COMPARE");
+    case workflow::CompareOutcome::NoRows:
+      fail(rt::EG_ARG,
+           "Model version \"" + trimmedVersion(result.versionWithoutRows) +
+               "\" has no rows in the database; nothing was compared.",
+           "COMPARE");
+    case workflow::CompareOutcome::Stopped:
+      fail(rt::EG_WRITE,
+           "the compare stopped after a write error; " +
+               std::to_string(result.counts.baseRows + result.counts.referenceRows) + " rows were compared",
+           "COMPARE", model::kTableName);
+    case workflow::CompareOutcome::Done:
+      break;
+  }
   const workflow::Differences differences = workflow::readDifferences(*table, base, reference);
   table->close();
   RT_LINE();
@@ -168,17 +181,11 @@ int diff(const CompareOptions& options) {
 
 int zap() {
   RT_FRAME("Cli:Zap");
-  model::Mpdms::Args exclusive;
-  exclusive.shared = false;
-  auto table = std::make_unique<model::Mpdms>(exclusive);
-  if (!table->used())
+  std::shared_ptr<model::Mpdms> table;
+  const workflow::ZapOutcome outcome = workflow::runZap(table);
+  table->close();
+  if (outcome != workflow::ZapOutcome::Zapped)
     fail(rt::EG_SHARED, "Unable to open server exclusively, server has not been zapped!", "ZAP", model::kTableName);
-  RT_LINE();
-  table->zap();
-  table->close();
-  table = openShared("ZAP");
-  (void)workflow::buildIndexes(*table, true);
-  table->close();
   std::cout << "Server was zapped!\n";
   return 0;
 }
@@ -186,7 +193,7 @@ int zap() {
 int reindex() {
   RT_FRAME("Cli:Reindex");
   auto table = openShared("REINDEX");
-  const workflow::IndexBuildResult result = workflow::buildIndexes(*table, true);
+  const workflow::IndexBuildResult result = workflow::runReindex(*table);
   table->close();
   std::cout << "Index rebuilt: " << result.ordersCreated << " orders.\n";
   return 0;

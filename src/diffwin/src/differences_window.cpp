@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "diffwin/diffwin.h"
@@ -21,7 +20,6 @@ namespace diffwin {
 namespace {
 
 constexpr const char* kObjectName = "DifferencesWin";
-constexpr int kIdleRetryMs = 50;
 
 QString qs(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -57,22 +55,9 @@ DifferencesWindow::DifferencesWindow(QWidget* parent, TableSource table)
     return QFileDialog::getSaveFileName(this, "Export Differences", suggested, ext.toUpper() + " files (*." + ext + ")")
         .toStdString();
   };
-  listenerId_ = workflow::addComparisonListener([this](const workflow::ComparedPair& pair) { presetWhenIdle(pair); });
 }
 
-// The compare's caller still has work to do on the table when the flags are written (the index
-// rebuild, its boxes): the window reads the table once the main window's operation has ended,
-// that is when no handler's recovery point is set any more.
-void DifferencesWindow::presetWhenIdle(const workflow::ComparedPair& pair) {
-  QTimer::singleShot(rt::recoveryPointExists() ? kIdleRetryMs : 0, this, [this, pair] {
-    if (rt::recoveryPointExists())
-      presetWhenIdle(pair);
-    else
-      preset(pair.base, pair.reference);
-  });
-}
-
-DifferencesWindow::~DifferencesWindow() { workflow::removeComparisonListener(listenerId_); }
+DifferencesWindow::~DifferencesWindow() = default;
 
 void DifferencesWindow::buildControls() {
   auto* layout = new QVBoxLayout(this);

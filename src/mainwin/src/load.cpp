@@ -2,8 +2,8 @@
 #include <string>
 
 #include "long_operation.h"
-#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
+#include "workflow/operations.h"
 
 namespace mainwin {
 namespace {
@@ -48,26 +48,25 @@ void ZorbaneWin::LoadDbf() {
   if (!table) return Pointer(gui::Pointer::Arrow);
   RT_LINE();
   WindowLoadObserver observer(*this);
-  const std::uint64_t errorsBefore = detail::errorsRaised();
-  const workflow::LoadCounts counts = workflow::loadFamily(DbControl, *table, ChosenFamily, observer);
-  const bool complete = detail::errorsRaised() == errorsBefore;
+  const workflow::LoadResult result = workflow::runLoad(DbControl, *table, ChosenFamily, observer);
   RT_LINE();
-  if (counts.writeFailed) {
-    // The error was shown once; the next load or compare opens the table afresh.
-    UpdateModelList();
-    gui::InfoBox(this, "Load Stopped",
-                 "The load of " + ChosenFamily + " stopped where the table took no more rows; " + std::to_string(counts.rows) +
-                     " rows were stored.");
-    oProgressBar->Position(0);
-    return Pointer(gui::Pointer::Arrow);
-  }
   UpdateModelList();
-  if (complete)
-    gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
-  else
-    gui::InfoBox(this, "Read Class Structure",
-                 "The class family " + ChosenFamily + " was not read completely: errors were reported during the read. " +
-                     std::to_string(counts.rows) + " rows were written; they stay in the database.");
+  const std::string rows = std::to_string(result.counts.rows);
+  switch (result.outcome) {
+    case workflow::LoadOutcome::Stopped:
+      // The error was shown once; the next load or compare opens the table afresh.
+      gui::InfoBox(this, "Load Stopped",
+                   "The load of " + ChosenFamily + " stopped where the table took no more rows; " + rows + " rows were stored.");
+      break;
+    case workflow::LoadOutcome::Incomplete:
+      gui::InfoBox(this, "Read Class Structure",
+                   "The class family " + ChosenFamily + " was not read completely: errors were reported during the read. " +
+                       rows + " rows were written; they stay in the database.");
+      break;
+    case workflow::LoadOutcome::Done:
+      gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
+      break;
+  }
   oProgressBar->Position(0);
   Pointer(gui::Pointer::Arrow);
 }

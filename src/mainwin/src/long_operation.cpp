@@ -1,7 +1,5 @@
 #include "long_operation.h"
 
-#include <mutex>
-
 #include "workflow/workflow.h"
 
 namespace mainwin::detail {
@@ -48,13 +46,6 @@ model::Mpdms* openTable(ZorbaneWin& win, const char* operation) {
   e->canDefault = true;
   (void)rt::raise(e);
   return nullptr;
-}
-
-std::uint64_t errorsRaised() {
-  static std::uint64_t count = 0;
-  static std::once_flag listening;
-  std::call_once(listening, [] { rt::addRaiseListener([] { ++count; }); });
-  return count;
 }
 
 }  // namespace mainwin::detail

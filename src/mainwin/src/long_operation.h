@@ -1,7 +1,6 @@
 // Long operations of the main window's buttons: the work runs inside a recovery point, so an
 // error answered with Break ends only the work, and the window is left usable all the same.
 #pragma once
-#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -24,9 +23,5 @@ void openSharedTable(ZorbaneWin& win);
 // The model table, or a raised EG_NOTABLE and null when the window holds none or its table is
 // not open (a missing or unreadable file): appends to a closed table would write nothing.
 model::Mpdms* openTable(ZorbaneWin& win, const char* operation);
-
-// How many errors have been raised in the process so far, whatever they were answered: an
-// operation that sees the count change knows that part of its work was skipped or defaulted.
-std::uint64_t errorsRaised();
 
 }  // namespace mainwin::detail

@@ -1,7 +1,7 @@
 // Model list and table maintenance: UpdateModelList, PbZapDbf and InitialIndexBuild.
 #include "long_operation.h"
-#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
+#include "workflow/operations.h"
 
 namespace mainwin {
 
@@ -22,30 +22,6 @@ void ZorbaneWin::UpdateModelList() {
   Pointer(gui::Pointer::Arrow);
 }
 
-namespace {
-
-// While it lives, notes whether an open was refused because another process holds the file
-// (an open error with OS code 32); every error still goes on to the installed error block.
-class SharingConflictWatch {
- public:
-  SharingConflictWatch() : previous_(rt::errorBlock()) {
-    rt::setErrorBlock([this](const rt::ErrorPtr& e) {
-      if (e->genCode == rt::EG_OPEN && e->osCode == 32) conflict_ = true;
-      return previous_ ? previous_(e) : rt::Value(false);
-    });
-  }
-  ~SharingConflictWatch() { rt::setErrorBlock(previous_); }
-  SharingConflictWatch(const SharingConflictWatch&) = delete;
-  SharingConflictWatch& operator=(const SharingConflictWatch&) = delete;
-  bool conflict() const { return conflict_; }
-
- private:
-  rt::ErrorBlock previous_;
-  bool conflict_ = false;
-};
-
-}  // namespace
-
 void ZorbaneWin::PbZapDbf() {
   RT_FRAME("ZorbaneWin:PbZapDbf");
   if (!gui::Confirm(this, "Zap DBF Database",
@@ -57,34 +33,19 @@ void ZorbaneWin::PbZapDbf() {
       *this, {},
       [&] {
         RT_LINE();
-        if (ModelServer) ModelServer->close();
-        model::Mpdms::Args exclusive;
-        exclusive.shared = false;
-        bool heldElsewhere = false;
-        {
-          SharingConflictWatch watch;
-          ModelServer = std::make_shared<model::Mpdms>(exclusive);
-          heldElsewhere = watch.conflict();
+        switch (workflow::runZap(ModelServer)) {
+          case workflow::ZapOutcome::Zapped:
+            gui::InfoBox(this, "Zapped Success", "Server was zapped!");
+            break;
+          case workflow::ZapOutcome::HeldElsewhere:
+            gui::InfoBox(this, "Zapped Failed", "Unable to open server exclusively, server has not been zapped!");
+            break;
+          case workflow::ZapOutcome::NotOpened:
+            gui::InfoBox(this, "Zapped Failed",
+                         std::string("Unable to open the model table ") + model::kTableName +
+                             ", server has not been zapped!");
+            break;
         }
-        if (ModelServer->used()) {
-          RT_LINE();
-          ModelServer->zap();
-          gui::InfoBox(this, "Zapped Success", "Server was zapped!");
-          ModelServer->close();
-          detail::openSharedTable(*this);
-        } else if (heldElsewhere) {
-          RT_LINE();
-          detail::openSharedTable(*this);  // the refused exclusive server is dropped unclosed
-          gui::InfoBox(this, "Zapped Failed", "Unable to open server exclusively, server has not been zapped!");
-        } else {
-          // The file itself cannot be opened (missing, damaged, unreadable): the open has
-          // reported why, and a shared open would only fail again.
-          RT_LINE();
-          gui::InfoBox(this, "Zapped Failed",
-                       std::string("Unable to open the model table ") + model::kTableName +
-                           ", server has not been zapped!");
-        }
-        InitialIndexBuild(true);
         UpdateModelList();
       },
       {});

@@ -2,16 +2,15 @@
 #include "diffwin/diffwin.h"
 #include "mainwin/zorbanewin.h"
 #include "runtime/callstack.h"
-#include "workflow/differences.h"
 
 namespace mainwin {
 
-// Opens the differences window on the last comparison, or on the two versions picked in the
-// window when there has been none yet.
+// Opens the differences window on the window's last comparison, or on the two versions picked
+// in the window when there has been none yet.
 void ZorbaneWin::TwDifferences() {
   RT_FRAME("ZorbaneWin:TwDifferences");
   std::string base, reference;
-  if (const auto last = workflow::lastComparison()) {
+  if (const auto& last = LastComparison) {
     base = last->base;
     reference = last->reference;
   } else {

@@ -12,7 +12,6 @@
 #include <cctype>
 #include <optional>
 
-#include "workflow/differences.h"
 #include "workflow/workflow.h"
 
 namespace workflow {
@@ -351,7 +350,6 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
                            : compareRowByRow(table, base, reference, observer, counts);
   if (!done) return counts;
   publishChanges(table);
-  comparisonFinished({std::string(base), std::string(reference)});
   return counts;
 }
 

@@ -1,8 +1,8 @@
 // The differences window: the two versions of a pair, the counts per verdict, a sortable and
 // filterable table of the rows that differ beside the change list, and exports to CSV, JSON and
-// HTML of the view shown. It reads the main window's table through a source function, refreshes
-// after each comparison while it is open, and is a child of its owner's top-level widget, closed
-// with it. GUI thread only.
+// HTML of the view shown. It reads the main window's table through a source function, shows each
+// comparison the main window announces while it is open, and is a child of its owner's top-level
+// widget, closed with it. GUI thread only.
 #pragma once
 #include <array>
 #include <functional>
@@ -65,13 +65,14 @@ using TableSource = std::function<model::Mpdms*()>;
 // States: without rows (no pair chosen, the same version twice, or a version without rows: the
 // table is empty and the exports are disabled) and showing (the chosen pair's differing rows,
 // narrowed by the filters). refresh() settles the state from the table; a pick in either list,
-// a comparison anywhere in the program and ShowDifferences call it.
+// preset (also on a comparison announced) and ShowDifferences call it.
 class DifferencesWindow : public QWidget {
  public:
   DifferencesWindow(QWidget* parent, TableSource table);
   ~DifferencesWindow() override;
 
   // Fills both lists from the table and picks `base` and `reference` (full width) when listed.
+  // The main window calls it when it announces a finished comparison.
   void preset(const std::string& base, const std::string& reference);
   // Reads the differences of the picked pair again.
   void refresh();
@@ -99,7 +100,6 @@ class DifferencesWindow : public QWidget {
 
  private:
   void buildControls();
-  void presetWhenIdle(const workflow::ComparedPair& pair);
   void fillVersionLists();
   void applyFilter();
   void showSummary();
@@ -109,7 +109,6 @@ class DifferencesWindow : public QWidget {
   workflow::Differences all_;
   DifferencesModel* model_ = nullptr;
   DifferencesProxy* proxy_ = nullptr;
-  int listenerId_ = 0;
 };
 
 // Shows the differences window of `owner`, creating it on first use, with Base and Reference

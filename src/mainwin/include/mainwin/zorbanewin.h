@@ -9,6 +9,7 @@
 // exactly when both versions are given and differ.
 #pragma once
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "gui/gui.h"
@@ -32,6 +33,7 @@ class ZorbaneWin : public gui::DataWindow {
   std::string ChosenFamily;                     // picked family, trimmed; empty until a pick
   rt::ObjectPtr DbControl;                      // the hosted automation control
   std::shared_ptr<model::Mpdms> ModelServer;    // the open model table
+  std::optional<workflow::ComparedPair> LastComparison;  // the window's last finished comparison
 
   // Controls, in template order.
   gui::FixedText* oFixedText1 = nullptr;
@@ -75,9 +77,8 @@ class ZorbaneWin : public gui::DataWindow {
   void PbExecute();
   void LoadDbf();
   void PbCompareModels();
-  // Both versions at the stored width of MODELVERS (15 characters, blank-padded).
+  // Either width: a version typed by hand lacks the stored blanks.
   void CompareModels(const std::string& base, const std::string& reference);
-  void ClearComparisons();
   void UpdateModelList();
   void PbZapDbf();
   void InitialIndexBuild(bool force = false);

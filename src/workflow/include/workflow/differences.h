@@ -4,8 +4,6 @@
 // words, the counts per verdict, and filters over the entries. Screen-free; GUI thread only.
 #pragma once
 #include <array>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +11,7 @@
 #include "model/model.h"
 #include "workflow/changes.h"
 #include "workflow/pair_verdicts.h"
+#include "workflow/workflow.h"
 
 namespace workflow {
 
@@ -88,23 +87,6 @@ struct DifferenceFilter {
   bool passes(const DifferenceRow& row) const;
   Differences apply(const Differences& all) const;  // summary counts the rows that pass
 };
-
-// ---------------------------------------------------------------- comparisons made
-
-// The two versions of a comparison, at full width.
-struct ComparedPair {
-  std::string base, reference;
-};
-
-// The last comparison compareVersions finished in this process, if any.
-std::optional<ComparedPair> lastComparison();
-
-// Called by compareVersions when it has written the flags of a comparison, before its caller
-// goes on (listeners must not move the table; a window refreshes later, from its event loop).
-using ComparisonListener = std::function<void(const ComparedPair&)>;
-int addComparisonListener(ComparisonListener listener);  // answers an id for removal
-void removeComparisonListener(int id);
-void comparisonFinished(const ComparedPair& pair);
 
 // True when `text` matches the wildcard `pattern` (* and ?), without regard to case.
 bool wildcardMatch(std::string_view pattern, std::string_view text);

@@ -1,8 +1,8 @@
-// The main window's algorithms, kept free of the screen: loading a class family from the
-// database control into the model table, comparing two stored versions, resetting the flags,
-// listing the stored versions and building the table's index file. The window's methods call
-// these in the order of their steps and supply the on-screen parts (captions, progress, boxes)
-// through the observers below. Everything runs on the GUI thread.
+// The workflow's steps, kept free of the screen: loading a class family from the database
+// control into the model table, comparing two stored versions, resetting the flags, listing the
+// stored versions and building the table's index file. The operations (workflow/operations.h)
+// run these steps in their order for every front end, which supplies the on-screen parts
+// (captions, progress, boxes) through the observers below. Everything runs on the GUI thread.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -75,6 +75,11 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
 
 // ---------------------------------------------------------------- compare
 
+// The two versions of a comparison, at full width.
+struct ComparedPair {
+  std::string base, reference;
+};
+
 class CompareObserver {
  public:
   virtual ~CompareObserver() = default;
@@ -82,6 +87,11 @@ class CompareObserver {
   virtual void started(std::uint32_t /*records*/) {}
   // One row of either version has been passed.
   virtual void rowPassed() {}
+  // runCompare: every flag is written and published; the index rebuild comes next.
+  virtual void rowsCompared() {}
+  // runCompare: "Comparison finished", once the index is rebuilt and the table is the caller's
+  // again (a listener may read and move it).
+  virtual void finished(const ComparedPair& /*pair*/) {}
 };
 
 struct CompareCounts {
