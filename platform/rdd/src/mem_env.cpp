@@ -155,6 +155,7 @@ class FaultFile : public File {
     return base_->truncate(length);
   }
   void discard(std::uint64_t o, std::uint64_t l) override { base_->discard(o, l); }
+  void releaseView(std::uint64_t o, std::uint64_t l) override { base_->releaseView(o, l); }
   Status sync() override { return base_->sync(); }
   Status lock(std::uint64_t o, std::uint64_t l, LockKind k, bool w) override {
     if (env_->shouldFailLock()) return Status::error(StatusKind::Io, "injected lock fault", 37);

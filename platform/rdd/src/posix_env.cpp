@@ -86,6 +86,12 @@ class PosixFile : public File {
     return true;
   }
 
+  void releaseView(std::uint64_t offset, std::uint64_t length) override {
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t from = (offset + page - 1) / page * page, to = std::min(offset + length, viewLen_) / page * page;
+    if (view_ && to > from) (void)::madvise(view_ + from, to - from, MADV_DONTNEED);
+  }
+
   std::string identity() const override {
     struct stat st{};
     if (::fstat(fd_, &st) != 0) return {};

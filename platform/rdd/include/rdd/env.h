@@ -53,6 +53,9 @@ class File {
   // open") instead of stopping the process. Answers false where no view can be made; the calls
   // then work as before.
   virtual bool mapPrefix(std::uint64_t /*length*/) { return false; }
+  // Lets go of the memory the view holds for a stretch read through (a scan behind itself): the
+  // bytes stay in the file and in the system's cache, and a later access maps them again.
+  virtual void releaseView(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
   // The same text for every open of one file, different texts for different files; "" when it
   // cannot be told (then the file is taken as possibly being any other).
   virtual std::string identity() const { return {}; }
