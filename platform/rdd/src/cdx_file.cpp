@@ -4,7 +4,6 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
-#include <set>
 #include <sstream>
 
 #include "format.h"
@@ -27,7 +26,8 @@ int bitsFor(std::uint64_t v) {
   return std::max(b, 1);
 }
 
-// Reading side: one file, its size, and a guard against visiting a page twice.
+// Reading side: one file, its size, and a guard against visiting a page twice. Trees are laid out
+// leaf after leaf, so reads are served from a window read ahead, not a system call per page.
 class Reader {
  public:
   Reader(File& f, std::string name) : file_(f), name_(std::move(name)) {}
@@ -36,14 +36,24 @@ class Reader {
     Status s = file_.size(&size_);
     if (!s.ok()) return s;
     if (size_ < 1536) return corrupt(name_, "file too short to hold a directory");
+    visited_.assign(size_ / fmt::kPageSize + 1, false);
     return Status::okay();
   }
   Status readAt(std::uint64_t off, std::size_t n, Page* out) {
-    out->assign(n, 0);
-    std::size_t got = 0;
-    Status s = file_.read(off, out->data(), n, &got);
-    if (!s.ok()) return s;
-    if (got != n) return corrupt(name_, "unexpected end of file at offset " + std::to_string(off));
+    if (off < windowAt_ || off + n > windowAt_ + window_.size()) {
+      window_.resize(std::max(n, kWindow));
+      std::size_t got = 0;
+      Status s = file_.read(off, window_.data(), window_.size(), &got);
+      if (!s.ok()) {
+        window_.clear();
+        return s;
+      }
+      window_.resize(got);
+      windowAt_ = off;
+      if (got < n) return corrupt(name_, "unexpected end of file at offset " + std::to_string(off));
+    }
+    const std::uint8_t* from = window_.data() + (off - windowAt_);
+    out->assign(from, from + n);
     return Status::okay();
   }
   Status checkNode(std::uint32_t off, const char* what) {
@@ -55,20 +65,26 @@ class Reader {
   Status readNode(std::uint32_t off, Page* out, const char* what) {
     Status s = checkNode(off, what);
     if (!s.ok()) return s;
-    if (!visited_.insert(off).second)
+    if (visited_[off / fmt::kPageSize])
       return corrupt(name_, "a cycle or shared page in the index pointers at offset " + std::to_string(off));
+    visited_[off / fmt::kPageSize] = true;
+    highestPageEnd_ = std::max<std::uint64_t>(highestPageEnd_, off + std::uint64_t{fmt::kPageSize});
     return readAt(off, fmt::kPageSize, out);
   }
-  void resetVisited() { visited_.clear(); }
-  std::uint64_t highestPageEnd() const { return visited_.empty() ? 0 : *visited_.rbegin() + std::uint64_t{fmt::kPageSize}; }
+  void resetVisited() { visited_.assign(visited_.size(), false); }
+  std::uint64_t highestPageEnd() const { return highestPageEnd_; }
   std::uint64_t size() const { return size_; }
   const std::string& name() const { return name_; }
 
  private:
+  static constexpr std::size_t kWindow = 256 * 1024;
   File& file_;
   std::string name_;
   std::uint64_t size_ = 0;
-  std::set<std::uint32_t> visited_;
+  std::vector<bool> visited_;  // per page of the file
+  std::uint64_t highestPageEnd_ = 0;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t windowAt_ = 0;
 };
 
 // A tree's entries as read: key bytes then the big-endian record number, one after another.
