@@ -1,16 +1,15 @@
 # Install layout under the prefix P (`cmake --install build --prefix P`):
 #   bin/zorbane-compare, bin/zorbane-compare-cli (when built), bin/zorbane-compare-desktop
-#   lib/zorbane-compare/libzmcbitmap.so            found through the program's RUNPATH
+#   lib/<multiarch>/zorbane-compare/libzmcbitmap.so  found through the program's RUNPATH
 #   share/zorbane-compare/                          stored state, schema store, SQL, layouts/
 #   share/zorbane-compare/demo/                     a complete demo working directory
 #   share/applications/zorbane-compare.desktop      the menu entry
-#   share/icons/hicolor/<n>x<n>/apps/zorbane-compare.png
+#   share/icons/hicolor/<n>x<n>/apps/zorbane-compare.png, scalable/apps/zorbane-compare.svg
 #   share/doc/zorbane-compare/                      README and docs/: user guide, format pages
 # `cmake --install` builds nothing: build the target zmc_installables (or everything) first.
 # The Debian package (`cpack -G DEB`, see scripts/package) holds the same files under /usr.
 
 set(ZMC_INSTALL_DATA ${CMAKE_INSTALL_DATADIR}/${ZMC_PACKAGE})
-set(ZMC_INSTALL_PRIVATE_LIB ${CMAKE_INSTALL_LIBDIR}/${ZMC_PACKAGE})
 set(ZMC_ICON_SIZES 16 32 48 64 128 256)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
@@ -37,10 +36,11 @@ install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/zorbane-compare-desktop DESTINATI
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorbane-compare.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
-# The icon theme's PNGs, drawn from the program's resource icon.
+# The icon theme's icon: the vector drawing itself, and PNGs drawn from it at each size.
+find_package(Qt6 REQUIRED COMPONENTS Svg)
 add_executable(icon_to_png ${PROJECT_SOURCE_DIR}/tools/icon_to_png.cpp)
-target_link_libraries(icon_to_png PRIVATE Qt6::Gui)
-set(ZMC_ICON_SOURCE ${PROJECT_SOURCE_DIR}/src/resources/icons/zorbane.ico)
+target_link_libraries(icon_to_png PRIVATE Qt6::Gui Qt6::Svg)
+set(ZMC_ICON_SOURCE ${PROJECT_SOURCE_DIR}/packaging/${ZMC_PACKAGE}.svg)
 set(ZMC_ICON_DIR ${CMAKE_BINARY_DIR}/packaging/hicolor)
 set(ZMC_ICON_FILES)
 foreach(size IN LISTS ZMC_ICON_SIZES)
@@ -53,6 +53,7 @@ add_custom_command(OUTPUT ${ZMC_ICON_FILES}
 add_custom_target(zmc_desktop_icons ALL DEPENDS ${ZMC_ICON_FILES})
 add_dependencies(zmc_installables zmc_desktop_icons)
 install(DIRECTORY ${ZMC_ICON_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES ${ZMC_ICON_SOURCE} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # Shared data: the stored state and the schema store found when the working directory and the
 # executable's folder have none, the SQL that builds the store, and the demo layouts.

@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     m->setStr(Field::PROP_METHO, r.pm);
     m->setStr(Field::FAMILYNAME, "Family");
   }
-  m->table()->flush();
+  m->flush();
   double oursAppend = secondsSince(t0);
 
   m->setOrder(1);
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
   m->deleteOrder(1);
   m->deleteOrder(1);
   for (const auto& o : il.orders) m->createOrder(o.tag, (dir / il.stem).string(), o.keyExpr, nullptr, false);
-  m->table()->flush();  // the index file written
+  m->flush();  // the index file written
   double oursBuild = secondsSince(t0);
   m->close();
   std::uintmax_t ourIndex = sizeOf(dir / "mpdms1.cdx");

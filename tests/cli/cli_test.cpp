@@ -3,6 +3,8 @@
 // the Differences report's own selection, the error log, and a second process holding the table.
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,14 +14,17 @@
 #include <fcntl.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "model/model.h"
+#include "rdd/table.h"
 #include "reportengine/layout.h"
 #include "reportengine/render.h"
 #include "reportengine/reportengine.h"
@@ -56,9 +61,14 @@ class Cli : public ::testing::Test {
     fs::remove_all(dir, ec);
   }
 
-  Outcome run(const std::vector<std::string>& args, const fs::path& where = {}) {
+  // `asOtherUser`: run as an unprivileged user, so that permissions hold even when the tests
+  // run as root.
+  Outcome run(const std::vector<std::string>& args, const fs::path& where = {}, bool asOtherUser = false) {
     const fs::path out = dir / ".out", err = dir / ".err";
-    std::vector<std::string> all{ZMC_CLI};
+    std::vector<std::string> all;
+    if (asOtherUser && ::geteuid() == 0)
+      all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    all.push_back(ZMC_CLI);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
@@ -181,6 +191,25 @@ TEST_F(Cli, FamiliesLoadAndVersionsWithRowCounts) {
   EXPECT_EQ(first.rfind("1.0\tLibrary\t", 0), 0u) << first;
   EXPECT_EQ(second.rfind("a version longe\tLibrary Revised\t", 0), 0u) << second;  // FAMILYNAME holds 15 characters
   EXPECT_GT(std::stoi(first.substr(first.rfind('\t') + 1)), 8);
+}
+
+TEST_F(Cli, LoadingAFamilyAgainUnderItsVersionIsRefusedUnlessAppended) {
+  ASSERT_EQ(run({"load", "Library", "1.0"}).exit, 0);
+  const std::string once = run({"versions"}).out;
+  const Outcome again = run({"load", "Library", "1.0"});
+  EXPECT_EQ(again.exit, 2);
+  EXPECT_NE(again.err.find("version 1.0 already holds "), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find(" rows of Library; reading it again would store every row twice. Give --append"),
+            std::string::npos)
+      << again.err;
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(run({"versions"}).out, once);  // nothing was added
+
+  const Outcome appended = run({"load", "Library", "1.0", "--append"});
+  EXPECT_EQ(appended.exit, 0) << appended.err;
+  const int rowsOnce = std::stoi(once.substr(once.rfind('\t') + 1));
+  const std::string twice = run({"versions"}).out;
+  EXPECT_EQ(std::stoi(twice.substr(twice.rfind('\t') + 1)), 2 * rowsOnce) << twice;
 }
 
 TEST_F(Cli, CompareExitsOneWithTheDifferencesAndZeroForTheSameSchema) {
@@ -405,6 +434,31 @@ TEST_F(Cli, AnUnknownFamilyStopsTheLoadWithTwoAndIsLogged) {
   EXPECT_NE(readFile(dir / "APPERROR.LOG").find("Cli:Load"), std::string::npos);
 }
 
+TEST_F(Cli, ALoadRefusedForItsFamilyOrVersionSaysWhyOnceAndWritesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"load", "library", "1.0"}, "no class family named \"library\"; did you mean \"Library\"?"},
+      {{"load", " Library ", "1.0"}, "did you mean \"Library\"?"},
+      {{"load", "Libary", "1.0"}, "did you mean \"Library\"?"},
+      {{"load", "NoSuch", "v3"}, "no class family named \"NoSuch\". Nothing was loaded."},
+      {{"load", "Library", "v\t1"}, "control character (U+0009)"},
+      {{"load", "Library", "Ω1"}, "holds \"Ω\" (U+03A9)"},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.exit, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("zorbane-compare-cli: "), r.err.rfind("zorbane-compare-cli: ")) << "one error: " << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_EQ(run({"versions"}).out, "");
+  const Outcome empty = run({"load", "Empty Family", "v4"});
+  EXPECT_EQ(empty.exit, 0);
+  EXPECT_NE(empty.out.find("No rows were written: Empty Family has no classes."), std::string::npos) << empty.out;
+}
+
 TEST_F(Cli, AMissingTableIsAnErrorNotAnEmptyList) {
   fs::remove(dir / "Mpdms.dbf");
   const Outcome r = run({"versions"});
@@ -418,6 +472,108 @@ TEST_F(Cli, AnOutputFileThatCannotBeWrittenExitsTwo) {
   const Outcome r = run({"compare", "1.0", "2.0", "--format", "json", "--output", (dir / "no" / "such" / "d.json").string()});
   EXPECT_EQ(r.exit, 2);
   EXPECT_NE(r.err.find("d.json"), std::string::npos) << r.err;
+}
+
+// ---------------------------------------------------------------- where exports go
+
+// Every file of the folder with its bytes, but for the error log and the run's own output.
+std::map<std::string, std::string> folderBytes(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "APPERROR.LOG" && name != ".out" && name != ".err" && entry.is_regular_file())
+      files[name] = readFile(entry.path());
+  }
+  return files;
+}
+
+TEST_F(Cli, OutputOntoAFileTheProgramWorksOnIsRefusedAndNothingIsTouched) {
+  loadDemo();
+  fs::create_symlink(dir / "Mpdms.dbf", dir / "link.csv");
+  fs::create_hard_link(dir / "zorbane-demo.db", dir / "hard.csv");
+  fs::create_directory(dir / "sub");
+  const std::string refused = "The differences were not written";
+  for (const char* target : {"Mpdms.dbf", "mpdms1.cdx", "OLE29.ctlstate", "zorbane-demo.db", "APPERROR.LOG",
+                             "Differences.rpt", "new.RPT", "link.csv", "hard.csv", "sub/../Mpdms.dbf"}) {
+    const std::map<std::string, std::string> before = folderBytes(dir);
+    const Outcome r = run({"compare", "1.0", "2.0", "--format", "csv", "--output", target});
+    EXPECT_EQ(r.exit, 2) << target;
+    EXPECT_NE(r.err.find(refused), std::string::npos) << target << ": " << r.err;
+    EXPECT_EQ(folderBytes(dir), before) << target;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+    EXPECT_EQ(readFile(dir / "APPERROR.LOG").find("version,family"), std::string::npos) << target;
+  }
+  EXPECT_FALSE(fs::exists(dir / "new.RPT"));
+  EXPECT_EQ(differingRowsInTable().size(), 0u);  // not even the flags were written
+  EXPECT_EQ(run({"versions"}).out.rfind("1.0\tLibrary\t", 0), 0u);
+}
+
+TEST_F(Cli, OutputFollowsLinksWritesFifosInPlaceTakesDashForStandardOutputAndIsTheCallersPath) {
+  loadDemo();
+  fs::create_directory(dir / "real");
+  fs::create_symlink(dir / "real" / "target.csv", dir / "out.csv");  // dangling until written
+  ASSERT_EQ(run({"compare", "1.0", "2.0", "--format", "csv", "--output", "out.csv"}).exit, 1);
+  EXPECT_TRUE(fs::is_symlink(dir / "out.csv"));
+  EXPECT_EQ(readFile(dir / "real" / "target.csv").rfind("version,family,", 0), 0u);
+
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] { piped = readFile(dir / "pipe"); });
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--format", "csv", "--output", "pipe"}).exit, 1);
+  reader.join();
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  EXPECT_EQ(piped.rfind("version,family,", 0), 0u);
+
+  const Outcome dash = run({"compare", "1.0", "2.0", "--format", "csv", "--output", "-"});
+  EXPECT_EQ(dash.exit, 1);
+  EXPECT_EQ(dash.out.rfind("version,family,", 0), 0u);
+  EXPECT_FALSE(fs::exists(dir / "-"));
+
+  const fs::path caller = dir / "caller";
+  fs::create_directory(caller);
+  EXPECT_EQ(run({"-C", dir.string(), "compare", "1.0", "2.0", "--format", "csv", "--output", "rel.csv"}, caller).exit, 1);
+  EXPECT_TRUE(fs::exists(caller / "rel.csv"));
+  EXPECT_FALSE(fs::exists(dir / "rel.csv"));
+}
+
+TEST_F(Cli, SaysWhereTheOutputWentWhenStandardErrorIsATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
+  loadDemo();
+  const fs::path transcript = dir / "transcript";
+  const std::string command = "script -qec \"cd " + dir.string() + " && " + std::string(ZMC_CLI) +
+                              " compare 1.0 2.0 --output d.txt\" " + transcript.string() + " >/dev/null 2>&1";
+  (void)std::system(command.c_str());
+  EXPECT_NE(readFile(transcript).find("differences written to " + (dir / "d.txt").string()), std::string::npos)
+      << readFile(transcript);
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--output", "quiet.txt"}).err, "");  // not a terminal: nothing said
+}
+
+TEST_F(Cli, AReadOnlyFolderIsListedAndDiffedButLoadCompareReindexAndZapAreRefused) {
+  loadDemo();
+  char pattern[] = "/tmp/zmc-cli-out-XXXXXX";
+  const fs::path elsewhere = ::mkdtemp(pattern);
+  fs::permissions(elsewhere, fs::perms::all);
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+    fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  const std::map<std::string, std::string> before = folderBytes(dir);
+
+  const Outcome versions = run({"versions"}, {}, true);
+  EXPECT_EQ(versions.exit, 0) << versions.err;
+  EXPECT_EQ(versions.out.rfind("1.0\tLibrary\t", 0), 0u) << versions.out;
+  const Outcome diff = run({"diff", "1.0", "2.0", "--format", "csv", "--output", (elsewhere / "d.csv").string()}, {}, true);
+  EXPECT_EQ(diff.exit, 1) << diff.err;
+  EXPECT_EQ(readFile(elsewhere / "d.csv").rfind("version,family,", 0), 0u);
+  for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
+           {"load", "Library", "3.0"}, {"compare", "1.0", "2.0"}, {"reindex"}, {"zap", "--yes"}}) {
+    const Outcome r = run(refused, {}, true);
+    EXPECT_EQ(r.exit, 2) << refused[0];
+    EXPECT_NE(r.err.find("is read-only for this user; nothing was changed"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(folderBytes(dir), before);
+  fs::permissions(dir, fs::perms::owner_all);
+  fs::remove_all(elsewhere);
 }
 
 // ---------------------------------------------------------------- a second process, zap, reindex
@@ -466,6 +622,119 @@ TEST_F(Cli, ZapEmptiesTheTableAndReindexRebuildsAMissingIndex) {
   const Outcome reindex = run({"reindex"});
   EXPECT_EQ(reindex.exit, 0) << reindex.err;
   EXPECT_TRUE(fs::exists(dir / "mpdms1.cdx"));
+}
+
+// A limit on the size of the files the process writes (ulimit -f 6) stops a load part-way: the
+// rows that fit stay, counted, and the error names the appending rather than the positioning
+// that happened to write them.
+TEST_F(Cli, AFileSizeLimitKeepsTheRowsThatFitAndTheErrorNamesTheAppend) {
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 6 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);  // inherited by the CLI only: this process writes nothing meanwhile
+  const Outcome load = run({"load", "Library", "1.0"});
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(load.exit, 2) << load.out << load.err;
+  const std::uintmax_t kept = (fs::file_size(dir / "Mpdms.dbf") - 514) / 210;  // the empty table, then 210 bytes a row
+  EXPECT_EQ(kept, 26u) << "the rows that fit in 6 KB";
+  EXPECT_EQ(run({"versions"}).out, "1.0\tLibrary\t26\n");
+  EXPECT_NE(readFile(dir / "APPERROR.LOG").find("Operation: DBAPPEND"), std::string::npos);
+}
+
+// ---------------------------------------------------------------- an index that does not describe the table
+
+// Another program renames a class in place: the index stamp no longer matches the table, the
+// compare builds the orders again, says so in the log only, and reports what a compare on a
+// fresh index reports.
+TEST_F(Cli, AStaleIndexIsRepairedDuringACompareWithAWarningInTheLogOnly) {
+  if (std::system("/usr/bin/python3 -c 'import dbf' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-dbf is not installed (scripts/setup installs it)";
+  loadDemo();
+  const std::string python = "cd '" + dir.string() +
+                             "' && /usr/bin/python3 - <<'PYEOF'\nimport dbf\nt = dbf.Table('Mpdms.dbf')\n"
+                             "t.open(dbf.READ_WRITE)\nfor r in t:\n"
+                             "    if r.modelvers.strip() == '2.0' and r.classname.strip() == 'Book': "
+                             "dbf.write(r, classname='Tome')\nt.close()\nPYEOF\n";
+  ASSERT_EQ(std::system(python.c_str()), 0);
+  const Outcome repairing = run({"compare", "1.0", "2.0", "--reset"});
+  EXPECT_EQ(repairing.exit, 1) << repairing.err;
+  EXPECT_TRUE(repairing.err.empty()) << repairing.err;
+  const std::string log = readFile(dir / "APPERROR.LOG");
+  EXPECT_NE(log.find("WARNING"), std::string::npos) << log;
+  EXPECT_NE(log.find("did not describe the table"), std::string::npos) << log;
+  const Outcome again = run({"compare", "1.0", "2.0", "--reset"});
+  EXPECT_EQ(again.exit, 1);
+  EXPECT_EQ(repairing.out, again.out);
+  EXPECT_NE(again.out.find("Tome"), std::string::npos) << again.out;
+}
+
+// Another tool's index file of the same shape (stamp bytes zero) whose first tag keys the class
+// before the version, at the same key length: it is built again before the first compare.
+TEST_F(Cli, ATagWithAnotherKeyExpressionIsBuiltAgainBeforeTheFirstCompare) {
+  loadDemo();
+  {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    auto t = rdd::Table::open(model::kTableName, "");
+    ASSERT_TRUE(t && t->openIndex("mpdms1"));
+    while (t->orderCount() > 0) t->deleteOrder(1, "mpdms1");
+    t->createOrder("MPDMS1", "mpdms1", "CLASSNAME+MODELVERS+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
+    t->createOrder("MPDMS2", "mpdms1", "MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
+    t->close();
+    fs::current_path(previous);
+  }
+  std::fstream index(dir / "mpdms1.cdx", std::ios::in | std::ios::out | std::ios::binary);
+  index.seekp(448);
+  index.write(std::string(40, '\0').data(), 40);  // no stamp: as another program writes it
+  index.close();
+  const Outcome first = run({"compare", "1.0", "2.0", "--reset"});
+  EXPECT_EQ(first.exit, 1) << first.err;
+  EXPECT_TRUE(first.err.empty()) << first.err;
+  EXPECT_EQ(differingRowsInTable().size(), 21u);
+  EXPECT_NE(readFile(dir / "APPERROR.LOG").find("keyed CLASSNAME+MODELVERS"), std::string::npos);
+  EXPECT_EQ(run({"compare", "1.0", "2.0", "--reset"}).out, first.out);
+}
+
+// ---------------------------------------------------------------- nothing on standard output after a failure
+
+TEST_F(Cli, AFailingRunPrintsNothingOnStandardOutput) {
+  struct Failure {
+    const char* what;
+    std::vector<std::string> args;
+    std::function<void(const fs::path&)> arrange;
+    rlim_t fileSizeLimit;  // 0: none
+  };
+  const Failure failures[] = {
+      {"index file is a folder", {"reindex"}, [](const fs::path& d) {
+         fs::remove(d / "mpdms1.cdx");
+         fs::create_directory(d / "mpdms1.cdx");
+       }, 0},
+      {"store missing", {"load", "Library", "3.0"}, [](const fs::path& d) { fs::remove(d / "zorbane-demo.db"); }, 0},
+      {"disk full", {"load", "Library", "3.0"}, [](const fs::path&) {}, 1},
+  };
+  for (const Failure& f : failures) {
+    SCOPED_TRACE(f.what);
+    loadDemo();
+    f.arrange(dir);
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    if (f.fileSizeLimit) {
+      // The child inherits the limit: the table may grow by a few rows only.
+      struct rlimit small = old;
+      small.rlim_cur = fs::file_size(dir / "Mpdms.dbf") + 2000;
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    const Outcome r = run(f.args);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(r.exit, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(r.err.empty());
+    TearDown();  // a fresh copy of the demo folder for the next
+    SetUp();
+  }
 }
 
 }  // namespace

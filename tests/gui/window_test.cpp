@@ -2,6 +2,8 @@
 // that reach the window (button by name, menu by hyper-label, user picks only, focus changes).
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
@@ -54,6 +56,11 @@ class TestWin : public gui::DataWindow {
   }
   void ListBoxSelect(const gui::ControlEvent& e) override { selections.push_back(e.control); }
   void EditFocusChange(const gui::FocusEvent& e) override { focus.push_back(e.gotFocus); }
+  bool EditReturn(const gui::ControlEvent&) override {
+    ++editReturns;
+    return takesEditReturn;
+  }
+  void ListBoxActivate(const gui::ControlEvent&) override { ++activations; }
 
   gui::FixedText* label;
   gui::ComboBox* picker;
@@ -67,6 +74,18 @@ class TestWin : public gui::DataWindow {
   std::vector<bool> focus;
   int goPressed = 0;
   int runChosen = 0;
+  int editReturns = 0;
+  int activations = 0;
+  bool takesEditReturn = true;
+};
+
+// Counts the key presses that reach the widget it watches: those its children passed on.
+struct KeysPassedOn : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) ++count;
+    return false;
+  }
+  int count = 0;
 };
 
 class DataWindowTest : public ::testing::Test {
@@ -241,6 +260,41 @@ TEST_F(DataWindowTest, MenuCommandCallsTheMethodNamedByItsHyperLabel) {
   EXPECT_TRUE(menu->choose(501));
   EXPECT_EQ(win.runChosen, 1);
   EXPECT_FALSE(menu->choose(500));  // the pop-up has no method
+}
+
+TEST_F(DataWindowTest, EnterActsOnTheControlThatHasItAndOnlyAControlThatTakesItKeepsIt) {
+  struct Case {
+    const char* where;
+    std::function<gui::Control*(TestWin&)> prepare;
+    bool kept;  // the key is not passed on to the window
+    int goPressed, editReturns, activations;
+  };
+  const Case cases[] = {
+      {"an enabled button", [](TestWin& w) { return w.go; }, true, 1, 0, 0},
+      {"a disabled button", [](TestWin& w) { w.go->Disable(); return w.go; }, false, 0, 0, 0},
+      {"an edit its window takes it from", [](TestWin& w) { return w.edit; }, true, 0, 1, 0},
+      {"an edit its window leaves it to", [](TestWin& w) { w.takesEditReturn = false; return w.edit; }, false, 0, 1, 0},
+      {"a list with an entry picked",
+       [](TestWin& w) {
+         w.list->FillUsing(gui::ListItems{{"a", rt::Value(1)}});
+         w.list->pick(1);
+         return w.list;
+       },
+       true, 0, 0, 1},
+      {"a list with nothing picked", [](TestWin& w) { return w.list; }, false, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    TestWin win;
+    QWidget* widget = c.prepare(win)->widget();
+    KeysPassedOn passedOn;
+    widget->parentWidget()->installEventFilter(&passedOn);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(widget, &enter);
+    EXPECT_EQ(passedOn.count == 0, c.kept) << c.where;
+    EXPECT_EQ(win.goPressed, c.goPressed) << c.where;
+    EXPECT_EQ(win.editReturns, c.editReturns) << c.where;
+    EXPECT_EQ(win.activations, c.activations) << c.where;
+  }
 }
 
 TEST_F(DataWindowTest, EditFocusChangeFiresOnGainAndLoss) {

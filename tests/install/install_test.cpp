@@ -3,6 +3,7 @@
 // second process, offscreen, with a window driver preloaded that picks a family and presses the
 // window's buttons; the test then reads the model table the program wrote.
 #include <gtest/gtest.h>
+#include <QImage>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -185,25 +186,24 @@ std::set<std::string> filesUnder(const fs::path& root) {
 
 bool executable(const fs::path& file) { return ::access(file.c_str(), X_OK) == 0; }
 
-// A PNG's width and height from its header.
-std::pair<int, int> pngSize(const fs::path& file) {
-  const std::string bytes = readAll(file);
-  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) return {0, 0};
-  auto be32 = [&](std::size_t at) {
-    return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
-           (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
-  };
-  return {be32(16), be32(20)};
+// How many different colours a picture holds.
+std::size_t coloursIn(const QImage& image) {
+  std::set<QRgb> colours;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+  return colours.size();
 }
 
 const std::vector<std::string> kLayouts{"Class Listing.rpt", "Differences.rpt", "Model Versions.rpt"};
+const std::string kPrivateLibrary = ZMC_PRIVATE_LIB "/libzmcbitmap.so";
 const std::vector<int> kIconSizes{16, 32, 48, 64, 128, 256};
 
 // The files an install must hold, relative to the prefix.
 std::vector<std::string> expectedFiles() {
   std::vector<std::string> files{"bin/zorbane-compare", "bin/zorbane-compare-desktop",
-                                 "lib/zorbane-compare/libzmcbitmap.so",
+                                 kPrivateLibrary,
                                  "share/applications/zorbane-compare.desktop",
+                                 "share/icons/hicolor/scalable/apps/zorbane-compare.svg",
                                  "share/zorbane-compare/OLE29.ctlstate", "share/zorbane-compare/zorbane-demo.db",
                                  "share/zorbane-compare/zorbane-schema.sql", "share/zorbane-compare/zorbane-demo.sql",
                                  "share/zorbane-compare/demo/Mpdms.dbf", "share/zorbane-compare/demo/OLE29.ctlstate",
@@ -265,11 +265,15 @@ TEST_F(Installed, PrefixHoldsProgramLibraryDataMenuEntryIconsAndDocs) {
   for (const auto& file : expectedFiles()) EXPECT_TRUE(fs::is_regular_file(prefix() / file)) << file;
   for (const char* bin : {"bin/zorbane-compare", "bin/zorbane-compare-desktop"})
     EXPECT_TRUE(executable(prefix() / bin)) << bin;
-  for (int n : kIconSizes) {
-    const auto icon = prefix() / ("share/icons/hicolor/" + std::to_string(n) + "x" + std::to_string(n) +
-                                  "/apps/zorbane-compare.png");
-    EXPECT_EQ(pngSize(icon), std::make_pair(n, n)) << icon;
-  }
+  const auto icon = [](int n) {
+    const std::string size = std::to_string(n);
+    return QImage(QString::fromStdString((prefix() / "share/icons/hicolor" / (size + "x" + size) /
+                                          "apps/zorbane-compare.png").string()));
+  };
+  for (int n : kIconSizes) EXPECT_EQ(icon(n).size(), QSize(n, n)) << n;
+  // Each size is drawn from the vector drawing, not a 16-colour picture enlarged: the largest
+  // shows the drawing's shading and smoothed edges.
+  EXPECT_GT(coloursIn(icon(256)), 256u);
   // The demo's table is the empty one, and the printer tests' reference pages are not user docs.
   EXPECT_EQ(fs::file_size(shared() / "demo/Mpdms.dbf"), fs::file_size(ZMC_SOURCE_DIR "/demo/Mpdms.dbf"));
   EXPECT_FALSE(fs::exists(prefix() / "share/doc/zorbane-compare/docs/reference"));
@@ -306,7 +310,7 @@ TEST_F(Installed, ProgramLoadsAFamilyInACopyOfTheInstalledDemo) {
   EXPECT_TRUE(session.noted("box|Finished|")) << session.all();
   EXPECT_FALSE(session.noted("box|ERROR")) << session.all();
   EXPECT_EQ(fs::path(session.note("bitmaplib|")).lexically_normal(),
-            (prefix() / "lib/zorbane-compare/libzmcbitmap.so").lexically_normal())
+            (prefix() / kPrivateLibrary).lexically_normal())
       << session.all();
   expectSameRows(rowsOf(work, "installed"), storeRowsOf(shared() / "demo/zorbane-demo.db", "Library"));
   // The installed demo itself is left as it was.
@@ -359,6 +363,20 @@ TEST_F(Installed, StoredStateFoundNowhereIsAnErrorListingEveryFolderSearched) {
   EXPECT_FALSE(session.noted("window|")) << session.all();
 }
 
+TEST_F(Installed, ProgramStartedInAFolderWithoutTheTableSaysWhatTheFolderNeedsAndWhereTheDemoIs) {
+  const fs::path home = folder("no-table");
+  const Session session = drive(program(), home);
+  EXPECT_EQ(session.code, 1) << session.all();
+  const std::string box = session.note("box|No Model Table|");
+  EXPECT_NE(box.find("The folder " + home.string() + " has no model table Mpdms.dbf."), std::string::npos)
+      << session.all();
+  EXPECT_NE(box.find("cp -r " + (shared() / "demo").string() + " ~/zorbane-demo"), std::string::npos) << session.all();
+  EXPECT_NE(session.output.find("has no model table Mpdms.dbf"), std::string::npos) << session.all();
+  EXPECT_FALSE(session.noted("box|ERROR")) << session.all();
+  EXPECT_FALSE(session.noted("window|")) << session.all();
+  EXPECT_FALSE(fs::exists(home / "APPERROR.LOG"));
+}
+
 TEST_F(Installed, MenuLauncherStartsInTheUsersFolderAndKeepsItsTable) {
   const fs::path data = folder("xdg-data");
   const std::vector<std::string> env{"XDG_DATA_HOME=" + data.string()};
@@ -378,15 +396,24 @@ TEST_F(Installed, MenuLauncherStartsInTheUsersFolderAndKeepsItsTable) {
 
 // ---------------------------------------------------------------- the Debian package
 
-TEST_F(Installed, DebianPackageHoldsTheSameFilesUnderUsrAndItsProgramStarts) {
-  const fs::path out = folder("cpack");
+// The Debian package made by cpack from this build, made once for the tests that need it.
+fs::path debianPackage(const fs::path& out) {
+  static fs::path deb;
+  if (!deb.empty()) return deb;
   const Outcome pack = run({ZMC_CPACK, "-G", "DEB", "--config", ZMC_BUILD_DIR "/CPackConfig.cmake", "-B", out.string()},
                            out);
-  ASSERT_EQ(pack.code, 0) << pack.output;
-  fs::path deb;
+  EXPECT_EQ(pack.code, 0) << pack.output;
   for (const auto& entry : fs::directory_iterator(out))
     if (entry.path().extension() == ".deb") deb = entry.path();
-  ASSERT_FALSE(deb.empty()) << pack.output;
+  EXPECT_FALSE(deb.empty()) << pack.output;
+  return deb;
+}
+
+TEST_F(Installed, DebianPackageHoldsTheSameFilesUnderUsrAndItsProgramStarts) {
+  const fs::path out = root_ / "cpack";
+  fs::create_directories(out);
+  const fs::path deb = debianPackage(out);
+  ASSERT_FALSE(deb.empty());
 
   auto field = [&](const std::string& name) {
     std::string value = run({"dpkg-deb", "-f", deb.string(), name}, out).output;
@@ -416,9 +443,43 @@ TEST_F(Installed, DebianPackageHoldsTheSameFilesUnderUsrAndItsProgramStarts) {
   EXPECT_EQ(session.code, 0) << session.all();
   EXPECT_TRUE(session.noted("box|Finished|")) << session.all();
   EXPECT_EQ(fs::path(session.note("bitmaplib|")).lexically_normal(),
-            (usr / "lib/zorbane-compare/libzmcbitmap.so").lexically_normal())
+            (usr / kPrivateLibrary).lexically_normal())
       << session.all();
   expectSameRows(rowsOf(work, "from deb"), storeRowsOf(work / "zorbane-demo.db", "Library Revised Edition"));
+}
+
+// dpkg with its own database and file tree under `root`; maintainer scripts, if the package had
+// any, would run outside it.
+Outcome dpkg(const fs::path& root, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), {"dpkg", "--root=" + root.string(), "--force-not-root",
+                                       "--force-depends", "--force-script-chrootless"});
+  return run(arguments, root);
+}
+
+TEST_F(Installed, DebianPackageRemovedOrPurgedLeavesNothingBehind) {
+  const fs::path out = root_ / "cpack";
+  fs::create_directories(out);
+  const fs::path deb = debianPackage(out);
+  ASSERT_FALSE(deb.empty());
+  const fs::path root = folder("dpkg-root");
+  fs::create_directories(root / "var/lib/dpkg/info");
+  fs::create_directories(root / "var/lib/dpkg/updates");
+  std::ofstream(root / "var/lib/dpkg/status").flush();
+
+  for (const char* removal : {"--remove", "--purge"}) {
+    const Outcome install = dpkg(root, {"--install", deb.string()});
+    ASSERT_EQ(install.code, 0) << install.output;
+    ASSERT_TRUE(fs::exists(root / "usr/bin/zorbane-compare"));
+    const Outcome removed = dpkg(root, {removal, "zorbane-compare"});
+    EXPECT_EQ(removed.code, 0) << removal << "\n" << removed.output;
+    // Not even "rc": dpkg no longer knows the package at all.
+    const Outcome status = run({"dpkg-query", "--root=" + root.string(), "--show", "--showformat=${db:Status-Abbrev}",
+                                "zorbane-compare"},
+                               root);
+    EXPECT_NE(status.code, 0) << removal << ": " << status.output;
+    EXPECT_FALSE(fs::exists(root / "usr/bin/zorbane-compare")) << removal;
+    EXPECT_FALSE(fs::exists(root / "usr/share/zorbane-compare")) << removal;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QProgressBar>
 #include <set>
+#include <unistd.h>
 
 #include "reports/reports.h"
 #include "runtime/callstack.h"
@@ -86,6 +87,82 @@ TEST_F(Workflow, EmptyOrBlankVersionIsRefusedWithNothingWritten) {
   EXPECT_EQ(win->oBaseModel->ItemCount(), 0);
   EXPECT_TRUE(errors.errors.empty());
   expectUsable();
+}
+
+// Another user's folder: as root the test looks at it with an unprivileged effective user, so
+// that permissions hold.
+class OtherUser {
+ public:
+  OtherUser() : switched_(::geteuid() == 0 && ::seteuid(65534) == 0) {}
+  ~OtherUser() {
+    if (switched_) EXPECT_EQ(::seteuid(0), 0);
+  }
+
+ private:
+  bool switched_;
+};
+
+TEST_F(Workflow, AReadOnlyFolderIsListedButLoadCompareAndZapAreRefusedWithNothingWritten) {
+  start();
+  load("Base Fam", "1.0");
+  load("Ref Fam", "2.0");
+  win.reset();
+  namespace fs = std::filesystem;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path()))
+    fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  const std::string before = wftest::readFile(dir.path() / model::kTableName);
+  responder.clear();
+  {
+    OtherUser other;
+    start();
+    ASSERT_TRUE(table().used());
+    EXPECT_EQ(win->oBaseModel->ItemCount(), 2);
+    load("Base Fam", "3.0");
+    compare("1.0", "2.0");
+    win->oPbZapDbf->click();
+    win.reset();
+  }
+  ASSERT_EQ(responder.records().size(), 3u);
+  for (const auto& box : responder.records()) {
+    EXPECT_EQ(box.caption, "Model Table Read-Only");
+    EXPECT_NE(box.text.find("is read-only for this user; nothing was changed."), std::string::npos) << box.text;
+  }
+  EXPECT_TRUE(errors.errors.empty()) << errors.errors.front()->description;
+  EXPECT_EQ(wftest::readFile(dir.path() / model::kTableName), before);
+  fs::permissions(dir.path(), fs::perms::owner_all);
+}
+
+TEST_F(Workflow, TypeCodesOutsideZeroToTenAreStoredAsNoTypeAtAnyWidth) {
+  const struct {
+    const char* name;
+    const char* code;
+    const char* stored;
+  } cases[] = {
+      {"TwoToThe32", "4294967296", ""},          {"TwoToThe32Plus5", "4294967301", ""},
+      {"TwoToThe62Plus2", "4611686018427387906", ""}, {"MinusOne", "-1", ""},
+      {"Eleven", "11", ""},                      {"Ten", "10", "Date"},
+      {"Lowest", "-9223372036854775808", ""},    {"MinusTwoToThe32", "-4294967296", ""},
+  };
+  std::string sql =
+      "INSERT INTO zfamily (family_id, name, position) VALUES (1, 'Codes', 1);\n"
+      "INSERT INTO zclass (class_id, family_id, name, position) VALUES (10, 1, 'K', 1);\n";
+  int position = 0;
+  for (const auto& c : cases)
+    sql += "INSERT INTO zproperty (property_id, class_id, name, position, level, type_code) VALUES (" +
+           std::to_string(100 + ++position) + ", 10, '" + c.name + "', " + std::to_string(position) + ", 'I', " +
+           c.code + ");\n";
+  win.reset();
+  wftest::WorkDir codes(sql);
+  ole::setStorageDirectories({codes.path().string()});
+  start();
+  load("Codes", "1.0");
+  const std::vector<std::string> rows = wftest::rowsInRecordOrder(table());
+  ASSERT_EQ(rows.size(), std::size(cases) + 1);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(rows[i + 1], std::string("1.0|K||P|") + cases[i].name + "|" + cases[i].stored + "|I|Codes") << cases[i].code;
+  EXPECT_TRUE(errors.errors.empty());
 }
 
 TEST_F(Workflow, ProgressBarIsEmptyNotBusyAfterAFamilyWithoutClasses) {

@@ -1,5 +1,10 @@
 // The workflow end to end: the real main window offscreen, the real table driver and the
 // control stand-in over a schema store built for each test, boxes answered by the test responder.
+#include <QLineEdit>
+#include <QTest>
+
+#include <optional>
+
 #include "window_fixture.h"
 
 namespace {
@@ -147,22 +152,53 @@ TEST_F(Workflow, LoadCutsLongValuesAndKeepsOnlyTheFirstParent) {
   EXPECT_GT(itemOf(win->oBaseModel, "123456789012345"), 0);
 }
 
-TEST_F(Workflow, LoadingTwiceDoublesTheRowsUnderOneVersion) {
+TEST_F(Workflow, LoadingAFamilyAgainUnderItsVersionAsksFirstAndNoIsTheDefault) {
   start();
   load("Multi", "1.0");
   const auto once = wftest::rowsInRecordOrder(table());
-  load("Multi", "1.0");
-  auto twice = wftest::rowsInRecordOrder(table());
-  ASSERT_EQ(twice.size(), 2 * once.size());
-  EXPECT_EQ(std::vector<std::string>(twice.begin() + static_cast<long>(once.size()), twice.end()), once);
-  EXPECT_EQ(win->oBaseModel->ItemCount(), 1);
+  ASSERT_EQ(once.size(), 4u);
+  struct Case {
+    const char* family;
+    const char* version;
+    std::optional<int> answer;  // none: the box's default button
+    bool asked;
+    std::size_t rowsAfter;
+  };
+  const Case cases[] = {
+      {"Multi", "1.0", std::nullopt, true, 4},   // the default keeps the table as it was
+      {"Multi", "1.0 ", gui::kIdNo, true, 4},    // the same version at the stored width
+      {"Multi", "1.0", gui::kIdYes, true, 8},    // appending stays possible
+      {"Multi", "2.0", std::nullopt, false, 12},  // another version: nothing to ask
+      {"Base Fam", "1.0", std::nullopt, false, 28},
+  };
+  for (const Case& c : cases) {
+    responder.clear();
+    if (c.answer) responder.queueAnswer(*c.answer);
+    load(c.family, c.version);
+    const bool asked = !responder.records().empty() && responder.records().front().caption == "Read Class Structure";
+    EXPECT_EQ(asked, c.asked) << c.family << " as " << c.version;
+    if (asked) {
+      const gui::BoxRecord& box = responder.records().front();
+      EXPECT_EQ(box.text, "Version 1.0 already holds 4 rows of Multi. Add them again?");
+      EXPECT_EQ(box.style, gui::kBoxYesNo | gui::kBoxIconQuestion | gui::kBoxDefaultSecond);
+    }
+    EXPECT_EQ(table().lastRec(), c.rowsAfter) << c.family << " as " << c.version;
+    expectUsable();
+  }
+  const auto rows = wftest::rowsInRecordOrder(table());
+  EXPECT_EQ(std::vector<std::string>(rows.begin() + 4, rows.begin() + 8), once);  // the Yes appended a copy
 }
 
-TEST_F(Workflow, EmptyFamilyWritesNothingButStillFinishes) {
+TEST_F(Workflow, EmptyFamilyFinishesAndSaysNoRowsWereWritten) {
   start();
   load("Empty Family", "1.0");
   EXPECT_EQ(table().lastRec(), 0u);
-  EXPECT_EQ(lastBox().caption, "Finished");
+  ASSERT_EQ(responder.records().size(), 2u);
+  EXPECT_EQ(responder.records()[0].caption, "Finished");
+  EXPECT_EQ(lastBox().caption, "Read Class Structure");
+  EXPECT_EQ(lastBox().text,
+            "No rows were written: the class family Empty Family has no classes, so the lists of model versions are "
+            "unchanged.");
   EXPECT_EQ(win->oProgressBar->RangeHigh(), 0);
   expectUsable();
 }
@@ -369,6 +405,29 @@ TEST_F(Workflow, ExitClosesTheTableAndEndsTheWindow) {
   start();
   win->oPbExit->click();
   EXPECT_FALSE(win->ModelServer->used());
+  EXPECT_TRUE(win->ended());
+}
+
+// ---------------------------------------------------------------- keyboard
+
+TEST_F(Workflow, EnterInTheVersionFieldReadsTheFamilyAndEnterPressesTheFocusedButton) {
+  start();
+  QWidget* version = win->oModelName->widget();
+  // Without a family picked, Enter has nothing to read.
+  QTest::keyClicks(version, "1.0");
+  QTest::keyClick(version, Qt::Key_Return);
+  EXPECT_TRUE(responder.records().empty());
+  EXPECT_FALSE(win->oPbExecute->IsEnabled());
+  // Picked first, typed and entered without leaving the field: the family is read.
+  win->ModelName("");
+  win->oClassFamilyName->pick(itemOf(win->oClassFamilyName, "Multi"));
+  QTest::keyClicks(version, "1.0");
+  QTest::keyClick(version, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(lastBox().caption, "Finished");
+  EXPECT_EQ(table().lastRec(), 4u);
+  expectUsable();
+  // Enter on a button presses it, as Space does.
+  QTest::keyClick(win->oPbExit->widget(), Qt::Key_Return);
   EXPECT_TRUE(win->ended());
 }
 

@@ -164,8 +164,8 @@ TEST_F(MpdmsTable, IndexFileIsOpenedAndOrderOneControlsAfterReopening) {
   EXPECT_TRUE(std::filesystem::exists(dir.path / "mpdms1.cdx"));
   Mpdms m(at(dir));
   EXPECT_EQ(m.orderCount(), 2);
-  EXPECT_EQ(m.table()->order(), 1);
-  EXPECT_EQ(m.table()->orderName(1), "MPDMS1");
+  EXPECT_EQ(m.controllingOrder(), 1);
+  EXPECT_EQ(m.orderName(1), "MPDMS1");
   EXPECT_EQ(m.recNo(), 2u);  // at the top of order 1: version V1 first
 }
 

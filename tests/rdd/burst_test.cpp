@@ -122,9 +122,11 @@ TEST(AppendBurst, TheTimeBudgetEndsABurstAndZeroReleasesAfterEveryAppend) {
   const std::string path = dir.file("t.dbf");
   ASSERT_TRUE(rdd::createTable(path, smallLayout()));
   std::int64_t now = 1000;
+  rdd::FaultEnv clocked(rdd::defaultEnv());
+  clocked.setClock([&now] { return now; });
   rdd::OpenOptions opt;
+  opt.env = &clocked;
   opt.appendBurstMs = 25;
-  opt.clock = [&now] { return now; };
   const int other = openElsewhere(path);  // the budget is for the other openers of the table
   {
     auto t = rdd::Table::open("t", dir.str(), opt);
@@ -160,9 +162,11 @@ TEST(AppendBurst, ALoneOpenerKeepsItsBurstUntilAnotherOpensTheTable) {
   const std::string path = dir.file("t.dbf");
   ASSERT_TRUE(rdd::createTable(path, smallLayout()));
   std::int64_t now = 1000;
+  rdd::FaultEnv clocked(rdd::defaultEnv());
+  clocked.setClock([&now] { return now; });
   rdd::OpenOptions opt;
+  opt.env = &clocked;
   opt.appendBurstMs = 25;
-  opt.clock = [&now] { return now; };
   auto t = rdd::Table::open("t", dir.str(), opt);
   t->createOrder("name", "idx", "NAME", nullptr, false);
   addRow(*t, "a", "");

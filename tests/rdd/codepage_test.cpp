@@ -274,6 +274,8 @@ TEST(LanguageDriver, EachKnownByteReadsAndWritesItsCodePage) {
       {0x01, 0x81, "ü"}, {0x01, 0x9B, "¢"}, {0x01, 0xE1, "ß"},  // CP437
       {0x02, 0x9B, "ø"}, {0x02, 0xB5, "Á"}, {0x02, 0xD5, "ı"},  // CP850
       {0x03, 0x80, "€"}, {0x57, 0x80, "€"}, {0x00, 0x80, "€"},  // Windows-1252, ANSI, none
+      {0x64, 0x88, "ł"}, {0xC8, 0xB3, "ł"}, {0x65, 0x86, "Ж"},  // CP852, Windows-1250, CP866
+      {0xC9, 0xC6, "Ж"}, {0x04, 0xDB, "€"}, {0x7D, 0xE0, "א"},  // Windows-1251, Macintosh, Windows-1255
   };
   for (const Case& c : cases) {
     ScratchDir dir;
@@ -316,16 +318,34 @@ TEST(LanguageDriver, CharacterOneDosPageLacksIsRaisedThere) {
   EXPECT_EQ(t->rawField(0), pad("5 ?", 10));
 }
 
-TEST(LanguageDriver, UnknownByteRefusesTheOpenNamingTheFileAndTheByteAndChangesNothing) {
+TEST(LanguageDriver, DoubleBytePagesStoreTwoBytesACharacterAndCutBetweenCharacters) {
   ScratchDir dir;
   ErrorLog log;
-  writeTableWithByte(dir, 0x64, 'x');
-  const auto before = readBytes(dir.file("t.dbf"));
+  writeTableWithByte(dir, 0x7B, 'x');  // Japanese Windows, CP932
   auto t = rdd::Table::open("t", dir.str());
-  EXPECT_FALSE(t);
-  ASSERT_EQ(log.errors.size(), 1u);
-  EXPECT_EQ(log.last().genCode, rt::EG_UNSUPPORTED);
-  EXPECT_NE(log.last().description.find(dir.file("t.dbf")), std::string::npos) << log.last().description;
-  EXPECT_NE(log.last().description.find("0x64"), std::string::npos) << log.last().description;
-  EXPECT_EQ(readBytes(dir.file("t.dbf")), before);
+  ASSERT_TRUE(t);
+  t->put("NAME", rt::Value("日本語のテキスト"));  // 16 bytes in CP932; NAME holds 10
+  EXPECT_EQ(t->rawField(0), "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65");
+  EXPECT_EQ(t->get("NAME").asString(), "日本語のテ");
+  EXPECT_TRUE(log.empty());
+}
+
+TEST(LanguageDriver, AByteThatNamesNoConvertibleCodePageRefusesTheOpenSayingWhyAndChangesNothing) {
+  const struct {
+    std::uint8_t byte;
+    const char* says;
+  } cases[] = {{0x05, "0x05, which names no code page"}, {0x98, "Greek Macintosh, which the C library cannot convert"}};
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    ErrorLog log;
+    writeTableWithByte(dir, c.byte, 'x');
+    const auto before = readBytes(dir.file("t.dbf"));
+    auto t = rdd::Table::open("t", dir.str());
+    EXPECT_FALSE(t);
+    ASSERT_EQ(log.errors.size(), 1u);
+    EXPECT_EQ(log.last().genCode, rt::EG_UNSUPPORTED);
+    EXPECT_NE(log.last().description.find(dir.file("t.dbf")), std::string::npos) << log.last().description;
+    EXPECT_NE(log.last().description.find(c.says), std::string::npos) << log.last().description;
+    EXPECT_EQ(readBytes(dir.file("t.dbf")), before);
+  }
 }

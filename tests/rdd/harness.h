@@ -15,15 +15,20 @@
 namespace rddtest {
 
 // Records every raised error and answers "default" (or retry, when asked to).
+// Errors raised, and warnings handed to the log (repairs that need no answer), apart.
 struct ErrorLog {
-  std::vector<rt::ErrorPtr> errors;
+  std::vector<rt::ErrorPtr> errors, warnings;
   ErrorLog() {
     rt::setErrorBlock([this](const rt::ErrorPtr& e) {
       errors.push_back(e);
       return rt::Value(false);
     });
+    rt::setWarningLog([this](const rt::ErrorPtr& e) { warnings.push_back(e); });
   }
-  ~ErrorLog() { rt::setErrorBlock({}); }
+  ~ErrorLog() {
+    rt::setErrorBlock({});
+    rt::setWarningLog({});
+  }
   bool empty() const { return errors.empty(); }
   const rt::Error& last() const { return *errors.back(); }
 };

@@ -57,7 +57,11 @@ TEST(FormatLimits, ALoadStopsAtAFilesLimitWithBothFilesWholeAndTrusted) {
       auto t = rdd::Table::open("t", dir.str(), opt);
       ASSERT_TRUE(t);
       t->createOrder("name", "idx", "NAME");
-      for (int i = 0; i < 200000 && !t->writeFailed(); ++i) addRow(*t, "r" + std::to_string(i * 7919 % 200003), "c");
+      for (int i = 0; i < 200000; ++i) {
+        t->append();
+        if (t->writeFailed()) break;
+        t->put("NAME", rt::Value("r" + std::to_string(i * 7919 % 200003)));
+      }
       ASSERT_TRUE(t->writeFailed()) << "the limit was never reached";
       stored = t->lastRec();
       ASSERT_EQ(log.errors.size(), 1u);
@@ -70,6 +74,7 @@ TEST(FormatLimits, ALoadStopsAtAFilesLimitWithBothFilesWholeAndTrusted) {
       else EXPECT_GT(stored, 1000u) << "the index stops near its limit, not far before it";
       t->goTop();
       t->put("CITY", rt::Value("x"));  // a later write is refused, naming the limit
+      t->flush();
       EXPECT_EQ(log.errors.size(), 2u);
       EXPECT_NE(log.last().description.find("is full"), std::string::npos);
     }
@@ -86,7 +91,7 @@ TEST(FormatLimits, ALoadStopsAtAFilesLimitWithBothFilesWholeAndTrusted) {
       ErrorLog log;
       auto t = rdd::Table::open("t", dir.str(), opt);
       ASSERT_TRUE(t && t->openIndex("idx"));
-      addRow(*t, "one more", "c");
+      t->append();
       EXPECT_TRUE(t->writeFailed());
       EXPECT_EQ(log.errors.size(), 1u);
       EXPECT_EQ(t->lastRec(), stored);

@@ -87,3 +87,16 @@ TEST(Positioning, AFailedReadOfAnotherUsersIndexChangeIsRaisedNotReadAsAnOrderWi
     EXPECT_TRUE(o.reader->seek("zed")) << c.operation << ": the next read takes the change in";
   }
 }
+
+TEST(Positioning, ASkipFromARecordThatCannotBeReadIsRaisedAndStaysWhereItWas) {
+  ErrorLog log;
+  TwoOpeners o;
+  o.reader->goTo(3);  // "eve": last in the order, found from its key when the skip needs it
+  o.faults.failReadNumber(1);
+  o.reader->skip();
+  ASSERT_FALSE(log.empty()) << "moved to record " << o.reader->recNo() << " without a word";
+  EXPECT_EQ(log.last().operation, "DBSKIP");
+  EXPECT_EQ(o.reader->recNo(), 3u);
+  o.reader->skip();
+  EXPECT_TRUE(o.reader->eof()) << "the next skip goes on from the record's own place";
+}

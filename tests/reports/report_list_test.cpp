@@ -2,7 +2,8 @@
 // preview from "Print It", printing to the print file, and the "No Reports" box.
 #include <gtest/gtest.h>
 
-#include <QImage>
+#include <QListWidget>
+#include <QTest>
 #include <QWidget>
 
 #include <fstream>
@@ -42,14 +43,6 @@ rt::Value names(std::initializer_list<const char*> list) {
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-// Saves a widget's picture into the folder named by ZMC_SCREENSHOT_DIR, when it is set.
-void screenshot(QWidget* widget, const char* name) {
-  const QByteArray dir = qgetenv("ZMC_SCREENSHOT_DIR");
-  if (dir.isEmpty() || !widget) return;
-  widget->show();
-  widget->grab().save(QString::fromLocal8Bit(dir) + "/" + name);
 }
 
 // ---- Menu ----------------------------------------------------------------------------------
@@ -125,6 +118,49 @@ TEST_F(ReportList, PrintItIsDisabledUntilAnEntryIsPicked) {
   EXPECT_EQ(dialog.AvailableReports().asString(), "two.rpt");
 }
 
+TEST_F(ReportList, DoubleClickOrEnterOnAPickedLayoutPrintsItAndEnterWithNonePickedCancels) {
+  std::filesystem::copy_file(std::string(ZMC_DEMO_DIR) + "/Differences.rpt", folder.file("Differences.rpt"));
+  reporttest::writeModelTable(folder.file("Mpdms.dbf"), reporttest::comparedDemoRows());
+  reporttest::WorkingDirectory cwd(folder.path());
+  int previews = 0;
+  rpt::setPreviewDriver([&](rpt::PreviewWindow&) { ++previews; });
+  enum class Key { DoubleClick, EnterOnList, EnterOnPrintIt };
+  struct Case {
+    const char* done;
+    bool picked;
+    Key key;
+    int previews;
+    bool cancelled;
+  };
+  const Case cases[] = {
+      {"double-click on a layout", false, Key::DoubleClick, 1, false},
+      {"Enter on the picked layout", true, Key::EnterOnList, 1, false},
+      {"Enter on a focused Print It", true, Key::EnterOnPrintIt, 1, false},
+      {"Enter with no layout picked", false, Key::EnterOnList, 0, true},
+  };
+  for (const Case& c : cases) {
+    previews = 0;
+    reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"Differences.rpt"}));
+    dialog.widget()->show();
+    auto* list = qobject_cast<QListWidget*>(dialog.oDCAvailableReports->widget());
+    ASSERT_NE(list, nullptr);
+    if (c.picked) dialog.oDCAvailableReports->pick(1);
+    switch (c.key) {
+      case Key::DoubleClick: {
+        const QPoint at = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        break;
+      }
+      case Key::EnterOnList: QTest::keyClick(list, Qt::Key_Return); break;
+      case Key::EnterOnPrintIt: QTest::keyClick(dialog.oCCPrintButton->widget(), Qt::Key_Return); break;
+    }
+    EXPECT_EQ(previews, c.previews) << c.done;
+    EXPECT_EQ(dialog.ended(), c.cancelled) << c.done;
+  }
+  EXPECT_TRUE(boxes.records().empty());
+}
+
 TEST_F(ReportList, ARejectedLayoutSaysWhyGivesNoPreviewAndLeavesTheDialogUsable) {
   folder.write("bad.rpt", "not a layout");
   reporttest::WorkingDirectory cwd(folder.path());
@@ -183,7 +219,6 @@ TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile)
   rpt::setPreviewDriver([&](rpt::PreviewWindow& preview) {
     captions.push_back(preview.caption());
     EXPECT_EQ(preview.pageCount(), 1);
-    screenshot(preview.widget(), "reports-preview.png");  // as it opens: fitted to the width
     preview.setZoom(50);
     EXPECT_EQ(preview.zoom(), 50);
     EXPECT_FALSE(preview.shownImage().isNull());
@@ -194,7 +229,6 @@ TEST_F(ReportList, PrintItPreviewsTheLayoutAgainAndAgainAndPrintsToThePrintFile)
   });
   reports::ExistingReportsWin dialog(nullptr, {}, {}, names({"Differences.rpt"}));
   dialog.oDCAvailableReports->pick(1);
-  screenshot(dialog.widget(), "reports-list.png");
   dialog.oCCPrintButton->click();
   dialog.oCCPrintButton->click();
   EXPECT_EQ(captions, (std::vector<std::string>{"Report Preview & Print", "Report Preview & Print"}));

@@ -3,7 +3,10 @@
 // group header, and a stopped export leaves nothing at the chosen name.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 #include <iterator>
 
 #include "report_support.h"
@@ -61,6 +64,24 @@ TEST_F(ReportPages, EachPageDrawnFromItsStartIsThePageOfTheOneWalk) {
   EXPECT_TRUE(pageHas(all->pages.back(), "320 of 1040 compared rows differ."));
   const std::string last = "Page " + std::to_string(all->pages.size()) + " of " + std::to_string(all->pages.size());
   EXPECT_TRUE(pageHas(all->pages.back(), last));
+}
+
+TEST_F(ReportPages, EveryPageOfOneRunPrintsTheSameTimeHoweverLateItIsDrawn) {
+  std::filesystem::copy_file(std::filesystem::path(ZMC_DEMO_DIR) / "Differences.rpt", folder.file("Clock.rpt"));
+  rpt::RpReport clocked(nullptr, folder.file("Clock.rpt"));
+  const auto pages = clocked.open(rpt::Activity::Previewing);
+  ASSERT_TRUE(pages);
+  ASSERT_TRUE(pages->layOut());
+  const auto printed = [&](int index) {
+    for (const std::string& text : textsOf(pages->drawPage(index)))
+      if (text.rfind("Printed ", 0) == 0) return text;
+    return std::string();
+  };
+  const std::string first = printed(0);
+  ASSERT_FALSE(first.empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // the clock's seconds move on
+  EXPECT_EQ(printed(pages->pageCount() - 1), first);
+  EXPECT_EQ(printed(0), first);
 }
 
 TEST_F(ReportPages, TheFirstPassInSlicesFindsTheSameStartsAndKeepsNoDrawnPage) {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "report_support.h"
 #include "reports/reports.h"
@@ -73,7 +75,8 @@ class ReportPreview : public ::testing::Test {
 TEST_F(ReportPreview, PrintPrintsTheReportsOwnLandscapeLetterPagesAsVectorText) {
   const std::string printed = folder.file("printed.pdf"), exported = folder.file("exported.pdf");
   int dialogs = 0;
-  rpt::setPrintDialogDriver([&](QPrinter& printer) {
+  rpt::setPrintDialogDriver([&](QPrintDialog& dialog) {
+    QPrinter& printer = *dialog.printer();
     ++dialogs;
     EXPECT_EQ(printer.pageLayout().orientation(), QPageLayout::Landscape);  // set before the dialog shows
     EXPECT_EQ(printer.pageLayout().pageSize().id(), QPageSize::Letter);
@@ -105,8 +108,67 @@ TEST_F(ReportPreview, PrintPrintsTheReportsOwnLandscapeLetterPagesAsVectorText) 
   EXPECT_GT(printedSize * 3, exportedSize) << printedSize << " against " << exportedSize;
 }
 
+// The page numbers of a printed PDF, as its pages' footers "Page N of M" give them, in order.
+std::vector<int> printedPageNumbers(const std::string& pdf) {
+  std::vector<int> numbers;
+  std::istringstream pages(commandOutput("pdftotext -layout '" + pdf + "' -"));
+  for (std::string page; std::getline(pages, page, '\f');) {
+    const auto at = page.find("Page ");
+    if (at != std::string::npos) numbers.push_back(std::atoi(page.c_str() + at + 5));
+  }
+  return numbers;
+}
+
+TEST_F(ReportPreview, CtrlPPrintsThePagesCopiesAndCollationChosenInTheDialog) {
+  struct Case {
+    const char* chosen;
+    QPrinter::PrintRange range;
+    int from, to, copies;
+    bool collate;
+    std::vector<int> pages;
+  };
+  const Case cases[] = {
+      {"pages 2 to 2", QPrinter::PageRange, 2, 2, 1, true, {2}},
+      {"the page shown (3)", QPrinter::CurrentPage, 0, 0, 1, true, {3}},
+      {"every page", QPrinter::AllPages, 0, 0, 1, true, {1, 2, 3, 4, 5}},
+      {"pages 1 to 2, two copies collated", QPrinter::PageRange, 1, 2, 2, true, {1, 2, 1, 2}},
+      {"pages 1 to 2, two copies uncollated", QPrinter::PageRange, 1, 2, 2, false, {1, 1, 2, 2}},
+      {"pages 4 to 99, past the end", QPrinter::PageRange, 4, 99, 1, true, {4, 5}},
+  };
+  for (const Case& c : cases) {
+    const std::string printed = folder.file("range.pdf");
+    std::filesystem::remove(printed);
+    int pageCount = 0;
+    rpt::setPrintDialogDriver([&](QPrintDialog& dialog) {
+      EXPECT_EQ(dialog.minPage(), 1);
+      EXPECT_EQ(dialog.maxPage(), pageCount);
+      EXPECT_TRUE(dialog.testOption(QAbstractPrintDialog::PrintPageRange));
+      EXPECT_FALSE(dialog.testOption(QAbstractPrintDialog::PrintSelection));  // not honoured: not offered
+      QPrinter& printer = *dialog.printer();
+      printer.setOutputFormat(QPrinter::PdfFormat);
+      printer.setOutputFileName(QString::fromStdString(printed));
+      printer.setPrintRange(c.range);
+      printer.setFromTo(c.from, c.to);
+      printer.setCopyCount(c.copies);
+      printer.setCollateCopies(c.collate);
+      return true;
+    });
+    preview([&](rpt::PreviewWindow& window) {
+      QWidget* w = window.widget();
+      w->show();
+      QApplication::setActiveWindow(w);
+      window.finishLayout();
+      pageCount = window.pageCount();
+      window.showPage(3);
+      QTest::keyClick(w, Qt::Key_P, Qt::ControlModifier);
+    });
+    ASSERT_EQ(pageCount, 5) << "the cases are written for the five pages of this report";
+    EXPECT_EQ(printedPageNumbers(printed), c.pages) << c.chosen;
+  }
+}
+
 TEST_F(ReportPreview, ACancelledPrintDialogPrintsNothing) {
-  rpt::setPrintDialogDriver([](QPrinter&) { return false; });
+  rpt::setPrintDialogDriver([](QPrintDialog&) { return false; });
   preview([&](rpt::PreviewWindow& window) {
     EXPECT_FALSE(window.printWithDialog());
     EXPECT_EQ(window.statusText(), "Ready");
@@ -147,7 +209,7 @@ TEST_F(ReportPreview, OpensFittingTheWidthAndOffersWholePageAndPercentages) {
 
 TEST_F(ReportPreview, KeysTurnPagesZoomPrintAndClose) {
   int printDialogs = 0;
-  rpt::setPrintDialogDriver([&](QPrinter&) {
+  rpt::setPrintDialogDriver([&](QPrintDialog&) {
     ++printDialogs;
     return false;
   });

@@ -102,11 +102,8 @@ const History kHistories[] = {
 TEST(ChangeList, EachGeneratedHistoryGivesItsEntriesAndSuggestions) {
   for (const History& history : kHistories) {
     SCOPED_TRACE(history.name);
-    wftest::WorkDir dir{""};
-    wftest::ErrorRecorder errors;
-    model::Mpdms::Args args;
-    args.shared = true;
-    model::Mpdms table(args);
+    wftest::ScratchTable scratch;
+    model::Mpdms& table = scratch.table;
     ASSERT_TRUE(table.used());
     store(table, "1", history.base);
     store(table, "2", history.reference);
@@ -119,7 +116,7 @@ TEST(ChangeList, EachGeneratedHistoryGivesItsEntriesAndSuggestions) {
     EXPECT_EQ(changes, history.changes);
     EXPECT_EQ(suggestions, history.suggestions);
     EXPECT_EQ(list.counts.total, static_cast<long>(history.changes.size()));
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(scratch.errors.errors.empty());
   }
 }
 

@@ -8,8 +8,9 @@
 #include <array>
 #include <random>
 
-#include "workflow/workflow.h"
+#include "rdd/table.h"
 #include "workflow/pair_verdicts.h"
+#include "workflow/workflow.h"
 #include "workflow_support.h"
 
 namespace {
@@ -22,6 +23,7 @@ constexpr std::array<Field, 7> kFlags = {Field::NO_MATCH, Field::ALL_OK,   Field
 struct Row {
   std::string version, className, parent, kind, attribute, type, level;
   std::array<bool, 7> flags{};
+  bool deleted = false;  // hidden from the orders' walks, as the program sets DELETED on
 };
 
 std::string padded(const std::string& s, std::size_t width) { return s + std::string(width - s.size(), ' '); }
@@ -33,6 +35,7 @@ class CompareModel {
   explicit CompareModel(std::vector<Row> rows) : rows_(std::move(rows)) {
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       const Row& r = rows_[i];
+      if (r.deleted) continue;
       const std::string head = padded(r.version, 15) + padded(r.className, 50);
       const std::string member = padded(r.kind, 1) + padded(r.attribute, 50) + padded(r.level, 1);
       order1_.push_back({head + padded(r.parent, 50) + member, i});
@@ -107,6 +110,14 @@ void store(model::Mpdms& table, const std::vector<Row>& rows) {
   }
 }
 
+// The random table of one seed, appended to `table`.
+std::vector<Row> storeRandomRows(model::Mpdms& table, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
+  store(table, rows);
+  return rows;
+}
+
 // The flags of every row in record order, one string of T and F per row.
 std::vector<std::string> flagsOfTable(model::Mpdms& table) {
   std::vector<std::string> out;
@@ -135,19 +146,14 @@ template <class CompareOnce>
 void checkRandomTables(unsigned seeds, CompareOnce&& compareOnce) {
   for (unsigned seed = 1; seed <= seeds; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    wftest::WorkDir dir{""};
-    wftest::ErrorRecorder errors;
-    model::Mpdms::Args args;
-    args.shared = true;
-    model::Mpdms table(args);
+    wftest::ScratchTable scratch;
+    model::Mpdms& table = scratch.table;
     ASSERT_TRUE(table.used());
-    std::mt19937 rng(seed);
-    const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
-    store(table, rows);
+    const std::vector<Row> rows = storeRandomRows(table, seed);
     workflow::CompareObserver quiet;
     compareOnce(table, quiet);
     EXPECT_EQ(flagsOfTable(table), flagsOfModel(CompareModel(rows).compare("B", "R")));
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(scratch.errors.errors.empty());
   }
 }
 
@@ -191,20 +197,23 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
   for (const workflow::FlagStart start : {workflow::FlagStart::Reset, workflow::FlagStart::AsStored}) {
     for (unsigned seed = 1; seed <= 12; ++seed) {
       SCOPED_TRACE((start == workflow::FlagStart::Reset ? "reset, seed " : "as stored, seed ") + std::to_string(seed));
-      wftest::WorkDir dir{""};
-      wftest::ErrorRecorder errors;
-      model::Mpdms::Args args;
-      args.shared = true;
-      model::Mpdms table(args);
+      wftest::ScratchTable scratch;
+      model::Mpdms& table = scratch.table;
       ASSERT_TRUE(table.used());
-      std::mt19937 rng(seed);
-      const std::vector<Row> rows = randomRows(rng, 150 + static_cast<int>(rng() % 250));
-      store(table, rows);
+      const std::vector<Row> rows = storeRandomRows(table, seed);
       (void)workflow::buildIndexes(table, true);
       const std::vector<std::string> stored = flagsOfTable(table);
 
       const workflow::PairVerdicts verdicts = workflow::computePairVerdicts(table, base, reference, start);
       EXPECT_EQ(flagsOfTable(table), stored);
+      // Without an index the rows are read in record order and sorted: the same verdicts.
+      while (table.orderCount() > 0) table.deleteOrder(1, std::string());
+      const workflow::PairVerdicts unindexed = workflow::computePairVerdicts(table, base, reference, start);
+      ASSERT_EQ(unindexed.size(), verdicts.size());
+      for (std::size_t i = 0; i < verdicts.size(); ++i)
+        EXPECT_TRUE(unindexed.rows[i].recno == verdicts.rows[i].recno && unindexed.rows[i].flags == verdicts.rows[i].flags)
+            << "row " << i;
+      (void)workflow::buildIndexes(table, true);
       if (start == workflow::FlagStart::Reset) workflow::clearComparisons(table);
       workflow::CompareObserver quiet;
       (void)workflow::compareVersions(table, base, reference, quiet);
@@ -215,9 +224,97 @@ TEST(CompareModel, VerdictsWorkedOutInMemoryAreThoseTheWrittenCompareLeaves) {
                 })));
       for (const workflow::PairRow& row : verdicts.rows)
         EXPECT_EQ(lettersOf(row.flags), written[row.recno - 1]) << "record " << row.recno;
-      EXPECT_TRUE(errors.errors.empty());
+      EXPECT_TRUE(scratch.errors.errors.empty());
     }
   }
+}
+
+// ---------------------------------------------------------------- another program's writes
+
+// The rows as the table file holds them, read in record order without any index.
+std::vector<Row> rowsOnDisk() {
+  rdd::OpenOptions readOnly;
+  readOnly.readOnly = true;
+  auto t = rdd::Table::open(model::kTableName, "", readOnly);
+  std::vector<Row> rows;
+  if (!t) return rows;
+  auto text = [&](Field f) {  // fields are numbered in record order
+    const std::string_view v = t->text(static_cast<int>(f));
+    return std::string(v.substr(0, v.find_last_not_of(' ') + 1));
+  };
+  for (std::uint32_t r = 1; r <= t->lastRec(); ++r) {
+    t->goTo(r);
+    Row row{text(Field::MODELVERS), text(Field::CLASSNAME), text(Field::PARENTNAME), text(Field::PROP_METHO),
+            text(Field::ATTRIBUTE),  text(Field::TYPE),      text(Field::INS_CLASS)};
+    for (std::size_t f = 0; f < 7; ++f) row.flags[f] = t->logical(static_cast<int>(kFlags[f]));
+    row.deleted = t->deleted();
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// Another program (python3-dbf, which knows nothing of our index or locks) writes the table in
+// place while we hold it open. Whether we compare at once or append rows of our own first and
+// leave the compare to the next opener, every flag must be what the compare's rules give on the
+// rows as the file holds them.
+TEST(CompareModel, AnotherProgramsWritesWhileTheTableIsHeldAreTakenIn) {
+  if (std::system("/usr/bin/python3 -c 'import dbf' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-dbf is not installed (scripts/setup installs it)";
+  struct OutsideWrite {
+    const char* what;
+    const char* script;  // run with `t`, the table open read-write
+  };
+  const OutsideWrite writes[] = {
+      {"append",
+       "t.append({'modelvers': 'R', 'classname': 'K1', 'parentname': 'P9', 'prop_metho': 'P', 'attribute': 'a'})\n"
+       "t.append({'modelvers': 'B', 'classname': 'K7', 'prop_metho': 'M', 'attribute': 'z'})\n"},
+      {"key field in place",
+       "for r in t:\n"
+       "    if r.modelvers.strip() == 'R' and r.classname.strip() == 'K2': dbf.write(r, classname='K5')\n"},
+      {"non-key field",
+       "for r in t:\n"
+       "    if r.modelvers.strip() == 'R' and r.type.strip() == 'Integer': dbf.write(r, type='Real')\n"},
+      {"delete",
+       "for i, r in enumerate(t):\n"
+       "    if i % 5 == 1: dbf.delete(r)\n"},
+      {"pack",
+       "for i, r in enumerate(t):\n"
+       "    if i % 4 == 0: dbf.delete(r)\n"
+       "t.pack()\n"},
+      {"zap", "t.zap()\nt.append({'modelvers': 'B', 'classname': 'K1', 'attribute': 'a'})\n"},
+  };
+  const bool deletedBefore = rt::settings().deleted;
+  rt::setDeleted(true);
+  for (const OutsideWrite& write : writes)
+    for (const bool holderCompares : {true, false}) {
+      SCOPED_TRACE(std::string(write.what) + (holderCompares ? ", the holder compares" : ", the next opener compares"));
+      wftest::WorkDir dir{""};
+      wftest::ErrorRecorder errors;
+      model::Mpdms::Args args;
+      args.shared = true;
+      auto holder = std::make_unique<model::Mpdms>(args);
+      std::mt19937 rng(7);
+      store(*holder, randomRows(rng, 300));
+      (void)workflow::buildIndexes(*holder, true);
+      holder->table()->flush();
+      const std::string python = std::string("/usr/bin/python3 - <<'PYEOF'\nimport dbf\n") +
+                                 "t = dbf.Table('" + model::kTableName + "')\nt.open(dbf.READ_WRITE)\n" +
+                                 write.script + "t.close()\nPYEOF\n";
+      ASSERT_EQ(std::system(python.c_str()), 0);
+      workflow::CompareObserver quiet;
+      if (!holderCompares) {
+        // As a load by the window: rows of another version, then the window is closed.
+        for (const char* className : {"K1", "K3"}) wftest::appendRow(*holder, "X", className, "P1");
+        holder->close();
+        holder = std::make_unique<model::Mpdms>(args);
+        (void)workflow::buildIndexes(*holder, false);
+      }
+      const std::vector<Row> rows = rowsOnDisk();
+      (void)workflow::compareVersions(*holder, workflow::fullWidthVersion("B"), workflow::fullWidthVersion("R"), quiet);
+      EXPECT_EQ(flagsOfTable(*holder), flagsOfModel(CompareModel(rows).compare("B", "R")));
+      EXPECT_TRUE(errors.errors.empty()) << errors.errors.front()->description;
+    }
+  rt::setDeleted(deletedBefore);
 }
 
 }  // namespace

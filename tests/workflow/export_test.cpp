@@ -121,6 +121,32 @@ TEST(CsvExport, HeaderAndOneRecordPerRowSurviveQuotingAndLineBreaks) {
   for (const auto& record : records) EXPECT_EQ(record.size(), 11u);
 }
 
+TEST(CsvExport, ACellASpreadsheetWouldRunAsAFormulaIsWrittenAsText) {
+  const struct {
+    const char* stored;
+    const char* written;
+  } cases[] = {{"=HYPERLINK(\"x\")", "'=HYPERLINK(\"x\")"}, {"+1", "'+1"}, {"-2", "'-2"}, {"@SUM(A1)", "'@SUM(A1)"},
+               {"\tTab", "'\tTab"}, {"\rCr", "'\rCr"}, {"a=b", "a=b"}, {"", ""}};
+  for (const auto& c : cases) {
+    workflow::Differences d;
+    d.rows.push_back(row(workflow::Side::Base, "1.0", c.stored, "", "Class", "", Change::Removed, {Verdict::ClassMissing}));
+    const auto records = readCsv(written(d, ExportFormat::Csv));
+    ASSERT_EQ(records.size(), 2u) << c.stored;
+    EXPECT_EQ(records[1][2], c.written);
+  }
+}
+
+TEST(HtmlExport, ControlCharactersAreShownAsTheirPictures) {
+  workflow::Differences d = awkward();
+  d.rows[0].member = std::string("nul\0one\x01" "del\x7F" "tab\t", 16);
+  const std::string page = written(d, ExportFormat::Html);
+  EXPECT_NE(page.find("nul\u2400one\u2401del\u2421tab\t"), std::string::npos);
+  for (const char c : page) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_FALSE((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F) << static_cast<int>(byte);
+  }
+}
+
 TEST(JsonExport, ParsesBackWithVersionsSummaryAndRows) {
   const std::string text = written(awkward(), ExportFormat::Json);
   QJsonParseError error;
@@ -292,18 +318,17 @@ TEST_F(ExportFile, AFailedReplaceLeavesWhatWasThereAndRemovesThePart) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "taken.html.part"));
 }
 
-TEST_F(ExportFile, AFullDeviceIsAWriteErrorAndTheOldFileStays) {
+TEST_F(ExportFile, AFullDeviceReachedThroughALinkIsAWriteErrorAndStaysADevice) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  // The part file is written first: make it the full device.
-  const auto file = dir.path() / "full.csv";
-  std::ofstream(file) << "previous";
-  std::filesystem::create_symlink("/dev/full", dir.path() / "full.csv.part");
+  const auto link = dir.path() / "full.csv";
+  std::filesystem::create_symlink("/dev/full", link);
   workflow::Differences big = awkward();
   for (int i = 0; i < 5000; ++i) big.rows.push_back(big.rows.front());
-  EXPECT_FALSE(workflow::exportDifferences(file, big, ExportFormat::Csv));
+  EXPECT_FALSE(workflow::exportDifferences(link, big, ExportFormat::Csv));
   ASSERT_EQ(errors.errors.size(), 1u);
   EXPECT_EQ(errors.errors[0]->genCode, rt::EG_WRITE);
-  EXPECT_EQ(readFile(file), "previous");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }
 
 }  // namespace

@@ -79,8 +79,12 @@ ErrorRecorder::ErrorRecorder() {
     if (breakOnError) rt::breakToRecovery(rt::Value(e));
     return rt::Value(false);
   });
+  rt::setWarningLog([this](const rt::ErrorPtr& e) { warnings.push_back(e); });
 }
-ErrorRecorder::~ErrorRecorder() { rt::setErrorBlock({}); }
+ErrorRecorder::~ErrorRecorder() {
+  rt::setErrorBlock({});
+  rt::setWarningLog({});
+}
 
 int ErrorRecorder::count(int genCode) const {
   int n = 0;

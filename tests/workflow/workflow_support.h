@@ -30,13 +30,26 @@ class WorkDir {
 };
 
 // Records every raised error; answers the default, or breaks to the recovery point once armed.
+// Warnings handed to the log are recorded apart.
 class ErrorRecorder {
  public:
   ErrorRecorder();
   ~ErrorRecorder();
-  std::vector<rt::ErrorPtr> errors;
+  std::vector<rt::ErrorPtr> errors, warnings;
   bool breakOnError = false;
   int count(int genCode) const;
+};
+
+// An empty table opened shared in a working directory of its own, and the errors raised meanwhile.
+struct ScratchTable {
+  static model::Mpdms::Args shared() {
+    model::Mpdms::Args args;
+    args.shared = true;
+    return args;
+  }
+  WorkDir dir{""};
+  ErrorRecorder errors;
+  model::Mpdms table{shared()};
 };
 
 // The rows in record order, one line each: version|class|parent|kind|attribute|type|level|family,

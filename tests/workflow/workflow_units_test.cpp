@@ -192,10 +192,10 @@ TEST_F(Units, MissingIndexFileIsBuiltWithBothOrdersInSequence) {
   EXPECT_EQ(built.ordersCreated, 2);
   EXPECT_TRUE(std::filesystem::exists(dir.indexFile()));
   ASSERT_EQ(table->orderCount(), 2);
-  EXPECT_EQ(rt::toUpper(table->table()->orderName(1)), "MPDMS1");
-  EXPECT_EQ(rt::toUpper(table->table()->orderName(2)), "MPDMS2");
-  EXPECT_EQ(table->table()->orderKey(1), "MODELVERS+CLASSNAME+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
-  EXPECT_EQ(table->table()->orderKey(2), "MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
+  EXPECT_EQ(rt::toUpper(table->orderName(1)), "MPDMS1");
+  EXPECT_EQ(rt::toUpper(table->orderName(2)), "MPDMS2");
+  EXPECT_EQ(table->orderKey(1), "MODELVERS+CLASSNAME+PARENTNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
+  EXPECT_EQ(table->orderKey(2), "MODELVERS+CLASSNAME+PROP_METHO+ATTRIBUTE+INS_CLASS");
 }
 
 TEST_F(Units, ExistingIndexFileIsLeftAloneUnlessForced) {
@@ -208,7 +208,7 @@ TEST_F(Units, ExistingIndexFileIsLeftAloneUnlessForced) {
   EXPECT_EQ(forced.ordersDeleted, 2);
   EXPECT_EQ(forced.ordersCreated, 2);
   EXPECT_EQ(table->orderCount(), 2);
-  EXPECT_EQ(rt::toUpper(table->table()->orderName(1)), "MPDMS1");
+  EXPECT_EQ(rt::toUpper(table->orderName(1)), "MPDMS1");
   EXPECT_TRUE(errors.errors.empty());
 }
 

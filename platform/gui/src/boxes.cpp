@@ -15,10 +15,11 @@ TestResponder* g_active = nullptr;
 
 QWidget* parentOf(const Window* owner) { return owner ? owner->widget() : nullptr; }
 
-int firstButton(std::uint32_t style) {
+int defaultButton(std::uint32_t style) {
   switch (style & 0xF) {
     case kBoxYesNoCancel:
-    case kBoxYesNo: return kIdYes;
+    case kBoxYesNo: return style & kBoxDefaultSecond ? kIdNo : kIdYes;
+    case kBoxOkCancel: return style & kBoxDefaultSecond ? kIdCancel : kIdOk;
     default: return kIdOk;
   }
 }
@@ -44,7 +45,7 @@ int messageBox(const Window* owner, const std::string& caption, const std::strin
   if (TestResponder* responder = TestResponder::active()) {
     BoxRecord record{
         .kind = BoxRecord::Kind::Message, .owner = owner, .caption = caption, .text = text, .style = style};
-    return responder->answer(std::move(record), firstButton(style));
+    return responder->answer(std::move(record), defaultButton(style));
   }
   ensureToolkit();
   QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -64,6 +65,7 @@ int messageBox(const Window* owner, const std::string& caption, const std::strin
   }
   QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), buttons, parentOf(owner));
   box.setTextFormat(Qt::PlainText);
+  if (style & kBoxDefaultSecond) box.setDefaultButton((style & 0xF) == kBoxOkCancel ? QMessageBox::Cancel : QMessageBox::No);
   QApplication::setOverrideCursor(Qt::ArrowCursor);  // a busy pointer must not hide the box's buttons
   const int pressed = box.exec();
   QApplication::restoreOverrideCursor();

@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -41,6 +42,28 @@ class FocusFilter : public QObject {
 
  private:
   Control* control_;
+};
+
+bool isEnter(QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+         (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+// On Enter pressed in the watched widget, runs `take`, which answers whether it acted on the key.
+// A key taken is kept from the window (whose default button would otherwise take it too); one
+// not taken goes on as usual.
+class EnterFilter : public QObject {
+ public:
+  EnterFilter(QWidget* widget, std::function<bool()> take) : QObject(widget), take_(std::move(take)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (isEnter(event) && take_()) return true;
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<bool()> take_;
 };
 
 }  // namespace
@@ -110,6 +133,11 @@ SingleLineEdit::SingleLineEdit(DataWindow& owner, const ControlTemplate& tpl, QW
   auto* edit = static_cast<QLineEdit*>(widget);
   text_ = edit->text().toStdString();
   QObject::connect(edit, &QLineEdit::textChanged, widget, [this](const QString& text) { text_ = text.toStdString(); });
+  widget->installEventFilter(new EnterFilter(widget, [this] {
+    bool taken = false;
+    Window::runEvent([this, &taken] { taken = owner_.EditReturn(ControlEvent{this}); });
+    return taken;
+  }));
 }
 
 rt::Value SingleLineEdit::Value() const { return rt::Value(text_); }
@@ -124,6 +152,12 @@ PushButton::PushButton(DataWindow& owner, const ControlTemplate& tpl, QWidget* w
     if (name_.isNull()) return;
     Window::runEvent([this] { (void)owner_.dispatch(name_); });
   });
+  // Enter presses the focused button, as Space does, in a window as in a dialog.
+  widget->installEventFilter(new EnterFilter(widget, [this, widget] {
+    if (!widget->isEnabled()) return false;
+    click();
+    return true;
+  }));
 }
 
 void PushButton::click() { static_cast<QPushButton*>(widget_)->click(); }
@@ -424,9 +458,17 @@ void ComboBox::Value(const rt::Value& value) {
 
 ListBox::ListBox(DataWindow& owner, const ControlTemplate& tpl, QWidget* widget)
     : ListControl(owner, tpl, widget, tpl.style.has("LBS_SORT") || tpl.style.has("LBS_STANDARD")) {
-  QObject::connect(static_cast<QListWidget*>(widget), &QListWidget::itemSelectionChanged, widget, [this] {
+  auto* list = static_cast<QListWidget*>(widget);
+  QObject::connect(list, &QListWidget::itemSelectionChanged, widget, [this] {
     if (!settingFromCode_) userPicked();
   });
+  const auto activate = [this] { Window::runEvent([this] { owner_.ListBoxActivate(ControlEvent{this}); }); };
+  QObject::connect(list, &QListWidget::itemDoubleClicked, widget, activate);
+  widget->installEventFilter(new EnterFilter(widget, [this, activate] {
+    if (currentRow() < 0) return false;
+    activate();
+    return true;
+  }));
 }
 
 int ListBox::insertRow(int row, const std::string& text) {

@@ -10,11 +10,47 @@
 namespace gui {
 namespace {
 
+// The mnemonic letter of a caption ("&Reports" has 'r'), or none.
+QChar mnemonicOf(const QString& caption) {
+  for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] != '&') return caption[i + 1].toLower();
+    ++i;  // "&&" is a literal ampersand
+  }
+  return {};
+}
+
+// Gives every caption of one menu level a mnemonic: a caption's own is kept, one without gets
+// its first letter that no other item of the level uses. The words stay as they are.
+std::vector<QString> withMnemonics(std::vector<QString> captions) {
+  QString used;
+  for (const QString& caption : captions)
+    if (const QChar own = mnemonicOf(caption); !own.isNull()) used += own;
+  for (QString& caption : captions) {
+    if (caption.isEmpty() || !mnemonicOf(caption).isNull()) continue;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+      if (!caption[i].isLetterOrNumber() || used.contains(caption[i].toLower()) || caption[i] == '&') continue;
+      used += caption[i].toLower();
+      caption.insert(i, '&');
+      break;
+    }
+  }
+  return captions;
+}
+
 void addItems(Menu& menu, QWidget* into, const std::vector<MenuItemTemplate>& items) {
+  std::vector<QString> captions;
   for (const MenuItemTemplate& item : items) {
     const gui::HyperLabel* label = menu.itemLabel(item.id);
-    const QString caption =
-        QString::fromStdString(label && !label->caption.empty() ? label->caption : item.caption);
+    captions.push_back(item.separator ? QString()
+                                      : QString::fromStdString(label && !label->caption.empty() ? label->caption
+                                                                                                 : item.caption));
+  }
+  captions = withMnemonics(std::move(captions));
+  for (std::size_t at = 0; at < items.size(); ++at) {
+    const MenuItemTemplate& item = items[at];
+    const gui::HyperLabel* label = menu.itemLabel(item.id);
+    const QString& caption = captions[at];
     if (item.separator) {
       if (auto* m = qobject_cast<QMenu*>(into)) m->addSeparator();
       continue;

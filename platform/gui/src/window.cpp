@@ -252,6 +252,8 @@ void Window::PreInit(const InitArgs&) {}
 void Window::PostInit(const InitArgs&) {}
 void Window::ListBoxSelect(const ControlEvent&) {}
 void Window::EditFocusChange(const FocusEvent&) {}
+bool Window::EditReturn(const ControlEvent&) { return false; }
+void Window::ListBoxActivate(const ControlEvent&) {}
 
 void Window::registerHandler(rt::Symbol name, std::function<void()> handler) {
   handlers_[name] = std::move(handler);
@@ -342,6 +344,18 @@ Control* DataWindow::labelControl(int id, const gui::HyperLabel& label, const ch
   c->HyperLabel(label);
   if (!c->nameSymbol().isNull()) byName_[c->nameSymbol()] = c;
   return c;
+}
+
+Control* DataWindow::bindControl(std::string_view name, const char* wanted,
+                                 const std::function<bool(Control*)>& isKind) {
+  if (template_)
+    for (const ControlTemplate& c : template_->controls)
+      if (c.symbol == name) return labelControl(c.id, gui::HyperLabel{c.symbol, c.text, "", ""}, wanted, isKind);
+  detail::raiseGui(rt::EG_ARG,
+                   "dialog " + (template_ ? template_->name : std::string("(no template)")) + " has no control " +
+                       std::string(name),
+                   "BindControl");
+  return nullptr;
 }
 
 Control* DataWindow::control(int id) const {

@@ -49,6 +49,7 @@ const char* varTypeName(std::uint32_t vt) {
   switch (vt) {
     case VT_I2: return "VT_I2";
     case VT_I4: return "VT_I4";
+    case VT_I8: return "VT_I8";
     case VT_R8: return "VT_R8";
     case VT_BSTR: return "VT_BSTR";
     case VT_DISPATCH: return "VT_DISPATCH";
@@ -192,6 +193,7 @@ rt::Value fromVariant(Variant&& v, bool wrapObjects) {
   switch (v.vt) {
     case VT_I2:
     case VT_I4:
+    case VT_I8:
     case VT_ERROR: return rt::Value(static_cast<long long>(v.lVal));
     case VT_R8: return rt::Value(v.dblVal);
     case VT_BSTR: return rt::Value(std::move(v.bstrVal));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "ole/storage.h"
@@ -182,20 +183,33 @@ std::vector<std::string> storageDirectories() {
   return dirs;
 }
 
+std::string storedStateFile(const OleAppDocStorage& storage) {
+  for (const auto& dir : storageDirectories()) {
+    std::string candidate = withSlash(dir) + storage.storage + ".ctlstate";
+    std::error_code ec;
+    if (std::filesystem::exists(candidate, ec)) return candidate;
+  }
+  return {};
+}
+
+std::optional<StoredState> readStoredState(const OleAppDocStorage& storage) {
+  const std::string path = storedStateFile(storage);
+  std::string text, why, message;
+  StoredState state;
+  if (path.empty() || !rt::readRegularFile(path, kMaxStoredStateBytes, text, why) ||
+      !parseStoredState(text, storage.document + "." + storage.control, state, message))
+    return std::nullopt;
+  state.filePath = path;
+  state.directory = withSlash(std::filesystem::path(path).parent_path().string());
+  return state;
+}
+
 AutoObjectPtr createFromAppDocStorage(const OleAppDocStorage& storage) {
   const std::string fileName = storage.storage + ".ctlstate";
   const std::string section = storage.document + "." + storage.control;
   for (;;) {
     bool retry = false;
-    std::string path;
-    for (const auto& dir : storageDirectories()) {
-      std::string candidate = withSlash(dir) + fileName;
-      std::error_code ec;
-      if (std::filesystem::exists(candidate, ec)) {
-        path = candidate;
-        break;
-      }
-    }
+    const std::string path = storedStateFile(storage);
     if (path.empty()) {
       std::string where;
       for (const auto& dir : storageDirectories()) where += (where.empty() ? "" : ", ") + dir;

@@ -1,8 +1,12 @@
 #include "codepage.h"
 
-#include <array>
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 
 #include "format.h"
 #include "runtime/utf8.h"
@@ -10,60 +14,119 @@
 namespace rdd {
 namespace {
 
-// Bytes 0x80-0xFF of each page; bytes below 0x80 are ASCII in all of them.
-constexpr char16_t kWindows1252[128] = {
-    0x20AC, 0x0000, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x0000,
-    0x017D, 0x0000, 0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A,
-    0x0153, 0x0000, 0x017E, 0x0178, 0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7, 0x00A8, 0x00A9,
-    0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF, 0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
-    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF, 0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5,
-    0x00C6, 0x00C7, 0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF, 0x00D0, 0x00D1, 0x00D2, 0x00D3,
-    0x00D4, 0x00D5, 0x00D6, 0x00D7, 0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF, 0x00E0, 0x00E1,
-    0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7, 0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
-    0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7, 0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD,
-    0x00FE, 0x00FF};
-
-constexpr char16_t kCp437[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC,
-    0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6, 0x00DC, 0x00A2,
-    0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310,
-    0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
-    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C,
-    0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
-    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF,
-    0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
-    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2,
-    0x25A0, 0x00A0};
-
-constexpr char16_t kCp850[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC,
-    0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6, 0x00DC, 0x00F8,
-    0x00A3, 0x00D8, 0x00D7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x00AE,
-    0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0,
-    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C,
-    0x00E3, 0x00C3, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4, 0x00F0, 0x00D0, 0x00CA, 0x00CB,
-    0x00C8, 0x0131, 0x00CD, 0x00CE, 0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580, 0x00D3, 0x00DF,
-    0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE, 0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,
-    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8, 0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2,
-    0x25A0, 0x00A0};
-
-const CodePage kPageWindows1252("Windows-1252", kWindows1252);
-const CodePage kPageCp437("CP437", kCp437);
-const CodePage kPageCp850("CP850", kCp850);
-
-// Language-driver bytes and the page each names. "None" and the generic ANSI byte read as
-// Windows-1252, which is what other readers assume for them.
+// The language-driver bytes of dBASE tables and the code page each names, with the name iconv
+// knows it by (null where the C library has no converter for it). "None" reads as Windows-1252,
+// which is what other readers assume for it.
 struct LanguageDriver {
   std::uint8_t byte;
-  const CodePage* page;
+  const char* iconvName;
+  const char* description;
 };
-constexpr std::array<LanguageDriver, 5> kLanguageDrivers = {{
-    {fmt::kLangNone, &kPageWindows1252},
-    {fmt::kLangCp437, &kPageCp437},
-    {fmt::kLangCp850, &kPageCp850},
-    {fmt::kCodePageWindows1252, &kPageWindows1252},
-    {fmt::kLangAnsi, &kPageWindows1252},
-}};
+constexpr LanguageDriver kLanguageDrivers[] = {
+    {0x00, "CP1252", "none declared"},
+    {0x01, "CP437", "U.S. MS-DOS"},
+    {0x02, "CP850", "International MS-DOS"},
+    {0x03, "CP1252", "Windows ANSI"},
+    {0x04, "MACINTOSH", "Standard Macintosh"},
+    {0x08, "CP865", "Danish OEM"},
+    {0x09, "CP437", "Dutch OEM"},
+    {0x0A, "CP850", "Dutch OEM (secondary)"},
+    {0x0B, "CP437", "Finnish OEM"},
+    {0x0D, "CP437", "French OEM"},
+    {0x0E, "CP850", "French OEM (secondary)"},
+    {0x0F, "CP437", "German OEM"},
+    {0x10, "CP850", "German OEM (secondary)"},
+    {0x11, "CP437", "Italian OEM"},
+    {0x12, "CP850", "Italian OEM (secondary)"},
+    {0x13, "CP932", "Japanese Shift-JIS"},
+    {0x14, "CP850", "Spanish OEM (secondary)"},
+    {0x15, "CP437", "Swedish OEM"},
+    {0x16, "CP850", "Swedish OEM (secondary)"},
+    {0x17, "CP865", "Norwegian OEM"},
+    {0x18, "CP437", "Spanish OEM"},
+    {0x19, "CP437", "English OEM (Britain)"},
+    {0x1A, "CP850", "English OEM (Britain) (secondary)"},
+    {0x1B, "CP437", "English OEM (U.S.)"},
+    {0x1C, "CP863", "French OEM (Canada)"},
+    {0x1D, "CP850", "French OEM (secondary)"},
+    {0x1F, "CP852", "Czech OEM"},
+    {0x22, "CP852", "Hungarian OEM"},
+    {0x23, "CP852", "Polish OEM"},
+    {0x24, "CP860", "Portuguese OEM"},
+    {0x25, "CP850", "Portuguese OEM (secondary)"},
+    {0x26, "CP866", "Russian OEM"},
+    {0x37, "CP850", "English OEM (U.S.) (secondary)"},
+    {0x40, "CP852", "Romanian OEM"},
+    {0x4D, "CP936", "Chinese GBK (PRC)"},
+    {0x4E, "CP949", "Korean (ANSI/OEM)"},
+    {0x4F, "CP950", "Chinese Big 5 (Taiwan)"},
+    {0x50, "CP874", "Thai (ANSI/OEM)"},
+    {0x57, "CP1252", "ANSI"},
+    {0x58, "CP1252", "Western European ANSI"},
+    {0x59, "CP1252", "Spanish ANSI"},
+    {0x64, "CP852", "Eastern European MS-DOS"},
+    {0x65, "CP866", "Russian MS-DOS"},
+    {0x66, "CP865", "Nordic MS-DOS"},
+    {0x67, "CP861", "Icelandic MS-DOS"},
+    {0x68, nullptr, "Kamenicky (Czech) MS-DOS"},
+    {0x69, nullptr, "Mazovia (Polish) MS-DOS"},
+    {0x6A, "CP737", "Greek MS-DOS (437G)"},
+    {0x6B, "CP857", "Turkish MS-DOS"},
+    {0x78, "CP950", "Traditional Chinese Windows"},
+    {0x79, "CP949", "Korean Windows"},
+    {0x7A, "CP936", "Chinese Simplified Windows"},
+    {0x7B, "CP932", "Japanese Windows"},
+    {0x7C, "CP874", "Thai Windows"},
+    {0x7D, "CP1255", "Hebrew Windows"},
+    {0x7E, "CP1256", "Arabic Windows"},
+    {0x96, "MAC-CYRILLIC", "Russian Macintosh"},
+    {0x97, "MAC-CENTRALEUROPE", "Eastern European Macintosh"},
+    {0x98, nullptr, "Greek Macintosh"},
+    {0xC8, "CP1250", "Eastern European Windows"},
+    {0xC9, "CP1251", "Russian Windows"},
+    {0xCA, "CP1254", "Turkish Windows"},
+    {0xCB, "CP1253", "Greek Windows"},
+    {0xCC, "CP1257", "Baltic Windows"},
+};
+
+// One iconv conversion, closed with its owner.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // Converts all of `in` from its start; false at the first sequence it cannot convert
+  // (`consumed` then tells how far it got). The state is reset before each call.
+  bool convert(std::string_view in, std::string& out, std::size_t* consumed = nullptr) {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    char* src = const_cast<char*>(in.data());
+    std::size_t left = in.size();
+    char buffer[256];
+    while (left > 0) {
+      char* dst = buffer;
+      std::size_t room = sizeof buffer;
+      const std::size_t r = iconv(cd_, &src, &left, &dst, &room);
+      out.append(buffer, static_cast<std::size_t>(dst - buffer));
+      if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+        if (consumed) *consumed = in.size() - left;
+        return false;
+      }
+    }
+    char* dst = buffer;
+    std::size_t room = sizeof buffer;
+    iconv(cd_, nullptr, nullptr, &dst, &room);
+    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+    if (consumed) *consumed = in.size();
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
 
 std::string describeCharacter(char32_t code) {
   std::string text = "\"";
@@ -79,18 +142,58 @@ std::string describeStrayByte(char32_t byte) {
   return hex;
 }
 
-}  // namespace
-
-const CodePage* CodePage::forLanguageDriver(std::uint8_t languageDriver) {
-  for (const LanguageDriver& d : kLanguageDrivers)
-    if (d.byte == languageDriver) return d.page;
-  return nullptr;
+std::string hexByte(std::uint8_t byte) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", byte);
+  return hex;
 }
 
-std::vector<std::uint8_t> CodePage::knownLanguageDrivers() {
-  std::vector<std::uint8_t> bytes;
-  for (const LanguageDriver& d : kLanguageDrivers) bytes.push_back(d.byte);
-  return bytes;
+// The pages made so far, by iconv name; each lives as long as the process.
+struct Pages {
+  std::mutex lock;
+  std::map<std::string, std::unique_ptr<CodePage>, std::less<>> byName;
+};
+Pages& pages() {
+  static Pages all;
+  return all;
+}
+
+}  // namespace
+
+CodePage::CodePage(std::string iconvName)
+    : name_(std::move(iconvName)), shownName_(name_.rfind("CP125", 0) == 0 ? "Windows-" + name_.substr(2) : name_) {
+  Converter toUtf32("UTF-32LE", name_.c_str());
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    const char in = static_cast<char>(byte);
+    std::string out;
+    std::size_t consumed = 0;
+    const bool whole = toUtf32.convert(std::string_view(&in, 1), out, &consumed);
+    if (!whole && consumed == 0 && errno == EINVAL) singleByte_ = false;  // the first byte of a pair
+    if (whole && out.size() == 4) {
+      char32_t code = 0;
+      std::memcpy(&code, out.data(), 4);  // little-endian, as the host is
+      high_[static_cast<std::size_t>(byte - 0x80)] = code;
+    }
+  }
+}
+
+CodePage::Lookup CodePage::forLanguageDriver(std::uint8_t languageDriver) {
+  for (const LanguageDriver& d : kLanguageDrivers) {
+    if (d.byte != languageDriver) continue;
+    if (!d.iconvName)
+      return {nullptr, "names code page " + std::string(d.description) + ", which the C library cannot convert"};
+    Pages& all = pages();
+    std::lock_guard<std::mutex> held(all.lock);
+    auto found = all.byName.find(d.iconvName);
+    if (found == all.byName.end()) {
+      if (!Converter("UTF-8", d.iconvName).ok())
+        return {nullptr, "names code page " + std::string(d.iconvName) + " (" + d.description +
+                             "), which this system's C library cannot convert"};
+      found = all.byName.emplace(d.iconvName, std::make_unique<CodePage>(d.iconvName)).first;
+    }
+    return {found->second.get(), {}};
+  }
+  return {nullptr, "names no code page (language-driver byte " + hexByte(languageDriver) + " is not a dBASE one)"};
 }
 
 bool isPlainAscii(std::string_view text) {
@@ -107,14 +210,25 @@ bool isPlainAscii(std::string_view text) {
 }
 
 void CodePage::decodeInto(std::string_view stored, std::string& out) const {
-  for (char c : stored) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-      continue;
+  if (singleByte_) {
+    for (char c : stored) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        out += c;
+        continue;
+      }
+      const char32_t code = high_[byte - 0x80];
+      rt::appendUtf8(out, code ? code : byte);
     }
-    const char16_t code = high_[byte - 0x80];
-    rt::appendUtf8(out, code ? code : byte);
+    return;
+  }
+  std::lock_guard<std::mutex> held(iconvLock_);
+  Converter toUtf8("UTF-8", name_.c_str());
+  while (!stored.empty()) {
+    std::size_t consumed = 0;
+    if (toUtf8.convert(stored, out, &consumed)) return;
+    rt::appendUtf8(out, 0xFFFD);  // a sequence the page does not have, or one cut by the field's end
+    stored.remove_prefix(consumed + 1);
   }
 }
 
@@ -127,30 +241,46 @@ std::string CodePage::decode(std::string_view stored) const {
 
 unsigned char CodePage::byteOf(char32_t code, UndefinedBytes undefined) const {
   if (code < 0x80) return static_cast<unsigned char>(code);
-  for (int i = 0; i < 128; ++i)
+  for (std::size_t i = 0; i < high_.size(); ++i)
     if (high_[i] == code) return static_cast<unsigned char>(0x80 + i);
   if (undefined == UndefinedBytes::RoundTrip && code < 0x100 && high_[code - 0x80] == 0)
     return static_cast<unsigned char>(code);
   return 0;
 }
 
-CodePage::Encoded CodePage::encode(std::string_view text, std::size_t maxChars, UndefinedBytes undefined) const {
+std::string CodePage::bytesOf(std::string_view utf8Character) const {
+  std::lock_guard<std::mutex> held(iconvLock_);
+  Converter fromUtf8(name_.c_str(), "UTF-8");
+  std::string out;
+  return fromUtf8.convert(utf8Character, out) ? out : std::string();
+}
+
+CodePage::Encoded CodePage::encode(std::string_view text, std::size_t maxBytes, UndefinedBytes undefined) const {
   Encoded out;
   auto noteLacking = [&](std::string description) {
     for (const std::string& seen : out.lacking)
       if (seen == description) return;
     out.lacking.push_back(std::move(description));
   };
-  for (std::size_t pos = 0; pos < text.size() && out.bytes.size() < maxChars;) {
+  for (std::size_t pos = 0; pos < text.size() && out.bytes.size() < maxBytes;) {
     const rt::Utf8Char ch = rt::utf8At(text, pos);
+    const std::string_view character = text.substr(pos, ch.length);
     pos += ch.length;
-    const unsigned char byte = ch.valid ? byteOf(ch.code, undefined) : 0;
-    if (ch.valid && (byte || ch.code == 0)) {
-      out.bytes += static_cast<char>(byte);
+    std::string stored;
+    if (ch.valid && ch.code < 0x80) {
+      stored.assign(1, static_cast<char>(ch.code));
+    } else if (ch.valid && singleByte_) {
+      if (const unsigned char byte = byteOf(ch.code, undefined)) stored.assign(1, static_cast<char>(byte));
+    } else if (ch.valid) {
+      stored = bytesOf(character);
+    }
+    if (stored.empty()) {
+      out.bytes += '?';
+      noteLacking(ch.valid ? describeCharacter(ch.code) : describeStrayByte(ch.code));
       continue;
     }
-    out.bytes += '?';
-    noteLacking(ch.valid ? describeCharacter(ch.code) : describeStrayByte(ch.code));
+    if (out.bytes.size() + stored.size() > maxBytes) break;  // a pair that does not fit whole
+    out.bytes += stored;
   }
   return out;
 }

@@ -19,9 +19,10 @@ inline constexpr char kDeletedFlag = '*';
 inline constexpr int kHdrVersion = 0, kHdrYear = 1, kHdrMonth = 2, kHdrDay = 3, kHdrRecCount = 4,
                      kHdrHeaderLen = 8, kHdrRecordLen = 10, kHdrFlags = 28, kHdrCodePage = 29;
 inline constexpr std::uint8_t kFlagStructuralIndex = 0x01;
-// Language-driver bytes (offset 29) the driver reads; it writes kCodePageWindows1252.
+// Language-driver bytes (offset 29): the driver writes kCodePageWindows1252 and reads every byte
+// of the dBASE table (codepage.cpp); a table declaring none is read as Windows-1252.
 inline constexpr std::uint8_t kCodePageWindows1252 = 0x03;
-inline constexpr std::uint8_t kLangNone = 0x00, kLangCp437 = 0x01, kLangCp850 = 0x02, kLangAnsi = 0x57;
+inline constexpr std::uint8_t kLangNone = 0x00;
 // Field descriptor offsets.
 inline constexpr int kFldName = 0, kFldNameSize = 11, kFldType = 11, kFldDisplacement = 12,
                      kFldLength = 16, kFldDecimals = 17;

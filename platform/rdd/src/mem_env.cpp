@@ -1,3 +1,6 @@
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -141,22 +144,33 @@ class FaultFile : public File {
  public:
   FaultFile(std::unique_ptr<File> base, FaultEnv* env) : base_(std::move(base)), env_(env) {}
   Status read(std::uint64_t o, void* b, std::size_t n, std::size_t* g) override {
-    if (env_->shouldFailRead(n)) return Status::error(StatusKind::Io, "injected read fault", 5);
+    env_->noteBytesRead(n);
+    if (env_->shouldFailRead()) return Status::error(StatusKind::Io, "injected read fault", 5);
     return base_->read(o, b, n, g);
   }
   Status write(std::uint64_t o, const void* d, std::size_t n) override {
     if (env_->shouldFailWrite()) return Status::error(StatusKind::Io, "injected write fault", 5);
     return base_->write(o, d, n);
   }
-  Status size(std::uint64_t* out) override { return base_->size(out); }
-  Status modifiedNs(std::int64_t* out) override { return base_->modifiedNs(out); }
+  // Asking a file's size or time counts as a read.
+  Status size(std::uint64_t* out) override {
+    if (env_->shouldFailRead()) return Status::error(StatusKind::Io, "injected read fault", 5);
+    return base_->size(out);
+  }
+  Status modifiedNs(std::int64_t* out) override {
+    if (env_->shouldFailRead()) return Status::error(StatusKind::Io, "injected read fault", 5);
+    return base_->modifiedNs(out);
+  }
   Status truncate(std::uint64_t length) override {
     if (env_->shouldFailWrite()) return Status::error(StatusKind::Io, "injected write fault", 5);
     return base_->truncate(length);
   }
   void discard(std::uint64_t o, std::uint64_t l) override { base_->discard(o, l); }
   void releaseView(std::uint64_t o, std::uint64_t l) override { base_->releaseView(o, l); }
-  Status sync() override { return base_->sync(); }
+  Status sync() override {
+    if (env_->shouldFailSync()) return Status::error(StatusKind::Io, "injected sync fault", 5);
+    return base_->sync();
+  }
   Status lock(std::uint64_t o, std::uint64_t l, LockKind k, bool w) override {
     if (env_->shouldFailLock()) return Status::error(StatusKind::Io, "injected lock fault", 37);
     return base_->lock(o, l, k, w);
@@ -184,6 +198,7 @@ Status FaultEnv::open(const std::string& path, OpenMode mode, std::unique_ptr<Fi
 
 bool FaultEnv::shouldFailWrite() {
   ++writes_;
+  if (killLeft_ > 0 && --killLeft_ == 0) ::kill(::getpid(), SIGKILL);
   if (tripped_ && sticky_) return true;
   if (writesLeft_ > 0 && --writesLeft_ == 0) {
     tripped_ = true;
@@ -197,9 +212,14 @@ bool FaultEnv::shouldFailLock() {
   return locksLeft_ > 0 && --locksLeft_ == 0;
 }
 
-bool FaultEnv::shouldFailRead(std::size_t bytes) {
-  bytesRead_ += bytes;
+bool FaultEnv::shouldFailRead() {
+  ++reads_;
   return readsLeft_ > 0 && --readsLeft_ == 0;
+}
+
+bool FaultEnv::shouldFailSync() {
+  ++syncs_;
+  return syncsLeft_ > 0 && --syncsLeft_ == 0;
 }
 
 }  // namespace rdd

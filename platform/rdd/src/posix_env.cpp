@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "rdd/env.h"
@@ -49,6 +50,21 @@ void installBusHandler() {
     return ::sigaction(SIGBUS, &sa, &gPreviousBusAction) == 0;
   }();
   (void)installed;
+}
+
+// A write past the process's file-size limit (ulimit -f) would end the process with SIGXFSZ in
+// the middle of a table's write, before the header counts what reached the file. Ignored, the
+// write fails with EFBIG instead and the driver keeps the records that fit. A handler the program
+// installed itself is left alone.
+void failWritesPastTheSizeLimit() {
+  static const bool done = [] {
+    struct sigaction current{};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+        current.sa_handler == SIG_DFL)
+      ::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)done;
 }
 
 // False when the file ended inside the copied range (the copy is then incomplete).
@@ -261,6 +277,7 @@ class PosixEnv : public Env {
       case OpenMode::ReadWrite: flags |= O_RDWR; break;
       case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; break;
     }
+    if (mode != OpenMode::ReadOnly) failWritesPastTheSizeLimit();
     std::string why;
     int fd = rt::openRegularFile(path, flags, &why);
     if (fd < 0 && errno == EINVAL) return Status::error(StatusKind::InvalidArgument, path + " " + why);
@@ -279,6 +296,14 @@ class PosixEnv : public Env {
 };
 
 }  // namespace
+
+std::int64_t Env::monotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::int64_t Env::calendarSeconds() { return static_cast<std::int64_t>(::time(nullptr)); }
 
 Env* defaultEnv() {
   static PosixEnv env;

@@ -1,8 +1,8 @@
 // Append bursts: a shared table keeps its header lock from one append to the next for a short
 // time budget, collecting the new records in memory, and writes them, their header and the dirty
-// index files before it lets go. Also the header lock taken for one short step, and Table::append.
+// index files before it lets go. Also the header lock taken for one short step, Table::append and
+// Table::appendRecord.
 #include <algorithm>
-#include <ctime>
 #include <mutex>
 
 #include "table_impl.h"
@@ -64,16 +64,12 @@ bool Table::Impl::keepBurstAlone() {
   return true;
 }
 
-std::int64_t Table::Impl::nowMs() const {
-  if (options.clock) return options.clock();
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+std::int64_t Table::Impl::nowMs() const { return env->monotonicMs(); }
 
 void Table::Impl::releaseBurst() {
   burstHeld = false;
   tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
+  noteOwnWrites();
   unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
@@ -109,15 +105,22 @@ void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
 
 // Within our own burst or batch of order changes the lock is ours already. A read-only opener
 // only reads under it: a shared lock keeps writers out, and is the only kind a file opened for
-// reading can take.
+// reading can take. What another program wrote while we did not hold it is taken in before the
+// lock is handed to the caller.
 Status Table::Impl::lockHeader() {
   if (burstHeld || orderBatch) return Status::okay();
   endBurstsOn(fileId);
-  return file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
+  Status s = file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
+  if (!s.ok()) return s;
+  s = takeInOutsideWrites();
+  if (!s.ok()) unlockByte(*file, fmt::kHeaderLockOffset);
+  return s;
 }
 
 void Table::Impl::unlockHeader() {
-  if (!burstHeld && !orderBatch) unlockByte(*file, fmt::kHeaderLockOffset);
+  if (burstHeld || orderBatch) return;
+  noteOwnWrites();
+  unlockByte(*file, fmt::kHeaderLockOffset);
 }
 
 void Table::Impl::settle(const char* operation) {
@@ -132,92 +135,119 @@ void Table::append() {
   Impl& t = *impl_;
   if (!t.isOpen) return;
   gCurrent = this;
+  // A failed append leaves no record current, so that the field writes that follow it are
+  // refused instead of landing in the record that was current before.
+  if (!t.appendBlank()) t.setEof();
+}
+
+void Table::appendRecord(const std::vector<std::pair<int, std::string_view>>& texts) {
+  Impl& t = *impl_;
+  if (!t.isOpen) return;
+  gCurrent = this;
+  if (!t.beginAppend()) return t.setEof();
+  for (const auto& [index, text] : texts) putStr(index, text);
+  t.commit("DBAPPEND");
+  t.endBurstWhenSpent();
+}
+
+bool Table::Impl::appendBlank() {
+  if (!beginAppend()) return false;
+  endBurstWhenSpent();
+  return !writeFailed;
+}
+
+// With the time budget of a shared burst spent (and another opener there to wait for it), the
+// burst ends: the records, their header and keys are written and the lock released. After
+// append() that includes the new, still blank record, whose fields are then written in place;
+// after appendRecord() the record is complete. When the burst cannot be written, the newest
+// record is not kept: its append did not happen.
+void Table::Impl::endBurstWhenSpent() {
+  if (!options.shared || !burstOver() || keepBurstAlone()) return;
+  commit("DBAPPEND");
+  endBurst(true, count - 1);
+}
+
+bool Table::Impl::beginAppend() {
   const char* op = "DBAPPEND";
-  if (t.options.readOnly) {
-    t.raise(rt::EG_READONLY, "table " + t.fullPath + " is open read-only; no record appended", op);
-    return;
+  if (options.readOnly) {
+    raise(rt::EG_READONLY, "table " + fullPath + " is open read-only; no record appended", op);
+    return false;
   }
-  if (t.refuseAfterFailure(op)) return;
-  t.commit(op);
-  if (t.writeFailed) return;  // a failed commit was raised
-  if (t.options.shared) {
-    // Other users may append too. The first append of a burst takes the header byte, learns the
-    // true count and cuts what a stopped writer may have left beyond it. The records of the burst
-    // collect in memory and reach the file in large writes, each followed by the header that
-    // counts them, so no reader ever sees a count that covers bytes not yet written. The lock
-    // stays held until a positioning, flush, close, raised error or the time budget ends the
-    // burst (the budget only while another opener has the table open); the records, the header
-    // and the index files are all written before it is released.
-    if (!t.burstHeld) {
-      endBurstsOn(t.fileId);  // another opener in this thread may hold it
-      for (;;) {
-        Status s = t.file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
-        if (s.ok()) break;
-        if (!t.raise(rt::EG_APPENDLOCK, "cannot lock the header of " + t.fullPath + ": " + s.message, op, s.osCode, true))
-          return;
-      }
-      listenForRaises();
-      t.burstHeld = true;
-      t.burstStartMs = t.nowMs();
-      tBursts.push_back(&t);
-      std::uint32_t c = t.count;
-      Status s = t.readHeaderCount(&c);
-      if (s.ok() && c < t.count)
-        s = Status::error(StatusKind::Corruption, "the table file shrank while open: its header counts " +
-                                                      std::to_string(c) + " records, " + std::to_string(t.count) +
-                                                      " were there");
-      if (s.ok()) {
-        t.count = c;
-        t.deletedMap.resize(c, 0);
-        s = t.trimTail();
-      }
-      if (!s.ok()) {
-        t.stopWriting(s.message);  // nothing is written on a length that is no longer true
-        t.releaseBurst();
-        t.raise(rt::EG_WRITE, "cannot append to " + t.fullPath + ": " + s.message, op, s.osCode);
-        return;
-      }
-    } else if (t.appendBuf.size() >= kAppendChunk) {
-      Status s = t.writeAppended();
-      if (!s.ok()) {
-        t.endBurst(false);
-        return t.reportWriteFailure(s, "cannot append to " + t.fullPath, op);
-      }
-    }
-  }
+  if (refuseAfterFailure(op)) return false;
+  commit(op);
+  if (writeFailed) return false;  // a failed commit was raised
+  if (options.shared && !burstReady(op)) return false;
   // With the count known (under the lock when shared), before the index files count this opener
   // as changing them: a refused record leaves them as written.
-  if (!t.roomForOneMoreRecord(op) || !t.markIndexesChanging(op)) return;
-  if (t.options.shared) {
-    if (t.appendBuf.empty()) {
-      t.appendFirst = t.count + 1;
-      t.appendBuf.reserve(kAppendChunk + t.recordLen + 1);  // a chunk and its end mark, once per opener
+  if (!roomForOneMoreRecord(op) || !markIndexesChanging(op)) return false;
+  if (options.shared) {
+    if (appendBuf.empty()) {
+      appendFirst = count + 1;
+      appendBuf.reserve(kAppendChunk + recordLen + 1);  // a chunk and its end mark, once per opener
     }
-    t.appendBuf.resize(t.appendBuf.size() + t.recordLen, ' ');
-    ++t.count;
-    t.headerDirty = true;
-  } else {
-    ++t.count;
-    t.headerDirty = true;
+    appendBuf.resize(appendBuf.size() + recordLen, ' ');
   }
-  t.deletedMap.resize(t.count, 0);
-  t.positionOn(t.count);
-  t.rec.assign(t.recordLen, ' ');
-  t.recLoaded = true;
-  t.appendedUncommitted = true;
-  t.origRec.reset();
+  ++count;
+  headerDirty = true;
+  deletedMap.resize(count, 0);
+  positionOn(count);
+  rec.assign(recordLen, ' ');
+  recLoaded = true;
+  appendedUncommitted = true;
+  origRec.reset();
   // The new record enters every order with its (blank) key when it is committed.
-  t.keysTouched = true;
-  t.recDirty = true;
-  t.recordChangedBy = op;
-  t.atBof = false;
-  if (t.options.shared && t.burstOver() && !t.keepBurstAlone()) {
-    // The blank record and its keys go with the burst; the fields that follow are written in
-    // place, and their keys reach the index at the next release of the lock. When the burst
-    // cannot be written, the blank record is not kept: this append did not happen.
-    t.commit(op);
-    t.endBurst(true, t.count - 1);
+  keysTouched = true;
+  recDirty = true;
+  recordChangedBy = op;
+  atBof = false;
+  return true;
+}
+
+// Other users may append too. The first append of a burst takes the header byte, learns the true
+// count and cuts what a stopped writer may have left beyond it. The records of the burst collect
+// in memory and reach the file in large writes, each followed by the header that counts them, so
+// no reader ever sees a count that covers bytes not yet written. The lock stays held until a
+// positioning, flush, close, raised error or the time budget ends the burst (the budget only
+// while another opener has the table open); the records, the header and the index files are all
+// written before it is released.
+bool Table::Impl::burstReady(const char* operation) {
+  if (!burstHeld) return beginBurst(operation);
+  if (appendBuf.size() < kAppendChunk) return true;
+  Status s = writeAppended();
+  if (s.ok()) return true;
+  endBurst(false);
+  reportWriteFailure(s, "cannot append to " + fullPath, operation);
+  return false;
+}
+
+bool Table::Impl::beginBurst(const char* operation) {
+  endBurstsOn(fileId);  // another opener in this thread may hold it
+  for (;;) {
+    Status s = file->lock(fmt::kHeaderLockOffset, 1, LockKind::Exclusive, true);
+    if (s.ok()) break;
+    if (!raise(rt::EG_APPENDLOCK, "cannot lock the header of " + fullPath + ": " + s.message, operation, s.osCode, true))
+      return false;
   }
+  listenForRaises();
+  burstHeld = true;
+  burstStartMs = nowMs();
+  tBursts.push_back(this);
+  std::uint32_t c = count;
+  Status s = takeInOutsideWrites();
+  if (s.ok()) s = readHeaderCount(&c);
+  if (s.ok() && c < count)
+    s = Status::error(StatusKind::Corruption, "the table file shrank while open: its header counts " + std::to_string(c) +
+                                                  " records, " + std::to_string(count) + " were there");
+  if (s.ok()) {
+    count = c;
+    deletedMap.resize(c, 0);
+    s = trimTail();
+  }
+  if (s.ok()) return true;
+  stopWriting(s.message);  // nothing is written on a length that is no longer true
+  releaseBurst();
+  raise(rt::EG_WRITE, "cannot append to " + fullPath + ": " + s.message, operation, s.osCode);
+  return false;
 }
 
 }  // namespace rdd

@@ -28,32 +28,44 @@ void Table::Impl::positionOn(std::uint32_t r) {
   cursorEntryStale = false;
 }
 
-void Table::Impl::refreshCursorEntry(const Order& o) {
-  cursorEntryStale = false;
+Status Table::Impl::refreshCursorEntry(const Order& o) {
   cursorGen = ~0ull;
   cursorEntry.clear();
-  if (atEof || !loadRecord().ok()) return;
+  if (atEof) return cursorEntryStale = false, Status::okay();
+  if (Status s = loadRecord(); !s.ok()) return s;  // still stale: worked out at the next try
+  cursorEntryStale = false;
   cursorEntry.resize(static_cast<std::size_t>(o.keyLen) + 4);
   if (!entryInto(o, rec.data(), recno, cursorEntry.data())) cursorEntry.clear();
+  return Status::okay();
 }
 
 
-std::uint32_t Table::lastRec() { return impl_->isOpen ? impl_->currentCount() : 0; }
+std::uint32_t Table::lastRec() { return impl_->isOpen ? impl_->currentCount("LASTREC") : 0; }
 
-std::uint32_t Table::Impl::currentCount() {
+std::uint32_t Table::Impl::currentCount(const char* operation) {
   if (options.shared && !burstHeld) {
     endBurstsOn(fileId);  // what another opener in this thread appended counts too
-    takeInOthersAppends();
+    if (Status s = takeInOthersAppends(); !s.ok())
+      raise(rt::EG_READ, "cannot read the record count of " + fullPath + ": " + s.message +
+                             "; the records other users appended are not seen", operation, s.osCode);
   }
   return count;
 }
 
-void Table::Impl::takeInOthersAppends() {
+Status Table::Impl::takeInOthersAppends() {
   std::uint32_t c = 0;
-  if (!options.shared || !readHeaderCount(&c).ok() || c <= count) return;
+  if (!options.shared) return Status::okay();
+  Status s = readHeaderCount(&c);
+  if (!s.ok() || c <= count) return s;
+  // Records reach the file before the count that covers them: a count beyond the file's end is
+  // not another user's appends (a read-only opener of a table cut to its header sees one).
+  std::uint64_t size = 0;
+  s = file->size(&size);
+  if (!s.ok() || size < headerLen + static_cast<std::uint64_t>(c) * recordLen) return s;
   deletedMap.resize(c, 0);
   if (atEof) recno = c + 1;
   count = c;
+  return s;
 }
 
 void Table::goTop() { impl_->goEdge(this, Impl::Edge::Top); }
@@ -68,7 +80,7 @@ void Table::Impl::goEdge(Table* self, Edge edge, const char* operation) {
   settle(operation);
   atBof = false;
   if (controlling == 0) {
-    const std::uint32_t n = currentCount();
+    const std::uint32_t n = currentCount(operation);
     for (std::uint32_t k = 1; k <= n; ++k) {
       const std::uint32_t r = edge == Edge::Top ? k : n + 1 - k;
       if (visibleNatural(r)) return positionOn(r);
@@ -101,7 +113,7 @@ void Table::skip(long n) {
       if (t.atEof) return;
       std::uint32_t r = t.recno + 1;
       while (r <= t.count && !t.visibleNatural(r)) ++r;
-      if (r > t.count && r > t.currentCount()) return t.setEof();
+      if (r > t.count && r > t.currentCount("DBSKIP")) return t.setEof();
       if (r > t.count) continue;
       t.positionOn(r);
       --n;
@@ -128,7 +140,15 @@ void Table::skip(long n) {
     }
     ++n;
   }
-  if (t.cursorEntryStale) t.refreshCursorEntry(o);
+  if (t.cursorEntryStale) {
+    // Where the record stands in the order is worked out from its key: a skip from a record that
+    // cannot be read would start from the top of the order.
+    if (Status s = t.refreshCursorEntry(o); !s.ok()) {
+      t.raise(rt::EG_READ, "cannot read record " + std::to_string(t.recno) + " of " + t.fullPath + ": " + s.message +
+                               "; the skip was not done", "DBSKIP", s.osCode);
+      return;
+    }
+  }
   if (t.cursorGen != o.index.generation()) {
     t.cursor = o.index.lowerBound(t.cursorEntry);
     t.cursorGen = o.index.generation();
@@ -153,7 +173,7 @@ void Table::goTo(std::uint32_t r) {
   gCurrent = this;
   t.settle("DBGOTO");
   t.atBof = false;
-  if (r < 1 || (r > t.count && r > t.currentCount())) return t.setEof();
+  if (r < 1 || (r > t.count && r > t.currentCount("DBGOTO"))) return t.setEof();
   t.positionOn(r);
   if (t.controlling > 0) {
     // The order position is worked out from the record only when a skip needs it.

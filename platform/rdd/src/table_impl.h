@@ -32,6 +32,8 @@
 //   6. An index file that is dirty differs from the orders held in memory; one that is marked
 //      counts this opener in its stamp and holds its "changing" lock byte shared, so that a stop
 //      before it is written is noticed at the next open (the stamp then names a dead changer).
+//      An abandoned file (an error was raised within a BATCH that changed it) is written no more
+//      by this opener; its stamp still counts it, so the next open rebuilds its orders.
 //   7. The order cursor is valid while cursorGen equals the order's generation; cursorEntryStale:
 //      cursorEntry must first be worked out from the current record.
 //   8. WRITE_FAILED is sticky (writeFailed): the table was cut back to the records that reached
@@ -41,6 +43,13 @@
 //   9. Every Status is looked at (the layer builds with -Werror=unused-result): a failure is
 //      raised through the run-time's protocol at the public operation, naming the table (or
 //      index file) and the operation whose change failed to reach the file.
+//  10. Shared: seenModifiedNs is the table file's modification time as this opener last accounted
+//      for it: when it took in what others wrote, or as it released the header lock after writing
+//      under it. ownWritesUnnoted: it wrote since, without the lock (records changed in place).
+//      When it takes the lock, another time on disk that no index stamp of another opener accounts
+//      for, or writes of its own it could not tell from others', mean another program may have
+//      written: the orders and deletion marks are checked against the records
+//      (takeInOutsideWrites) before anything is written or stamped under the lock.
 #pragma once
 #include <map>
 #include <optional>
@@ -105,6 +114,9 @@ struct IndexFileState {
   // This opener has changes the file does not hold yet and has counted itself in the file's
   // stamp (and holds the shared "changing" lock byte) until it writes them.
   bool marked = false;
+  // A batch of order changes to it failed part-way: what is held in memory is not written (see
+  // abandonBatch).
+  bool abandoned = false;
   TableFingerprint stamped;  // the table as the stamp on disk describes it
   std::uint64_t recordWritesAtStamp = 0;  // this opener's recordWrites when `stamped` was taken
   // Records whose keys changed since the last write, with their entries before the change
@@ -148,6 +160,11 @@ class Table::Impl {
   const CodePage* codePage = nullptr;    // of character fields, from the language-driver byte
   std::vector<std::string> textCache;    // per field: the UTF-8 text text() last answered
 
+  // ---- what other programs wrote (invariant 10) ----
+  std::int64_t seenModifiedNs = 0;
+  bool ownWritesUnnoted = false;
+  bool outsideWriteSeen = false;
+
   // ---- cursor ----
   std::uint32_t recno = 0;  // 1..count, or count+1 at the end
   bool atEof = true, atBof = false, lastFound = false;
@@ -167,6 +184,7 @@ class Table::Impl {
   // Between beginOrderChanges and endOrderChanges: order changes leave the index files dirty
   // (counted as changing in their stamps) and the header lock is held when shared.
   bool orderBatch = false;
+  bool batchFailed = false;  // an error was raised within the batch
   // Within a batch the pages of the orders deleted go to the orders built again.
   std::optional<KeyIndex::HoldFreedMemory> batchMemory;
 
@@ -175,6 +193,7 @@ class Table::Impl {
   std::uint32_t appendFirst = 0;
 
   // ---- orders ----
+  bool indexDamageReported = false;  // an index file opened damaged, and the user was told
   std::vector<std::unique_ptr<IndexFileState>> indexFiles;
   std::vector<std::unique_ptr<Order>> orders;
   int controlling = 0;  // 0 natural
@@ -201,6 +220,26 @@ class Table::Impl {
   Status writeRecord(std::uint32_t r, const char* data);
   Status flushAppends();
   Status writeHeader();
+  // Every write and cut of the table file goes through these two (they count as unnoted writes).
+  Status writeTable(std::uint64_t offset, const void* data, std::size_t n);
+  Status truncateTable(std::uint64_t length);
+  void noticeOutsideWrite();
+  // Before the header lock is let go: the file's time now is the one this opener accounts for.
+  void noteOwnWrites();
+  // Under the header lock (or exclusive): when another program wrote, takes in its appends, a
+  // pack or zap, and its deletion marks, and checks every order against the records; an order
+  // that does not describe them is built again (its file becomes dirty) and the log is told.
+  Status takeInOutsideWrites();
+  // Reads every record: its deletion mark is taken in, and `wrong` gets the orders whose entries
+  // are not exactly those the records give. table_order_build.cpp
+  Status checkOrdersAgainstRecords(std::vector<Order*>* wrong);
+  // The current record's change reaches the orders at its commit, which takes out the entry of
+  // the record as it was before: an order built from the file meanwhile gets that entry instead
+  // of the one the file gives (none for a record appended and not yet committed).
+  void keepEntryBeforeChange(Order& o, const char* fileRecord);
+  // Whether the index files' stamps, written by another opener of this driver, vouch for the
+  // table file as it is now.
+  bool stampsVouchFor(const TableFingerprint& now, std::uint32_t records);
   // The buffered records, then the header that counts them.
   Status writeAppended();
   // After a failed write: cuts the file back to the records that reached it (header count, end
@@ -239,7 +278,7 @@ class Table::Impl {
   // with the table are brought up to date, so the next open does not take them for stale.
   void refreshStamps();
   // Shared: counts the records other openers appended since we last looked.
-  void takeInOthersAppends();
+  Status takeInOthersAppends();
   void commit(const char* operation);
   // commit() and the end of this opener's append burst: for every operation other than append.
   void settle(const char* operation);
@@ -250,7 +289,18 @@ class Table::Impl {
   // Ends this opener's append burst: the buffered records, the header and the dirty index files
   // reach the disk before the lock is released. Raises a failure when `report`.
   void endBurst(bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
+  // A new blank record made current (the header lock taken when shared); false, raised or
+  // refused, when none was added.
+  bool beginAppend();
+  // Ends a shared burst whose time budget is spent, the newest record committed first.
+  void endBurstWhenSpent();
   void releaseBurst();  // drops the lock and the burst's bookkeeping, writing nothing
+  // append(): false (raised) when no record was appended.
+  bool appendBlank();
+  // Shared: the burst's header lock is held and its buffer has room for one more record; false
+  // (raised) when not.
+  bool burstReady(const char* operation);
+  bool beginBurst(const char* operation);
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
   // With the budget spent: true (and a new budget begun) when no other opener has the table open.
@@ -267,13 +317,13 @@ class Table::Impl {
   // not one of those two.
   void goEdge(Table* self, Edge edge, const char* operation = nullptr);
   // The record count with what other openers appended taken in (shared).
-  std::uint32_t currentCount();
+  std::uint32_t currentCount(const char* operation);
   std::string keyOf(const Order& o, const char* record);
   bool forOf(const Order& o, const char* record);
   std::optional<std::string> entryOf(const Order& o, const char* record, std::uint32_t r);
   // Writes the entry (keyLen + 4 bytes) into out; false when the order's condition excludes it.
   bool entryInto(const Order& o, const char* record, std::uint32_t r, char* out);
-  void refreshCursorEntry(const Order& o);
+  Status refreshCursorEntry(const Order& o);
   void storeField(int index, std::string_view bytes);
   // Stores UTF-8 text in a character field in the table's code page, cut to the field's width in
   // characters; a character the page lacks is raised (Default stores '?' for it). table_text.cpp
@@ -318,6 +368,7 @@ class Table::Impl {
   std::uint64_t ordersDigest(const IndexFileState& f) const;
   bool imageHeldAsOnDisk(IndexFileState& f);
   void noteImagesAtBatchStart();
+  void abandonBatch();
   void keepImagesTheBatchLeftAlone();
   bool buildInSequence(Order& o, const std::vector<std::uint32_t>& sequence, Status* s);
   // The sequence kept for `o` when it names every record once; null otherwise.
@@ -328,7 +379,7 @@ class Table::Impl {
   // Writes the whole file from memory; `rebuilt`: the orders were just built from the table.
   Status writeIndexFile(IndexFileState& f, bool rebuilt = false);
   // Tells whether f disagrees with the table (see docs/formats/cdx.md, staleness stamp).
-  Status checkStale(IndexFileState& f, bool* stale);
+  Status checkStale(IndexFileState& f, bool* stale, std::string* why);
   // Builds every order of `f` from the records (`built` tells it was done) and writes the file
   // (kept in memory when read-only).
   Status rebuildFile(IndexFileState& f, bool* built);
@@ -338,13 +389,19 @@ class Table::Impl {
   // syncIndexForRead for a public read: a failure is raised (Retry tries again), and the order is
   // then read as this opener holds it.
   void takeInIndexChanges(IndexFileState& f, const char* operation);
-  Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out);
+  // The orders of an image read from f. With `damage` (at open), an order whose key length its
+  // fields do not make is taken empty, at their length, and `damage` says why it must be built.
+  Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out,
+                        std::string* damage = nullptr);
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
   // Writes everything this opener holds: the record, appended records, header, index files and
   // stamps (flush()).
   void flushAll(const char* operation);
   void closeAll();
+  // At open: repairs a table a stopped zap left cut to its header (`size` bytes); false (raised)
+  // when it cannot.
+  bool emptiedByAStoppedZap(std::uint64_t size);
   // The tags of f's orders as its next image holds them (entries point into the orders).
   std::vector<TagOut> tagOutsOf(const IndexFileState& f) const;
   // Where f's next image of `bytes` goes: never over the current image (table_index_write.cpp).

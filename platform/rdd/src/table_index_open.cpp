@@ -57,7 +57,8 @@ bool Table::Impl::prepareKey(Order& o, const char* operation) {
   return true;
 }
 
-Status Table::Impl::loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out) {
+Status Table::Impl::loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out,
+                                   std::string* damage) {
   for (auto& tag : img.tags) {
     auto o = std::make_unique<Order>();
     o->tag = rt::toUpper(tag.name);
@@ -72,9 +73,17 @@ Status Table::Impl::loadIndexImage(IndexFileState& f, CdxImage& img, std::vector
     if (!o->keyFields.empty()) {
       int len = 0;
       for (int fi : o->keyFields) len += fields[fi].length;
-      if (len != o->keyLen)
-        return Status::error(StatusKind::Corruption, "index file " + f.path + ": order " + o->tag + " has key length " +
-                                                         std::to_string(o->keyLen) + " but its fields make " + std::to_string(len));
+      if (len != o->keyLen) {
+        std::string what = "index file " + f.path + ": order " + o->tag + " has key length " +
+                           std::to_string(o->keyLen) + " but its fields make " + std::to_string(len);
+        if (!damage) return Status::error(StatusKind::Corruption, what);
+        // At open: the order is taken with the length its fields make, to be built again.
+        *damage = what;
+        o->keyLen = len;
+        o->index = KeyIndex(len, options.memoryBlockEntries);
+        out->push_back(std::move(o));
+        continue;
+      }
     }
     o->index.assignSorted(std::move(tag.flat), tag.count);
     out->push_back(std::move(o));
@@ -85,6 +94,10 @@ Status Table::Impl::loadIndexImage(IndexFileState& f, CdxImage& img, std::vector
 std::string Table::Impl::indexPathOf(std::string name) const {
   if (!hasExtension(name)) name += Table::indexExt();
   return (!name.empty() && name[0] == '/') ? name : directory + name;
+}
+
+bool Table::indexFileExists(const std::string& fileSpec) const {
+  return impl_->isOpen && impl_->env->exists(impl_->indexPathOf(fileSpec));
 }
 
 bool Table::openIndex(const std::string& fileSpec) {
@@ -116,7 +129,9 @@ bool Table::openIndex(const std::string& fileSpec) {
   }
   CdxImage img;
   if (s.ok()) {
-    t.takeInOthersAppends();
+    s = t.takeInOthersAppends();
+  }
+  if (s.ok()) {
     s = readCdx(*f->file, path, t.count, &img);
   }
   // A damaged file is never trusted. When its tag definitions can still be read, its orders are
@@ -134,7 +149,7 @@ bool Table::openIndex(const std::string& fileSpec) {
   }
   if (locked) t.unlockHeader();
   std::vector<std::unique_ptr<Order>> loaded;
-  if (s.ok()) s = t.loadIndexImage(*f, img, &loaded);
+  if (s.ok()) s = t.loadIndexImage(*f, img, &loaded, &damage);
   if (!s.ok()) {
     if (s.kind != StatusKind::InvalidArgument)
       t.raise(s.kind == StatusKind::Corruption ? rt::EG_CORRUPTION : rt::EG_READ, s.message, op, s.osCode, false, path);
@@ -150,7 +165,8 @@ bool Table::openIndex(const std::string& fileSpec) {
   t.indexFiles.push_back(std::move(f));
   t.refreshFieldInKey();
   bool stale = !damage.empty() && !loaded.empty();
-  if (damage.empty()) s = t.checkStale(fs, &stale);
+  std::string staleness;
+  if (damage.empty()) s = t.checkStale(fs, &stale, &staleness);
   bool built = false;
   if (s.ok() && stale) s = t.rebuildFile(fs, &built);
   if (!s.ok() && !built) {
@@ -166,22 +182,29 @@ bool Table::openIndex(const std::string& fileSpec) {
             op, s.osCode, false, path);
     return true;
   }
+  // Either repair loses nothing (the records hold every key): the log is told, the caller's
+  // operation goes on as if the file had been whole.
   if (!damage.empty()) {
     std::string done = loaded.empty() ? "it holds no usable order; its orders have to be created again"
                                       : "its orders were rebuilt from the table";
-    auto e = rt::makeError(rt::EG_CORRUPTION, "DBFCDX", damage + "; " + done, op, path);
-    e->severity = 1;
-    e->canDefault = true;
-    (void)rt::raise(e);
+    t.indexDamageReported = true;
+    rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem, damage + "; " + done, op, path));
+  } else if (built) {
+    rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem,
+                                 "index file " + path + " did not describe the table (" + staleness +
+                                     "); its orders were rebuilt from the table",
+                                 op, path));
   }
   return true;
 }
+
+bool Table::indexDamageReported() const { return impl_->indexDamageReported; }
 
 // An index file whose stamp says that an opener changed the table and stopped before writing
 // the file, or that was written for another table file than the one there now (another record
 // count, size, modification time or hash: the table was changed without it), does not agree with
 // the table.
-Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut) {
+Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut, std::string* why) {
   bool locked = false;
   if (options.shared && !options.readOnly) {
     Status s = lockHeader();
@@ -196,11 +219,17 @@ Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut) {
   if (s.ok() && st.valid) {
     if (st.changing > 0) {
       stale = !changersAlive(f);
+      *why = "a program stopped before writing its changes to it";
     } else {
       // Nobody is changing the table: it must be the one the trees were written for, as it was.
       TableFingerprint now;
       stale = st.recCount != c;
-      if (!stale && st.table.known() && tableFingerprint(&now).ok()) stale = !(now == st.table);
+      *why = "it was written for " + std::to_string(st.recCount) + " records, the table holds " + std::to_string(c);
+      if (!stale && st.table.known()) {
+        s = tableFingerprint(&now);
+        stale = s.ok() && !(now == st.table);
+        *why = "the table was written without it since";
+      }
       if (!stale) noteStamped(f, st.table);
     }
   }
@@ -311,19 +340,24 @@ Status Table::Impl::tableFingerprint(TableFingerprint* out) {
 void Table::Impl::refreshStamps() {
   if (writeFailed || options.readOnly) return;
   for (auto& f : indexFiles) {
-    if (f->dirty || f->marked || f->regionStart == 0) continue;
+    if (f->dirty || f->marked || f->abandoned || f->regionStart == 0) continue;
     TableFingerprint now;
     if (!tableFingerprint(&now).ok() || now == f->stamped) continue;
     if (!lockHeader().ok()) continue;
-    // Only a stamp that still describes an index in step with the table is renewed.
+    // Only a stamp that still describes an index in step with the table is renewed; an order that
+    // another program's write left behind was built again meanwhile, and its image is written.
     CdxStamp st;
     std::uint32_t c = count;
-    if (readCdxStamp(*f->file, &st).ok() && st.valid && st.changing == 0 && readHeaderCount(&c).ok() &&
+    if (!f->dirty && readCdxStamp(*f->file, &st).ok() && st.valid && st.changing == 0 && readHeaderCount(&c).ok() &&
         st.recCount == c && tableFingerprint(&now).ok()) {
       st.table = now;
       if (writeCdxStamp(*f->file, st).ok()) noteStamped(*f, now);
     }
     unlockHeader();
+    if (f->dirty) {
+      Status s = writeIndexFile(*f);
+      if (!s.ok()) reportWriteFailure(s, "cannot write index file " + f->path, "ORDLISTREBUILD");
+    }
   }
 }
 

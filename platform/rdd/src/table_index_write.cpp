@@ -62,33 +62,43 @@ std::uint64_t Table::Impl::imageBase(const IndexFileState& f, std::uint64_t byte
 }
 
 Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
+  if (f.abandoned) {
+    f.dirty = false;
+    return Status::okay();
+  }
   if (writeFailed)
     return Status::error(StatusKind::Io, "an earlier write to " + fullPath + " failed; the index is left as it was");
   bool locked = false;
   std::uint32_t recCount = count;
+  // The image is stamped as describing the table: shared, what other programs wrote is taken in
+  // first, by taking the header lock. When that fails nothing is written, and the stamp on disk,
+  // which no longer matches the table, makes the next open build the orders again.
   if (options.shared) {
     Status s = lockHeader();
     if (!s.ok()) return s;
     locked = true;
+    // Another opener's image, unread, would be written over: a failed read stops the write.
     std::uint32_t c = 0;
-    if (f.regionStart != 0 && readCdxCounter(*f.file, &c).ok() && c != f.counter) {
-      s = mergeFromDisk(f);
-      if (!s.ok()) {
-        unlockHeader();
-        return s;
-      }
+    if (f.regionStart != 0) s = readCdxCounter(*f.file, &c);
+    if (s.ok() && f.regionStart != 0 && c != f.counter) s = mergeFromDisk(f);
+    if (s.ok()) s = readHeaderCount(&c);
+    if (!s.ok()) {
+      unlockHeader();
+      return s;
     }
-    if (readHeaderCount(&c).ok()) recCount = std::max(c, count);
+    recCount = std::max(c, count);
   }
   auto unlockAll = [&] {
     if (locked) unlockHeader();
   };
-  // Openers counted in the stamp: without us, and without those that stopped before writing.
+  // Openers counted in the stamp: without us, and without those that stopped before writing
+  // (a stamp that cannot be read would lose the count of those still alive).
   std::uint32_t changing = 0;
   if (f.regionStart != 0) {
     CdxStamp st;
     Status s = readCdxStamp(*f.file, &st);
-    if (s.ok() && st.valid) changing = st.changing;
+    if (!s.ok()) return unlockAll(), s;
+    if (st.valid) changing = st.changing;
   }
   if (f.marked) {
     if (changing > 0) --changing;
@@ -168,23 +178,37 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
     if (o->file == &f) mine.push_back(o.get());
   if (loaded.size() == mine.size()) {
     std::vector<char> recBuf(recordLen);
-    const std::vector<std::optional<std::string>> none;
-    auto reapply = [&](std::uint32_t r, const std::vector<std::optional<std::string>>& olds) {
-      if (!s.ok()) return;
-      s = readRecordInto(r, recBuf.data());
-      if (!s.ok()) return;
-      for (std::size_t i = 0; i < loaded.size(); ++i) {
-        Order& o = *loaded[i];
-        if (i < olds.size() && olds[i]) (void)o.index.erase(*olds[i]);
-        auto e = entryOf(o, recBuf.data(), r);
-        if (e) {
-          (void)o.index.erase(*e);
-          o.index.insert(*e);
-        }
+    // Whatever the image holds for the records we changed goes: its writer may have built its
+    // orders from the records while one of ours was half written (a blank appended row). The
+    // current record, while its key change waits for its commit, gets its entry from before it.
+    const bool changing = recDirty && keysTouched;
+    std::vector<std::uint32_t> ours = f.pendingNew;
+    for (auto& [r, olds] : f.pending) ours.push_back(r);
+    if (changing) ours.push_back(recno);
+    std::sort(ours.begin(), ours.end());
+    ours.erase(std::unique(ours.begin(), ours.end()), ours.end());
+    for (auto& o : loaded) {
+      std::vector<std::string> stale;
+      const std::size_t keyLen = static_cast<std::size_t>(o->keyLen);
+      if (!ours.empty())
+        o->index.forEach([&](std::string_view e) {
+          const std::uint32_t r = fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + keyLen);
+          if (std::binary_search(ours.begin(), ours.end(), r)) stale.emplace_back(e);
+        });
+      for (const std::string& e : stale) (void)o->index.erase(e);
+    }
+    for (std::uint32_t r : ours) {
+      const char* record = recBuf.data();
+      if (changing && r == recno) {
+        if (appendedUncommitted || !origRec) continue;
+        record = origRec->data();
+      } else {
+        s = readRecordInto(r, recBuf.data());
+        if (!s.ok()) break;
       }
-    };
-    for (std::uint32_t r : f.pendingNew) reapply(r, none);
-    for (auto& [r, olds] : f.pending) reapply(r, olds);
+      for (auto& o : loaded)
+        if (auto e = entryOf(*o, record, r)) o->index.insert(*e);
+    }
     if (!s.ok()) return s;  // what we hold stays as it was
     for (std::size_t i = 0; i < mine.size(); ++i) mine[i]->index = std::move(loaded[i]->index);
   }

@@ -61,6 +61,8 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
                            : "cannot lock table " + t.fullPath + ": " + s.message;
     if (!t.raise(rt::EG_OPEN, what, op, s.kind == StatusKind::Busy ? 32 : s.osCode, true)) return nullptr;
   }
+  // From here on another program's writes are told from ours by the file's time (invariant 10).
+  if (!t.file->modifiedNs(&t.seenModifiedNs).ok()) t.seenModifiedNs = 0;
   // Header and field descriptors.
   auto fail = [&](const std::string& what) {
     t.raise(rt::EG_CORRUPTION, "table " + t.fullPath + ": " + what, op);
@@ -80,14 +82,15 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
     std::snprintf(hex, sizeof hex, "0x%02X", ver);
     return fail(std::string("not a dBASE III table (version byte ") + hex + ")");
   }
-  t.codePage = CodePage::forLanguageDriver(t.headerBytes[fmt::kHdrCodePage]);
-  if (!t.codePage) {
+  const CodePage::Lookup page = CodePage::forLanguageDriver(t.headerBytes[fmt::kHdrCodePage]);
+  if (!page.page) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", t.headerBytes[fmt::kHdrCodePage]);
-    t.raise(rt::EG_UNSUPPORTED, "table " + t.fullPath + " declares code page byte " + hex +
-                                    ", which this driver cannot convert (it reads 0x00, 0x01, 0x02, 0x03 and 0x57)", op);
+    t.raise(rt::EG_UNSUPPORTED, "table " + t.fullPath + " declares code page byte " + hex + ", which " + page.refusal +
+                                    "; its text cannot be read without damage", op);
     return nullptr;
   }
+  t.codePage = page.page;
   t.count = fmt::le32(t.headerBytes + fmt::kHdrRecCount);
   t.headerLen = fmt::le16(t.headerBytes + fmt::kHdrHeaderLen);
   t.recordLen = fmt::le16(t.headerBytes + fmt::kHdrRecordLen);
@@ -132,6 +135,10 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
                 std::to_string(offset) + " bytes)");
   if (t.recordLen > fmt::kMaxRecordLen) return fail("record length above 4000 bytes");
   std::uint64_t need = t.headerLen + static_cast<std::uint64_t>(t.count) * t.recordLen;
+  if (need > size && size <= t.headerLen + 1) {
+    if (!t.emptiedByAStoppedZap(size)) return nullptr;
+    need = t.headerLen;
+  }
   if (need > size)
     return fail("truncated: the header promises " + std::to_string(t.count) + " records (" + std::to_string(need) +
                 " bytes) but the file holds " + std::to_string(size));
@@ -152,8 +159,40 @@ std::unique_ptr<Table> Table::open(const std::string& fileSpec, const std::strin
   t.fieldInKey.assign(t.fields.size(), false);
   std::unique_ptr<Table> table(new Table(std::move(impl)));
   gCurrent = table.get();
-  table->goTop();
+  t.goEdge(table.get(), Impl::Edge::Top, op);
   return table;
+}
+
+// A file cut to its bare header (and end mark) whose header still counts records is what an
+// earlier build's zap left when it was stopped between cutting the file and writing the header:
+// the table is empty, and its header is made to say so, with a warning.
+bool Table::Impl::emptiedByAStoppedZap(std::uint64_t size) {
+  const std::uint32_t counted = count;
+  count = 0;
+  Status s = Status::okay();
+  if (!options.readOnly) {
+    s = lockHeader();
+    if (s.ok()) {
+      s = writeHeader();
+      const char eof = static_cast<char>(fmt::kEofMarker);
+      if (s.ok() && size == headerLen) s = file->write(headerLen, &eof, 1);
+      unlockHeader();
+    }
+  }
+  if (!s.ok()) {
+    raise(rt::EG_CORRUPTION, "table " + fullPath + " was cut to its header while the header counts " +
+                                 std::to_string(counted) + " records, and cannot be repaired: " + s.message,
+          "DBUSEAREA", s.osCode);
+    return false;
+  }
+  auto e = rt::makeError(rt::EG_CORRUPTION, kSubsystem,
+                         "table " + fullPath + " was cut to its header while the header counted " +
+                             std::to_string(counted) + " records (an emptying that was stopped); it is taken as empty",
+                         "DBUSEAREA", fullPath);
+  e->severity = 1;
+  e->canDefault = true;
+  (void)rt::raise(e);
+  return true;
 }
 
 void Table::Impl::closeAll() {
@@ -257,7 +296,7 @@ bool createTable(const std::string& path, const std::vector<FieldInfo>& fields, 
     d[fmt::kFldDecimals] = static_cast<std::uint8_t>(f.decimals);
     recordLen += static_cast<std::uint32_t>(f.length);
   }
-  std::time_t now = std::time(nullptr);
+  std::time_t now = static_cast<std::time_t>(env->calendarSeconds());
   std::tm tm{};
   localtime_r(&now, &tm);
   out[fmt::kHdrVersion] = fmt::kVersionDbase3;

@@ -150,7 +150,8 @@ bool Table::Impl::buildInSequence(Order& o, const std::vector<std::uint32_t>& se
 Status Table::Impl::buildOrder(Order& o) {
   Status s = flushAppends();
   if (!s.ok()) return s;
-  takeInOthersAppends();
+  s = takeInOthersAppends();
+  if (!s.ok()) return s;
   if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
     return s;
   if (!s.ok()) return s;
@@ -174,6 +175,49 @@ Status Table::Impl::buildOrder(Order& o) {
     arrangeInOrder(flat, items, es);
   }
   o.index.assignSorted(std::move(flat), n);
+  return Status::okay();
+}
+
+Status Table::Impl::checkOrdersAgainstRecords(std::vector<Order*>* wrong) {
+  Status s = flushAppends();
+  if (!s.ok()) return s;
+  deletedMap.resize(count, 0);
+  // Per order, from one walk of it: the entry it holds for each record (a view into its leaves).
+  // One pass over the records then compares what each gives; no look-up, no sort. A unique order
+  // holds one entry per key, not one per record: it is simply built again.
+  std::vector<std::vector<const char*>> held(orders.size());
+  std::vector<char> differs(orders.size(), 0);
+  for (std::size_t i = 0; i < orders.size(); ++i) {
+    const Order& o = *orders[i];
+    if ((differs[i] = o.unique)) continue;
+    held[i].assign(static_cast<std::size_t>(count) + 1, nullptr);
+    o.index.forEach([&](std::string_view e) {
+      const std::uint32_t r = fmt::be32(reinterpret_cast<const std::uint8_t*>(e.data()) + o.keyLen);
+      if (r < 1 || r > count || held[i][r]) differs[i] = 1;
+      else held[i][r] = e.data();
+    });
+  }
+  std::string entry;
+  s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+    deletedMap[r - 1] = record[0] == fmt::kDeletedFlag;
+    // A record whose key change is not committed yet is held in the orders as it was before it.
+    if (r == recno && recDirty && keysTouched) {
+      if (appendedUncommitted) return;
+      if (origRec) record = origRec->data();
+    }
+    for (std::size_t i = 0; i < orders.size(); ++i) {
+      if (differs[i]) continue;
+      const Order& o = *orders[i];
+      const std::size_t n = static_cast<std::size_t>(o.keyLen) + 4;
+      entry.resize(n);
+      const bool gives = entryInto(o, record, r, entry.data());
+      const char* holds = held[i][r];
+      differs[i] = gives != (holds != nullptr) || (gives && std::memcmp(holds, entry.data(), n) != 0);
+    }
+  });
+  if (!s.ok()) return s;
+  for (std::size_t i = 0; i < orders.size(); ++i)
+    if (differs[i]) wrong->push_back(orders[i].get());
   return Status::okay();
 }
 

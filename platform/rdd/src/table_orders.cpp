@@ -111,9 +111,14 @@ void Table::endOrderChanges() {
   if (!t.orderBatch) return;
   // The files are written while the lock is still ours, so that whoever takes it next finds them
   // agreeing with the table.
-  t.keepImagesTheBatchLeftAlone();
-  (void)t.flushIndexes("ORDCREATE");
+  if (t.batchFailed) {
+    t.abandonBatch();
+  } else {
+    t.keepImagesTheBatchLeftAlone();
+    (void)t.flushIndexes("ORDCREATE");
+  }
   t.orderBatch = false;
+  t.batchFailed = false;
   t.deletedSequences.clear();
   t.batchImageDigests.clear();
   t.batchTrusted.clear();
@@ -121,6 +126,18 @@ void Table::endOrderChanges() {
   t.batchReused.clear();
   t.batchMemory.reset();
   t.unlockHeader();
+}
+
+// A batch in which something failed (and was raised) is not written: the files keep the orders
+// they had, and since their stamps still count this opener, the next open builds those orders
+// again over the records. This opener writes them no more.
+void Table::Impl::abandonBatch() {
+  for (auto& f : indexFiles) {
+    if (!f->dirty) continue;
+    f->abandoned = true;
+    f->dirty = false;
+    f->clearPending();
+  }
 }
 
 void Table::createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,

@@ -14,6 +14,7 @@ namespace rdd {
 
 bool Table::Impl::raise(int genCode, const std::string& description, const std::string& operation,
                         std::int64_t osCode, bool canRetry, const std::string& file) {
+  if (orderBatch) batchFailed = true;
   auto e = rt::makeError(genCode, kSubsystem, description, operation, file.empty() ? fullPath : file);
   e->osCode = osCode;
   e->canDefault = true;
@@ -74,8 +75,8 @@ Status Table::Impl::loadRecord() {
 Status Table::Impl::flushAppends() {
   if (appendBuf.empty()) return Status::okay();
   appendBuf.push_back(static_cast<char>(fmt::kEofMarker));
-  Status s = file->write(headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen, appendBuf.data(),
-                         appendBuf.size());
+  Status s = writeTable(headerLen + static_cast<std::uint64_t>(appendFirst - 1) * recordLen, appendBuf.data(),
+                        appendBuf.size());
   appendBuf.pop_back();
   // Emptied with its capacity kept, for the next chunk; after a failure the rows stay, so that a
   // later retry still has them, except those whose bytes reached the file whole.
@@ -142,11 +143,11 @@ Status Table::Impl::writeBroke(const Status& what, std::uint32_t keepAtMost) {
   // for it: a file-size limit reached exactly by the last record leaves none, and the table is
   // whole without it.
   std::uint64_t end = headerLen + static_cast<std::uint64_t>(stored) * recordLen;
-  Status s = file->truncate(end);
+  Status s = truncateTable(end);
   if (s.ok()) s = writeHeader();
   if (s.ok()) {
     const char eof = static_cast<char>(fmt::kEofMarker);
-    Status mark = file->write(end, &eof, 1);
+    Status mark = writeTable(end, &eof, 1);
     if (!mark.ok() && mark.osCode != EFBIG && mark.osCode != ENOSPC) s = mark;
   }
   std::uint32_t counted = 0;
@@ -207,8 +208,8 @@ Status Table::Impl::trimTail() {
                                                      std::to_string(size));
   if (size <= end + 1) return Status::okay();
   char eof = static_cast<char>(fmt::kEofMarker);
-  s = file->truncate(end);
-  if (s.ok()) s = file->write(end, &eof, 1);
+  s = truncateTable(end);
+  if (s.ok()) s = writeTable(end, &eof, 1);
   return s;
 }
 
@@ -235,15 +236,15 @@ Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
   // The end-of-file byte follows the newest record of an exclusive table. A shared table got it
   // when the record was appended; someone may have appended after it since, and writing it again
   // would overwrite the first byte of their record.
-  if (r != count || options.shared) return file->write(at, data, recordLen);
+  if (r != count || options.shared) return writeTable(at, data, recordLen);
   scratchRecord.assign(data, recordLen);
   scratchRecord.push_back(static_cast<char>(fmt::kEofMarker));
-  return file->write(at, scratchRecord.data(), scratchRecord.size());
+  return writeTable(at, scratchRecord.data(), scratchRecord.size());
 }
 
 Status Table::Impl::writeHeader() {
   // The date of the last change; the calendar is consulted again only when the minute changed.
-  std::time_t now = std::time(nullptr);
+  std::time_t now = static_cast<std::time_t>(env->calendarSeconds());
   if (now / 60 != headerDateMinute) {
     headerDateMinute = now / 60;
     std::tm tm{};
@@ -253,7 +254,7 @@ Status Table::Impl::writeHeader() {
     headerBytes[fmt::kHdrDay] = static_cast<std::uint8_t>(tm.tm_mday);
   }
   fmt::putLe32(headerBytes + fmt::kHdrRecCount, count);
-  Status s = file->write(0, headerBytes, 8);
+  Status s = writeTable(0, headerBytes, 8);
   if (s.ok()) headerDirty = false;
   return s;
 }
@@ -307,27 +308,35 @@ void Table::zap() {
     t.raise(rt::EG_SHARED, "table " + t.fullPath + " must be open exclusively to be emptied", op);
     return;
   }
+  if (t.refuseAfterFailure(op)) return;
+  // Whatever is still in memory reaches the file first: a zap that fails leaves the table whole.
+  t.commit(op);
+  if (t.writeFailed) return;
+  if (Status s = t.writeAppended(); !s.ok()) return t.reportWriteFailure(s, "cannot write the records appended to " + t.fullPath, "DBAPPEND");
   if (!t.markIndexesChanging(op)) return;
-  t.recDirty = false;
-  t.keysTouched = false;
-  t.appendBuf.clear();
+  // The header that counts no record is written before the file is cut: a stop before it leaves
+  // the table as it was, a stop after it an empty table with bytes beyond it (cut by the next
+  // append), and the index files' stamps count this opener until they are written.
+  const std::uint32_t had = t.count;
   t.count = 0;
-  t.deletedMap.clear();
-  char eof = static_cast<char>(fmt::kEofMarker);
-  Status s = t.file->truncate(t.headerLen);
-  if (s.ok()) s = t.file->write(t.headerLen, &eof, 1);
-  if (s.ok()) s = t.writeHeader();
+  Status s = t.writeHeader();
   if (!s.ok()) {
-    t.raise(rt::EG_WRITE, "cannot empty " + t.fullPath + ": " + s.message, op, s.osCode);
-    t.writeFailed = true;
+    t.count = had;
+    return t.reportWriteFailure(s, "cannot empty " + t.fullPath, op);
   }
+  t.deletedMap.clear();
+  const char eof = static_cast<char>(fmt::kEofMarker);
+  s = t.truncateTable(t.headerLen);
+  if (s.ok()) s = t.writeTable(t.headerLen, &eof, 1);
   for (auto& o : t.orders) {
     o->index.clear();
     o->file->dirty = true;
+    if (!o->file->changedBy) o->file->changedBy = op;
     o->file->clearPending();
   }
-  t.flushIndexes(op);
   t.setEof();
+  if (!s.ok()) return t.reportWriteFailure(s, "cannot cut " + t.fullPath + " back after emptying it", op);
+  t.flushIndexes(op);
 }
 
 }  // namespace rdd

@@ -66,7 +66,7 @@ void Table::Impl::storeText(int index, std::string_view text, const char* operat
 bool Table::Impl::declareCodePage(std::string_view stored, const char* operation) {
   if (headerBytes[fmt::kHdrCodePage] != fmt::kLangNone || isPlainAscii(stored)) return true;
   const std::uint8_t declared = fmt::kCodePageWindows1252;
-  Status s = file->write(fmt::kHdrCodePage, &declared, 1);
+  Status s = writeTable(fmt::kHdrCodePage, &declared, 1);
   if (!s.ok()) {
     raise(rt::EG_WRITE, "cannot declare code page Windows-1252 in the header of " + fullPath + ": " + s.message,
           operation, s.osCode);
@@ -75,6 +75,15 @@ bool Table::Impl::declareCodePage(std::string_view stored, const char* operation
   headerBytes[fmt::kHdrCodePage] = declared;
   return true;
 }
+
+Table::TextFit Table::fitText(std::string_view text) const {
+  const Impl& t = *impl_;
+  if (isPlainAscii(text) || !t.codePage) return {std::string(text), {}};
+  CodePage::Encoded stored = t.codePage->encode(text);
+  return {t.codePage->decode(stored.bytes), std::move(stored.lacking)};
+}
+
+std::string Table::codePageName() const { return impl_->codePage ? impl_->codePage->name() : std::string(); }
 
 bool Table::Impl::storedProbe(std::string_view text, std::string& out) const {
   if (isPlainAscii(text)) {

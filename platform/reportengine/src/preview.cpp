@@ -349,21 +349,39 @@ QImage PreviewWindow::shownImage() const { return impl_->shown(); }
 bool PreviewWindow::printWithDialog() {
   const Layout* layout = impl_->report.layout();
   if (!layout) return false;
+  finishLayout();  // the dialog offers the report's page range
   QPrinter printer(QPrinter::HighResolution);
   matchPrinterToPage(printer, layout->page);
-  bool accepted = false;
-  if (const PrintDialogDriver& driver = printDialogDriver()) {
-    accepted = driver(printer);
-  } else {
-    QPrintDialog dialog(&printer, impl_->dialog);
-    dialog.setWindowTitle(QStringLiteral("Print"));
-    accepted = dialog.exec() == QDialog::Accepted;
+  QPrintDialog dialog(&printer, impl_->dialog);
+  dialog.setWindowTitle(QStringLiteral("Print"));
+  // Every choice the dialog offers is honoured; a selection of text has no meaning in a report.
+  dialog.setMinMax(1, pageCount());
+  dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+  dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, true);
+  dialog.setOption(QAbstractPrintDialog::PrintCollateCopies, true);
+  dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+  const PrintDialogDriver& driver = printDialogDriver();
+  if (!(driver ? driver(dialog) : dialog.exec() == QDialog::Accepted)) return false;
+  PrintSelection selection;
+  switch (printer.printRange()) {
+    case QPrinter::PageRange:
+      selection.from = printer.fromPage();
+      selection.to = printer.toPage();
+      break;
+    case QPrinter::CurrentPage: selection.from = selection.to = currentPage(); break;
+    case QPrinter::AllPages:
+    case QPrinter::Selection: break;
   }
-  if (!accepted) return false;
+  // A printer that makes copies itself is left to do so; otherwise each copy is drawn here.
+  if (!printer.supportsMultipleCopies()) {
+    selection.copies = printer.copyCount();
+    selection.collate = printer.collateCopies();
+  }
   const std::string where = printer.outputFileName().isEmpty() ? printer.printerName().toStdString()
                                                                : printer.outputFileName().toStdString();
-  return impl_->whilePrinting([&](const PageProgress& progress) { return impl_->report.print(printer, progress); },
-                              "Printed on " + where);
+  return impl_->whilePrinting(
+      [&](const PageProgress& progress) { return impl_->report.print(printer, progress, selection); },
+      "Printed on " + where);
 }
 
 bool PreviewWindow::printToFile() {

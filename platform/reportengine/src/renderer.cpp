@@ -10,6 +10,7 @@
 // The walk over rows and bands is one sequence of band steps per row, so a page can be drawn again
 // from the step it starts at: the first pass records only those starts, and every later drawing
 // of a page walks from its start to its end.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -43,8 +44,9 @@ class PageWalker {
   using PageSink = std::function<bool(gdi::RecordedPage&&)>;
 
   PageWalker(const Layout& layout, const RowSet& rows, const AggregateValues& aggregates, PtrDevice& device,
-             const PageGeometry& geometry, Mode mode)
+             const PageGeometry& geometry, Mode mode, std::time_t startedAt)
       : layout_(layout), page_(layout.page), device_(device), geometry_(geometry), mode_(mode), resolver_(run_) {
+    run_.startedAt = startedAt;
     run_.layout = &layout;
     run_.rows = &rows;
     run_.aggregates = &aggregates;
@@ -320,13 +322,14 @@ struct PagedReport::Impl {
   AggregateValues aggregates;
   PtrDevicePtr device;
   PageGeometry geometry;
+  std::time_t startedAt = std::time(nullptr);
   PageWalker layOutWalker;
   bool laidOut = false;
 
   Impl(const Layout& l, RowSet r, PtrDevicePtr d)
       : layout(l), rows(std::move(r)), aggregates(computeAggregates(l, rows)), device(std::move(d)),
         geometry(geometryOf(l.page, *device)),
-        layOutWalker(layout, rows, aggregates, *device, geometry, PageWalker::Mode::LayOut) {
+        layOutWalker(layout, rows, aggregates, *device, geometry, PageWalker::Mode::LayOut, startedAt) {
     layOutWalker.begin(PageStart{}, 1);
   }
 
@@ -340,7 +343,8 @@ struct PagedReport::Impl {
   }
 
   std::unique_ptr<PageWalker> drawingWalker() {
-    auto walker = std::make_unique<PageWalker>(layout, rows, aggregates, *device, geometry, PageWalker::Mode::Draw);
+    auto walker = std::make_unique<PageWalker>(layout, rows, aggregates, *device, geometry, PageWalker::Mode::Draw,
+                                               startedAt);
     walker->setPageCount(laidOut ? static_cast<int>(layOutWalker.starts().size()) : 0);
     return walker;
   }
@@ -413,22 +417,37 @@ RenderedReport PagedReport::drawAll() {
   return out;
 }
 
-bool PagedReport::drawEach(gdi::Handle target, const PageProgress& progress) {
+bool PagedReport::drawEach(gdi::Handle target, const PageProgress& progress, const PrintSelection& selection) {
   while (!layOut(2000))
     if (progress && !progress(knownPages(), 0)) return false;
   const int count = pageCount();
+  const int first = std::clamp(selection.from, 1, count);
+  const int last = selection.to <= 0 ? count : std::clamp(selection.to, first, count);
+  const int copies = std::max(1, selection.copies);
+  // Collated copies walk the range once per copy; the others put each page out `copies` times.
+  const int walks = selection.collate ? copies : 1;
+  const int sheetsPerPage = selection.collate ? 1 : copies;
+  const int sheets = (last - first + 1) * copies;
   bool ok = true;
+  bool stopped = false;
   int drawn = 0;
-  const auto walker = impl_->drawingWalker();
-  walker->setSink([&](gdi::RecordedPage&& page) {
-    if (drawn > 0) ok = gdi::newPage(target) && ok;
-    ok = gdi::replay(page, target) && ok;
-    ++drawn;
-    return ok && (!progress || progress(drawn, count));
-  });
-  walker->begin(PageStart{}, 1);
-  (void)walker->walk();
-  return ok && drawn == count;
+  for (int walk = 0; walk < walks && ok && !stopped; ++walk) {
+    int page = first - 1;
+    const auto walker = impl_->drawingWalker();
+    walker->setSink([&](gdi::RecordedPage&& recorded) {
+      ++page;
+      for (int sheet = 0; sheet < sheetsPerPage && ok && !stopped; ++sheet) {
+        if (drawn > 0) ok = gdi::newPage(target) && ok;
+        ok = gdi::replay(recorded, target) && ok;
+        ++drawn;
+        stopped = progress && !progress(drawn, sheets);
+      }
+      return ok && !stopped && page < last;
+    });
+    walker->begin(pageStarts()[static_cast<std::size_t>(first - 1)], first);
+    (void)walker->walk();
+  }
+  return ok && !stopped && drawn == sheets;
 }
 
 namespace {

@@ -248,7 +248,9 @@ bool AggregateValues::startsInstance(std::size_t level, std::size_t row) const {
 
 RunContext* currentRun() { return currentRunSlot(); }
 
-CurrentRunScope::CurrentRunScope(RunContext* run) : previous_(currentRunSlot()) { currentRunSlot() = run; }
+CurrentRunScope::CurrentRunScope(RunContext* run) : previous_(currentRunSlot()), clock_(run->startedAt) {
+  currentRunSlot() = run;
+}
 CurrentRunScope::~CurrentRunScope() { currentRunSlot() = previous_; }
 
 std::optional<rt::Value> runField(const RunContext& run, rt::Symbol name) {

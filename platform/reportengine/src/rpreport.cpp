@@ -98,7 +98,7 @@ bool RpReport::printToFile(const std::string& path, const PageProgress& progress
   return writeFile(Activity::Printing, path, progress);
 }
 
-bool RpReport::print(QPrinter& printer, const PageProgress& progress) {
+bool RpReport::print(QPrinter& printer, const PageProgress& progress, const PrintSelection& selection) {
   RT_FRAME("RpReport:Print");
   if (!IsValid()) return false;
   matchPrinterToPage(printer, layout_->page);
@@ -106,7 +106,7 @@ bool RpReport::print(QPrinter& printer, const PageProgress& progress) {
   if (!pages) return false;
   const gdi::Handle dc = gdi::createPaintDeviceDc(&printer);
   if (!dc) return false;
-  const bool ok = pages->drawEach(dc, progress);
+  const bool ok = pages->drawEach(dc, progress, selection);
   return gdi::deleteDc(dc) && ok;
 }
 

@@ -12,6 +12,7 @@ struct RunContext {
   int page = 0;          // current page number, from 1
   int pageCount = 0;     // known in the second pass; 0 in the first
   bool atEnd = false;    // the summary is being drawn
+  std::time_t startedAt = std::time(nullptr);  // when the run began: the time every page prints
 };
 
 // The run being drawn, or nullptr outside renderReport.
@@ -27,6 +28,7 @@ class CurrentRunScope {
 
  private:
   RunContext* previous_;
+  rt::FixedClock clock_;
 };
 
 // The value of a field of the current row (by name or by its place in the row set), or of an

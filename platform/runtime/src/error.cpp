@@ -132,6 +132,20 @@ void setErrorBlock(ErrorBlock block) { installedBlock() = std::move(block); }
 const ErrorBlock& errorBlock() { return installedBlock(); }
 
 namespace {
+WarningLog& installedWarningLog() {
+  static WarningLog log;
+  return log;
+}
+}  // namespace
+
+void setWarningLog(WarningLog log) { installedWarningLog() = std::move(log); }
+
+void logWarning(const ErrorPtr& warning) {
+  warning->severity = 1;
+  if (const WarningLog& log = installedWarningLog()) log(warning);
+}
+
+namespace {
 std::mutex& listenerMutex() {
   static std::mutex m;
   return m;

@@ -37,8 +37,19 @@ void splitDate(Date d, int& year, int& month, int& day) {
   year = 100 * b + e - 4800 + m / 10;
 }
 
+namespace {
+
+thread_local std::optional<std::time_t> tFixedNow;
+
+std::time_t clockNow() { return tFixedNow ? *tFixedNow : std::time(nullptr); }
+
+}  // namespace
+
+FixedClock::FixedClock(std::time_t at) : previous_(tFixedNow) { tFixedNow = at; }
+FixedClock::~FixedClock() { tFixedNow = previous_; }
+
 Date today() {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = clockNow();
   std::tm local{};
   localtime_r(&now, &local);
   return makeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
@@ -137,7 +148,7 @@ std::string timeText(int hours, int minutes, int seconds) {
 }
 
 std::string timeText() {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = clockNow();
   std::tm local{};
   localtime_r(&now, &local);
   return timeText(local.tm_hour, local.tm_min, local.tm_sec);

@@ -1,6 +1,7 @@
 #include "objects.h"
 
 #include <functional>
+#include <limits>
 #include <unordered_set>
 
 #include "runtime/runtime.h"
@@ -8,6 +9,14 @@
 namespace zctl {
 
 namespace {
+
+// A type code as the store holds it: a 4-byte integer where it fits, otherwise 8 bytes, so a
+// code past 32 bits never arrives as another code.
+Variant typeCodeVariant(std::int64_t code) {
+  if (code >= std::numeric_limits<std::int32_t>::min() && code <= std::numeric_limits<std::int32_t>::max())
+    return Variant::i4(static_cast<std::int32_t>(code));
+  return Variant::i8(code);
+}
 
 std::string trim(const std::string& s) {
   auto b = s.find_first_not_of(' ');
@@ -242,7 +251,7 @@ class ParameterObject : public ClassNode {
       case 5: result = Variant::i4(p.precision); break;
       case 6: result = Variant::i4(p.scale); break;
       case 7: result = Variant::boolean(p.isSet); break;
-      case 8: result = Variant::i4(p.typeCode); break;
+      case 8: result = typeCodeVariant(p.typeCode); break;
       case 9: result = Variant::bstr(p.defaultValue); break;
       default: return ole::DISP_E_MEMBERNOTFOUND;
     }
@@ -282,7 +291,7 @@ class MethodObject : public ClassNode {
     switch (m.id) {
       case 1: result = Variant::bstr(info.name); break;
       case 2: result = Variant::bstr(f_->name); break;
-      case 3: result = Variant::i4(info.typeCode); break;
+      case 3: result = typeCodeVariant(info.typeCode); break;
       case 4: result = Variant::bstr(ownerClass().name); break;
       case 5:
       case 6:
@@ -337,7 +346,7 @@ class PropertyObject : public ClassNode {
     switch (m.id) {
       case 1: result = Variant::bstr(p.name); break;
       case 2: result = Variant::bstr(f_->name); break;
-      case 3: result = Variant::i4(p.typeCode); break;
+      case 3: result = typeCodeVariant(p.typeCode); break;
       case 4: result = Variant::bstr(ownerClass().name); break;
       case 5: result = Variant::boolean(p.level == Level::Class); break;
       default: return m.id <= 12 ? detail(m, p, result, excep) : ole::DISP_E_MEMBERNOTFOUND;

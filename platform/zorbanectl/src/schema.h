@@ -16,7 +16,7 @@ enum class Level : char { Class = 'C', Instance = 'I' };
 struct ParameterInfo {
   std::string name;
   int position = 0;
-  int typeCode = 0;
+  std::int64_t typeCode = 0;  // as stored: any whole number
   int precision = 0;
   int scale = 0;
   bool isSet = false;
@@ -27,14 +27,14 @@ struct PropertyInfo {
   std::string name;
   std::int64_t id = 0;  // property_id
   Level level = Level::Instance;
-  int typeCode = 0;
+  std::int64_t typeCode = 0;  // as stored: any whole number
 };
 
 struct MethodInfo {
   std::string name;
   std::int64_t id = 0;  // method_id
   Level level = Level::Instance;
-  int typeCode = 0;
+  std::int64_t typeCode = 0;  // as stored: any whole number
   std::vector<ParameterInfo> parameters;
 };
 

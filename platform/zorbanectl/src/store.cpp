@@ -93,10 +93,10 @@ std::string rowName(const Statement& st, const RowKey& row) {
 
 // A type code column: a whole number (any value; codes without a text are the loader's concern).
 std::optional<StoreError> typeCodeOf(const Statement& st, int c, const std::string& path, const RowKey& row,
-                                     int& out) {
+                                     std::int64_t& out) {
   if (st.type(c) != SQLITE_INTEGER)
     return damaged(path, row.table, rowName(st, row), "type_code", shownValue(st, c) + " is not a whole number");
-  out = st.i32(c);
+  out = st.i64(c);
   return std::nullopt;
 }
 

@@ -67,7 +67,16 @@ ole::HResult TableDispatch::Invoke(ole::DispId id, unsigned kind, std::vector<ol
     access = Access::Call;
   }
   if (result.vt != ole::VT_EMPTY) result = ole::Variant();
+  if (m->handler) {
+    Invocation call{*m, access, args, result, excep};
+    return m->handler(*this, call);
+  }
   return invokeMember(*m, access, args, result, excep);
+}
+
+ole::HResult TableDispatch::invokeMember(const Member&, Access, std::vector<ole::Variant>&, ole::Variant&,
+                                         ole::ExcepInfo&) {
+  return ole::DISP_E_MEMBERNOTFOUND;
 }
 
 ole::HResult fail(ole::ExcepInfo& excep, int genCode, std::string description, std::string fileName) {

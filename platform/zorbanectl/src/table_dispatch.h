@@ -16,10 +16,27 @@ using ole::ExcepInfo;
 using ole::HResult;
 using ole::Variant;
 
+enum class Access { Call, Get, Put };
+
+struct Member;
+class TableDispatch;
+
+// One call of a member, as the dispatch interface received it.
+struct Invocation {
+  const Member& m;
+  Access access;
+  std::vector<ole::Variant>& args;
+  ole::Variant& result;
+  ole::ExcepInfo& excep;
+};
+// Carries out a member on the object that was called.
+using MemberHandler = ole::HResult (*)(TableDispatch& self, Invocation& call);
+
 struct Member {
   const char* name;
   ole::DispId id;
   bool property;  // a property has a get and a put; a method is called
+  MemberHandler handler = nullptr;  // none: the object's invokeMember carries it out
 };
 
 class MemberTable {
@@ -35,8 +52,6 @@ class MemberTable {
   std::array<const Member*, 64> small_{};  // members with ids 0 to 63, by id
 };
 
-enum class Access { Call, Get, Put };
-
 class TableDispatch : public ole::DispatchInterface {
  public:
   explicit TableDispatch(const MemberTable& table) : table_(table) {}
@@ -47,8 +62,9 @@ class TableDispatch : public ole::DispatchInterface {
   const void* nameScope() const override { return &table_; }
 
  protected:
+  // The members without a handler of their own.
   virtual ole::HResult invokeMember(const Member& m, Access access, std::vector<ole::Variant>& args,
-                                    ole::Variant& result, ole::ExcepInfo& excep) = 0;
+                                    ole::Variant& result, ole::ExcepInfo& excep);
 
  private:
   const MemberTable& table_;

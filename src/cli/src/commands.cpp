@@ -1,7 +1,11 @@
 // The commands: the same units the main window calls, in the same order, on a shared table.
 #include "commands.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <iostream>
+#include <vector>
 
 #include "ole/ole.h"
 #include "unattended.h"
@@ -28,7 +32,7 @@ namespace {
 rt::ObjectPtr connectedControl() {
   RT_FRAME("Cli:ConnectedControl");
   zctl::registerControl();
-  ole::AutoObjectPtr control = ole::createFromAppDocStorage(ole::OleAppDocStorage{"OLE29", "ZorbaneWin", "Zorbane"});
+  ole::AutoObjectPtr control = ole::createFromAppDocStorage(workflow::kControlStorage);
   if (!control) fail(rt::EG_OLE, "the database control could not be created", "CONNECT", "OLE29.ctlstate");
   RT_LINE();
   workflow::connectControl(control);
@@ -48,11 +52,48 @@ std::unique_ptr<model::Mpdms> openShared(const char* operation, bool readOnly = 
   return table;
 }
 
-// The shared table with its index file built when it is missing, as at the window's start.
+// A command that writes stops before it opens anything when it may not write.
+void refuseWhenReadOnly(const char* operation) {
+  if (workflow::tableReadOnlyHere())
+    fail(rt::EG_READONLY, workflow::readOnlyTableText() + " 'versions' and 'diff' read a read-only table.", operation,
+         model::kTableName);
+}
+
+// The shared table with its index file built when it is missing, as at the window's start. A
+// table this process may not write is refused before anything is opened.
 std::unique_ptr<model::Mpdms> sharedTable(const char* operation) {
+  refuseWhenReadOnly(operation);
   auto table = openShared(operation);
   (void)workflow::buildIndexes(*table, false);
   return table;
+}
+
+// The listed name a mistyped one most likely meant: the same but for case and blanks, or at
+// most two letters away; empty when none is that close.
+std::string closestName(const std::string& typed, const std::vector<std::string>& names) {
+  const std::string wanted = rt::toUpper(workflow::trimmedText(typed));
+  std::string best;
+  std::size_t bestDistance = 3;
+  for (const std::string& name : names) {
+    const std::string candidate = rt::toUpper(name);
+    // Edit distance, one row at a time.
+    std::vector<std::size_t> row(candidate.size() + 1);
+    for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= wanted.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j <= candidate.size(); ++j) {
+        const std::size_t above = row[j];
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (wanted[i - 1] == candidate[j - 1] ? 0 : 1)});
+        diagonal = above;
+      }
+    }
+    if (row.back() < bestDistance) {
+      bestDistance = row.back();
+      best = name;
+    }
+  }
+  return best;
 }
 
 std::string trimmedVersion(const std::string& fullWidth) {
@@ -69,45 +110,65 @@ int listFamilies() {
 
 int listVersions() {
   RT_FRAME("Cli:Versions");
-  auto table = sharedTable("VERSIONS");
+  // Listing writes nothing: a table this process may not write is read as it is, index and all.
+  auto table = workflow::tableReadOnlyHere() ? openShared("VERSIONS", true) : sharedTable("VERSIONS");
   for (const workflow::VersionRows& entry : workflow::versionRows(*table))
     std::cout << entry.version << '\t' << entry.family << '\t' << entry.rows << '\n';
   return 0;
 }
 
-int loadFamily(const std::string& family, const std::string& version) {
+int loadFamily(const std::string& family, const std::string& version, bool append) {
   RT_FRAME("Cli:Load");
   const rt::ObjectPtr control = connectedControl();
+  const std::vector<std::string> families = workflow::familyNames(control);
+  if (std::find(families.begin(), families.end(), family) == families.end()) {
+    const std::string closest = closestName(family, families);
+    fail(rt::EG_ARG,
+         "the database has no class family named \"" + family + "\"" +
+             (closest.empty() ? std::string(".") : "; did you mean \"" + closest + "\"?") + " Nothing was loaded.",
+         "LOAD");
+  }
   auto table = sharedTable("LOAD");
+  if (const std::string refusal = workflow::versionRefusal(*table, version); !refusal.empty())
+    fail(rt::EG_ARG, refusal, "LOAD");
   RT_LINE();
   const std::string stored = trimmedVersion(workflow::fullWidthVersion(version));
+  if (const long held = workflow::familyRowsIn(*table, workflow::fullWidthVersion(version), family); held > 0 && !append)
+    fail(rt::EG_ARG,
+         "version " + stored + " already holds " + std::to_string(held) + " rows of " + family +
+             "; reading it again would store every row twice. Give --append to add them anyway, or load it "
+             "under another version.",
+         "LOAD");
   ProgressLoad observer(stored);
-  const workflow::LoadCounts counts = workflow::runLoad(control, *table, family, observer).counts;
+  const workflow::LoadResult result = workflow::runLoad(control, *table, family, observer);
+  const workflow::LoadCounts& counts = result.counts;
   table->close();
-  if (counts.writeFailed) {
-    // The error that stopped it was printed; the rows before it are stored and indexed.
+  // A load stopped by a write error or a full table, or one that left part of the family unread,
+  // gets no summary; a stopped one says how many rows it stored.
+  if (result.outcome == workflow::LoadOutcome::Stopped)
     std::cerr << "zorbane-compare-cli: Load Stopped: the load of " << family << " stopped; " << counts.rows
               << " rows were stored as version " << stored << ".\n";
-    return 2;
-  }
+  if (result.outcome != workflow::LoadOutcome::Done) return kExitTrouble;
   std::cout << "Loaded " << counts.classes << " classes (" << counts.rows << " rows) of " << family << " as version "
             << stored << ".\n";
+  if (counts.rows == 0) std::cout << "No rows were written: " << family << " has no classes.\n";
+  for (const std::string& name : counts.substituted)
+    std::cout << "Stored with \"?\" for characters the model table cannot hold: " << name << "\n";
   return 0;
 }
 
 namespace {
 
-// Both versions at full width; the same version twice is refused.
-std::pair<std::string, std::string> pairOf(const CompareOptions& options, const char* operation) {
-  std::pair<std::string, std::string> pair{workflow::fullWidthVersion(options.base),
-                                           workflow::fullWidthVersion(options.reference)};
-  if (pair.first == pair.second)
-    fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(pair.first) + "\")",
-         operation);
-  return pair;
+[[noreturn]] void failSameVersion(const std::string& version, const char* operation) {
+  fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(version) + "\")", operation);
 }
 
-void failWithoutRows(const std::string& version, const char* operation) {
+// A refused output file stops the command before the table is touched (the refusal is raised).
+bool outputAllowed(const CompareOptions& options) {
+  return !options.output || workflow::exportTargetAllowed(*options.output);
+}
+
+[[noreturn]] void failWithoutRows(const std::string& version, const char* operation) {
   fail(rt::EG_ARG, "Model version \"" + trimmedVersion(version) + "\" has no rows in the database; nothing was compared.",
        operation);
 }
@@ -117,12 +178,11 @@ int report(const CompareOptions& options, const workflow::Differences& differenc
   RT_FRAME("Cli:Report");
   const workflow::ExportView view = options.changes ? workflow::ExportView::Changes : workflow::ExportView::Rows;
   if (options.output) {
-    if (!workflow::exportDifferences(*options.output, differences, options.format, view))
-      fail(rt::EG_WRITE, "the differences were not written", operation, *options.output);
+    if (!workflow::exportDifferences(*options.output, differences, options.format, view)) return kExitTrouble;
+    if (::isatty(STDERR_FILENO) == 1)
+      std::cerr << "zorbane-compare-cli: differences written to " << options.output->string() << "\n";
   } else {
-    workflow::writeDifferences(std::cout, differences, options.format, view);
-    std::cout.flush();
-    if (!std::cout) fail(rt::EG_WRITE, "the differences could not be written to standard output", operation);
+    workflow::writeDifferences(std::cout, differences, options.format, view);  // main.cpp writes it out
   }
   switch (options.failOn) {
     case FailOn::Any: return differences.rows.empty() ? 0 : 1;
@@ -136,6 +196,7 @@ int report(const CompareOptions& options, const workflow::Differences& differenc
 
 int compare(const CompareOptions& options) {
   RT_FRAME("Cli:Compare");
+  if (!outputAllowed(options)) return kExitTrouble;
   auto table = sharedTable("COMPARE");
   workflow::CompareResult result;
   {
@@ -147,12 +208,9 @@ int compare(const CompareOptions& options) {
   RT_LINE();
   switch (result.outcome) {
     case workflow::CompareOutcome::SameVersion:
-      fail(rt::EG_ARG, "the base and the reference version are the same (\"" + trimmedVersion(base) + "\")", "COMPARE");
+      failSameVersion(base, "COMPARE");
     case workflow::CompareOutcome::NoRows:
-      fail(rt::EG_ARG,
-           "Model version \"" + trimmedVersion(result.versionWithoutRows) +
-               "\" has no rows in the database; nothing was compared.",
-           "COMPARE");
+      failWithoutRows(result.versionWithoutRows, "COMPARE");
     case workflow::CompareOutcome::Stopped:
       fail(rt::EG_WRITE,
            "the compare stopped after a write error; " +
@@ -169,7 +227,10 @@ int compare(const CompareOptions& options) {
 
 int diff(const CompareOptions& options) {
   RT_FRAME("Cli:Diff");
-  const auto [base, reference] = pairOf(options, "DIFF");
+  const std::string base = workflow::fullWidthVersion(options.base);
+  const std::string reference = workflow::fullWidthVersion(options.reference);
+  if (base == reference) failSameVersion(base, "DIFF");
+  if (!outputAllowed(options)) return kExitTrouble;
   auto table = openShared("DIFF", true);
   RT_LINE();
   const workflow::PairVerdicts verdicts = workflow::computePairVerdicts(*table, base, reference);
@@ -181,6 +242,7 @@ int diff(const CompareOptions& options) {
 
 int zap() {
   RT_FRAME("Cli:Zap");
+  refuseWhenReadOnly("ZAP");
   std::shared_ptr<model::Mpdms> table;
   const workflow::ZapOutcome outcome = workflow::runZap(table);
   table->close();
@@ -192,6 +254,7 @@ int zap() {
 
 int reindex() {
   RT_FRAME("Cli:Reindex");
+  refuseWhenReadOnly("REINDEX");
   auto table = openShared("REINDEX");
   const workflow::IndexBuildResult result = workflow::runReindex(*table);
   table->close();

@@ -3,12 +3,15 @@
 // stopped part-way; an error is raised through the run-time and ends the command with 2 (see
 // main.cpp).
 #pragma once
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "workflow/export.h"
 
 namespace cli {
+
+inline constexpr int kExitTrouble = 2;
 
 // When compare and diff answer 1: any differing row, a breaking change, or never.
 enum class FailOn { Any, Breaking, None };
@@ -17,14 +20,15 @@ struct CompareOptions {
   std::string base, reference;  // as typed; compared at the stored width
   bool reset = false;           // compare only
   workflow::ExportFormat format = workflow::ExportFormat::Text;
-  std::optional<std::string> output;  // standard output when empty
-  bool changes = false;               // text and CSV list the changes instead of the rows
+  std::optional<std::filesystem::path> output;  // absolute; standard output when empty
+  bool changes = false;                          // text and CSV list the changes instead of the rows
   FailOn failOn = FailOn::Any;
 };
 
 int listFamilies();
 int listVersions();
-int loadFamily(const std::string& family, const std::string& version);
+// Refuses a version that already holds the family's rows unless `append` is set.
+int loadFamily(const std::string& family, const std::string& version, bool append);
 // Compares and stores the flags, then prints the pair's differences.
 int compare(const CompareOptions& options);
 // Prints the differences a compare with "Reset Flags" would find, on the table opened read-only:

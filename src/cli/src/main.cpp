@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,7 @@
 
 namespace {
 
-constexpr int kExitTrouble = 2;
+using cli::kExitTrouble;
 
 constexpr const char* kUsage =
     "Usage: zorbane-compare-cli [-C DIR] COMMAND [ARGUMENTS]\n"
@@ -26,7 +28,9 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  families                     list the class families of the database\n"
     "  versions                     list the stored versions: version, family, rows (tab-separated)\n"
-    "  load FAMILY VERSION          read FAMILY into the table as VERSION (up to 15 characters)\n"
+    "  load FAMILY VERSION [--append]\n"
+    "                               read FAMILY into the table as VERSION (up to 15 characters);\n"
+    "                               a VERSION that holds FAMILY's rows already needs --append\n"
     "  compare BASE REF [--reset] [OUTPUT OPTIONS]\n"
     "                               compare two stored versions, store the flags, print the differences\n"
     "  diff BASE REF [OUTPUT OPTIONS]\n"
@@ -80,7 +84,11 @@ Invocation parseComparison(const std::string& command, const std::vector<std::st
       const std::string& value = args[++i];
       if (arg == "--output") {
         if (value.empty()) return {{}, usageError("--output needs a file name")};
-        options.output = value;
+        // "-" is standard output; a relative name is the caller's, taken before -C moves away.
+        if (value == "-")
+          options.output.reset();
+        else
+          options.output = std::filesystem::absolute(value);
       } else if (arg == "--fail-on") {
         const auto* named = std::find_if(std::begin(kFailOn), std::end(kFailOn),
                                          [&](const auto& entry) { return value == entry.first; });
@@ -113,9 +121,18 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
   if (command == "versions") return exactly(0, cli::listVersions);
   if (command == "reindex") return exactly(0, cli::reindex);
   if (command == "load") {
-    if (args.size() == 2 && args[1].find_first_not_of(' ') == std::string::npos)
+    std::vector<std::string> names;
+    bool append = false;
+    for (const std::string& arg : args) {
+      if (arg == "--append")
+        append = true;
+      else
+        names.push_back(arg);
+    }
+    if (names.size() == 2 && names[1].find_first_not_of(' ') == std::string::npos)
       return {{}, usageError("the version must not be empty")};
-    return exactly(2, [args] { return cli::loadFamily(args[0], args[1]); });
+    if (names.size() != 2) return {{}, usageError("load takes 2 argument(s)")};
+    return {[names, append] { return cli::loadFamily(names[0], names[1], append); }, 0};
   }
   if (command == "zap") {
     if (args.size() != 1 || args[0] != "--yes") return {{}, usageError("zap empties the table: confirm with 'zap --yes'")};
@@ -153,15 +170,27 @@ int main(int argc, char** argv) {
   if (!directory.empty() && ::chdir(directory.c_str()) != 0)
     return usageError("cannot work in '" + directory + "': " + std::strerror(errno));
 
+  // What the command writes to standard output waits for its outcome: a run that fails prints
+  // nothing there, so a script is never told of a success that did not happen.
+  std::ostringstream held;
+  std::streambuf* const standardOutput = std::cout.rdbuf(held.rdbuf());
   int code = kExitTrouble;
   const int quitCode = rt::runMain([&] {
     cli::installUnattendedRunTime();
     // An error that cannot be defaulted breaks here; one that could be defaulted still marks
     // the run as failed, since a defaulted step may have left the work undone.
-    const rt::ErrorPtr broke = rt::withRecovery([&] { code = invocation.run(); });
+    const rt::ErrorPtr broke = rt::withRecovery([&] {
+      code = invocation.run();
+      std::cout.rdbuf(standardOutput);
+      if (cli::errorReported()) return;
+      std::cout << held.view() << std::flush;
+      if (!std::cout)
+        (void)rt::raise(rt::makeError(rt::EG_WRITE, "ZMCCLI", "the output could not be written to standard output",
+                                      "WRITE"));
+    });
     return broke ? kExitTrouble : code;
   });
-  std::cout.flush();
+  std::cout.rdbuf(standardOutput);
   if (cli::errorReported()) return kExitTrouble;
   return quitCode;
 }

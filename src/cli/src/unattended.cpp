@@ -45,7 +45,7 @@ void installUnattendedRunTime() {
   rt::setDeleted(true);
 }
 
-bool errorReported() { return reported; }
+bool errorReported() { return reported > 0; }
 
 Progress::Progress(std::string what) : what_(std::move(what)), shown_(::isatty(STDERR_FILENO) == 1) {}
 

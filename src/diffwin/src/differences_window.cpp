@@ -1,4 +1,6 @@
 // The differences window: its controls, the reading of the picked pair and the exports.
+#include <cstring>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -7,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -115,7 +118,7 @@ void DifferencesWindow::buildControls() {
   changesView = new ChangesView(this);
   views = new QTabWidget(this);
   views->addTab(table, "&Rows");
-  views->addTab(changesView, "&Changes");
+  views->addTab(changesView, "Chan&ges");
   // The verdict boxes narrow the rows only; the Changes tab has its own filters.
   connect(views, &QTabWidget::currentChanged, this, [this] {
     for (QCheckBox* box : verdictBoxes) box->setVisible(views->currentWidget() == table);
@@ -125,18 +128,20 @@ void DifferencesWindow::buildControls() {
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  exportCsv = new QPushButton("Export CSV...", this);
-  exportJson = new QPushButton("Export JSON...", this);
-  exportHtml = new QPushButton("Export HTML...", this);
+  exportCsv = new QPushButton("Export &CSV...", this);
+  exportJson = new QPushButton("Export &JSON...", this);
+  exportHtml = new QPushButton("Export &HTML...", this);
   for (auto [button, format] : {std::pair{exportCsv, workflow::ExportFormat::Csv},
                                 std::pair{exportJson, workflow::ExportFormat::Json},
                                 std::pair{exportHtml, workflow::ExportFormat::Html}}) {
     connect(button, &QPushButton::clicked, this, [this, format = format] { exportAs(format); });
     buttons->addWidget(button);
   }
-  auto* close = new QPushButton("Close", this);
+  auto* close = new QPushButton("Cl&ose", this);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
   buttons->addWidget(close);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
   layout->addLayout(buttons);
   resize(980, 560);
 }
@@ -154,6 +159,9 @@ void DifferencesWindow::fillVersionLists() {
   }
   baseList->setCurrentIndex(std::max(0, baseList->findData(qs(base))));
   referenceList->setCurrentIndex(std::max(0, referenceList->findData(qs(reference))));
+  // A version against itself shows nothing: with two or more stored, the reference is another.
+  if (referenceList->count() > 1 && referenceList->currentIndex() == baseList->currentIndex())
+    referenceList->setCurrentIndex(baseList->currentIndex() == 0 ? 1 : 0);
 }
 
 void DifferencesWindow::preset(const std::string& base, const std::string& reference) {
@@ -248,7 +256,33 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
   if (file.empty()) return;
   const workflow::ExportView view =
       views->currentWidget() == changesView ? workflow::ExportView::Changes : workflow::ExportView::Rows;
-  (void)workflow::exportDifferences(file, visible(), format, view);
+  // The export is this window's own: its failure is told in a sentence with the one choice
+  // there is, not as the run-time's error report.
+  rt::ErrorPtr failure;
+  struct KeepFirstError {
+    explicit KeepFirstError(rt::ErrorPtr& kept) : previous(rt::errorBlock()) {
+      rt::setErrorBlock([&kept](const rt::ErrorPtr& error) {
+        if (!kept) kept = error;
+        return rt::Value(false);  // the default: the export gives up and leaves the file as it was
+      });
+    }
+    ~KeepFirstError() { rt::setErrorBlock(previous); }
+    rt::ErrorBlock previous;
+  };
+  bool written = false;
+  {
+    KeepFirstError keep(failure);
+    written = workflow::exportDifferences(file, visible(), format, view);
+  }
+  if (written) return;
+  std::string reason = failure && failure->osCode != 0 ? std::strerror(static_cast<int>(failure->osCode))
+                       : failure                       ? failure->description
+                                                       : std::string("the export did not finish");
+  gui::messageBox(nullptr, "Export Failed",
+                  "The differences were not exported to " + file + ": " + reason +
+                      ".\n\nA file already there under that name was left as it was. Choose another folder or "
+                      "name and export again.",
+                  gui::kBoxOk | gui::kBoxIconExclamation);
 }
 
 DifferencesWindow* differencesWindowOf(const gui::Window& owner) {

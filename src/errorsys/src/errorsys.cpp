@@ -193,6 +193,15 @@ void InstallErrorSys() {
   if (rt::instanceCount() != 1) return;
   rt::setErrorFactory(&DefErrorGen);
   rt::setErrorBlock([](const rt::ErrorPtr& error) { return DefError(rt::Value(error)); });
+  // A warning that needs no answer is logged as DefError logs it, with no box and no call stack.
+  rt::setWarningLog([](const rt::ErrorPtr& warning) {
+    if (!rt::settings().errorLog) return;
+    try {
+      writeLog(BuildErrorMessage(*warning), *warning);
+    } catch (const std::exception& x) {
+      reportErrorInError(x.what());
+    }
+  });
 }
 
 }  // namespace app

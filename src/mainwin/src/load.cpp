@@ -2,6 +2,7 @@
 #include <string>
 
 #include "long_operation.h"
+#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 #include "workflow/operations.h"
 
@@ -46,6 +47,19 @@ void ZorbaneWin::LoadDbf() {
   Pointer(gui::Pointer::Busy);
   model::Mpdms* table = detail::openTable(*this, "LoadDbf");
   if (!table) return Pointer(gui::Pointer::Arrow);
+  if (const std::string refusal = workflow::versionRefusal(*table, ModelName().asString()); !refusal.empty()) {
+    gui::InfoBox(this, "Read Class Structure", refusal);
+    return Pointer(gui::Pointer::Arrow);
+  }
+  // Reading a family again under the same version stores every row twice; it is the user's call.
+  const std::string version = workflow::fullWidthVersion(ModelName().asString());
+  if (const long held = workflow::familyRowsIn(*table, version, ChosenFamily); held > 0) {
+    const std::string question = "Version " + workflow::trimmedText(version) + " already holds " +
+                                 std::to_string(held) + " rows of " + ChosenFamily + ". Add them again?";
+    if (gui::messageBox(this, "Read Class Structure", question,
+                        gui::kBoxYesNo | gui::kBoxIconQuestion | gui::kBoxDefaultSecond) != gui::kIdYes)
+      return Pointer(gui::Pointer::Arrow);
+  }
   RT_LINE();
   WindowLoadObserver observer(*this);
   const workflow::LoadResult result = workflow::runLoad(DbControl, *table, ChosenFamily, observer);
@@ -64,7 +78,20 @@ void ZorbaneWin::LoadDbf() {
                        rows + " rows were written; they stay in the database.");
       break;
     case workflow::LoadOutcome::Done:
-      gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
+      if (result.counts.substituted.empty()) {
+        gui::InfoBox(this, "Finished", "We have loaded the " + ChosenFamily + " class information into the database!");
+        if (result.counts.rows == 0)
+          gui::InfoBox(this, "Read Class Structure",
+                       "No rows were written: the class family " + ChosenFamily +
+                           " has no classes, so the lists of model versions are unchanged.");
+      } else {
+        std::string names;
+        for (const std::string& name : result.counts.substituted) names += (names.empty() ? "" : ", ") + name;
+        gui::InfoBox(this, "Read Class Structure",
+                     "The class family " + ChosenFamily + " was read completely: " + rows +
+                         " rows were written. These names were stored with \"?\" for the characters the model table "
+                         "cannot hold: " + names + ".");
+      }
       break;
   }
   oProgressBar->Position(0);

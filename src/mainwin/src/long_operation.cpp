@@ -1,5 +1,6 @@
 #include "long_operation.h"
 
+#include "workflow/session.h"
 #include "workflow/workflow.h"
 
 namespace mainwin::detail {
@@ -31,7 +32,14 @@ bool runLongOperation(ZorbaneWin& win, std::initializer_list<gui::PushButton*> d
 void openSharedTable(ZorbaneWin& win) {
   model::Mpdms::Args args;
   args.shared = true;
+  args.readOnly = workflow::tableReadOnlyHere();  // then it is listed and shown, and nothing writes
   win.ModelServer = std::make_shared<model::Mpdms>(args);
+}
+
+bool refusedReadOnly(ZorbaneWin& win) {
+  if (!win.ModelServer || !win.ModelServer->lReadOnlyMode()) return false;
+  gui::InfoBox(&win, "Model Table Read-Only", workflow::readOnlyTableText());
+  return true;
 }
 
 model::Mpdms* openTable(ZorbaneWin& win, const char* operation) {
@@ -40,6 +48,7 @@ model::Mpdms* openTable(ZorbaneWin& win, const char* operation) {
     win.ModelServer->close();
     openSharedTable(win);
   }
+  if (refusedReadOnly(win)) return nullptr;
   if (win.ModelServer && win.ModelServer->used()) return win.ModelServer.get();
   auto e = rt::makeError(rt::EG_NOTABLE, "DBFCDX", std::string("the model table ") + model::kTableName + " is not open",
                          operation, model::kTableName);

@@ -20,8 +20,13 @@ bool runLongOperation(ZorbaneWin& win, std::initializer_list<gui::PushButton*> d
 // Opens a new shared model table in the window's ModelServer.
 void openSharedTable(ZorbaneWin& win);
 
+// True, after a box saying so, when the window's table is open for reading alone (this user
+// may not write it or its folder).
+bool refusedReadOnly(ZorbaneWin& win);
+
 // The model table, or a raised EG_NOTABLE and null when the window holds none or its table is
-// not open (a missing or unreadable file): appends to a closed table would write nothing.
+// not open (a missing or unreadable file): appends to a closed table would write nothing. A
+// read-only table is refused with a box (refusedReadOnly) and null.
 model::Mpdms* openTable(ZorbaneWin& win, const char* operation);
 
 }  // namespace mainwin::detail

@@ -24,6 +24,7 @@ void ZorbaneWin::UpdateModelList() {
 
 void ZorbaneWin::PbZapDbf() {
   RT_FRAME("ZorbaneWin:PbZapDbf");
+  if (detail::refusedReadOnly(*this)) return;
   if (!gui::Confirm(this, "Zap DBF Database",
                     "Are you sure you want to empty the DBF (not the Zorbane) database of records?"))
     return;
@@ -53,7 +54,7 @@ void ZorbaneWin::PbZapDbf() {
 
 void ZorbaneWin::InitialIndexBuild(bool force) {
   RT_FRAME("ZorbaneWin:InitialIndexBuild");
-  if (ModelServer) (void)workflow::buildIndexes(*ModelServer, force);
+  if (ModelServer && !ModelServer->lReadOnlyMode()) (void)workflow::buildIndexes(*ModelServer, force);
 }
 
 }  // namespace mainwin

@@ -22,7 +22,29 @@ const HandlerEntry kHandlers[] = {
     {"TwDifferences", &ZorbaneWin::TwDifferences},
 };
 
+const ControlBinding kControlBindings[] = {
+    {&ZorbaneWin::oFixedText1, "FixedText1"},
+    {&ZorbaneWin::oClassFamilyName, "ClassFamilyName"},
+    {&ZorbaneWin::oModelName, "ModelName"},
+    {&ZorbaneWin::oPbExecute, "PbExecute"},
+    {&ZorbaneWin::oPbExit, "PbExit"},
+    {&ZorbaneWin::oFixedText2, "FixedText2"},
+    {&ZorbaneWin::oProgressBar, "ProgressBar"},
+    {&ZorbaneWin::oProgressGroupBox, "ProgressGroupBox"},
+    {&ZorbaneWin::oModelName1, "ModelName1"},
+    {&ZorbaneWin::oBaseModel, "BaseModel"},
+    {&ZorbaneWin::oRefModel, "RefModel"},
+    {&ZorbaneWin::oFixedText4, "FixedText4"},
+    {&ZorbaneWin::oFixedText5, "FixedText5"},
+    {&ZorbaneWin::oPbCompareModels, "PbCompareModels"},
+    {&ZorbaneWin::oPbZapDbf, "PbZapDbf"},
+    {&ZorbaneWin::oResetToggles, "ResetToggles"},
+    {&ZorbaneWin::oZorbane, "Zorbane"},
+};
+
 }  // namespace
+
+std::span<const ControlBinding> controlBindings() { return kControlBindings; }
 
 bool ZorbaneWin::isBlank(const rt::Value& value) {
   if (value.isNil()) return true;
@@ -38,28 +60,14 @@ ZorbaneWin::ZorbaneWin(gui::Owner* owner, const rt::Value& controlId, const rt::
   RT_LINE();
   Init(owner, "ZORBANEWIN", controlId);
   RT_LINE();
-  const gui::Font arial(0, 16, "Arial");
-
-  auto label = [](const char* name, const char* caption = "") { return gui::HyperLabel{name, caption, "", ""}; };
-  oFixedText1 = CreateControl<gui::FixedText>(100, label("FixedText1",
-      "This will read the class family structure and save it to the database."));
-  if (oFixedText1) oFixedText1->Font(arial);
-  oClassFamilyName = CreateControl<gui::ComboBox>(101, label("ClassFamilyName"));
-  oModelName = CreateControl<gui::SingleLineEdit>(102, label("ModelName"));
-  oPbExecute = CreateControl<gui::PushButton>(103, label("PbExecute", "Read Class Structure"));
-  oPbExit = CreateControl<gui::PushButton>(104, label("PbExit", "&Exit"));
-  oFixedText2 = CreateControl<gui::FixedText>(105, label("FixedText2", "Pick the Class Family to load:"));
-  oProgressBar = CreateControl<gui::ProgressBar>(106, label("ProgressBar"));
-  oProgressGroupBox = CreateControl<gui::GroupBox>(107, label("ProgressGroupBox", "Progress of Processes"));
-  oModelName1 = CreateControl<gui::FixedText>(108, label("ModelName1", "Enter Model Version:"));
-  oBaseModel = CreateControl<gui::ComboBox>(109, label("BaseModel"));
-  oRefModel = CreateControl<gui::ComboBox>(110, label("RefModel"));
-  oFixedText4 = CreateControl<gui::FixedText>(111, label("FixedText4", "Reference:"));
-  oFixedText5 = CreateControl<gui::FixedText>(112, label("FixedText5", "Base:"));
-  oPbCompareModels = CreateControl<gui::PushButton>(113, label("PbCompareModels", "Compare Above Models"));
-  oPbZapDbf = CreateControl<gui::PushButton>(114, label("PbZapDbf", "Zap Database"));
-  oResetToggles = CreateControl<gui::CheckBox>(115, label("ResetToggles", "Reset Flags"));
-  oZorbane = CreateControl<gui::OleControl>(116, label("Zorbane"));
+  for (const ControlBinding& binding : kControlBindings)
+    std::visit(
+        [&](auto member) {
+          using Kind = std::remove_pointer_t<std::remove_reference_t<decltype(this->*member)>>;
+          this->*member = BindControl<Kind>(binding.name);
+        },
+        binding.member);
+  if (oFixedText1) oFixedText1->Font(gui::Font(0, 16, "Arial"));
   RT_LINE();
   if (oZorbane) oZorbane->CreateFromAppDocStorage("OLE29", "ZorbaneWin", "Zorbane");
 
@@ -109,11 +117,23 @@ rt::Value ZorbaneWin::ResetToggles(const rt::Value& value) { return FieldPut(nam
 
 // ---------------------------------------------------------------- events
 
+void ZorbaneWin::enableReadWhenReady() {
+  // Enables only: a focus change never disables "Read Class Structure".
+  if (!isBlank(ModelName()) && !isBlank(ChosenFamily) && oPbExecute) oPbExecute->Enable();
+}
+
 void ZorbaneWin::EditFocusChange(const gui::FocusEvent& event) {
   RT_FRAME("ZorbaneWin:EditFocusChange");
   gui::DataWindow::EditFocusChange(event);
-  // Enables only: a focus change never disables "Read Class Structure".
-  if (!isBlank(ModelName()) && !isBlank(ChosenFamily) && oPbExecute) oPbExecute->Enable();
+  enableReadWhenReady();
+}
+
+bool ZorbaneWin::EditReturn(const gui::ControlEvent& event) {
+  RT_FRAME("ZorbaneWin:EditReturn");
+  if (event.control != oModelName) return gui::DataWindow::EditReturn(event);
+  enableReadWhenReady();
+  if (oPbExecute && oPbExecute->IsEnabled()) oPbExecute->click();
+  return true;
 }
 
 void ZorbaneWin::ListBoxSelect(const gui::ControlEvent& event) {

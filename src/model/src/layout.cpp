@@ -12,7 +12,7 @@ struct FieldRow {
 };
 
 constexpr FieldRow kLayout[kFieldCount] = {
-    {"MODELVERS", "Modelvers", 'C', 15},   {"ATTRIBUTE", "Attribute", 'C', 50},
+    {"MODELVERS", "Modelvers", 'C', kVersionWidth},   {"ATTRIBUTE", "Attribute", 'C', 50},
     {"CLASSNAME", "Classname", 'C', 50},   {"TYPE", "Type", 'C', 20},
     {"INS_CLASS", "Ins Class", 'C', 1},    {"PARENTNAME", "Parentname", 'C', 50},
     {"PROP_METHO", "Prop Metho", 'C', 1},  {"FAMILYNAME", "Familyname", 'C', 15},

@@ -81,6 +81,10 @@ Mpdms::~Mpdms() = default;
 
 bool Mpdms::used() const { return table_ && table_->used(); }
 
+void Mpdms::takeInOutsideChanges() {
+  RT_FRAME("Mpdms:TakeInOutsideChanges");
+  if (table_) table_->takeInOutsideChanges();
+}
 void Mpdms::goTop() {
   RT_FRAME("Mpdms:GoTop");
   if (table_) table_->goTop();
@@ -132,6 +136,23 @@ void Mpdms::createOrder(const std::string& tag, const std::string& indexFile, co
   RT_FRAME("Mpdms:CreateOrder");
   if (table_) table_->createOrder(tag, indexFile, keyExpr, std::move(keyBlock), unique);
 }
+int Mpdms::controllingOrder() const { return table_ ? table_->order() : 0; }
+std::string Mpdms::orderName(int n) const { return table_ ? table_->orderName(n) : std::string(); }
+std::string Mpdms::orderKey(int n) const { return table_ ? table_->orderKey(n) : std::string(); }
+void Mpdms::goBottom() {
+  RT_FRAME("Mpdms:GoBottom");
+  if (table_) table_->goBottom();
+}
+void Mpdms::flush() {
+  RT_FRAME("Mpdms:Flush");
+  if (used()) table_->flush();
+}
+void Mpdms::beginOrderChanges() {
+  if (table_) table_->beginOrderChanges();
+}
+void Mpdms::endOrderChanges() {
+  if (table_) table_->endOrderChanges();
+}
 
 rt::Value Mpdms::fieldGet(std::string_view name) {
   RT_FRAME("Mpdms:FieldGet");
@@ -149,8 +170,25 @@ bool Mpdms::flag(Field f) { return table_ && bound(f) >= 0 && table_->logical(bo
 void Mpdms::setStr(Field f, std::string_view value) {
   if (table_ && bound(f) >= 0) table_->putStr(bound(f), value);
 }
+void Mpdms::appendRow(const std::vector<std::pair<Field, std::string>>& texts) {
+  RT_FRAME("Mpdms:AppendRow");
+  if (!table_) return;
+  std::vector<std::pair<int, std::string_view>> fields;
+  fields.reserve(texts.size());
+  for (const auto& [field, text] : texts)
+    if (bound(field) >= 0) fields.emplace_back(bound(field), text);
+  table_->appendRecord(fields);
+}
+
+rdd::Table::TextFit Mpdms::fitText(std::string_view text) const {
+  return table_ ? table_->fitText(text) : rdd::Table::TextFit{std::string(text), {}};
+}
+std::string Mpdms::codePageName() const { return table_ ? table_->codePageName() : std::string(); }
 void Mpdms::setFlag(Field f, bool value) {
   if (table_ && bound(f) >= 0) table_->putLogical(bound(f), value);
+}
+std::string_view Mpdms::storedField(Field f) {
+  return table_ && bound(f) >= 0 ? table_->rawField(bound(f)) : std::string_view();
 }
 
 rt::Value Mpdms::get(rt::Symbol member) {

@@ -82,6 +82,12 @@ void ExistingReportsWin::ListBoxSelect(const gui::ControlEvent& event) {
   }
 }
 
+void ExistingReportsWin::ListBoxActivate(const gui::ControlEvent& event) {
+  RT_FRAME("ExistingReportsWin:ListBoxActivate");
+  gui::DataDialog::ListBoxActivate(event);
+  if (event.control == oDCAvailableReports && oCCPrintButton && oCCPrintButton->IsEnabled()) oCCPrintButton->click();
+}
+
 void ExistingReportsWin::PrintButton() {
   RT_FRAME("ExistingReportsWin:PrintButton");
   const std::string fileName = oDCAvailableReports ? oDCAvailableReports->CurrentText() : std::string();

@@ -46,48 +46,58 @@ constexpr const char* kSeverityTexts[kSeverityCount] = {"breaking", "review", "a
 const KindInfo& infoOf(ChangeKind kind) { return kKinds[static_cast<std::size_t>(kind)]; }
 
 // A member as inheritance sees it: kind and name.
-using MemberName = std::pair<std::string, std::string>;
+using MemberName = std::pair<std::string_view, std::string_view>;
+using Signature = std::tuple<std::string_view, std::string_view, std::string_view, std::string_view>;
 
 // One version's classes: each class's superclass and own member rows.
 class Hierarchy {
  public:
   Hierarchy(const PairVerdicts& pair, Side side) {
+    // A version's rows lie class by class: the class is looked up once per run of its rows.
+    ClassInfo* info = nullptr;
+    const std::string_view* infoName = nullptr;
     for (const PairRow& row : pair.rows) {
       if (row.side != side) continue;
-      auto [at, added] = classes_.try_emplace(row.className);
-      if (added || row.isClassRow()) at->second.parent = row.parent;
-      if (!row.isClassRow()) at->second.members.push_back(&row);
+      bool added = false;
+      if (!infoName || *infoName != row.className) {
+        auto [at, inserted] = classes_.try_emplace(row.className);
+        info = &at->second;
+        infoName = &at->first;
+        added = inserted;
+      }
+      if (added || row.isClassRow()) info->parent = row.parent;
+      if (!row.isClassRow()) info->members.push_back(&row);
     }
   }
-  std::string parentOf(const std::string& className) const {
+  std::string_view parentOf(std::string_view className) const {
     const auto at = classes_.find(className);
-    return at == classes_.end() ? std::string() : at->second.parent;
+    return at == classes_.end() ? std::string_view() : at->second.parent;
   }
-  const std::vector<const PairRow*>& membersOf(const std::string& className) const {
+  const std::vector<const PairRow*>& membersOf(std::string_view className) const {
     static const std::vector<const PairRow*> none;
     const auto at = classes_.find(className);
     return at == classes_.end() ? none : at->second.members;
   }
   // The superclasses of a class, nearest first; a cycle ends the walk.
-  std::vector<std::string> ancestorsOf(const std::string& className) const {
-    std::vector<std::string> out;
-    std::set<std::string> seen{className};
-    for (std::string at = parentOf(className); !at.empty() && seen.insert(at).second; at = parentOf(at))
+  std::vector<std::string_view> ancestorsOf(std::string_view className) const {
+    std::vector<std::string_view> out;
+    std::set<std::string_view> seen{className};
+    for (std::string_view at = parentOf(className); !at.empty() && seen.insert(at).second; at = parentOf(at))
       out.push_back(at);
     return out;
   }
-  bool isAncestor(const std::string& ancestor, const std::string& className) const {
-    const std::vector<std::string> chain = ancestorsOf(className);
+  bool isAncestor(std::string_view ancestor, std::string_view className) const {
+    const std::vector<std::string_view> chain = ancestorsOf(className);
     return std::find(chain.begin(), chain.end(), ancestor) != chain.end();
   }
-  std::set<MemberName> inheritedBy(const std::string& className) const {
+  std::set<MemberName> inheritedBy(std::string_view className) const {
     std::set<MemberName> out;
-    for (const std::string& ancestor : ancestorsOf(className))
+    for (std::string_view ancestor : ancestorsOf(className))
       for (const PairRow* m : membersOf(ancestor)) out.emplace(m->kind, m->member);
     return out;
   }
   // The class has the member itself or inherits it.
-  bool reaches(const std::string& className, const MemberName& member) const {
+  bool reaches(std::string_view className, const MemberName& member) const {
     for (const PairRow* m : membersOf(className))
       if (MemberName(m->kind, m->member) == member) return true;
     return inheritedBy(className).count(member) > 0;
@@ -95,10 +105,10 @@ class Hierarchy {
 
  private:
   struct ClassInfo {
-    std::string parent;
+    std::string_view parent;
     std::vector<const PairRow*> members;
   };
-  std::unordered_map<std::string, ClassInfo> classes_;
+  std::unordered_map<std::string_view, ClassInfo> classes_;
 };
 
 std::string lowered(std::string_view text) {
@@ -148,7 +158,7 @@ std::vector<Pairing> mutualBest(std::size_t olds, std::size_t news, double thres
 // none.
 double classMemberSimilarity(const std::vector<const PairRow*>& a, const std::vector<const PairRow*>& b) {
   const auto signatures = [](const std::vector<const PairRow*>& members) {
-    std::set<std::tuple<std::string, std::string, std::string, std::string>> out;
+    std::set<Signature> out;
     for (const PairRow* m : members) out.emplace(m->kind, m->member, m->level, m->type);
     return out;
   };
@@ -221,7 +231,7 @@ class ChangeListBuilder {
     return e;
   }
 
-  void superclassChange(const std::string& className) {
+  void superclassChange(std::string_view className) {
     ChangeEntry e;
     e.kind = ChangeKind::SuperclassChanged;
     e.className = className;
@@ -240,15 +250,17 @@ class ChangeListBuilder {
                                 : type        ? ChangeKind::TypeChanged
                                               : ChangeKind::LevelChanged,
                                 after);
-    e.before = type && level ? before.type + ", " + levelWord(before.level) : type ? before.type : levelWord(before.level);
-    e.after = type && level ? after.type + ", " + levelWord(after.level) : type ? after.type : levelWord(after.level);
+    const auto described = [type, level](const PairRow& r) {
+      return type && level ? std::string(r.type) + ", " + levelWord(r.level) : type ? std::string(r.type) : levelWord(r.level);
+    };
+    e.before = described(before);
+    e.after = described(after);
     list_.changes.push_back(std::move(e));
   }
 
   // A removed and an added member of the same name, kind, level and type, alone of their kind on
   // both sides, in two classes: a move.
   void pairMoves() {
-    using Signature = std::tuple<std::string, std::string, std::string, std::string>;
     std::map<Signature, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> bySignature;
     for (const PairRow* r : removed_) bySignature[{r->kind, r->member, r->level, r->type}].first.push_back(r);
     for (const PairRow* r : added_) bySignature[{r->kind, r->member, r->level, r->type}].second.push_back(r);
@@ -277,19 +289,18 @@ class ChangeListBuilder {
 
   // Removed and added members of one class, kind, level and type, paired by name.
   void suggestMemberRenames() {
-    using Group = std::tuple<std::string, std::string, std::string, std::string>;
-    std::map<Group, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> groups;
+    std::map<Signature, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> groups;
     for (const PairRow* r : removed_) groups[{r->className, r->kind, r->level, r->type}].first.push_back(r);
     for (const PairRow* r : added_) groups[{r->className, r->kind, r->level, r->type}].second.push_back(r);
-    for (const auto& [group, sides] : groups) {
+    for (const auto& [signature, sides] : groups) {
       const auto& [olds, news] = sides;
       for (const Pairing& p : mutualBest(olds.size(), news.size(), kMemberRenameThreshold, [&](std::size_t o, std::size_t n) {
              return memberNameSimilarity(olds[o]->member, news[n]->member);
            })) {
         const PairRow& was = *olds[p.oldIndex];
-        list_.suggestions.push_back({SuggestionKind::MemberRenamed, was.className, kindWord(was.kind),
-                                     levelWord(was.level), was.type, was.member, news[p.newIndex]->member,
-                                     p.similarity, Severity::Breaking});
+        list_.suggestions.push_back({SuggestionKind::MemberRenamed, std::string(was.className), kindWord(was.kind),
+                                     levelWord(was.level), std::string(was.type), std::string(was.member),
+                                     std::string(news[p.newIndex]->member), p.similarity, Severity::Breaking});
       }
     }
   }
@@ -303,8 +314,8 @@ class ChangeListBuilder {
     for (const Pairing& p : mutualBest(olds.size(), news.size(), kClassRenameThreshold, [&](std::size_t o, std::size_t n) {
            return classMemberSimilarity(base_.membersOf(olds[o]->className), reference_.membersOf(news[n]->className));
          }))
-      list_.suggestions.push_back({SuggestionKind::ClassRenamed, {}, {}, {}, {}, olds[p.oldIndex]->className,
-                                   news[p.newIndex]->className, p.similarity, Severity::Breaking});
+      list_.suggestions.push_back({SuggestionKind::ClassRenamed, {}, {}, {}, {}, std::string(olds[p.oldIndex]->className),
+                                   std::string(news[p.newIndex]->className), p.similarity, Severity::Breaking});
   }
 
   ChangeEntry classEntry(ChangeKind kind, const PairRow& r) const {
@@ -319,7 +330,7 @@ class ChangeListBuilder {
   Hierarchy base_, reference_;
   ChangeList list_;
   std::vector<const PairRow*> removed_, added_, removedClasses_, addedClasses_;
-  std::set<std::string> superclassChanged_;
+  std::set<std::string_view> superclassChanged_;
   std::set<std::pair<int, int>> typeOrLevelPairs_;
 };
 

@@ -4,14 +4,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <map>
 
 #include "export_encoding.h"
-#include "runtime/runtime.h"
 
 namespace workflow {
 namespace {
@@ -181,14 +176,6 @@ void writeHtml(std::ostream& out, const Differences& d, ExportView view) {
   out << "</table>\n</body>\n</html>\n";
 }
 
-void raiseFileError(int genCode, const std::filesystem::path& file, const std::string& what) {
-  auto e = rt::makeError(genCode, "EXPORT", what + " " + file.string() + ": " + std::strerror(errno),
-                         "EXPORTDIFFERENCES", file.string());
-  e->osCode = errno;
-  e->canDefault = true;
-  (void)rt::raise(e);
-}
-
 }  // namespace
 
 std::optional<ExportFormat> exportFormatNamed(std::string_view name) {
@@ -209,40 +196,6 @@ void writeDifferences(std::ostream& out, const Differences& differences, ExportF
     case ExportFormat::Json: return writeJson(out, differences);
     case ExportFormat::Html: return writeHtml(out, differences, view);
   }
-}
-
-bool exportDifferences(const std::filesystem::path& file, const Differences& differences, ExportFormat format,
-                       ExportView view) {
-  RT_FRAME("ExportDifferences");
-  std::filesystem::path part = file;
-  part += ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      raiseFileError(rt::EG_CREATE, file, "cannot create");
-      return false;
-    }
-    writeDifferences(out, differences, format, view);
-    out.flush();
-    if (!out) {
-      const int saved = errno;
-      out.close();
-      std::error_code ignored;
-      std::filesystem::remove(part, ignored);
-      errno = saved;
-      raiseFileError(rt::EG_WRITE, file, "cannot write");
-      return false;
-    }
-  }
-  if (std::rename(part.c_str(), file.c_str()) != 0) {
-    const int saved = errno;
-    std::error_code ignored;
-    std::filesystem::remove(part, ignored);
-    errno = saved;
-    raiseFileError(rt::EG_WRITE, file, "cannot replace");
-    return false;
-  }
-  return true;
 }
 
 }  // namespace workflow

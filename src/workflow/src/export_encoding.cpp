@@ -63,8 +63,14 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
   return out;
 }
 
+// A spreadsheet takes a cell that begins with one of these for a formula (a tab or CR begins
+// one in some of them too); such a cell is written with a leading apostrophe, which shows it
+// as text.
+constexpr std::string_view kFormulaStarts = "=+-@\t\r";
+
 std::string csvField(std::string_view value) {
-  const std::string text = utf8(value);
+  std::string text = utf8(value);
+  if (!text.empty() && kFormulaStarts.find(text.front()) != std::string_view::npos) text.insert(0, 1, '\'');
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {
@@ -107,9 +113,16 @@ std::string camelCase(std::string_view words) {
   return out;
 }
 
+// HTML allows no control characters but tab and line breaks: each other one is shown as its
+// picture from the Control Pictures block (NUL as U+2400, DEL as U+2421).
 std::string html(std::string_view value) {
   std::string out;
   for (char c : utf8(value)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F) {
+      appendCodePoint(out, byte == 0x7F ? 0x2421 : 0x2400 + byte);
+      continue;
+    }
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;

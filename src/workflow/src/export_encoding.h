@@ -13,9 +13,12 @@ namespace workflow::exporting {
 
 std::string utf8(std::string_view text);
 std::string joined(const std::vector<std::string>& parts, std::string_view separator);
-std::string csvField(std::string_view value);  // quoted when it holds a comma, quote or line break
+// Quoted when it holds a comma, quote or line break; a leading apostrophe before what a
+// spreadsheet would run as a formula.
+std::string csvField(std::string_view value);
 std::string jsonString(std::string_view value);  // with its quotes
-std::string html(std::string_view value);        // text with the five special characters escaped
+// Text with the five special characters escaped and control characters shown as pictures.
+std::string html(std::string_view value);
 std::string camelCase(std::string_view words);   // "type and level changed" -> "typeAndLevelChanged"
 
 // The change list in each format: text lines, CSV with its header line, the JSON members

@@ -9,7 +9,6 @@
 // orders, and the look-ups of every row of the class run over them in memory; rows are visited
 // and flags written in exactly the order and with exactly the values the seeks would give. A
 // table whose orders key otherwise is compared with the seeks themselves.
-#include <cctype>
 #include <optional>
 
 #include "workflow/workflow.h"
@@ -148,37 +147,6 @@ bool compareRowByRow(model::Mpdms& table, std::string_view base, std::string_vie
 
 // ---------------------------------------------------------------- class by class
 
-// Widths of the key fields of orders 1 and 2, and the fields a visit compares as stored bytes
-// (equal bytes are equal texts: every code page byte reads as a character of its own).
-struct KeyWidths {
-  std::size_t version = 0, className = 0, parent = 0, level = 0;
-  int parentField = -1, typeField = -1, levelField = -1;
-};
-
-std::string squeezed(std::string_view expression) {
-  std::string out;
-  for (char c : expression)
-    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// The key widths when orders 1 and 2 key as described above over every row; none otherwise.
-std::optional<KeyWidths> keyWidthsOf(model::Mpdms& table) {
-  rdd::Table* t = table.table();
-  const std::vector<model::OrderDesc>& described = model::indexList().front().orders;
-  if (!t || !table.used() || t->orderCount() < 2 || described.size() < 2) return std::nullopt;
-  for (int n = 1; n <= 2; ++n)
-    if (squeezed(t->orderKey(n)) != squeezed(described[n - 1].keyExpr) || !t->orderFor(n).empty()) return std::nullopt;
-  auto width = [t](const char* name) -> std::size_t {
-    const int i = t->fieldIndex(name);
-    return i < 0 || t->field(i).type != 'C' ? 0 : static_cast<std::size_t>(t->field(i).length);
-  };
-  KeyWidths w{width("MODELVERS"), width("CLASSNAME"), width("PARENTNAME"), width("INS_CLASS"),
-              t->fieldIndex("PARENTNAME"), t->fieldIndex("TYPE"), t->fieldIndex("INS_CLASS")};
-  if (!w.version || !w.className || !w.parent || !w.level || w.typeField < 0) return std::nullopt;
-  return w;
-}
-
 // The entries of one class in one order, in key order: each key's part after version and class
 // (its tail) with the record number.
 class ClassRows {
@@ -187,12 +155,13 @@ class ClassRows {
   // `prefixLen` bytes, provided it begins with `within`. Answers the first `prefixLen` bytes of
   // the key that ended the run when it begins with `within` too (where the next class starts),
   // else "".
-  std::string read(rdd::Table& t, int order, std::string_view start, std::string_view within, std::size_t prefixLen) {
+  std::string read(model::Mpdms& table, int order, std::string_view start, std::string_view within,
+                   std::size_t prefixLen) {
     tails_.clear();
     recnos_.clear();
     prefix_.clear();
     std::string next;
-    t.scanOrder(order, start, [&](std::string_view key, std::uint32_t recno) {
+    table.scanOrder(order, start, [&](std::string_view key, std::uint32_t recno) {
       if (key.size() < prefixLen || key.substr(0, within.size()) != within) return false;
       if (prefix_.empty()) {
         prefix_.assign(key.substr(0, prefixLen));
@@ -241,7 +210,7 @@ struct Lookup {
   std::uint32_t counterpart = 0;  // 0: none
 };
 
-Lookup lookUp(const ClassRows& byParent, const ClassRows& byMember, std::string_view tail, const KeyWidths& w) {
+Lookup lookUp(const ClassRows& byParent, const ClassRows& byMember, std::string_view tail, const model::KeyLayout& w) {
   Lookup l;
   if (byParent.empty()) return l;
   l.classFound = true;
@@ -254,55 +223,55 @@ Lookup lookUp(const ClassRows& byParent, const ClassRows& byMember, std::string_
   return l;
 }
 
-// Writes the verdict of the current row R (record r) and of its counterpart, as visitRow does.
-// `kept` holds R's compared fields while the counterpart is read (its capacity is reused).
-void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, const KeyWidths& w, std::string& kept) {
+// Writes the verdict of the current row R (record r) and of its counterpart, as visitRow does;
+// the fields a visit compares are compared as stored bytes (every code page byte reads as a
+// character of its own). `kept` holds R's compared fields while the counterpart is read (its
+// capacity is reused).
+void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, std::string& kept) {
   if (!l.classFound) return writeMissing(table, false, false);
   if (!l.counterpart) return writeMissing(table, l.parentOk, true);
-  rdd::Table& t = *table.table();
-  kept.assign(t.rawField(w.parentField));
+  kept.assign(table.storedField(Field::PARENTNAME));
   const std::size_t typeAt = kept.size();
-  kept.append(t.rawField(w.typeField));
+  kept.append(table.storedField(Field::TYPE));
   const std::size_t levelAt = kept.size();
-  kept.append(t.rawField(w.levelField));
+  kept.append(table.storedField(Field::INS_CLASS));
   const std::string_view all(kept);
-  t.goTo(l.counterpart);
+  table.goTo(l.counterpart);
   Verdict v;
-  v.parentOk = t.rawField(w.parentField) == all.substr(0, typeAt);
-  v.levelProblem = t.rawField(w.levelField) != all.substr(levelAt);
-  v.typeProblem = t.rawField(w.typeField) != all.substr(typeAt, levelAt - typeAt);
+  v.parentOk = table.storedField(Field::PARENTNAME) == all.substr(0, typeAt);
+  v.levelProblem = table.storedField(Field::INS_CLASS) != all.substr(levelAt);
+  v.typeProblem = table.storedField(Field::TYPE) != all.substr(typeAt, levelAt - typeAt);
   v.allOk = !v.levelProblem && !v.typeProblem && v.parentOk;
   writeVerdict(table, v);
-  t.goTo(r);
+  table.goTo(r);
   writeVerdict(table, v);
 }
 
 // One pass over the rows of version `own` (stored form), class by class, matched in version
 // `other` (stored form; none: a version no row can have). `onlyUncompared`: rows already
 // compared are passed without a visit. False when a write failed.
-bool passByClass(model::Mpdms& table, const KeyWidths& w, const std::string& own,
+bool passByClass(model::Mpdms& table, const model::KeyLayout& w, const std::string& own,
                  const std::optional<std::string>& other, bool onlyUncompared, CompareObserver& observer,
                  CompareCounts& counts, long& passed) {
   RT_FRAME("ModelComparer:PassByClass");
-  rdd::Table& t = *table.table();
   const std::size_t classEnd = w.version + w.className;
   ClassRows mine, byParent, byMember;
   std::string kept, otherClass;
   for (std::string start = own; !start.empty();) {
-    start = mine.read(t, 1, start, own, classEnd);
+    start = mine.read(table, 1, start, own, classEnd);
     if (mine.empty()) break;
     // The other version's rows of the class are read when a row of it is first visited.
     bool otherRead = !other;
     for (std::size_t i = 0; i < mine.size(); ++i) {
-      t.goTo(mine.recno(i));
+      table.goTo(mine.recno(i));
       if (!onlyUncompared || !table.flag(Field::COMPARED)) {
         if (!otherRead) {
           otherClass.assign(*other).append(mine.prefix(), w.version);
-          (void)byParent.read(t, 1, otherClass, otherClass, classEnd);
-          (void)byMember.read(t, 2, otherClass, otherClass, classEnd);
+          (void)byParent.read(table, 1, otherClass, otherClass, classEnd);
+          (void)byMember.read(table, 2, otherClass, otherClass, classEnd);
           otherRead = true;
         }
-        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), w, kept);
+        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), kept);
         ++counts.visits;
       }
       ++passed;
@@ -315,13 +284,13 @@ bool passByClass(model::Mpdms& table, const KeyWidths& w, const std::string& own
 
 // A version as keys hold it; none when no row can hold it (not at full width, or a character
 // the table's code page lacks).
-std::optional<std::string> storedVersion(model::Mpdms& table, std::string_view version, const KeyWidths& w) {
-  std::string stored;
-  if (!table.table()->storedForm(version, &stored) || stored.size() != w.version) return std::nullopt;
+std::optional<std::string> storedVersion(model::Mpdms& table, std::string_view version, const model::KeyLayout& w) {
+  std::optional<std::string> stored = table.storedForm(version);
+  if (stored && stored->size() != w.version) return std::nullopt;
   return stored;
 }
 
-bool compareByClass(model::Mpdms& table, const KeyWidths& w, std::string_view base, std::string_view reference,
+bool compareByClass(model::Mpdms& table, const model::KeyLayout& w, std::string_view base, std::string_view reference,
                     CompareObserver& observer, CompareCounts& counts) {
   const std::optional<std::string> storedBase = storedVersion(table, base, w);
   const std::optional<std::string> storedReference = storedVersion(table, reference, w);
@@ -343,18 +312,19 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
                               CompareObserver& observer) {
   RT_FRAME("ModelComparer:CompareVersions");
   CompareCounts counts;
+  table.takeInOutsideChanges();
   table.setOrder(1);
   observer.started(table.lastRec());
-  const std::optional<KeyWidths> widths = keyWidthsOf(table);
+  const std::optional<model::KeyLayout> widths = table.keyLayout();
   const bool done = widths ? compareByClass(table, *widths, base, reference, observer, counts)
                            : compareRowByRow(table, base, reference, observer, counts);
-  if (!done) return counts;
-  publishChanges(table);
+  if (done) table.flush();
   return counts;
 }
 
 void clearComparisons(model::Mpdms& table) {
   RT_FRAME("ModelComparer:ClearFlags");
+  table.takeInOutsideChanges();
   table.goTop();
   while (!table.eof()) {
     table.setFlag(Field::NO_MATCH, false);
@@ -366,11 +336,7 @@ void clearComparisons(model::Mpdms& table) {
     table.setFlag(Field::CLASSFOUND, true);
     table.skip();
   }
-  publishChanges(table);
-}
-
-void publishChanges(model::Mpdms& table) {
-  if (rdd::Table* open = table.table(); open && table.used()) open->flush();
+  table.flush();
 }
 
 }  // namespace workflow

@@ -1,6 +1,4 @@
 // The stored versions and the index build of the model table.
-#include <cctype>
-#include <filesystem>
 #include <unordered_set>
 
 #include "workflow/workflow.h"
@@ -17,42 +15,61 @@ std::string pastPrefix(std::string prefix) {
   return prefix;
 }
 
-// The width of the version field when the controlling order's key begins with it; 0 otherwise.
-std::size_t versionKeyWidth(rdd::Table& t) {
-  const int order = t.order();
-  if (order == 0 || !t.orderFor(order).empty()) return 0;
-  std::string key;
-  for (char c : t.orderKey(order))
-    if (c != ' ') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (key != "MODELVERS" && key.rfind("MODELVERS+", 0) != 0) return 0;
-  const int field = t.fieldIndex("MODELVERS");
-  return field < 0 || t.field(field).type != 'C' ? 0 : static_cast<std::size_t>(t.field(field).length);
-}
-
 // Through an order keyed by version first, each version costs one look-up: from a version's
 // first row the scan jumps past every key that begins with it. Leaves the table at its end, as
 // a walk over every row does. Answers false when the order does not key that way.
 bool versionsThroughOrder(model::Mpdms& table, std::vector<std::pair<std::string, long>>& versions) {
-  rdd::Table* t = table.table();
-  const std::size_t width = t && table.used() ? versionKeyWidth(*t) : 0;
+  const std::size_t width = table.versionKeyWidth();
   if (width == 0) return false;
+  const int order = table.controllingOrder();
   std::string from;
   for (;;) {
     std::uint32_t first = 0;
-    t->scanOrder(t->order(), from, [&](std::string_view key, std::uint32_t recno) {
+    table.scanOrder(order, from, [&](std::string_view key, std::uint32_t recno) {
       from.assign(key.substr(0, width));
       first = recno;
       return false;
     });
     if (first == 0) break;
-    t->goTo(first);
+    table.goTo(first);
     versions.emplace_back(table.str(model::Field::MODELVERS), static_cast<long>(versions.size()) + 1);
     from = pastPrefix(from);
     if (from.empty()) break;
   }
-  t->goBottom();
-  t->skip();
+  table.goBottom();
+  table.skip();
   return true;
+}
+
+// An expression as written by anyone: upper case, blanks removed.
+std::string normalised(std::string_view expression) {
+  std::string out;
+  for (char c : expression)
+    if (c != ' ' && c != '\t') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// What tells the open orders from those described, in order (name, key expression, condition);
+// empty when each open order is the one described at its place. Key lengths are the driver's to
+// check: it takes none that its key expression's fields do not make.
+std::string orderMismatch(model::Mpdms& table, const std::vector<model::IndexDesc>& indexes) {
+  const rdd::Table* open = table.table();
+  int number = 0;
+  for (const model::IndexDesc& index : indexes)
+    for (const model::OrderDesc& order : index.orders) {
+      if (++number > open->orderCount()) return {};  // missing orders are noted on their own
+      const std::pair<std::string, std::string> checks[] = {
+          {normalised(open->orderName(number)), normalised(order.tag)},
+          {normalised(open->orderKey(number)), normalised(order.keyExpr)},
+          {normalised(open->orderFor(number)), normalised(order.condition)}};
+      for (const auto& [found, described] : checks)
+        if (found != described)
+          return "order " + std::to_string(number) + " is " + open->orderName(number) + " keyed " +
+                 open->orderKey(number) + (open->orderFor(number).empty() ? "" : " for " + open->orderFor(number)) +
+                 ", where " + order.tag + " keyed " + order.keyExpr +
+                 (order.condition.empty() ? "" : " for " + order.condition) + " is needed";
+    }
+  return {};
 }
 
 }  // namespace
@@ -80,7 +97,6 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
   const std::vector<model::IndexDesc>& indexes = model::indexList();
   const int openOrders = table.orderCount();
   const std::string drive = table.tableDrive();
-  const std::string ext = table.indexExt();
 
   std::string dir = table.tablePath();
   if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -88,29 +104,28 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
 
   // Existence scan: the first missing index file forces the build.
   for (const model::IndexDesc& index : indexes) {
-    // Only the stem decides whether an extension is added: a directory may contain dots.
-    std::string file = dir + index.stem;
-    if (index.stem.find('.') == std::string::npos) file += ext;
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) {
+    if (!table.table()->indexFileExists(index.stem)) {
       force = true;
       break;
     }
   }
-  // An index file without every described order (damaged, or left by a stop during a rebuild)
-  // is built again too; it is noted, since the user did not ask for it.
+  // An index file without every described order (damaged, or left by a stop during a rebuild),
+  // or with an order that keys otherwise (another program's file of the same shape), is built
+  // again too. Nothing is lost, so the log is told (unless the open of a damaged file told it
+  // already) and the operation goes on.
   std::size_t described = 0;
   for (const model::IndexDesc& index : indexes) described += index.orders.size();
-  if (!force && static_cast<std::size_t>(openOrders) < described) {
+  std::string why;
+  if (!force && static_cast<std::size_t>(openOrders) < described)
+    why = "lacks " + std::to_string(described - static_cast<std::size_t>(openOrders)) + " of its orders";
+  else if (!force)
+    why = orderMismatch(table, indexes);
+  if (!why.empty()) {
     force = true;
-    auto note = rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
-                              "the index of " + dir + model::kTableName + " lacks " +
-                                  std::to_string(described - static_cast<std::size_t>(openOrders)) +
-                                  " of its orders; it is built again",
-                              "ORDLISTADD", dir + indexes.front().stem);
-    note->severity = 1;
-    note->canDefault = true;
-    (void)rt::raise(note);
+    if (!table.indexDamageReported())
+      rt::logWarning(rt::makeError(rt::EG_CORRUPTION, "DBFCDX",
+                                   "the index of " + dir + model::kTableName + " " + why + "; it is built again",
+                                   "ORDLISTADD", dir + indexes.front().stem));
   }
   if (!force) return result;
 
@@ -119,10 +134,10 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
   // Every index file is written once, when the last order is built (and on the way out of an
   // error raised meanwhile).
   struct OrderChanges {
-    rdd::Table* t;
-    explicit OrderChanges(rdd::Table* table) : t(table) { t->beginOrderChanges(); }
-    ~OrderChanges() { t->endOrderChanges(); }
-  } changes(table.table());
+    model::Mpdms& table;
+    explicit OrderChanges(model::Mpdms& changed) : table(changed) { table.beginOrderChanges(); }
+    ~OrderChanges() { table.endOrderChanges(); }
+  } changes(table);
   for (int i = 0; i < openOrders; ++i) {
     table.deleteOrder(1, std::string());
     ++result.ordersDeleted;

@@ -1,6 +1,7 @@
 // The load: walks one class family through the database control and appends its rows.
 #include <algorithm>
-#include <array>
+#include <cstdio>
+#include <map>
 
 #include "workflow/late_call.h"
 #include "workflow/workflow.h"
@@ -12,10 +13,6 @@ using detail::LateMember;
 using detail::lateGet;
 using detail::lateSend;
 using model::Field;
-
-constexpr std::array<const char*, 11> kTypeTexts = {
-    "Void", "Boolean", "Integer", "Decimal", "Real", "String", "ByteSequence", "Reference to Object",
-    "Value Collection (Set)", "Multimedia", "Date"};
 
 // The members asked of every class and member row.
 const LateMember kCount("Count");
@@ -39,48 +36,81 @@ const std::vector<PassMembers>& passMembers() {
 
 long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(collection, kCount).asLong()); }
 
-// Text goes straight into the field's bytes; anything else takes the general path, which raises
-// what the field cannot hold (a failed call answered nil, say) naming the field.
-void putText(model::Mpdms& table, model::Field field, const char* name, const rt::Value& value) {
-  if (value.isString())
-    table.setStr(field, value.asString());
-  else
-    table.fieldPut(name, value);
-}
+// One row's field texts, all worked out before the row is appended: no question to the user (an
+// error box) can come between the append and the row's last field, so another process never
+// sees the row half written and a break leaves no blank row behind.
+using RowTexts = std::vector<std::pair<Field, std::string>>;
+
+// Turns what the control answered into texts the table stores without a question. A name holding
+// characters the table's code page lacks is raised once per load, whatever the number of rows
+// that carry it; Default stores '?' in their place, in every row.
+class RowBuilder {
+ public:
+  RowBuilder(model::Mpdms& table, LoadCounts& counts) : table_(table), counts_(counts) {}
+
+  std::string text(const char* name, const rt::Value& value) {
+    if (value.isString()) return storable(name, value.asString());
+    auto e = rt::makeError(rt::EG_DATATYPE, "DBFCDX",
+                           std::string("field ") + name + " of type C cannot hold a " + rt::typeName(value.typeCode()) +
+                               " value; Default leaves it blank",
+                           "FIELDPUT", table_.tablePath() + model::kTableName);
+    e->canDefault = true;
+    (void)rt::raise(e);
+    return {};
+  }
+
+  std::string storable(const char* name, const std::string& text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return text;
+    if (const auto met = fitted_.find(text); met != fitted_.end()) return met->second;
+    rdd::Table::TextFit fit = table_.fitText(text);
+    if (!fit.lacking.empty()) {
+      std::string listed;
+      for (const std::string& c : fit.lacking) listed += (listed.empty() ? "" : ", ") + c;
+      auto e = rt::makeError(rt::EG_DATATYPE, "DBFCDX",
+                             std::string("field ") + name + ": value \"" + text + "\" holds " + listed +
+                                 ", which code page " + table_.codePageName() + " of " + table_.tablePath() +
+                                 model::kTableName + " cannot store; Default stores \"?\" in " +
+                                 (fit.lacking.size() == 1 ? "its" : "their") + " place, in every row of this load",
+                             "FIELDPUT", table_.tablePath() + model::kTableName);
+      e->canDefault = true;
+      (void)rt::raise(e);
+      counts_.substituted.push_back(text);
+    }
+    return fitted_.emplace(text, std::move(fit.kept)).first->second;
+  }
+
+ private:
+  model::Mpdms& table_;
+  LoadCounts& counts_;
+  std::map<std::string, std::string, std::less<>> fitted_;  // every name met that is not ASCII
+};
 
 }  // namespace
 
-std::string ZorbaneType2String(int typeCode) {
-  if (typeCode < 0 || typeCode >= static_cast<int>(kTypeTexts.size())) return {};
-  return kTypeTexts[static_cast<std::size_t>(typeCode)];
-}
-
-std::string typeText(const rt::Value& typeCode) {
-  if (typeCode.isLong()) {
-    const std::int64_t code = typeCode.asLong();
-    return code >= 0 && code < static_cast<std::int64_t>(kTypeTexts.size()) ? ZorbaneType2String(static_cast<int>(code))
-                                                                             : std::string();
+std::string versionRefusal(const model::Mpdms& table, std::string_view typed) {
+  const std::string stored = fullWidthVersion(typed);
+  for (const char c : stored) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", byte);
+      return std::string("The model version holds a control character (") + code +
+             "); nothing was loaded. A version is one line of visible characters.";
+    }
   }
-  if (typeCode.isFloat()) {
-    const double code = typeCode.asNumber();
-    if (code >= 0 && code < static_cast<double>(kTypeTexts.size()) && code == static_cast<double>(static_cast<int>(code)))
-      return ZorbaneType2String(static_cast<int>(code));
-  }
-  return {};
-}
-
-std::string fullWidthVersion(std::string_view typed) { return rt::padRightChars(typed, kVersionWidth); }
-
-std::string trimmedText(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+  const rdd::Table::TextFit fit = table.fitText(stored);
+  if (fit.lacking.empty()) return {};
+  std::string listed;
+  for (const std::string& c : fit.lacking) listed += (listed.empty() ? "" : ", ") + c;
+  return "The model version \"" + trimmedText(stored) + "\" holds " + listed + ", which code page " +
+         table.codePageName() + " of the model table cannot store; nothing was loaded.";
 }
 
 LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
                       LoadObserver& observer) {
   RT_FRAME("ModelLoader:LoadFamily");
   LoadCounts counts;
+  table.takeInOutsideChanges();
   const std::uint32_t rowsBefore = table.lastRec();
   // After a failed write (raised once by the table) nothing more is tried: the rows stored are
   // those the table holds now.
@@ -90,30 +120,39 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     counts.rows = std::min<long>(counts.rows, static_cast<long>(table.lastRec()) - static_cast<long>(rowsBefore));
     return true;
   };
-  const rt::Value familyName(family);
-  const rt::Value familyObject = lateSend(rt::Value(control), "ClassFamily", {familyName});
+  const rt::Value familyObject = lateSend(rt::Value(control), "ClassFamily", {rt::Value(family)});
+  // A family the control does not have was raised by the control; asking its classes of nothing
+  // would only add errors that follow from that one.
+  if (!familyObject.isObject()) return counts;
   RT_LINE();
   const rt::Value classes = lateSend(familyObject, "Classes");
+  if (!classes.isObject()) return counts;
   observer.classesReceived();
   observer.classesCounted(countOf(classes));
+  RowBuilder rows(table, counts);
+  const std::string familyText = rows.storable("FAMILYNAME", family);
+  auto write = [&](const RowTexts& row) {
+    table.appendRow(row);
+    if (stopped()) return false;
+    ++counts.rows;
+    return true;
+  };
 
   for (long i = 1; i <= countOf(classes); ++i) {
     RT_LINE();
     const rt::Value cls = lateSend(classes, kItem, {rt::Value(i)});
     const rt::Value supers = lateGet(cls, kSuperClasses);
-    const rt::Value className = lateGet(cls, kName);
-    const rt::Value parent = countOf(supers) > 0 ? lateGet(lateSend(supers, kItem, {rt::Value(1)}), kName)
-                                                 : rt::Value(std::string());
+    const std::string className = rows.text("CLASSNAME", lateGet(cls, kName));
+    const std::string parent =
+        countOf(supers) > 0 ? rows.text("PARENTNAME", lateGet(lateSend(supers, kItem, {rt::Value(1)}), kName))
+                            : std::string();
     observer.classRead(i);
     ++counts.classes;
-
-    table.append();
-    if (stopped()) return counts;
-    putText(table, Field::CLASSNAME, "CLASSNAME", className);
-    table.setStr(Field::FAMILYNAME, family);
-    putText(table, Field::PARENTNAME, "PARENTNAME", parent);
-    putText(table, Field::MODELVERS, "MODELVERS", observer.version());
-    ++counts.rows;
+    if (!write({{Field::CLASSNAME, className},
+                {Field::FAMILYNAME, familyText},
+                {Field::PARENTNAME, parent},
+                {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
+      return counts;
 
     for (const auto& [pass, collection, typeMember] : passMembers()) {
       RT_LINE();
@@ -121,22 +160,20 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
       const long n = countOf(members);
       for (long j = 1; j <= n; ++j) {
         const rt::Value member = lateSend(members, kItem, {rt::Value(j)});
-        table.append();
-        if (stopped()) return counts;
-        table.setStr(Field::FAMILYNAME, family);
-        putText(table, Field::CLASSNAME, "CLASSNAME", className);
-        putText(table, Field::PARENTNAME, "PARENTNAME", parent);
-        putText(table, Field::ATTRIBUTE, "ATTRIBUTE", lateGet(member, kName));
-        table.setStr(Field::PROP_METHO, pass.kind);
-        table.setStr(Field::TYPE, typeText(lateGet(member, typeMember)));
-        table.setStr(Field::INS_CLASS, pass.level);
-        putText(table, Field::MODELVERS, "MODELVERS", observer.version());
-        ++counts.rows;
+        if (!write({{Field::FAMILYNAME, familyText},
+                    {Field::CLASSNAME, className},
+                    {Field::PARENTNAME, parent},
+                    {Field::ATTRIBUTE, rows.text("ATTRIBUTE", lateGet(member, kName))},
+                    {Field::PROP_METHO, pass.kind},
+                    {Field::TYPE, typeText(lateGet(member, typeMember))},
+                    {Field::INS_CLASS, pass.level},
+                    {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
+          return counts;
       }
     }
   }
   table.goTop();  // the last row is written now, so a failure to write it is counted too
-  if (!stopped()) publishChanges(table);
+  if (!stopped()) table.flush();
   return counts;
 }
 

@@ -51,7 +51,8 @@ LoadResult runLoad(const rt::ObjectPtr& control, model::Mpdms& table, const std:
   result.counts = loadFamily(control, table, family, observer);
   if (result.counts.writeFailed)
     result.outcome = LoadOutcome::Stopped;
-  else if (errorsRaised() != errorsBefore)
+  // The names stored with '?' were each raised once; any other error left part of the family unread.
+  else if (errorsRaised() - errorsBefore > result.counts.substituted.size())
     result.outcome = LoadOutcome::Incomplete;
   return result;
 }

@@ -11,26 +11,35 @@
 #include "workflow/pair_verdicts.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cctype>
 #include <optional>
 #include <unordered_map>
 
 namespace workflow {
 namespace {
 
-// Where each compared field lies in a row's stored bytes, laid out in order-1 key order with the
-// type last: class, parent, kind, member, level, type.
+// Where each field lies in a row's stored bytes, laid out in order-1 key order, then the type and
+// the family: class, parent, kind, member, level, type, family.
 struct RawLayout {
-  std::size_t className = 0, parent = 0, kind = 0, member = 0, level = 0, type = 0;
+  std::size_t className = 0, parent = 0, kind = 0, member = 0, level = 0, type = 0, family = 0;
   std::size_t parentAt() const { return className; }
   std::size_t memberKeyAt() const { return className + parent; }  // kind, member, level
   std::size_t levelAt() const { return className + parent + kind + member; }
   std::size_t typeAt() const { return levelAt() + level; }
+  std::size_t familyAt() const { return typeAt() + type; }
   std::size_t keyLength() const { return typeAt(); }
-  std::size_t rowLength() const { return typeAt() + type; }
+  std::size_t rowLength() const { return familyAt() + family; }
 };
 
-constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE", "INS_CLASS", "TYPE"};
+constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE",
+                                      "INS_CLASS", "TYPE",       "FAMILYNAME"};
+constexpr model::Field kWordFields[] = {model::Field::CLASSNAME,  model::Field::PARENTNAME, model::Field::PROP_METHO,
+                                        model::Field::ATTRIBUTE,  model::Field::INS_CLASS,  model::Field::TYPE,
+                                        model::Field::FAMILYNAME};
+// The words of a row, in the order of kRawFields.
+constexpr std::string_view PairRow::*kWords[] = {&PairRow::className, &PairRow::parent, &PairRow::kind,
+                                                 &PairRow::member,    &PairRow::level,  &PairRow::type,
+                                                 &PairRow::family};
 
 // The rows of one version: their stored bytes side by side, and their places in order 1 and,
 // class by class, in order 2.
@@ -38,16 +47,25 @@ class VersionRows {
  public:
   explicit VersionRows(const RawLayout& layout) : layout_(layout) {}
 
-  // Adds the next row in record order: its local index is the count of rows before it.
-  void add(std::string_view bytes) {
-    bytes_.append(bytes);
-    ++count_;
+  void reserve(std::size_t rows) {
+    bytes_.reserve(bytes_.size() + rows * layout_.rowLength());
+    recnos_.reserve(rows);
   }
-  // Sorts the rows read in record order into order 1 and groups them by class.
+  // Adds the next row read: its local index is the count of rows before it.
+  void add(std::string_view bytes, std::uint32_t recno) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    recnos_.push_back(recno);
+  }
+  // Puts the rows into order 1 (key, then record number; rows read from order 1 are in it
+  // already) and groups them by class.
   void index() {
-    order1_.resize(count_);
+    order1_.resize(recnos_.size());
     for (std::size_t i = 0; i < order1_.size(); ++i) order1_[i] = static_cast<int>(i);
-    std::stable_sort(order1_.begin(), order1_.end(), [this](int a, int b) { return key(a) < key(b); });
+    const auto before = [this](int a, int b) {
+      const int c = key(static_cast<std::size_t>(a)).compare(key(static_cast<std::size_t>(b)));
+      return c != 0 ? c < 0 : recnos_[static_cast<std::size_t>(a)] < recnos_[static_cast<std::size_t>(b)];
+    };
+    if (!std::is_sorted(order1_.begin(), order1_.end(), before)) std::sort(order1_.begin(), order1_.end(), before);
     for (std::size_t i = 0; i < order1_.size();) {
       std::size_t end = i + 1;
       while (end < order1_.size() && className(order1_[end]) == className(order1_[i])) ++end;
@@ -61,11 +79,14 @@ class VersionRows {
   void assignRows(std::vector<int> rows) { rows_ = std::move(rows); }
 
   std::string_view bytes(std::size_t local) const {
-    return std::string_view(bytes_).substr(local * layout_.rowLength(), layout_.rowLength());
+    return std::string_view(bytes_.data() + local * layout_.rowLength(), layout_.rowLength());
   }
   std::string_view key(std::size_t local) const { return bytes(local).substr(0, layout_.keyLength()); }
   std::string_view className(std::size_t local) const { return bytes(local).substr(0, layout_.className); }
   int row(std::size_t local) const { return rows_[local]; }
+  // The stored bytes of every row, handed over once the rows are read (their place in memory
+  // stays as long as the vector lives).
+  std::vector<char> takeBytes() { return std::move(bytes_); }
 
   // What the look-ups of a row with stored bytes `probe` find here: whether the class exists, and
   // under the same parent, and the counterpart (a local index, -1 for none).
@@ -116,10 +137,9 @@ class VersionRows {
   int firstInOrder2(Group& g, std::string_view prefix) const {
     if (g.order2.empty()) {
       g.order2.assign(order1_.begin() + static_cast<long>(g.begin), order1_.begin() + static_cast<long>(g.end));
-      // Records of one version were read in record order: local indexes rise with record numbers.
       std::sort(g.order2.begin(), g.order2.end(), [this](int a, int b) {
         const int c = memberKey(a).compare(memberKey(b));
-        return c != 0 ? c < 0 : a < b;
+        return c != 0 ? c < 0 : recnos_[static_cast<std::size_t>(a)] < recnos_[static_cast<std::size_t>(b)];
       });
     }
     const auto at = std::lower_bound(g.order2.begin(), g.order2.end(), prefix, [this, &prefix](int local, std::string_view) {
@@ -129,8 +149,8 @@ class VersionRows {
   }
 
   RawLayout layout_;
-  std::string bytes_;
-  std::size_t count_ = 0;
+  std::vector<char> bytes_;
+  std::vector<std::uint32_t> recnos_;
   std::vector<int> rows_;    // local index -> the pair's row index
   std::vector<int> order1_;  // local indexes in order 1
   std::unordered_map<std::string_view, Group> classes_;
@@ -140,15 +160,9 @@ bool isAscii(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-std::string withoutTrailingBlanks(std::string_view text) {
+std::string_view withoutTrailingBlanks(std::string_view text) {
   const std::size_t last = text.find_last_not_of(' ');
-  return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));
-}
-
-// The words of the current row; stored bytes are the text itself when they are all ASCII.
-std::string word(model::Mpdms& table, rdd::Table& t, int field, model::Field f) {
-  const std::string_view raw = t.rawField(field);
-  return withoutTrailingBlanks(isAscii(raw) ? raw : table.str(f));
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
 }
 
 RowFlags storedFlags(model::Mpdms& table) {
@@ -207,13 +221,38 @@ class PairCompare {
     row(i).counterpart = -1;
   }
 
- private:
   PairVerdicts& out_;
   VersionRows& base_;
   VersionRows& reference_;
   RawLayout layout_;
   std::vector<std::size_t> local_;
 };
+
+std::string squeezed(std::string_view expression) {
+  std::string out;
+  for (char c : expression)
+    if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// True when order 1 keys every row as the table's descriptor says: then a scan of it gives a
+// version's rows in order 1 without reading the others.
+bool orderOneAsDescribed(rdd::Table& t) {
+  const std::vector<model::OrderDesc>& described = model::indexList().front().orders;
+  return t.orderCount() >= 1 && !described.empty() && t.orderFor(1).empty() &&
+         squeezed(t.orderKey(1)) == squeezed(described.front().keyExpr);
+}
+
+// The records of a version (stored form) in order 1.
+std::vector<std::uint32_t> recordsInOrderOne(rdd::Table& t, const std::string& version) {
+  std::vector<std::uint32_t> out;
+  t.scanOrder(1, version, [&](std::string_view key, std::uint32_t recno) {
+    if (!key.starts_with(version)) return false;
+    out.push_back(recno);
+    return true;
+  });
+  return out;
+}
 
 std::optional<std::string> storedVersion(rdd::Table& t, std::string_view version, std::size_t width) {
   std::string stored;
@@ -252,59 +291,96 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
     widths[i] = fields[i] < 0 ? 0 : static_cast<std::size_t>(t->field(fields[i]).length);
   }
   const int versionField = t->fieldIndex("MODELVERS");
-  if (versionField < 0) return out;
-  const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5]};
+  if (versionField < 0 || std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0; })) return out;
+  const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5], widths[6]};
   const std::size_t versionWidth = static_cast<std::size_t>(t->field(versionField).length);
   const std::optional<std::string> storedBase = storedVersion(*t, base, versionWidth);
   const std::optional<std::string> storedReference = storedVersion(*t, reference, versionWidth);
 
-  // Both versions' rows, in record order.
+  // Both versions' rows: from order 1 when it keys as described, else in record order.
   VersionRows rows[2] = {VersionRows(layout), VersionRows(layout)};
-  std::vector<PairRow> read[2];
+  std::vector<std::size_t> readAt[2];  // a version's local index -> its place in out.rows as read
   std::string bytes;
-  t->setOrder(0);
-  t->goTop();
-  while (!t->eof()) {
-    const std::string_view version = t->rawField(versionField);
-    const int side = storedBase && version == *storedBase ? 0 : storedReference && version == *storedReference ? 1 : -1;
-    if (side >= 0) {
-      bytes.clear();
-      for (std::size_t i = 0; i < std::size(kRawFields); ++i)
-        if (fields[i] >= 0) bytes.append(t->rawField(fields[i]));
-      PairRow r;
-      r.recno = t->recNo();
-      r.side = side == 0 ? Side::Base : Side::Reference;
-      r.className = word(table, *t, fields[0], Field::CLASSNAME);
-      r.parent = word(table, *t, fields[1], Field::PARENTNAME);
-      r.kind = word(table, *t, fields[2], Field::PROP_METHO);
-      r.member = word(table, *t, fields[3], Field::ATTRIBUTE);
-      r.level = word(table, *t, fields[4], Field::INS_CLASS);
-      r.type = word(table, *t, fields[5], Field::TYPE);
-      r.family = withoutTrailingBlanks(table.str(Field::FAMILYNAME));
-      if (start == FlagStart::AsStored) r.flags = storedFlags(table);
-      rows[side].add(bytes);
-      read[side].push_back(std::move(r));
+  // A word whose stored bytes are all ASCII is those bytes, seen in place once every row is read
+  // (left unset until then); any other is the text the table converts, kept in out.texts.
+  const auto readCurrent = [&](int side) {
+    bytes.clear();
+    PairRow r;
+    for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
+      const std::string_view raw = t->rawField(fields[i]);
+      bytes.append(raw);
+      if (!isAscii(raw))
+        r.*kWords[i] = withoutTrailingBlanks(out.texts.emplace_back(table.str(kWordFields[i])));
     }
-    t->skip();
+    r.recno = t->recNo();
+    r.side = side == 0 ? Side::Base : Side::Reference;
+    if (start == FlagStart::AsStored) r.flags = storedFlags(table);
+    rows[side].add(bytes, r.recno);
+    readAt[side].push_back(out.rows.size());
+    out.rows.push_back(r);
+  };
+  if (orderOneAsDescribed(*t)) {
+    std::vector<std::uint32_t> records[2];
+    for (int side = 0; side < 2; ++side) {
+      const std::optional<std::string>& version = side == 0 ? storedBase : storedReference;
+      if (version) records[side] = recordsInOrderOne(*t, *version);
+      rows[side].reserve(records[side].size());
+    }
+    out.rows.reserve(records[0].size() + records[1].size());
+    for (int side = 0; side < 2; ++side) {
+      for (std::uint32_t recno : records[side]) {
+        t->goTo(recno);
+        readCurrent(side);
+      }
+    }
+  } else {
+    t->setOrder(0);
+    for (t->goTop(); !t->eof(); t->skip()) {
+      const std::string_view version = t->rawField(versionField);
+      if (storedBase && version == *storedBase) readCurrent(0);
+      else if (storedReference && version == *storedReference) readCurrent(1);
+    }
   }
 
-  // The pair's rows: base then reference, each in order 1.
-  out.rows.reserve(read[0].size() + read[1].size());
-  std::vector<std::size_t> localOfRow;
-  localOfRow.reserve(out.rows.capacity());
+  // The ASCII words, seen in the stored bytes where they stay.
+  for (int side = 0; side < 2; ++side) {
+    for (std::size_t local = 0; local < readAt[side].size(); ++local) {
+      PairRow& r = out.rows[readAt[side][local]];
+      const std::string_view stored = rows[side].bytes(local);
+      std::size_t at = 0;
+      for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
+        if (!(r.*kWords[i]).data()) r.*kWords[i] = withoutTrailingBlanks(stored.substr(at, widths[i]));
+        at += widths[i];
+      }
+    }
+  }
+
+  // The pair's rows: base then reference, each in order 1. Rows read from order 1 are there
+  // already; rows read in record order are moved there.
+  std::vector<std::size_t> localOfRow(out.rows.size()), finalOf(out.rows.size());
+  std::size_t next = 0;
   for (int side = 0; side < 2; ++side) {
     rows[side].index();
-    std::vector<int> rowOfLocal(read[side].size());
+    std::vector<int> rowOfLocal(readAt[side].size());
     for (int local : rows[side].order1()) {
-      rowOfLocal[static_cast<std::size_t>(local)] = static_cast<int>(out.rows.size());
-      localOfRow.push_back(static_cast<std::size_t>(local));
-      out.rows.push_back(std::move(read[side][static_cast<std::size_t>(local)]));
+      const auto l = static_cast<std::size_t>(local);
+      rowOfLocal[l] = static_cast<int>(next);
+      localOfRow[next] = l;
+      finalOf[readAt[side][l]] = next++;
     }
     rows[side].assignRows(std::move(rowOfLocal));
-    if (side == 0) out.baseRows = out.rows.size();
+    if (side == 0) out.baseRows = next;
+  }
+  bool inPlace = true;
+  for (std::size_t i = 0; i < finalOf.size() && inPlace; ++i) inPlace = finalOf[i] == i;
+  if (!inPlace) {
+    std::vector<PairRow> ordered(out.rows.size());
+    for (std::size_t i = 0; i < finalOf.size(); ++i) ordered[finalOf[i]] = std::move(out.rows[i]);
+    out.rows = std::move(ordered);
   }
 
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
+  for (VersionRows& version : rows) out.storedBytes.push_back(version.takeBytes());
   if (t->orderCount() > 0) table.setOrder(1);
   return out;
 }

@@ -1,6 +1,10 @@
 // Connecting the control, listing its families, and counting the rows of each stored version.
 #include "workflow/session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <map>
 
 #include "workflow/late_call.h"
@@ -36,6 +40,18 @@ std::vector<std::string> familyNames(const rt::ObjectPtr& control) {
   return names;
 }
 
+bool tableReadOnlyHere() {
+  for (const char* path : {model::kTableName, "."})
+    if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+      return true;
+  return false;
+}
+
+std::string readOnlyTableText() {
+  return std::string(model::kTableName) + " or its folder " + rt::workingDirectory() +
+         " is read-only for this user; nothing was changed.";
+}
+
 std::vector<VersionRows> versionRows(model::Mpdms& table) {
   RT_FRAME("Session:VersionRows");
   std::vector<VersionRows> out;
@@ -54,6 +70,18 @@ std::vector<VersionRows> versionRows(model::Mpdms& table) {
     table.skip();
   }
   return out;
+}
+
+long familyRowsIn(model::Mpdms& table, std::string_view version, std::string_view family) {
+  RT_FRAME("Session:FamilyRowsIn");
+  const auto width = model::fieldDesc()[static_cast<std::size_t>(model::Field::FAMILYNAME)].fieldSpec->length;
+  const std::string stored = rt::padRightChars(family, static_cast<std::size_t>(width));
+  long rows = 0;
+  table.setOrder(1);
+  if (!table.seek(version)) return 0;
+  for (; !table.eof() && table.str(model::Field::MODELVERS) == version; table.skip())
+    if (table.str(model::Field::FAMILYNAME) == stored) ++rows;
+  return rows;
 }
 
 }  // namespace workflow

@@ -20,6 +20,7 @@ inline constexpr std::uint32_t kBoxIconStop = 0x10;
 inline constexpr std::uint32_t kBoxIconQuestion = 0x20;
 inline constexpr std::uint32_t kBoxIconExclamation = 0x30;
 inline constexpr std::uint32_t kBoxIconInformation = 0x40;
+inline constexpr std::uint32_t kBoxDefaultSecond = 0x100;  // the second button (No) is the default
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 inline constexpr int kIdYes = 6;
@@ -61,7 +62,8 @@ struct BoxRecord {
 };
 
 // While one exists, every box is answered from its queue and recorded, and nothing is shown.
-// An empty queue answers the box's first button (OK, Yes, or the first offered error choice).
+// An empty queue answers the box's default button (OK, Yes or, with kBoxDefaultSecond, No; the
+// first offered error choice).
 // Error boxes are answered with a choice value (1, 2 or the third value).
 // Responders nest: the newest one answers; destroying it reinstates the previous one.
 class TestResponder {

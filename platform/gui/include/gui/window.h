@@ -146,6 +146,11 @@ class Window : public Owner {
   // Event handlers; the toolkit's own do nothing.
   virtual void ListBoxSelect(const ControlEvent& event);
   virtual void EditFocusChange(const FocusEvent& event);
+  // Enter in a single-line edit field; answers whether the window acted on it (the toolkit's own
+  // does not, and the key goes on to the dialog's default button, if any).
+  virtual bool EditReturn(const ControlEvent& event);
+  // A double-click on a list box's entry, or Enter on its picked entry.
+  virtual void ListBoxActivate(const ControlEvent& event);
 
   // Methods callable by name: push buttons and menu commands reach the window through these.
   void registerHandler(rt::Symbol name, std::function<void()> handler);
@@ -210,6 +215,16 @@ class DataWindow : public Window {
     }));
   }
 
+  // The control object of the template control whose id is written as `name`, labelled with
+  // that name and the template's caption: ids, captions and positions all come from the
+  // template. A name the template lacks, or a wrong kind, is raised.
+  template <class T>
+  T* BindControl(std::string_view name) {
+    return dynamic_cast<T*>(bindControl(name, typeid(T).name(), [](Control* c) {
+      return dynamic_cast<T*>(c) != nullptr;
+    }));
+  }
+
   Control* control(int id) const;
   Control* control(rt::Symbol name) const;  // by hyper-label name
   template <class T>
@@ -224,6 +239,7 @@ class DataWindow : public Window {
  private:
   Control* labelControl(int id, const gui::HyperLabel& label, const char* wanted,
                         const std::function<bool(Control*)>& isKind);
+  Control* bindControl(std::string_view name, const char* wanted, const std::function<bool(Control*)>& isKind);
   std::shared_ptr<const DialogTemplate> template_;
   DialogUnits units_;
   std::vector<std::unique_ptr<Control>> controls_;  // template order

@@ -23,6 +23,7 @@ enum VarType : std::uint16_t {
   VT_BOOL = 11,
   VT_VARIANT = 12,
   VT_UNKNOWN = 13,
+  VT_I8 = 20,
   VT_VOID = 24,
   VT_PTR = 26,
   VT_USERDEFINED = 29,
@@ -126,6 +127,7 @@ struct Variant {
 
   static Variant i2(std::int16_t v) { Variant r; r.vt = VT_I2; r.lVal = v; return r; }
   static Variant i4(std::int32_t v) { Variant r; r.vt = VT_I4; r.lVal = v; return r; }
+  static Variant i8(std::int64_t v) { Variant r; r.vt = VT_I8; r.lVal = v; return r; }
   static Variant r8(double v) { Variant r; r.vt = VT_R8; r.dblVal = v; return r; }
   static Variant bstr(std::string v) { Variant r; r.vt = VT_BSTR; r.bstrVal = std::move(v); return r; }
   static Variant boolean(bool v) { Variant r; r.vt = VT_BOOL; r.boolVal = v; return r; }

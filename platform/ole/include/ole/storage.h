@@ -3,6 +3,7 @@
 // implementation registers here by name. The other keys are the control's persistent properties.
 #pragma once
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,6 +46,12 @@ bool isControlClassRegistered(std::string_view className);
 // (each once, normalised, ending in '/'). A file found nowhere is raised listing all of them.
 void setStorageDirectories(std::vector<std::string> directories);
 std::vector<std::string> storageDirectories();
+
+// The stored-state file that createFromAppDocStorage would read: the first found in the
+// directories above; empty when there is none.
+std::string storedStateFile(const OleAppDocStorage& storage);
+// Its section, read without raising: nothing when the file is missing, unreadable or malformed.
+std::optional<StoredState> readStoredState(const OleAppDocStorage& storage);
 
 // Creates the control that the stored state names. A missing file or section, a malformed file,
 // an unknown class or a failing factory is raised (naming the file or the name); returns null then.

@@ -1,10 +1,11 @@
-// The one seam through which the table driver reaches the operating system: files and byte-range
-// locks. The POSIX implementation uses open-file-description locks, so two opens of one file in
+// The one seam through which the table driver reaches the operating system: files, byte-range
+// locks and the clocks. The POSIX implementation uses open-file-description locks, so two opens of one file in
 // the same process lock against each other exactly as two processes do. The in-memory and the
 // fault-injecting implementations exist for tests. Not thread-safe; one thread uses an Env.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -76,6 +77,10 @@ class Env {
   virtual Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) = 0;
   virtual bool exists(const std::string& path) = 0;
   virtual Status remove(const std::string& path) = 0;
+  // A clock in milliseconds that never goes back (it times append bursts).
+  virtual std::int64_t monotonicMs();
+  // The calendar time in seconds since 1970 (it dates table headers).
+  virtual std::int64_t calendarSeconds();
   const FileLimits& limits() const { return limits_; }
   void setLimits(const FileLimits& limits) { limits_ = limits; }
 
@@ -91,30 +96,45 @@ Env* defaultEnv();
 // and fails as a full disk does (ENOSPC).
 std::unique_ptr<Env> newMemEnv(std::uint64_t capacity = 0);
 
-// Wraps another Env and fails chosen operations, counting from 1 after arm().
+// Wraps another Env and fails chosen operations, counting from 1; its monotonic clock can be set
+// by the test.
 class FaultEnv : public Env {
  public:
   explicit FaultEnv(Env* base) : base_(base) {}
   void failWriteNumber(int n) { writesLeft_ = n; }  // the n-th write from now fails; 0 = never
   void failLockNumber(int n) { locksLeft_ = n; }
-  void failReadNumber(int n) { readsLeft_ = n; }
+  void failReadNumber(int n) { readsLeft_ = n; }  // reads, sizes and times of files
   void failEveryWriteAfterFirstFault(bool on) { sticky_ = on; }
+  void failSyncNumber(int n) { syncsLeft_ = n; }
+  // The n-th write or truncate from now ends the process (SIGKILL) before it happens: a crash at
+  // that point. 0 = never.
+  void killAtWriteNumber(int n) { killLeft_ = n; }
   int writesSeen() const { return writes_; }
   int locksSeen() const { return locks_; }
+  int readsSeen() const { return reads_; }
+  int syncsSeen() const { return syncs_; }
   std::uint64_t bytesAskedToRead() const { return bytesRead_; }  // by the reads so far
+  // Answers `now()` as the monotonic clock instead of the wrapped Env's (null: the wrapped one).
+  void setClock(std::function<std::int64_t()> now) { clock_ = std::move(now); }
 
   Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override;
   bool exists(const std::string& path) override { return base_->exists(path); }
   Status remove(const std::string& path) override { return base_->remove(path); }
+  std::int64_t monotonicMs() override { return clock_ ? clock_() : base_->monotonicMs(); }
+  std::int64_t calendarSeconds() override { return base_->calendarSeconds(); }
 
   // Called by the wrapped files.
   bool shouldFailWrite();
   bool shouldFailLock();
-  bool shouldFailRead(std::size_t bytes);
+  bool shouldFailRead();
+  bool shouldFailSync();
+  void noteBytesRead(std::size_t bytes) { bytesRead_ += bytes; }
 
  private:
   Env* base_;
-  int writesLeft_ = 0, locksLeft_ = 0, readsLeft_ = 0, writes_ = 0, locks_ = 0;
+  std::function<std::int64_t()> clock_;
+  int writesLeft_ = 0, locksLeft_ = 0, readsLeft_ = 0, syncsLeft_ = 0, killLeft_ = 0;
+  int writes_ = 0, locks_ = 0, reads_ = 0, syncs_ = 0;
   std::uint64_t bytesRead_ = 0;
   bool sticky_ = false, tripped_ = false;
 };

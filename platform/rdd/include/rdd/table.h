@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "rdd/env.h"
@@ -40,8 +41,6 @@ struct OpenOptions {
   // most this many milliseconds; any positioning, flush, close or raised error releases it
   // sooner. 0: the lock is released after every append.
   int appendBurstMs = 25;
-  // Test hook: the monotonic clock in milliseconds that times a burst (null: the system's).
-  std::function<std::int64_t()> clock;
 };
 
 class Table {
@@ -57,6 +56,11 @@ class Table {
   bool used() const;
   void close();
   void flush();  // writes the current record, the header and dirty indexes
+  // Shared: takes in what other programs wrote since this opener last accounted for the file, as
+  // every taking of the header lock does: their appends, a pack or zap, deletion marks, and every
+  // order checked against the records and built again when it no longer describes them (a
+  // warning in the log). An operation that must see the table as it is calls it first.
+  void takeInOutsideChanges();
   // A write to the table or its index failed (raised once when it happened). The table was cut
   // back to the records that reached the file and takes no further write until opened again;
   // a long run of writes stops here instead of failing row after row.
@@ -105,11 +109,30 @@ class Table {
   // table's code page, raising a data error for a character the page lacks.
   void putStr(int index, std::string_view value);
 
+  // UTF-8 text as a character field of this table keeps it: `kept` holds '?' for each character
+  // the table's code page lacks, and `lacking` describes those characters for a person
+  // ("\"Ω\" (U+03A9)"), once each. Storing `kept` raises nothing.
+  struct TextFit {
+    std::string kept;
+    std::vector<std::string> lacking;
+  };
+  TextFit fitText(std::string_view text) const;
+  std::string codePageName() const;
+
   void append();  // a blank record that becomes current
+  // A new record with these character fields (index, UTF-8 text) that becomes current. It is
+  // committed whole before anything else happens: no other opener ever sees it with some fields
+  // still blank. Texts should be storable (fitText); a character the page lacks is raised as by
+  // putStr.
+  void appendRecord(const std::vector<std::pair<int, std::string_view>>& texts);
   void zap();     // exclusive only: removes every record and empties the open orders
 
   // Orders. Numbers count from 1 over the open index files in opening order, tags in file order.
   bool openIndex(const std::string& fileSpec);  // raises and answers false on failure
+  // Whether the index file openIndex(fileSpec) would open exists, asked of the table's Env.
+  bool indexFileExists(const std::string& fileSpec) const;
+  // An index file was found damaged when opened, and a warning said what became of its orders.
+  bool indexDamageReported() const;
   int orderCount() const;
   int order() const;  // 0: natural order
   void setOrder(int number);

@@ -90,6 +90,15 @@ struct PageStart {
 // Told of progress (page reached, page count or 0 while it is not known); answers false to stop.
 using PageProgress = std::function<bool(int page, int count)>;
 
+// Which sheets a print puts out: pages `from` to `to` (from 1; `to` 0 means the last page), each
+// `copies` times, the copies collated (1 2 1 2) or not (1 1 2 2). Out-of-range pages are clamped.
+struct PrintSelection {
+  int from = 1;
+  int to = 0;
+  int copies = 1;
+  bool collate = true;
+};
+
 // A report laid out page by page and drawn on demand through a device.
 //
 // States: laying out (the first pass has found where the first knownPages() pages start and goes
@@ -115,9 +124,9 @@ class PagedReport {
   [[nodiscard]] gdi::RecordedPage drawPage(int index);
   // Lays out what is left, then draws every page in one walk over the rows.
   [[nodiscard]] RenderedReport drawAll();
-  // Lays out what is left, then writes every page to `target` (a PDF or printer context), page
-  // by page. False when `progress` stopped it or the target failed.
-  bool drawEach(gdi::Handle target, const PageProgress& progress = {});
+  // Lays out what is left, then writes the selected pages to `target` (a PDF or printer context),
+  // page by page; progress counts sheets. False when `progress` stopped it or the target failed.
+  bool drawEach(gdi::Handle target, const PageProgress& progress = {}, const PrintSelection& selection = {});
 
   int widthPx() const;
   int heightPx() const;

@@ -14,6 +14,7 @@
 #include "reportengine/layout.h"
 #include "reportengine/render.h"
 
+class QPrintDialog;
 class QPrinter;
 class QWidget;
 
@@ -46,9 +47,9 @@ class RpReport : public rt::Object {
   bool exportPdf(const std::string& path, const PageProgress& progress = {});
   // Writes the report to the print file as PDF (printing flag), as exportPdf.
   bool printToFile(const std::string& path, const PageProgress& progress = {});
-  // Prints on `printer` (printing flag) at its resolution, on the report's own paper and
-  // orientation, which the printer is set to; the pages are drawn as vector text and lines.
-  bool print(QPrinter& printer, const PageProgress& progress = {});
+  // Prints the selected pages on `printer` (printing flag) at its resolution, on the report's own
+  // paper and orientation, which the printer is set to; the pages are drawn as vector text and lines.
+  bool print(QPrinter& printer, const PageProgress& progress = {}, const PrintSelection& selection = {});
 
   // Shows the preview window with `caption`; the window's print-to-file suggests `printFile` in
   // the working directory, its export the layout's name there; `message` is shown while
@@ -77,9 +78,10 @@ class RpReport : public rt::Object {
 // Sets the printer's paper size, orientation and margins to the layout's page.
 void matchPrinterToPage(QPrinter& printer, const PageSetup& page);
 
-// While set, the preview asks this function instead of the print dialog whether to print on the
-// printer (already set to the report's paper); false cancels.
-using PrintDialogDriver = std::function<bool(QPrinter&)>;
+// While set, the preview hands the print dialog, set up but not shown, to this function instead of
+// running it: the function chooses on the dialog's printer (already set to the report's paper,
+// its page range to the report's pages) and answers whether to print; false cancels.
+using PrintDialogDriver = std::function<bool(QPrintDialog&)>;
 void setPrintDialogDriver(PrintDialogDriver driver);
 
 // While set, the preview asks this function for the name of a file it writes instead of the file

@@ -116,6 +116,14 @@ Answer raise(const ErrorPtr& error);
 // locks. A listener must not raise; listeners stay registered for the life of the process.
 void addRaiseListener(std::function<void()> listener);
 
+// A repair made in full that needs no answer (an index built again from its table) is not raised:
+// it is handed to the warning log, which the process's error handler installs (it writes the
+// error log). Nothing is shown and the operation's outcome is its own; with no log installed the
+// warning goes nowhere. logWarning marks the error a warning (severity 1).
+using WarningLog = std::function<void(const ErrorPtr&)>;
+void setWarningLog(WarningLog log);  // an empty log restores the default (nowhere)
+void logWarning(const ErrorPtr& warning);
+
 // Convenience for raisers: an Error with the common fields filled.
 ErrorPtr makeError(int genCode, std::string subSystem, std::string description,
                    std::string operation = {}, std::string fileName = {});

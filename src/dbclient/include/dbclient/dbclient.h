@@ -2,6 +2,8 @@
 // control (Zorbane) and its twelve schema interfaces member by member and invoke through member
 // descriptors; object results become plain OLEAutoObjects. Wrappers own only their interface
 // reference. GUI thread only.
+// A typed library for other callers of the control: neither program links it (the workflow calls
+// the control late-bound, by member name); its own tests (tests/dbclient) are its users here.
 #pragma once
 #include <memory>
 #include <string>

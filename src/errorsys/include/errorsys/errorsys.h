@@ -10,8 +10,9 @@
 
 namespace app {
 
-// Registers DefErrorGen as the error-object factory and a block calling DefError as the error
-// block, when this is the process's first hold of the run-time (instance count 1).
+// Registers DefErrorGen as the error-object factory, a block calling DefError as the error
+// block and a warning log writing APPERROR.LOG, when this is the process's first hold of the
+// run-time (instance count 1).
 void InstallErrorSys();
 
 // The handler. Answers false (default), true (retry) or the empty value of the error's

@@ -6,10 +6,13 @@
 // by EditFocusChange once a model version is typed and a family has been picked, and by a pick
 // of a family while a version is typed; a pick with no version typed disables it; it is never
 // disabled by a focus change. PbCompareModels follows each pick in the version lists: enabled
-// exactly when both versions are given and differ.
+// exactly when both versions are given and differ. Enter in the version field applies the focus
+// rule at once and, when that leaves PbExecute enabled, presses it.
 #pragma once
 #include <memory>
 #include <optional>
+#include <span>
+#include <variant>
 #include <string>
 
 #include "gui/gui.h"
@@ -35,7 +38,7 @@ class ZorbaneWin : public gui::DataWindow {
   std::shared_ptr<model::Mpdms> ModelServer;    // the open model table
   std::optional<workflow::ComparedPair> LastComparison;  // the window's last finished comparison
 
-  // Controls, in template order.
+  // Controls, in template order; bound by controlBindings().
   gui::FixedText* oFixedText1 = nullptr;
   gui::ComboBox* oClassFamilyName = nullptr;
   gui::SingleLineEdit* oModelName = nullptr;
@@ -70,6 +73,7 @@ class ZorbaneWin : public gui::DataWindow {
   void PostInit(const gui::InitArgs& args) override;
   void ListBoxSelect(const gui::ControlEvent& event) override;
   void EditFocusChange(const gui::FocusEvent& event) override;
+  bool EditReturn(const gui::ControlEvent& event) override;
 
   // Workflow operations (each in its own source file).
   void GetClassList();
@@ -87,7 +91,22 @@ class ZorbaneWin : public gui::DataWindow {
 
   // Text blank or empty: what the enabling rules count as empty.
   static bool isBlank(const rt::Value& value);
+
+ private:
+  // The focus rule: enables PbExecute once a version is typed and a family picked.
+  void enableReadWhenReady();
 };
+
+// One control member and the name its template control's id is written as.
+struct ControlBinding {
+  std::variant<gui::FixedText* ZorbaneWin::*, gui::ComboBox* ZorbaneWin::*, gui::SingleLineEdit* ZorbaneWin::*,
+               gui::PushButton* ZorbaneWin::*, gui::ProgressBar* ZorbaneWin::*, gui::GroupBox* ZorbaneWin::*,
+               gui::CheckBox* ZorbaneWin::*, gui::OleControl* ZorbaneWin::*>
+      member;
+  const char* name;
+};
+// The window's controls, bound to the template "ZORBANEWIN" by name in the constructor.
+std::span<const ControlBinding> controlBindings();
 
 
 }  // namespace mainwin

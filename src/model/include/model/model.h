@@ -4,6 +4,8 @@
 // main window owns the one open server. Thread rule: the GUI thread only.
 #pragma once
 #include <array>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +56,31 @@ struct IndexDesc {
   std::vector<OrderDesc> orders;
 };
 
+// Width of MODELVERS: versions are stored, keyed and compared at this width, blank-padded.
+inline constexpr int kVersionWidth = 15;
+
+// A version as the table stores it: cut or blank-padded to kVersionWidth characters.
+std::string fullWidthVersion(std::string_view typed);
+
+// The text without its leading and trailing blanks.
+std::string trimmedText(std::string_view text);
+
+// The stored text of a type code (0 to 10); the empty string for anything else.
+std::string ZorbaneType2String(int typeCode);
+// The same for a value the control delivered: only a whole number is a code.
+std::string typeText(const rt::Value& typeCode);
+
+// The widths of the key fields of orders 1 and 2 (MODELVERS+CLASSNAME+PARENTNAME+PROP_METHO+
+// ATTRIBUTE+INS_CLASS, and the same without PARENTNAME): a key is the concatenation of the
+// stored fields at these widths, so a key's part after version and class can be cut apart.
+struct KeyLayout {
+  std::size_t version = 0, className = 0, parent = 0, level = 0;
+};
+
+// Visits one key of an order (stored bytes, valid during the call) and its record; answers
+// whether to go on.
+using KeyVisitor = std::function<bool(std::string_view key, std::uint32_t recno)>;
+
 // The 15 field descriptors, built once from the layout table.
 const std::vector<FieldDescEntry>& fieldDesc();
 const std::vector<IndexDesc>& indexList();
@@ -99,6 +126,9 @@ class Mpdms : public rt::Object {
   bool used() const;
   // A write to the table failed and was raised; the table takes no more writes until reopened.
   bool writeFailed() const { return table_ && table_->writeFailed(); }
+  // Takes in what other programs wrote since this table last wrote or looked (rdd::Table):
+  // an operation that must see the table as it is on disk calls it first.
+  void takeInOutsideChanges();
   void goTop();
   void skip(long n = 1);
   bool eof() const;
@@ -108,9 +138,13 @@ class Mpdms : public rt::Object {
   void setOrder(int n);
   bool seek(std::string_view key);
   void append();
+  // A new row with these character fields, reaching the table whole (see rdd::Table::appendRecord).
+  void appendRow(const std::vector<std::pair<Field, std::string>>& texts);
   void zap();
   void close();
   int orderCount() const;
+  // The index file was found damaged at the open, and the user was told (see rdd::Table).
+  bool indexDamageReported() const { return table_ && table_->indexDamageReported(); }
   std::string indexExt() const { return rdd::Table::indexExt(); }
   std::string tablePath() const;
   std::string tableDrive() const;
@@ -119,6 +153,29 @@ class Mpdms : public rt::Object {
   void createOrder(const std::string& tag, const std::string& indexFile, const std::string& keyExpr,
                    rt::BlockPtr keyBlock, bool unique);
 
+  // Reading the orders' keys directly, for walks that would otherwise seek once per row.
+  // The key layout when orders 1 and 2 key over every row as the index descriptors say; none
+  // otherwise (a table indexed some other way is read with seeks).
+  std::optional<KeyLayout> keyLayout() const;
+  // The width of MODELVERS when the controlling order keys every row by it first; 0 otherwise.
+  std::size_t versionKeyWidth() const;
+  // Visits the keys of order `n` in key order from the first >= `from`, while `visit` answers
+  // true; moves no row pointer, and `visit` must not use the table.
+  void scanOrder(int n, std::string_view from, const KeyVisitor& visit);
+  // The stored bytes of UTF-8 text, as fields and keys hold them; none when the table's code
+  // page lacks one of its characters (no key can then hold it).
+  std::optional<std::string> storedForm(std::string_view text) const;
+  int controllingOrder() const;
+  std::string orderName(int n) const;
+  std::string orderKey(int n) const;
+  void goBottom();
+  // Writes what the table still holds in memory (the current record, the header, changed index
+  // pages), so that another process with the table open sees the work done so far.
+  void flush();
+  // Orders deleted and created between these two calls write each index file once, at the end.
+  void beginOrderChanges();
+  void endOrderChanges();
+
   // Fields of the current row.
   rt::Value fieldGet(std::string_view name);
   void fieldPut(std::string_view name, const rt::Value& value);
@@ -126,8 +183,11 @@ class Mpdms : public rt::Object {
   bool flag(Field f);
   void setStr(Field f, std::string_view value);
   void setFlag(Field f, bool value);
-
-  rdd::Table* table() { return table_.get(); }
+  // Text as a character field keeps it, '?' for what the table's code page lacks (see rdd::Table).
+  rdd::Table::TextFit fitText(std::string_view text) const;
+  std::string codePageName() const;
+  // The stored bytes of a field (no conversion): equal bytes are equal texts.
+  std::string_view storedField(Field f);
 
  private:
   int bound(Field f) const { return bound_[static_cast<std::size_t>(f)]; }

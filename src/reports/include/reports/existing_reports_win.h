@@ -4,7 +4,8 @@
 //
 // "Print It" states: disabled when the dialog opens (template); afterwards enabled exactly while
 // the list box has an item selected, set on each selection event. Each press creates one report
-// object and closes it before the handler returns; the dialog stays open.
+// object and closes it before the handler returns; the dialog stays open. A double-click on a
+// layout, or Enter on the picked one, presses "Print It".
 #pragma once
 #include <functional>
 #include <memory>
@@ -35,6 +36,7 @@ class ExistingReportsWin : public gui::DataDialog {
   void PreInit(const gui::InitArgs& args) override;
   void PostInit(const gui::InitArgs& args) override;
   void ListBoxSelect(const gui::ControlEvent& event) override;
+  void ListBoxActivate(const gui::ControlEvent& event) override;
   void PrintButton();
   void CancelButton();
 

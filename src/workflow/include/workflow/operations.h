@@ -17,7 +17,7 @@ namespace workflow {
 // ---------------------------------------------------------------- load
 
 enum class LoadOutcome {
-  Done,        // every class read and stored
+  Done,        // every class read and stored (names the table cannot hold with '?': counts.substituted)
   Incomplete,  // errors were raised during the walk and answered; the rows read are stored
   Stopped,     // a write to the table failed: the load stopped there
 };

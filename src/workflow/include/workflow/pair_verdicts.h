@@ -4,6 +4,7 @@
 // names the row whose match gave it its flags. Screen-free; GUI thread only.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,12 +28,12 @@ struct RowFlags {
   bool operator==(const RowFlags&) const = default;
 };
 
-// One row of either version: its words in UTF-8 without trailing blanks, and its flags after the
-// compare.
+// One row of either version: its words in UTF-8 without trailing blanks (held by the
+// PairVerdicts the row belongs to), and its flags after the compare.
 struct PairRow {
   std::uint32_t recno = 0;
   Side side = Side::Base;
-  std::string className, parent, member, kind, level, type, family;  // kind "P"/"M", level "C"/"I"
+  std::string_view className, parent, member, kind, level, type, family;  // kind "P"/"M", level "C"/"I"
   RowFlags flags;
   // The row (index into PairVerdicts::rows) whose match last wrote these flags; -1 when none did.
   int counterpart = -1;
@@ -50,10 +51,20 @@ std::string levelWord(std::string_view code);
 // flags stay on rows without counterpart.
 enum class FlagStart { Reset, AsStored };
 
+// Owns the words its rows see, so it moves but is not copied.
 struct PairVerdicts {
+  PairVerdicts() = default;
+  PairVerdicts(PairVerdicts&&) = default;
+  PairVerdicts& operator=(PairVerdicts&&) = default;
+  PairVerdicts(const PairVerdicts&) = delete;
+  PairVerdicts& operator=(const PairVerdicts&) = delete;
+
   std::string base, reference;  // full width
   std::vector<PairRow> rows;    // the base rows, then the reference rows, each in order-1 key order
   std::size_t baseRows = 0;     // rows[0, baseRows) are the base rows
+  // Where the rows' words lie: the stored bytes of ASCII words, the converted text of others.
+  std::vector<std::vector<char>> storedBytes;
+  std::deque<std::string> texts;
 
   std::size_t size() const { return rows.size(); }
 };

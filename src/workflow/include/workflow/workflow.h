@@ -15,19 +15,17 @@
 
 namespace workflow {
 
-// Width of MODELVERS: versions are compared at this width, blank-padded.
-inline constexpr std::size_t kVersionWidth = 15;
+// The model's texts, under the names the workflow's callers have always used.
+using model::fullWidthVersion;
+using model::kVersionWidth;
+using model::trimmedText;
+using model::typeText;
+using model::ZorbaneType2String;
 
-// A version as the table stores it: cut or blank-padded to kVersionWidth characters.
-std::string fullWidthVersion(std::string_view typed);
-
-// The text without its leading and trailing blanks.
-std::string trimmedText(std::string_view text);
-
-// The stored text of a type code (0 to 10); the empty string for anything else.
-std::string ZorbaneType2String(int typeCode);
-// The same for a value the control delivered: only a whole number is a code.
-std::string typeText(const rt::Value& typeCode);
+// Why `typed` cannot be stored as a version of `table`: it holds a control character (a tab or
+// a line break would split the lists that show versions one a line), or a character the table's
+// code page lacks (every row would carry another version than the one typed). Empty when it can.
+std::string versionRefusal(const model::Mpdms& table, std::string_view typed);
 
 // ---------------------------------------------------------------- load
 
@@ -64,12 +62,15 @@ struct LoadCounts {
   long classes = 0;
   long rows = 0;             // rows stored
   bool writeFailed = false;  // a write failed (raised once): the load stopped there
+  // Names stored with '?' for characters the table's code page lacks (each raised once).
+  std::vector<std::string> substituted;
 };
 
 // Walks family `family` through the control (late-bound calls by member name) and appends one
 // row per class and per own method and property, in the order class, class methods, instance
 // methods, class properties, instance properties. Failing calls are raised by the control;
-// rows appended before a failure stay. A failed write to the table stops the load at once.
+// rows appended before a failure stay. Each row is read whole before it is appended, so it
+// reaches the table complete or not at all. A failed write to the table stops the load at once.
 LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const std::string& family,
                       LoadObserver& observer);
 
@@ -113,10 +114,6 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
 
 // Resets the flags of every row of the table, in the controlling order.
 void clearComparisons(model::Mpdms& table);
-
-// Writes what the table still holds in memory (the current record, the header, changed index
-// pages), so that another process with the table open sees a finished load or comparison.
-void publishChanges(model::Mpdms& table);
 
 // ---------------------------------------------------------------- model list
 
