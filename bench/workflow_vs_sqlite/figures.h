@@ -33,6 +33,9 @@ struct Figures {
   double seconds[static_cast<int>(Step::Count)] = {};
   Memory after[static_cast<int>(Step::Count)] = {};  // readings right after each step
   double compareOnly = 0;  // of the compare step: the pass over the rows without the index rebuild
+  double open = 0;         // a restart after the compare: the table opened again with its indexes
+  Memory afterOpen;        // resident right after that open
+  double reindex = 0;      // both indexes built from scratch over the compared rows
   long peakKiB = 0;        // the whole scenario's peak resident size (from the parent's wait)
   Verdicts verdicts;
 

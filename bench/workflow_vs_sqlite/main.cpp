@@ -120,6 +120,8 @@ Figures medianOf(const std::vector<Run>& rounds, Figures Run::*scenario) {
   };
   for (int s = 0; s < static_cast<int>(Step::Count); ++s) f.seconds[s] = over([s](const Figures& r) { return r.seconds[s]; });
   f.compareOnly = over([](const Figures& r) { return r.compareOnly; });
+  f.open = over([](const Figures& r) { return r.open; });
+  f.reindex = over([](const Figures& r) { return r.reindex; });
   for (const Run& r : rounds) f.peakKiB = std::max(f.peakKiB, (r.*scenario).peakKiB);
   return f;
 }
@@ -197,6 +199,10 @@ void printRun(const Run& r) {
   }
   std::printf("  %-18s         - %9.3f s %9.3f s\n", "  the rows' pass", r.units.compareOnly, r.sqlite.compareOnly);
   std::printf("  %-18s         - %9.3f s         -\n", "  index rebuild", r.units.at(Step::Compare) - r.units.compareOnly);
+  std::printf("  %-18s         - %9.3f s %9.3f s\n", "open at a restart", r.units.open, r.sqlite.open);
+  std::printf("  %-18s         - %7.0f MB %7.0f MB\n", "  resident after it",
+              mib(r.units.afterOpen.anon + r.units.afterOpen.file), mib(r.sqlite.afterOpen.anon + r.sqlite.afterOpen.file));
+  std::printf("  %-18s         - %9.3f s %9.3f s\n", "reindex", r.units.reindex, r.sqlite.reindex);
   std::printf("  %-18s %7.0f MB %7.0f MB %7.0f MB %7.0f MB\n", "peak RSS", mib(r.window.peakKiB), mib(r.units.peakKiB),
               mib(r.sqlite.peakKiB), mib(r.walk.peakKiB));
   for (auto [f, name] : {std::pair{&r.window, "window"}, std::pair{&r.units, "screen-free"}}) {
@@ -240,6 +246,10 @@ void printRatios(const std::vector<Run>& full, const std::vector<Run>& small) {
        [&](const Run& r, const Run&) { return overhead(r.window.load(), r.units.load()); }},
       {"window overhead on the compare", "<= 10%", true,
        [&](const Run& r, const Run&) { return overhead(r.window.at(Step::Compare), r.units.at(Step::Compare)); }},
+      {"open at a restart, units / sqlite", "", false,
+       [](const Run& r, const Run&) { return r.units.open / r.sqlite.open; }},
+      {"reindex, units / sqlite", "<= 0.2", false,
+       [](const Run& r, const Run&) { return r.units.reindex / r.sqlite.reindex; }},
       {"load's share spent in the control", "", true,
        [](const Run& r, const Run&) { return 100.0 * r.walk.load() / r.units.load(); }},
   };

@@ -101,8 +101,21 @@ SqlitePeer::SqlitePeer(const std::string& path) {
             "parentname TEXT, prop_metho TEXT, familyname TEXT, no_match INT DEFAULT 0, all_ok INT DEFAULT 0, "
             "typeproblm INT DEFAULT 0, levelprob INT DEFAULT 0, compared INT DEFAULT 0, parentok INT DEFAULT 0, "
             "classfound INT DEFAULT 0)");
+  createIndexes();
+}
+
+void SqlitePeer::createIndexes() {
   exec(db_, std::string("CREATE INDEX mpdms1 ON mpdms (") + kOrder1 + ")");
   exec(db_, std::string("CREATE INDEX mpdms2 ON mpdms (") + kOrder2 + ")");
+}
+
+void SqlitePeer::dropIndexes() { exec(db_, "DROP INDEX mpdms1; DROP INDEX mpdms2"); }
+
+void SqlitePeer::reopen(const std::string& path) {
+  sqlite3_close(db_);
+  db_ = nullptr;
+  check(sqlite3_open(path.c_str(), &db_), db_, "open peer");
+  exec(db_, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; SELECT count(*) FROM sqlite_master");
 }
 
 SqlitePeer::~SqlitePeer() { sqlite3_close(db_); }

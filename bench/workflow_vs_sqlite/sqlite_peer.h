@@ -24,6 +24,11 @@ class SqlitePeer {
   // Both passes, in one transaction.
   void compare(const std::string& base, const std::string& reference);
   Verdicts verdicts() const;
+  // Closes the database and opens it again as a restart does, its schema read.
+  void reopen(const std::string& path);
+  // Drops both indexes, then (timed by the caller) creates them again.
+  void dropIndexes();
+  void createIndexes();
 
  private:
   struct Comparer;

@@ -16,17 +16,6 @@ using namespace rddtest;
 
 namespace {
 
-// Checks by programs that share no code with the driver: the keys index_dump lists for the tag
-// NAME and the records dbfread reads. Answers {keys, records}, or {-1, -1} when they are missing.
-std::pair<long, long> independentCounts(const ScratchDir& dir) {
-  if (std::system("command -v index_dump >/dev/null 2>&1 && /usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0)
-    return {-1, -1};
-  std::string keys = commandOutput("index_dump --type=char " + dir.file("idx.cdx") + " NAME 2>&1");
-  std::string records =
-      commandOutput("/usr/bin/python3 -c 'import dbfread,sys; print(sum(1 for _ in dbfread.DBF(sys.argv[1])))' " + dir.file("t.dbf"));
-  return {static_cast<long>(std::count(keys.begin(), keys.end(), '\n')), std::atol(records.c_str())};
-}
-
 // Entries of order 1 walked from the top (every record once, in key order) against lastRec().
 struct Walk {
   std::uint32_t entries = 0, records = 0;

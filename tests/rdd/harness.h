@@ -2,7 +2,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -88,6 +90,18 @@ inline std::string commandOutput(const std::string& cmd) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
+}
+
+// Checks by programs that share no code with the driver: the keys index_dump lists for the tag
+// NAME of idx.cdx and the records dbfread reads in t.dbf. Answers {keys, records}, or {-1, -1}
+// when they are missing.
+inline std::pair<long, long> independentCounts(const ScratchDir& dir) {
+  if (std::system("command -v index_dump >/dev/null 2>&1 && /usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0)
+    return {-1, -1};
+  std::string keys = commandOutput("index_dump --type=char " + dir.file("idx.cdx") + " NAME 2>&1");
+  std::string records =
+      commandOutput("/usr/bin/python3 -c 'import dbfread,sys; print(sum(1 for _ in dbfread.DBF(sys.argv[1])))' " + dir.file("t.dbf"));
+  return {static_cast<long>(std::count(keys.begin(), keys.end(), '\n')), std::atol(records.c_str())};
 }
 
 }  // namespace rddtest

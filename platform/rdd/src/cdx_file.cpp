@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
-#include <set>
 #include <sstream>
 
 #include "format.h"
@@ -26,7 +26,8 @@ int bitsFor(std::uint64_t v) {
   return std::max(b, 1);
 }
 
-// Reading side: one file, its size, and a guard against visiting a page twice.
+// Reading side: one file, its size, and a guard against visiting a page twice. Trees are laid out
+// leaf after leaf, so reads are served from a window read ahead, not a system call per page.
 class Reader {
  public:
   Reader(File& f, std::string name) : file_(f), name_(std::move(name)) {}
@@ -35,14 +36,24 @@ class Reader {
     Status s = file_.size(&size_);
     if (!s.ok()) return s;
     if (size_ < 1536) return corrupt(name_, "file too short to hold a directory");
+    visited_.assign(size_ / fmt::kPageSize + 1, false);
     return Status::okay();
   }
   Status readAt(std::uint64_t off, std::size_t n, Page* out) {
-    out->assign(n, 0);
-    std::size_t got = 0;
-    Status s = file_.read(off, out->data(), n, &got);
-    if (!s.ok()) return s;
-    if (got != n) return corrupt(name_, "unexpected end of file at offset " + std::to_string(off));
+    if (off < windowAt_ || off + n > windowAt_ + window_.size()) {
+      window_.resize(std::max(n, kWindow));
+      std::size_t got = 0;
+      Status s = file_.read(off, window_.data(), window_.size(), &got);
+      if (!s.ok()) {
+        window_.clear();
+        return s;
+      }
+      window_.resize(got);
+      windowAt_ = off;
+      if (got < n) return corrupt(name_, "unexpected end of file at offset " + std::to_string(off));
+    }
+    const std::uint8_t* from = window_.data() + (off - windowAt_);
+    out->assign(from, from + n);
     return Status::okay();
   }
   Status checkNode(std::uint32_t off, const char* what) {
@@ -54,29 +65,42 @@ class Reader {
   Status readNode(std::uint32_t off, Page* out, const char* what) {
     Status s = checkNode(off, what);
     if (!s.ok()) return s;
-    if (!visited_.insert(off).second)
+    if (visited_[off / fmt::kPageSize])
       return corrupt(name_, "a cycle or shared page in the index pointers at offset " + std::to_string(off));
+    visited_[off / fmt::kPageSize] = true;
+    highestPageEnd_ = std::max<std::uint64_t>(highestPageEnd_, off + std::uint64_t{fmt::kPageSize});
     return readAt(off, fmt::kPageSize, out);
   }
-  void resetVisited() { visited_.clear(); }
-  std::uint64_t highestPageEnd() const { return visited_.empty() ? 0 : *visited_.rbegin() + std::uint64_t{fmt::kPageSize}; }
+  void resetVisited() { visited_.assign(visited_.size(), false); }
+  std::uint64_t highestPageEnd() const { return highestPageEnd_; }
   std::uint64_t size() const { return size_; }
   const std::string& name() const { return name_; }
 
  private:
+  static constexpr std::size_t kWindow = 256 * 1024;
   File& file_;
   std::string name_;
   std::uint64_t size_ = 0;
-  std::set<std::uint32_t> visited_;
+  std::vector<bool> visited_;  // per page of the file
+  std::uint64_t highestPageEnd_ = 0;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t windowAt_ = 0;
 };
 
-struct LeafEntry {
-  std::string key;
-  std::uint32_t recno;
+// A tree's entries as read: key bytes then the big-endian record number, one after another.
+struct Entries {
+  int keyLen = 0;
+  std::vector<char> flat;
+  std::size_t size() const { return flat.size() / entryBytes(); }
+  std::size_t entryBytes() const { return static_cast<std::size_t>(keyLen) + 4; }
+  const char* at(std::size_t i) const { return flat.data() + i * entryBytes(); }
+  std::string key(std::size_t i) const { return std::string(at(i), static_cast<std::size_t>(keyLen)); }
+  std::uint32_t recno(std::size_t i) const { return fmt::be32(reinterpret_cast<const std::uint8_t*>(at(i)) + keyLen); }
 };
 
-Status decodeLeaf(const Page& p, int keyLen, std::uint8_t pad, const std::string& name, std::uint32_t off,
-                  std::vector<LeafEntry>* out) {
+// Decodes a leaf's entries onto the end of `out`, each key rebuilt from the one before it.
+Status decodeLeaf(const Page& p, std::uint8_t pad, const std::string& name, std::uint32_t off, Entries* out) {
+  const int keyLen = out->keyLen;
   const std::uint8_t* n = p.data();
   int count = fmt::le16(n + fmt::kNdCount);
   int R = n[fmt::kLfRecBits], D = n[fmt::kLfDupBits], T = n[fmt::kLfTrailBits], N = n[fmt::kLfEntryBytes];
@@ -89,7 +113,13 @@ Status decodeLeaf(const Page& p, int keyLen, std::uint8_t pad, const std::string
   std::uint32_t dupMask = (1u << D) - 1, trailMask = (1u << T) - 1;
   int pos = fmt::kPageSize;
   int floor = fmt::kLfEntriesStart + count * N;
-  std::string prev;
+  const std::size_t es = out->entryBytes(), first = out->flat.size();
+  out->flat.resize(first + static_cast<std::size_t>(count) * es);
+  // What was decoded before a fault stays (a dump shows it).
+  auto broken = [&](int decoded, const char* what) {
+    out->flat.resize(first + static_cast<std::size_t>(decoded) * es);
+    return corrupt(name, what + where);
+  };
   for (int i = 0; i < count; ++i) {
     std::uint64_t v = 0;
     for (int b = N - 1; b >= 0; --b) v = v << 8 | n[fmt::kLfEntriesStart + i * N + b];
@@ -97,16 +127,15 @@ Status decodeLeaf(const Page& p, int keyLen, std::uint8_t pad, const std::string
     int dup = static_cast<int>((v >> R) & dupMask);
     int trail = static_cast<int>((v >> (R + D)) & trailMask);
     if (i == 0) dup = dup == 0 ? 0 : -1;
-    if (dup < 0 || dup > static_cast<int>(prev.size()) || dup + trail > keyLen)
-      return corrupt(name, "key compression counts out of range" + where);
+    if (dup < 0 || dup + trail > keyLen) return broken(i, "key compression counts out of range");
     int len = keyLen - dup - trail;
     pos -= len;
-    if (pos < floor) return corrupt(name, "key bytes overlap the entry table" + where);
-    std::string key = prev.substr(0, dup);
-    key.append(reinterpret_cast<const char*>(n + pos), len);
-    key.append(trail, static_cast<char>(pad));
-    prev = key;
-    out->push_back({std::move(key), recno});
+    if (pos < floor) return broken(i, "key bytes overlap the entry table");
+    char* e = out->flat.data() + first + static_cast<std::size_t>(i) * es;
+    if (dup > 0) std::memcpy(e, e - es, static_cast<std::size_t>(dup));
+    std::memcpy(e + dup, n + pos, static_cast<std::size_t>(len));
+    std::memset(e + dup + len, pad, static_cast<std::size_t>(trail));
+    fmt::putBe32(reinterpret_cast<std::uint8_t*>(e) + keyLen, recno);
   }
   return Status::okay();
 }
@@ -140,7 +169,9 @@ Status readTreeHeader(Reader& r, std::uint64_t off, TreeHeader* h) {
 }
 
 // Walks one tree: down the first entries to the leftmost leaf, then along the right siblings.
-Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, std::vector<LeafEntry>* out) {
+Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, Entries* out) {
+  out->keyLen = h.keyLen;
+  out->flat.clear();
   Page p;
   std::uint32_t off = h.root;
   for (int depth = 0;; ++depth) {
@@ -155,22 +186,14 @@ Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, std::vector<Le
       return corrupt(r.name(), "interior node with " + std::to_string(count) + " keys at offset " + std::to_string(off));
     off = fmt::be32(p.data() + fmt::kInteriorStart + h.keyLen + 4);
   }
-  std::string lastEntry;
   for (;;) {
-    std::vector<LeafEntry> leaf;
-    Status s = decodeLeaf(p, h.keyLen, pad, r.name(), off, &leaf);
+    const std::size_t before = out->size();
+    Status s = decodeLeaf(p, pad, r.name(), off, out);
     if (!s.ok()) return s;
-    for (auto& e : leaf) {
-      std::string cmp = e.key;
-      cmp.push_back(static_cast<char>(e.recno >> 24));
-      cmp.push_back(static_cast<char>(e.recno >> 16));
-      cmp.push_back(static_cast<char>(e.recno >> 8));
-      cmp.push_back(static_cast<char>(e.recno));
-      if (!lastEntry.empty() && std::memcmp(lastEntry.data(), cmp.data(), cmp.size()) >= 0)
+    // Entries rise strictly by (key, record): the record number is stored big-endian after the key.
+    for (std::size_t i = std::max<std::size_t>(before, 1); i < out->size(); ++i)
+      if (std::memcmp(out->at(i - 1), out->at(i), out->entryBytes()) >= 0)
         return corrupt(r.name(), "keys out of order in leaf at offset " + std::to_string(off));
-      lastEntry = std::move(cmp);
-      out->push_back(std::move(e));
-    }
     std::uint32_t right = fmt::le32(p.data() + fmt::kNdRight);
     if (right == fmt::kNoNode) break;
     off = right;
@@ -182,7 +205,26 @@ Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, std::vector<Le
   return Status::okay();
 }
 
+std::string trimmed(const std::string& s) {
+  std::size_t e = s.find_last_not_of(' ');
+  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+}
+
+// The directory's tags, (header offset, name without trailing blanks), in header-offset order,
+// which is creation order.
+Status readDirectory(Reader& r, const TreeHeader& dir, std::vector<std::pair<std::uint32_t, std::string>>* out) {
+  Entries names;
+  Status s = readTree(r, dir, ' ', &names);
+  if (!s.ok()) return s;
+  out->clear();
+  for (std::size_t i = 0; i < names.size(); ++i) out->push_back({names.recno(i), trimmed(names.key(i))});
+  std::sort(out->begin(), out->end());
+  return Status::okay();
+}
+
 // ---- writing ----
+
+}  // namespace
 
 LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno) {
   LeafLayout l{};
@@ -192,6 +234,8 @@ LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno) {
   l.R = std::min(8 * l.N - 2 * l.D, 32);
   return l;
 }
+
+namespace {
 
 constexpr std::uint64_t kEightBlanks = 0x2020202020202020ull;
 
@@ -326,6 +370,7 @@ class PageSink {
 };
 
 // Emits one tree's pages (leaves, then each interior level) at the sink's offset; answers the root.
+// The region was checked to end within 32-bit offsets (writeRegion).
 std::uint32_t emitTree(const char* const* entries, std::size_t count, int keyLen, const LeafLayout& lay,
                        const TreePlan& plan, PageSink& sink, std::uint16_t rootLeafAttr) {
   auto first = static_cast<std::uint32_t>(sink.offset());
@@ -401,11 +446,6 @@ void writeTreeHeader(std::uint8_t* h, std::uint32_t root, std::uint32_t counter,
   std::memcpy(h + fmt::kThPool + keyPool, forExpr.data(), forExpr.size());
 }
 
-std::string trimmed(const std::string& s) {
-  std::size_t e = s.find_last_not_of(' ');
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
-}
-
 }  // namespace
 
 Status readCdxCounter(File& file, std::uint32_t* counter) {
@@ -445,39 +485,33 @@ Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, Cd
     out->counter = fmt::le32(p.data() + fmt::kThCounter);
   }
   out->regionStart = dir.root;
-  std::vector<LeafEntry> tags;
-  s = readTree(r, dir, ' ', &tags);
+  std::vector<std::pair<std::uint32_t, std::string>> tags;
+  s = readDirectory(r, dir, &tags);
   if (!s.ok()) return s;
-  std::sort(tags.begin(), tags.end(), [](const LeafEntry& a, const LeafEntry& b) { return a.recno < b.recno; });
   out->tags.clear();
-  for (const auto& t : tags) {
-    std::uint32_t hoff = t.recno;
+  for (const auto& [hoff, tagName] : tags) {
     if (hoff % fmt::kPageSize != 0 || hoff < fmt::kTreeHeaderSize || hoff + 1024ull > r.size())
-      return corrupt(name, "tag " + trimmed(t.key) + " has its header outside the file");
+      return corrupt(name, "tag " + tagName + " has its header outside the file");
     TreeHeader th;
     s = readTreeHeader(r, hoff, &th);
     if (!s.ok()) return s;
-    if (th.order != 0) return corrupt(name, "tag " + trimmed(t.key) + " is descending, which is not supported");
+    if (th.order != 0) return corrupt(name, "tag " + tagName + " is descending, which is not supported");
     out->regionEnd = std::max<std::uint64_t>(out->regionEnd, hoff + fmt::kTreeHeaderSize);
-    std::vector<LeafEntry> entries;
+    Entries entries;
+    entries.keyLen = th.keyLen;
     if (trees) s = readTree(r, th, ' ', &entries);
     if (!s.ok()) return s;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      if (entries.recno(i) == 0 || entries.recno(i) > maxRecno)
+        return corrupt(name, "tag " + tagName + " names record " + std::to_string(entries.recno(i)) + " beyond the table");
     TagImage img;
-    img.name = trimmed(t.key);
+    img.name = tagName;
     img.keyExpr = th.keyExpr;
     img.forExpr = th.forExpr;
     img.keyLen = th.keyLen;
     img.unique = th.options & fmt::kOptUnique;
     img.count = entries.size();
-    img.flat.resize(entries.size() * (th.keyLen + 4));
-    char* p = img.flat.data();
-    for (const auto& e : entries) {
-      if (e.recno == 0 || e.recno > maxRecno)
-        return corrupt(name, "tag " + img.name + " names record " + std::to_string(e.recno) + " beyond the table");
-      std::memcpy(p, e.key.data(), th.keyLen);
-      fmt::putBe32(reinterpret_cast<std::uint8_t*>(p) + th.keyLen, e.recno);
-      p += th.keyLen + 4;
-    }
+    img.flat = std::move(entries.flat);
     out->tags.push_back(std::move(img));
   }
   out->regionEnd = std::max(out->regionEnd, r.highestPageEnd());
@@ -515,6 +549,14 @@ CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRe
 
 Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
                               std::vector<std::uint8_t>* header) {
+  // Page offsets are stored in 32 bits: a region reaching past them is refused before a page is
+  // written, so every offset narrowed below (and in emitTree) is exact.
+  if (base % fmt::kPageSize != 0 || base < fmt::kTreeHeaderSize || base + size_ > fmt::kMaxIndexBytes)
+    return Status::error(StatusKind::Io,
+                         "an index image of " + std::to_string(size_) + " bytes at offset " + std::to_string(base) +
+                             " would reach past the " + std::to_string(fmt::kMaxIndexBytes) +
+                             " bytes that index page offsets address",
+                         EFBIG);
   std::uint64_t at = base + dirPlan_.pages() * fmt::kPageSize;
   std::vector<std::uint64_t> headerAt;
   for (const TreePlan& p : plans_) {
@@ -591,11 +633,9 @@ std::string dumpCdx(File& file, const std::string& name) {
   TreeHeader dir;
   if (!readTreeHeader(r, 0, &dir).ok()) return "unreadable directory header\n";
   std::vector<std::pair<std::string, std::uint32_t>> trees{{"(directory)", 0}};
-  std::vector<LeafEntry> tags;
-  if (readTree(r, dir, ' ', &tags).ok()) {
-    std::sort(tags.begin(), tags.end(), [](const LeafEntry& a, const LeafEntry& b) { return a.recno < b.recno; });
-    for (auto& t : tags) trees.push_back({trimmed(t.key), t.recno});
-  }
+  std::vector<std::pair<std::uint32_t, std::string>> tags;
+  if (readDirectory(r, dir, &tags).ok())
+    for (auto& [hoff, tagName] : tags) trees.push_back({tagName, hoff});
   for (const auto& [tname, hoff] : trees) {
     r.resetVisited();
     TreeHeader h;
@@ -620,9 +660,10 @@ std::string dumpCdx(File& file, const std::string& name) {
         int count = fmt::le16(p.data() + 2);
         os << "  L" << depth << " node " << off << " attr " << attr << " keys " << count << "\n";
         if (attr & fmt::kAttrLeaf) {
-          std::vector<LeafEntry> es;
-          if (!decodeLeaf(p, h.keyLen, ' ', name, off, &es).ok()) os << "    (bad leaf)\n";
-          for (auto& e : es) os << "    \"" << trimmed(e.key) << "\" " << e.recno << "\n";
+          Entries es;
+          es.keyLen = h.keyLen;
+          if (!decodeLeaf(p, ' ', name, off, &es).ok()) os << "    (bad leaf)\n";
+          for (std::size_t i = 0; i < es.size(); ++i) os << "    \"" << trimmed(es.key(i)) << "\" " << es.recno(i) << "\n";
         } else {
           for (int i = 0; i < count && 12 + (i + 1) * (h.keyLen + 8) <= 512; ++i) {
             const std::uint8_t* ent = p.data() + 12 + i * (h.keyLen + 8);

@@ -83,6 +83,8 @@ struct TagOut {
 struct LeafLayout {
   int R, D, T, N;  // bits of record number, duplicate and trailing counts; bytes per entry
 };
+// The leaf layout of a tree whose records number up to `maxRecno`.
+LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno);
 // Where one tree's leaves break (first entry of each) and how many pages each level takes.
 struct TreePlan {
   std::vector<std::size_t> leafStart;

@@ -33,11 +33,15 @@ inline constexpr int kMaxCharWidth = 254;
 // "record 0 at 2^31-2" convention; the open byte just above it tells shared from exclusive users.
 inline constexpr std::uint64_t kHeaderLockOffset = 0x7FFFFFFEull;
 inline constexpr std::uint64_t kOpenLockOffset = 0x7FFFFFFFull;
+// The most bytes a table file holds, its end mark included: its data ends before the lock bytes.
+inline constexpr std::uint64_t kMaxTableBytes = kHeaderLockOffset;
 
 // ---- compound index (.cdx) ----
 inline constexpr int kPageSize = 512;
 inline constexpr int kTreeHeaderSize = 1024;
 inline constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
+// Page offsets are 32 bits: every page of an index file lies within its first 4 GiB.
+inline constexpr std::uint64_t kMaxIndexBytes = 0x100000000ull;
 // Tree header offsets.
 inline constexpr int kThRoot = 0, kThFreeList = 4, kThCounter = 8, kThKeyLen = 12, kThOptions = 14,
                      kThSignature = 15, kThOrder = 502, kThTotalExprLen = 504, kThForLen = 506,

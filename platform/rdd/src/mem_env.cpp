@@ -144,6 +144,7 @@ class FaultFile : public File {
  public:
   FaultFile(std::unique_ptr<File> base, FaultEnv* env) : base_(std::move(base)), env_(env) {}
   Status read(std::uint64_t o, void* b, std::size_t n, std::size_t* g) override {
+    env_->noteBytesRead(n);
     if (env_->shouldFailRead()) return Status::error(StatusKind::Io, "injected read fault", 5);
     return base_->read(o, b, n, g);
   }
@@ -165,6 +166,7 @@ class FaultFile : public File {
     return base_->truncate(length);
   }
   void discard(std::uint64_t o, std::uint64_t l) override { base_->discard(o, l); }
+  void releaseView(std::uint64_t o, std::uint64_t l) override { base_->releaseView(o, l); }
   Status sync() override {
     if (env_->shouldFailSync()) return Status::error(StatusKind::Io, "injected sync fault", 5);
     return base_->sync();

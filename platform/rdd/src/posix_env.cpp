@@ -102,6 +102,12 @@ class PosixFile : public File {
     return true;
   }
 
+  void releaseView(std::uint64_t offset, std::uint64_t length) override {
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t from = (offset + page - 1) / page * page, to = std::min(offset + length, viewLen_) / page * page;
+    if (view_ && to > from) (void)::madvise(view_ + from, to - from, MADV_DONTNEED);
+  }
+
   std::string identity() const override {
     struct stat st{};
     if (::fstat(fd_, &st) != 0) return {};
@@ -113,7 +119,7 @@ class PosixFile : public File {
     if (view_ && offset + n <= std::min(known_, viewLen_)) {
       if (!guardedCopy(buffer, view_ + offset, n)) return shrank();
       *got = n;
-      if (!writable_) releaseReadPages(offset, n);
+      releaseReadPages(offset, n);
       return Status::okay();
     }
     Status s = readCalls(offset, buffer, n, got);
@@ -123,6 +129,7 @@ class PosixFile : public File {
   Status write(std::uint64_t offset, const void* data, std::size_t n) override {
     if (view_ && writable_ && offset + n <= std::min(known_, viewLen_)) {
       if (!guardedCopy(view_ + offset, data, n)) return shrank();
+      releaseReadPages(offset, n);
       return Status::okay();
     }
     Status s = writeCalls(offset, data, n);
@@ -140,10 +147,11 @@ class PosixFile : public File {
   // The file reaches at least `end`: the view may serve up to there.
   void noteExtent(std::uint64_t end) { known_ = std::max(known_, end); }
 
-  // A read-only open serves long scans (a report reads every row of a large table, often more
-  // than once): once the stretches it has read through add up to kHeldLimit, their pages are let
-  // go from the view, so the process does not hold the whole file resident. The pages stay in the
-  // system's file cache, and the next read of them maps them again.
+  // The view serves long scans (a report reads every row of a large table, often more than once;
+  // a compare reads and flags every row of two versions): once the stretches read or written
+  // through add up to kHeldLimit, their pages are let go from the view, so the process does not
+  // hold the whole file resident. The pages, written ones too, stay in the system's file cache
+  // (a shared view keeps what was written), and the next access maps them again.
   static constexpr std::uint64_t kStretch = 64 * 1024;  // what one page fault may map around it
   static constexpr std::uint64_t kHeldLimit = 8 * 1024 * 1024;
   void releaseReadPages(std::uint64_t offset, std::size_t n) {

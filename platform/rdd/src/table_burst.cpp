@@ -175,9 +175,12 @@ bool Table::Impl::beginAppend() {
   }
   if (refuseAfterFailure(op)) return false;
   commit(op);
-  if (writeFailed || !markIndexesChanging(op)) return false;  // a failed commit was raised
+  if (writeFailed) return false;  // a failed commit was raised
+  if (options.shared && !burstReady(op)) return false;
+  // With the count known (under the lock when shared), before the index files count this opener
+  // as changing them: a refused record leaves them as written.
+  if (!roomForOneMoreRecord(op) || !markIndexesChanging(op)) return false;
   if (options.shared) {
-    if (!burstReady(op)) return false;
     if (appendBuf.empty()) {
       appendFirst = count + 1;
       appendBuf.reserve(kAppendChunk + recordLen + 1);  // a chunk and its end mark, once per opener

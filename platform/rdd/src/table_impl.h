@@ -8,7 +8,7 @@
 //     ^                        |  ^  <--- settle(): commit, endBurst, flushIndexes (shared) ---  |
 //     |        close()         |  +--------- flush(), close(): the same, every file -----------+ |
 //     +------------------------+                                                               |
-//     |                                           any write fails: writeBroke()                v
+//     |                  any write fails: writeBroke(); an append past a file's limit: stopAtLimit() v
 //     +--- close() --------------------------------------------------------------- WRITE_FAILED
 //
 //   Within DIRTY, a shared opener may also be in a BURST (append() took the header lock and
@@ -37,7 +37,8 @@
 //   7. The order cursor is valid while cursorGen equals the order's generation; cursorEntryStale:
 //      cursorEntry must first be worked out from the current record.
 //   8. WRITE_FAILED is sticky (writeFailed): the table was cut back to the records that reached
-//      the file, appendBuf is empty, no record change is pending, and every later write raises
+//      the file (or, at a file's size limit, everything before the refused row was written),
+//      appendBuf is empty, no record change is pending, and every later write raises
 //      writeFailure naming the first failure until the table is opened again. Reads go on.
 //   9. Every Status is looked at (the layer builds with -Werror=unused-result): a failure is
 //      raised through the run-time's protocol at the public operation, naming the table (or
@@ -117,11 +118,18 @@ struct IndexFileState {
   // abandonBatch).
   bool abandoned = false;
   TableFingerprint stamped;  // the table as the stamp on disk describes it
+  std::uint64_t recordWritesAtStamp = 0;  // this opener's recordWrites when `stamped` was taken
   // Records whose keys changed since the last write, with their entries before the change
   // (per order of this file, in file order; nullopt when the record had no entry).
   std::map<std::uint32_t, std::vector<std::optional<std::string>>> pending;
   // Records that had no entry before (appended by this opener): 4 bytes each instead of a map node.
   std::vector<std::uint32_t> pendingNew;
+  // The size of the image as last written or worked out exactly, the record count its leaf layout
+  // was worked out for, and the entries added to its orders since: the most the next image can
+  // take follows from them (table_limits.cpp).
+  std::uint64_t sizedBytes = 0;
+  std::uint32_t sizedRecords = 0;
+  std::uint64_t addedSinceSized = 0;
   void clearPending() {
     pending.clear();
     std::vector<std::uint32_t>().swap(pendingNew);
@@ -258,6 +266,12 @@ class Table::Impl {
   bool refuseAfterFailure(const char* operation);
   // Cuts bytes a stopped writer left beyond the counted records (under the header lock).
   Status trimTail();
+  // Records this opener wrote (or changed) since it opened the table.
+  std::uint64_t recordWrites = 0;
+  void noteStamped(IndexFileState& f, const TableFingerprint& table) {
+    f.stamped = table;
+    f.recordWritesAtStamp = recordWrites;
+  }
   // What ties an index file's stamp to this table file as it is now.
   Status tableFingerprint(TableFingerprint* out);
   // After the table changed without its orders changing: the stamps of index files that agree
@@ -333,6 +347,24 @@ class Table::Impl {
   // opener held when the batch began. A file whose orders come out of the batch with the same
   // digest keeps its image; only its stamp is renewed.
   std::map<const IndexFileState*, std::uint64_t> batchImageDigests;
+  // Within a batch: the index files whose orders agreed with the table when it began (the image
+  // on disk is what this opener holds, its stamp counts the table's records with nobody changing
+  // them, and the table is as the stamp describes it, or this opener wrote records since, which
+  // changed no key: it held the image as on disk), with their orders' definitions then. An order deleted from such a file is
+  // kept; created again with the same definition it takes over the kept entries instead of being
+  // built from the records, and a file whose orders all came back so keeps its image. A key
+  // written or a record appended within the batch ends this (markIndexesChanging).
+  std::map<const IndexFileState*, std::vector<std::string>> batchTrusted;
+  std::vector<std::unique_ptr<Order>> batchDeleted;
+  std::vector<const Order*> batchReused;
+  static std::string definitionOf(const Order& o);
+  std::vector<std::string> definitionsIn(const IndexFileState& f) const;
+  // The kept order `o` may take over (null when it must be built).
+  std::unique_ptr<Order> takeKeptOrder(const Order& o);
+  // createOrder: the entries of a new order built from the records (raised and false on failure),
+  // and the order put in place among the open ones (answers its index in `orders`).
+  bool buildNewOrder(Order& o, const std::string& tagName, const char* operation);
+  int placeNewOrder(std::unique_ptr<Order> o, IndexFileState* f, const char* operation);
   std::uint64_t ordersDigest(const IndexFileState& f) const;
   bool imageHeldAsOnDisk(IndexFileState& f);
   void noteImagesAtBatchStart();
@@ -363,10 +395,29 @@ class Table::Impl {
                         std::string* damage = nullptr);
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
+  // Writes everything this opener holds: the record, appended records, header, index files and
+  // stamps (flush()).
+  void flushAll(const char* operation);
   void closeAll();
   // At open: repairs a table a stopped zap left cut to its header (`size` bytes); false (raised)
   // when it cannot.
   bool emptiedByAStoppedZap(std::uint64_t size);
+  // The tags of f's orders as its next image holds them (entries point into the orders).
+  std::vector<TagOut> tagOutsOf(const IndexFileState& f) const;
+  // Where f's next image of `bytes` goes: never over the current image (table_index_write.cpp).
+  std::uint64_t imageBase(const IndexFileState& f, std::uint64_t bytes) const;
+
+  // ---- the formats' size limits (table_limits.cpp) ----
+  std::uint64_t tableLimit() const;
+  std::uint64_t indexLimit() const;
+  // Whether one more record fits the table file and every index file. When it does not, what
+  // was appended before is written, the limit is raised (naming the file, the limit and the
+  // records stored) and the table takes no further write.
+  bool roomForOneMoreRecord(const char* operation);
+  // The limit message of the first index file (named in `file`) that one more record could take
+  // past its limit; "" when they all take it.
+  std::string indexFullFor(std::uint32_t records, std::string* file);
+  void stopAtLimit(const std::string& why, const std::string& file, const char* operation);
 };
 
 }  // namespace rdd

@@ -158,6 +158,8 @@ bool Table::openIndex(const std::string& fileSpec) {
   f->counter = img.counter;
   f->regionStart = damage.empty() ? img.regionStart : 0;  // nothing of a damaged file is kept
   f->regionEnd = damage.empty() ? img.regionEnd : 0;
+  f->sizedBytes = f->regionEnd - f->regionStart;
+  f->sizedRecords = std::max<std::uint32_t>(t.count, 1);
   for (auto& o : loaded) t.orders.push_back(std::move(o));
   IndexFileState& fs = *f;
   t.indexFiles.push_back(std::move(f));
@@ -228,7 +230,7 @@ Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut, std::string* w
         stale = s.ok() && !(now == st.table);
         *why = "the table was written without it since";
       }
-      if (!stale) f.stamped = st.table;
+      if (!stale) noteStamped(f, st.table);
     }
   }
   if (locked) unlockHeader();
@@ -280,6 +282,7 @@ Status Table::Impl::markChanging(IndexFileState& f) {
 }
 
 bool Table::Impl::markIndexesChanging(const char* operation) {
+  batchTrusted.clear();  // orders deleted in a batch miss this change: none is taken over
   for (auto& f : indexFiles) {
     if (f->marked) continue;
     bool used = std::any_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == f.get(); });
@@ -348,7 +351,7 @@ void Table::Impl::refreshStamps() {
     if (!f->dirty && readCdxStamp(*f->file, &st).ok() && st.valid && st.changing == 0 && readHeaderCount(&c).ok() &&
         st.recCount == c && tableFingerprint(&now).ok()) {
       st.table = now;
-      if (writeCdxStamp(*f->file, st).ok()) f->stamped = now;
+      if (writeCdxStamp(*f->file, st).ok()) noteStamped(*f, now);
     }
     unlockHeader();
     if (f->dirty) {

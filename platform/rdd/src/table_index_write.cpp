@@ -1,8 +1,12 @@
 // Writing index files and sharing them: every open order lives in memory (KeyIndex); an index
 // file is rewritten from it as a whole, into pages that the previous image does not use, with
 // the file header written last, so a failure part-way leaves the previous image intact and
-// readable. Another opener's rewrite is merged with this opener's unwritten changes.
+// readable. Once the header points at the new image, the disk space of every other page goes
+// back to the system, so the file takes about one image on disk. Readers take no lock: a read
+// counts only when the change counter is the same after it as before. Another opener's rewrite
+// is merged with this opener's unwritten changes.
 #include <algorithm>
+#include <cerrno>
 
 #include "table_impl.h"
 
@@ -10,17 +14,52 @@ namespace rdd {
 
 namespace {
 
-// An image written behind the previous one leaves the pages before that one (older images) to
-// nobody: their disk space goes back to the system. The previous image stays whole, so a reader
-// that took the old header without the lock still finds the pages it points to.
-void discardOlderImages(File& file, std::uint64_t previousStart, std::uint64_t previousEnd, std::uint64_t newStart) {
+// An image written behind earlier ones leaves the pages before it to nobody: their disk space
+// goes back to the system (the file keeps its length; the stretch reads as zeros). A reader that
+// took the old header finds the change counter moved and reads again.
+void discardPagesBefore(File& file, std::uint64_t newStart) {
   constexpr std::uint64_t kBlock = 4096;
-  if (previousStart == 0 || newStart < previousEnd) return;
-  const std::uint64_t from = (fmt::kTreeHeaderSize + kBlock - 1) / kBlock * kBlock, to = previousStart / kBlock * kBlock;
+  const std::uint64_t from = (fmt::kTreeHeaderSize + kBlock - 1) / kBlock * kBlock, to = newStart / kBlock * kBlock;
   if (to > from) file.discard(from, to - from);
 }
 
+// How often a reader reads an image again, without the lock, that a writer replaced while it was
+// being read; the read after that takes the header lock, which every writer holds.
+constexpr int kLockFreeReads = 4;
+
 }  // namespace
+
+std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
+  std::vector<TagOut> outs;
+  for (auto& o : orders) {
+    if (o->file != &f) continue;
+    TagOut out;
+    out.name = o->tag;
+    out.keyExpr = o->keyExpr;
+    out.forExpr = o->forExpr;
+    out.keyLen = o->keyLen;
+    out.unique = o->unique;
+    out.entries.reserve(o->index.size());
+    std::string_view lastKey;
+    o->index.forEach([&](std::string_view e) {
+      std::string_view key = e.substr(0, o->keyLen);
+      if (o->unique && !out.entries.empty() && key == lastKey) return;
+      out.entries.push_back(e.data());
+      lastKey = key;
+    });
+    outs.push_back(std::move(out));
+  }
+  return outs;
+}
+
+// New pages never overwrite the current image: they go before it when they fit there, else
+// right after it; what lies beyond the new image is cut off once the header points at it.
+std::uint64_t Table::Impl::imageBase(const IndexFileState& f, std::uint64_t bytes) const {
+  auto align = [](std::uint64_t v) { return (v + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize; };
+  if (f.regionStart != 0 && fmt::kTreeHeaderSize + bytes > f.regionStart)
+    return std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
+  return fmt::kTreeHeaderSize;
+}
 
 Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   if (f.abandoned) {
@@ -75,52 +114,38 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
         }
     changing = 0;
   }
-  std::vector<TagOut> outs;
-  for (auto& o : orders) {
-    if (o->file != &f) continue;
-    TagOut out;
-    out.name = o->tag;
-    out.keyExpr = o->keyExpr;
-    out.forExpr = o->forExpr;
-    out.keyLen = o->keyLen;
-    out.unique = o->unique;
-    out.entries.reserve(o->index.size());
-    std::string_view lastKey;
-    o->index.forEach([&](std::string_view e) {
-      std::string_view key = e.substr(0, o->keyLen);
-      if (o->unique && !out.entries.empty() && key == lastKey) return;
-      out.entries.push_back(e.data());
-      lastKey = key;
-    });
-    outs.push_back(std::move(out));
-  }
+  const std::vector<TagOut> outs = tagOutsOf(f);
   std::vector<const TagOut*> ptrs;
   for (auto& o : outs) ptrs.push_back(&o);
   CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
   std::uint64_t size = writer.regionSize();
-  // New pages never overwrite the current image: they go before it when they fit there, else
-  // right after it; what lies beyond the new image is cut off once the header points at it.
-  auto align = [](std::uint64_t v) { return (v + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize; };
-  std::uint64_t base = fmt::kTreeHeaderSize;
-  if (f.regionStart != 0 && fmt::kTreeHeaderSize + size > f.regionStart)
-    base = std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
-  const std::uint64_t previousStart = f.regionStart, previousEnd = f.regionEnd;
+  const std::uint64_t base = imageBase(f, size);
+  // Appends stop before an image could pass the limit; a change that still takes it there
+  // (keys rewritten longer, an order created) is refused before a page is written.
+  if (base + size > indexLimit())
+    return unlockAll(), Status::error(StatusKind::Io,
+                                      "the index image would end at byte " + std::to_string(base + size) + ", past the " +
+                                          std::to_string(indexLimit()) + " bytes an index file may take",
+                                      EFBIG);
   std::vector<std::uint8_t> header;
   CdxStamp stamp{true, f.counter + 1, recCount, changing, {}};
   Status s = tableFingerprint(&stamp.table);
   if (s.ok()) s = writer.writeRegion(*f.file, base, f.counter + 1, stamp, &header);
   if (s.ok()) s = f.file->write(0, header.data(), header.size());
   if (s.ok()) {
-    f.stamped = stamp.table;
+    noteStamped(f, stamp.table);
     f.counter += 1;
     f.regionStart = base;
     f.regionEnd = base + size;
+    f.sizedBytes = size;
+    f.sizedRecords = std::max<std::uint32_t>(recCount, 1);
+    f.addedSinceSized = 0;
     f.dirty = false;
     f.changedBy = nullptr;
     f.clearPending();
     // Bytes beyond the new image only take disk space; a failure to cut them is still raised.
     s = f.file->truncate(base + size);
-    discardOlderImages(*f.file, previousStart, previousEnd, base);
+    discardPagesBefore(*f.file, base);
   }
   unlockAll();
   return s;
@@ -128,11 +153,22 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
 
 // Another user rewrote the file: take its content and apply our own unwritten changes on top.
 Status Table::Impl::mergeFromDisk(IndexFileState& f) {
+  // The record count is read after the change counter: a writer counts its records in the
+  // table's header before it writes the image that names them.
   std::uint32_t c = count;
-  Status s = readHeaderCount(&c);
-  if (!s.ok()) return s;
+  Status s;
   CdxImage img;
-  s = readCdx(*f.file, f.path, std::max(c, count), &img);
+  bool settled = false;
+  for (int read = 0; read <= kLockFreeReads && !settled; ++read) {
+    const bool locked = read == kLockFreeReads;
+    if (locked && !(s = lockHeader()).ok()) return s;
+    std::uint32_t before = 0, after = 0;
+    s = readCdxCounter(*f.file, &before);
+    if (s.ok()) s = readHeaderCount(&c);
+    if (s.ok()) s = readCdx(*f.file, f.path, std::max(c, count), &img);
+    settled = readCdxCounter(*f.file, &after).ok() && after == before;
+    if (locked) unlockHeader();
+  }
   if (!s.ok()) return s;
   std::vector<std::unique_ptr<Order>> loaded;
   s = loadIndexImage(f, img, &loaded);
@@ -179,6 +215,9 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
   f.counter = img.counter;
   f.regionStart = img.regionStart;
   f.regionEnd = img.regionEnd;
+  f.sizedBytes = img.regionEnd - img.regionStart;
+  f.sizedRecords = std::max(c, count);
+  f.addedSinceSized = f.pendingNew.size();
   cursorGen = ~0ull;
   return Status::okay();
 }

@@ -224,16 +224,17 @@ void Table::close() {
 }
 
 void Table::flush() {
-  Impl& t = *impl_;
-  if (!t.isOpen) return;
-  const char* op = "DBCOMMIT";
-  t.settle(op);
-  if (!t.writeFailed) {
-    Status s = t.writeAppended();
-    if (!s.ok()) t.reportWriteFailure(s, "cannot write the records appended to " + t.fullPath, "DBAPPEND");
+  if (impl_->isOpen) impl_->flushAll("DBCOMMIT");
+}
+
+void Table::Impl::flushAll(const char* operation) {
+  settle(operation);
+  if (!writeFailed) {
+    Status s = writeAppended();
+    if (!s.ok()) reportWriteFailure(s, "cannot write the records appended to " + fullPath, "DBAPPEND");
   }
-  t.flushIndexes(op);
-  t.refreshStamps();
+  flushIndexes(operation);
+  refreshStamps();
 }
 
 bool Table::writeFailed() const { return impl_->writeFailed; }

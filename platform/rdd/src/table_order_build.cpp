@@ -110,7 +110,8 @@ bool inKeyOrder(const std::vector<char>& flat, std::size_t n, std::size_t es) {
 }
 
 // Hands every record of the table, in record order, to visit(record, recno), reading about a
-// megabyte of records at a time.
+// megabyte of records at a time; the table's pages are let go behind the scan, so a build over
+// a large table does not keep it resident.
 template <class Visit>
 Status forEachRecord(Table::Impl& t, Visit&& visit) {
   const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
@@ -124,6 +125,7 @@ Status forEachRecord(Table::Impl& t, Visit&& visit) {
     if (got != static_cast<std::size_t>(k) * t.recordLen)
       return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
     for (std::uint32_t j = 0; j < k; ++j) visit(buf.data() + static_cast<std::size_t>(j) * t.recordLen, r + j + 1);
+    t.file->releaseView(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, got);
   }
   return Status::okay();
 }

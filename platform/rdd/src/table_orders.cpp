@@ -55,7 +55,9 @@ void Table::deleteOrder(int number, const std::string& indexFile) {
   }
   (void)indexFile;  // orders are numbered across all open files; the number alone names one
   IndexFileState* f = t.orders[number - 1]->file;
-  if (const Order& o = *t.orders[number - 1]; t.orderBatch && !o.forBlock) {
+  if (t.orderBatch && t.batchTrusted.count(f)) {
+    t.batchDeleted.push_back(std::move(t.orders[number - 1]));
+  } else if (const Order& o = *t.orders[number - 1]; t.orderBatch && !o.forBlock) {
     std::vector<std::uint32_t>& sequence = t.deletedSequences[o.keyExpr];
     sequence.clear();
     sequence.reserve(o.index.size());
@@ -119,6 +121,9 @@ void Table::endOrderChanges() {
   t.batchFailed = false;
   t.deletedSequences.clear();
   t.batchImageDigests.clear();
+  t.batchTrusted.clear();
+  t.batchDeleted.clear();
+  t.batchReused.clear();
   t.batchMemory.reset();
   t.unlockHeader();
 }
@@ -185,53 +190,70 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
     t.raise(rt::EG_WRITE, "cannot write records of " + t.fullPath + ": " + s.message, op, s.osCode);
     return;
   }
-  if (o->keyFields.empty()) {
+  // Within a batch, an order deleted and created again over records whose keys did not change
+  // takes over its entries: building them again would find the same.
+  if (std::unique_ptr<Order> kept = t.takeKeptOrder(*o)) {
+    o->index = std::move(kept->index);
+    t.batchReused.push_back(o.get());
+  } else if (!t.buildNewOrder(*o, tagName, op)) {
+    return;
+  }
+  t.controlling = t.placeNewOrder(std::move(o), f, op) + 1;
+  goTop();
+}
+
+bool Table::Impl::buildNewOrder(Order& o, const std::string& tagName, const char* op) {
+  Status s;
+  if (o.keyFields.empty()) {
     // Key length from the key of the first record (or of a blank one).
-    std::string sample(t.recordLen, ' ');
-    if (t.count > 0) s = t.readRecordInto(1, sample.data());
+    std::string sample(recordLen, ' ');
+    if (count > 0) s = readRecordInto(1, sample.data());
     if (!s.ok()) {
-      t.raise(rt::EG_READ, "cannot read record 1 of " + t.fullPath + " for the key length of order " + tagName + ": " + s.message,
-              op, s.osCode);
-      return;
+      raise(rt::EG_READ, "cannot read record 1 of " + fullPath + " for the key length of order " + tagName + ": " + s.message,
+            op, s.osCode);
+      return false;
     }
-    o->keyLen = 0;  // natural length of the sample key
-    o->keyLen = static_cast<int>(std::max<std::size_t>(1, t.keyOf(*o, sample.data()).size()));
+    o.keyLen = 0;  // natural length of the sample key
+    o.keyLen = static_cast<int>(std::max<std::size_t>(1, keyOf(o, sample.data()).size()));
   }
-  if (o->keyLen > fmt::kMaxKeyLen) {
-    t.raise(rt::EG_LIMIT, "key of order " + tagName + " is " + std::to_string(o->keyLen) + " bytes; at most 240 allowed", op);
-    return;
+  if (o.keyLen > fmt::kMaxKeyLen) {
+    raise(rt::EG_LIMIT, "key of order " + tagName + " is " + std::to_string(o.keyLen) + " bytes; at most 240 allowed", op);
+    return false;
   }
-  o->index = KeyIndex(o->keyLen, t.options.memoryBlockEntries);
-  s = t.buildOrder(*o);
+  o.index = KeyIndex(o.keyLen, options.memoryBlockEntries);
+  s = buildOrder(o);
   if (!s.ok()) {
-    t.raise(rt::EG_READ, "cannot read the records of " + t.fullPath + " to build order " + tagName + ": " + s.message, op,
-            s.osCode);
-    return;
+    raise(rt::EG_READ, "cannot read the records of " + fullPath + " to build order " + tagName + ": " + s.message, op,
+          s.osCode);
+    return false;
   }
-  // Replace a same-named order of that file; the new order goes after the file's last order.
-  for (std::size_t i = 0; i < t.orders.size(); ++i)
-    if (t.orders[i]->file == f && t.orders[i]->tag == tagName) {
-      t.orders.erase(t.orders.begin() + static_cast<std::ptrdiff_t>(i));
+  return true;
+}
+
+// Replaces a same-named order of that file; the new order goes after the file's last order.
+int Table::Impl::placeNewOrder(std::unique_ptr<Order> o, IndexFileState* f, const char* op) {
+  for (std::size_t i = 0; i < orders.size(); ++i)
+    if (orders[i]->file == f && orders[i]->tag == o->tag) {
+      orders.erase(orders.begin() + static_cast<std::ptrdiff_t>(i));
       break;
     }
-  std::size_t insertAt = t.orders.size();
-  for (std::size_t i = 0; i < t.orders.size(); ++i)
-    if (t.orders[i]->file == f) insertAt = i + 1;
-  bool fileHasOrders = std::any_of(t.orders.begin(), t.orders.end(), [&](auto& x) { return x->file == f; });
+  std::size_t insertAt = orders.size();
+  for (std::size_t i = 0; i < orders.size(); ++i)
+    if (orders[i]->file == f) insertAt = i + 1;
+  bool fileHasOrders = std::any_of(orders.begin(), orders.end(), [&](auto& x) { return x->file == f; });
   if (!fileHasOrders) {
     // Files keep their opening order: place after the orders of every file opened before it.
     insertAt = 0;
-    for (auto& x : t.indexFiles) {
+    for (auto& x : indexFiles) {
       if (x.get() == f) break;
-      for (std::size_t i = 0; i < t.orders.size(); ++i)
-        if (t.orders[i]->file == x.get()) insertAt = std::max(insertAt, i + 1);
+      for (std::size_t i = 0; i < orders.size(); ++i)
+        if (orders[i]->file == x.get()) insertAt = std::max(insertAt, i + 1);
     }
   }
-  t.orders.insert(t.orders.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(o));
-  t.refreshFieldInKey();
-  t.orderChanged(*f, op);
-  t.controlling = static_cast<int>(insertAt) + 1;
-  goTop();
+  orders.insert(orders.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(o));
+  refreshFieldInKey();
+  orderChanged(*f, op);
+  return static_cast<int>(insertAt);
 }
 
 // Every definition and entry of the file's orders, in order; equal digests mean equal images.
@@ -258,11 +280,51 @@ bool Table::Impl::imageHeldAsOnDisk(IndexFileState& f) {
          readCdxCounter(*f.file, &onDisk).ok() && onDisk == f.counter;
 }
 
+std::string Table::Impl::definitionOf(const Order& o) {
+  return o.tag + '\0' + o.keyExpr + '\0' + o.forExpr + '\0' + std::to_string(o.keyLen) + (o.unique ? "U" : "-");
+}
+
+std::vector<std::string> Table::Impl::definitionsIn(const IndexFileState& f) const {
+  std::vector<std::string> definitions;
+  for (const auto& o : orders)
+    if (o->file == &f) definitions.push_back(definitionOf(*o));
+  return definitions;
+}
+
 void Table::Impl::noteImagesAtBatchStart() {
   batchImageDigests.clear();
+  batchTrusted.clear();
   if (writeFailed || options.readOnly) return;
-  for (auto& f : indexFiles)
-    if (imageHeldAsOnDisk(*f)) batchImageDigests[f.get()] = ordersDigest(*f);
+  for (auto& f : indexFiles) {
+    if (!imageHeldAsOnDisk(*f)) continue;
+    CdxStamp st;
+    std::uint32_t c = 0;
+    bool trusted = readCdxStamp(*f->file, &st).ok() && st.valid && st.changing == 0 && readHeaderCount(&c).ok() &&
+                   c == count && st.recCount == count;
+    // A table that moved from its stamp while this opener wrote no record was written by another
+    // program, maybe in a key: its orders are built again.
+    TableFingerprint now;
+    if (trusted && f->recordWritesAtStamp == recordWrites)
+      trusted = st.table.known() && tableFingerprint(&now).ok() && now == st.table;
+    if (trusted)
+      batchTrusted[f.get()] = definitionsIn(*f);
+    else
+      batchImageDigests[f.get()] = ordersDigest(*f);
+  }
+}
+
+// Only an order whose key is a plain run of character fields: its length follows from the
+// structure, as a build would find it, where a computed key's length comes from a record.
+std::unique_ptr<Order> Table::Impl::takeKeptOrder(const Order& o) {
+  if (!orderBatch || !batchTrusted.count(o.file) || o.keyFields.empty()) return nullptr;
+  const std::string wanted = definitionOf(o);
+  for (auto it = batchDeleted.begin(); it != batchDeleted.end(); ++it)
+    if ((*it)->file == o.file && definitionOf(**it) == wanted) {
+      std::unique_ptr<Order> kept = std::move(*it);
+      batchDeleted.erase(it);
+      return kept;
+    }
+  return nullptr;
 }
 
 // A batch that deleted and built orders again without changing a single entry (a rebuild over
@@ -271,21 +333,32 @@ void Table::Impl::noteImagesAtBatchStart() {
 void Table::Impl::keepImagesTheBatchLeftAlone() {
   if (writeFailed) return;
   for (auto& f : indexFiles) {
+    if (!f->dirty || !f->pending.empty() || !f->pendingNew.empty()) continue;
+    auto trusted = batchTrusted.find(f.get());
     auto was = batchImageDigests.find(f.get());
-    if (!f->dirty || was == batchImageDigests.end() || !f->pending.empty() || !f->pendingNew.empty()) continue;
+    bool same = false;
+    if (trusted != batchTrusted.end()) {
+      same = definitionsIn(*f) == trusted->second &&
+             std::all_of(orders.begin(), orders.end(), [&](auto& o) {
+               return o->file != f.get() || std::find(batchReused.begin(), batchReused.end(), o.get()) != batchReused.end();
+             });
+    } else if (was != batchImageDigests.end()) {
+      same = true;  // when the digests agree, below
+    }
+    if (!same) continue;
     CdxStamp st;
     std::uint32_t onDisk = 0, c = count;
     if (!readCdxStamp(*f->file, &st).ok() || !st.valid || !readCdxCounter(*f->file, &onDisk).ok() ||
         onDisk != f->counter || !readHeaderCount(&c).ok() || c != count || st.recCount != count)
       continue;
     std::uint32_t others = st.changing - (f->marked && st.changing > 0 ? 1 : 0);
-    if (others != 0 || ordersDigest(*f) != was->second) continue;
+    if (others != 0 || (trusted == batchTrusted.end() && ordersDigest(*f) != was->second)) continue;
     TableFingerprint now;
     if (!tableFingerprint(&now).ok()) continue;
     st.table = now;
     st.changing = 0;
     if (!writeCdxStamp(*f->file, st).ok()) continue;  // written in full below instead
-    f->stamped = now;
+    noteStamped(*f, now);
     if (f->marked) unlockByte(*f->file, fmt::kChangingLockOffset);
     f->marked = false;
     f->dirty = false;

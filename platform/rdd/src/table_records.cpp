@@ -214,6 +214,7 @@ Status Table::Impl::trimTail() {
 }
 
 Status Table::Impl::writeRecord(std::uint32_t r, const char* data) {
+  ++recordWrites;
   std::size_t inBuf = appendBuf.size() / recordLen;
   if (inBuf && r >= appendFirst && r < appendFirst + inBuf) {
     std::memcpy(appendBuf.data() + static_cast<std::size_t>(r - appendFirst) * recordLen, data, recordLen);

@@ -166,7 +166,11 @@ int loadFamily(const std::string& family, const std::string& version, bool appen
   const workflow::LoadResult result = workflow::runLoad(control, *table, family, observer);
   const workflow::LoadCounts& counts = result.counts;
   table->close();
-  // A load stopped by a write error, or one that left part of the family unread, gets no summary.
+  // A load stopped by a write error or a full table, or one that left part of the family unread,
+  // gets no summary; a stopped one says how many rows it stored.
+  if (result.outcome == workflow::LoadOutcome::Stopped)
+    std::cerr << "zorbane-compare-cli: Load Stopped: the load of " << family << " stopped; " << counts.rows
+              << " rows were stored as version " << stored << ".\n";
   if (result.outcome != workflow::LoadOutcome::Done) return kExitTrouble;
   std::cout << "Loaded " << counts.classes << " classes (" << counts.rows << " rows) of " << family << " as version "
             << stored << ".\n";

@@ -1,6 +1,7 @@
 // The commands of zorbane-compare-cli, each working on the model table of the current directory.
-// Each answers the process exit code: 0 done (or no differences), 1 differences found; an error
-// is raised through the run-time and ends the command with 2 (see main.cpp).
+// Each answers the process exit code: 0 done (or no differences), 1 differences found, 2 a load
+// stopped part-way; an error is raised through the run-time and ends the command with 2 (see
+// main.cpp).
 #pragma once
 #include <filesystem>
 #include <optional>

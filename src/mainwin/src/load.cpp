@@ -71,7 +71,7 @@ void ZorbaneWin::LoadDbf() {
     case workflow::LoadOutcome::Stopped:
       // The error was shown once; the next load or compare opens the table afresh.
       gui::InfoBox(this, "Load Stopped",
-                   "The load of " + ChosenFamily + " stopped after a write error; " + rows + " rows were stored.");
+                   "The load of " + ChosenFamily + " stopped where the table took no more rows; " + rows + " rows were stored.");
       break;
     case workflow::LoadOutcome::Incomplete:
       gui::InfoBox(this, "Read Class Structure",

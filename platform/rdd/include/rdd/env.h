@@ -54,12 +54,22 @@ class File {
   // open") instead of stopping the process. Answers false where no view can be made; the calls
   // then work as before.
   virtual bool mapPrefix(std::uint64_t /*length*/) { return false; }
+  // Lets go of the memory the view holds for a stretch read through (a scan behind itself): the
+  // bytes stay in the file and in the system's cache, and a later access maps them again.
+  virtual void releaseView(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
   // The same text for every open of one file, different texts for different files; "" when it
   // cannot be told (then the file is taken as possibly being any other).
   virtual std::string identity() const { return {}; }
 };
 
 enum class OpenMode { ReadOnly, ReadWrite, CreateReadWrite };
+
+// How large the driver lets a table file and an index file grow, in bytes; 0 (and anything
+// larger) means the most the file's format addresses. Tests set them small to reach them.
+struct FileLimits {
+  std::uint64_t tableBytes = 0;
+  std::uint64_t indexBytes = 0;
+};
 
 class Env {
  public:
@@ -71,6 +81,11 @@ class Env {
   virtual std::int64_t monotonicMs();
   // The calendar time in seconds since 1970 (it dates table headers).
   virtual std::int64_t calendarSeconds();
+  const FileLimits& limits() const { return limits_; }
+  void setLimits(const FileLimits& limits) { limits_ = limits; }
+
+ private:
+  FileLimits limits_;
 };
 
 // The process's real file system (never deleted).
@@ -98,6 +113,7 @@ class FaultEnv : public Env {
   int locksSeen() const { return locks_; }
   int readsSeen() const { return reads_; }
   int syncsSeen() const { return syncs_; }
+  std::uint64_t bytesAskedToRead() const { return bytesRead_; }  // by the reads so far
   // Answers `now()` as the monotonic clock instead of the wrapped Env's (null: the wrapped one).
   void setClock(std::function<std::int64_t()> now) { clock_ = std::move(now); }
 
@@ -112,12 +128,14 @@ class FaultEnv : public Env {
   bool shouldFailLock();
   bool shouldFailRead();
   bool shouldFailSync();
+  void noteBytesRead(std::size_t bytes) { bytesRead_ += bytes; }
 
  private:
   Env* base_;
   std::function<std::int64_t()> clock_;
   int writesLeft_ = 0, locksLeft_ = 0, readsLeft_ = 0, syncsLeft_ = 0, killLeft_ = 0;
   int writes_ = 0, locks_ = 0, reads_ = 0, syncs_ = 0;
+  std::uint64_t bytesRead_ = 0;
   bool sticky_ = false, tripped_ = false;
 };
 

@@ -1,0 +1,103 @@
+// The sizes the two formats address, kept before they are passed: a table file ends before its
+// lock bytes, just short of 2 GiB, and every index page lies at a 32-bit offset. An append that
+// would take either file past its limit is refused before any of it is written; the records
+// appended before it are written whole, with their index, and the table then takes no further
+// write, so a long load stops there with both files as other programs read them.
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+
+#include "table_impl.h"
+
+namespace rdd {
+namespace {
+
+std::uint64_t within(std::uint64_t formatLimit, std::uint64_t set) {
+  return set == 0 ? formatLimit : std::min(formatLimit, set);
+}
+
+// The most pages `added` entries can add to a tree of `entries` whose leaf layout stays the same.
+// Leaves are packed greedily, which packs a sequence into the fewest leaves there are (the tail
+// of a full leaf fits a page alone: its first key loses no more than the bytes it shared). An
+// entry put into a leaf at worst splits it into the part before it, itself and the part after,
+// so it adds at most two leaves; each interior level takes at most half the nodes below it plus
+// one, so the levels above add at most as many again, and one each.
+std::uint64_t pagesAddedAtMost(std::uint64_t added, std::uint64_t entries) {
+  const auto levels = static_cast<std::uint64_t>(std::bit_width(entries + 2 * added + 1)) + 1;
+  return 4 * added + levels;
+}
+
+// An exact sizing that leaves less than this share of the limit free ends the appends: sizing
+// again and again for the last few records would cost a whole image each time.
+constexpr std::uint64_t kLastShare = 32;
+
+}  // namespace
+
+std::uint64_t Table::Impl::tableLimit() const { return within(fmt::kMaxTableBytes, env->limits().tableBytes); }
+std::uint64_t Table::Impl::indexLimit() const { return within(fmt::kMaxIndexBytes, env->limits().indexBytes); }
+
+std::string Table::Impl::indexFullFor(std::uint32_t records, std::string* file) {
+  const std::uint64_t limit = indexLimit();
+  for (auto& state : indexFiles) {
+    IndexFileState& f = *state;
+    // The most the next image can take with `added` more entries in each order of f; false when
+    // the leaf layout the image was sized with no longer holds (the record numbers grew wider).
+    auto mostBytes = [&](std::uint64_t added, std::uint64_t* bytes) {
+      bool sameLayout = true;
+      *bytes = f.sizedBytes;
+      for (auto& o : orders) {
+        if (o->file != &f) continue;
+        *bytes += pagesAddedAtMost(added, o->index.size()) * fmt::kPageSize;
+        sameLayout = sameLayout && leafLayout(o->keyLen, f.sizedRecords).N == leafLayout(o->keyLen, records).N;
+      }
+      return sameLayout;
+    };
+    if (std::none_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; })) continue;
+    std::uint64_t bytes = 0;
+    if (mostBytes(f.addedSinceSized + f.pending.size() + 1, &bytes) && imageBase(f, bytes) + bytes <= limit) continue;
+    // Near the limit: the image as the orders stand now is sized exactly.
+    const std::vector<TagOut> outs = tagOutsOf(f);
+    std::vector<const TagOut*> tags;
+    for (auto& o : outs) tags.push_back(&o);
+    f.sizedBytes = CdxWriter(tags, records, {options.maxLeafKeys, options.maxInteriorKeys}).regionSize();
+    f.sizedRecords = records;
+    f.addedSinceSized = 0;
+    mostBytes(f.pending.size() + 1, &bytes);  // with the layout just sized
+    const std::uint64_t end = imageBase(f, bytes) + bytes;
+    if (end <= limit && limit - end >= limit / kLastShare) continue;
+    *file = f.path;
+    return "index file " + f.path + " is full: it may take at most " + std::to_string(limit) +
+           " bytes, and one more record could take its next image past them; the " + std::to_string(count) +
+           " records of " + fullPath + " are stored and indexed, no more are appended";
+  }
+  return {};
+}
+
+bool Table::Impl::roomForOneMoreRecord(const char* operation) {
+  const std::uint64_t limit = tableLimit();
+  const std::uint64_t fit = limit > headerLen ? (limit - headerLen - 1) / recordLen : 0;  // the end mark is 1 byte
+  if (count >= fit) {
+    stopAtLimit("table " + fullPath + " is full: it may take at most " + std::to_string(limit) + " bytes, room for " +
+                    std::to_string(fit) + " records of " + std::to_string(recordLen) + " bytes; it holds " +
+                    std::to_string(count) + " records, no more are appended",
+                fullPath, operation);
+    return false;
+  }
+  std::string indexFile;
+  if (const std::string full = indexFullFor(count + 1, &indexFile); !full.empty()) {
+    stopAtLimit(full, indexFile, operation);
+    return false;
+  }
+  for (auto& f : indexFiles) ++f->addedSinceSized;
+  return true;
+}
+
+void Table::Impl::stopAtLimit(const std::string& why, const std::string& file, const char* operation) {
+  flushAll(operation);  // what was appended before is written whole; a failure there was raised
+  if (writeFailed) return;
+  writeFailed = true;
+  writeFailure = why;
+  raise(rt::EG_LIMIT, why, operation, EFBIG, false, file);
+}
+
+}  // namespace rdd
