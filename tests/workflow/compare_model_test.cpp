@@ -296,7 +296,7 @@ TEST(CompareModel, AnotherProgramsWritesWhileTheTableIsHeldAreTakenIn) {
       std::mt19937 rng(7);
       store(*holder, randomRows(rng, 300));
       (void)workflow::buildIndexes(*holder, true);
-      holder->table()->flush();
+      holder->flush();
       const std::string python = std::string("/usr/bin/python3 - <<'PYEOF'\nimport dbf\n") +
                                  "t = dbf.Table('" + model::kTableName + "')\nt.open(dbf.READ_WRITE)\n" +
                                  write.script + "t.close()\nPYEOF\n";

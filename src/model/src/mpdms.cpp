@@ -139,6 +139,8 @@ void Mpdms::createOrder(const std::string& tag, const std::string& indexFile, co
 int Mpdms::controllingOrder() const { return table_ ? table_->order() : 0; }
 std::string Mpdms::orderName(int n) const { return table_ ? table_->orderName(n) : std::string(); }
 std::string Mpdms::orderKey(int n) const { return table_ ? table_->orderKey(n) : std::string(); }
+std::string Mpdms::orderFor(int n) const { return table_ ? table_->orderFor(n) : std::string(); }
+bool Mpdms::indexFileExists(const std::string& stem) const { return table_ && table_->indexFileExists(stem); }
 void Mpdms::goBottom() {
   RT_FRAME("Mpdms:GoBottom");
   if (table_) table_->goBottom();

@@ -53,19 +53,18 @@ std::string normalised(std::string_view expression) {
 // empty when each open order is the one described at its place. Key lengths are the driver's to
 // check: it takes none that its key expression's fields do not make.
 std::string orderMismatch(model::Mpdms& table, const std::vector<model::IndexDesc>& indexes) {
-  const rdd::Table* open = table.table();
   int number = 0;
   for (const model::IndexDesc& index : indexes)
     for (const model::OrderDesc& order : index.orders) {
-      if (++number > open->orderCount()) return {};  // missing orders are noted on their own
+      if (++number > table.orderCount()) return {};  // missing orders are noted on their own
       const std::pair<std::string, std::string> checks[] = {
-          {normalised(open->orderName(number)), normalised(order.tag)},
-          {normalised(open->orderKey(number)), normalised(order.keyExpr)},
-          {normalised(open->orderFor(number)), normalised(order.condition)}};
+          {normalised(table.orderName(number)), normalised(order.tag)},
+          {normalised(table.orderKey(number)), normalised(order.keyExpr)},
+          {normalised(table.orderFor(number)), normalised(order.condition)}};
       for (const auto& [found, described] : checks)
         if (found != described)
-          return "order " + std::to_string(number) + " is " + open->orderName(number) + " keyed " +
-                 open->orderKey(number) + (open->orderFor(number).empty() ? "" : " for " + open->orderFor(number)) +
+          return "order " + std::to_string(number) + " is " + table.orderName(number) + " keyed " +
+                 table.orderKey(number) + (table.orderFor(number).empty() ? "" : " for " + table.orderFor(number)) +
                  ", where " + order.tag + " keyed " + order.keyExpr +
                  (order.condition.empty() ? "" : " for " + order.condition) + " is needed";
     }
@@ -104,7 +103,7 @@ IndexBuildResult buildIndexes(model::Mpdms& table, bool force) {
 
   // Existence scan: the first missing index file forces the build.
   for (const model::IndexDesc& index : indexes) {
-    if (!table.table()->indexFileExists(index.stem)) {
+    if (!table.indexFileExists(index.stem)) {
       force = true;
       break;
     }

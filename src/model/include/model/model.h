@@ -168,6 +168,8 @@ class Mpdms : public rt::Object {
   int controllingOrder() const;
   std::string orderName(int n) const;
   std::string orderKey(int n) const;
+  std::string orderFor(int n) const;
+  bool indexFileExists(const std::string& stem) const;
   void goBottom();
   // Writes what the table still holds in memory (the current record, the header, changed index
   // pages), so that another process with the table open sees the work done so far.
@@ -188,6 +190,8 @@ class Mpdms : public rt::Object {
   std::string codePageName() const;
   // The stored bytes of a field (no conversion): equal bytes are equal texts.
   std::string_view storedField(Field f);
+  // The driver's table, for the pair verdicts' walk over raw fields.
+  rdd::Table* table() { return table_.get(); }
 
  private:
   int bound(Field f) const { return bound_[static_cast<std::size_t>(f)]; }
