@@ -5,6 +5,7 @@
 #include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 #include "workflow/operations.h"
+#include "workflow/session.h"
 
 namespace mainwin {
 namespace {
