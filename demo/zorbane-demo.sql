@@ -7,6 +7,8 @@
 -- Member.Rating changes type (Decimal -> Real), Member.Fine moves from instance to class
 -- level, Magazine's parent changes (LibraryItem -> Periodical), Periodical is added,
 -- Microfilm is removed, Book.Pages is removed and Book.Edition added.
+-- "Library Third" is a third state after "Library Revised Edition": Member.Joined is renamed
+-- Member.JoinedOn, and Magazine.IssueNo is pulled up into Periodical. Load it as 3.0.
 -- "  Fleet  " has blanks around its name; "Empty Family" has no classes.
 -- Type codes: 0 Void, 1 Boolean, 2 Integer, 3 Decimal, 4 Real, 5 String, 6 ByteSequence,
 -- 7 Reference to Object, 8 Value Collection (Set), 9 Multimedia, 10 Date; 11 is unknown.
@@ -15,7 +17,8 @@ INSERT INTO zfamily (family_id, name, position) VALUES
   (1, 'Library', 1),
   (2, 'Library Revised Edition', 2),
   (3, '  Fleet  ', 3),
-  (4, 'Empty Family', 4);
+  (4, 'Empty Family', 4),
+  (5, 'Library Third', 5);
 
 -- Library, state one
 INSERT INTO zclass (class_id, family_id, name, position) VALUES
@@ -122,6 +125,50 @@ INSERT INTO zproperty (property_id, class_id, name, position, level, type_code, 
 INSERT INTO zmethod (method_id, class_id, name, position, level, type_code) VALUES
   (8001, 301, 'Service', 1, 'I', 0),
   (8002, 301, 'NextPlate', 2, 'C', 5);
+
+-- Library Third, state three: the Revised Edition with one rename and one pull-up
+INSERT INTO zclass (class_id, family_id, name, position) VALUES
+  (501, 5, 'LibraryItem', 1),
+  (502, 5, 'Book', 2),
+  (509, 5, 'Periodical', 3),
+  (503, 5, 'Magazine', 4),
+  (505, 5, 'Member', 5),
+  (506, 5, 'Loan', 6),
+  (507, 5, 'Archive', 7),
+  (508, 5, 'RareBook', 8);
+INSERT INTO zsuperclass (class_id, super_id, position) VALUES
+  (502, 501, 1), (509, 501, 1), (503, 509, 1), (508, 502, 1), (508, 507, 2);
+INSERT INTO zproperty (property_id, class_id, name, position, level, type_code, is_mandatory, is_unique, description, precision, scale) VALUES
+  (9001, 501, 'Title', 1, 'I', 5, 1, 0, 'Title as printed', 120, 0),
+  (9002, 501, 'ItemId', 2, 'I', 3, 1, 1, 'Catalogue number', 12, 0),
+  (9003, 501, 'Created', 3, 'I', 10, 0, 0, 'Date catalogued', 0, 0),
+  (9004, 501, 'ItemCount', 4, 'I', 2, 0, 0, 'Items in the catalogue', 10, 0),
+  (9005, 502, 'Isbn', 1, 'I', 5, 0, 1, '', 13, 0),
+  (9007, 502, 'Authors', 2, 'I', 8, 0, 0, 'Names of the authors', 0, 0),
+  (9008, 502, 'Checksum', 3, 'I', 11, 0, 0, 'Type unknown to the tool', 0, 0),
+  (9018, 502, 'Edition', 4, 'I', 2, 0, 0, '', 3, 0),
+  (9019, 509, 'Frequency', 1, 'C', 5, 0, 0, 'Issues per year', 20, 0),
+  (9009, 509, 'IssueNo', 2, 'I', 2, 0, 0, '', 6, 0),
+  (9010, 503, 'Cover', 1, 'I', 9, 0, 0, 'Scanned cover', 0, 0),
+  (9012, 505, 'Name', 1, 'I', 5, 1, 0, '', 60, 0),
+  (9013, 505, 'JoinedOn', 2, 'I', 10, 0, 0, '', 0, 0),
+  (9014, 505, 'Rating', 3, 'I', 4, 0, 0, '', 0, 0),
+  (9015, 506, 'Item', 1, 'I', 7, 1, 0, '', 0, 0),
+  (9016, 506, 'Borrower', 2, 'I', 7, 1, 0, '', 0, 0),
+  (9017, 506, 'DueDate', 3, 'I', 10, 0, 0, '', 0, 0);
+UPDATE zproperty SET is_set = 1 WHERE type_code = 8;
+INSERT INTO zmethod (method_id, class_id, name, position, level, type_code, description) VALUES
+  (9501, 501, 'Describe', 1, 'I', 5, 'One-line description'),
+  (9502, 501, 'Count', 2, 'C', 2, 'Items in the catalogue'),
+  (9503, 502, 'Borrow', 1, 'I', 1, ''),
+  (9504, 505, 'Fine', 1, 'C', 4, 'Fine owed'),
+  (9505, 506, 'Renew', 1, 'I', 1, ''),
+  (9506, 506, 'Overdue', 2, 'I', 1, '');
+INSERT INTO zparameter (parameter_id, method_id, name, position, type_code, precision, scale, default_value) VALUES
+  (9601, 9503, 'Borrower', 1, 7, 0, 0, ''),
+  (9602, 9503, 'Days', 2, 2, 3, 0, '21'),
+  (9603, 9505, 'Days', 1, 2, 3, 0, '7'),
+  (9604, 9504, 'AsOf', 1, 10, 0, 0, '');
 
 INSERT INTO zquery (query_id, name, query_text) VALUES
   (1, 'Books', 'Library : *Book*'),

@@ -5,7 +5,8 @@
 //   compare.png          the main window with the demo's two versions picked for a comparison
 //   reports-list.png     Reports > Existing Reports with Differences.rpt picked
 //   reports-preview.png  its preview, as "Print It" opens it
-//   differences.png      Reports > Differences…
+//   differences.png      Reports > Differences…, on its Rows tab
+//   changes.png          the same window on its Changes tab
 // then presses "Exit". A message box is answered and reported on standard error; the program
 // then ends with exit code 3, as it does when the pictures are not done within a minute.
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +41,7 @@ class ScreenshotDriver : public QObject {
 
  private:
   enum class Step { PickVersions, TakeMain, OpenList, TakeList, TakePreview, CloseList, OpenDifferences,
-                    TakeDifferences, Exit, Done };
+                    TakeDifferences, TakeChanges, Exit, Done };
 
   void tick() {
     if (clock_.elapsed() > kGiveUpMs) fail("the pictures were not done within a minute");
@@ -100,12 +102,21 @@ class ScreenshotDriver : public QObject {
       case Step::TakeDifferences:
         if (QWidget* differences = main->findChild<QWidget*>("DifferencesWin"); differences && differences->isVisible()) {
           save(differences, "differences.png");
-          differences->close();
-          next(Step::Exit);
+          auto* tabs = differences->findChild<QTabWidget*>();
+          if (!tabs || tabs->count() < 2) fail("the differences window has no Changes tab");
+          tabs->setCurrentIndex(1);
+          next(Step::TakeChanges);
         } else {
           waitOn();
         }
         break;
+      case Step::TakeChanges: {
+        QWidget* differences = main->findChild<QWidget*>("DifferencesWin");
+        save(differences, "changes.png");
+        differences->close();
+        next(Step::Exit);
+        break;
+      }
       case Step::Exit:
         later(main->findChild<QPushButton*>("PbExit"), &QAbstractButton::click);
         next(Step::Done);

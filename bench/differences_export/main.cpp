@@ -17,6 +17,7 @@
 #include <string>
 
 #include "workflow/differences.h"
+#include "generated_rows.h"
 #include "workflow/export.h"
 #include "workflow/operations.h"
 #include "workflow/workflow.h"
@@ -25,28 +26,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using model::Field;
 
 double seconds(std::chrono::steady_clock::time_point from) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
 
-void appendRow(model::Mpdms& table, const std::string& version, const std::string& className, const std::string& parent,
-               const char* kind = "", const std::string& member = {}, const char* type = "", const char* level = "") {
-  table.append();
-  table.setStr(Field::MODELVERS, version);
-  table.setStr(Field::FAMILYNAME, "Generated");
-  table.setStr(Field::CLASSNAME, className);
-  table.setStr(Field::PARENTNAME, parent);
-  table.setStr(Field::PROP_METHO, kind);
-  table.setStr(Field::ATTRIBUTE, member);
-  table.setStr(Field::TYPE, type);
-  table.setStr(Field::INS_CLASS, level);
-  table.setFlag(Field::ALL_OK, true);
-  table.setFlag(Field::PARENTOK, true);
-  table.setFlag(Field::CLASSFOUND, true);
-}
 
 // One version of the family. The second differs in every 10th class by a member's type, every
 // 25th by a member removed and another added, every 100th by its parent, and every 500th class
@@ -56,12 +41,12 @@ void appendVersion(model::Mpdms& table, const std::string& version, bool changed
     std::string name = "Class" + std::to_string(c);
     if (changed && c % 500 == 499) name = "Renamed" + std::to_string(c);
     const std::string parent = c == 0 ? "" : (changed && c % 100 == 99) ? "Class1" : "Class0";
-    appendRow(table, version, name, parent);
+    bench::appendGeneratedRow(table, version, name, parent);
     for (int m = 0; m < members; ++m) {
       std::string member = "Member" + std::to_string(m);
       if (changed && c % 25 == 24 && m == 0) member = "Added" + std::to_string(m);
       const char* type = (changed && c % 10 == 9 && m == 1) ? "Decimal" : (m % 3 == 0 ? "String" : "Integer");
-      appendRow(table, version, name, parent, m % 2 ? "P" : "M", member, type, m % 5 ? "I" : "C");
+      bench::appendGeneratedRow(table, version, name, parent, m % 2 ? "P" : "M", member, type, m % 5 ? "I" : "C");
     }
   }
 }

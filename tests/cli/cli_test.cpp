@@ -155,6 +155,9 @@ TEST_F(Cli, WrongArgumentsExitWithTwoAndSayWhy) {
       {{"compare", "1.0", "2.0", "--fail-on", "some"}, "unknown --fail-on 'some'"},
       {{"diff", "1.0", "2.0", "--reset"}, "unknown option '--reset' for diff"},
       {{"diff", "1.0"}, "diff needs BASE and REF"},
+      {{"history"}, "history needs one CLASS"},
+      {{"history", "Book", "--order", "random"}, "unknown --order 'random'"},
+      {{"history", "Book", "--format", "csv"}, "unknown --format 'csv'"},
       {{"load", "Library"}, "load takes 2 argument(s)"},
       {{"load", "Library", "   "}, "the version must not be empty"},
       {{"zap"}, "confirm with 'zap --yes'"},
@@ -174,7 +177,7 @@ TEST_F(Cli, WrongArgumentsExitWithTwoAndSayWhy) {
 TEST_F(Cli, FamiliesLoadAndVersionsWithRowCounts) {
   const Outcome families = run({"families"});
   EXPECT_EQ(families.exit, 0);
-  EXPECT_EQ(families.out, "Library\nLibrary Revised Edition\nFleet\nEmpty Family\n");
+  EXPECT_EQ(families.out, "Library\nLibrary Revised Edition\nFleet\nEmpty Family\nLibrary Third\n");
   const Outcome load = run({"load", "Library", "1.0"});
   EXPECT_EQ(load.exit, 0);
   EXPECT_EQ(load.out.rfind("Loaded 8 classes (", 0), 0u) << load.out;
@@ -738,3 +741,78 @@ TEST_F(Cli, AFailingRunPrintsNothingOnStandardOutput) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- history and ignore rules
+
+TEST_F(Cli, HistoryOfAClassThroughFourVersionsInLabelOrderOrAsStored) {
+  for (const auto& [family, version] : {std::pair{"Library", "1.0"}, std::pair{"Library", "1.1"},
+                                        std::pair{"Library Third", "10.0"}, std::pair{"Library Revised Edition", "2.0"}})
+    ASSERT_EQ(run({"load", family, version}).exit, 0);
+  const Outcome natural = run({"history", "Magazine"});
+  EXPECT_EQ(natural.exit, 0) << natural.err;
+  EXPECT_EQ(natural.out, readFile(fs::path(ZMC_GOLDEN_DIR) / "magazine-history.txt"));
+  const Outcome stored = run({"history", "Periodical", "--order", "stored"});
+  EXPECT_EQ(stored.exit, 0) << stored.err;
+  EXPECT_NE(stored.out.find("  10.0  (Library Third)  Periodical\n  2.0  (Library Revised)  Periodical\n"), std::string::npos)
+      << stored.out;
+  for (const char* line : {"1.1 -> 10.0: 1 change\n  Periodical  class added  [additive]\n",
+                           "10.0 -> 2.0: 1 change\n  Periodical.IssueNo  pushed down  Periodical -> Magazine  [breaking]\n",
+                           "IssueNo (Property)    .    .    +     -\n"})
+    EXPECT_NE(stored.out.find(line), std::string::npos) << line << "\n" << stored.out;
+
+  const Outcome family = run({"history", "Book", "--family", "library", "--format", "json"});
+  EXPECT_EQ(family.exit, 0) << family.err;
+  const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(family.out)).object();
+  EXPECT_EQ(json["format"].toString(), "zmc-history");
+  EXPECT_EQ(json["versions"].toArray().size(), 2);
+  EXPECT_EQ(json["steps"].toArray().size(), 1);
+
+  const Outcome missing = run({"history", "Spaceship"});
+  EXPECT_EQ(missing.exit, 2);
+  EXPECT_NE(missing.err.find("class \"Spaceship\" is in none of the 4 versions"), std::string::npos) << missing.err;
+}
+
+// Revised Edition (2.0) against the third state (3.0): Member.Joined removed and Member.JoinedOn
+// added (breaking, with a rename suggestion), Magazine.IssueNo pulled up into Periodical (review).
+TEST_F(Cli, EachIgnoreRuleFormChangesTheOutputAndTheExitCode) {
+  ASSERT_EQ(run({"load", "Library Revised Edition", "2.0"}).exit, 0);
+  ASSERT_EQ(run({"load", "Library Third", "3.0"}).exit, 0);
+  struct Case {
+    const char* rules;
+    long shown, hidden;
+    int exitAny, exitBreaking;
+    const char* warning;
+  } cases[] = {
+      {nullptr, 3, 0, 1, 1, nullptr},
+      {"Mem*", 1, 3, 1, 0, nullptr},
+      {"* kind=property", 0, 4, 0, 0, nullptr},
+      {"Magazine change=pulled-up", 2, 1, 1, 1, nullptr},
+      {"* severity=breaking", 2, 2, 1, 0, nullptr},
+      {"rename Member.Joined Member.JoinedOn", 2, 0, 1, 1, nullptr},
+      {"# one refused line, one applied\nMember sevrity=breaking\nMagazine", 2, 1, 1, 1,
+       "zorbane-compare.ignore line 2: unknown word 'sevrity=breaking'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules ? c.rules : "no ignore file");
+    std::error_code ec;
+    fs::remove(dir / "zorbane-compare.ignore", ec);
+    if (c.rules) std::ofstream(dir / "zorbane-compare.ignore") << c.rules << "\n";
+    const Outcome json = run({"diff", "2.0", "3.0", "--format", "json"});
+    const QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    EXPECT_EQ(doc["changeCounts"].toObject()["total"].toInt(), c.shown) << json.out;
+    EXPECT_EQ(doc["hiddenByRules"].toInt(), c.hidden) << json.out;
+    EXPECT_EQ(json.exit, c.exitAny) << json.err;
+    EXPECT_EQ(run({"diff", "2.0", "3.0", "--fail-on", "breaking"}).exit, c.exitBreaking);
+    if (c.rules && !c.warning) {
+      EXPECT_FALSE(doc["ignoreRules"].toArray().isEmpty());
+      EXPECT_TRUE(json.err.empty()) << json.err;
+    }
+    if (c.warning) EXPECT_NE(json.err.find(c.warning), std::string::npos) << json.err;
+    const Outcome text = run({"diff", "2.0", "3.0", "--changes"});
+    if (c.rules) EXPECT_NE(text.out.find(std::to_string(c.hidden) + (c.hidden == 1 ? " change" : " changes") + " hidden by rules"), std::string::npos) << text.out;
+    if (c.rules && std::string_view(c.rules).starts_with("rename"))
+      EXPECT_NE(text.out.find("Member.JoinedOn  renamed  Joined -> JoinedOn  [breaking]\n"), std::string::npos) << text.out;
+    const Outcome all = run({"diff", "2.0", "3.0", "--format", "json", "--no-ignore"});
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(all.out)).object()["changeCounts"].toObject()["total"].toInt(), 3);
+  }
+}

@@ -10,6 +10,8 @@
 #include "ole/ole.h"
 #include "unattended.h"
 #include "workflow/differences.h"
+#include "workflow/history.h"
+#include "workflow/ignore_rules.h"
 #include "workflow/operations.h"
 #include "workflow/session.h"
 #include "workflow/workflow.h"
@@ -169,6 +171,20 @@ bool outputAllowed(const CompareOptions& options) {
        operation);
 }
 
+// The rules of the working folder's ignore file, each refused line told on standard error (the
+// command goes on without it); none when the user turned them off.
+std::optional<workflow::IgnoreRules> ignoreRules(bool wanted) {
+  if (!wanted) return std::nullopt;
+  workflow::IgnoreRules rules = workflow::readIgnoreRules(workflow::kIgnoreFileName);
+  for (const workflow::RuleProblem& problem : rules.problems)
+    std::cerr << "zorbane-compare-cli: " << workflow::problemText(rules, problem) << "\n";
+  return rules;
+}
+
+const workflow::IgnoreRules* inForce(const std::optional<workflow::IgnoreRules>& rules) {
+  return rules && !rules->empty() ? &*rules : nullptr;
+}
+
 // Prints or writes the differences as asked and answers the exit code --fail-on sets.
 int report(const CompareOptions& options, const workflow::Differences& differences, const char* operation) {
   RT_FRAME("Cli:Report");
@@ -181,7 +197,8 @@ int report(const CompareOptions& options, const workflow::Differences& differenc
     workflow::writeDifferences(std::cout, differences, options.format, view);  // main.cpp writes it out
   }
   switch (options.failOn) {
-    case FailOn::Any: return differences.rows.empty() ? 0 : 1;
+    // With rules in force, what they hid does not count.
+    case FailOn::Any: return differences.changes.rules.empty() ? !differences.rows.empty() : differences.changes.counts.total > 0;
     case FailOn::Breaking: return differences.changes.counts.count(workflow::Severity::Breaking) > 0 ? 1 : 0;
     case FailOn::None: break;
   }
@@ -215,7 +232,8 @@ int compare(const CompareOptions& options) {
     case workflow::CompareOutcome::Done:
       break;
   }
-  const workflow::Differences differences = workflow::readDifferences(*table, base, reference);
+  const auto rules = ignoreRules(options.ignoreRules);
+  const workflow::Differences differences = workflow::readDifferences(*table, base, reference, inForce(rules));
   table->close();
   RT_LINE();
   return report(options, differences, "COMPARE");
@@ -233,7 +251,34 @@ int diff(const CompareOptions& options) {
   table->close();
   if (verdicts.baseRows == 0) failWithoutRows(base, "DIFF");
   if (verdicts.size() == verdicts.baseRows) failWithoutRows(reference, "DIFF");
-  return report(options, workflow::differencesOf(verdicts), "DIFF");
+  const auto rules = ignoreRules(options.ignoreRules);
+  return report(options, workflow::differencesOf(verdicts, inForce(rules)), "DIFF");
+}
+
+int history(const HistoryCommand& command) {
+  RT_FRAME("Cli:History");
+  const auto rules = ignoreRules(command.ignoreRules);
+  auto table = openShared("HISTORY", true);
+  RT_LINE();
+  workflow::HistoryOptions options;
+  options.family = command.family;
+  options.order = command.storedOrder ? workflow::VersionOrder::Stored : workflow::VersionOrder::Natural;
+  options.rules = inForce(rules);
+  const workflow::ClassHistory history = workflow::classHistory(*table, command.className, options);
+  table->close();
+  if (history.versions.empty())
+    fail(rt::EG_ARG, command.family ? "no version was read from family \"" + *command.family + "\"" : "the table holds no version",
+         "HISTORY");
+  if (!history.found())
+    fail(rt::EG_ARG, "class \"" + command.className + "\" is in none of the " + std::to_string(history.versions.size()) +
+                         " versions", "HISTORY");
+  if (command.json)
+    workflow::writeHistoryJson(std::cout, history);
+  else
+    workflow::writeHistoryText(std::cout, history);
+  std::cout.flush();
+  if (!std::cout) fail(rt::EG_WRITE, "the history could not be written to standard output", "HISTORY");
+  return 0;
 }
 
 int zap() {

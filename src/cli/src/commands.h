@@ -7,6 +7,7 @@
 #include <string>
 
 #include "workflow/export.h"
+#include "workflow/history.h"
 
 namespace cli {
 
@@ -22,6 +23,15 @@ struct CompareOptions {
   std::optional<std::filesystem::path> output;  // absolute; standard output when empty
   bool changes = false;                          // text and CSV list the changes instead of the rows
   FailOn failOn = FailOn::Any;
+  bool ignoreRules = true;            // apply zorbane-compare.ignore of the working folder
+};
+
+struct HistoryCommand {
+  std::string className;
+  std::optional<std::string> family;
+  bool json = false;
+  bool storedOrder = false;  // the order the versions first appear in the table, not by label
+  bool ignoreRules = true;
 };
 
 int listFamilies();
@@ -33,6 +43,8 @@ int compare(const CompareOptions& options);
 // Prints the differences a compare with "Reset Flags" would find, on the table opened read-only:
 // no flag, index or header is written.
 int diff(const CompareOptions& options);
+// Prints a class's changes through every stored version, the table opened read-only.
+int history(const HistoryCommand& command);
 int zap();
 int reindex();
 

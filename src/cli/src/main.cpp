@@ -36,6 +36,10 @@ constexpr const char* kUsage =
     "  diff BASE REF [OUTPUT OPTIONS]\n"
     "                               print the differences a compare with --reset would find, writing\n"
     "                               nothing (the table may be read-only or open elsewhere)\n"
+    "  history CLASS [--family FAMILY] [--format text|json] [--order stored] [--no-ignore]\n"
+    "                               the changes of CLASS between each two consecutive versions, and\n"
+    "                               its members version by version (writes nothing); versions in\n"
+    "                               natural order of their labels (1.9 before 1.10), or as first stored\n"
     "  zap --yes                    empty the table (it must not be open elsewhere)\n"
     "  reindex                      rebuild the table's index file\n"
     "\n"
@@ -45,6 +49,10 @@ constexpr const char* kUsage =
     "  --changes                    text and CSV: list one change a line instead of the differing rows\n"
     "  --fail-on any|breaking|none  when to exit with 1: any difference (the default), a breaking\n"
     "                               change, or never\n"
+    "  --no-ignore                  do not apply the rules of zorbane-compare.ignore\n"
+    "\n"
+    "Ignore rules: the changes that zorbane-compare.ignore in the working directory hides are left\n"
+    "out of the output and of --fail-on; a line it cannot read is told on standard error and skipped.\n"
     "\n"
     "Options:\n"
     "  -C DIR       work in DIR\n"
@@ -79,6 +87,8 @@ Invocation parseComparison(const std::string& command, const std::vector<std::st
       options.reset = true;
     } else if (arg == "--changes") {
       options.changes = true;
+    } else if (arg == "--no-ignore") {
+      options.ignoreRules = false;
     } else if (arg == "--format" || arg == "--output" || arg == "--fail-on") {
       if (i + 1 >= args.size()) return {{}, usageError(arg + " needs a value")};
       const std::string& value = args[++i];
@@ -112,6 +122,36 @@ Invocation parseComparison(const std::string& command, const std::vector<std::st
   return {[options] { return cli::compare(options); }, 0};
 }
 
+// history: one class and its options.
+Invocation parseHistory(const std::vector<std::string>& args) {
+  cli::HistoryCommand command;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--no-ignore") {
+      command.ignoreRules = false;
+    } else if (arg == "--family" || arg == "--format" || arg == "--order") {
+      if (i + 1 >= args.size()) return {{}, usageError(arg + " needs a value")};
+      const std::string& value = args[++i];
+      if (arg == "--family")
+        command.family = value;
+      else if (arg == "--format" && (value == "text" || value == "json"))
+        command.json = value == "json";
+      else if (arg == "--order" && (value == "stored" || value == "natural"))
+        command.storedOrder = value == "stored";
+      else
+        return {{}, usageError("unknown " + arg + " '" + value + "' (" + (arg == "--format" ? "text or json" : "natural or stored") + ")")};
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+      return {{}, usageError("unknown option '" + arg + "' for history")};
+    } else if (arg != "--") {
+      names.push_back(arg);
+    }
+  }
+  if (names.size() != 1) return {{}, usageError("history needs one CLASS")};
+  command.className = names.front();
+  return {[command] { return cli::history(command); }, 0};
+}
+
 Invocation parseCommand(const std::string& command, const std::vector<std::string>& args) {
   const auto exactly = [&](std::size_t count, std::function<int()> run) -> Invocation {
     if (args.size() != count) return {{}, usageError(command + " takes " + std::to_string(count) + " argument(s)")};
@@ -139,6 +179,7 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
     return {cli::zap, 0};
   }
   if (command == "compare" || command == "diff") return parseComparison(command, args);
+  if (command == "history") return parseHistory(args);
   return {{}, usageError("unknown command '" + command + "'")};
 }
 

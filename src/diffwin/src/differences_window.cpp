@@ -116,6 +116,10 @@ void DifferencesWindow::buildControls() {
   table->verticalHeader()->setVisible(false);
   table->horizontalHeader()->setStretchLastSection(true);
   changesView = new ChangesView(this);
+  changesView->openHistory = [this](const std::string& className) { showHistory(className); };
+  changesView->addRule = [this](const std::string& rule) {
+    if (workflow::appendIgnoreRule(ignoreFile(), rule)) refresh();
+  };
   views = new QTabWidget(this);
   views->addTab(table, "&Rows");
   views->addTab(changesView, "Chan&ges");
@@ -179,8 +183,13 @@ void DifferencesWindow::refresh() {
   changesView->setChanges(nullptr);
   all_ = workflow::Differences{};
   model::Mpdms* open = source_ ? source_() : nullptr;
+  // The ignore file is read again each time, so that a rule just added or edited applies.
+  const workflow::IgnoreRules rules = workflow::readIgnoreRules(ignoreFile());
+  std::vector<std::string> problems;
+  for (const workflow::RuleProblem& problem : rules.problems) problems.push_back(workflow::problemText(rules, problem));
+  changesView->setRuleProblems(problems);
   if (open && open->used() && !base.empty() && !reference.empty() && base != reference)
-    all_ = workflow::readDifferences(*open, base, reference);
+    all_ = workflow::readDifferences(*open, base, reference, rules.empty() ? nullptr : &rules);
   model_->setRows(&all_.rows);
   changesView->setChanges(&all_.changes);
   table->resizeColumnsToContents();
@@ -219,13 +228,18 @@ void DifferencesWindow::showSummary() {
            std::to_string(s.same) + ", differing " + std::to_string(s.differing) + ": added " +
            std::to_string(s.added) + ", removed " + std::to_string(s.removed) + ", changed " +
            std::to_string(s.changed) + ". Showing " + std::to_string(proxy_->rowCount()) + " of " +
-           std::to_string(all_.rows.size()) + ".\nChanges " + std::to_string(all_.changes.counts.total) + ": ";
+           std::to_string(all_.rows.size()) +
+           (all_.rowsHiddenByRules > 0 ? " (" + std::to_string(all_.rowsHiddenByRules) + " hidden by rules)" : "") +
+           ".\nChanges " + std::to_string(all_.changes.counts.total) + ": ";
     for (workflow::Severity severity : workflow::kSeverities)
       text += std::string(severity == workflow::kSeverities.front() ? "" : ", ") +
               std::string(workflow::severityText(severity)) + " " + std::to_string(all_.changes.counts.count(severity));
-    text += all_.changes.suggestions.empty()
-                ? "."
-                : "; " + std::to_string(all_.changes.suggestions.size()) + " rename suggestion(s), not counted.";
+    if (!all_.changes.suggestions.empty())
+      text += "; " + std::to_string(all_.changes.suggestions.size()) + " rename suggestion(s), not counted";
+    if (!all_.changes.rules.empty())
+      text += "; " + std::to_string(all_.changes.hidden.size() + all_.changes.hiddenSuggestions.size()) +
+              " hidden by rules";
+    text += ".";
   }
   summary->setText(qs(text));
   for (QPushButton* button : {exportCsv, exportJson, exportHtml}) button->setEnabled(!all_.base.empty());
@@ -254,8 +268,6 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
   RT_FRAME("DifferencesWin:Export");
   const std::string file = chooseExportFile ? chooseExportFile(format) : std::string();
   if (file.empty()) return;
-  const workflow::ExportView view =
-      views->currentWidget() == changesView ? workflow::ExportView::Changes : workflow::ExportView::Rows;
   // The export is this window's own: its failure is told in a sentence with the one choice
   // there is, not as the run-time's error report.
   rt::ErrorPtr failure;
@@ -269,6 +281,8 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
     ~KeepFirstError() { rt::setErrorBlock(previous); }
     rt::ErrorBlock previous;
   };
+  const workflow::ExportView view =
+      views->currentWidget() == changesView ? workflow::ExportView::Changes : workflow::ExportView::Rows;
   bool written = false;
   {
     KeepFirstError keep(failure);
@@ -283,6 +297,20 @@ void DifferencesWindow::exportAs(workflow::ExportFormat format) {
                       ".\n\nA file already there under that name was left as it was. Choose another folder or "
                       "name and export again.",
                   gui::kBoxOk | gui::kBoxIconExclamation);
+}
+
+std::filesystem::path DifferencesWindow::ignoreFile() const {
+  model::Mpdms* open = source_ ? source_() : nullptr;
+  const std::string folder = open && open->used() ? open->tablePath() : std::string();
+  return std::filesystem::path(folder) / workflow::kIgnoreFileName;
+}
+
+void DifferencesWindow::showHistory(const std::string& className) {
+  if (!history_) history_ = new HistoryWindow(this, source_, ignoreFile());
+  history_->showClass(className);
+  history_->show();
+  history_->raise();
+  history_->activateWindow();
 }
 
 DifferencesWindow* differencesWindowOf(const gui::Window& owner) {

@@ -2,10 +2,10 @@
 #include <string>
 
 #include "long_operation.h"
-#include "workflow/workflow.h"
 #include "mainwin/zorbanewin.h"
 #include "workflow/operations.h"
 #include "workflow/session.h"
+#include "workflow/workflow.h"
 
 namespace mainwin {
 namespace {

@@ -189,6 +189,10 @@ std::string Mpdms::codePageName() const { return table_ ? table_->codePageName()
 void Mpdms::setFlag(Field f, bool value) {
   if (table_ && bound(f) >= 0) table_->putLogical(bound(f), value);
 }
+std::size_t Mpdms::storedWidth(Field f) const {
+  return table_ && bound(f) >= 0 ? static_cast<std::size_t>(table_->field(bound(f)).length) : 0;
+}
+
 std::string_view Mpdms::storedField(Field f) {
   return table_ && bound(f) >= 0 ? table_->rawField(bound(f)) : std::string_view();
 }

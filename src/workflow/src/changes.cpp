@@ -6,7 +6,8 @@
 // member added or removed, unless one member of the same name, kind, level and type left one
 // class and arrived in another: then it moved. A member whose counterpart differs in type, level
 // or both is one entry per pair of rows. What is left of removed and added members, and of
-// removed and added classes, is then paired into rename suggestions.
+// removed and added classes, is then paired into rename suggestions, except where the user
+// accepted a rename: that pair becomes one "renamed" change.
 #include "workflow/changes.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <span>
 #include <tuple>
 #include <unordered_map>
 
@@ -40,6 +42,7 @@ constexpr KindInfo kKinds[kChangeKindCount] = {
     {ChangeKind::PulledUp, "pulled up", Severity::Review},
     {ChangeKind::PushedDown, "pushed down", Severity::Breaking},
     {ChangeKind::MovedElsewhere, "moved", Severity::Breaking},
+    {ChangeKind::Renamed, "renamed", Severity::Breaking},
 };
 constexpr const char* kSeverityTexts[kSeverityCount] = {"breaking", "review", "additive"};
 
@@ -49,34 +52,32 @@ const KindInfo& infoOf(ChangeKind kind) { return kKinds[static_cast<std::size_t>
 using MemberName = std::pair<std::string_view, std::string_view>;
 using Signature = std::tuple<std::string_view, std::string_view, std::string_view, std::string_view>;
 
-// One version's classes: each class's superclass and own member rows.
+// One version's classes: each class's superclass and rows. A version's rows lie in order 1, so a
+// class's rows lie together: a class keeps where they lie.
 class Hierarchy {
  public:
   Hierarchy(const PairVerdicts& pair, Side side) {
-    // A version's rows lie class by class: the class is looked up once per run of its rows.
-    ClassInfo* info = nullptr;
-    const std::string_view* infoName = nullptr;
-    for (const PairRow& row : pair.rows) {
-      if (row.side != side) continue;
-      bool added = false;
-      if (!infoName || *infoName != row.className) {
-        auto [at, inserted] = classes_.try_emplace(row.className);
-        info = &at->second;
-        infoName = &at->first;
-        added = inserted;
-      }
-      if (added || row.isClassRow()) info->parent = row.parent;
-      if (!row.isClassRow()) info->members.push_back(&row);
+    const std::size_t first = side == Side::Base ? 0 : pair.baseRows;
+    const std::size_t last = side == Side::Base ? pair.baseRows : pair.size();
+    for (std::size_t i = first; i < last;) {
+      std::size_t end = i + 1;
+      while (end < last && pair.rows[end].className == pair.rows[i].className) ++end;
+      ClassInfo& info = classes_[pair.rows[i].className];
+      info.rows = std::span<const PairRow>(pair.rows.data() + i, end - i);
+      info.parent = pair.rows[i].parent;
+      for (const PairRow& row : info.rows)
+        if (row.isClassRow()) info.parent = row.parent;
+      i = end;
     }
   }
   std::string_view parentOf(std::string_view className) const {
     const auto at = classes_.find(className);
     return at == classes_.end() ? std::string_view() : at->second.parent;
   }
-  const std::vector<const PairRow*>& membersOf(std::string_view className) const {
-    static const std::vector<const PairRow*> none;
+  // The class's rows, its own row among them (isClassRow tells it apart).
+  std::span<const PairRow> rowsOf(std::string_view className) const {
     const auto at = classes_.find(className);
-    return at == classes_.end() ? none : at->second.members;
+    return at == classes_.end() ? std::span<const PairRow>() : at->second.rows;
   }
   // The superclasses of a class, nearest first; a cycle ends the walk.
   std::vector<std::string_view> ancestorsOf(std::string_view className) const {
@@ -93,20 +94,21 @@ class Hierarchy {
   std::set<MemberName> inheritedBy(std::string_view className) const {
     std::set<MemberName> out;
     for (std::string_view ancestor : ancestorsOf(className))
-      for (const PairRow* m : membersOf(ancestor)) out.emplace(m->kind, m->member);
+      for (const PairRow& m : rowsOf(ancestor))
+        if (!m.isClassRow()) out.emplace(m.kind, m.member);
     return out;
   }
   // The class has the member itself or inherits it.
   bool reaches(std::string_view className, const MemberName& member) const {
-    for (const PairRow* m : membersOf(className))
-      if (MemberName(m->kind, m->member) == member) return true;
+    for (const PairRow& m : rowsOf(className))
+      if (!m.isClassRow() && MemberName(m.kind, m.member) == member) return true;
     return inheritedBy(className).count(member) > 0;
   }
 
  private:
   struct ClassInfo {
     std::string_view parent;
-    std::vector<const PairRow*> members;
+    std::span<const PairRow> rows;
   };
   std::unordered_map<std::string_view, ClassInfo> classes_;
 };
@@ -156,10 +158,11 @@ std::vector<Pairing> mutualBest(std::size_t olds, std::size_t news, double thres
 
 // Jaccard similarity of two classes' own members (kind, name, level and type); 0 when either has
 // none.
-double classMemberSimilarity(const std::vector<const PairRow*>& a, const std::vector<const PairRow*>& b) {
-  const auto signatures = [](const std::vector<const PairRow*>& members) {
+double classMemberSimilarity(std::span<const PairRow> a, std::span<const PairRow> b) {
+  const auto signatures = [](std::span<const PairRow> rows) {
     std::set<Signature> out;
-    for (const PairRow* m : members) out.emplace(m->kind, m->member, m->level, m->type);
+    for (const PairRow& m : rows)
+      if (!m.isClassRow()) out.emplace(m.kind, m.member, m.level, m.type);
     return out;
   };
   const auto sa = signatures(a), sb = signatures(b);
@@ -171,12 +174,14 @@ double classMemberSimilarity(const std::vector<const PairRow*>& a, const std::ve
 
 class ChangeListBuilder {
  public:
-  explicit ChangeListBuilder(const PairVerdicts& pair)
-      : pair_(pair), base_(pair, Side::Base), reference_(pair, Side::Reference) {}
+  ChangeListBuilder(const PairVerdicts& pair, const std::vector<AcceptedRename>& accepted)
+      : pair_(pair), base_(pair, Side::Base), reference_(pair, Side::Reference), accepted_(accepted) {}
 
   ChangeList build() {
     for (std::size_t i = 0; i < pair_.size(); ++i) visit(static_cast<int>(i));
     pairMoves();
+    acceptMemberRenames();
+    acceptClassRenames();
     suggestMemberRenames();
     suggestClassRenames();
     for (const PairRow* r : removed_) list_.changes.push_back(memberEntry(ChangeKind::MemberRemoved, *r));
@@ -189,6 +194,12 @@ class ChangeListBuilder {
                        return std::tie(a.className, a.oldName) < std::tie(b.className, b.oldName);
                      });
     list_.counts = countChanges(list_.changes);
+    for (const AcceptedRename& rename : accepted_) {
+      const std::string text = "rename " + (rename.className.empty() ? rename.oldName + " " + rename.newName
+                                                                       : rename.className + "." + rename.oldName + " " +
+                                                                             rename.className + "." + rename.newName);
+      list_.rules.push_back({rename.line, text, renamedBy_[&rename]});
+    }
     return std::move(list_);
   }
 
@@ -203,7 +214,8 @@ class ChangeListBuilder {
     if (r.isClassRow()) {
       if (!f.classFound) {
         (base ? removedClasses_ : addedClasses_).push_back(&r);
-      } else if (!f.parentOk && superclassChanged_.insert(r.className).second) {
+      } else if (!f.parentOk && superclassChanged_.insert(r.className).second &&
+                 !isAcceptedClassRename(base_.parentOf(r.className), reference_.parentOf(r.className))) {
         superclassChange(r.className);
       }
       return;
@@ -287,6 +299,87 @@ class ChangeListBuilder {
     std::erase_if(added_, wasMoved);
   }
 
+  bool isAcceptedClassRename(std::string_view oldName, std::string_view newName) const {
+    return std::any_of(accepted_.begin(), accepted_.end(), [&](const AcceptedRename& r) {
+      return r.className.empty() && r.oldName == oldName && r.newName == newName;
+    });
+  }
+
+  // A removed and an added member of one class and kind whose rename the user accepted.
+  void acceptMemberRenames() {
+    for (const AcceptedRename& rename : accepted_) {
+      if (rename.className.empty()) continue;
+      const auto named = [&rename](const std::string& name) {
+        return [&rename, &name](const PairRow* r) { return r->className == rename.className && r->member == name; };
+      };
+      const auto was = std::find_if(removed_.begin(), removed_.end(), named(rename.oldName));
+      const auto now = std::find_if(added_.begin(), added_.end(), named(rename.newName));
+      if (was == removed_.end() || now == added_.end() || (*was)->kind != (*now)->kind) continue;
+      list_.changes.push_back(renamedMember(**was, **now, rename.className));
+      ++renamedBy_[&rename];
+      removed_.erase(was);
+      added_.erase(now);
+    }
+  }
+
+  ChangeEntry renamedMember(const PairRow& was, const PairRow& now, const std::string& className) const {
+    ChangeEntry e = memberEntry(ChangeKind::Renamed, now);
+    e.className = className;
+    const bool same = was.type == now.type && was.level == now.level;
+    const auto described = [same](const PairRow& r) {
+      return same ? std::string(r.member) : std::string(r.member) + ": " + std::string(r.type) + ", " + levelWord(r.level);
+    };
+    e.before = described(was);
+    e.after = described(now);
+    return e;
+  }
+
+  // A removed and an added class whose rename the user accepted: one change under the new name,
+  // and the old class's members compared with the new one's.
+  void acceptClassRenames() {
+    for (const AcceptedRename& rename : accepted_) {
+      if (!rename.className.empty()) continue;
+      const auto named = [](const std::string& name) { return [&name](const PairRow* r) { return r->className == name; }; };
+      const auto was = std::find_if(removedClasses_.begin(), removedClasses_.end(), named(rename.oldName));
+      const auto now = std::find_if(addedClasses_.begin(), addedClasses_.end(), named(rename.newName));
+      if (was == removedClasses_.end() || now == addedClasses_.end()) continue;
+      ChangeEntry e = classEntry(ChangeKind::Renamed, **now);
+      e.before = rename.oldName;
+      e.after = rename.newName;
+      list_.changes.push_back(std::move(e));
+      ++renamedBy_[&rename];
+      removedClasses_.erase(was);
+      addedClasses_.erase(now);
+      compareMembers(rename.oldName, rename.newName);
+    }
+  }
+
+  // The own members of `oldName` in the base against those of `newName` in the reference, by kind
+  // and name; the entries are listed under the new name.
+  void compareMembers(const std::string& oldName, const std::string& newName) {
+    std::map<MemberName, std::vector<const PairRow*>> olds;
+    for (const PairRow& m : base_.rowsOf(oldName))
+      if (!m.isClassRow()) olds[{m.kind, m.member}].push_back(&m);
+    for (const PairRow& row : reference_.rowsOf(newName)) {
+      if (row.isClassRow()) continue;
+      const PairRow* now = &row;
+      auto& candidates = olds[{now->kind, now->member}];
+      if (candidates.empty()) {
+        list_.changes.push_back(memberEntry(ChangeKind::MemberAdded, *now));
+        continue;
+      }
+      const PairRow* was = candidates.front();
+      candidates.erase(candidates.begin());
+      if (was->type != now->type || was->level != now->level) typeOrLevelChange(*was, *now);
+    }
+    for (const auto& [name, left] : olds)
+      for (const PairRow* was : left) {
+        ChangeEntry e = memberEntry(ChangeKind::MemberRemoved, *was);
+        e.className = newName;
+        list_.changes.push_back(std::move(e));
+      }
+  }
+
   // Removed and added members of one class, kind, level and type, paired by name.
   void suggestMemberRenames() {
     std::map<Signature, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> groups;
@@ -312,7 +405,7 @@ class ChangeListBuilder {
     const auto& olds = removedClasses_;
     const auto& news = addedClasses_;
     for (const Pairing& p : mutualBest(olds.size(), news.size(), kClassRenameThreshold, [&](std::size_t o, std::size_t n) {
-           return classMemberSimilarity(base_.membersOf(olds[o]->className), reference_.membersOf(news[n]->className));
+           return classMemberSimilarity(base_.rowsOf(olds[o]->className), reference_.rowsOf(news[n]->className));
          }))
       list_.suggestions.push_back({SuggestionKind::ClassRenamed, {}, {}, {}, {}, std::string(olds[p.oldIndex]->className),
                                    std::string(news[p.newIndex]->className), p.similarity, Severity::Breaking});
@@ -332,6 +425,8 @@ class ChangeListBuilder {
   std::vector<const PairRow*> removed_, added_, removedClasses_, addedClasses_;
   std::set<std::string_view> superclassChanged_;
   std::set<std::pair<int, int>> typeOrLevelPairs_;
+  const std::vector<AcceptedRename>& accepted_;
+  std::map<const AcceptedRename*, long> renamedBy_;
 };
 
 }  // namespace
@@ -362,9 +457,9 @@ double memberNameSimilarity(std::string_view a, std::string_view b) {
   return 1.0 - static_cast<double>(previous[y.size()]) / static_cast<double>(std::max(x.size(), y.size()));
 }
 
-ChangeList changeListOf(const PairVerdicts& pair) {
+ChangeList changeListOf(const PairVerdicts& pair, const std::vector<AcceptedRename>& accepted) {
   RT_FRAME("Changes:Of");
-  return ChangeListBuilder(pair).build();
+  return ChangeListBuilder(pair, accepted).build();
 }
 
 namespace {
@@ -397,10 +492,14 @@ bool ChangeFilter::passes(const RenameSuggestion& s) const {
 
 ChangeList ChangeFilter::apply(const ChangeList& all) const {
   ChangeList out;
-  std::copy_if(all.changes.begin(), all.changes.end(), std::back_inserter(out.changes),
-               [this](const ChangeEntry& c) { return passes(c); });
-  std::copy_if(all.suggestions.begin(), all.suggestions.end(), std::back_inserter(out.suggestions),
-               [this](const RenameSuggestion& s) { return passes(s); });
+  const auto change = [this](const ChangeEntry& c) { return passes(c); };
+  const auto suggestion = [this](const RenameSuggestion& s) { return passes(s); };
+  std::copy_if(all.changes.begin(), all.changes.end(), std::back_inserter(out.changes), change);
+  std::copy_if(all.suggestions.begin(), all.suggestions.end(), std::back_inserter(out.suggestions), suggestion);
+  std::copy_if(all.hidden.begin(), all.hidden.end(), std::back_inserter(out.hidden), change);
+  std::copy_if(all.hiddenSuggestions.begin(), all.hiddenSuggestions.end(), std::back_inserter(out.hiddenSuggestions),
+               suggestion);
+  out.rules = all.rules;
   out.counts = countChanges(out.changes);
   return out;
 }

@@ -1,6 +1,8 @@
 // The differences of a pair from its verdicts, and the filters over them.
 #include "workflow/differences.h"
 
+#include "workflow/ignore_rules.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -66,6 +68,39 @@ void countRow(DifferenceSummary& summary, const DifferenceRow& row) {
     if (row.verdicts[i]) ++summary.perVerdict[i];
 }
 
+// The name a renamed member had: "Pages" of "Pages" or "Pages: Integer, Instance".
+std::string_view formerName(const ChangeEntry& renamed) {
+  return std::string_view(renamed.before).substr(0, renamed.before.find(':'));
+}
+
+// True when the hidden change `c` speaks for `row`.
+bool covers(const ChangeEntry& c, const DifferenceRow& row) {
+  if (!c.member.empty()) {
+    const bool sameClass = row.className == c.className || (c.isMove() && row.className == c.toClass);
+    return sameClass && (row.member == c.member || (c.kind == ChangeKind::Renamed && row.member == formerName(c)));
+  }
+  switch (c.kind) {
+    case ChangeKind::ClassAdded:
+    case ChangeKind::ClassRemoved: return row.className == c.className;
+    case ChangeKind::Renamed: return row.className == c.before || row.className == c.after;
+    case ChangeKind::SuperclassChanged:
+      return row.className == c.className && row.verdictTexts() == std::vector<std::string>{std::string(verdictText(Verdict::ParentDiffers))};
+    default: return false;
+  }
+}
+
+void hideCoveredRows(Differences& d) {
+  if (d.changes.hidden.empty()) return;
+  std::vector<DifferenceRow> kept;
+  for (DifferenceRow& row : d.rows) {
+    if (std::any_of(d.changes.hidden.begin(), d.changes.hidden.end(), [&](const ChangeEntry& c) { return covers(c, row); }))
+      ++d.rowsHiddenByRules;
+    else
+      kept.push_back(std::move(row));
+  }
+  d.rows = std::move(kept);
+}
+
 }  // namespace
 
 std::string_view verdictText(Verdict verdict) { return kVerdictTexts[static_cast<std::size_t>(verdict)]; }
@@ -86,7 +121,7 @@ std::vector<std::string> DifferenceRow::verdictTexts() const {
   return texts;
 }
 
-Differences differencesOf(const PairVerdicts& pair) {
+Differences differencesOf(const PairVerdicts& pair, const IgnoreRules* rules) {
   RT_FRAME("Differences:Of");
   Differences out;
   out.base = trimmed(pair.base);
@@ -110,13 +145,18 @@ Differences differencesOf(const PairVerdicts& pair) {
                                            [](const DifferenceRow& row) { return row.side == Side::Reference; });
   std::stable_sort(out.rows.begin(), firstReference, byClass);
   std::stable_sort(firstReference, out.rows.end(), byClass);
+  out.changes = changeListOf(pair, rules ? rules->renames : std::vector<AcceptedRename>{});
+  if (rules) {
+    applyIgnoreRules(out.changes, *rules);
+    hideCoveredRows(out);
+  }
   for (const DifferenceRow& row : out.rows) countRow(out.summary, row);
-  out.changes = changeListOf(pair);
   return out;
 }
 
-Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference) {
-  return differencesOf(computePairVerdicts(table, base, reference));
+Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference,
+                            const IgnoreRules* rules) {
+  return differencesOf(computePairVerdicts(table, base, reference), rules);
 }
 
 bool wildcardMatch(std::string_view pattern, std::string_view text) {
@@ -168,6 +208,7 @@ Differences DifferenceFilter::apply(const Differences& all) const {
   out.baseFamily = all.baseFamily;
   out.referenceFamily = all.referenceFamily;
   out.changes = all.changes;
+  out.rowsHiddenByRules = all.rowsHiddenByRules;
   out.summary.compared = all.summary.compared;
   out.summary.same = all.summary.same;
   for (const DifferenceRow& row : all.rows) {

@@ -34,6 +34,7 @@ void writeText(std::ostream& out, const Differences& d) {
   std::vector<std::string> counts;
   for (Verdict verdict : kVerdicts) counts.push_back(std::string(verdictText(verdict)) + " " + std::to_string(s.count(verdict)));
   out << joined(counts, ", ") << "\n";
+  exporting::writeHiddenText(out, d.changes);
   if (d.rows.empty()) {
     out << "No differences.\n";
     return;

@@ -2,6 +2,8 @@
 // under docs/formats/.
 #include "export_encoding.h"
 
+#include "workflow/ignore_rules.h"
+
 namespace workflow::exporting {
 namespace {
 
@@ -41,9 +43,22 @@ void writeChangesText(std::ostream& out, const ChangeList& list) {
     out << "Changes " << list.counts.total << ": " << severityCounts(list.counts) << "\n";
     for (const ChangeEntry& change : list.changes) out << utf8(changeLine(change)) << "\n";
   }
-  if (list.suggestions.empty()) return;
-  out << "Rename suggestions (not counted as changes):\n";
-  for (const RenameSuggestion& suggestion : list.suggestions) out << "  " << utf8(suggestionLine(suggestion)) << "\n";
+  if (!list.suggestions.empty()) {
+    out << "Rename suggestions (not counted as changes):\n";
+    for (const RenameSuggestion& suggestion : list.suggestions) out << "  " << utf8(suggestionLine(suggestion)) << "\n";
+  }
+  writeHiddenText(out, list);
+}
+
+void writeHiddenText(std::ostream& out, const ChangeList& list) {
+  if (list.rules.empty()) return;
+  out << hiddenByRulesText(list) << "\n";
+  writeRulesText(out, list.rules);
+}
+
+std::string hiddenByRulesText(const ChangeList& list) {
+  const std::size_t hidden = list.hidden.size() + list.hiddenSuggestions.size();
+  return std::to_string(hidden) + (hidden == 1 ? " change" : " changes") + " hidden by rules";
 }
 
 void writeChangesCsv(std::ostream& out, const ChangeList& list) {
@@ -79,26 +94,59 @@ void writeChangesJson(std::ostream& out, const ChangeList& list) {
   out << "}},\n  \"changes\": [";
   bool first = true;
   for (const ChangeEntry& c : list.changes) {
-    out << (first ? "\n" : ",\n") << "    {\"change\": \"" << changeKindText(c.kind) << "\", \"class\": "
-        << jsonString(c.className) << ", \"member\": " << jsonString(c.member) << ", \"memberKind\": \""
-        << c.memberKind << "\", \"level\": \"" << c.level << "\", \"before\": " << jsonString(c.before)
-        << ", \"after\": " << jsonString(c.after) << ", \"severity\": \"" << severityText(c.severity) << '"';
-    if (c.isMove()) out << ", \"fromClass\": " << jsonString(c.fromClass) << ", \"toClass\": " << jsonString(c.toClass);
-    out << '}';
+    out << (first ? "\n    " : ",\n    ");
+    writeChangeJson(out, c);
     first = false;
   }
   out << (first ? "],\n" : "\n  ],\n") << "  \"suggestions\": [";
   first = true;
   for (const RenameSuggestion& s : list.suggestions) {
-    out << (first ? "\n" : ",\n") << "    {\"suggestion\": \"" << suggestionText(s.kind) << "\", \"class\": "
-        << jsonString(s.className) << ", \"memberKind\": \"" << s.memberKind << "\", \"level\": \"" << s.level
-        << "\", \"type\": " << jsonString(s.type) << ", \"oldName\": " << jsonString(s.oldName)
-        << ", \"newName\": " << jsonString(s.newName) << ", \"similarity\": " << similarityText(s.similarity)
-        << ", \"severity\": \"" << severityText(s.severity) << "\"}";
+    out << (first ? "\n    " : ",\n    ");
+    writeSuggestionJson(out, s);
     first = false;
   }
-  out << (first ? "]\n" : "\n  ]\n");
+  out << (first ? "],\n" : "\n  ],\n") << "  \"hiddenByRules\": " << list.hidden.size() + list.hiddenSuggestions.size()
+      << ",\n  ";
+  writeRulesJson(out, list.rules);
+  out << "\n";
 }
+
+void writeChangeJson(std::ostream& out, const ChangeEntry& c) {
+  out << "{\"change\": \"" << changeKindText(c.kind) << "\", \"class\": " << jsonString(c.className)
+      << ", \"member\": " << jsonString(c.member) << ", \"memberKind\": \"" << c.memberKind << "\", \"level\": \""
+      << c.level << "\", \"before\": " << jsonString(c.before) << ", \"after\": " << jsonString(c.after)
+      << ", \"severity\": \"" << severityText(c.severity) << '"';
+  if (c.isMove()) out << ", \"fromClass\": " << jsonString(c.fromClass) << ", \"toClass\": " << jsonString(c.toClass);
+  out << '}';
+}
+
+void writeSuggestionJson(std::ostream& out, const RenameSuggestion& s) {
+  out << "{\"suggestion\": \"" << suggestionText(s.kind) << "\", \"class\": " << jsonString(s.className)
+      << ", \"memberKind\": \"" << s.memberKind << "\", \"level\": \"" << s.level << "\", \"type\": "
+      << jsonString(s.type) << ", \"oldName\": " << jsonString(s.oldName) << ", \"newName\": " << jsonString(s.newName)
+      << ", \"similarity\": " << similarityText(s.similarity) << ", \"severity\": \"" << severityText(s.severity)
+      << "\"}";
+}
+
+void writeRulesJson(std::ostream& out, const std::vector<AppliedRule>& rules) {
+  out << "\"ignoreRules\": [";
+  bool first = true;
+  for (const AppliedRule& r : rules) {
+    out << (first ? "" : ", ") << "{\"line\": " << r.line << ", \"rule\": " << jsonString(r.text)
+        << ", \"entries\": " << r.entries << '}';
+    first = false;
+  }
+  out << ']';
+}
+
+void writeRulesText(std::ostream& out, const std::vector<AppliedRule>& rules, std::string_view indent) {
+  if (rules.empty()) return;
+  out << indent << "Rules applied (" << kIgnoreFileName << "):\n";
+  for (const AppliedRule& r : rules)
+    out << indent << "  line " << r.line << ": " << utf8(r.text) << "  (" << r.entries
+        << (r.entries == 1 ? " entry)\n" : " entries)\n");
+}
+
 
 void writeChangesHtml(std::ostream& out, const ChangeList& list) {
   const ChangeCounts& counts = list.counts;
@@ -118,6 +166,13 @@ void writeChangesHtml(std::ostream& out, const ChangeList& list) {
       writeHtmlSeverity(out, c.severity);
       out << "</tr>\n";
     }
+    out << "</tbody>\n</table>\n";
+  }
+  if (!list.rules.empty()) {
+    out << "<h3>Ignore rules applied</h3>\n<p>" << html(hiddenByRulesText(list)) << ".</p>\n<table class=\"rows changes\">\n"
+        << "<thead><tr><th>Line</th><th>Rule</th><th>Entries</th></tr></thead>\n<tbody>\n";
+    for (const AppliedRule& r : list.rules)
+      out << "<tr><td>" << r.line << "</td><td>" << html(r.text) << "</td><td>" << r.entries << "</td></tr>\n";
     out << "</tbody>\n</table>\n";
   }
   if (list.suggestions.empty()) return;

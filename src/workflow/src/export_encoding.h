@@ -29,4 +29,16 @@ void writeChangesCsv(std::ostream& out, const ChangeList& list);
 void writeChangesJson(std::ostream& out, const ChangeList& list);
 void writeChangesHtml(std::ostream& out, const ChangeList& list);
 
+// One change or suggestion as a JSON object on one line, and the rules in force as the JSON
+// member "ignoreRules" (an array of {"line", "rule", "entries"}), without a line end.
+void writeChangeJson(std::ostream& out, const ChangeEntry& change);
+void writeSuggestionJson(std::ostream& out, const RenameSuggestion& suggestion);
+void writeRulesJson(std::ostream& out, const std::vector<AppliedRule>& rules);
+// "12 changes hidden by rules".
+std::string hiddenByRulesText(const ChangeList& list);
+// That count and the rules in force, when rules were in force.
+void writeHiddenText(std::ostream& out, const ChangeList& list);
+// The rules in force as text lines: "Rules applied (zorbane-compare.ignore):" and one line each.
+void writeRulesText(std::ostream& out, const std::vector<AppliedRule>& rules, std::string_view indent = "");
+
 }  // namespace workflow::exporting

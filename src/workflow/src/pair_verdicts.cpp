@@ -14,6 +14,7 @@
 #include <cctype>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace workflow {
 namespace {
@@ -31,9 +32,7 @@ struct RawLayout {
   std::size_t rowLength() const { return familyAt() + family; }
 };
 
-constexpr const char* kRawFields[] = {"CLASSNAME", "PARENTNAME", "PROP_METHO", "ATTRIBUTE",
-                                      "INS_CLASS", "TYPE",       "FAMILYNAME"};
-constexpr model::Field kWordFields[] = {model::Field::CLASSNAME,  model::Field::PARENTNAME, model::Field::PROP_METHO,
+constexpr model::Field kRawFields[] = {model::Field::CLASSNAME,  model::Field::PARENTNAME, model::Field::PROP_METHO,
                                         model::Field::ATTRIBUTE,  model::Field::INS_CLASS,  model::Field::TYPE,
                                         model::Field::FAMILYNAME};
 // The words of a row, in the order of kRawFields.
@@ -237,14 +236,14 @@ std::string squeezed(std::string_view expression) {
 
 // True when order 1 keys every row as the table's descriptor says: then a scan of it gives a
 // version's rows in order 1 without reading the others.
-bool orderOneAsDescribed(rdd::Table& t) {
+bool orderOneAsDescribed(const model::Mpdms& t) {
   const std::vector<model::OrderDesc>& described = model::indexList().front().orders;
   return t.orderCount() >= 1 && !described.empty() && t.orderFor(1).empty() &&
          squeezed(t.orderKey(1)) == squeezed(described.front().keyExpr);
 }
 
 // The records of a version (stored form) in order 1.
-std::vector<std::uint32_t> recordsInOrderOne(rdd::Table& t, const std::string& version) {
+std::vector<std::uint32_t> recordsInOrderOne(model::Mpdms& t, const std::string& version) {
   std::vector<std::uint32_t> out;
   t.scanOrder(1, version, [&](std::string_view key, std::uint32_t recno) {
     if (!key.starts_with(version)) return false;
@@ -254,9 +253,9 @@ std::vector<std::uint32_t> recordsInOrderOne(rdd::Table& t, const std::string& v
   return out;
 }
 
-std::optional<std::string> storedVersion(rdd::Table& t, std::string_view version, std::size_t width) {
-  std::string stored;
-  if (!t.storedForm(version, &stored) || stored.size() != width) return std::nullopt;
+std::optional<std::string> storedVersion(const model::Mpdms& t, std::string_view version, std::size_t width) {
+  std::optional<std::string> stored = t.storedForm(version);
+  if (stored && stored->size() != width) return std::nullopt;
   return stored;
 }
 
@@ -274,28 +273,34 @@ std::string levelWord(std::string_view code) {
   return {};
 }
 
-PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
-                                 FlagStart start) {
-  RT_FRAME("PairVerdicts:Compute");
+namespace {
+
+// The stored bytes of each selected name without trailing blanks; a name the code page cannot
+// hold is in no row.
+std::unordered_set<std::string> storedNames(const model::Mpdms& table, const std::unordered_set<std::string>& names) {
+  std::unordered_set<std::string> out;
+  for (const std::string& name : names)
+    if (const std::optional<std::string> stored = table.storedForm(name)) out.emplace(withoutTrailingBlanks(*stored));
+  return out;
+}
+
+// The verdicts of the pair's rows that `selection` keeps (every row without one).
+PairVerdicts readPair(model::Mpdms& table, std::string_view base, std::string_view reference, FlagStart start,
+                      const RowSelection* selection) {
   using model::Field;
   PairVerdicts out;
   out.base = std::string(base);
   out.reference = std::string(reference);
-  rdd::Table* t = table.table();
-  if (!t || !table.used()) return out;
+  if (!table.used()) return out;
 
-  int fields[std::size(kRawFields)];
   std::size_t widths[std::size(kRawFields)];
-  for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
-    fields[i] = t->fieldIndex(kRawFields[i]);
-    widths[i] = fields[i] < 0 ? 0 : static_cast<std::size_t>(t->field(fields[i]).length);
-  }
-  const int versionField = t->fieldIndex("MODELVERS");
-  if (versionField < 0 || std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0; })) return out;
+  for (std::size_t i = 0; i < std::size(kRawFields); ++i) widths[i] = table.storedWidth(kRawFields[i]);
+  const std::size_t versionWidth = table.storedWidth(Field::MODELVERS);
+  if (versionWidth == 0 || std::any_of(std::begin(widths), std::end(widths), [](std::size_t w) { return w == 0; }))
+    return out;
   const RawLayout layout{widths[0], widths[1], widths[2], widths[3], widths[4], widths[5], widths[6]};
-  const std::size_t versionWidth = static_cast<std::size_t>(t->field(versionField).length);
-  const std::optional<std::string> storedBase = storedVersion(*t, base, versionWidth);
-  const std::optional<std::string> storedReference = storedVersion(*t, reference, versionWidth);
+  const std::optional<std::string> storedBase = storedVersion(table, base, versionWidth);
+  const std::optional<std::string> storedReference = storedVersion(table, reference, versionWidth);
 
   // Both versions' rows: from order 1 when it keys as described, else in record order.
   VersionRows rows[2] = {VersionRows(layout), VersionRows(layout)};
@@ -303,40 +308,53 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
   std::string bytes;
   // A word whose stored bytes are all ASCII is those bytes, seen in place once every row is read
   // (left unset until then); any other is the text the table converts, kept in out.texts.
+  std::unordered_set<std::string> classes, members;
+  if (selection) {
+    classes = storedNames(table, selection->classes);
+    members = storedNames(table, selection->members);
+  }
+  // With a selection: class rows, the selected classes' rows and the rows of selected members.
+  const auto kept = [&] {
+    if (!selection) return true;
+    const std::string_view member = withoutTrailingBlanks(table.storedField(Field::ATTRIBUTE));
+    return member.empty() || members.count(std::string(member)) > 0 ||
+           classes.count(std::string(withoutTrailingBlanks(table.storedField(Field::CLASSNAME)))) > 0;
+  };
   const auto readCurrent = [&](int side) {
+    if (!kept()) return;
     bytes.clear();
     PairRow r;
     for (std::size_t i = 0; i < std::size(kRawFields); ++i) {
-      const std::string_view raw = t->rawField(fields[i]);
+      const std::string_view raw = table.storedField(kRawFields[i]);
       bytes.append(raw);
       if (!isAscii(raw))
-        r.*kWords[i] = withoutTrailingBlanks(out.texts.emplace_back(table.str(kWordFields[i])));
+        r.*kWords[i] = withoutTrailingBlanks(out.texts.emplace_back(table.str(kRawFields[i])));
     }
-    r.recno = t->recNo();
+    r.recno = table.recNo();
     r.side = side == 0 ? Side::Base : Side::Reference;
     if (start == FlagStart::AsStored) r.flags = storedFlags(table);
     rows[side].add(bytes, r.recno);
     readAt[side].push_back(out.rows.size());
     out.rows.push_back(r);
   };
-  if (orderOneAsDescribed(*t)) {
+  if (orderOneAsDescribed(table)) {
     std::vector<std::uint32_t> records[2];
     for (int side = 0; side < 2; ++side) {
       const std::optional<std::string>& version = side == 0 ? storedBase : storedReference;
-      if (version) records[side] = recordsInOrderOne(*t, *version);
+      if (version) records[side] = recordsInOrderOne(table, *version);
       rows[side].reserve(records[side].size());
     }
     out.rows.reserve(records[0].size() + records[1].size());
     for (int side = 0; side < 2; ++side) {
       for (std::uint32_t recno : records[side]) {
-        t->goTo(recno);
+        table.goTo(recno);
         readCurrent(side);
       }
     }
   } else {
-    t->setOrder(0);
-    for (t->goTop(); !t->eof(); t->skip()) {
-      const std::string_view version = t->rawField(versionField);
+    table.setOrder(0);
+    for (table.goTop(); !table.eof(); table.skip()) {
+      const std::string_view version = table.storedField(Field::MODELVERS);
       if (storedBase && version == *storedBase) readCurrent(0);
       else if (storedReference && version == *storedReference) readCurrent(1);
     }
@@ -381,7 +399,26 @@ PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std
 
   PairCompare(out, rows[0], rows[1], layout, std::move(localOfRow)).run();
   for (VersionRows& version : rows) out.storedBytes.push_back(version.takeBytes());
-  if (t->orderCount() > 0) table.setOrder(1);
+  if (table.orderCount() > 0) table.setOrder(1);
+  return out;
+}
+
+}  // namespace
+
+PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
+                                 FlagStart start) {
+  RT_FRAME("PairVerdicts:Compute");
+  return readPair(table, base, reference, start, nullptr);
+}
+
+std::vector<PairVerdicts> computeChainVerdicts(model::Mpdms& table, const std::vector<std::string>& versions,
+                                               const RowSelection* selection) {
+  RT_FRAME("PairVerdicts:Chain");
+  // Each pair reads its two versions (through order 1 when it keys as described, so without
+  // visiting the other versions' rows).
+  std::vector<PairVerdicts> out;
+  for (std::size_t i = 0; i + 1 < versions.size(); ++i)
+    out.push_back(readPair(table, versions[i], versions[i + 1], FlagStart::Reset, selection));
   return out;
 }
 

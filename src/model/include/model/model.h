@@ -168,7 +168,8 @@ class Mpdms : public rt::Object {
   int controllingOrder() const;
   std::string orderName(int n) const;
   std::string orderKey(int n) const;
-  std::string orderFor(int n) const;
+  std::string orderFor(int n) const;  // the order's FOR condition; empty when it has none
+  // Whether the index file `stem` exists beside the table (asked of the table's file layer).
   bool indexFileExists(const std::string& stem) const;
   void goBottom();
   // Writes what the table still holds in memory (the current record, the header, changed index
@@ -190,8 +191,8 @@ class Mpdms : public rt::Object {
   std::string codePageName() const;
   // The stored bytes of a field (no conversion): equal bytes are equal texts.
   std::string_view storedField(Field f);
-  // The driver's table, for the pair verdicts' walk over raw fields.
-  rdd::Table* table() { return table_.get(); }
+  // The width of a field's stored bytes; 0 when the table lacks the field.
+  std::size_t storedWidth(Field f) const;
 
  private:
   int bound(Field f) const { return bound_[static_cast<std::size_t>(f)]; }

@@ -16,8 +16,9 @@ enum class ChangeKind {
   ClassAdded, ClassRemoved, SuperclassChanged,
   MemberAdded, MemberRemoved, TypeChanged, LevelChanged, TypeAndLevelChanged,
   PulledUp, PushedDown, MovedElsewhere,
+  Renamed,  // only for a rename the user accepted (see ignore_rules.h)
 };
-inline constexpr std::size_t kChangeKindCount = 11;
+inline constexpr std::size_t kChangeKindCount = 12;
 
 // Breaking: existing objects or code that use the schema break. Review: nothing is lost, but a
 // person should look. Additive: something new, nothing breaks.
@@ -26,7 +27,7 @@ inline constexpr std::size_t kSeverityCount = 3;
 inline constexpr std::array<Severity, kSeverityCount> kSeverities = {Severity::Breaking, Severity::Review,
                                                                      Severity::Additive};
 
-// "class added", ..., "type and level changed", "pulled up", "pushed down", "moved".
+// "class added", ..., "type and level changed", "pulled up", "pushed down", "moved", "renamed".
 std::string_view changeKindText(ChangeKind kind);
 // "breaking", "review", "additive".
 std::string_view severityText(Severity severity);
@@ -40,10 +41,19 @@ struct ChangeEntry {
   std::string member;      // empty for a change of the class itself
   std::string memberKind;  // "Property" or "Method"; empty for a class
   std::string level;       // "Class" or "Instance": the member's level in the reference (base when removed)
-  std::string before, after;       // type, level, superclass or class, as the kind says
+  std::string before, after;       // type, level, superclass, class or name, as the kind says
   std::string fromClass, toClass;  // moves only
 
   bool isMove() const { return !fromClass.empty(); }
+  bool isClassRename() const { return kind == ChangeKind::Renamed && member.empty(); }
+  // The classes the change concerns: its class, the class a member moved to, a renamed class's
+  // old name.
+  std::vector<std::string_view> classes() const {
+    std::vector<std::string_view> out{className};
+    if (isMove()) out.push_back(toClass);
+    if (isClassRename()) out.push_back(before);
+    return out;
+  }
 };
 
 enum class SuggestionKind { MemberRenamed, ClassRenamed };
@@ -74,13 +84,35 @@ struct ChangeCounts {
   long count(Severity severity) const { return perSeverity[static_cast<std::size_t>(severity)]; }
 };
 
+// A rule of the ignore file that took part in a list: its line, its text, and how many changes
+// and suggestions it hid (or, for an accepted rename, turned into one "renamed" change).
+struct AppliedRule {
+  int line = 0;
+  std::string text;
+  long entries = 0;
+};
+
 struct ChangeList {
   std::vector<ChangeEntry> changes;  // by class, then member; stable otherwise
   std::vector<RenameSuggestion> suggestions;
-  ChangeCounts counts;
+  ChangeCounts counts;               // of `changes` only
+  // What ignore rules took out of the list, in list order, and the rules that were in force.
+  std::vector<ChangeEntry> hidden;
+  std::vector<RenameSuggestion> hiddenSuggestions;
+  std::vector<AppliedRule> rules;
 };
 
-ChangeList changeListOf(const PairVerdicts& pair);
+// A rename the user accepted: a member of `className` from `oldName` to `newName`, or a class
+// when `className` is empty.
+struct AcceptedRename {
+  std::string className, oldName, newName;
+  int line = 0;  // in the ignore file; 0 when given otherwise
+};
+
+// The change list of a pair. An accepted rename whose old name is gone and whose new name
+// arrived in the pair becomes one "renamed" change instead of a removal and an addition; a
+// renamed class's members are compared under its new name.
+ChangeList changeListOf(const PairVerdicts& pair, const std::vector<AcceptedRename>& accepted = {});
 
 // Narrows a change list. Every criterion left empty lets every entry through; a suggestion is let
 // through by severity and text only, and only while no kind is chosen.

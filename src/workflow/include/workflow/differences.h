@@ -15,6 +15,8 @@
 
 namespace workflow {
 
+struct IgnoreRules;
+
 // What can be wrong with a row, in the order they are listed and counted.
 enum class Verdict { ClassMissing, MemberMissing, ParentDiffers, TypeDiffers, LevelDiffers };
 inline constexpr std::size_t kVerdictCount = 5;
@@ -66,16 +68,19 @@ struct Differences {
   DifferenceSummary summary;
   std::vector<DifferenceRow> rows;              // by version (base first), class, kind, level, member
   ChangeList changes;                           // the same differences, one entry per change
+  long rowsHiddenByRules = 0;                   // rows of changes the ignore rules hid, not in `rows`
 };
 
 // The differences of a pair whose verdicts have been worked out. Rows without a verdict are not
-// counted.
-Differences differencesOf(const PairVerdicts& pair);
+// counted. With rules, their accepted renames shape the change list, and the changes they hide
+// are left out of the list, its counts and `rows` (a row goes when a hidden change covers it).
+Differences differencesOf(const PairVerdicts& pair, const IgnoreRules* rules = nullptr);
 
 // The differences of `base` against `reference` (full-width versions) as a compare of exactly
 // this pair with "Reset Flags" finds them; the stored flags are neither read nor written. Leaves
 // the row pointer anywhere and order 1 selected.
-Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference);
+Differences readDifferences(model::Mpdms& table, std::string_view base, std::string_view reference,
+                            const IgnoreRules* rules = nullptr);
 
 // Narrows a list of differences. Every criterion left empty lets every row through.
 struct DifferenceFilter {

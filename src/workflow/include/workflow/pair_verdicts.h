@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "model/model.h"
@@ -74,5 +75,18 @@ struct PairVerdicts {
 // Leaves the row pointer anywhere and order 1 selected (when the table has orders).
 PairVerdicts computePairVerdicts(model::Mpdms& table, std::string_view base, std::string_view reference,
                                  FlagStart start = FlagStart::Reset);
+
+// Which rows a read keeps: the row of every class, every row of the named classes, and every row
+// of a member so named in any class. A kept row's verdicts are those of the whole pair, since
+// its look-ups only meet rows of its own class and member name.
+struct RowSelection {
+  std::unordered_set<std::string> classes;
+  std::unordered_set<std::string> members;
+};
+
+// The verdicts of versions[i] against versions[i + 1] (full width) for each i, from reset flags;
+// with a selection, only the rows it keeps.
+std::vector<PairVerdicts> computeChainVerdicts(model::Mpdms& table, const std::vector<std::string>& versions,
+                                               const RowSelection* selection = nullptr);
 
 }  // namespace workflow
