@@ -175,7 +175,7 @@ bool Table::Impl::emptiedByAStoppedZap(std::uint64_t size) {
     if (s.ok()) {
       s = writeHeader();
       const char eof = static_cast<char>(fmt::kEofMarker);
-      if (s.ok() && size == headerLen) s = file->write(headerLen, &eof, 1);
+      if (s.ok() && size == headerLen) s = writeTable(headerLen, &eof, 1);
       unlockHeader();
     }
   }
@@ -185,13 +185,11 @@ bool Table::Impl::emptiedByAStoppedZap(std::uint64_t size) {
           "DBUSEAREA", s.osCode);
     return false;
   }
-  auto e = rt::makeError(rt::EG_CORRUPTION, kSubsystem,
-                         "table " + fullPath + " was cut to its header while the header counted " +
-                             std::to_string(counted) + " records (an emptying that was stopped); it is taken as empty",
-                         "DBUSEAREA", fullPath);
-  e->severity = 1;
-  e->canDefault = true;
-  (void)rt::raise(e);
+  // The emptying was asked for: nothing is lost, so the log is told and the open goes on.
+  rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem,
+                               "table " + fullPath + " was cut to its header while the header counted " +
+                                   std::to_string(counted) + " records (an emptying that was stopped); it is taken as empty",
+                               "DBUSEAREA", fullPath));
   return true;
 }
 
