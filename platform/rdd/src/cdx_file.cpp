@@ -458,18 +458,31 @@ Status readCdxCounter(File& file, std::uint32_t* counter) {
 }
 
 namespace {
-Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, bool trees);
-}
+// Which trees readImage reads: every one, none, or the one of the tag named.
+struct TreesToRead {
+  bool all = false;
+  const std::string* only = nullptr;
+  bool wanted(const std::string& tag) const { return all || (only && *only == tag); }
+};
+Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, TreesToRead trees);
+}  // namespace
 
 Status readCdx(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out) {
-  return readImage(file, name, maxRecno, out, true);
+  return readImage(file, name, maxRecno, out, {true, nullptr});
 }
 Status readCdxTags(File& file, const std::string& name, CdxImage* out) {
-  return readImage(file, name, 0xFFFFFFFFu, out, false);
+  return readImage(file, name, 0xFFFFFFFFu, out, {});
+}
+Status readCdxTag(File& file, const std::string& name, const std::string& tag, std::uint32_t maxRecno, CdxImage* out) {
+  Status s = readImage(file, name, maxRecno, out, {false, &tag});
+  if (!s.ok()) return s;
+  for (const TagImage& t : out->tags)
+    if (t.name == tag) return s;
+  return Status::error(StatusKind::NotFound, "index file " + name + " holds no tag " + tag);
 }
 
 namespace {
-Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, bool trees) {
+Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, TreesToRead trees) {
   Reader r(file, name);
   Status s = r.init();
   if (!s.ok()) return s;
@@ -499,7 +512,7 @@ Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, Cd
     out->regionEnd = std::max<std::uint64_t>(out->regionEnd, hoff + fmt::kTreeHeaderSize);
     Entries entries;
     entries.keyLen = th.keyLen;
-    if (trees) s = readTree(r, th, ' ', &entries);
+    if (trees.wanted(tagName)) s = readTree(r, th, ' ', &entries);
     if (!s.ok()) return s;
     for (std::size_t i = 0; i < entries.size(); ++i)
       if (entries.recno(i) == 0 || entries.recno(i) > maxRecno)
@@ -515,6 +528,8 @@ Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, Cd
     out->tags.push_back(std::move(img));
   }
   out->regionEnd = std::max(out->regionEnd, r.highestPageEnd());
+  // Trees left unread may reach anywhere in the file: nothing past its end is free for sure.
+  if (!trees.all) out->regionEnd = std::max(out->regionEnd, r.size());
   return readCdxStamp(file, &out->stamp);
 }
 }  // namespace

@@ -59,8 +59,11 @@ struct CdxImage {
 
 // Reads the whole file. `maxRecno` bounds record numbers found in leaves.
 Status readCdx(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out);
-// Reads only the tag definitions (no tree pages).
+// Reads only the tag definitions (no tree pages); regionEnd is then the file's end.
 Status readCdxTags(File& file, const std::string& name, CdxImage* out);
+// Reads the tag definitions and the tree of `tag` only (the other tags come without entries);
+// NotFound when the file holds no such tag.
+Status readCdxTag(File& file, const std::string& name, const std::string& tag, std::uint32_t maxRecno, CdxImage* out);
 
 // Reads only the change counter (bytes 8-11 of the file header).
 Status readCdxCounter(File& file, std::uint32_t* counter);

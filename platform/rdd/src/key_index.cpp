@@ -68,7 +68,9 @@ KeyIndex::~KeyIndex() { dropTree(); }
 
 KeyIndex::KeyIndex(KeyIndex&& o) noexcept
     : keyLen_(o.keyLen_), entrySize_(o.entrySize_), leafCap_(o.leafCap_), innerCap_(o.innerCap_), count_(o.count_),
-      generation_(o.generation_ + 1), root_(o.root_), batch_(std::move(o.batch_)), batchCount_(o.batchCount_) {
+      generation_(o.generation_ + 1), root_(o.root_), batch_(std::move(o.batch_)), batchCount_(o.batchCount_),
+      read_(std::move(o.read_)) {
+  o.read_ = nullptr;
   o.root_ = nullptr;
   o.batch_.clear();
   o.batchCount_ = 0;
@@ -88,6 +90,8 @@ KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   root_ = o.root_;
   batch_ = std::move(o.batch_);
   batchCount_ = o.batchCount_;
+  read_ = std::move(o.read_);
+  o.read_ = nullptr;
   o.root_ = nullptr;
   o.batch_.clear();
   o.batchCount_ = 0;
@@ -135,8 +139,18 @@ void KeyIndex::dropTree() {
 }
 
 void KeyIndex::clear() {
+  read_ = nullptr;
   dropTree();
   count_ = 0;
+  ++generation_;
+}
+
+// The reader is let go of before it runs: what it puts in place (through clear) must not drop
+// the function being run.
+void KeyIndex::readNow() {
+  std::function<void(KeyIndex&)> read = std::move(read_);
+  read_ = nullptr;
+  read(*this);
   ++generation_;
 }
 
@@ -320,6 +334,7 @@ void KeyIndex::makeRoomInLeaf(Node* parent, std::size_t i, std::string_view prob
 }
 
 std::size_t KeyIndex::bytesHeld() const {
+  readIfUnread();
   std::size_t bytes = 0;
   for (const auto* blocks : {&batch_, &spareBlocks_})
     for (const Node* block : *blocks) bytes += sizeof(Node) + block->keys.capacity();
@@ -338,6 +353,7 @@ std::size_t KeyIndex::bytesHeld() const {
 // holds little memory beside the tree, and even entries spread over every leaf share the cost of
 // rewriting the leaves among enough of them.
 void KeyIndex::insert(std::string_view entry) {
+  readIfUnread();
   ++generation_;
   ++count_;
   if (batch_.empty() || batch_.back()->count == leafCap_) {

@@ -14,6 +14,7 @@
 // O(log n) plus a move of at most one leaf. Erasing costs the same.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +41,22 @@ class KeyIndex {
 
   int keyLen() const { return keyLen_; }
   std::size_t entrySize() const { return entrySize_; }
-  std::size_t size() const { return count_; }
-  std::uint64_t generation() const { return generation_; }
+  std::size_t size() const {
+    readIfUnread();
+    return count_;
+  }
+  std::uint64_t generation() const {
+    readIfUnread();
+    return generation_;
+  }
+  // An order whose entries still lie in its file: `read` is called once, before the first look at
+  // the entries or change to them, and puts them in place (assignSorted, bulkLoad or clear); it
+  // gets this index. Replacing or clearing the content first drops it. Moves carry it along.
+  void readOnFirstUse(std::function<void(KeyIndex&)> read) {
+    clear();
+    read_ = std::move(read);
+  }
+  bool unread() const { return static_cast<bool>(read_); }
   // What the nodes take in memory, to judge how densely the entries are packed.
   std::size_t bytesHeld() const;
   void clear();
@@ -139,8 +154,13 @@ class KeyIndex {
   // Merges the batch into the tree. Reading an order merges first; what the reader sees of the
   // content does not change, only where the entries are held.
   void mergeBatch() const {
+    readIfUnread();
     if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow(false);
   }
+  void readIfUnread() const {
+    if (read_) const_cast<KeyIndex*>(this)->readNow();
+  }
+  void readNow();
   // `moreToCome`: the batch was merged for its size and the next one follows at once (a load), so
   // its blocks and the sort's working space are kept for it; a read lets them go.
   void mergeBatchNow(bool moreToCome);
@@ -168,6 +188,7 @@ class KeyIndex {
   std::vector<const char*> sorted_, sortSpare_;
   std::vector<std::size_t> runBounds_, runSpare_;
   bool lastSplitAtEnd_ = false;  // the split just made by insertInto moved only the new last entry
+  std::function<void(KeyIndex&)> read_;  // set while the entries are still to be read
 };
 
 }  // namespace rdd

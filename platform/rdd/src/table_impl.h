@@ -69,6 +69,9 @@ extern Table* gCurrent;  // what DELETED() answers for
 inline constexpr const char* kSubsystem = "DBFCDX";
 // Appended records collect up to this many bytes before they are written.
 inline constexpr std::size_t kAppendChunk = 256u << 10;
+// How often a reader reads an index image again, without the lock, that a writer replaced while
+// it was being read; the read after that takes the header lock, which every writer holds.
+inline constexpr int kLockFreeReads = 4;
 
 inline std::string trimSpaces(std::string_view s) {
   std::size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
@@ -391,8 +394,21 @@ class Table::Impl {
   void takeInIndexChanges(IndexFileState& f, const char* operation);
   // The orders of an image read from f. With `damage` (at open), an order whose key length its
   // fields do not make is taken empty, at their length, and `damage` says why it must be built.
+  // `readLater`: the image holds tag definitions only; each order's entries are read at its first
+  // use (readOrderEntries).
   Status loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out,
-                        std::string* damage = nullptr);
+                        std::string* damage = nullptr, bool readLater = false);
+  // Reads f's image with `read` until the change counter is the same after a read as before it
+  // (another opener may be writing); the last try takes the header lock. `read` gets, and
+  // `records` answers, the record count the entries may name, read after the counter: a writer
+  // counts its records before it writes the image that names them. table_order_read.cpp
+  Status readSettled(IndexFileState& f, const std::function<Status(std::uint32_t records)>& read,
+                     std::uint32_t* records);
+  // The open (or, within a batch, deleted) order whose entries `index` holds; null when none.
+  Order* orderHolding(const KeyIndex& index);
+  // Puts the entries of the order holding `index` in place at their first use: read from its index
+  // file, or built from the records (with a warning, the file left dirty) when they cannot be.
+  void readOrderEntries(KeyIndex& index);
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
   // Writes everything this opener holds: the record, appended records, header, index files and

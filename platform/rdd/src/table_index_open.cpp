@@ -58,7 +58,7 @@ bool Table::Impl::prepareKey(Order& o, const char* operation) {
 }
 
 Status Table::Impl::loadIndexImage(IndexFileState& f, CdxImage& img, std::vector<std::unique_ptr<Order>>* out,
-                                   std::string* damage) {
+                                   std::string* damage, bool readLater) {
   for (auto& tag : img.tags) {
     auto o = std::make_unique<Order>();
     o->tag = rt::toUpper(tag.name);
@@ -85,7 +85,8 @@ Status Table::Impl::loadIndexImage(IndexFileState& f, CdxImage& img, std::vector
         continue;
       }
     }
-    o->index.assignSorted(std::move(tag.flat), tag.count);
+    if (readLater) o->index.readOnFirstUse([this](KeyIndex& index) { readOrderEntries(index); });
+    else o->index.assignSorted(std::move(tag.flat), tag.count);
     out->push_back(std::move(o));
   }
   return Status::okay();
@@ -131,25 +132,22 @@ bool Table::openIndex(const std::string& fileSpec) {
   if (s.ok()) {
     s = t.takeInOthersAppends();
   }
+  // Only the tag definitions are read now: each order's pages are read at its first use, and
+  // checked then (readOrderEntries).
   if (s.ok()) {
-    s = readCdx(*f->file, path, t.count, &img);
+    s = readCdxTags(*f->file, path, &img);
   }
-  // A damaged file is never trusted. When its tag definitions can still be read, its orders are
-  // built again from the records; otherwise it is taken without orders, and the orders created
-  // into it replace it.
+  // A damaged file is never trusted: it is taken without orders, and the orders created into it
+  // replace it.
   std::string damage;
   if (s.kind == StatusKind::Corruption) {
     damage = s.message;
     img = CdxImage{};
-    s = readCdxTags(*f->file, path, &img);
-    if (!s.ok() || img.tags.empty()) {
-      img = CdxImage{};
-      s = Status::okay();
-    }
+    s = Status::okay();
   }
   if (locked) t.unlockHeader();
   std::vector<std::unique_ptr<Order>> loaded;
-  if (s.ok()) s = t.loadIndexImage(*f, img, &loaded, &damage);
+  if (s.ok()) s = t.loadIndexImage(*f, img, &loaded, &damage, damage.empty());
   if (!s.ok()) {
     if (s.kind != StatusKind::InvalidArgument)
       t.raise(s.kind == StatusKind::Corruption ? rt::EG_CORRUPTION : rt::EG_READ, s.message, op, s.osCode, false, path);

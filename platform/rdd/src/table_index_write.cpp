@@ -23,10 +23,6 @@ void discardPagesBefore(File& file, std::uint64_t newStart) {
   if (to > from) file.discard(from, to - from);
 }
 
-// How often a reader reads an image again, without the lock, that a writer replaced while it was
-// being read; the read after that takes the header lock, which every writer holds.
-constexpr int kLockFreeReads = 4;
-
 }  // namespace
 
 std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
@@ -153,30 +149,23 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
 
 // Another user rewrote the file: take its content and apply our own unwritten changes on top.
 Status Table::Impl::mergeFromDisk(IndexFileState& f) {
-  // The record count is read after the change counter: a writer counts its records in the
-  // table's header before it writes the image that names them.
-  std::uint32_t c = count;
-  Status s;
-  CdxImage img;
-  bool settled = false;
-  for (int read = 0; read <= kLockFreeReads && !settled; ++read) {
-    const bool locked = read == kLockFreeReads;
-    if (locked && !(s = lockHeader()).ok()) return s;
-    std::uint32_t before = 0, after = 0;
-    s = readCdxCounter(*f.file, &before);
-    if (s.ok()) s = readHeaderCount(&c);
-    if (s.ok()) s = readCdx(*f.file, f.path, std::max(c, count), &img);
-    settled = readCdxCounter(*f.file, &after).ok() && after == before;
-    if (locked) unlockHeader();
-  }
-  if (!s.ok()) return s;
-  std::vector<std::unique_ptr<Order>> loaded;
-  s = loadIndexImage(f, img, &loaded);
-  if (!s.ok()) return s;
   std::vector<Order*> mine;
   for (auto& o : orders)
     if (o->file == &f) mine.push_back(o.get());
-  if (loaded.size() == mine.size()) {
+  // Orders not read yet hold nothing of ours and read the newest image at their first use: only
+  // the image's place is taken in.
+  const bool noneRead = std::none_of(mine.begin(), mine.end(), [](const Order* o) { return !o->index.unread(); });
+  std::uint32_t c = count;
+  CdxImage img;
+  Status s = readSettled(
+      f, [&](std::uint32_t records) {
+        return noneRead ? readCdxTags(*f.file, f.path, &img) : readCdx(*f.file, f.path, records, &img);
+      }, &c);
+  if (!s.ok()) return s;
+  std::vector<std::unique_ptr<Order>> loaded;
+  if (!noneRead) s = loadIndexImage(f, img, &loaded);
+  if (!s.ok()) return s;
+  if (!noneRead && loaded.size() == mine.size()) {
     std::vector<char> recBuf(recordLen);
     // Whatever the image holds for the records we changed goes: its writer may have built its
     // orders from the records while one of ours was half written (a blank appended row). The

@@ -1,0 +1,77 @@
+// Orders read at their first use. At open only the tag definitions of an index file are read;
+// each order's entries are read from the file the first time anything looks at them or changes
+// them, from the image on disk then, and checked as closely as a whole read checks them. An order
+// that cannot be read so (a damaged page, a tag another program removed or redefined) is built
+// from the records: nothing is lost, the log is told, and the file is written again at the next
+// flush.
+#include "table_impl.h"
+
+namespace rdd {
+
+Status Table::Impl::readSettled(IndexFileState& f, const std::function<Status(std::uint32_t records)>& read,
+                                std::uint32_t* records) {
+  if (!options.shared) {
+    *records = count;
+    return read(count);
+  }
+  Status s;
+  bool settled = false;
+  for (int attempt = 0; attempt <= kLockFreeReads && !settled; ++attempt) {
+    const bool locked = attempt == kLockFreeReads && !holdsHeaderLock();
+    if (locked && !(s = lockHeader()).ok()) return s;
+    std::uint32_t before = 0, after = 0, c = count;
+    s = readCdxCounter(*f.file, &before);
+    if (s.ok()) s = readHeaderCount(&c);
+    if (s.ok()) s = read(std::max(c, count));
+    settled = readCdxCounter(*f.file, &after).ok() && after == before;
+    if (locked) unlockHeader();
+    *records = std::max(c, count);
+  }
+  return s;
+}
+
+Order* Table::Impl::orderHolding(const KeyIndex& index) {
+  for (const auto* list : {&orders, &batchDeleted})
+    for (const auto& o : *list)
+      if (&o->index == &index) return o.get();
+  return nullptr;
+}
+
+void Table::Impl::readOrderEntries(KeyIndex& index) {
+  Order* o = orderHolding(index);
+  if (!o) return;  // an order dropped before its first use: nobody reads it
+  IndexFileState& f = *o->file;
+  CdxImage img;
+  std::uint32_t records = count;
+  Status s = readSettled(
+      f, [&](std::uint32_t r) { return readCdxTag(*f.file, f.path, o->tag, r, &img); }, &records);
+  TagImage* tag = nullptr;
+  for (TagImage& t : img.tags)
+    if (s.ok() && rt::toUpper(t.name) == o->tag) tag = &t;
+  std::string why = s.message;
+  if (tag && (tag->keyExpr != o->keyExpr || tag->forExpr != o->forExpr || tag->keyLen != o->keyLen ||
+              tag->unique != o->unique))
+    why = "order " + o->tag + " is defined otherwise in it now";
+  if (tag && why.empty()) {
+    index.assignSorted(std::move(tag->flat), tag->count);
+    return;
+  }
+  Status built = buildOrder(*o);
+  if (!built.ok()) {
+    f.abandoned = true;
+    raise(rt::EG_READ,
+          "cannot read order " + o->tag + " of index file " + f.path + " (" + why +
+              ") nor build it from the records: " + built.message,
+          "ORDLISTADD", built.osCode, false, f.path);
+    return;
+  }
+  if (!options.readOnly) {
+    f.dirty = true;
+    if (!f.changedBy) f.changedBy = "ORDLISTADD";
+  }
+  indexDamageReported = true;
+  rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem,
+                               why + "; order " + o->tag + " was rebuilt from the table", "ORDLISTADD", f.path));
+}
+
+}  // namespace rdd
