@@ -15,5 +15,7 @@ Figures runUnits();
 Figures runSqlite();
 // The control's share: both families walked with the load's calls, nothing written.
 Figures runWalk();
+// A restart over the table the screen-free units left: opened as the window's start opens it.
+Figures runRestart();
 
 }  // namespace bench

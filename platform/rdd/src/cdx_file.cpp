@@ -1,21 +1,16 @@
+// Writing compound index files: the trees laid out bottom-up from sorted entries, written at a
+// chosen place, with the header that points at them (and the stamp) written last.
 #include "cdx_file.h"
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
-#include <sstream>
 
 #include "format.h"
 
 namespace rdd {
 namespace {
-
-using Page = std::vector<std::uint8_t>;
-
-Status corrupt(const std::string& name, const std::string& what) {
-  return Status::error(StatusKind::Corruption, "index file " + name + ": " + what);
-}
 
 int bitsFor(std::uint64_t v) {
   int b = 0;
@@ -25,204 +20,6 @@ int bitsFor(std::uint64_t v) {
   }
   return std::max(b, 1);
 }
-
-// Reading side: one file, its size, and a guard against visiting a page twice. Trees are laid out
-// leaf after leaf, so reads are served from a window read ahead, not a system call per page.
-class Reader {
- public:
-  Reader(File& f, std::string name) : file_(f), name_(std::move(name)) {}
-
-  Status init() {
-    Status s = file_.size(&size_);
-    if (!s.ok()) return s;
-    if (size_ < 1536) return corrupt(name_, "file too short to hold a directory");
-    visited_.assign(size_ / fmt::kPageSize + 1, false);
-    return Status::okay();
-  }
-  Status readAt(std::uint64_t off, std::size_t n, Page* out) {
-    if (off < windowAt_ || off + n > windowAt_ + window_.size()) {
-      window_.resize(std::max(n, kWindow));
-      std::size_t got = 0;
-      Status s = file_.read(off, window_.data(), window_.size(), &got);
-      if (!s.ok()) {
-        window_.clear();
-        return s;
-      }
-      window_.resize(got);
-      windowAt_ = off;
-      if (got < n) return corrupt(name_, "unexpected end of file at offset " + std::to_string(off));
-    }
-    const std::uint8_t* from = window_.data() + (off - windowAt_);
-    out->assign(from, from + n);
-    return Status::okay();
-  }
-  Status checkNode(std::uint32_t off, const char* what) {
-    if (off == fmt::kNoNode || off % fmt::kPageSize != 0 || off < fmt::kTreeHeaderSize ||
-        off + static_cast<std::uint64_t>(fmt::kPageSize) > size_)
-      return corrupt(name_, std::string(what) + " points outside the file (offset " + std::to_string(off) + ")");
-    return Status::okay();
-  }
-  Status readNode(std::uint32_t off, Page* out, const char* what) {
-    Status s = checkNode(off, what);
-    if (!s.ok()) return s;
-    if (visited_[off / fmt::kPageSize])
-      return corrupt(name_, "a cycle or shared page in the index pointers at offset " + std::to_string(off));
-    visited_[off / fmt::kPageSize] = true;
-    highestPageEnd_ = std::max<std::uint64_t>(highestPageEnd_, off + std::uint64_t{fmt::kPageSize});
-    return readAt(off, fmt::kPageSize, out);
-  }
-  void resetVisited() { visited_.assign(visited_.size(), false); }
-  std::uint64_t highestPageEnd() const { return highestPageEnd_; }
-  std::uint64_t size() const { return size_; }
-  const std::string& name() const { return name_; }
-
- private:
-  static constexpr std::size_t kWindow = 256 * 1024;
-  File& file_;
-  std::string name_;
-  std::uint64_t size_ = 0;
-  std::vector<bool> visited_;  // per page of the file
-  std::uint64_t highestPageEnd_ = 0;
-  std::vector<std::uint8_t> window_;
-  std::uint64_t windowAt_ = 0;
-};
-
-// A tree's entries as read: key bytes then the big-endian record number, one after another.
-struct Entries {
-  int keyLen = 0;
-  std::vector<char> flat;
-  std::size_t size() const { return flat.size() / entryBytes(); }
-  std::size_t entryBytes() const { return static_cast<std::size_t>(keyLen) + 4; }
-  const char* at(std::size_t i) const { return flat.data() + i * entryBytes(); }
-  std::string key(std::size_t i) const { return std::string(at(i), static_cast<std::size_t>(keyLen)); }
-  std::uint32_t recno(std::size_t i) const { return fmt::be32(reinterpret_cast<const std::uint8_t*>(at(i)) + keyLen); }
-};
-
-// Decodes a leaf's entries onto the end of `out`, each key rebuilt from the one before it.
-Status decodeLeaf(const Page& p, std::uint8_t pad, const std::string& name, std::uint32_t off, Entries* out) {
-  const int keyLen = out->keyLen;
-  const std::uint8_t* n = p.data();
-  int count = fmt::le16(n + fmt::kNdCount);
-  int R = n[fmt::kLfRecBits], D = n[fmt::kLfDupBits], T = n[fmt::kLfTrailBits], N = n[fmt::kLfEntryBytes];
-  std::string where = " in leaf at offset " + std::to_string(off);
-  if (count == 0) return Status::okay();
-  if (R < 1 || R > 32 || D > 8 || T > 8 || N < 1 || N > 8 || R + D + T > 8 * N)
-    return corrupt(name, "impossible entry layout" + where);
-  if (fmt::kLfEntriesStart + count * N > fmt::kPageSize) return corrupt(name, "too many keys" + where);
-  std::uint64_t recMask = (R == 32) ? 0xFFFFFFFFull : ((1ull << R) - 1);
-  std::uint32_t dupMask = (1u << D) - 1, trailMask = (1u << T) - 1;
-  int pos = fmt::kPageSize;
-  int floor = fmt::kLfEntriesStart + count * N;
-  const std::size_t es = out->entryBytes(), first = out->flat.size();
-  out->flat.resize(first + static_cast<std::size_t>(count) * es);
-  // What was decoded before a fault stays (a dump shows it).
-  auto broken = [&](int decoded, const char* what) {
-    out->flat.resize(first + static_cast<std::size_t>(decoded) * es);
-    return corrupt(name, what + where);
-  };
-  for (int i = 0; i < count; ++i) {
-    std::uint64_t v = 0;
-    for (int b = N - 1; b >= 0; --b) v = v << 8 | n[fmt::kLfEntriesStart + i * N + b];
-    auto recno = static_cast<std::uint32_t>(v & recMask);
-    int dup = static_cast<int>((v >> R) & dupMask);
-    int trail = static_cast<int>((v >> (R + D)) & trailMask);
-    if (i == 0) dup = dup == 0 ? 0 : -1;
-    if (dup < 0 || dup + trail > keyLen) return broken(i, "key compression counts out of range");
-    int len = keyLen - dup - trail;
-    pos -= len;
-    if (pos < floor) return broken(i, "key bytes overlap the entry table");
-    char* e = out->flat.data() + first + static_cast<std::size_t>(i) * es;
-    if (dup > 0) std::memcpy(e, e - es, static_cast<std::size_t>(dup));
-    std::memcpy(e + dup, n + pos, static_cast<std::size_t>(len));
-    std::memset(e + dup + len, pad, static_cast<std::size_t>(trail));
-    fmt::putBe32(reinterpret_cast<std::uint8_t*>(e) + keyLen, recno);
-  }
-  return Status::okay();
-}
-
-struct TreeHeader {
-  std::uint32_t root;
-  int keyLen;
-  std::uint8_t options;
-  int order;
-  std::string keyExpr, forExpr;
-};
-
-Status readTreeHeader(Reader& r, std::uint64_t off, TreeHeader* h) {
-  Page p;
-  Status s = r.readAt(off, fmt::kTreeHeaderSize, &p);
-  if (!s.ok()) return s;
-  const std::uint8_t* b = p.data();
-  h->root = fmt::le32(b + fmt::kThRoot);
-  h->keyLen = fmt::le16(b + fmt::kThKeyLen);
-  h->options = b[fmt::kThOptions];
-  h->order = fmt::le16(b + fmt::kThOrder);
-  int keyPool = fmt::le16(b + fmt::kThKeyExprLen), forPool = fmt::le16(b + fmt::kThForLen);
-  if (keyPool + forPool > fmt::kPoolSize) return corrupt(r.name(), "expression pool lengths exceed 512 bytes");
-  const char* pool = reinterpret_cast<const char*>(b + fmt::kThPool);
-  h->keyExpr.assign(pool, strnlen(pool, fmt::kPoolSize));
-  std::size_t forStart = std::min<std::size_t>(h->keyExpr.size() + 1, fmt::kPoolSize);
-  h->forExpr.assign(pool + forStart, strnlen(pool + forStart, fmt::kPoolSize - forStart));
-  if (h->keyLen < 1 || h->keyLen > fmt::kMaxKeyLen)
-    return corrupt(r.name(), "key length " + std::to_string(h->keyLen) + " at offset " + std::to_string(off));
-  return Status::okay();
-}
-
-// Walks one tree: down the first entries to the leftmost leaf, then along the right siblings.
-Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, Entries* out) {
-  out->keyLen = h.keyLen;
-  out->flat.clear();
-  Page p;
-  std::uint32_t off = h.root;
-  for (int depth = 0;; ++depth) {
-    if (depth > 32) return corrupt(r.name(), "tree deeper than 32 levels");
-    Status s = r.readNode(off, &p, "a tree node pointer");
-    if (!s.ok()) return s;
-    std::uint16_t attr = fmt::le16(p.data() + fmt::kNdAttr);
-    if (attr > 7) return corrupt(r.name(), "unknown node attribute at offset " + std::to_string(off));
-    if (attr & fmt::kAttrLeaf) break;
-    int count = fmt::le16(p.data() + fmt::kNdCount);
-    if (count < 1 || count * (h.keyLen + 8) > fmt::kInteriorPayload)
-      return corrupt(r.name(), "interior node with " + std::to_string(count) + " keys at offset " + std::to_string(off));
-    off = fmt::be32(p.data() + fmt::kInteriorStart + h.keyLen + 4);
-  }
-  for (;;) {
-    const std::size_t before = out->size();
-    Status s = decodeLeaf(p, pad, r.name(), off, out);
-    if (!s.ok()) return s;
-    // Entries rise strictly by (key, record): the record number is stored big-endian after the key.
-    for (std::size_t i = std::max<std::size_t>(before, 1); i < out->size(); ++i)
-      if (std::memcmp(out->at(i - 1), out->at(i), out->entryBytes()) >= 0)
-        return corrupt(r.name(), "keys out of order in leaf at offset " + std::to_string(off));
-    std::uint32_t right = fmt::le32(p.data() + fmt::kNdRight);
-    if (right == fmt::kNoNode) break;
-    off = right;
-    s = r.readNode(off, &p, "a right-sibling pointer");
-    if (!s.ok()) return s;
-    if (!(fmt::le16(p.data() + fmt::kNdAttr) & fmt::kAttrLeaf))
-      return corrupt(r.name(), "sibling of a leaf is not a leaf at offset " + std::to_string(off));
-  }
-  return Status::okay();
-}
-
-std::string trimmed(const std::string& s) {
-  std::size_t e = s.find_last_not_of(' ');
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
-}
-
-// The directory's tags, (header offset, name without trailing blanks), in header-offset order,
-// which is creation order.
-Status readDirectory(Reader& r, const TreeHeader& dir, std::vector<std::pair<std::uint32_t, std::string>>* out) {
-  Entries names;
-  Status s = readTree(r, dir, ' ', &names);
-  if (!s.ok()) return s;
-  out->clear();
-  for (std::size_t i = 0; i < names.size(); ++i) out->push_back({names.recno(i), trimmed(names.key(i))});
-  std::sort(out->begin(), out->end());
-  return Status::okay();
-}
-
-// ---- writing ----
 
 }  // namespace
 
@@ -448,91 +245,6 @@ void writeTreeHeader(std::uint8_t* h, std::uint32_t root, std::uint32_t counter,
 
 }  // namespace
 
-Status readCdxCounter(File& file, std::uint32_t* counter) {
-  std::uint8_t b[4];
-  std::size_t got = 0;
-  Status s = file.read(fmt::kThCounter, b, 4, &got);
-  if (!s.ok()) return s;
-  *counter = got == 4 ? fmt::le32(b) : 0;
-  return Status::okay();
-}
-
-namespace {
-// Which trees readImage reads: every one, none, or the one of the tag named.
-struct TreesToRead {
-  bool all = false;
-  const std::string* only = nullptr;
-  bool wanted(const std::string& tag) const { return all || (only && *only == tag); }
-};
-Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, TreesToRead trees);
-}  // namespace
-
-Status readCdx(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out) {
-  return readImage(file, name, maxRecno, out, {true, nullptr});
-}
-Status readCdxTags(File& file, const std::string& name, CdxImage* out) {
-  return readImage(file, name, 0xFFFFFFFFu, out, {});
-}
-Status readCdxTag(File& file, const std::string& name, const std::string& tag, std::uint32_t maxRecno, CdxImage* out) {
-  Status s = readImage(file, name, maxRecno, out, {false, &tag});
-  if (!s.ok()) return s;
-  for (const TagImage& t : out->tags)
-    if (t.name == tag) return s;
-  return Status::error(StatusKind::NotFound, "index file " + name + " holds no tag " + tag);
-}
-
-namespace {
-Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, TreesToRead trees) {
-  Reader r(file, name);
-  Status s = r.init();
-  if (!s.ok()) return s;
-  TreeHeader dir;
-  s = readTreeHeader(r, 0, &dir);
-  if (!s.ok()) return s;
-  if (dir.keyLen != fmt::kTagNameLen || !(dir.options & fmt::kOptCompact) || !(dir.options & fmt::kOptCompound))
-    return corrupt(name, "not a compound index (directory header does not match)");
-  {
-    Page p;
-    s = r.readAt(0, 16, &p);
-    if (!s.ok()) return s;
-    out->counter = fmt::le32(p.data() + fmt::kThCounter);
-  }
-  out->regionStart = dir.root;
-  std::vector<std::pair<std::uint32_t, std::string>> tags;
-  s = readDirectory(r, dir, &tags);
-  if (!s.ok()) return s;
-  out->tags.clear();
-  for (const auto& [hoff, tagName] : tags) {
-    if (hoff % fmt::kPageSize != 0 || hoff < fmt::kTreeHeaderSize || hoff + 1024ull > r.size())
-      return corrupt(name, "tag " + tagName + " has its header outside the file");
-    TreeHeader th;
-    s = readTreeHeader(r, hoff, &th);
-    if (!s.ok()) return s;
-    if (th.order != 0) return corrupt(name, "tag " + tagName + " is descending, which is not supported");
-    out->regionEnd = std::max<std::uint64_t>(out->regionEnd, hoff + fmt::kTreeHeaderSize);
-    Entries entries;
-    entries.keyLen = th.keyLen;
-    if (trees.wanted(tagName)) s = readTree(r, th, ' ', &entries);
-    if (!s.ok()) return s;
-    for (std::size_t i = 0; i < entries.size(); ++i)
-      if (entries.recno(i) == 0 || entries.recno(i) > maxRecno)
-        return corrupt(name, "tag " + tagName + " names record " + std::to_string(entries.recno(i)) + " beyond the table");
-    TagImage img;
-    img.name = tagName;
-    img.keyExpr = th.keyExpr;
-    img.forExpr = th.forExpr;
-    img.keyLen = th.keyLen;
-    img.unique = th.options & fmt::kOptUnique;
-    img.count = entries.size();
-    img.flat = std::move(entries.flat);
-    out->tags.push_back(std::move(img));
-  }
-  out->regionEnd = std::max(out->regionEnd, r.highestPageEnd());
-  // Trees left unread may reach anywhere in the file: nothing past its end is free for sure.
-  if (!trees.all) out->regionEnd = std::max(out->regionEnd, r.size());
-  return readCdxStamp(file, &out->stamp);
-}
-}  // namespace
 
 CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRecno, const NodeLimits& limits)
     : tags_(tags), maxRecno_(std::max<std::uint32_t>(maxRecno, 1)), limits_(limits) {
@@ -616,85 +328,11 @@ void putStamp(std::uint8_t* header, const CdxStamp& stamp) {
   fmt::putLe32(header + fmt::kStChanging, stamp.changing);
 }
 
-Status readCdxStamp(File& file, CdxStamp* out) {
-  *out = CdxStamp{};
-  std::uint8_t b[fmt::kStChanging + 4];
-  std::size_t got = 0;
-  Status s = file.read(0, b, sizeof b, &got);
-  if (!s.ok()) return s;
-  if (got != sizeof b) return Status::okay();
-  out->counter = fmt::le32(b + fmt::kThCounter);
-  if (std::memcmp(b + fmt::kStMagic, fmt::kStampMagic, 4) != 0 || fmt::le32(b + fmt::kStCounter) != out->counter)
-    return Status::okay();  // no stamp, or one left behind by a writer that does not keep it
-  out->valid = true;
-  out->recCount = fmt::le32(b + fmt::kStRecCount);
-  out->changing = fmt::le32(b + fmt::kStChanging);
-  out->table.size = fmt::le64(b + fmt::kStTableSize);
-  out->table.modifiedNs = static_cast<std::int64_t>(fmt::le64(b + fmt::kStTableTime));
-  out->table.hash = fmt::le64(b + fmt::kStTableHash);
-  return Status::okay();
-}
 
 Status writeCdxStamp(File& file, const CdxStamp& stamp) {
   std::uint8_t b[fmt::kStChanging + 4];
   putStamp(b, stamp);
   return file.write(fmt::kStTableSize, b + fmt::kStTableSize, sizeof b - fmt::kStTableSize);
-}
-
-std::string dumpCdx(File& file, const std::string& name) {
-  std::ostringstream os;
-  Reader r(file, name);
-  if (!r.init().ok()) return "unreadable\n";
-  TreeHeader dir;
-  if (!readTreeHeader(r, 0, &dir).ok()) return "unreadable directory header\n";
-  std::vector<std::pair<std::string, std::uint32_t>> trees{{"(directory)", 0}};
-  std::vector<std::pair<std::uint32_t, std::string>> tags;
-  if (readDirectory(r, dir, &tags).ok())
-    for (auto& [hoff, tagName] : tags) trees.push_back({tagName, hoff});
-  for (const auto& [tname, hoff] : trees) {
-    r.resetVisited();
-    TreeHeader h;
-    if (!readTreeHeader(r, hoff, &h).ok()) {
-      os << "tag " << tname << ": unreadable header\n";
-      continue;
-    }
-    os << "tag " << tname << " key \"" << h.keyExpr << "\" for \"" << h.forExpr << "\" keylen " << h.keyLen
-       << " options 0x" << std::hex << int(h.options) << std::dec << "\n";
-    // Breadth-first by level, following each level's leftmost node and its siblings.
-    std::uint32_t first = h.root;
-    for (int depth = 0; depth < 32 && first != fmt::kNoNode; ++depth) {
-      std::uint32_t off = first, nextFirst = fmt::kNoNode;
-      int guard = 0;
-      while (off != fmt::kNoNode && guard++ < 100000) {
-        Page p;
-        if (!r.readNode(off, &p, "node").ok()) {
-          os << "  bad node " << off << "\n";
-          break;
-        }
-        std::uint16_t attr = fmt::le16(p.data());
-        int count = fmt::le16(p.data() + 2);
-        os << "  L" << depth << " node " << off << " attr " << attr << " keys " << count << "\n";
-        if (attr & fmt::kAttrLeaf) {
-          Entries es;
-          es.keyLen = h.keyLen;
-          if (!decodeLeaf(p, ' ', name, off, &es).ok()) os << "    (bad leaf)\n";
-          for (std::size_t i = 0; i < es.size(); ++i) os << "    \"" << trimmed(es.key(i)) << "\" " << es.recno(i) << "\n";
-        } else {
-          for (int i = 0; i < count && 12 + (i + 1) * (h.keyLen + 8) <= 512; ++i) {
-            const std::uint8_t* ent = p.data() + 12 + i * (h.keyLen + 8);
-            std::string key(reinterpret_cast<const char*>(ent), h.keyLen);
-            os << "    \"" << trimmed(key) << "\" " << fmt::be32(ent + h.keyLen) << " -> "
-               << fmt::be32(ent + h.keyLen + 4) << "\n";
-            if (i == 0 && nextFirst == fmt::kNoNode) nextFirst = fmt::be32(ent + h.keyLen + 4);
-          }
-        }
-        if (attr & fmt::kAttrLeaf) nextFirst = fmt::kNoNode;
-        off = fmt::le32(p.data() + fmt::kNdRight);
-      }
-      first = nextFirst;
-    }
-  }
-  return os.str();
 }
 
 }  // namespace rdd

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rdd/env.h"
@@ -64,6 +65,15 @@ Status readCdxTags(File& file, const std::string& name, CdxImage* out);
 // Reads the tag definitions and the tree of `tag` only (the other tags come without entries);
 // NotFound when the file holds no such tag.
 Status readCdxTag(File& file, const std::string& name, const std::string& tag, std::uint32_t maxRecno, CdxImage* out);
+
+// Where peekCdx looks: the first entry, the last, the first at or after a probe (only the probe's
+// bytes are compared: a key prefix or a whole entry), the first after it, the last before it.
+enum class PeekAt { First, Last, AtOrAfter, After, Before };
+// One entry of tag `tag`, found by walking down its tree: only the pages on the way are read, each
+// checked as a whole read checks it. `entry` (key bytes and big-endian record number) is left
+// empty when there is none there.
+Status peekCdx(File& file, const std::string& name, const std::string& tag, std::uint32_t maxRecno, PeekAt where,
+               std::string_view probe, std::string* entry);
 
 // Reads only the change counter (bytes 8-11 of the file header).
 Status readCdxCounter(File& file, std::uint32_t* counter);

@@ -89,6 +89,8 @@ void Table::Impl::goEdge(Table* self, Edge edge, const char* operation) {
   }
   Order& o = *orders[controlling - 1];
   takeInIndexChanges(*o.file, operation);
+  if (std::string e; peekUnread(o, edge == Edge::Top ? PeekAt::First : PeekAt::Last, {}, &e))
+    return e.empty() ? setEof() : positionOnPeeked(e);
   for (auto c = edge == Edge::Top ? o.index.begin() : o.index.last(); o.index.size() && !o.index.atEnd(c);
        c = edge == Edge::Top ? o.index.next(c) : o.index.prev(c))
     if (entryVisible(o, c)) return positionOnEntry(o, c);
@@ -138,7 +140,7 @@ void Table::skip(long n) {
       t.atBof = true;
       return;
     }
-    ++n;
+    if (++n == 0) return;
   }
   if (t.cursorEntryStale) {
     // Where the record stands in the order is worked out from its key: a skip from a record that
@@ -148,6 +150,13 @@ void Table::skip(long n) {
                                "; the skip was not done", "DBSKIP", s.osCode);
       return;
     }
+  }
+  if (std::string e; (n == 1 || n == -1) && !t.cursorEntry.empty() &&
+                     t.peekUnread(o, n > 0 ? PeekAt::After : PeekAt::Before, t.cursorEntry, &e)) {
+    if (!e.empty()) return t.positionOnPeeked(e);
+    if (n > 0) return t.setEof();
+    t.atBof = true;
+    return;
   }
   if (t.cursorGen != o.index.generation()) {
     t.cursor = o.index.lowerBound(t.cursorEntry);
@@ -253,6 +262,14 @@ bool Table::seek(std::string_view prefix) {
     }
     probe = probe.substr(0, o.keyLen);
   }
+  if (std::string e; t.peekUnread(o, PeekAt::AtOrAfter, probe, &e)) {
+    if (e.empty() || std::string_view(e).substr(0, probe.size()) != probe) {
+      t.setEof();
+      return false;
+    }
+    t.positionOnPeeked(e);
+    return t.lastFound = true;
+  }
   auto c = o.index.lowerBound(probe);
   while (!o.index.atEnd(c) && !t.entryVisible(o, c)) c = o.index.next(c);
   if (o.index.atEnd(c) || o.index.key(c).substr(0, probe.size()) != probe) {
@@ -272,8 +289,17 @@ void Table::scanOrder(int number, std::string_view from,
   t.settle("DBSEEK");
   Order& o = *t.orders[number - 1];
   t.takeInIndexChanges(*o.file, "DBSEEK");
-  for (auto c = o.index.lowerBound(from.substr(0, std::min<std::size_t>(from.size(), o.keyLen)));
-       !o.index.atEnd(c); c = o.index.next(c)) {
+  std::string start(from.substr(0, std::min<std::size_t>(from.size(), o.keyLen)));
+  // The first entry from the file: a scan that wants only that one does not read the order.
+  std::string visited;
+  if (t.peekUnread(o, PeekAt::AtOrAfter, start, &visited)) {
+    if (visited.empty()) return;
+    const auto r = fmt::be32(reinterpret_cast<const std::uint8_t*>(visited.data()) + o.keyLen);
+    if (!visit(std::string_view(visited).substr(0, o.keyLen), r)) return;
+    start = visited;
+  }
+  for (auto c = o.index.lowerBound(start); !o.index.atEnd(c); c = o.index.next(c)) {
+    if (o.index.entry(c) == visited) continue;
     if (t.entryVisible(o, c) && !visit(o.index.key(c), o.index.recno(c))) return;
   }
 }

@@ -104,6 +104,9 @@ struct Order {
   bool unique = false;
   KeyIndex index;
   IndexFileState* file = nullptr;
+  // While the entries are unread, look-ups are served from the file, this many more times: a walk
+  // that goes on reads the whole order once instead of a path down the tree a step.
+  int peeksLeft = 32;
 };
 
 struct IndexFileState {
@@ -409,6 +412,14 @@ class Table::Impl {
   // Puts the entries of the order holding `index` in place at their first use: read from its index
   // file, or built from the records (with a warning, the file left dirty) when they cannot be.
   void readOrderEntries(KeyIndex& index);
+  // For an order not read yet: the entry at `where` (see peekCdx), taken from the file; false when
+  // the order must be read instead (it was read already, its look-ups from the file are spent, or
+  // the file answers nothing usable: an error, a record beyond the count, a record not visible).
+  // An empty `entry`: there is none.
+  bool peekUnread(Order& o, PeekAt where, std::string_view probe, std::string* entry);
+  // The cursor on an entry peekUnread answered: the position in the order is worked out again
+  // from it when the order is read.
+  void positionOnPeeked(const std::string& entry);
   Status mergeFromDisk(IndexFileState& f);
   bool flushIndexes(const char* operation);
   // Writes everything this opener holds: the record, appended records, header, index files and

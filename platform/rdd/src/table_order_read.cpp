@@ -3,7 +3,8 @@
 // them, from the image on disk then, and checked as closely as a whole read checks them. An order
 // that cannot be read so (a damaged page, a tag another program removed or redefined) is built
 // from the records: nothing is lost, the log is told, and the file is written again at the next
-// flush.
+// flush. Until then the few look-ups a start makes (the top, a seek, the next entry) are served
+// by walking down the tree in the file.
 #include "table_impl.h"
 
 namespace rdd {
@@ -72,6 +73,25 @@ void Table::Impl::readOrderEntries(KeyIndex& index) {
   indexDamageReported = true;
   rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem,
                                why + "; order " + o->tag + " was rebuilt from the table", "ORDLISTADD", f.path));
+}
+
+bool Table::Impl::peekUnread(Order& o, PeekAt where, std::string_view probe, std::string* entry) {
+  if (!o.index.unread() || o.peeksLeft <= 0) return false;
+  --o.peeksLeft;
+  IndexFileState& f = *o.file;
+  std::uint32_t records = count;
+  Status s = readSettled(
+      f, [&](std::uint32_t r) { return peekCdx(*f.file, f.path, o.tag, r, where, probe, entry); }, &records);
+  if (!s.ok()) return false;  // reading the order finds the fault again, and deals with it
+  if (entry->empty()) return true;
+  const std::uint32_t r = fmt::be32(reinterpret_cast<const std::uint8_t*>(entry->data()) + o.keyLen);
+  return r <= count && !(rt::settings().deleted && isDeleted(r));
+}
+
+void Table::Impl::positionOnPeeked(const std::string& entry) {
+  positionOn(fmt::be32(reinterpret_cast<const std::uint8_t*>(entry.data()) + entry.size() - 4));
+  cursorEntry = entry;
+  cursorGen = ~0ull;
 }
 
 }  // namespace rdd
