@@ -101,6 +101,17 @@ const std::vector<Operation>& operations() {
          auto other = openTable(env, true);
          addRow(*other, "gus", "c");
        }},
+      {"look-ups from the index file, then a write", fiveIndexedRows,
+       [](rdd::Env* env, const std::function<void()>& arm) {
+         auto t = openTable(env, true);
+         arm();
+         t->setOrder(1);
+         (void)t->seek("cat");
+         t->skip();
+         t->put("NAME", rt::Value("zed"));
+         t->goBottom();
+       },
+       {"FIELDPUT"}, {"DBSEEK", "DBSKIP", "DBGOBOTTOM", "ORDLISTADD", "DBCLOSEAREA"}},
       {"zap", fiveIndexedRows,
        [](rdd::Env* env, const std::function<void()>& arm) {
          auto t = openTable(env, false);
