@@ -329,6 +329,19 @@ void putStamp(std::uint8_t* header, const CdxStamp& stamp) {
 }
 
 
+// One write of the whole header: the mark and the moved counter reach the file together or not
+// at all. A file without a whole header yet holds no image, and needs no mark.
+Status markCdxBeingWritten(File& file, std::uint32_t counter) {
+  std::uint8_t header[fmt::kTreeHeaderSize];
+  std::size_t got = 0;
+  Status s = file.read(0, header, sizeof header, &got);
+  if (!s.ok()) return s;
+  if (got != sizeof header) return Status::okay();  // a new file: no image to tear
+  std::memcpy(header + fmt::kStMagic, fmt::kBeingWrittenMagic, 4);
+  fmt::putLe32(header + fmt::kThCounter, counter);
+  return file.write(0, header, sizeof header);
+}
+
 Status writeCdxStamp(File& file, const CdxStamp& stamp) {
   std::uint8_t b[fmt::kStChanging + 4];
   putStamp(b, stamp);

@@ -44,10 +44,12 @@ struct TableFingerprint {
 //   recCount  the table's record count the trees were written for
 //   changing  openers that have changed the table or its orders since and not yet written them
 //   table     the table file the trees agree with
+//   beingWritten  the trees are being written over (or a writer stopped while it wrote them)
 struct CdxStamp {
   bool valid = false;
   std::uint32_t counter = 0, recCount = 0, changing = 0;
   TableFingerprint table;
+  bool beingWritten = false;
 };
 
 struct CdxImage {
@@ -80,6 +82,9 @@ Status readCdxCounter(File& file, std::uint32_t* counter);
 Status readCdxStamp(File& file, CdxStamp* out);
 // Rewrites the stamp in place (the counter stays as it is).
 Status writeCdxStamp(File& file, const CdxStamp& stamp);
+// Before an image is written over the current one: marks the file as being written and moves
+// the change counter on to `counter`, so that a reader that read any of it reads again.
+Status markCdxBeingWritten(File& file, std::uint32_t counter);
 void putStamp(std::uint8_t* header, const CdxStamp& stamp);
 
 struct TagOut {

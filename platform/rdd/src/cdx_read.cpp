@@ -313,6 +313,7 @@ Status readCdxStamp(File& file, CdxStamp* out) {
   if (!s.ok()) return s;
   if (got != sizeof b) return Status::okay();
   out->counter = fmt::le32(b + fmt::kThCounter);
+  out->beingWritten = std::memcmp(b + fmt::kStMagic, fmt::kBeingWrittenMagic, 4) == 0;
   if (std::memcmp(b + fmt::kStMagic, fmt::kStampMagic, 4) != 0 || fmt::le32(b + fmt::kStCounter) != out->counter)
     return Status::okay();  // no stamp, or one left behind by a writer that does not keep it
   out->valid = true;

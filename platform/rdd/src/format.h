@@ -67,6 +67,10 @@ inline constexpr int kTagNameLen = 10;
 inline constexpr int kStTableSize = 448, kStTableTime = 456, kStTableHash = 464, kStMagic = 472, kStCounter = 476,
                      kStRecCount = 480, kStChanging = 484;
 inline constexpr char kStampMagic[4] = {'D', 'S', 'T', '1'};
+// In place of kStampMagic while an image is being written over the one before it: the trees may
+// be half old, half new. Whoever finds it (and cannot wait for the writer) builds the orders from
+// the records.
+inline constexpr char kBeingWrittenMagic[4] = {'D', 'S', 'T', 'W'};
 // Lock byte of the index file held shared by every opener with unwritten changes; a test for an
 // exclusive lock there tells whether any such opener is still alive.
 inline constexpr std::uint64_t kChangingLockOffset = 0x7FFFFFFDull;

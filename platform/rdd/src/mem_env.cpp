@@ -165,7 +165,6 @@ class FaultFile : public File {
     if (env_->shouldFailWrite()) return Status::error(StatusKind::Io, "injected write fault", 5);
     return base_->truncate(length);
   }
-  void discard(std::uint64_t o, std::uint64_t l) override { base_->discard(o, l); }
   void releaseView(std::uint64_t o, std::uint64_t l) override { base_->releaseView(o, l); }
   Status sync() override {
     if (env_->shouldFailSync()) return Status::error(StatusKind::Io, "injected sync fault", 5);

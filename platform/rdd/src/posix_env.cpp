@@ -212,10 +212,6 @@ class PosixFile : public File {
     *out = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return Status::okay();
   }
-  void discard(std::uint64_t offset, std::uint64_t length) override {
-    (void)::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
-                      static_cast<off_t>(length));
-  }
   Status truncate(std::uint64_t length) override {
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) return ioError("cannot truncate", path_);
     known_ = length;

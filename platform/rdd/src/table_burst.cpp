@@ -108,17 +108,22 @@ void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
 // reading can take. What another program wrote while we did not hold it is taken in before the
 // lock is handed to the caller.
 Status Table::Impl::lockHeader() {
-  if (burstHeld || orderBatch) return Status::okay();
+  if (burstHeld || orderBatch || headerLockDepth > 0) return ++headerLockDepth, Status::okay();
   endBurstsOn(fileId);
   Status s = file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
   if (!s.ok()) return s;
+  ++headerLockDepth;
   s = takeInOutsideWrites();
-  if (!s.ok()) unlockByte(*file, fmt::kHeaderLockOffset);
+  if (!s.ok()) {
+    --headerLockDepth;
+    unlockByte(*file, fmt::kHeaderLockOffset);
+  }
   return s;
 }
 
 void Table::Impl::unlockHeader() {
-  if (burstHeld || orderBatch) return;
+  if (headerLockDepth > 0) --headerLockDepth;
+  if (headerLockDepth > 0 || burstHeld || orderBatch) return;
   noteOwnWrites();
   unlockByte(*file, fmt::kHeaderLockOffset);
 }

@@ -290,8 +290,11 @@ class Table::Impl {
   void settle(const char* operation);
   // The header lock for one short step; every append burst on this file in this thread ends
   // first (our own too), so that no opener waits for a lock its own thread holds.
+  // Calls nest: only the outermost takes the lock (and takes in what others wrote) and only its
+  // unlockHeader lets go.
   Status lockHeader();
   void unlockHeader();
+  int headerLockDepth = 0;  // lockHeader() calls not yet matched by unlockHeader()
   // Ends this opener's append burst: the buffered records, the header and the dirty index files
   // reach the disk before the lock is released. Raises a failure when `report`.
   void endBurst(bool report = true, std::uint32_t keepAtMost = UINT32_MAX);
@@ -405,8 +408,13 @@ class Table::Impl {
   // (another opener may be writing); the last try takes the header lock. `read` gets, and
   // `records` answers, the record count the entries may name, read after the counter: a writer
   // counts its records before it writes the image that names them. table_order_read.cpp
+  // A file still marked as being written when read under the lock was left so by a writer that
+  // stopped: Corruption, and `halfWritten` (when given) is set.
   Status readSettled(IndexFileState& f, const std::function<Status(std::uint32_t records)>& read,
-                     std::uint32_t* records);
+                     std::uint32_t* records, bool* halfWritten = nullptr);
+  // After a writer stopped part-way through an image of f: every order of f is built from the
+  // records, the file is left dirty (written anew at the next write) and the log is told.
+  Status rebuildHalfWritten(IndexFileState& f, std::uint32_t counterOnDisk);
   // The open (or, within a batch, deleted) order whose entries `index` holds; null when none.
   Order* orderHolding(const KeyIndex& index);
   // Puts the entries of the order holding `index` in place at their first use: read from its index
@@ -431,8 +439,6 @@ class Table::Impl {
   bool emptiedByAStoppedZap(std::uint64_t size);
   // The tags of f's orders as its next image holds them (entries point into the orders).
   std::vector<TagOut> tagOutsOf(const IndexFileState& f) const;
-  // Where f's next image of `bytes` goes: never over the current image (table_index_write.cpp).
-  std::uint64_t imageBase(const IndexFileState& f, std::uint64_t bytes) const;
 
   // ---- the formats' size limits (table_limits.cpp) ----
   std::uint64_t tableLimit() const;

@@ -214,7 +214,10 @@ Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut, std::string* w
   std::uint32_t c = count;
   if (s.ok() && options.shared) s = readHeaderCount(&c);
   bool stale = false;
-  if (s.ok() && st.valid) {
+  if (s.ok() && st.beingWritten) {
+    stale = true;
+    *why = "a program stopped while it wrote it";
+  } else if (s.ok() && st.valid) {
     if (st.changing > 0) {
       stale = !changersAlive(f);
       *why = "a program stopped before writing its changes to it";
@@ -259,8 +262,9 @@ Status Table::Impl::markChanging(IndexFileState& f) {
   }
   CdxStamp st;
   Status s = readCdxStamp(*f.file, &st);
-  if (s.ok() && st.valid && st.changing > 0 && !changersAlive(f)) {
-    // Someone stopped without writing changes: what we hold came from that stale image.
+  if (s.ok() && (st.beingWritten || (st.valid && st.changing > 0 && !changersAlive(f)))) {
+    // Someone stopped without writing changes, or while writing them: what we hold came from that
+    // stale image.
     for (auto& o : orders)
       if (o->file == &f && s.ok()) s = buildOrder(*o);
     st.changing = 0;

@@ -1,29 +1,16 @@
 // Writing index files and sharing them: every open order lives in memory (KeyIndex); an index
-// file is rewritten from it as a whole, into pages that the previous image does not use, with
-// the file header written last, so a failure part-way leaves the previous image intact and
-// readable. Once the header points at the new image, the disk space of every other page goes
-// back to the system, so the file takes about one image on disk. Readers take no lock: a read
-// counts only when the change counter is the same after it as before. Another opener's rewrite
-// is merged with this opener's unwritten changes.
+// file is rewritten from it as a whole, in place, right behind its header, so the file holds one
+// image and nothing else. The file is first marked as being written (and its change counter moved
+// on); the header that ends the mark is written last. A reader that finds the mark, or the
+// counter moved while it read, reads again; one that finds the mark left by a writer that stopped
+// builds the orders from the records. Readers take no lock. Another opener's rewrite is merged
+// with this opener's unwritten changes.
 #include <algorithm>
 #include <cerrno>
 
 #include "table_impl.h"
 
 namespace rdd {
-
-namespace {
-
-// An image written behind earlier ones leaves the pages before it to nobody: their disk space
-// goes back to the system (the file keeps its length; the stretch reads as zeros). A reader that
-// took the old header finds the change counter moved and reads again.
-void discardPagesBefore(File& file, std::uint64_t newStart) {
-  constexpr std::uint64_t kBlock = 4096;
-  const std::uint64_t from = (fmt::kTreeHeaderSize + kBlock - 1) / kBlock * kBlock, to = newStart / kBlock * kBlock;
-  if (to > from) file.discard(from, to - from);
-}
-
-}  // namespace
 
 std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
   std::vector<TagOut> outs;
@@ -48,15 +35,6 @@ std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
   return outs;
 }
 
-// New pages never overwrite the current image: they go before it when they fit there, else
-// right after it; what lies beyond the new image is cut off once the header points at it.
-std::uint64_t Table::Impl::imageBase(const IndexFileState& f, std::uint64_t bytes) const {
-  auto align = [](std::uint64_t v) { return (v + fmt::kPageSize - 1) / fmt::kPageSize * fmt::kPageSize; };
-  if (f.regionStart != 0 && fmt::kTreeHeaderSize + bytes > f.regionStart)
-    return std::max<std::uint64_t>(align(f.regionEnd), fmt::kTreeHeaderSize);
-  return fmt::kTreeHeaderSize;
-}
-
 Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   if (f.abandoned) {
     f.dirty = false;
@@ -73,10 +51,13 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     Status s = lockHeader();
     if (!s.ok()) return s;
     locked = true;
-    // Another opener's image, unread, would be written over: a failed read stops the write.
+    // Another opener's image, unread, would be written over: a failed read stops the write. One
+    // left half written is not read (the orders are built from the records below).
     std::uint32_t c = 0;
+    CdxStamp st;
     if (f.regionStart != 0) s = readCdxCounter(*f.file, &c);
-    if (s.ok() && f.regionStart != 0 && c != f.counter) s = mergeFromDisk(f);
+    if (s.ok() && f.regionStart != 0) s = readCdxStamp(*f.file, &st);
+    if (s.ok() && f.regionStart != 0 && c != f.counter && !st.beingWritten) s = mergeFromDisk(f);
     if (s.ok()) s = readHeaderCount(&c);
     if (!s.ok()) {
       unlockHeader();
@@ -88,20 +69,24 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     if (locked) unlockHeader();
   };
   // Openers counted in the stamp: without us, and without those that stopped before writing
-  // (a stamp that cannot be read would lose the count of those still alive).
+  // (a stamp that cannot be read would lose the count of those still alive). A writer that stopped
+  // while it wrote the trees left nothing to keep of them.
   std::uint32_t changing = 0;
+  bool halfWritten = false;
   if (f.regionStart != 0) {
     CdxStamp st;
     Status s = readCdxStamp(*f.file, &st);
     if (!s.ok()) return unlockAll(), s;
     if (st.valid) changing = st.changing;
+    halfWritten = st.beingWritten;
+    if (halfWritten) f.counter = st.counter;  // the next image's counters follow the mark's
   }
   if (f.marked) {
     if (changing > 0) --changing;
     unlockByte(*f.file, fmt::kChangingLockOffset);
     f.marked = false;
   }
-  if (changing > 0 && !changersAlive(f)) {
+  if (halfWritten || (changing > 0 && !changersAlive(f))) {
     if (!rebuilt)
       for (auto& o : orders)
         if (o->file == &f) {
@@ -114,8 +99,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   std::vector<const TagOut*> ptrs;
   for (auto& o : outs) ptrs.push_back(&o);
   CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
-  std::uint64_t size = writer.regionSize();
-  const std::uint64_t base = imageBase(f, size);
+  const std::uint64_t size = writer.regionSize(), base = fmt::kTreeHeaderSize;
   // Appends stop before an image could pass the limit; a change that still takes it there
   // (keys rewritten longer, an order created) is refused before a page is written.
   if (base + size > indexLimit())
@@ -124,13 +108,17 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
                                           std::to_string(indexLimit()) + " bytes an index file may take",
                                       EFBIG);
   std::vector<std::uint8_t> header;
-  CdxStamp stamp{true, f.counter + 1, recCount, changing, {}};
+  CdxStamp stamp{true, f.counter + 2, recCount, changing, {}};  // the counter after the mark's
   Status s = tableFingerprint(&stamp.table);
+  if (s.ok()) s = markCdxBeingWritten(*f.file, f.counter + 1);
+  // From here a failure leaves the file marked, at the counter this opener moved it to: its own
+  // orders stay as they are in memory; every other opener builds its orders from the records.
+  if (s.ok()) ++f.counter;
   if (s.ok()) s = writer.writeRegion(*f.file, base, f.counter + 1, stamp, &header);
   if (s.ok()) s = f.file->write(0, header.data(), header.size());
   if (s.ok()) {
     noteStamped(f, stamp.table);
-    f.counter += 1;
+    ++f.counter;
     f.regionStart = base;
     f.regionEnd = base + size;
     f.sizedBytes = size;
@@ -139,9 +127,9 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     f.dirty = false;
     f.changedBy = nullptr;
     f.clearPending();
-    // Bytes beyond the new image only take disk space; a failure to cut them is still raised.
+    // What an image larger before left beyond this one is cut off; a failure to cut it is still
+    // raised.
     s = f.file->truncate(base + size);
-    discardPagesBefore(*f.file, base);
   }
   unlockAll();
   return s;
@@ -157,10 +145,16 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
   const bool noneRead = std::none_of(mine.begin(), mine.end(), [](const Order* o) { return !o->index.unread(); });
   std::uint32_t c = count;
   CdxImage img;
+  bool halfWritten = false;
   Status s = readSettled(
       f, [&](std::uint32_t records) {
         return noneRead ? readCdxTags(*f.file, f.path, &img) : readCdx(*f.file, f.path, records, &img);
-      }, &c);
+      }, &c, &halfWritten);
+  if (halfWritten) {
+    std::uint32_t onDisk = f.counter;
+    s = readCdxCounter(*f.file, &onDisk);
+    return s.ok() ? rebuildHalfWritten(f, onDisk) : s;
+  }
   if (!s.ok()) return s;
   std::vector<std::unique_ptr<Order>> loaded;
   if (!noneRead) s = loadIndexImage(f, img, &loaded);

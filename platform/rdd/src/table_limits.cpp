@@ -54,7 +54,10 @@ std::string Table::Impl::indexFullFor(std::uint32_t records, std::string* file) 
     };
     if (std::none_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; })) continue;
     std::uint64_t bytes = 0;
-    if (mostBytes(f.addedSinceSized + f.pending.size() + 1, &bytes) && imageBase(f, bytes) + bytes <= limit) continue;
+    // The same margin decides with the bound as with the exact size, so that a table stopped at its
+    // limit stays stopped when it is opened again.
+    const std::uint64_t room = limit - limit / kLastShare;
+    if (mostBytes(f.addedSinceSized + f.pending.size() + 1, &bytes) && fmt::kTreeHeaderSize + bytes <= room) continue;
     // Near the limit: the image as the orders stand now is sized exactly.
     const std::vector<TagOut> outs = tagOutsOf(f);
     std::vector<const TagOut*> tags;
@@ -63,8 +66,8 @@ std::string Table::Impl::indexFullFor(std::uint32_t records, std::string* file) 
     f.sizedRecords = records;
     f.addedSinceSized = 0;
     mostBytes(f.pending.size() + 1, &bytes);  // with the layout just sized
-    const std::uint64_t end = imageBase(f, bytes) + bytes;
-    if (end <= limit && limit - end >= limit / kLastShare) continue;
+    const std::uint64_t end = fmt::kTreeHeaderSize + bytes;
+    if (end <= room) continue;
     *file = f.path;
     return "index file " + f.path + " is full: it may take at most " + std::to_string(limit) +
            " bytes, and one more record could take its next image past them; the " + std::to_string(count) +

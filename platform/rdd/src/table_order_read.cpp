@@ -10,24 +10,48 @@
 namespace rdd {
 
 Status Table::Impl::readSettled(IndexFileState& f, const std::function<Status(std::uint32_t records)>& read,
-                                std::uint32_t* records) {
-  if (!options.shared) {
-    *records = count;
-    return read(count);
-  }
+                                std::uint32_t* records, bool* halfWrittenOut) {
   Status s;
-  bool settled = false;
-  for (int attempt = 0; attempt <= kLockFreeReads && !settled; ++attempt) {
-    const bool locked = attempt == kLockFreeReads && !holdsHeaderLock();
+  bool settled = false, halfWritten = false;
+  // Exclusive, nobody else writes: one read (a mark found then was left by a writer that stopped).
+  const int attempts = options.shared ? kLockFreeReads + 1 : 1;
+  for (int attempt = 0; attempt < attempts && !settled; ++attempt) {
+    const bool locked = options.shared && attempt == kLockFreeReads;
     if (locked && !(s = lockHeader()).ok()) return s;
     std::uint32_t before = 0, after = 0, c = count;
     s = readCdxCounter(*f.file, &before);
-    if (s.ok()) s = readHeaderCount(&c);
+    if (s.ok() && options.shared) s = readHeaderCount(&c);
     if (s.ok()) s = read(std::max(c, count));
-    settled = readCdxCounter(*f.file, &after).ok() && after == before;
+    CdxStamp st;
+    settled = readCdxCounter(*f.file, &after).ok() && after == before && readCdxStamp(*f.file, &st).ok() &&
+              !(halfWritten = st.beingWritten);
     if (locked) unlockHeader();
     *records = std::max(c, count);
   }
+  if (halfWrittenOut) *halfWrittenOut = s.ok() && halfWritten;
+  if (s.ok() && halfWritten)
+    return Status::error(StatusKind::Corruption,
+                         "index file " + f.path + " was left half written by a program that stopped while writing it");
+  return s;
+}
+
+Status Table::Impl::rebuildHalfWritten(IndexFileState& f, std::uint32_t counterOnDisk) {
+  Status s;
+  for (auto& o : orders)
+    if (o->file == &f && s.ok()) s = buildOrder(*o);
+  if (!s.ok()) return s;
+  f.counter = counterOnDisk;
+  if (!options.readOnly) {
+    f.dirty = true;
+    if (!f.changedBy) f.changedBy = "ORDLISTADD";
+  }
+  indexDamageReported = true;
+  cursorGen = ~0ull;
+  rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem,
+                               "index file " + f.path +
+                                   " was left half written by a program that stopped while writing it; its orders "
+                                   "were rebuilt from the table",
+                               "ORDLISTADD", f.path));
   return s;
 }
 

@@ -36,10 +36,6 @@ class File {
   // them (any value that changes with every write will do).
   virtual Status modifiedNs(std::int64_t* out) = 0;
   virtual Status truncate(std::uint64_t length) = 0;
-  // Gives the disk space of a stretch that nobody reads any more back to the system; the file
-  // keeps its size and the stretch then reads as zeros or as its old bytes. Does nothing where
-  // the file system cannot.
-  virtual void discard(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
   virtual Status sync() = 0;
   // Byte-range lock owned by this open file. Without wait a conflicting lock answers Busy.
   virtual Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait) = 0;
