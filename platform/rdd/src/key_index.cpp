@@ -177,10 +177,16 @@ const char* KeyIndex::leafEntry(const Node* n, std::size_t i) const { return n->
 const char* KeyIndex::maxOf(const Node* n) const { return n->keys.data() + (n->count - 1) * entrySize_; }
 
 // Stacks interior levels over `level` (the leaves, in order) until one root remains.
-void KeyIndex::buildUpper(std::vector<Node*>& level) {
-  while (level.size() > 1) {
+void KeyIndex::buildUpper(std::vector<Node*>& level, std::vector<std::vector<Node*>>* keptLevels) {
+  for (std::size_t depth = 0; level.size() > 1; ++depth) {
+    // Nodes kept from before stand first; their children are the first nodes of `level`.
     std::vector<Node*> up;
-    for (std::size_t i = 0; i < level.size();) {
+    std::size_t i = 0;
+    if (keptLevels && depth < keptLevels->size()) {
+      up = std::move((*keptLevels)[depth]);
+      for (const Node* n : up) i += n->count;
+    }
+    while (i < level.size()) {
       Node* n = newNode(false);
       std::size_t take = std::min(innerCap_, level.size() - i);
       for (std::size_t k = 0; k < take; ++k) {
@@ -406,12 +412,6 @@ void KeyIndex::recycleBatch() {
   batchCount_ = 0;
 }
 
-void KeyIndex::freeInterior(Node* n) {
-  if (n->leaf) return;
-  for (std::size_t i = 0; i < n->count; ++i) freeInterior(n->kids[i]);
-  delete n;
-}
-
 // A batch much smaller than the tree goes in entry by entry: a merge walks every leaf and stacks
 // the interior levels anew, which only pays when many entries share that cost.
 void KeyIndex::mergeBatchNow(bool moreToCome) {
@@ -485,13 +485,31 @@ void KeyIndex::sortBatch() {
 // One walk over the leaves: a leaf that receives none of the sorted entries stays as it is; one
 // that does is rewritten, with its share, into as many evenly filled leaves as they need. The
 // interior levels are then stacked again over the leaves.
+// The leaves before the first one that receives entries stay as they are, and so does every
+// interior node whose children all lie before it: only the part of the tree from that leaf on is
+// stacked again. A load whose keys arrive after those held (a version after the one before it)
+// rebuilds only its end of the tree.
 void KeyIndex::mergeIntoLeaves(const std::vector<const char*>& sorted) {
   if (!root_) root_ = newNode(true);
+  // The interior levels as they stand, each left to right, the level above the leaves first.
+  std::vector<std::vector<Node*>> interior;
+  for (std::vector<Node*> nodes{root_}; !nodes.front()->leaf;) {
+    std::vector<Node*> below;
+    for (Node* n : nodes) below.insert(below.end(), n->kids.begin(), n->kids.begin() + static_cast<std::ptrdiff_t>(n->count));
+    interior.insert(interior.begin(), std::move(nodes));
+    nodes = std::move(below);
+  }
+  const Node* firstReceiving = root_;
+  while (!firstReceiving->leaf) {
+    std::size_t i = slotFor(firstReceiving->keys.data(), firstReceiving->count, entrySize_,
+                            std::string_view(sorted.front(), entrySize_));
+    firstReceiving = firstReceiving->kids[std::min(i, firstReceiving->count - 1)];
+  }
   Node* leaf = root_;
   while (!leaf->leaf) leaf = leaf->kids[0];
-  freeInterior(root_);
-  root_ = nullptr;
   std::vector<Node*> leaves;
+  std::size_t untouched = 0;  // leading leaves that receive nothing
+  for (; leaf != firstReceiving; leaf = leaf->next, ++untouched) leaves.push_back(leaf);
   std::size_t at = 0;
   while (leaf) {
     Node* next = leaf->next;
@@ -509,8 +527,17 @@ void KeyIndex::mergeIntoLeaves(const std::vector<const char*>& sorted) {
   }
   leaves.front()->prev = nullptr;
   leaves.back()->next = nullptr;
-  for (std::size_t i = 1; i < leaves.size(); ++i) link(leaves[i - 1], leaves[i]);
-  buildUpper(leaves);
+  for (std::size_t i = untouched ? untouched : 1; i < leaves.size(); ++i) link(leaves[i - 1], leaves[i]);
+  // Per interior level, the nodes kept: those whose children are all kept below them.
+  std::size_t keptBelow = untouched;
+  for (std::vector<Node*>& level : interior) {
+    std::size_t keep = 0, children = 0;
+    while (keep < level.size() && children + level[keep]->count <= keptBelow) children += level[keep++]->count;
+    for (std::size_t i = keep; i < level.size(); ++i) delete level[i];
+    level.resize(keep);
+    keptBelow = keep;
+  }
+  buildUpper(leaves, &interior);
 }
 
 void KeyIndex::mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out) {

@@ -139,7 +139,10 @@ class KeyIndex {
   void copyEntry(Node* leaf, std::size_t at, const char* e);
   static void setCount(Node* n, std::size_t c);
   static void link(Node* left, Node* right);
-  void buildUpper(std::vector<Node*>& level);
+  // Stacks the interior levels over `level` (the leaves, in order). `keptLevels`: per level above
+  // the leaves, interior nodes kept from before, whose children are the first nodes of the level
+  // below them.
+  void buildUpper(std::vector<Node*>& level, std::vector<std::vector<Node*>>* keptLevels = nullptr);
   std::vector<Node*> newLeaves(std::size_t count);
   char* leafSlot(Node* leaf, std::size_t at);
   bool finishLeaves(std::vector<Node*>& leaves, std::size_t count, bool filled);
@@ -169,7 +172,6 @@ class KeyIndex {
   void sortBatch();
   void mergeIntoLeaves(const std::vector<const char*>& sorted);
   void mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out);
-  static void freeInterior(Node* n);
   void freeBatch();
   void recycleBatch();
 

@@ -136,6 +136,15 @@ struct IndexFileState {
   std::uint64_t sizedBytes = 0;
   std::uint32_t sizedRecords = 0;
   std::uint64_t addedSinceSized = 0;
+  // What the last look at the bound found: while the image is sized as then, at most `added`
+  // entries are added to each order since, and the table holds at most `records` records, the
+  // next image surely fits the limit (table_limits.cpp).
+  struct Headroom {
+    std::uint64_t sizedBytes = 0;
+    std::uint32_t sizedRecords = 0;
+    std::uint64_t added = 0;
+    std::uint32_t records = 0;
+  } headroom;
   void clearPending() {
     pending.clear();
     std::vector<std::uint32_t>().swap(pendingNew);

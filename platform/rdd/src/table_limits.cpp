@@ -52,12 +52,28 @@ std::string Table::Impl::indexFullFor(std::uint32_t records, std::string* file) 
       }
       return sameLayout;
     };
-    if (std::none_of(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; })) continue;
+    const auto ordersOfF =
+        static_cast<std::uint64_t>(std::count_if(orders.begin(), orders.end(), [&](auto& o) { return o->file == &f; }));
+    if (ordersOfF == 0) continue;
+    const std::uint64_t added = f.addedSinceSized + f.pending.size() + 1;
+    const IndexFileState::Headroom& known = f.headroom;
+    if (known.sizedBytes == f.sizedBytes && known.sizedRecords == f.sizedRecords && added <= known.added &&
+        records <= known.records)
+      continue;
     std::uint64_t bytes = 0;
     // The same margin decides with the bound as with the exact size, so that a table stopped at its
     // limit stays stopped when it is opened again.
     const std::uint64_t room = limit - limit / kLastShare;
-    if (mostBytes(f.addedSinceSized + f.pending.size() + 1, &bytes) && fmt::kTreeHeaderSize + bytes <= room) continue;
+    if (mostBytes(added, &bytes) && fmt::kTreeHeaderSize + bytes <= room) {
+      // So many more records surely pass the same bound: each adds an entry to every order, which
+      // adds at most four pages, and its levels at most two (their count grows by one a doubling);
+      // the record numbers keep their width.
+      const std::uint64_t more = (room - fmt::kTreeHeaderSize - bytes) / (6 * fmt::kPageSize * ordersOfF);
+      const std::uint64_t sameWidth = (std::uint64_t{1} << std::bit_width(records)) - 1;
+      f.headroom = {f.sizedBytes, f.sizedRecords, added + more,
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>({records + more, sameWidth, UINT32_MAX}))};
+      continue;
+    }
     // Near the limit: the image as the orders stand now is sized exactly.
     const std::vector<TagOut> outs = tagOutsOf(f);
     std::vector<const TagOut*> tags;
