@@ -37,8 +37,7 @@ struct Figures {
   Memory afterOpen;        // resident right after that open
   double reindex = 0;      // both indexes built from scratch over the compared rows
   // A restart in a process of its own, over the table another scenario left: the table opened
-  // with its index (`open`, resident `afterOpen`), then what the window's start does with it
-  // besides (the index checked, the stored versions listed) in `start`; the files' sizes.
+  // with its index alone (`open`, resident `afterOpen`), then the window's start (`start`).
   double start = 0;
   long tableBytes = 0;
   long indexBytes = 0, indexOnDisk = 0, indexLive = 0;  // length, blocks held, the current image

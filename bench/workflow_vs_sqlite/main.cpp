@@ -211,8 +211,8 @@ void printRun(const Run& r) {
   std::printf("  %-18s         - %7.0f MB %7.0f MB\n", "  resident after it",
               mib(r.restart.afterOpen.anon + r.restart.afterOpen.file),
               mib(r.sqlite.afterOpen.anon + r.sqlite.afterOpen.file));
-  std::printf("  %-18s         - %9.3f s         -\n", "  then the start", r.restart.start);
-  std::printf("  %-18s         - %7.0f MB         -\n", "  restart's peak", mib(r.restart.peakKiB));
+  std::printf("  %-18s %9.3f s         -         -\n", "  the window's start", r.restart.start);
+  std::printf("  %-18s %7.0f MB         -         -\n", "  restart's peak", mib(r.restart.peakKiB));
   std::printf("  files after the compare: table %.0f MB; index %.0f MB long, %.0f MB on disk, %.0f MB in its current "
               "image\n",
               r.units.tableBytes / 1048576.0, r.units.indexBytes / 1048576.0, r.units.indexOnDisk / 1048576.0,
@@ -262,7 +262,9 @@ void printRatios(const std::vector<Run>& full, const std::vector<Run>& small) {
       {"window overhead on the compare", "<= 10%", true,
        [&](const Run& r, const Run&) { return overhead(r.window.at(Step::Compare), r.units.at(Step::Compare)); }},
       {"open at a restart, seconds", "<= 0.15", false, [](const Run& r, const Run&) { return r.restart.open; }},
-      {"restart's peak, MB", "<= 60", false, [](const Run& r, const Run&) { return r.restart.peakKiB / 1024.0; }},
+      {"resident after the open, MB", "<= 60", false,
+       [](const Run& r, const Run&) { return (r.restart.afterOpen.anon + r.restart.afterOpen.file) / 1024.0; }},
+      {"window's start, seconds", "", false, [](const Run& r, const Run&) { return r.restart.start; }},
       {"restart's peak / table file", "<= 2", false,
        [](const Run& r, const Run&) { return r.restart.peakKiB * 1024.0 / r.units.tableBytes; }},
       {"window's peak / table file", "<= 2", false,

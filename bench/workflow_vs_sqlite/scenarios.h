@@ -15,7 +15,8 @@ Figures runUnits();
 Figures runSqlite();
 // The control's share: both families walked with the load's calls, nothing written.
 Figures runWalk();
-// A restart over the table the screen-free units left: opened as the window's start opens it.
+// A restart over the table the screen-free units left: the table opened alone, then the window
+// started over it.
 Figures runRestart();
 
 }  // namespace bench
