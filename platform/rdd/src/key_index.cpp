@@ -177,16 +177,15 @@ const char* KeyIndex::leafEntry(const Node* n, std::size_t i) const { return n->
 const char* KeyIndex::maxOf(const Node* n) const { return n->keys.data() + (n->count - 1) * entrySize_; }
 
 // Stacks interior levels over `level` (the leaves, in order) until one root remains.
-void KeyIndex::buildUpper(std::vector<Node*>& level, std::vector<std::vector<Node*>>* keptLevels) {
-  for (std::size_t depth = 0; level.size() > 1; ++depth) {
-    // Nodes kept from before stand first; their children are the first nodes of `level`.
+void KeyIndex::buildUpper(std::vector<Node*>& level, std::vector<std::vector<Node*>>* keptLevels, std::size_t held) {
+  for (std::size_t depth = 0; level.size() + held > 1; ++depth, held = 0) {
+    // Nodes kept from before stand first; their children are the first `held` nodes below them,
+    // which `level` does not list.
     std::vector<Node*> up;
+    if (keptLevels && depth < keptLevels->size()) up = std::move((*keptLevels)[depth]);
     std::size_t i = 0;
-    if (keptLevels && depth < keptLevels->size()) {
-      up = std::move((*keptLevels)[depth]);
-      for (const Node* n : up) i += n->count;
-    }
-    while (i < level.size()) {
+    for (const Node* n : up) i += n->count;
+    for (i -= held; i < level.size();) {
       Node* n = newNode(false);
       std::size_t take = std::min(innerCap_, level.size() - i);
       for (std::size_t k = 0; k < take; ++k) {
@@ -487,29 +486,52 @@ void KeyIndex::sortBatch() {
 // interior levels are then stacked again over the leaves.
 // The leaves before the first one that receives entries stay as they are, and so does every
 // interior node whose children all lie before it: only the part of the tree from that leaf on is
-// stacked again. A load whose keys arrive after those held (a version after the one before it)
-// rebuilds only its end of the tree.
+// walked and stacked again. A load whose keys arrive after those held (a version after the one
+// before it) pays for its end of the tree only.
 void KeyIndex::mergeIntoLeaves(const std::vector<const char*>& sorted) {
   if (!root_) root_ = newNode(true);
-  // The interior levels as they stand, each left to right, the level above the leaves first.
+  // The interior levels as they stand, each left to right, the level above the leaves first; and
+  // the path down to the first leaf that receives entries.
   std::vector<std::vector<Node*>> interior;
   for (std::vector<Node*> nodes{root_}; !nodes.front()->leaf;) {
     std::vector<Node*> below;
-    for (Node* n : nodes) below.insert(below.end(), n->kids.begin(), n->kids.begin() + static_cast<std::ptrdiff_t>(n->count));
+    if (!nodes.front()->kids.front()->leaf)
+      for (Node* n : nodes) below.insert(below.end(), n->kids.begin(), n->kids.begin() + static_cast<std::ptrdiff_t>(n->count));
     interior.insert(interior.begin(), std::move(nodes));
+    if (below.empty()) break;
     nodes = std::move(below);
   }
-  const Node* firstReceiving = root_;
+  Node* firstReceiving = root_;
+  const Node* parent = nullptr;  // of firstReceiving, above the leaves
+  std::size_t slot = 0;          // of firstReceiving in it
   while (!firstReceiving->leaf) {
-    std::size_t i = slotFor(firstReceiving->keys.data(), firstReceiving->count, entrySize_,
-                            std::string_view(sorted.front(), entrySize_));
-    firstReceiving = firstReceiving->kids[std::min(i, firstReceiving->count - 1)];
+    parent = firstReceiving;
+    slot = std::min(slotFor(parent->keys.data(), parent->count, entrySize_, std::string_view(sorted.front(), entrySize_)),
+                    parent->count - 1);
+    firstReceiving = parent->kids[slot];
   }
-  Node* leaf = root_;
-  while (!leaf->leaf) leaf = leaf->kids[0];
+  // Leaves before it receive nothing; count them through the level above the leaves.
+  std::size_t untouched = slot;
+  if (parent)
+    for (const Node* n : interior.front()) {
+      if (n == parent) break;
+      untouched += n->count;
+    }
+  // Per interior level, the nodes kept: those whose children are all kept below them.
+  std::size_t keptBelow = untouched, keptLeaves = 0;
+  for (std::vector<Node*>& level : interior) {
+    std::size_t keep = 0, children = 0;
+    while (keep < level.size() && children + level[keep]->count <= keptBelow) children += level[keep++]->count;
+    if (&level == &interior.front()) keptLeaves = children;
+    for (std::size_t i = keep; i < level.size(); ++i) delete level[i];
+    level.resize(keep);
+    keptBelow = keep;
+  }
+  // The leaves from the first one no kept node holds: untouched ones as they are, then the merge.
+  Node* leaf = firstReceiving;
+  for (std::size_t back = untouched - keptLeaves; back > 0; --back) leaf = leaf->prev;
   std::vector<Node*> leaves;
-  std::size_t untouched = 0;  // leading leaves that receive nothing
-  for (; leaf != firstReceiving; leaf = leaf->next, ++untouched) leaves.push_back(leaf);
+  for (; leaf != firstReceiving; leaf = leaf->next) leaves.push_back(leaf);
   std::size_t at = 0;
   while (leaf) {
     Node* next = leaf->next;
@@ -525,19 +547,10 @@ void KeyIndex::mergeIntoLeaves(const std::vector<const char*>& sorted) {
     at = end;
     leaf = next;
   }
-  leaves.front()->prev = nullptr;
+  if (keptLeaves == 0) leaves.front()->prev = nullptr;
   leaves.back()->next = nullptr;
-  for (std::size_t i = untouched ? untouched : 1; i < leaves.size(); ++i) link(leaves[i - 1], leaves[i]);
-  // Per interior level, the nodes kept: those whose children are all kept below them.
-  std::size_t keptBelow = untouched;
-  for (std::vector<Node*>& level : interior) {
-    std::size_t keep = 0, children = 0;
-    while (keep < level.size() && children + level[keep]->count <= keptBelow) children += level[keep++]->count;
-    for (std::size_t i = keep; i < level.size(); ++i) delete level[i];
-    level.resize(keep);
-    keptBelow = keep;
-  }
-  buildUpper(leaves, &interior);
+  for (std::size_t i = 1; i < leaves.size(); ++i) link(leaves[i - 1], leaves[i]);
+  buildUpper(leaves, &interior, keptLeaves);
 }
 
 void KeyIndex::mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out) {

@@ -141,8 +141,9 @@ class KeyIndex {
   static void link(Node* left, Node* right);
   // Stacks the interior levels over `level` (the leaves, in order). `keptLevels`: per level above
   // the leaves, interior nodes kept from before, whose children are the first nodes of the level
-  // below them.
-  void buildUpper(std::vector<Node*>& level, std::vector<std::vector<Node*>>* keptLevels = nullptr);
+  // below them; the first `held` leaves are theirs and not in `level`.
+  void buildUpper(std::vector<Node*>& level, std::vector<std::vector<Node*>>* keptLevels = nullptr,
+                  std::size_t held = 0);
   std::vector<Node*> newLeaves(std::size_t count);
   char* leafSlot(Node* leaf, std::size_t at);
   bool finishLeaves(std::vector<Node*>& leaves, std::size_t count, bool filled);
