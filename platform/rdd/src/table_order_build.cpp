@@ -88,34 +88,35 @@ void arrangeInOrder(char* const* slots, SortItem* items, std::size_t n, std::siz
 }
 
 // Rows arrive mostly in key order: a load appends class after class, each class's members in an
-// order of their own. The entries fall into pieces, each wholly above every piece before it (a
-// cut lies where everything before is below everything after); each piece is sorted on its own,
-// where it lies, so entries in key order cost two comparisons each and a class's members are
-// sorted among themselves only.
+// order of their own. The entries fall into pieces, each wholly above every piece before it, and
+// each piece is sorted on its own, where it lies: entries in key order cost one comparison each,
+// and a class's members are sorted among themselves only. The pieces are found in one pass: an
+// entry above the highest so far starts a piece; one below it joins the last piece, and every
+// piece before whose highest lies above it too.
 void sortEntriesInPlace(char* const* slots, std::size_t n, std::size_t es) {
-  if (n < 2) return;
   auto below = [es](const char* a, const char* b) { return std::memcmp(a, b, es) < 0; };
-  std::vector<const char*> lowestFrom(n);  // the lowest of entries i..n-1
-  lowestFrom[n - 1] = slots[n - 1];
-  for (std::size_t i = n - 1; i-- > 0;)
-    lowestFrom[i] = below(slots[i], lowestFrom[i + 1]) ? slots[i] : lowestFrom[i + 1];
-  std::vector<SortItem> items;
-  std::string spare(es, '\0');
-  const char* highest = slots[0];  // of the piece so far
-  for (std::size_t start = 0, i = 1; i <= n; ++i) {
-    if (i < n && !below(highest, lowestFrom[i])) {
-      if (below(highest, slots[i])) highest = slots[i];
+  struct Piece {
+    std::uint32_t start, highest;  // where it starts, which of its entries is the highest
+  };
+  std::vector<Piece> pieces;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (pieces.empty() || below(slots[pieces.back().highest], slots[i])) {
+      pieces.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i)});
       continue;
     }
-    const std::size_t len = i - start;
-    if (len > 1) {
-      items.resize(len);
-      for (std::size_t k = 0; k < len; ++k) items[k].idx = static_cast<std::uint32_t>(k);
-      sortRun(items.data(), len, slots + start, es, sharedPrefix(items.data(), len, slots + start, es, 0));
-      arrangeInOrder(slots + start, items.data(), len, es, spare.data());
-    }
-    start = i;
-    if (i < n) highest = slots[i];
+    const std::uint32_t highest = pieces.back().highest;
+    while (pieces.size() > 1 && below(slots[i], slots[pieces[pieces.size() - 2].highest])) pieces.pop_back();
+    pieces.back().highest = highest;
+  }
+  std::vector<SortItem> items;
+  std::string spare(es, '\0');
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    const std::size_t start = pieces[p].start, len = (p + 1 < pieces.size() ? pieces[p + 1].start : n) - start;
+    if (len < 2) continue;
+    items.resize(len);
+    for (std::size_t k = 0; k < len; ++k) items[k].idx = static_cast<std::uint32_t>(k);
+    sortRun(items.data(), len, slots + start, es, sharedPrefix(items.data(), len, slots + start, es, 0));
+    arrangeInOrder(slots + start, items.data(), len, es, spare.data());
   }
 }
 
