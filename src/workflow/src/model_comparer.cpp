@@ -18,6 +18,19 @@ namespace {
 
 using model::Field;
 
+// The rows flagged while it lives are written under the table's header lock, so that the lock
+// taken after it knows them for this program's own writes.
+class WriteRun {
+ public:
+  explicit WriteRun(model::Mpdms& table) : table_(table) { table_.beginWrites(); }
+  ~WriteRun() { table_.endWrites(); }
+  WriteRun(const WriteRun&) = delete;
+  WriteRun& operator=(const WriteRun&) = delete;
+
+ private:
+  model::Mpdms& table_;
+};
+
 struct Verdict {
   bool noMatch = false;
   bool allOk = true;
@@ -316,8 +329,12 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
   table.setOrder(1);
   observer.started(table.lastRec());
   const std::optional<model::KeyLayout> widths = table.keyLayout();
-  const bool done = widths ? compareByClass(table, *widths, base, reference, observer, counts)
-                           : compareRowByRow(table, base, reference, observer, counts);
+  bool done = false;
+  {
+    WriteRun run(table);
+    done = widths ? compareByClass(table, *widths, base, reference, observer, counts)
+                  : compareRowByRow(table, base, reference, observer, counts);
+  }
   if (done) table.flush();
   return counts;
 }
@@ -325,16 +342,19 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
 void clearComparisons(model::Mpdms& table) {
   RT_FRAME("ModelComparer:ClearFlags");
   table.takeInOutsideChanges();
-  table.goTop();
-  while (!table.eof()) {
-    table.setFlag(Field::NO_MATCH, false);
-    table.setFlag(Field::TYPEPROBLM, false);
-    table.setFlag(Field::LEVELPROB, false);
-    table.setFlag(Field::COMPARED, false);
-    table.setFlag(Field::ALL_OK, true);
-    table.setFlag(Field::PARENTOK, true);
-    table.setFlag(Field::CLASSFOUND, true);
-    table.skip();
+  {
+    WriteRun run(table);
+    table.goTop();
+    while (!table.eof()) {
+      table.setFlag(Field::NO_MATCH, false);
+      table.setFlag(Field::TYPEPROBLM, false);
+      table.setFlag(Field::LEVELPROB, false);
+      table.setFlag(Field::COMPARED, false);
+      table.setFlag(Field::ALL_OK, true);
+      table.setFlag(Field::PARENTOK, true);
+      table.setFlag(Field::CLASSFOUND, true);
+      table.skip();
+    }
   }
   table.flush();
 }
