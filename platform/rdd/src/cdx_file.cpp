@@ -341,9 +341,7 @@ TreePlan planTree(const char* const* entries, std::size_t count, int keyLen, con
   return plan;
 }
 
-// Sequential page output to a file through a buffer, written in stretches that end on the file's
-// 2 MB boundaries: the system's file cache takes such stretches in large pages, at about two
-// thirds of the cost of stretches across them.
+// Sequential page output to a file through a buffer of about 1 MB.
 class PageSink {
  public:
   PageSink(File& f, std::uint64_t at) : file_(f), at_(at) { buf_.reserve(kChunk + fmt::kTreeHeaderSize); }
@@ -354,23 +352,17 @@ class PageSink {
     return buf_.data() + at;
   }
   void done() {
-    const std::uint64_t boundary = offset() / kChunk * kChunk;
-    if (boundary > at_) writeUpTo(boundary);
+    if (buf_.size() >= kChunk) (void)flush();
   }
   Status flush() {
-    writeUpTo(offset());
+    if (status_.ok() && !buf_.empty()) status_ = file_.write(at_, buf_.data(), buf_.size());
+    at_ += buf_.size();
+    buf_.clear();
     return status_;
   }
 
  private:
-  static constexpr std::size_t kChunk = 2u << 20;
-  // Writes the buffer up to file offset `end` and keeps what lies beyond it.
-  void writeUpTo(std::uint64_t end) {
-    const auto n = static_cast<std::size_t>(end - at_);
-    if (status_.ok() && n > 0) status_ = file_.write(at_, buf_.data(), n);
-    buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(n));
-    at_ = end;
-  }
+  static constexpr std::size_t kChunk = 1u << 20;
   File& file_;
   std::uint64_t at_;
   std::vector<std::uint8_t> buf_;
