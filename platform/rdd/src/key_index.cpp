@@ -68,7 +68,6 @@ constexpr std::size_t kGiveBackBytes = 16 << 20;   // a tree this large gives it
 constexpr std::size_t kMinMergedBatch = 4096;       // a batch grows to at least this many entries
 constexpr std::size_t kTreePerBatch = 16;           // and to at most a sixteenth of the tree
 constexpr std::size_t kLeavesPerSingleInsert = 8;   // a merge pays once a batch has an entry per 8 leaves
-constexpr std::size_t kLargePage = 2u << 20;        // what a block of leaves is rounded up to
 
 }  // namespace
 
@@ -229,13 +228,23 @@ KeyIndex::LeafBlock KeyIndex::leafBlock(std::size_t count) const {
   block.leafBytes_ = (leafCap_ + 1) * entrySize_;
   block.capacity_ = count;
   if (count == 0) return block;
-  const std::size_t bytes = (count + leafCap_ - 1) / leafCap_ * block.leafBytes_;
-  block.mapped_ = (bytes + kLargePage - 1) / kLargePage * kLargePage;
+  block.mapped_ = (count + leafCap_ - 1) / leafCap_ * block.leafBytes_;
   void* p = ::mmap(nullptr, block.mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  (void)::madvise(p, block.mapped_, MADV_HUGEPAGE);  // fewer page faults; only a hint
   block.bytes_ = static_cast<char*>(p);
   return block;
+}
+
+// One call instead of a page fault per page. Large pages would spare more, but finding room for
+// them after a load (the system compacting its memory) cost more than they spared.
+std::size_t KeyIndex::LeafBlock::populate(std::size_t from, std::size_t to) {
+  to = std::min(to, capacity_);
+  if (from >= to) return to;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto first = reinterpret_cast<std::uintptr_t>(slot(from)) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(slot(to - 1)) + entrySize_;
+  (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);  // only spares faults
+  return to;
 }
 
 bool KeyIndex::risesStrictly(const LeafBlock& block, std::size_t count) const {

@@ -74,8 +74,9 @@ class KeyIndex {
   // `flat` is given back while its entries are copied.
   void assignSorted(std::vector<char>&& flat, std::size_t count);
   // Room for `count` entries laid out as this index's leaves, the i-th at slot(i): an index built
-  // whole from one needs no copy of its entries and no allocation per leaf. Mapped in large pages
-  // where the system offers them; pages never written take no memory.
+  // whole from one needs no copy of its entries and no allocation per leaf. Pages never written
+  // take no memory; populate() readies those of slots [from, to) ahead of their writes and
+  // answers `to` (at most the capacity).
   class LeafBlock {
    public:
     LeafBlock() = default;
@@ -84,6 +85,7 @@ class KeyIndex {
     LeafBlock& operator=(LeafBlock&& other) noexcept;
     char* slot(std::size_t i) const { return bytes_ + i / leafCap_ * leafBytes_ + i % leafCap_ * entrySize_; }
     std::size_t capacity() const { return capacity_; }
+    std::size_t populate(std::size_t from, std::size_t to);
 
    private:
     friend class KeyIndex;
@@ -102,6 +104,7 @@ class KeyIndex {
   bool fillInPlace(std::size_t count, Fill&& fill) {
     clear();
     LeafBlock block = leafBlock(count);
+    block.populate(0, count);  // every slot is written
     if (!fill([&block](std::size_t i) { return block.slot(i); }) || !risesStrictly(block, count)) return false;
     adoptLeaves(std::move(block), count);
     return true;

@@ -11,6 +11,9 @@ namespace rdd {
 
 namespace {
 
+// The memory of a new order's leaves is readied this many entries at a time, as they are read.
+constexpr std::size_t kEntriesReadied = 8192;
+
 // Entries sorted by (key bytes, record number): integer words of 24 bytes at a time, sorted with
 // std::sort; runs that tie on those bytes are sorted again on the next 24, and so on. An item
 // names its entry by its place in `entries`.
@@ -186,8 +189,9 @@ Status Table::Impl::buildOrder(Order& o) {
   KeyIndex::LeafBlock leaves = o.index.leafBlock(count);
   std::vector<char*> slots(count);
   for (std::size_t i = 0; i < count; ++i) slots[i] = leaves.slot(i);
-  std::size_t n = 0;
+  std::size_t n = 0, ready = 0;
   s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+    if (n == ready) ready = leaves.populate(n, n + kEntriesReadied);
     if (entryInto(o, record, r, slots[n])) ++n;
   });
   if (!s.ok()) return s;
