@@ -192,6 +192,63 @@ TEST(IndexAgreement, ClosingAfterWritesThatChangeNoKeyKeepsTheIndexTrusted) {
   EXPECT_TRUE(log.empty());
 }
 
+// A compare flags every row in place. Written in a run, under the header lock, the flags are known
+// to be this opener's own, and taking the lock afterwards reads no record; outside a run they
+// cannot be told from another program's writes, and every record is read to check the order.
+// Another opener of the same thread that needs the lock meanwhile gets it, and the run goes on.
+TEST(IndexAgreement, FlagsWrittenInARunAreKnownAsOwnAndNeedNoCheckOfTheRecords) {
+  struct Case {
+    const char* what;
+    bool inRun, otherAppends;
+  };
+  const Case cases[] = {
+      {"in a run", true, false}, {"outside a run", false, false}, {"in a run while another opener appends", true, true}};
+  constexpr std::uint32_t kRows = 2000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    ErrorLog log;
+    indexedTable(dir, kRows).reset();
+    rdd::FaultEnv counting(rdd::defaultEnv());
+    rdd::OpenOptions shared;
+    shared.shared = true;
+    shared.env = &counting;
+    std::unique_ptr<rdd::Table> t;
+    reopen(t, dir, shared);
+    auto other = rdd::Table::open("t", dir.str(), shared);
+    ASSERT_TRUE(other->openIndex("idx"));
+    usleep(20000);  // past the file system's clock tick
+    if (c.inRun) t->beginWrites();
+    for (std::uint32_t r = 1; r <= kRows; ++r) {
+      t->goTo(r);
+      t->putLogical(2, true);
+      if (c.otherAppends && r == kRows / 2) addRow(*other, "zz", "c");
+    }
+    t->endWrites();
+    const std::uint64_t readBefore = counting.bytesAskedToRead();
+    t->flush();
+    const std::uint64_t read = counting.bytesAskedToRead() - readBefore;
+    if (!c.otherAppends) {
+      if (c.inRun) EXPECT_LT(read, kRows * 20u) << "the records were read to check the order";
+      else EXPECT_GE(read, kRows * 20u) << "the order was trusted after writes that could be another program's";
+    }
+    other.reset();
+    Walk w = walkOrder(*t);
+    EXPECT_EQ(w.entries, kRows + (c.otherAppends ? 1 : 0));
+    EXPECT_TRUE(w.ordered);
+    std::uint32_t flagged = 0;
+    for (std::uint32_t r = 1; r <= kRows; ++r) {
+      t->goTo(r);
+      flagged += t->logical(2);
+    }
+    EXPECT_EQ(flagged, kRows);
+    t.reset();
+    reopen(t, dir, shared);  // the stamp describes the table: nothing to repair
+    EXPECT_EQ(walkOrder(*t).entries, w.entries);
+    EXPECT_TRUE(log.empty());
+  }
+}
+
 // ---- a table cut short under an open reader ----
 
 TEST(IndexAgreement, ATableThatShrinksWhileOpenIsAnErrorNotACrash) {

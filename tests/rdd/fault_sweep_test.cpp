@@ -112,6 +112,26 @@ const std::vector<Operation>& operations() {
          t->goBottom();
        },
        {"FIELDPUT"}, {"DBSEEK", "DBSKIP", "DBGOBOTTOM", "ORDLISTADD", "DBCLOSEAREA"}},
+      {"field writes in a run beside another user", fiveIndexedRows,
+       [](rdd::Env* env, const std::function<void()>& arm) {
+         auto t = openTable(env, true);
+         arm();
+         t->beginWrites();
+         t->goTo(2);
+         t->put("NAME", rt::Value("zed"));
+         for (std::uint32_t r : {1u, 3u, 5u}) {
+           t->goTo(r);
+           t->putLogical(2, true);
+         }
+         t->endWrites();
+         t->goTop();
+       },
+       // After a failed write, each later one is refused in the name of the call that tried it.
+       {"FIELDPUT", "DBGOTO", "DBCOMMIT"}, {"DBGOTOP", "DBCLOSEAREA"},
+       [](rdd::Env* env) {
+         auto other = openTable(env, true);
+         addRow(*other, "gus", "c");
+       }},
       {"zap", fiveIndexedRows,
        [](rdd::Env* env, const std::function<void()>& arm) {
          auto t = openTable(env, false);

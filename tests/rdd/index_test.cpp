@@ -1,3 +1,5 @@
+#include <random>
+
 #include "harness.h"
 
 using namespace rddtest;
@@ -338,6 +340,70 @@ TEST(IndexBuild, OrderBuiltFromManyRowsWalksInUnsignedByteOrderThenRecordNumber)
   re->setOrder(1);
   EXPECT_EQ(walk(*re), expected);
   EXPECT_TRUE(log.empty());
+}
+
+// Rows reach an order build in every arrival order a table can hold them in: the entries are
+// sorted where they lie, piece by piece, and the leaves built from them take later changes.
+TEST(IndexBuild, AnOrderBuiltOverRowsInAnyArrivalOrderWalksInKeyOrderAndTakesLaterChanges) {
+  constexpr int kRows = 1500;
+  std::mt19937 random(5);
+  auto shuffled = [&random](std::vector<int> v) {
+    std::shuffle(v.begin(), v.end(), random);
+    return v;
+  };
+  std::vector<int> rising(kRows);
+  for (int i = 0; i < kRows; ++i) rising[static_cast<std::size_t>(i)] = i;
+  std::vector<int> groupsShuffledWithin, lastLowest(rising.begin() + 1, rising.end());
+  for (int g = 0; g < kRows; g += 30) {
+    std::vector<int> group(rising.begin() + g, rising.begin() + std::min(g + 30, kRows));
+    for (int k : shuffled(group)) groupsShuffledWithin.push_back(k);
+  }
+  lastLowest.push_back(0);
+  const std::pair<const char*, std::vector<int>> arrivals[] = {
+      {"in key order", rising},
+      {"reversed", std::vector<int>(rising.rbegin(), rising.rend())},
+      {"one key for all", std::vector<int>(kRows, 7)},
+      {"groups rising, shuffled within", groupsShuffledWithin},
+      {"rising but for a lowest last", lastLowest},
+      {"random", shuffled(rising)},
+  };
+  for (std::size_t leafEntries : {std::size_t{3}, std::size_t{0}}) {
+    for (const auto& [what, keys] : arrivals) {
+      SCOPED_TRACE(std::string(what) + ", leaf entries " + std::to_string(leafEntries));
+      ScratchDir dir;
+      ErrorLog log;
+      rdd::OpenOptions opt;
+      opt.memoryBlockEntries = leafEntries;
+      ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+      auto t = rdd::Table::open("t", dir.str(), opt);
+      std::vector<std::string> stored;  // NAME+CITY per row; keys sharing long prefixes, as a class's rows do
+      for (int k : keys) {
+        const std::string name = "n" + std::to_string(k / 100), city = "c" + std::to_string(k % 100);
+        addRow(*t, name, city);
+        stored.push_back(pad(name, 10) + pad(city, 8));
+      }
+      t->createOrder("namecity", "idx", "NAME+CITY", nullptr, false);
+      t->setOrder(1);
+      auto expected = [&stored] {
+        std::vector<std::uint32_t> order(stored.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i + 1;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return stored[a - 1] < stored[b - 1]; });
+        return order;
+      };
+      EXPECT_EQ(walk(*t), expected());
+      // Keys rewritten into the middle and the front: entries go into leaves the build laid out.
+      for (std::uint32_t r : {std::uint32_t{1}, std::uint32_t{kRows / 2}, std::uint32_t{kRows}}) {
+        t->goTo(r);
+        t->put("NAME", rt::Value("n7"));
+        t->put("CITY", rt::Value(r == 1 ? "a" : "c50x"));
+        stored[r - 1] = pad("n7", 10) + pad(r == 1 ? "a" : "c50x", 8);
+      }
+      t->flush();
+      EXPECT_EQ(walk(*t), expected());
+      EXPECT_TRUE(log.empty());
+    }
+  }
 }
 
 // An order deleted and built again in one batch takes its old record sequence as a first guess.

@@ -7,29 +7,42 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "format.h"
 
 namespace rdd {
 
-namespace {
-
-// Hands out key bytes without clearing them first: a node's slots are written before they are
-// read (count tells how many hold entries), and clearing megabytes of fresh leaves only to
-// overwrite them would double the memory traffic of a build.
-template <class T>
-struct UninitializedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitializedAllocator<U>;
-  };
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
+// The bytes of a node's entries: an allocation of its own (not cleared: a node's slots are
+// written before they are read, count tells how many hold entries), or a stretch of a block of
+// leaves built whole, which the index frees with the tree.
+class KeyIndex::NodeBytes {
+ public:
+  NodeBytes() = default;
+  ~NodeBytes() {
+    if (owned_) delete[] bytes_;
   }
-};
+  NodeBytes(const NodeBytes&) = delete;
+  NodeBytes& operator=(const NodeBytes&) = delete;
+  void allocate(std::size_t n) {
+    bytes_ = new char[n];
+    size_ = n;
+    owned_ = true;
+  }
+  void borrow(char* bytes, std::size_t n) {
+    bytes_ = bytes;
+    size_ = n;
+  }
+  char* data() { return bytes_; }
+  const char* data() const { return bytes_; }
+  std::size_t capacity() const { return size_; }
 
-}  // namespace
+ private:
+  char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+  bool owned_ = false;
+};
 
 // A leaf holds up to leafCap_ entries (plus one slot for the moment before a split); an interior
 // node up to innerCap_ children with the highest entry of each.
@@ -38,8 +51,8 @@ struct KeyIndex::Node {
   std::size_t count = 0;
   Node* prev = nullptr;  // leaves only
   Node* next = nullptr;
-  std::vector<char, UninitializedAllocator<char>> keys;  // leaf: entries; interior: highest entry of each child
-  std::vector<Node*> kids;    // interior only
+  NodeBytes keys;          // leaf: entries; interior: highest entry of each child
+  std::vector<Node*> kids;  // interior only
 };
 
 namespace {
@@ -68,10 +81,11 @@ KeyIndex::~KeyIndex() { dropTree(); }
 
 KeyIndex::KeyIndex(KeyIndex&& o) noexcept
     : keyLen_(o.keyLen_), entrySize_(o.entrySize_), leafCap_(o.leafCap_), innerCap_(o.innerCap_), count_(o.count_),
-      generation_(o.generation_ + 1), root_(o.root_), batch_(std::move(o.batch_)), batchCount_(o.batchCount_),
-      read_(std::move(o.read_)) {
+      generation_(o.generation_ + 1), root_(o.root_), blocks_(std::move(o.blocks_)), batch_(std::move(o.batch_)),
+      batchCount_(o.batchCount_), read_(std::move(o.read_)) {
   o.read_ = nullptr;
   o.root_ = nullptr;
+  o.blocks_.clear();
   o.batch_.clear();
   o.batchCount_ = 0;
   o.count_ = 0;
@@ -88,11 +102,13 @@ KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   count_ = o.count_;
   generation_ = std::max(generation_, o.generation_) + 1;
   root_ = o.root_;
+  blocks_ = std::move(o.blocks_);
   batch_ = std::move(o.batch_);
   batchCount_ = o.batchCount_;
   read_ = std::move(o.read_);
   o.read_ = nullptr;
   o.root_ = nullptr;
+  o.blocks_.clear();
   o.batch_.clear();
   o.batchCount_ = 0;
   o.count_ = 0;
@@ -131,6 +147,7 @@ void KeyIndex::dropTree() {
   const bool large = count_ * entrySize_ >= kGiveBackBytes;
   freeTree(root_);
   root_ = nullptr;
+  blocks_.clear();
   freeBatch();
   releaseWorkingSpace();
   if (!large) return;
@@ -158,7 +175,7 @@ KeyIndex::Node* KeyIndex::newNode(bool leaf) {
   auto* n = new Node;
   n->leaf = leaf;
   std::size_t cap = (leaf ? leafCap_ : innerCap_) + 1;
-  n->keys.resize(cap * entrySize_);
+  n->keys.allocate(cap * entrySize_);
   if (!leaf) n->kids.resize(cap, nullptr);
   return n;
 }
@@ -202,38 +219,72 @@ void KeyIndex::buildUpper(std::vector<Node*>& level, std::vector<std::vector<Nod
   ++generation_;
 }
 
-// Full leaves, chained, for `count` entries (the last one takes the rest).
-std::vector<KeyIndex::Node*> KeyIndex::newLeaves(std::size_t count) {
+KeyIndex::LeafBlock::~LeafBlock() {
+  if (bytes_) ::munmap(bytes_, mapped_);
+}
+
+KeyIndex::LeafBlock::LeafBlock(LeafBlock&& other) noexcept { *this = std::move(other); }
+
+KeyIndex::LeafBlock& KeyIndex::LeafBlock::operator=(LeafBlock&& other) noexcept {
+  if (this == &other) return *this;
+  if (bytes_) ::munmap(bytes_, mapped_);
+  bytes_ = std::exchange(other.bytes_, nullptr);
+  mapped_ = std::exchange(other.mapped_, 0);
+  leafCap_ = other.leafCap_;
+  leafBytes_ = other.leafBytes_;
+  entrySize_ = other.entrySize_;
+  capacity_ = std::exchange(other.capacity_, 0);
+  return *this;
+}
+
+// Each leaf's stretch keeps the spare slot every leaf has for the moment before a split, so the
+// leaves need no memory of their own when they change later.
+KeyIndex::LeafBlock KeyIndex::leafBlock(std::size_t count) const {
+  LeafBlock block;
+  block.leafCap_ = leafCap_;
+  block.entrySize_ = entrySize_;
+  block.leafBytes_ = (leafCap_ + 1) * entrySize_;
+  block.capacity_ = count;
+  if (count == 0) return block;
+  block.mapped_ = (count + leafCap_ - 1) / leafCap_ * block.leafBytes_;
+  void* p = ::mmap(nullptr, block.mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  block.bytes_ = static_cast<char*>(p);
+  return block;
+}
+
+// One call instead of a page fault per page. Large pages would spare more, but finding room for
+// them after a load (the system compacting its memory) cost more than they spared.
+std::size_t KeyIndex::LeafBlock::populate(std::size_t from, std::size_t to) {
+  to = std::min(to, capacity_);
+  if (from >= to) return to;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto first = reinterpret_cast<std::uintptr_t>(slot(from)) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(slot(to - 1)) + entrySize_;
+  (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);  // only spares faults
+  return to;
+}
+
+bool KeyIndex::risesStrictly(const LeafBlock& block, std::size_t count) const {
+  for (std::size_t i = 1; i < count; ++i)
+    if (std::memcmp(block.slot(i - 1), block.slot(i), entrySize_) >= 0) return false;
+  return true;
+}
+
+void KeyIndex::adoptLeaves(LeafBlock&& block, std::size_t count) {
+  clear();
   std::vector<Node*> leaves;
   leaves.reserve((count + leafCap_ - 1) / leafCap_);
   for (std::size_t i = 0; i < count; i += leafCap_) {
-    Node* leaf = newNode(true);
+    auto* leaf = new Node;
+    leaf->keys.borrow(block.slot(i), block.leafBytes_);
     leaf->count = std::min(leafCap_, count - i);
     if (!leaves.empty()) link(leaves.back(), leaf);
     leaves.push_back(leaf);
   }
-  return leaves;
-}
-
-char* KeyIndex::leafSlot(Node* leaf, std::size_t at) { return leaf->keys.data() + at * entrySize_; }
-
-// Stacks the interior levels over leaves filled in place once their entries are known to rise
-// strictly; otherwise frees them.
-bool KeyIndex::finishLeaves(std::vector<Node*>& leaves, std::size_t count, bool filled) {
-  const char* prev = nullptr;
-  for (std::size_t k = 0; filled && k < leaves.size(); ++k)
-    for (std::size_t i = 0; filled && i < leaves[k]->count; ++i) {
-      const char* e = leafEntry(leaves[k], i);
-      filled = !prev || std::memcmp(prev, e, entrySize_) < 0;
-      prev = e;
-    }
-  if (!filled) {
-    for (Node* leaf : leaves) delete leaf;
-    return false;
-  }
+  if (count > 0) blocks_.push_back(std::move(block));
   count_ = count;
   buildUpper(leaves);
-  return true;
 }
 
 std::string KeyIndex::makeEntry(std::string_view key, std::uint32_t recno) const {

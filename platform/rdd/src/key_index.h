@@ -24,6 +24,7 @@ namespace rdd {
 class KeyIndex {
  public:
   struct Node;
+  class NodeBytes;
   // A position: a leaf and an entry in it (leaf null: the end). Valid until the next change
   // (generation() tells).
   struct Cursor {
@@ -87,6 +88,29 @@ class KeyIndex {
   // Replaces the whole content with `count` packed entries already in order; the memory of
   // `flat` is given back while its entries are copied.
   void assignSorted(std::vector<char>&& flat, std::size_t count);
+  // Room for `count` entries laid out as this index's leaves, the i-th at slot(i): an index built
+  // whole from one needs no copy of its entries and no allocation per leaf. Pages never written
+  // take no memory; populate() readies those of slots [from, to) ahead of their writes and
+  // answers `to` (at most the capacity).
+  class LeafBlock {
+   public:
+    LeafBlock() = default;
+    ~LeafBlock();
+    LeafBlock(LeafBlock&& other) noexcept;
+    LeafBlock& operator=(LeafBlock&& other) noexcept;
+    char* slot(std::size_t i) const { return bytes_ + i / leafCap_ * leafBytes_ + i % leafCap_ * entrySize_; }
+    std::size_t capacity() const { return capacity_; }
+    std::size_t populate(std::size_t from, std::size_t to);
+
+   private:
+    friend class KeyIndex;
+    char* bytes_ = nullptr;
+    std::size_t mapped_ = 0, leafCap_ = 1, leafBytes_ = 0, entrySize_ = 0, capacity_ = 0;
+  };
+  LeafBlock leafBlock(std::size_t count) const;
+  // Replaces the whole content with the entries in the first `count` slots of `block`, which
+  // rise strictly; the leaves keep the block's memory.
+  void adoptLeaves(LeafBlock&& block, std::size_t count);
   // Replaces the whole content with `count` entries whose places are known before their bytes:
   // fill(slot) writes the i-th entry at slot(i), in any order, straight into the leaves. Answers
   // false, leaving the index empty, when fill does or when the entries written do not rise
@@ -94,9 +118,11 @@ class KeyIndex {
   template <class Fill>
   bool fillInPlace(std::size_t count, Fill&& fill) {
     clear();
-    std::vector<Node*> leaves = newLeaves(count);
-    bool filled = fill([&](std::size_t i) { return leafSlot(leaves[i / leafCap_], i % leafCap_); });
-    return finishLeaves(leaves, count, filled);
+    LeafBlock block = leafBlock(count);
+    block.populate(0, count);  // every slot is written
+    if (!fill([&block](std::size_t i) { return block.slot(i); }) || !risesStrictly(block, count)) return false;
+    adoptLeaves(std::move(block), count);
+    return true;
   }
 
   // First entry >= probe where only the probe's bytes are compared (a key prefix or a whole entry).
@@ -144,9 +170,7 @@ class KeyIndex {
   // below them; the first `held` leaves are theirs and not in `level`.
   void buildUpper(std::vector<Node*>& level, std::vector<std::vector<Node*>>* keptLevels = nullptr,
                   std::size_t held = 0);
-  std::vector<Node*> newLeaves(std::size_t count);
-  char* leafSlot(Node* leaf, std::size_t at);
-  bool finishLeaves(std::vector<Node*>& leaves, std::size_t count, bool filled);
+  bool risesStrictly(const LeafBlock& block, std::size_t count) const;
   Cursor nextLeaf(Cursor c) const;
   static std::size_t leafCount(const Node* n);
   const char* leafEntry(const Node* n, std::size_t i) const;
@@ -182,6 +206,7 @@ class KeyIndex {
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
   Node* root_ = nullptr;
+  std::vector<LeafBlock> blocks_;  // memory of leaves built whole, freed with the tree
   std::vector<Node*> batch_;  // entries inserted since the last merge, leafCap_ to a block
   std::size_t batchCount_ = 0;
   std::vector<Node*> spareBlocks_;  // emptied blocks of merged batches

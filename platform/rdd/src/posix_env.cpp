@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csetjmp>
 #include <csignal>
@@ -128,6 +129,7 @@ class PosixFile : public File {
   }
   Status write(std::uint64_t offset, const void* data, std::size_t n) override {
     if (view_ && writable_ && offset + n <= std::min(known_, viewLen_)) {
+      mapForWriting(offset, n);
       if (!guardedCopy(view_ + offset, data, n)) return shrank();
       releaseReadPages(offset, n);
       return Status::okay();
@@ -151,14 +153,36 @@ class PosixFile : public File {
   // a compare reads and flags every row of two versions): once the stretches read or written
   // through add up to kHeldLimit, their pages are let go from the view, so the process does not
   // hold the whole file resident. The pages, written ones too, stay in the system's file cache
-  // (a shared view keeps what was written), and the next access maps them again.
+  // (a shared view keeps what was written), and the next access maps them again. A stretch is
+  // counted once while it is among the last few touched: a compare walks two versions side by
+  // side, and counting each switch between them as a new stretch would let go of the pages in
+  // use (and fault them in again) every few hundred rows.
   static constexpr std::uint64_t kStretch = 64 * 1024;  // what one page fault may map around it
   static constexpr std::uint64_t kHeldLimit = 8 * 1024 * 1024;
+  static constexpr std::size_t kRecentStretches = 4;
+  // Writes through the view: each page's first write after it was mapped traps into the system
+  // (to mark it dirty), a fault per 4 KB. The stretch a write lands in is made writable whole, in
+  // one call, the first time it is written since it was mapped; its pages are written back as
+  // they are, whether changed or not.
+  void mapForWriting(std::uint64_t offset, std::size_t n) {
+    const std::uint64_t first = offset / kStretch, last = (offset + n - 1) / kStretch;
+    for (std::uint64_t s = first; s <= last; ++s) {
+      if (std::find(writtenStretches_.begin(), writtenStretches_.end(), s) != writtenStretches_.end()) continue;
+      writtenStretches_[nextWritten_] = s;
+      nextWritten_ = (nextWritten_ + 1) % kRecentStretches;
+      const std::uint64_t from = s * kStretch, to = std::min({from + kStretch, known_, viewLen_});
+      if (to > from) (void)::madvise(view_ + from, to - from, MADV_POPULATE_WRITE);  // only spares faults
+    }
+  }
   void releaseReadPages(std::uint64_t offset, std::size_t n) {
     if (n == 0) return;
     const std::uint64_t first = offset / kStretch, last = (offset + n - 1) / kStretch;
-    held_ += (last - first + (first == lastStretch_ ? 0 : 1)) * kStretch;
-    lastStretch_ = last;
+    const bool recent = std::find(recentStretches_.begin(), recentStretches_.end(), first) != recentStretches_.end();
+    held_ += (last - first + (recent ? 0 : 1)) * kStretch;
+    if (!recent || first != last) {
+      recentStretches_[nextRecent_] = last;
+      nextRecent_ = (nextRecent_ + 1) % kRecentStretches;
+    }
     readLow_ = std::min(readLow_, offset);
     readHigh_ = std::max(readHigh_, offset + n);
     if (held_ < kHeldLimit) return;
@@ -167,6 +191,8 @@ class PosixFile : public File {
     held_ = 0;
     readLow_ = UINT64_MAX;
     readHigh_ = 0;
+    recentStretches_.fill(UINT64_MAX);
+    writtenStretches_.fill(UINT64_MAX);
   }
 
   Status readCalls(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) {
@@ -261,7 +287,11 @@ class PosixFile : public File {
   std::uint64_t viewLen_ = 0;
   std::uint64_t known_ = 0;  // bytes the file holds at least (what the view may serve)
   // Read-only views: the stretches read through since their pages were last let go.
-  std::uint64_t held_ = 0, lastStretch_ = UINT64_MAX, readLow_ = UINT64_MAX, readHigh_ = 0;
+  std::uint64_t held_ = 0, readLow_ = UINT64_MAX, readHigh_ = 0;
+  std::array<std::uint64_t, kRecentStretches> recentStretches_{UINT64_MAX, UINT64_MAX, UINT64_MAX, UINT64_MAX};
+  std::size_t nextRecent_ = 0;
+  std::array<std::uint64_t, kRecentStretches> writtenStretches_{UINT64_MAX, UINT64_MAX, UINT64_MAX, UINT64_MAX};
+  std::size_t nextWritten_ = 0;
 };
 
 class PosixEnv : public Env {

@@ -1,6 +1,7 @@
 // Append bursts: a shared table keeps its header lock from one append to the next for a short
 // time budget, collecting the new records in memory, and writes them, their header and the dirty
-// index files before it lets go. Also the header lock taken for one short step, Table::append and
+// index files before it lets go. Runs of in-place writes keep it the same way from one commit to
+// the next. Also the header lock taken for one short step, Table::append and
 // Table::appendRecord.
 #include <algorithm>
 #include <mutex>
@@ -25,7 +26,7 @@ void endBurstsOn(const std::string& id) {
   if (tBursts.empty()) return;
   std::vector<Table::Impl*> holders = tBursts;
   for (Table::Impl* t : holders)
-    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBurst();
+    if (id.empty() || t->fileId.empty() || t->fileId == id) t->endBursts();
 }
 
 namespace {
@@ -34,7 +35,7 @@ namespace {
 // its table failed, and the table's next write says so.
 void endAllBursts() {
   std::vector<Table::Impl*> holders = tBursts;
-  for (Table::Impl* t : holders) t->endBurst(false);
+  for (Table::Impl* t : holders) t->endBursts(false);
 }
 
 void listenForRaises() {
@@ -103,12 +104,50 @@ void Table::Impl::endBurst(bool report, std::uint32_t keepAtMost) {
   if (!s.ok() && report) raise(rt::EG_WRITE, what + ": " + s.message + repairNote(repair), "DBAPPEND", s.osCode);
 }
 
-// Within our own burst or batch of order changes the lock is ours already. A read-only opener
+void Table::Impl::endBursts(bool report) {
+  endBurst(report);
+  releaseRunLock();
+}
+
+// Taken lazily, at the first commit of the run, and again after each time it was let go. With the
+// budget spent and another opener waiting its turn, the lock is let go between two commits.
+void Table::Impl::holdRunLock() {
+  if (!writeRun || !options.shared || options.readOnly) return;
+  if (runHeld && burstOver() && !keepBurstAlone()) releaseRunLock();
+  if (holdsHeaderLock()) return;
+  if (!lockHeader().ok()) return;
+  listenForRaises();
+  runHeld = true;
+  burstStartMs = nowMs();
+  tBursts.push_back(this);
+}
+
+void Table::Impl::releaseRunLock() {
+  if (!runHeld) return;
+  runHeld = false;
+  tBursts.erase(std::remove(tBursts.begin(), tBursts.end(), this), tBursts.end());
+  unlockHeader();
+}
+
+void Table::beginWrites() {
+  Impl& t = *impl_;
+  if (t.isOpen) t.writeRun = true;
+}
+
+void Table::endWrites() {
+  Impl& t = *impl_;
+  if (!t.isOpen || !t.writeRun) return;
+  t.settle("DBCOMMIT");  // the run's last change is written under its lock
+  t.writeRun = false;
+  t.releaseRunLock();
+}
+
+// Within our own burst, batch of order changes or run of writes the lock is ours already. A read-only opener
 // only reads under it: a shared lock keeps writers out, and is the only kind a file opened for
 // reading can take. What another program wrote while we did not hold it is taken in before the
 // lock is handed to the caller.
 Status Table::Impl::lockHeader() {
-  if (burstHeld || orderBatch || headerLockDepth > 0) return ++headerLockDepth, Status::okay();
+  if (burstHeld || orderBatch || runHeld || headerLockDepth > 0) return ++headerLockDepth, Status::okay();
   endBurstsOn(fileId);
   Status s = file->lock(fmt::kHeaderLockOffset, 1, options.readOnly ? LockKind::Shared : LockKind::Exclusive, true);
   if (!s.ok()) return s;
@@ -123,7 +162,7 @@ Status Table::Impl::lockHeader() {
 
 void Table::Impl::unlockHeader() {
   if (headerLockDepth > 0) --headerLockDepth;
-  if (headerLockDepth > 0 || burstHeld || orderBatch) return;
+  if (headerLockDepth > 0 || burstHeld || orderBatch || runHeld) return;
   noteOwnWrites();
   unlockByte(*file, fmt::kHeaderLockOffset);
 }

@@ -12,8 +12,10 @@
 //     +--- close() --------------------------------------------------------------- WRITE_FAILED
 //
 //   Within DIRTY, a shared opener may also be in a BURST (append() took the header lock and
-//   keeps it; endBurst() lets go) or in a BATCH of order changes (beginOrderChanges() took it;
-//   endOrderChanges() lets go).
+//   keeps it; endBurst() lets go), in a BATCH of order changes (beginOrderChanges() took it;
+//   endOrderChanges() lets go) or in a RUN of in-place writes (between beginWrites() and
+//   endWrites(), a commit takes it: holdRunLock(); the budget, endWrites() or another opener of
+//   this thread lets go: releaseRunLock()).
 //
 // Invariants:
 //   1. CLOSED: isOpen is false; every public operation is a no-op answering neutral values.
@@ -27,8 +29,9 @@
 //      an order; origRec is the record before it, unless the record is new (appendedUncommitted).
 //   5. A shared opener touches the header count, the file's length and the index files only
 //      under the header lock: holdsHeaderLock() is true exclusive, in a BURST (burstHeld, the
-//      opener is in the thread's burst list) or in a BATCH (orderBatch); lockHeader() is then a
-//      no-op. Only with the lock may a failed write cut the file back.
+//      opener is in the thread's burst list), in a BATCH (orderBatch) or while a RUN holds it
+//      (runHeld, the opener in the burst list too); lockHeader() is then a no-op. Only with the
+//      lock may a failed write cut the file back.
 //   6. An index file that is dirty differs from the orders held in memory; one that is marked
 //      counts this opener in its stamp and holds its "changing" lock byte shared, so that a stop
 //      before it is written is noticed at the next open (the stamp then names a dead changer).
@@ -202,6 +205,11 @@ class Table::Impl {
   bool batchFailed = false;  // an error was raised within the batch
   // Within a batch the pages of the orders deleted go to the orders built again.
   std::optional<KeyIndex::HoldFreedMemory> batchMemory;
+  // Between beginWrites and endWrites (a RUN of in-place writes): the commits take the header
+  // lock when shared and keep it (runHeld) until the budget of a burst is spent with another
+  // opener there, the run ends, or another opener of this thread or a raised error needs it.
+  bool writeRun = false;
+  bool runHeld = false;
 
   // ---- buffered appends (exclusive mode, and a shared burst): records [appendFirst, +n) ----
   std::vector<char> appendBuf;
@@ -319,6 +327,14 @@ class Table::Impl {
   // (raised) when not.
   bool burstReady(const char* operation);
   bool beginBurst(const char* operation);
+  // Within a RUN: the header lock for the commit about to write (a no-op when it is held; a run
+  // that cannot take it writes as any write without it does, and the next lock checks).
+  void holdRunLock();
+  // Lets go of a RUN's lock, its writes noted as this opener's own.
+  void releaseRunLock();
+  // Every lock this opener holds across calls for appends or a RUN, let go (another opener of
+  // this thread needs the lock, or an error is raised).
+  void endBursts(bool report = true);
   std::int64_t nowMs() const;
   bool burstOver() const;  // the time budget of the current burst is spent
   // With the budget spent: true (and a new budget begun) when no other opener has the table open.

@@ -202,6 +202,8 @@ void Table::Impl::closeAll() {
     orderBatch = false;
     unlockHeader();
   }
+  writeRun = false;
+  releaseRunLock();
   if (!writeFailed) {
     Status s = writeAppended();
     if (!s.ok()) reportWriteFailure(s, "cannot write the records appended to " + fullPath, "DBAPPEND");

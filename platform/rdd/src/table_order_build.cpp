@@ -1,5 +1,5 @@
-// Building an order from every record of the table: the entries read in large chunks, then
-// sorted on integer words of their bytes, or written straight into their leaves in the sequence
+// Building an order from every record of the table: the entries read in large chunks straight
+// into the leaves they will form, then sorted there, or written into their places in the sequence
 // the order had before a batch deleted it.
 #include <algorithm>
 #include <bit>
@@ -11,8 +11,12 @@ namespace rdd {
 
 namespace {
 
+// The memory of a new order's leaves is readied this many entries at a time, as they are read.
+constexpr std::size_t kEntriesReadied = 8192;
+
 // Entries sorted by (key bytes, record number): integer words of 24 bytes at a time, sorted with
-// std::sort; runs that tie on those bytes are sorted again on the next 24, and so on.
+// std::sort; runs that tie on those bytes are sorted again on the next 24, and so on. An item
+// names its entry by its place in `entries`.
 struct SortItem {
   std::uint64_t w[3];
   std::uint32_t idx;
@@ -35,11 +39,11 @@ inline std::uint64_t wordAt(const char* p, std::size_t at, std::size_t es) {
 
 // How far the entries of a run agree, from `at` on: the rows of one class share their version,
 // class and parent, and sorting on those bytes 24 at a time again would only find them equal.
-std::size_t sharedPrefix(const SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
-  const char* first = flat + static_cast<std::size_t>(items[0].idx) * es;
+std::size_t sharedPrefix(const SortItem* items, std::size_t n, char* const* entries, std::size_t es, std::size_t at) {
+  const char* first = entries[items[0].idx];
   std::size_t end = es;
   for (std::size_t i = 1; i < n && end > at; ++i) {
-    const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
+    const char* p = entries[items[i].idx];
     std::size_t k = at;
     while (k + 8 <= end && std::memcmp(first + k, p + k, 8) == 0) k += 8;
     while (k < end && first[k] == p[k]) ++k;
@@ -48,9 +52,9 @@ std::size_t sharedPrefix(const SortItem* items, std::size_t n, const char* flat,
   return end;
 }
 
-void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, std::size_t at) {
+void sortRun(SortItem* items, std::size_t n, char* const* entries, std::size_t es, std::size_t at) {
   for (std::size_t i = 0; i < n; ++i) {
-    const char* p = flat + static_cast<std::size_t>(items[i].idx) * es;
+    const char* p = entries[items[i].idx];
     items[i].w[0] = wordAt(p, at, es);
     items[i].w[1] = wordAt(p, at + 8, es);
     items[i].w[2] = wordAt(p, at + 16, es);
@@ -65,25 +69,57 @@ void sortRun(SortItem* items, std::size_t n, const char* flat, std::size_t es, s
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
     while (j < n && !less(items[i], items[j])) ++j;
-    if (j - i > 1) sortRun(items + i, j - i, flat, es, sharedPrefix(items + i, j - i, flat, es, at + 24));
+    if (j - i > 1) sortRun(items + i, j - i, entries, es, sharedPrefix(items + i, j - i, entries, es, at + 24));
     i = j;
   }
 }
 
-// Moves the entries of `flat` into sorted order in place (items[i].idx names the entry that goes
-// i-th), one cycle of the permutation at a time with one spare entry; marks each item done.
-void arrangeInOrder(std::vector<char>& flat, std::vector<SortItem>& items, std::size_t es) {
-  std::string spare(es, '\0');
-  for (std::size_t start = 0; start < items.size(); ++start) {
+// Moves the `n` entries at `slots` into sorted order in place (items[i].idx names the slot whose
+// entry goes i-th), one cycle of the permutation at a time through one spare entry.
+void arrangeInOrder(char* const* slots, SortItem* items, std::size_t n, std::size_t es, char* spare) {
+  for (std::size_t start = 0; start < n; ++start) {
     if (items[start].idx == start) continue;
-    std::memcpy(spare.data(), flat.data() + start * es, es);
+    std::memcpy(spare, slots[start], es);
     for (std::size_t to = start;;) {
       const std::size_t from = items[to].idx;
       items[to].idx = static_cast<std::uint32_t>(to);
-      std::memcpy(flat.data() + to * es, from == start ? spare.data() : flat.data() + from * es, es);
+      std::memcpy(slots[to], from == start ? spare : slots[from], es);
       if (from == start) break;
       to = from;
     }
+  }
+}
+
+// Rows arrive mostly in key order: a load appends class after class, each class's members in an
+// order of their own. The entries fall into pieces, each wholly above every piece before it, and
+// each piece is sorted on its own, where it lies: entries in key order cost one comparison each,
+// and a class's members are sorted among themselves only. The pieces are found in one pass: an
+// entry above the highest so far starts a piece; one below it joins the last piece, and every
+// piece before whose highest lies above it too.
+void sortEntriesInPlace(char* const* slots, std::size_t n, std::size_t es) {
+  auto below = [es](const char* a, const char* b) { return std::memcmp(a, b, es) < 0; };
+  struct Piece {
+    std::uint32_t start, highest;  // where it starts, which of its entries is the highest
+  };
+  std::vector<Piece> pieces;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (pieces.empty() || below(slots[pieces.back().highest], slots[i])) {
+      pieces.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i)});
+      continue;
+    }
+    const std::uint32_t highest = pieces.back().highest;
+    while (pieces.size() > 1 && below(slots[i], slots[pieces[pieces.size() - 2].highest])) pieces.pop_back();
+    pieces.back().highest = highest;
+  }
+  std::vector<SortItem> items;
+  std::string spare(es, '\0');
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    const std::size_t start = pieces[p].start, len = (p + 1 < pieces.size() ? pieces[p + 1].start : n) - start;
+    if (len < 2) continue;
+    items.resize(len);
+    for (std::size_t k = 0; k < len; ++k) items[k].idx = static_cast<std::uint32_t>(k);
+    sortRun(items.data(), len, slots + start, es, sharedPrefix(items.data(), len, slots + start, es, 0));
+    arrangeInOrder(slots + start, items.data(), len, es, spare.data());
   }
 }
 
@@ -101,13 +137,6 @@ const std::vector<std::uint32_t>* Table::Impl::sequenceFor(const Order& o) {
 }
 
 namespace {
-
-// True when the `n` entries of `flat` rise strictly (as entries of distinct records do in order).
-bool inKeyOrder(const std::vector<char>& flat, std::size_t n, std::size_t es) {
-  for (std::size_t i = 1; i < n; ++i)
-    if (std::memcmp(flat.data() + (i - 1) * es, flat.data() + i * es, es) >= 0) return false;
-  return true;
-}
 
 // Hands every record of the table, in record order, to visit(record, recno), reading about a
 // megabyte of records at a time; the table's pages are let go behind the scan, so a build over
@@ -155,26 +184,19 @@ Status Table::Impl::buildOrder(Order& o) {
   if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
     return s;
   if (!s.ok()) return s;
-  KeyIndex::releaseHeld();  // the sorted copy below is one large buffer of its own
-  const std::size_t es = static_cast<std::size_t>(o.keyLen) + 4;
-  // Grown 4096 entries at a time just before they are written: clearing the whole
-  // buffer up front would touch every page twice.
-  std::vector<char> flat;
-  flat.reserve(static_cast<std::size_t>(count) * es);
-  std::size_t n = 0;
+  KeyIndex::releaseHeld();  // the leaves below are a block of their own, which those pages cannot serve
+  // The entries are read straight into the leaves they form, then sorted where they lie.
+  KeyIndex::LeafBlock leaves = o.index.leafBlock(count);
+  std::vector<char*> slots(count);
+  for (std::size_t i = 0; i < count; ++i) slots[i] = leaves.slot(i);
+  std::size_t n = 0, ready = 0;
   s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
-    if (flat.size() < (n + 1) * es) flat.resize(std::min<std::size_t>(count, n + (1u << 12)) * es);
-    if (entryInto(o, record, r, flat.data() + n * es)) ++n;
+    if (n == ready) ready = leaves.populate(n, n + kEntriesReadied);
+    if (entryInto(o, record, r, slots[n])) ++n;
   });
   if (!s.ok()) return s;
-  flat.resize(n * es);
-  std::vector<SortItem> items(n);
-  for (std::size_t i = 0; i < n; ++i) items[i].idx = static_cast<std::uint32_t>(i);
-  if (!inKeyOrder(flat, n, es)) {
-    if (n > 1) sortRun(items.data(), n, flat.data(), es, 0);
-    arrangeInOrder(flat, items, es);
-  }
-  o.index.assignSorted(std::move(flat), n);
+  sortEntriesInPlace(slots.data(), n, static_cast<std::size_t>(o.keyLen) + 4);
+  o.index.adoptLeaves(std::move(leaves), n);
   return Status::okay();
 }
 

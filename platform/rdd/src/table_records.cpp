@@ -165,7 +165,7 @@ std::string Table::Impl::repairNote(const Status& repair) {
   return repair.ok() ? std::string() : "; cutting the table back to the records written failed too: " + repair.message;
 }
 
-bool Table::Impl::holdsHeaderLock() const { return !options.shared || burstHeld || orderBatch; }
+bool Table::Impl::holdsHeaderLock() const { return !options.shared || burstHeld || orderBatch || runHeld; }
 
 void Table::Impl::dropEntriesBeyond(std::uint32_t last) {
   for (auto& o : orders) {
@@ -274,6 +274,7 @@ bool Table::Impl::recordReadFor(const char* operation, const char* notDone, cons
 // Writes the current record if it changed and brings every open order in step with it.
 void Table::Impl::commit(const char* operation) {
   if (!recDirty) return;
+  holdRunLock();
   if (refuseAfterFailure(operation)) {
     recDirty = keysTouched = appendedUncommitted = false;
     origRec.reset();

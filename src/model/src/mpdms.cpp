@@ -155,6 +155,12 @@ void Mpdms::beginOrderChanges() {
 void Mpdms::endOrderChanges() {
   if (table_) table_->endOrderChanges();
 }
+void Mpdms::beginWrites() {
+  if (table_) table_->beginWrites();
+}
+void Mpdms::endWrites() {
+  if (table_) table_->endWrites();
+}
 
 rt::Value Mpdms::fieldGet(std::string_view name) {
   RT_FRAME("Mpdms:FieldGet");

@@ -10,6 +10,7 @@
 // and flags written in exactly the order and with exactly the values the seeks would give. A
 // table whose orders key otherwise is compared with the seeks themselves.
 #include <optional>
+#include <vector>
 
 #include "workflow/workflow.h"
 
@@ -17,6 +18,19 @@ namespace workflow {
 namespace {
 
 using model::Field;
+
+// The rows flagged while it lives are written under the table's header lock, so that the lock
+// taken after it knows them for this program's own writes.
+class WriteRun {
+ public:
+  explicit WriteRun(model::Mpdms& table) : table_(table) { table_.beginWrites(); }
+  ~WriteRun() { table_.endWrites(); }
+  WriteRun(const WriteRun&) = delete;
+  WriteRun& operator=(const WriteRun&) = delete;
+
+ private:
+  model::Mpdms& table_;
+};
 
 struct Verdict {
   bool noMatch = false;
@@ -226,8 +240,8 @@ Lookup lookUp(const ClassRows& byParent, const ClassRows& byMember, std::string_
 // Writes the verdict of the current row R (record r) and of its counterpart, as visitRow does;
 // the fields a visit compares are compared as stored bytes (every code page byte reads as a
 // character of its own). `kept` holds R's compared fields while the counterpart is read (its
-// capacity is reused).
-void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, std::string& kept) {
+// capacity is reused). The counterpart is marked in `flagged`, the records this compare flagged.
+void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, std::string& kept, std::vector<bool>& flagged) {
   if (!l.classFound) return writeMissing(table, false, false);
   if (!l.counterpart) return writeMissing(table, l.parentOk, true);
   kept.assign(table.storedField(Field::PARENTNAME));
@@ -243,16 +257,18 @@ void writeLookup(model::Mpdms& table, std::uint32_t r, const Lookup& l, std::str
   v.typeProblem = table.storedField(Field::TYPE) != all.substr(typeAt, levelAt - typeAt);
   v.allOk = !v.levelProblem && !v.typeProblem && v.parentOk;
   writeVerdict(table, v);
+  if (l.counterpart < flagged.size()) flagged[l.counterpart] = true;
   table.goTo(r);
   writeVerdict(table, v);
 }
 
 // One pass over the rows of version `own` (stored form), class by class, matched in version
 // `other` (stored form; none: a version no row can have). `onlyUncompared`: rows already
-// compared are passed without a visit. False when a write failed.
+// compared are passed without a visit; those in `flagged` (this compare flagged them as another
+// row's counterpart) without being read again. False when a write failed.
 bool passByClass(model::Mpdms& table, const model::KeyLayout& w, const std::string& own,
-                 const std::optional<std::string>& other, bool onlyUncompared, CompareObserver& observer,
-                 CompareCounts& counts, long& passed) {
+                 const std::optional<std::string>& other, bool onlyUncompared, std::vector<bool>& flagged,
+                 CompareObserver& observer, CompareCounts& counts, long& passed) {
   RT_FRAME("ModelComparer:PassByClass");
   const std::size_t classEnd = w.version + w.className;
   ClassRows mine, byParent, byMember;
@@ -263,15 +279,17 @@ bool passByClass(model::Mpdms& table, const model::KeyLayout& w, const std::stri
     // The other version's rows of the class are read when a row of it is first visited.
     bool otherRead = !other;
     for (std::size_t i = 0; i < mine.size(); ++i) {
-      table.goTo(mine.recno(i));
-      if (!onlyUncompared || !table.flag(Field::COMPARED)) {
+      const std::uint32_t r = mine.recno(i);
+      const bool comparedHere = onlyUncompared && r < flagged.size() && flagged[r];
+      if (!comparedHere) table.goTo(r);
+      if (!comparedHere && (!onlyUncompared || !table.flag(Field::COMPARED))) {
         if (!otherRead) {
           otherClass.assign(*other).append(mine.prefix(), w.version);
           (void)byParent.read(table, 1, otherClass, otherClass, classEnd);
           (void)byMember.read(table, 2, otherClass, otherClass, classEnd);
           otherRead = true;
         }
-        writeLookup(table, mine.recno(i), lookUp(byParent, byMember, mine.tail(i), w), kept);
+        writeLookup(table, r, lookUp(byParent, byMember, mine.tail(i), w), kept, flagged);
         ++counts.visits;
       }
       ++passed;
@@ -294,11 +312,12 @@ bool compareByClass(model::Mpdms& table, const model::KeyLayout& w, std::string_
                     CompareObserver& observer, CompareCounts& counts) {
   const std::optional<std::string> storedBase = storedVersion(table, base, w);
   const std::optional<std::string> storedReference = storedVersion(table, reference, w);
+  std::vector<bool> flagged(static_cast<std::size_t>(table.lastRec()) + 1, false);
   if (storedBase &&
-      !passByClass(table, w, *storedBase, storedReference, false, observer, counts, counts.baseRows))
+      !passByClass(table, w, *storedBase, storedReference, false, flagged, observer, counts, counts.baseRows))
     return false;
   return !storedReference ||
-         passByClass(table, w, *storedReference, storedBase, true, observer, counts, counts.referenceRows);
+         passByClass(table, w, *storedReference, storedBase, true, flagged, observer, counts, counts.referenceRows);
 }
 
 }  // namespace
@@ -316,8 +335,12 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
   table.setOrder(1);
   observer.started(table.lastRec());
   const std::optional<model::KeyLayout> widths = table.keyLayout();
-  const bool done = widths ? compareByClass(table, *widths, base, reference, observer, counts)
-                           : compareRowByRow(table, base, reference, observer, counts);
+  bool done = false;
+  {
+    WriteRun run(table);
+    done = widths ? compareByClass(table, *widths, base, reference, observer, counts)
+                  : compareRowByRow(table, base, reference, observer, counts);
+  }
   if (done) table.flush();
   return counts;
 }
@@ -325,16 +348,19 @@ CompareCounts compareVersions(model::Mpdms& table, std::string_view base, std::s
 void clearComparisons(model::Mpdms& table) {
   RT_FRAME("ModelComparer:ClearFlags");
   table.takeInOutsideChanges();
-  table.goTop();
-  while (!table.eof()) {
-    table.setFlag(Field::NO_MATCH, false);
-    table.setFlag(Field::TYPEPROBLM, false);
-    table.setFlag(Field::LEVELPROB, false);
-    table.setFlag(Field::COMPARED, false);
-    table.setFlag(Field::ALL_OK, true);
-    table.setFlag(Field::PARENTOK, true);
-    table.setFlag(Field::CLASSFOUND, true);
-    table.skip();
+  {
+    WriteRun run(table);
+    table.goTop();
+    while (!table.eof()) {
+      table.setFlag(Field::NO_MATCH, false);
+      table.setFlag(Field::TYPEPROBLM, false);
+      table.setFlag(Field::LEVELPROB, false);
+      table.setFlag(Field::COMPARED, false);
+      table.setFlag(Field::ALL_OK, true);
+      table.setFlag(Field::PARENTOK, true);
+      table.setFlag(Field::CLASSFOUND, true);
+      table.skip();
+    }
   }
   table.flush();
 }

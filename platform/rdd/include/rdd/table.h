@@ -160,6 +160,13 @@ class Table {
   // a stop in between is noticed at the next open, which builds the orders again.
   void beginOrderChanges();
   void endOrderChanges();
+  // Records changed in place between these two calls (a compare flagging every row) are written
+  // under the header lock when shared, as appends are: held a time budget at a time while another
+  // opener has the table open, for as long as needed otherwise. Writes made under the lock are
+  // known to be this opener's own, so the next lock need not check the orders against every
+  // record for another program's writes.
+  void beginWrites();
+  void endWrites();
   // Text dump of the index file that holds order `number`, as it is on disk.
   std::string dumpIndexFile(int number);
 

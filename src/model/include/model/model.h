@@ -178,6 +178,9 @@ class Mpdms : public rt::Object {
   // Orders deleted and created between these two calls write each index file once, at the end.
   void beginOrderChanges();
   void endOrderChanges();
+  // Rows changed in place between these two calls are written under the table's header lock.
+  void beginWrites();
+  void endWrites();
 
   // Fields of the current row.
   rt::Value fieldGet(std::string_view name);
