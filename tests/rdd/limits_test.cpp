@@ -23,6 +23,7 @@ struct LimitCase {
   bool shared;
   rdd::FileLimits limits;
   const char* fullFile;  // the file the error names
+  bool rising = false;   // keys arrive in key order (the image is sized again from its last leaf)
 };
 
 const LimitCase kLimitCases[] = {
@@ -30,6 +31,8 @@ const LimitCase kLimitCases[] = {
     {"table, exclusive", false, {kTableRoomFor500, 0}, "t.dbf"},
     {"index, shared", true, {0, 96 * 1024}, "idx.cdx"},
     {"index, exclusive", false, {0, 96 * 1024}, "idx.cdx"},
+    {"index, shared, rising keys", true, {0, 96 * 1024}, "idx.cdx", true},
+    {"index, exclusive, rising keys", false, {0, 96 * 1024}, "idx.cdx", true},
 };
 
 std::uint32_t entriesInOrder(rdd::Table& t) {
@@ -60,7 +63,8 @@ TEST(FormatLimits, ALoadStopsAtAFilesLimitWithBothFilesWholeAndTrusted) {
       for (int i = 0; i < 200000; ++i) {
         t->append();
         if (t->writeFailed()) break;
-        t->put("NAME", rt::Value("r" + std::to_string(i * 7919 % 200003)));
+        const int n = c.rising ? 100000 + i : i * 7919 % 200003;
+        t->put("NAME", rt::Value("r" + std::to_string(n)));
       }
       ASSERT_TRUE(t->writeFailed()) << "the limit was never reached";
       stored = t->lastRec();

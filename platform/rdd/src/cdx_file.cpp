@@ -96,45 +96,75 @@ std::size_t takeAt(std::size_t remaining, int fit) {
   return take;
 }
 
+}  // namespace
+
+LeafPacker::LeafPacker(int keyLen, const LeafLayout& lay, const NodeLimits& limits)
+    : keyLen_(keyLen), lay_(lay), limits_(limits) {}
+
+bool LeafPacker::place(const char* e, int* dupOut, int* trailOut) {
+  const int trail = trailCount(e, keyLen_);
+  int dup = n_ > 0 ? sharedWith(prev_, prevTrail_, e, trail, keyLen_) : 0;
+  const bool full = n_ > 0 && (used_ + lay_.N + keyLen_ - dup - trail > fmt::kLfPayload ||
+                               (limits_.maxLeafKeys > 0 && n_ >= limits_.maxLeafKeys));
+  if (full || leaves_ == 0) {
+    ++leaves_;
+    n_ = used_ = dup = 0;
+  }
+  used_ += lay_.N + keyLen_ - dup - trail;
+  ++n_;
+  prev_ = e;
+  prevTrail_ = trail;
+  *dupOut = dup;
+  *trailOut = trail;
+  return n_ == 1;
+}
+
+int interiorFit(int keyLen, const NodeLimits& limits) {
+  int fit = fmt::kInteriorPayload / (keyLen + 8);
+  if (limits.maxInteriorKeys > 1) fit = std::min(fit, limits.maxInteriorKeys);
+  return fit;
+}
+
+std::vector<std::size_t> levelPagesOver(std::size_t leaves, int fit) {
+  std::vector<std::size_t> pages{leaves};
+  for (std::size_t nodes = leaves; nodes > 1;) {
+    std::size_t up = 0;
+    for (std::size_t k = 0; k < nodes;) {
+      k += takeAt(nodes - k, fit);
+      ++up;
+    }
+    pages.push_back(up);
+    nodes = up;
+  }
+  return pages;
+}
+
+std::uint64_t directoryBytesAtMost(std::size_t tags) {
+  const LeafLayout lay = leafLayout(fmt::kTagNameLen, 0xFFFFFFFFu);
+  const std::size_t perLeaf = static_cast<std::size_t>(fmt::kLfPayload / (lay.N + fmt::kTagNameLen));
+  std::uint64_t pages = 0;
+  for (std::size_t p : levelPagesOver(std::max<std::size_t>(1, (tags + perLeaf - 1) / perLeaf), interiorFit(fmt::kTagNameLen, {})))
+    pages += p;
+  return pages * fmt::kPageSize;
+}
+
+namespace {
+
 TreePlan planTree(const char* const* entries, std::size_t count, int keyLen, const LeafLayout& lay,
                   const NodeLimits& limits) {
   TreePlan plan;
   plan.dup.resize(count);
   plan.trail.resize(count);
-  std::size_t i = 0;
-  do {
-    plan.leafStart.push_back(i);
-    int n = 0, used = 0, prevTrail = 0;
-    const char* prev = nullptr;
-    while (i < count) {
-      const char* e = entries[i];
-      int trail = trailCount(e, keyLen);
-      int dup = prev ? sharedWith(prev, prevTrail, e, trail, keyLen) : 0;
-      int stored = keyLen - dup - trail;
-      if (used + lay.N + stored > fmt::kLfPayload) break;
-      if (limits.maxLeafKeys > 0 && n >= limits.maxLeafKeys) break;
-      used += lay.N + stored;
-      plan.dup[i] = static_cast<std::uint8_t>(dup);
-      plan.trail[i] = static_cast<std::uint8_t>(trail);
-      prev = e;
-      prevTrail = trail;
-      ++n;
-      ++i;
-    }
-  } while (i < count);
-  plan.fit = fmt::kInteriorPayload / (keyLen + 8);
-  if (limits.maxInteriorKeys > 1) plan.fit = std::min(plan.fit, limits.maxInteriorKeys);
-  std::size_t nodes = plan.leafStart.size();
-  plan.levelPages.push_back(nodes);
-  while (nodes > 1) {
-    std::size_t up = 0;
-    for (std::size_t k = 0; k < nodes;) {
-      k += takeAt(nodes - k, plan.fit);
-      ++up;
-    }
-    plan.levelPages.push_back(up);
-    nodes = up;
+  LeafPacker packer(keyLen, lay, limits);
+  for (std::size_t i = 0; i < count; ++i) {
+    int dup = 0, trail = 0;
+    if (packer.place(entries[i], &dup, &trail)) plan.leafStart.push_back(i);
+    plan.dup[i] = static_cast<std::uint8_t>(dup);
+    plan.trail[i] = static_cast<std::uint8_t>(trail);
   }
+  if (plan.leafStart.empty()) plan.leafStart.push_back(0);  // an empty tree is one empty leaf
+  plan.fit = interiorFit(keyLen, limits);
+  plan.levelPages = levelPagesOver(plan.leafStart.size(), plan.fit);
   return plan;
 }
 

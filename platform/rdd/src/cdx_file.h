@@ -117,6 +117,31 @@ struct TreePlan {
   }
 };
 
+// Greedy leaf packing as the writer lays leaves out: entries fed in order, each stored after the
+// bytes it shares with the previous key of its leaf; a leaf takes entries while they fit.
+class LeafPacker {
+ public:
+  LeafPacker(int keyLen, const LeafLayout& lay, const NodeLimits& limits);
+  // Places `e` (readable until the next call), setting how many leading bytes it shares with the
+  // key before it in its leaf and its trailing blanks; true when it begins a leaf.
+  bool place(const char* e, int* dup, int* trail);
+  std::size_t leaves() const { return leaves_ ? leaves_ : 1; }  // an empty tree is one empty leaf
+
+ private:
+  int keyLen_;
+  LeafLayout lay_;
+  NodeLimits limits_;
+  std::size_t leaves_ = 0;
+  int n_ = 0, used_ = 0, prevTrail_ = 0;
+  const char* prev_ = nullptr;
+};
+// Children per interior node of a tree with keys of `keyLen` bytes.
+int interiorFit(int keyLen, const NodeLimits& limits);
+// Pages of each level of a tree over `leaves` leaves, the leaves first.
+std::vector<std::size_t> levelPagesOver(std::size_t leaves, int fit);
+// The most bytes the directory of `tags` tags takes.
+std::uint64_t directoryBytesAtMost(std::size_t tags);
+
 class CdxWriter {
  public:
   CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRecno, const NodeLimits& limits);
@@ -125,6 +150,8 @@ class CdxWriter {
   // at them; the caller writes it last.
   Status writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
                      std::vector<std::uint8_t>* header);
+  // The plan of the k-th tag's tree (in the order given).
+  const TreePlan& plan(std::size_t k) const { return plans_[k]; }
 
  private:
   std::vector<const TagOut*> tags_;

@@ -2,6 +2,7 @@
 // walking down a tree, and a text dump. Every page read is checked (alignment, bounds, node
 // layout, key order, loops) before anything in it is used.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <sstream>
 
@@ -230,11 +231,19 @@ Status readCdxCounter(File& file, std::uint32_t* counter) {
 }
 
 namespace {
+
+// Tag names are told apart without regard to case, as orders are named.
+bool sameTagName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
 // Which trees readImage reads: every one, none, or the one of the tag named.
 struct TreesToRead {
   bool all = false;
   const std::string* only = nullptr;
-  bool wanted(const std::string& tag) const { return all || (only && *only == tag); }
+  bool wanted(const std::string& tag) const { return all || (only && sameTagName(*only, tag)); }
 };
 
 Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, CdxImage* out, TreesToRead trees) {
@@ -300,7 +309,7 @@ Status readCdxTag(File& file, const std::string& name, const std::string& tag, s
   Status s = readImage(file, name, maxRecno, out, {false, &tag});
   if (!s.ok()) return s;
   for (const TagImage& t : out->tags)
-    if (t.name == tag) return s;
+    if (sameTagName(t.name, tag)) return s;
   return Status::error(StatusKind::NotFound, "index file " + name + " holds no tag " + tag);
 }
 
@@ -373,7 +382,7 @@ Status peekCdx(File& file, const std::string& name, const std::string& tag, std:
   std::vector<std::pair<std::uint32_t, std::string>> tags;
   if (s.ok()) s = readDirectory(r, dir, &tags);
   if (!s.ok()) return s;
-  auto named = std::find_if(tags.begin(), tags.end(), [&](const auto& t) { return t.second == tag; });
+  auto named = std::find_if(tags.begin(), tags.end(), [&](const auto& t) { return sameTagName(t.second, tag); });
   if (named == tags.end()) return Status::error(StatusKind::NotFound, "index file " + name + " holds no tag " + tag);
   s = readTreeHeader(r, named->first, &th);
   if (!s.ok()) return s;

@@ -84,6 +84,7 @@ KeyIndex::KeyIndex(KeyIndex&& o) noexcept
       generation_(o.generation_ + 1), root_(o.root_), blocks_(std::move(o.blocks_)), batch_(std::move(o.batch_)),
       batchCount_(o.batchCount_), read_(std::move(o.read_)) {
   o.read_ = nullptr;
+  o.changedAll_ = true;
   o.root_ = nullptr;
   o.blocks_.clear();
   o.batch_.clear();
@@ -107,6 +108,7 @@ KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   batchCount_ = o.batchCount_;
   read_ = std::move(o.read_);
   o.read_ = nullptr;
+  changedAll_ = o.changedAll_ = true;
   o.root_ = nullptr;
   o.blocks_.clear();
   o.batch_.clear();
@@ -155,7 +157,17 @@ void KeyIndex::dropTree() {
   if (gHolds == 0) releaseHeld();
 }
 
+void KeyIndex::noteChange(const char* e) {
+  if (!changedAll_ && (lowestChange_.empty() || std::memcmp(e, lowestChange_.data(), entrySize_) < 0))
+    lowestChange_.assign(e, entrySize_);
+}
+
+bool KeyIndex::changedBelow(std::string_view entry) const {
+  return changedAll_ || (!lowestChange_.empty() && std::memcmp(lowestChange_.data(), entry.data(), entrySize_) < 0);
+}
+
 void KeyIndex::clear() {
+  changedAll_ = true;
   read_ = nullptr;
   dropTree();
   count_ = 0;
@@ -410,6 +422,7 @@ std::size_t KeyIndex::bytesHeld() const {
 // rewriting the leaves among enough of them.
 void KeyIndex::insert(std::string_view entry) {
   readIfUnread();
+  noteChange(entry.data());
   ++generation_;
   ++count_;
   if (batch_.empty() || batch_.back()->count == leafCap_) {
@@ -659,6 +672,7 @@ bool KeyIndex::eraseFrom(Node* n, const char* e, bool* emptied) {
 
 bool KeyIndex::erase(std::string_view entry) {
   mergeBatch();
+  noteChange(entry.data());
   if (!root_) return false;
   bool emptied = false;
   if (!eraseFrom(root_, entry.data(), &emptied)) return false;

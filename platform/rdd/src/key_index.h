@@ -58,6 +58,14 @@ class KeyIndex {
     read_ = std::move(read);
   }
   bool unread() const { return static_cast<bool>(read_); }
+
+  // Whether, since markChanges(), an entry below `entry` was inserted or erased, or the content
+  // was replaced: a tree laid out again from `entry` on needs nothing before it changed.
+  void markChanges() {
+    changedAll_ = false;
+    lowestChange_.clear();
+  }
+  bool changedBelow(std::string_view entry) const;
   // What the nodes take in memory, to judge how densely the entries are packed.
   std::size_t bytesHeld() const;
   void clear();
@@ -217,6 +225,9 @@ class KeyIndex {
   std::vector<std::size_t> runBounds_, runSpare_;
   bool lastSplitAtEnd_ = false;  // the split just made by insertInto moved only the new last entry
   std::function<void(KeyIndex&)> read_;  // set while the entries are still to be read
+  void noteChange(const char* e);
+  bool changedAll_ = true;    // since markChanges(): the content was replaced
+  std::string lowestChange_;  // since markChanges(): the lowest entry inserted or erased
 };
 
 }  // namespace rdd

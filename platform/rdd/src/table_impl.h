@@ -110,6 +110,14 @@ struct Order {
   // While the entries are unread, look-ups are served from the file, this many more times: a walk
   // that goes on reads the whole order once instead of a path down the tree a step.
   int peeksLeft = 32;
+  // Where the last exact layout of this order's tree (by a sizing or a write) began its last
+  // leaves: for each, the leaves before it and its first entry, in leaf order; and the entry bytes
+  // of the leaf layout it was laid out with. While nothing below one of those entries changes, the
+  // tree is sized again from there (a load's rows arrive nearly in key order, a class at a time).
+  struct LastLeaves {
+    std::vector<std::pair<std::size_t, std::string>> starts;
+    int entryBytes = 0;
+  } lastLeaves;
 };
 
 struct IndexFileState {
@@ -440,6 +448,9 @@ class Table::Impl {
   // After a writer stopped part-way through an image of f: every order of f is built from the
   // records, the file is left dirty (written anew at the next write) and the log is told.
   Status rebuildHalfWritten(IndexFileState& f, std::uint32_t counterOnDisk);
+  // After orders of f were built from the records because its image could not be used: the file
+  // is left dirty (written anew at the next write) and the log is told `what`.
+  void noteRebuiltFromRecords(IndexFileState& f, const std::string& what);
   // The open (or, within a batch, deleted) order whose entries `index` holds; null when none.
   Order* orderHolding(const KeyIndex& index);
   // Puts the entries of the order holding `index` in place at their first use: read from its index
@@ -476,6 +487,13 @@ class Table::Impl {
   // past its limit; "" when they all take it.
   std::string indexFullFor(std::uint32_t records, std::string* file);
   void stopAtLimit(const std::string& why, const std::string& file, const char* operation);
+  // The pages of o's tree laid out for `records` records: from one of its last leaves (see
+  // Order::LastLeaves) when nothing before it changed, else from its first entry; notes where its
+  // last leaves begin now.
+  std::uint64_t treePagesOf(Order& o, std::uint32_t records);
+  // After the writer laid out f's orders for `records` records: where each one's last leaves begin.
+  void noteLastLeaves(const IndexFileState& f, const std::vector<TagOut>& outs, const CdxWriter& writer,
+                      std::uint32_t records);
 };
 
 }  // namespace rdd

@@ -99,6 +99,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   std::vector<const TagOut*> ptrs;
   for (auto& o : outs) ptrs.push_back(&o);
   CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
+  noteLastLeaves(f, outs, writer, std::max<std::uint32_t>(recCount, 1));
   const std::uint64_t size = writer.regionSize(), base = fmt::kTreeHeaderSize;
   // Appends stop before an image could pass the limit; a change that still takes it there
   // (keys rewritten longer, an order created) is refused before a page is written.

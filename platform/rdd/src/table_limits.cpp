@@ -75,10 +75,9 @@ std::string Table::Impl::indexFullFor(std::uint32_t records, std::string* file) 
       continue;
     }
     // Near the limit: the image as the orders stand now is sized exactly.
-    const std::vector<TagOut> outs = tagOutsOf(f);
-    std::vector<const TagOut*> tags;
-    for (auto& o : outs) tags.push_back(&o);
-    f.sizedBytes = CdxWriter(tags, records, {options.maxLeafKeys, options.maxInteriorKeys}).regionSize();
+    f.sizedBytes = directoryBytesAtMost(ordersOfF);
+    for (auto& o : orders)
+      if (o->file == &f) f.sizedBytes += fmt::kTreeHeaderSize + treePagesOf(*o, records) * fmt::kPageSize;
     f.sizedRecords = records;
     f.addedSinceSized = 0;
     mostBytes(f.pending.size() + 1, &bytes);  // with the layout just sized
@@ -109,6 +108,86 @@ bool Table::Impl::roomForOneMoreRecord(const char* operation) {
   }
   for (auto& f : indexFiles) ++f->addedSinceSized;
   return true;
+}
+
+namespace {
+
+// How many of an order's last leaves are remembered where they begin.
+constexpr std::size_t kLeavesRemembered = 64;
+
+// The beginnings of the last leaves laid out, kept in a ring, so that remembering one costs no
+// allocation once the ring is full.
+class LeafStartRing {
+ public:
+  void add(std::size_t leaf, std::string_view first) {
+    if (ring_.size() < kLeavesRemembered) ring_.emplace_back();
+    auto& slot = ring_[added_++ % kLeavesRemembered];
+    slot.first = leaf;
+    slot.second.assign(first);
+  }
+  // Appends them, in leaf order, to `out`, keeping its last kLeavesRemembered.
+  void appendTo(std::vector<std::pair<std::size_t, std::string>>& out) {
+    for (std::size_t i = 0; i < ring_.size(); ++i) out.push_back(std::move(ring_[(added_ + i) % ring_.size()]));
+    if (out.size() > kLeavesRemembered) out.erase(out.begin(), out.end() - kLeavesRemembered);
+  }
+
+ private:
+  std::vector<std::pair<std::size_t, std::string>> ring_;
+  std::size_t added_ = 0;
+};
+
+}  // namespace
+
+std::uint64_t Table::Impl::treePagesOf(Order& o, std::uint32_t records) {
+  const NodeLimits limits{options.maxLeafKeys, options.maxInteriorKeys};
+  const LeafLayout lay = leafLayout(o.keyLen, records);
+  const auto keyLen = static_cast<std::size_t>(o.keyLen);
+  // The latest remembered leaf before which nothing changed.
+  const std::pair<std::size_t, std::string>* from = nullptr;
+  if (o.lastLeaves.entryBytes == lay.N)
+    for (auto it = o.lastLeaves.starts.rbegin(); it != o.lastLeaves.starts.rend() && !from; ++it)
+      if (!o.index.changedBelow(it->second)) from = &*it;
+  Order::LastLeaves now{{}, lay.N};
+  if (from) now.starts.assign(o.lastLeaves.starts.begin(), o.lastLeaves.starts.begin() + (from - o.lastLeaves.starts.data()));
+  const std::size_t before = from ? from->first : 0;
+  LeafPacker packer(o.keyLen, lay, limits);
+  LeafStartRing started;
+  std::string_view lastKey;
+  std::size_t placedLeaves = 0;
+  auto place = [&](std::string_view e) {
+    // A unique order's image holds the first entry of each key only.
+    if (o.unique && !lastKey.empty() && e.substr(0, keyLen) == lastKey) return;
+    int dup = 0, trail = 0;
+    if (packer.place(e.data(), &dup, &trail)) started.add(before + placedLeaves++, e);
+    lastKey = e.substr(0, keyLen);
+  };
+  if (from)
+    for (auto c = o.index.lowerBound(from->second); !o.index.atEnd(c); c = o.index.next(c)) place(o.index.entry(c));
+  else
+    o.index.forEach(place);
+  const std::size_t leaves = before + packer.leaves();
+  started.appendTo(now.starts);
+  o.lastLeaves = std::move(now);
+  o.index.markChanges();
+  std::uint64_t pages = 0;
+  for (std::size_t p : levelPagesOver(leaves, interiorFit(o.keyLen, limits))) pages += p;
+  return pages;
+}
+
+void Table::Impl::noteLastLeaves(const IndexFileState& f, const std::vector<TagOut>& outs, const CdxWriter& writer,
+                                 std::uint32_t records) {
+  std::size_t k = 0;
+  for (auto& o : orders) {
+    if (o->file != &f) continue;
+    const std::vector<std::size_t>& starts = writer.plan(k).leafStart;
+    const TagOut& out = outs[k++];
+    o->lastLeaves = {{}, leafLayout(o->keyLen, records).N};
+    if (out.entries.empty()) continue;
+    const std::size_t entryBytes = static_cast<std::size_t>(o->keyLen) + 4;
+    for (std::size_t leaf = starts.size() - std::min(starts.size(), kLeavesRemembered); leaf < starts.size(); ++leaf)
+      o->lastLeaves.starts.emplace_back(leaf, std::string_view(out.entries[starts[leaf]], entryBytes));
+    o->index.markChanges();
+  }
 }
 
 void Table::Impl::stopAtLimit(const std::string& why, const std::string& file, const char* operation) {

@@ -41,18 +41,20 @@ Status Table::Impl::rebuildHalfWritten(IndexFileState& f, std::uint32_t counterO
     if (o->file == &f && s.ok()) s = buildOrder(*o);
   if (!s.ok()) return s;
   f.counter = counterOnDisk;
+  cursorGen = ~0ull;
+  noteRebuiltFromRecords(f, "index file " + f.path +
+                                " was left half written by a program that stopped while writing it; its orders were "
+                                "rebuilt from the table");
+  return s;
+}
+
+void Table::Impl::noteRebuiltFromRecords(IndexFileState& f, const std::string& what) {
   if (!options.readOnly) {
     f.dirty = true;
     if (!f.changedBy) f.changedBy = "ORDLISTADD";
   }
   indexDamageReported = true;
-  cursorGen = ~0ull;
-  rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem,
-                               "index file " + f.path +
-                                   " was left half written by a program that stopped while writing it; its orders "
-                                   "were rebuilt from the table",
-                               "ORDLISTADD", f.path));
-  return s;
+  rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem, what, "ORDLISTADD", f.path));
 }
 
 Order* Table::Impl::orderHolding(const KeyIndex& index) {
@@ -76,7 +78,7 @@ void Table::Impl::readOrderEntries(KeyIndex& index) {
   std::string why = s.message;
   if (tag && (tag->keyExpr != o->keyExpr || tag->forExpr != o->forExpr || tag->keyLen != o->keyLen ||
               tag->unique != o->unique))
-    why = "order " + o->tag + " is defined otherwise in it now";
+    why = "index file " + f.path + ": order " + o->tag + " is defined otherwise in it now";
   if (tag && why.empty()) {
     index.assignSorted(std::move(tag->flat), tag->count);
     return;
@@ -90,13 +92,7 @@ void Table::Impl::readOrderEntries(KeyIndex& index) {
           "ORDLISTADD", built.osCode, false, f.path);
     return;
   }
-  if (!options.readOnly) {
-    f.dirty = true;
-    if (!f.changedBy) f.changedBy = "ORDLISTADD";
-  }
-  indexDamageReported = true;
-  rt::logWarning(rt::makeError(rt::EG_CORRUPTION, kSubsystem,
-                               why + "; order " + o->tag + " was rebuilt from the table", "ORDLISTADD", f.path));
+  noteRebuiltFromRecords(f, why + "; order " + o->tag + " was rebuilt from the table");
 }
 
 bool Table::Impl::peekUnread(Order& o, PeekAt where, std::string_view probe, std::string* entry) {
