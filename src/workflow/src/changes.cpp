@@ -385,8 +385,11 @@ class ChangeListBuilder {
     std::map<Signature, std::pair<std::vector<const PairRow*>, std::vector<const PairRow*>>> groups;
     for (const PairRow* r : removed_) groups[{r->className, r->kind, r->level, r->type}].first.push_back(r);
     for (const PairRow* r : added_) groups[{r->className, r->kind, r->level, r->type}].second.push_back(r);
-    for (const auto& [signature, sides] : groups) {
-      const auto& [olds, news] = sides;
+    for (const auto& group : groups) {
+      // References, not a structured binding: the lambda below captures them, which clang before
+      // version 16 cannot do with a binding (the sanitizer build uses clang).
+      const std::vector<const PairRow*>& olds = group.second.first;
+      const std::vector<const PairRow*>& news = group.second.second;
       for (const Pairing& p : mutualBest(olds.size(), news.size(), kMemberRenameThreshold, [&](std::size_t o, std::size_t n) {
              return memberNameSimilarity(olds[o]->member, news[n]->member);
            })) {
