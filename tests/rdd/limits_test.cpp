@@ -119,10 +119,9 @@ TEST(FormatLimits, AnIndexImagePastThirtyTwoBitOffsetsIsRefusedBeforeAnyPage) {
   ScratchDir dir;
   std::unique_ptr<rdd::File> file;
   ASSERT_TRUE(rdd::defaultEnv()->open(dir.file("x.cdx"), rdd::OpenMode::CreateReadWrite, &file).ok());
-  std::vector<std::string> keys;
-  for (int i = 0; i < 400; ++i) keys.push_back(pad("k" + std::to_string(1000 + i), 10) + std::string("\0\0\0", 3) + char(1));
-  rdd::TagOut tag{"K", "K", "", 10, false, {}};
-  for (const std::string& k : keys) tag.entries.push_back(k.data());
+  std::string entries;
+  for (int i = 0; i < 400; ++i) entries += pad("k" + std::to_string(1000 + i), 10) + std::string("\0\0\0", 3) + char(1);
+  rdd::TagOut tag{"K", "K", "", 10, false, [&](const rdd::EntryRun& run) { run(entries.data(), 400); }};
   rdd::CdxWriter writer({&tag}, 400, {});
   std::vector<std::uint8_t> header;
   for (std::uint64_t base : {0x100000000ull - writer.regionSize() + 512, 0x100000000ull, 0x7FFFFFFFull * 3 + 1}) {

@@ -150,21 +150,31 @@ std::uint64_t directoryBytesAtMost(std::size_t tags) {
 
 namespace {
 
-TreePlan planTree(const char* const* entries, std::size_t count, int keyLen, const LeafLayout& lay,
-                  const NodeLimits& limits) {
+// Visits the entries of `tag` that its image holds, in key order.
+template <class Visit>
+void forEachStored(const TagOut& tag, Visit&& visit) {
+  if (!tag.entries) return;
+  const auto keyLen = static_cast<std::size_t>(tag.keyLen), entryBytes = keyLen + 4;
+  const char* prev = nullptr;
+  tag.entries([&](const char* first, std::size_t count) {
+    for (const char* e = first; e != first + count * entryBytes; e += entryBytes) {
+      if (tag.unique && prev && std::memcmp(prev, e, keyLen) == 0) continue;
+      visit(e);
+      prev = e;
+    }
+  });
+}
+
+TreePlan planTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& limits) {
   TreePlan plan;
-  plan.dup.resize(count);
-  plan.trail.resize(count);
-  LeafPacker packer(keyLen, lay, limits);
-  for (std::size_t i = 0; i < count; ++i) {
+  LeafPacker packer(tag.keyLen, lay, limits);
+  forEachStored(tag, [&](const char* e) {
     int dup = 0, trail = 0;
-    if (packer.place(entries[i], &dup, &trail)) plan.leafStart.push_back(i);
-    plan.dup[i] = static_cast<std::uint8_t>(dup);
-    plan.trail[i] = static_cast<std::uint8_t>(trail);
-  }
-  if (plan.leafStart.empty()) plan.leafStart.push_back(0);  // an empty tree is one empty leaf
-  plan.fit = interiorFit(keyLen, limits);
-  plan.levelPages = levelPagesOver(plan.leafStart.size(), plan.fit);
+    if (packer.place(e, &dup, &trail)) plan.leafFirst.push_back(e);
+    ++plan.entries;
+  });
+  plan.fit = interiorFit(tag.keyLen, limits);
+  plan.levelPages = levelPagesOver(packer.leaves(), plan.fit);
   return plan;
 }
 
@@ -197,38 +207,48 @@ class PageSink {
 };
 
 // Emits one tree's pages (leaves, then each interior level) at the sink's offset; answers the root.
+// The leaves break where the plan's packing broke them: the same packer places the same entries.
 // The region was checked to end within 32-bit offsets (writeRegion).
-std::uint32_t emitTree(const char* const* entries, std::size_t count, int keyLen, const LeafLayout& lay,
-                       const TreePlan& plan, PageSink& sink, std::uint16_t rootLeafAttr) {
-  auto first = static_cast<std::uint32_t>(sink.offset());
+std::uint32_t emitTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& limits, const TreePlan& plan,
+                       PageSink& sink, std::uint16_t rootLeafAttr) {
+  const int keyLen = tag.keyLen;
+  const auto first = static_cast<std::uint32_t>(sink.offset());
+  const std::size_t leaves = plan.levelPages.front();
   std::vector<NodeRef> level;
-  std::size_t leaves = plan.leafStart.size();
   level.reserve(leaves);
-  for (std::size_t k = 0; k < leaves; ++k) {
-    std::size_t from = plan.leafStart[k], to = k + 1 < leaves ? plan.leafStart[k + 1] : count;
-    std::uint32_t off = first + static_cast<std::uint32_t>(k * fmt::kPageSize);
-    std::uint8_t* node = sink.grow(fmt::kPageSize);
-    int used = 0, pos = fmt::kPageSize, n = 0;
-    const char* prev = nullptr;
-    for (std::size_t i = from; i < to; ++i, ++n) {
-      const char* e = entries[i];
-      const int trail = plan.trail[i], dup = plan.dup[i];
-      int stored = keyLen - dup - trail;
-      std::uint32_t recno = fmt::be32(reinterpret_cast<const std::uint8_t*>(e) + keyLen);
-      std::uint64_t v = recno | static_cast<std::uint64_t>(dup) << lay.R | static_cast<std::uint64_t>(trail) << (lay.R + lay.D);
-      for (int b = 0; b < lay.N; ++b) node[fmt::kLfEntriesStart + n * lay.N + b] = (v >> (8 * b)) & 0xFF;
-      pos -= stored;
-      std::memcpy(node + pos, e + dup, static_cast<std::size_t>(stored));
-      used += lay.N + stored;
-      prev = e;
-    }
-    std::uint16_t attr = leaves == 1 ? rootLeafAttr : fmt::kAttrLeaf;
-    writeNodeHeader(node, attr, n, k == 0 ? fmt::kNoNode : off - fmt::kPageSize,
+  std::uint8_t* node = nullptr;
+  int used = 0, pos = fmt::kPageSize, n = 0;
+  const char* prev = nullptr;
+  auto endLeaf = [&] {
+    const std::size_t k = level.size();
+    const std::uint32_t off = first + static_cast<std::uint32_t>(k * fmt::kPageSize);
+    writeNodeHeader(node, leaves == 1 ? rootLeafAttr : fmt::kAttrLeaf, n, k == 0 ? fmt::kNoNode : off - fmt::kPageSize,
                     k + 1 == leaves ? fmt::kNoNode : off + fmt::kPageSize);
     writeLeafLayout(node, lay, fmt::kLfPayload - used);
     level.push_back({off, prev});
     sink.done();
-  }
+  };
+  LeafPacker packer(keyLen, lay, limits);
+  forEachStored(tag, [&](const char* e) {
+    int dup = 0, trail = 0;
+    if (packer.place(e, &dup, &trail)) {
+      if (node) endLeaf();
+      node = sink.grow(fmt::kPageSize);
+      used = 0, pos = fmt::kPageSize, n = 0;
+    }
+    const int stored = keyLen - dup - trail;
+    const std::uint32_t recno = fmt::be32(reinterpret_cast<const std::uint8_t*>(e) + keyLen);
+    const std::uint64_t v =
+        recno | static_cast<std::uint64_t>(dup) << lay.R | static_cast<std::uint64_t>(trail) << (lay.R + lay.D);
+    for (int b = 0; b < lay.N; ++b) node[fmt::kLfEntriesStart + n * lay.N + b] = (v >> (8 * b)) & 0xFF;
+    pos -= stored;
+    std::memcpy(node + pos, e + dup, static_cast<std::size_t>(stored));
+    used += lay.N + stored;
+    ++n;
+    prev = e;
+  });
+  if (!node) node = sink.grow(fmt::kPageSize);  // an empty tree is one empty leaf
+  endLeaf();
   while (level.size() > 1) {
     std::vector<NodeRef> up;
     auto levelFirst = static_cast<std::uint32_t>(sink.offset());
@@ -238,13 +258,13 @@ std::uint32_t emitTree(const char* const* entries, std::size_t count, int keyLen
     for (std::size_t k = 0; k < level.size(); ++idx) {
       std::size_t take = takeAt(level.size() - k, plan.fit);
       std::uint32_t off = levelFirst + static_cast<std::uint32_t>(idx * fmt::kPageSize);
-      std::uint8_t* node = sink.grow(fmt::kPageSize);
+      std::uint8_t* inner = sink.grow(fmt::kPageSize);
       std::uint16_t attr = pagesHere == 1 ? fmt::kAttrRoot : 0;
-      writeNodeHeader(node, attr, static_cast<int>(take), idx == 0 ? fmt::kNoNode : off - fmt::kPageSize,
+      writeNodeHeader(inner, attr, static_cast<int>(take), idx == 0 ? fmt::kNoNode : off - fmt::kPageSize,
                       idx + 1 == pagesHere ? fmt::kNoNode : off + fmt::kPageSize);
       for (std::size_t j = 0; j < take; ++j) {
         const NodeRef& c = level[k + j];
-        std::uint8_t* ent = node + fmt::kInteriorStart + j * (keyLen + 8);
+        std::uint8_t* ent = inner + fmt::kInteriorStart + j * (keyLen + 8);
         std::memcpy(ent, c.lastEntry, static_cast<std::size_t>(keyLen) + 4);  // key + be32 recno
         fmt::putBe32(ent + keyLen + 4, c.offset);
       }
@@ -280,7 +300,7 @@ CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRe
     : tags_(tags), maxRecno_(std::max<std::uint32_t>(maxRecno, 1)), limits_(limits) {
   for (const TagOut* t : tags_) {
     LeafLayout lay = leafLayout(t->keyLen, maxRecno_);
-    plans_.push_back(planTree(t->entries.data(), t->entries.size(), t->keyLen, lay, limits_));
+    plans_.push_back(planTree(*t, lay, limits_));
   }
   // The directory: tag names blank-padded to 10, each with its header offset (filled in below).
   std::uint64_t treesAt = 0;
@@ -291,17 +311,23 @@ CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRe
   }
   std::sort(dirNames_.begin(), dirNames_.end());
   dirFlat_.assign(dirNames_.size() * (fmt::kTagNameLen + 4), 0);
-  for (std::size_t k = 0; k < dirNames_.size(); ++k) {
+  for (std::size_t k = 0; k < dirNames_.size(); ++k)
     std::memcpy(dirFlat_.data() + k * (fmt::kTagNameLen + 4), dirNames_[k].first.data(), fmt::kTagNameLen);
-    dirPtrs_.push_back(dirFlat_.data() + k * (fmt::kTagNameLen + 4));
-  }
   // Header offsets need the directory's size, which depends on the offsets' width only: plan it
   // with the widest possible record field first.
   dirLayout_ = leafLayout(fmt::kTagNameLen, 0xFFFFFFFFu);
-  dirPlan_ = planTree(dirPtrs_.data(), dirPtrs_.size(), fmt::kTagNameLen, dirLayout_, {});
+  dirPlan_ = planTree(directoryTag(), dirLayout_, {});
   treesAt = dirPlan_.pages() * fmt::kPageSize;
   size_ = treesAt;
   for (const TreePlan& p : plans_) size_ += fmt::kTreeHeaderSize + p.pages() * fmt::kPageSize;
+}
+
+// The directory as a tag: names in order, each with its header offset where a record number goes.
+TagOut CdxWriter::directoryTag() const {
+  TagOut dir;
+  dir.keyLen = fmt::kTagNameLen;
+  dir.entries = [this](const EntryRun& run) { run(dirFlat_.data(), dirNames_.size()); };
+  return dir;
 }
 
 Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
@@ -324,8 +350,7 @@ Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t coun
     fmt::putBe32(reinterpret_cast<std::uint8_t*>(dirFlat_.data()) + k * (fmt::kTagNameLen + 4) + fmt::kTagNameLen,
                  static_cast<std::uint32_t>(headerAt[dirNames_[k].second]));
   PageSink sink(file, base);
-  std::uint32_t dirRoot = emitTree(dirPtrs_.data(), dirPtrs_.size(), fmt::kTagNameLen, dirLayout_, dirPlan_, sink,
-                                   fmt::kAttrLeaf | fmt::kAttrRoot);
+  std::uint32_t dirRoot = emitTree(directoryTag(), dirLayout_, {}, dirPlan_, sink, fmt::kAttrLeaf | fmt::kAttrRoot);
   for (std::size_t k = 0; k < tags_.size(); ++k) {
     const TagOut* t = tags_[k];
     const TreePlan& p = plans_[k];
@@ -334,9 +359,8 @@ Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t coun
     std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
     writeTreeHeader(h, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
     sink.done();
-    std::uint32_t got = emitTree(t->entries.data(), t->entries.size(), t->keyLen, leafLayout(t->keyLen, maxRecno_), p,
-                                 sink, fmt::kAttrLeaf | fmt::kAttrRoot);
-    (void)got;  // equals root by construction
+    (void)emitTree(*t, leafLayout(t->keyLen, maxRecno_), limits_, p, sink,
+                   fmt::kAttrLeaf | fmt::kAttrRoot);  // answers the root, placed as computed above
   }
   Status s = sink.flush();
   if (!s.ok()) return s;

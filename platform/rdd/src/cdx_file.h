@@ -4,6 +4,7 @@
 // sorted entries.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,12 +88,18 @@ Status writeCdxStamp(File& file, const CdxStamp& stamp);
 Status markCdxBeingWritten(File& file, std::uint32_t counter);
 void putStamp(std::uint8_t* header, const CdxStamp& stamp);
 
+// A tag to write. Its entries are visited rather than listed, so that an image is written from the
+// order's own memory: `entries(run)` calls run(first, count) for runs of entries in key order,
+// `count` lying side by side from `first`, each keyLen key bytes + 4-byte big-endian recno; it
+// may be called more than once and visits the same bytes each time. Of a unique tag the image
+// holds the first entry of each key only.
+using EntryRun = std::function<void(const char* first, std::size_t count)>;
 struct TagOut {
   std::string name;
   std::string keyExpr, forExpr;
   int keyLen = 0;
   bool unique = false;
-  std::vector<const char*> entries;  // in key order, each keyLen key bytes + 4-byte big-endian recno
+  std::function<void(const EntryRun&)> entries;
 };
 
 // Lays out the trees (directory leaf, then each tag's header, leaves and interior levels) for
@@ -103,11 +110,10 @@ struct LeafLayout {
 };
 // The leaf layout of a tree whose records number up to `maxRecno`.
 LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno);
-// Where one tree's leaves break (first entry of each) and how many pages each level takes.
+// Where one tree's leaves break (the first entry of each) and how many pages each level takes.
 struct TreePlan {
-  std::vector<std::size_t> leafStart;
-  // Per entry, as placed: leading bytes shared with the previous key of its leaf, trailing blanks.
-  std::vector<std::uint8_t> dup, trail;
+  std::size_t entries = 0;
+  std::vector<const char*> leafFirst;   // empty for an empty tree, which is one empty leaf
   std::vector<std::size_t> levelPages;  // leaves first
   int fit = 0;                          // children per interior node
   std::size_t pages() const {
@@ -154,13 +160,14 @@ class CdxWriter {
   const TreePlan& plan(std::size_t k) const { return plans_[k]; }
 
  private:
+  TagOut directoryTag() const;
+
   std::vector<const TagOut*> tags_;
   std::uint32_t maxRecno_;
   NodeLimits limits_;
   std::vector<TreePlan> plans_;
   std::vector<std::pair<std::string, std::size_t>> dirNames_;
   std::vector<char> dirFlat_;
-  std::vector<const char*> dirPtrs_;
   LeafLayout dirLayout_{};
   TreePlan dirPlan_;
   std::uint64_t size_ = 0;

@@ -1,12 +1,12 @@
 // The in-memory image of one order: its entries (key bytes followed by the record number in
 // big-endian, so that one memcmp orders by key and then by record) in a B+tree. Leaves hold
-// about 4 KB of entries and are chained both ways; every interior node keeps, per child, the
+// about 8 KB of entries and are chained both ways; every interior node keeps, per child, the
 // child's highest entry, as the index file does. A full leaf hands entries to a sibling with room
 // before it splits, so loads in nearly rising key order pack their leaves. The driver keeps every
 // open order in memory while the table is open and writes the index file from it.
 //
 // Inserted entries first collect in a batch, in arrival order and in leaf-sized blocks. Before
-// anything reads the order (a look-up, a walk, an erase), or once the batch grows to a sixteenth
+// anything reads the order (a look-up, a walk, an erase), or once the batch grows to a 32nd
 // of the tree, the batch is sorted and merged: only the leaves that receive entries are
 // rewritten, and the interior levels are stacked again, so a load pays a copy and a few
 // comparisons per key, the same however large the order grows, instead of a descent and a move
@@ -32,7 +32,7 @@ class KeyIndex {
     std::size_t pos = 0;
   };
 
-  // `leafEntries` 0: as many as fit in about 4 KB (tests pass small numbers to force splits).
+  // `leafEntries` 0: as many as fit in about 8 KB (tests pass small numbers to force splits).
   explicit KeyIndex(int keyLen = 1, std::size_t leafEntries = 0);
   ~KeyIndex();
   KeyIndex(KeyIndex&& other) noexcept;
@@ -158,12 +158,19 @@ class KeyIndex {
   // could not take them over).
   static void releaseHeld();
 
+  // Visits every entry in order, a leaf at a time: run(first, count) for `count` entries that lie
+  // side by side from `first`, entrySize() bytes each.
+  template <class F>
+  void forEachRun(F&& run) const {
+    mergeBatch();
+    for (Cursor c = begin(); c.leaf; c = nextLeaf(c)) run(leafEntry(c.leaf, 0), leafCount(c.leaf));
+  }
   // Visits every entry in order.
   template <class F>
   void forEach(F&& f) const {
-    mergeBatch();
-    for (Cursor c = begin(); c.leaf; c = nextLeaf(c))
-      for (std::size_t i = 0; i < leafCount(c.leaf); ++i) f(std::string_view(leafEntry(c.leaf, i), entrySize_));
+    forEachRun([&](const char* first, std::size_t count) {
+      for (std::size_t i = 0; i < count; ++i) f(std::string_view(first + i * entrySize_, entrySize_));
+    });
   }
 
  private:

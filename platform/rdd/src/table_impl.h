@@ -492,8 +492,7 @@ class Table::Impl {
   // last leaves begin now.
   std::uint64_t treePagesOf(Order& o, std::uint32_t records);
   // After the writer laid out f's orders for `records` records: where each one's last leaves begin.
-  void noteLastLeaves(const IndexFileState& f, const std::vector<TagOut>& outs, const CdxWriter& writer,
-                      std::uint32_t records);
+  void noteLastLeaves(const IndexFileState& f, const CdxWriter& writer, std::uint32_t records);
 };
 
 }  // namespace rdd

@@ -22,14 +22,8 @@ std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
     out.forExpr = o->forExpr;
     out.keyLen = o->keyLen;
     out.unique = o->unique;
-    out.entries.reserve(o->index.size());
-    std::string_view lastKey;
-    o->index.forEach([&](std::string_view e) {
-      std::string_view key = e.substr(0, o->keyLen);
-      if (o->unique && !out.entries.empty() && key == lastKey) return;
-      out.entries.push_back(e.data());
-      lastKey = key;
-    });
+    const KeyIndex* index = &o->index;
+    out.entries = [index](const EntryRun& run) { index->forEachRun(run); };
     outs.push_back(std::move(out));
   }
   return outs;
@@ -99,7 +93,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   std::vector<const TagOut*> ptrs;
   for (auto& o : outs) ptrs.push_back(&o);
   CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
-  noteLastLeaves(f, outs, writer, std::max<std::uint32_t>(recCount, 1));
+  noteLastLeaves(f, writer, std::max<std::uint32_t>(recCount, 1));
   const std::uint64_t size = writer.regionSize(), base = fmt::kTreeHeaderSize;
   // Appends stop before an image could pass the limit; a change that still takes it there
   // (keys rewritten longer, an order created) is refused before a page is written.

@@ -174,18 +174,15 @@ std::uint64_t Table::Impl::treePagesOf(Order& o, std::uint32_t records) {
   return pages;
 }
 
-void Table::Impl::noteLastLeaves(const IndexFileState& f, const std::vector<TagOut>& outs, const CdxWriter& writer,
-                                 std::uint32_t records) {
+void Table::Impl::noteLastLeaves(const IndexFileState& f, const CdxWriter& writer, std::uint32_t records) {
   std::size_t k = 0;
   for (auto& o : orders) {
     if (o->file != &f) continue;
-    const std::vector<std::size_t>& starts = writer.plan(k).leafStart;
-    const TagOut& out = outs[k++];
+    const std::vector<const char*>& starts = writer.plan(k++).leafFirst;
     o->lastLeaves = {{}, leafLayout(o->keyLen, records).N};
-    if (out.entries.empty()) continue;
     const std::size_t entryBytes = static_cast<std::size_t>(o->keyLen) + 4;
     for (std::size_t leaf = starts.size() - std::min(starts.size(), kLeavesRemembered); leaf < starts.size(); ++leaf)
-      o->lastLeaves.starts.emplace_back(leaf, std::string_view(out.entries[starts[leaf]], entryBytes));
+      o->lastLeaves.starts.emplace_back(leaf, std::string_view(starts[leaf], entryBytes));
     o->index.markChanges();
   }
 }

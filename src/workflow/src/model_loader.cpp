@@ -1,4 +1,6 @@
 // The load: walks one class family through the database control and appends its rows.
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -120,58 +122,68 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     counts.rows = std::min<long>(counts.rows, static_cast<long>(table.lastRec()) - static_cast<long>(rowsBefore));
     return true;
   };
-  const rt::Value familyObject = lateSend(rt::Value(control), "ClassFamily", {rt::Value(family)});
-  // A family the control does not have was raised by the control; asking its classes of nothing
-  // would only add errors that follow from that one.
-  if (!familyObject.isObject()) return counts;
-  RT_LINE();
-  const rt::Value classes = lateSend(familyObject, "Classes");
-  if (!classes.isObject()) return counts;
-  observer.classesReceived();
-  observer.classesCounted(countOf(classes));
-  RowBuilder rows(table, counts);
-  const std::string familyText = rows.storable("FAMILYNAME", family);
-  auto write = [&](const RowTexts& row) {
-    table.appendRow(row);
-    if (stopped()) return false;
-    ++counts.rows;
-    return true;
-  };
-
-  for (long i = 1; i <= countOf(classes); ++i) {
+  // The walk, which holds the control's schema of the family; false when it ended early (nothing
+  // more is written then). The schema is let go when it returns, before the closing write of the
+  // index.
+  auto walk = [&] {
+    const rt::Value familyObject = lateSend(rt::Value(control), "ClassFamily", {rt::Value(family)});
+    // A family the control does not have was raised by the control; asking its classes of nothing
+    // would only add errors that follow from that one.
+    if (!familyObject.isObject()) return false;
     RT_LINE();
-    const rt::Value cls = lateSend(classes, kItem, {rt::Value(i)});
-    const rt::Value supers = lateGet(cls, kSuperClasses);
-    const std::string className = rows.text("CLASSNAME", lateGet(cls, kName));
-    const std::string parent =
-        countOf(supers) > 0 ? rows.text("PARENTNAME", lateGet(lateSend(supers, kItem, {rt::Value(1)}), kName))
-                            : std::string();
-    observer.classRead(i);
-    ++counts.classes;
-    if (!write({{Field::CLASSNAME, className},
-                {Field::FAMILYNAME, familyText},
-                {Field::PARENTNAME, parent},
-                {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
-      return counts;
+    const rt::Value classes = lateSend(familyObject, "Classes");
+    if (!classes.isObject()) return false;
+    observer.classesReceived();
+    observer.classesCounted(countOf(classes));
+    RowBuilder rows(table, counts);
+    const std::string familyText = rows.storable("FAMILYNAME", family);
+    auto write = [&](const RowTexts& row) {
+      table.appendRow(row);
+      if (stopped()) return false;
+      ++counts.rows;
+      return true;
+    };
 
-    for (const auto& [pass, collection, typeMember] : passMembers()) {
+    for (long i = 1; i <= countOf(classes); ++i) {
       RT_LINE();
-      const rt::Value members = lateSend(cls, collection, {rt::Value(false), rt::Value(pass.filter)});
-      const long n = countOf(members);
-      for (long j = 1; j <= n; ++j) {
-        const rt::Value member = lateSend(members, kItem, {rt::Value(j)});
-        if (!write({{Field::FAMILYNAME, familyText},
-                    {Field::CLASSNAME, className},
-                    {Field::PARENTNAME, parent},
-                    {Field::ATTRIBUTE, rows.text("ATTRIBUTE", lateGet(member, kName))},
-                    {Field::PROP_METHO, pass.kind},
-                    {Field::TYPE, typeText(lateGet(member, typeMember))},
-                    {Field::INS_CLASS, pass.level},
-                    {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
-          return counts;
+      const rt::Value cls = lateSend(classes, kItem, {rt::Value(i)});
+      const rt::Value supers = lateGet(cls, kSuperClasses);
+      const std::string className = rows.text("CLASSNAME", lateGet(cls, kName));
+      const std::string parent =
+          countOf(supers) > 0 ? rows.text("PARENTNAME", lateGet(lateSend(supers, kItem, {rt::Value(1)}), kName))
+                              : std::string();
+      observer.classRead(i);
+      ++counts.classes;
+      if (!write({{Field::CLASSNAME, className},
+                  {Field::FAMILYNAME, familyText},
+                  {Field::PARENTNAME, parent},
+                  {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
+        return false;
+
+      for (const auto& [pass, collection, typeMember] : passMembers()) {
+        RT_LINE();
+        const rt::Value members = lateSend(cls, collection, {rt::Value(false), rt::Value(pass.filter)});
+        const long n = countOf(members);
+        for (long j = 1; j <= n; ++j) {
+          const rt::Value member = lateSend(members, kItem, {rt::Value(j)});
+          if (!write({{Field::FAMILYNAME, familyText},
+                      {Field::CLASSNAME, className},
+                      {Field::PARENTNAME, parent},
+                      {Field::ATTRIBUTE, rows.text("ATTRIBUTE", lateGet(member, kName))},
+                      {Field::PROP_METHO, pass.kind},
+                      {Field::TYPE, typeText(lateGet(member, typeMember))},
+                      {Field::INS_CLASS, pass.level},
+                      {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
+            return false;
+        }
       }
     }
-  }
+    return true;
+  };
+  if (!walk()) return counts;
+  // The schema's many small pieces lie between the index's nodes, where the allocator keeps their
+  // pages resident; they go back to the system before the index image is written beside them.
+  (void)malloc_trim(0);
   table.goTop();  // the last row is written now, so a failure to write it is counted too
   if (!stopped()) table.flush();
   return counts;
