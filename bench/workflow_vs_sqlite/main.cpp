@@ -24,6 +24,7 @@
 #include "figures.h"
 #include "generated_store.h"
 #include "mainwin/mainwin.h"
+#include "runtime/runtime.h"
 #include "scenarios.h"
 
 namespace fs = std::filesystem;
@@ -352,6 +353,7 @@ bool parse(int argc, char** argv, Options* o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  rt::takeLargeBlocksFromTheSystem();
   if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;

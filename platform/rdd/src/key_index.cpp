@@ -11,55 +11,11 @@
 #include <utility>
 
 #include "format.h"
+#include "key_index_node.h"
 
 namespace rdd {
 
-// The bytes of a node's entries: an allocation of its own (not cleared: a node's slots are
-// written before they are read, count tells how many hold entries), or a stretch of a block of
-// leaves built whole, which the index frees with the tree.
-class KeyIndex::NodeBytes {
- public:
-  NodeBytes() = default;
-  ~NodeBytes() {
-    if (owned_) delete[] bytes_;
-  }
-  NodeBytes(const NodeBytes&) = delete;
-  NodeBytes& operator=(const NodeBytes&) = delete;
-  void allocate(std::size_t n) {
-    bytes_ = new char[n];
-    size_ = n;
-    owned_ = true;
-  }
-  void borrow(char* bytes, std::size_t n) {
-    bytes_ = bytes;
-    size_ = n;
-  }
-  char* data() { return bytes_; }
-  const char* data() const { return bytes_; }
-  std::size_t capacity() const { return size_; }
-
- private:
-  char* bytes_ = nullptr;
-  std::size_t size_ = 0;
-  bool owned_ = false;
-};
-
-// A leaf holds up to leafCap_ entries (plus one slot for the moment before a split); an interior
-// node up to innerCap_ children with the highest entry of each.
-struct KeyIndex::Node {
-  bool leaf = true;
-  std::size_t count = 0;
-  Node* prev = nullptr;  // leaves only
-  Node* next = nullptr;
-  NodeBytes keys;          // leaf: entries; interior: highest entry of each child
-  std::vector<Node*> kids;  // interior only
-};
-
 namespace {
-
-int comparePrefix(const char* entry, std::string_view probe) {
-  return std::memcmp(entry, probe.data(), probe.size());
-}
 
 // Each leaf carries its node and one spare slot: about 6 % of a 4 KB leaf with long keys, half
 // that at 8 KB, where a move within a leaf still costs less than finding it.
@@ -67,11 +23,10 @@ constexpr std::size_t kLeafBytes = 8192;
 constexpr std::size_t kInnerFanout = 64;
 constexpr std::uintptr_t kReleaseStep = 1 << 20;  // give back copied entries a megabyte at a time
 constexpr std::size_t kGiveBackBytes = 16 << 20;   // a tree this large gives its pages back when dropped
-constexpr std::size_t kMinMergedBatch = 4096;       // a batch grows to at least this many entries
-constexpr std::size_t kTreePerBatch = 32;           // and to at most a 32nd of the tree
-constexpr std::size_t kLeavesPerSingleInsert = 8;   // a merge pays once a batch has an entry per 8 leaves
 
 }  // namespace
+
+using keyindex::slotFor;
 
 KeyIndex::KeyIndex(int keyLen, std::size_t leafEntries)
     : keyLen_(keyLen), entrySize_(static_cast<std::size_t>(keyLen) + 4) {
@@ -308,19 +263,6 @@ std::string KeyIndex::makeEntry(std::string_view key, std::uint32_t recno) const
   return e;
 }
 
-// First slot of `n` whose entry (leaf) or child maximum (interior) is >= probe.
-static std::size_t slotFor(const char* keys, std::size_t count, std::size_t es, std::string_view probe) {
-  std::size_t lo = 0, hi = count;
-  while (lo < hi) {
-    std::size_t mid = (lo + hi) / 2;
-    if (comparePrefix(keys + mid * es, probe) < 0)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
-}
-
 // Inserts into the subtree at n; answers the new right sibling when n had to split.
 KeyIndex::Node* KeyIndex::insertInto(Node* n, const char* e) {
   std::string_view probe(e, entrySize_);
@@ -419,28 +361,6 @@ std::size_t KeyIndex::bytesHeld() const {
   return bytes;
 }
 
-// Adds the entry to the batch. A batch grown to a 32nd of the tree is merged at once: it
-// holds little memory beside the tree, and even entries spread over every leaf share the cost of
-// rewriting the leaves among enough of them.
-void KeyIndex::insert(std::string_view entry) {
-  readIfUnread();
-  noteChange(entry.data());
-  ++generation_;
-  ++count_;
-  if (batch_.empty() || batch_.back()->count == leafCap_) {
-    if (spareBlocks_.empty()) {
-      batch_.push_back(newNode(true));
-    } else {
-      batch_.push_back(spareBlocks_.back());
-      spareBlocks_.pop_back();
-    }
-  }
-  Node* block = batch_.back();
-  copyEntry(block, block->count++, entry.data());
-  ++batchCount_;
-  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / kTreePerBatch)) mergeBatchNow(true);
-}
-
 void KeyIndex::insertOne(const char* e) {
   if (!root_) {
     root_ = newNode(true);
@@ -457,185 +377,6 @@ void KeyIndex::insertOne(const char* e) {
     std::memcpy(up->keys.data() + entrySize_, maxOf(right), entrySize_);
     up->count = 2;
     root_ = up;
-  }
-}
-
-void KeyIndex::freeBatch() {
-  for (Node* block : batch_) delete block;
-  for (Node* block : spareBlocks_) delete block;
-  batch_.clear();
-  spareBlocks_.clear();
-  batchCount_ = 0;
-}
-
-// The blocks of a merged batch take the next batch's entries: a load would otherwise free and
-// allocate them again and again, leaving holes between the tree's nodes.
-void KeyIndex::recycleBatch() {
-  for (Node* block : batch_) block->count = 0;
-  spareBlocks_.insert(spareBlocks_.end(), batch_.begin(), batch_.end());
-  batch_.clear();
-  batchCount_ = 0;
-}
-
-// A batch much smaller than the tree goes in entry by entry: a merge walks every leaf and stacks
-// the interior levels anew, which only pays when many entries share that cost.
-void KeyIndex::mergeBatchNow(bool moreToCome) {
-  sortBatch();
-  const std::size_t treeLeaves = (count_ - batchCount_) / leafCap_;
-  if (root_ && sorted_.size() * kLeavesPerSingleInsert < treeLeaves)
-    for (const char* e : sorted_) insertOne(e);
-  else
-    mergeIntoLeaves(sorted_);
-  sorted_.clear();
-  if (moreToCome) {
-    recycleBatch();
-  } else {
-    freeBatch();
-    releaseWorkingSpace();
-  }
-}
-
-void KeyIndex::releaseWorkingSpace() {
-  std::vector<const char*>().swap(sorted_);
-  std::vector<const char*>().swap(sortSpare_);
-  std::vector<std::size_t>().swap(runBounds_);
-  std::vector<std::size_t>().swap(runSpare_);
-}
-
-// The batch's entries in order. Rows often arrive in key order or in long rising stretches (a
-// class's members, a version after the one before it): those stretches are found as they are
-// and merged pairwise, so a batch that already rises costs one comparison an entry.
-void KeyIndex::sortBatch() {
-  std::vector<const char*>& items = sorted_;
-  items.clear();
-  for (const Node* block : batch_)
-    for (std::size_t i = 0; i < block->count; ++i) items.push_back(leafEntry(block, i));
-  const std::size_t es = entrySize_;
-  auto less = [es](const char* a, const char* b) { return std::memcmp(a, b, es) < 0; };
-  std::vector<std::size_t>& bounds = runBounds_;  // where each rising stretch begins, then the end
-  bounds.assign(1, 0);
-  for (std::size_t i = 1; i < items.size(); ++i)
-    if (less(items[i], items[i - 1])) bounds.push_back(i);
-  bounds.push_back(items.size());
-  std::vector<const char*>& merged = sortSpare_;
-  if (bounds.size() > 2) merged.resize(items.size());
-  // Two neighbouring stretches: the head of the first that lies below the second, and the tail of
-  // the second that lies above the first, move without comparing each entry (a class's rows are
-  // below the next class's, whatever their order within the class).
-  auto mergePair = [&](std::size_t lo, std::size_t mid, std::size_t hi) {
-    const auto first = items.begin() + static_cast<std::ptrdiff_t>(lo);
-    const auto middle = items.begin() + static_cast<std::ptrdiff_t>(mid);
-    const auto last = items.begin() + static_cast<std::ptrdiff_t>(hi);
-    auto out = merged.begin() + static_cast<std::ptrdiff_t>(lo);
-    if (middle == last) return (void)std::copy(first, middle, out);
-    const auto head = std::upper_bound(first, middle, *middle, less);
-    const auto tail = std::lower_bound(middle, last, *(middle - 1), less);
-    out = std::copy(first, head, out);
-    out = std::merge(head, middle, middle, tail, out, less);
-    std::copy(tail, last, out);
-  };
-  while (bounds.size() > 2) {
-    std::vector<std::size_t>& next = runSpare_;
-    next.assign(1, 0);
-    for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
-      const std::size_t hi = r + 2 < bounds.size() ? bounds[r + 2] : bounds[r + 1];
-      mergePair(bounds[r], bounds[r + 1], hi);
-      next.push_back(hi);
-    }
-    items.swap(merged);
-    bounds.swap(next);
-  }
-}
-
-// One walk over the leaves: a leaf that receives none of the sorted entries stays as it is; one
-// that does is rewritten, with its share, into as many evenly filled leaves as they need. The
-// interior levels are then stacked again over the leaves.
-// The leaves before the first one that receives entries stay as they are, and so does every
-// interior node whose children all lie before it: only the part of the tree from that leaf on is
-// walked and stacked again. A load whose keys arrive after those held (a version after the one
-// before it) pays for its end of the tree only.
-void KeyIndex::mergeIntoLeaves(const std::vector<const char*>& sorted) {
-  if (!root_) root_ = newNode(true);
-  // The interior levels as they stand, each left to right, the level above the leaves first; and
-  // the path down to the first leaf that receives entries.
-  std::vector<std::vector<Node*>> interior;
-  for (std::vector<Node*> nodes{root_}; !nodes.front()->leaf;) {
-    std::vector<Node*> below;
-    if (!nodes.front()->kids.front()->leaf)
-      for (Node* n : nodes) below.insert(below.end(), n->kids.begin(), n->kids.begin() + static_cast<std::ptrdiff_t>(n->count));
-    interior.insert(interior.begin(), std::move(nodes));
-    if (below.empty()) break;
-    nodes = std::move(below);
-  }
-  Node* firstReceiving = root_;
-  const Node* parent = nullptr;  // of firstReceiving, above the leaves
-  std::size_t slot = 0;          // of firstReceiving in it
-  while (!firstReceiving->leaf) {
-    parent = firstReceiving;
-    slot = std::min(slotFor(parent->keys.data(), parent->count, entrySize_, std::string_view(sorted.front(), entrySize_)),
-                    parent->count - 1);
-    firstReceiving = parent->kids[slot];
-  }
-  // Leaves before it receive nothing; count them through the level above the leaves.
-  std::size_t untouched = slot;
-  if (parent)
-    for (const Node* n : interior.front()) {
-      if (n == parent) break;
-      untouched += n->count;
-    }
-  // Per interior level, the nodes kept: those whose children are all kept below them.
-  std::size_t keptBelow = untouched, keptLeaves = 0;
-  for (std::vector<Node*>& level : interior) {
-    std::size_t keep = 0, children = 0;
-    while (keep < level.size() && children + level[keep]->count <= keptBelow) children += level[keep++]->count;
-    if (&level == &interior.front()) keptLeaves = children;
-    for (std::size_t i = keep; i < level.size(); ++i) delete level[i];
-    level.resize(keep);
-    keptBelow = keep;
-  }
-  // The leaves from the first one no kept node holds: untouched ones as they are, then the merge.
-  Node* leaf = firstReceiving;
-  for (std::size_t back = untouched - keptLeaves; back > 0; --back) leaf = leaf->prev;
-  std::vector<Node*> leaves;
-  for (; leaf != firstReceiving; leaf = leaf->next) leaves.push_back(leaf);
-  std::size_t at = 0;
-  while (leaf) {
-    Node* next = leaf->next;
-    std::size_t end = sorted.size();  // the last leaf takes every entry left
-    if (next) {
-      end = at;
-      while (end < sorted.size() && std::memcmp(sorted[end], maxOf(leaf), entrySize_) <= 0) ++end;
-    }
-    if (end == at)
-      leaves.push_back(leaf);
-    else
-      mergeIntoLeaf(leaf, sorted.data() + at, end - at, leaves);
-    at = end;
-    leaf = next;
-  }
-  if (keptLeaves == 0) leaves.front()->prev = nullptr;
-  leaves.back()->next = nullptr;
-  for (std::size_t i = 1; i < leaves.size(); ++i) link(leaves[i - 1], leaves[i]);
-  buildUpper(leaves, &interior, keptLeaves);
-}
-
-void KeyIndex::mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out) {
-  const std::size_t es = entrySize_, held = leaf->count, total = held + n;
-  leafCopy_.assign(leaf->keys.data(), leaf->keys.data() + held * es);
-  const char* old = leafCopy_.data();
-  const std::size_t pieces = (total + leafCap_ - 1) / leafCap_;
-  std::size_t fromOld = 0, fromAdd = 0;
-  for (std::size_t p = 0; p < pieces; ++p) {
-    Node* piece = p == 0 ? leaf : newNode(true);
-    const std::size_t take = total / pieces + (p < total % pieces ? 1 : 0);
-    char* dst = piece->keys.data();
-    for (std::size_t k = 0; k < take; ++k, dst += es) {
-      const bool oldFirst =
-          fromOld < held && (fromAdd == n || std::memcmp(old + fromOld * es, add[fromAdd], es) <= 0);
-      std::memcpy(dst, oldFirst ? old + fromOld++ * es : add[fromAdd++], es);
-    }
-    piece->count = take;
-    out.push_back(piece);
   }
 }
 

@@ -184,7 +184,7 @@ std::vector<MemberRef> collect(const Family& f, int cls, bool inherited, std::in
                                Select selected) {
   std::vector<MemberRef> out;
   if (!inherited) {
-    const std::vector<Info>& own = pick(f.classes[cls]);
+    const std::span<const Info> own = pick(f.classes[cls]);
     out.reserve(own.size());
     for (std::size_t i = 0; i < own.size(); ++i)
       if (selected(own[i].level, filter)) out.push_back({cls, static_cast<int>(i)});
@@ -197,7 +197,7 @@ std::vector<MemberRef> collect(const Family& f, int cls, bool inherited, std::in
     const int c = pending.back();
     pending.pop_back();
     if (!visited.insert(c).second) continue;
-    const std::vector<Info>& list = pick(f.classes[c]);
+    const std::span<const Info> list = pick(f.classes[c]);
     for (std::size_t i = 0; i < list.size(); ++i) {
       if (!selected(list[i].level, filter)) continue;
       if (!seen.insert(list[i].name).second) continue;
@@ -211,12 +211,12 @@ std::vector<MemberRef> collect(const Family& f, int cls, bool inherited, std::in
 
 std::vector<MemberRef> methodsOf(const Family& f, int cls, bool inherited, std::int64_t filter) {
   return collect<MethodInfo>(
-      f, cls, inherited, filter, [](const ClassInfo& c) -> const std::vector<MethodInfo>& { return c.methods; },
+      f, cls, inherited, filter, [](const ClassInfo& c) { return c.methods; },
       methodSelected);
 }
 std::vector<MemberRef> propertiesOf(const Family& f, int cls, bool inherited, std::int64_t filter) {
   return collect<PropertyInfo>(
-      f, cls, inherited, filter, [](const ClassInfo& c) -> const std::vector<PropertyInfo>& { return c.properties; },
+      f, cls, inherited, filter, [](const ClassInfo& c) { return c.properties; },
       propertySelected);
 }
 
@@ -642,7 +642,7 @@ class ClassList : public Elements {
 };
 
 // The methods or properties a class lists, as Object over members of ClassInfo::*list.
-template <class Object, class Info, std::vector<Info> ClassInfo::*list>
+template <class Object, class Info, std::span<Info> ClassInfo::*list>
 class MemberList : public Elements {
  public:
   MemberList(FamilyPtr f, std::vector<MemberRef> refs) : f_(std::move(f)), refs_(std::move(refs)) {}

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -61,14 +62,18 @@ struct ClassInfo {
   std::string name;
   std::vector<int> superClasses;  // positions in Family::classes, in declared order
   std::vector<int> subClasses;
-  std::vector<PropertyInfo> properties;
-  std::vector<MethodInfo> methods;
+  std::span<PropertyInfo> properties;  // its stretch of Family::allProperties
+  std::span<MethodInfo> methods;       // its stretch of Family::allMethods
 };
 
 struct Family {
   std::int64_t id = 0;
   std::string name;
   std::vector<ClassInfo> classes;
+  // Every class's members, class after class, each list one allocation: a large family's members
+  // go back to the system as soon as the family is dropped.
+  std::vector<PropertyInfo> allProperties;
+  std::vector<MethodInfo> allMethods;
   std::unordered_map<std::string, int> classByName;  // exact name -> position
   std::shared_ptr<StoreConnection> connection;        // where the members' details are read
   int findClass(const std::string& name) const;      // exact, then without regard to case; -1

@@ -188,22 +188,33 @@ class FamilyReader {
   }
 
   std::optional<StoreError> properties() {
-    return members("zproperty", "property_id", &ClassInfo::properties);
+    return members("zproperty", "property_id", &Family::allProperties, &ClassInfo::properties);
   }
-  std::optional<StoreError> methods() { return members("zmethod", "method_id", &ClassInfo::methods); }
+  std::optional<StoreError> methods() {
+    return members("zmethod", "method_id", &Family::allMethods, &ClassInfo::methods);
+  }
 
   // The rows of one member table (properties or methods), in class order and then member order:
-  // name, id, level and type code of each.
+  // name, id, level and type code of each. They go into one list of the family's, allocated once
+  // at its size; each class then gets its stretch (a class's rows arrive together).
   template <class Info>
-  std::optional<StoreError> members(const char* table, const char* idColumn, std::vector<Info> ClassInfo::*list) {
+  std::optional<StoreError> members(const char* table, const char* idColumn, std::vector<Info> Family::*all,
+                                    std::span<Info> ClassInfo::*list) {
     const std::string t(table), id(idColumn);
-    const std::string sql = "SELECT m.class_id, m." + id + ", m.name, m.level, m.type_code FROM zclass c JOIN " + t +
-                            " m ON m.class_id = c.class_id WHERE c.family_id = ?1 "
-                            "ORDER BY c.position, c.class_id, m.position, m." + id;
-    Statement st(db_, sql.c_str());
+    const std::string from = " FROM zclass c JOIN " + t + " m ON m.class_id = c.class_id WHERE c.family_id = ?1";
+    Statement count(db_, ("SELECT count(*)" + from).c_str());
+    if (!count.ok()) return sqlFailure();
+    count.bind(1, family_.id);
+    if (count.step() != SQLITE_ROW) return sqlFailure();
+    std::vector<Info>& listed = family_.*all;
+    listed.reserve(static_cast<std::size_t>(std::max<std::int64_t>(count.i64(0), 0)));
+    Statement st(db_, ("SELECT m.class_id, m." + id + ", m.name, m.level, m.type_code" + from +
+                       " ORDER BY c.position, c.class_id, m.position, m." + id)
+                          .c_str());
     if (!st.ok()) return sqlFailure();
     st.bind(1, family_.id);
     const RowKey row{table, idColumn, 1};
+    std::vector<std::pair<ClassInfo*, std::size_t>> stretches;  // each class and its first row in `listed`
     int rc;
     while ((rc = st.step()) == SQLITE_ROW) {
       Info m;
@@ -213,9 +224,15 @@ class FamilyReader {
       if (auto e = typeCodeOf(st, 4, path_, row, m.typeCode)) return e;
       ClassInfo* owner = classOf(st.i64(0));
       if (!owner) return sqlFailure();
-      (owner->*list).push_back(std::move(m));
+      if (stretches.empty() || stretches.back().first != owner) stretches.emplace_back(owner, listed.size());
+      listed.push_back(std::move(m));
     }
-    return finished(rc);
+    if (auto e = finished(rc)) return e;
+    for (std::size_t k = 0; k < stretches.size(); ++k) {
+      const std::size_t end = k + 1 < stretches.size() ? stretches[k + 1].second : listed.size();
+      stretches[k].first->*list = std::span<Info>(listed.data() + stretches[k].second, end - stretches[k].second);
+    }
+    return std::nullopt;
   }
 
   // Parameters arrive in the order the methods were read, so one cursor over the methods finds

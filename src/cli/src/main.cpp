@@ -15,6 +15,7 @@
 
 #include "commands.h"
 #include "help.h"
+#include "runtime/runtime.h"
 #include "unattended.h"
 
 namespace {
@@ -158,6 +159,7 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
 }  // namespace
 
 int main(int argc, char** argv) {
+  rt::takeLargeBlocksFromTheSystem();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::size_t next = 0;
   std::string directory;

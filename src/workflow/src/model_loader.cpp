@@ -1,6 +1,4 @@
 // The load: walks one class family through the database control and appends its rows.
-#include <malloc.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -181,9 +179,6 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     return true;
   };
   if (!walk()) return counts;
-  // The schema's many small pieces lie between the index's nodes, where the allocator keeps their
-  // pages resident; they go back to the system before the index image is written beside them.
-  (void)malloc_trim(0);
   table.goTop();  // the last row is written now, so a failure to write it is counted too
   if (!stopped()) table.flush();
   return counts;
