@@ -1,0 +1,55 @@
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "runtime/runtime.h"
+
+namespace {
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZMC_ADDRESS_SANITIZER 1
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define ZMC_ADDRESS_SANITIZER 1
+#endif
+#ifdef ZMC_ADDRESS_SANITIZER
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+long residentHeapKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("RssAnon:")) return std::atol(line.c_str() + 8);
+  return -1;
+}
+
+std::unique_ptr<char[]> touched(std::size_t bytes) {
+  auto block = std::make_unique<char[]>(bytes);
+  std::memset(block.get(), 'x', bytes);
+  return block;
+}
+
+}  // namespace
+
+// A load frees a family's member lists of some megabytes while the index it built lives on
+// around them. Once a larger block has been freed, the allocator would serve such lists from the
+// heap, where they stay resident after they are freed.
+TEST(ProcessMemory, ALargeBlockFreedBetweenLiveOnesGoesBackAfterALargerOneWasFreed) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's allocator holds freed memory back on purpose";
+  rt::takeLargeBlocksFromTheSystem();
+  touched(16 << 20).reset();
+  const long before = residentHeapKiB();
+  auto list = touched(8 << 20);
+  const auto later = touched(64 << 10);  // allocated after the list: the heap cannot just shrink
+  ASSERT_GT(residentHeapKiB() - before, 7 * 1024);
+  list.reset();
+  EXPECT_LT(residentHeapKiB() - before, 1024);
+  EXPECT_EQ(later[0], 'x');
+}
