@@ -117,7 +117,7 @@ class PosixFile : public File {
   }
 
   Status read(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
-    if (view_ && offset + n <= std::min(known_, viewLen_)) {
+    if (view_ && n < kLongRead && offset + n <= std::min(known_, viewLen_)) {
       if (!guardedCopy(buffer, view_ + offset, n)) return shrank();
       *got = n;
       releaseReadPages(offset, n);
@@ -158,6 +158,9 @@ class PosixFile : public File {
   // side, and counting each switch between them as a new stretch would let go of the pages in
   // use (and fault them in again) every few hundred rows.
   static constexpr std::uint64_t kStretch = 64 * 1024;  // what one page fault may map around it
+  // A read this long (a scan's chunk) is served by the system's read call, which copies from the
+  // file cache once, where the view would first map every page of it and then let them go.
+  static constexpr std::size_t kLongRead = 256 * 1024;
   static constexpr std::uint64_t kHeldLimit = 8 * 1024 * 1024;
   static constexpr std::size_t kRecentStretches = 4;
   // Writes through the view: each page's first write after it was mapped traps into the system
