@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <set>
 
+#include "../support/resident_memory.h"
 #include "harness.h"
 #include "key_index.h"
 
@@ -63,13 +63,6 @@ void expectHolds(const KeyIndex& index, std::vector<std::string> expected) {
     auto byKey = index.lowerBound(std::string_view(e).substr(0, static_cast<std::size_t>(index.keyLen())));
     ASSERT_EQ(index.key(byKey), index.key(at));
   }
-}
-
-long residentHeapKiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with("RssAnon:")) return std::atol(line.c_str() + 8);
-  return -1;
 }
 
 }  // namespace
@@ -268,19 +261,6 @@ TEST(KeyIndexImage, AnOrderBuiltOverALargeTableWalksEveryRecordInKeyOrder) {
   EXPECT_EQ(walked, kRows);
   EXPECT_TRUE(log.empty());
 }
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZMC_ADDRESS_SANITIZER 1
-#endif
-#elif defined(__SANITIZE_ADDRESS__)
-#define ZMC_ADDRESS_SANITIZER 1
-#endif
-#ifdef ZMC_ADDRESS_SANITIZER
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 TEST(KeyIndexImage, ALargeOrderGivesItsMemoryBackWhenDropped) {
   if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's allocator holds freed memory back on purpose";

@@ -1,34 +1,12 @@
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <string>
 
 #include <gtest/gtest.h>
 
+#include "../support/resident_memory.h"
 #include "runtime/runtime.h"
 
 namespace {
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZMC_ADDRESS_SANITIZER 1
-#endif
-#elif defined(__SANITIZE_ADDRESS__)
-#define ZMC_ADDRESS_SANITIZER 1
-#endif
-#ifdef ZMC_ADDRESS_SANITIZER
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
-long residentHeapKiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with("RssAnon:")) return std::atol(line.c_str() + 8);
-  return -1;
-}
 
 std::unique_ptr<char[]> touched(std::size_t bytes) {
   auto block = std::make_unique<char[]>(bytes);
