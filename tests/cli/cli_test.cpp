@@ -330,7 +330,9 @@ TEST_F(Cli, OnATerminalTheProgressLineIsWipedBeforeTheResultOrTheError) {
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
     rlimit limited = unlimited;
     limited.rlim_cur = fs::file_size(dir / "Mpdms.dbf") + c.room;
-    if (c.room) ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);  // this process writes nothing meanwhile
+    if (c.room) {
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);  // this process writes nothing meanwhile
+    }
     const Outcome r = runOnTerminal(c.args);
     setrlimit(RLIMIT_FSIZE, &unlimited);
     EXPECT_EQ(r.exit, c.exit) << r.out;
@@ -496,8 +498,9 @@ TEST_F(Cli, DiffWritesNothingAndPrintsWhatACompareWithResetPrints) {
   fs::permissions(dir, fs::perms::owner_all);
   for (const auto& [file, bytes] : before) {
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    if (file.filename() != ".out" && file.filename() != ".err")
+    if (file.filename() != ".out" && file.filename() != ".err") {
       EXPECT_EQ(readFile(file), bytes) << file;
+    }
   }
   EXPECT_EQ(json.exit, 1) << json.err;
   const QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
@@ -998,11 +1001,19 @@ TEST_F(Cli, EachIgnoreRuleFormChangesTheOutputAndTheExitCode) {
       EXPECT_FALSE(doc["ignoreRules"].toArray().isEmpty());
       EXPECT_TRUE(json.err.empty()) << json.err;
     }
-    if (c.warning) EXPECT_NE(json.err.find(c.warning), std::string::npos) << json.err;
+    if (c.warning) {
+      EXPECT_NE(json.err.find(c.warning), std::string::npos) << json.err;
+    }
     const Outcome text = run({"diff", "2.0", "3.0", "--changes"});
-    if (c.rules) EXPECT_NE(text.out.find(std::to_string(c.hidden) + (c.hidden == 1 ? " change" : " changes") + " hidden by rules"), std::string::npos) << text.out;
-    if (c.rules && std::string_view(c.rules).starts_with("rename"))
-      EXPECT_NE(text.out.find("Member.JoinedOn  renamed  Joined -> JoinedOn  [breaking]\n"), std::string::npos) << text.out;
+    if (c.rules) {
+      EXPECT_NE(text.out.find(std::to_string(c.hidden) + (c.hidden == 1 ? " change" : " changes") + " hidden by rules"),
+                std::string::npos)
+          << text.out;
+    }
+    if (c.rules && std::string_view(c.rules).starts_with("rename")) {
+      EXPECT_NE(text.out.find("Member.JoinedOn  renamed  Joined -> JoinedOn  [breaking]\n"), std::string::npos)
+          << text.out;
+    }
     const Outcome all = run({"diff", "2.0", "3.0", "--format", "json", "--no-ignore"});
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(all.out)).object()["changeCounts"].toObject()["total"].toInt(), 3);
   }

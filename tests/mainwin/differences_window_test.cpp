@@ -577,9 +577,10 @@ TEST_F(HistoryWin, EachRuleFormShowsInTheCountsTheExportAndTheExitCode) {
     }
     EXPECT_EQ(w->differences().changes.counts.total, c.shown);
     EXPECT_EQ(view->hiddenCount->isVisibleTo(w), !refused);
-    if (!refused)
+    if (!refused) {
       EXPECT_EQ(view->hiddenCount->text().toStdString(),
                 std::to_string(c.hidden) + (c.hidden == 1 ? " change" : " changes") + " hidden by rules");
+    }
     EXPECT_EQ(view->ruleProblems->isVisibleTo(w), refused);
     // The rows of the hidden changes leave the Rows tab too, and its summary says so.
     EXPECT_EQ(w->differences().rowsHiddenByRules > 0, c.hidden > 0);

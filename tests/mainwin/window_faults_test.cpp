@@ -95,7 +95,9 @@ class OtherUser {
  public:
   OtherUser() : switched_(::geteuid() == 0 && ::seteuid(65534) == 0) {}
   ~OtherUser() {
-    if (switched_) EXPECT_EQ(::seteuid(0), 0);
+    if (switched_) {
+      EXPECT_EQ(::seteuid(0), 0);
+    }
   }
 
  private:
@@ -149,10 +151,12 @@ TEST_F(Workflow, TypeCodesOutsideZeroToTenAreStoredAsNoTypeAtAnyWidth) {
       "INSERT INTO zfamily (family_id, name, position) VALUES (1, 'Codes', 1);\n"
       "INSERT INTO zclass (class_id, family_id, name, position) VALUES (10, 1, 'K', 1);\n";
   int position = 0;
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
+    ++position;
     sql += "INSERT INTO zproperty (property_id, class_id, name, position, level, type_code) VALUES (" +
-           std::to_string(100 + ++position) + ", 10, '" + c.name + "', " + std::to_string(position) + ", 'I', " +
+           std::to_string(100 + position) + ", 10, '" + c.name + "', " + std::to_string(position) + ", 'I', " +
            c.code + ");\n";
+  }
   win.reset();
   wftest::WorkDir codes(sql);
   ole::setStorageDirectories({codes.path().string()});

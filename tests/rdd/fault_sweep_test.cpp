@@ -87,13 +87,13 @@ const std::vector<Operation>& operations() {
   static const std::vector<Operation> list = {
       {"append burst", fiveIndexedRows,
        loadTwoRows(true),
-       {"DBAPPEND"}, {"DBGOTOP", "DBCLOSEAREA"}},
+       {"DBAPPEND"}, {"DBGOTOP", "DBCLOSEAREA"}, {}},
       {"exclusive load", fiveIndexedRows,
        loadTwoRows(false),
-       {"DBAPPEND"}, {"DBGOTOP", "DBCLOSEAREA"}},
+       {"DBAPPEND"}, {"DBGOTOP", "DBCLOSEAREA"}, {}},
       {"field write", fiveIndexedRows,
        writeOneField,
-       {"FIELDPUT"}, {"DBGOTO", "DBGOTOP", "DBCLOSEAREA"}},
+       {"FIELDPUT"}, {"DBGOTO", "DBGOTOP", "DBCLOSEAREA"}, {}},
       {"field write beside another user", fiveIndexedRows,
        writeOneField,
        {"FIELDPUT"}, {"DBGOTO", "DBGOTOP", "DBCLOSEAREA"},
@@ -111,7 +111,7 @@ const std::vector<Operation>& operations() {
          t->put("NAME", rt::Value("zed"));
          t->goBottom();
        },
-       {"FIELDPUT"}, {"DBSEEK", "DBSKIP", "DBGOBOTTOM", "ORDLISTADD", "DBCLOSEAREA"}},
+       {"FIELDPUT"}, {"DBSEEK", "DBSKIP", "DBGOBOTTOM", "ORDLISTADD", "DBCLOSEAREA"}, {}},
       {"field writes in a run beside another user", fiveIndexedRows,
        [](rdd::Env* env, const std::function<void()>& arm) {
          auto t = openTable(env, true);
@@ -138,7 +138,7 @@ const std::vector<Operation>& operations() {
          arm();
          t->zap();
        },
-       {"DBZAP"}, {"DBCLOSEAREA"}},
+       {"DBZAP"}, {"DBCLOSEAREA"}, {}},
       {"order build", fiveIndexedRows,
        [](rdd::Env* env, const std::function<void()>& arm) {
          auto t = openTable(env, true);
@@ -148,7 +148,7 @@ const std::vector<Operation>& operations() {
          t->createOrder("CITYNAME", "idx", "CITY+NAME", nullptr, false);
          t->endOrderChanges();
        },
-       {"ORDCREATE", "ORDDESTROY"}, {"DBGOTOP", "DBCLOSEAREA"}},
+       {"ORDCREATE", "ORDDESTROY"}, {"DBGOTOP", "DBCLOSEAREA"}, {}},
       {"index write", fiveIndexedRows,
        [](rdd::Env* env, const std::function<void()>& arm) {
          auto t = openTable(env, false);
@@ -158,7 +158,7 @@ const std::vector<Operation>& operations() {
          arm();
          t->flush();
        },
-       {"FIELDPUT", "DBCOMMIT"}, {}},
+       {"FIELDPUT", "DBCOMMIT"}, {}, {}},
       {"open and staleness repair",
        [](rdd::Env* env) {
          fiveIndexedRows(env);
@@ -170,7 +170,7 @@ const std::vector<Operation>& operations() {
          arm();
          auto t = openTable(env, true);
        },
-       {"ORDLISTADD"}, {"DBUSEAREA"}},
+       {"ORDLISTADD"}, {"DBUSEAREA"}, {}},
   };
   return list;
 }

@@ -187,7 +187,9 @@ TEST(IgnoreRules, EachFormHidesWhatItNamesAndNothingElse) {
     EXPECT_EQ(list.hidden.size(), c.hidden);
     EXPECT_EQ(list.counts.total, static_cast<long>(c.shown.size()));
     // An accepted rename is a change, never also a suggestion.
-    if (std::string_view(c.rules).starts_with("rename")) EXPECT_TRUE(list.suggestions.empty());
+    if (std::string_view(c.rules).starts_with("rename")) {
+      EXPECT_TRUE(list.suggestions.empty());
+    }
   }
 }
 

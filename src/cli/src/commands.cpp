@@ -211,7 +211,7 @@ const workflow::IgnoreRules* inForce(const std::optional<workflow::IgnoreRules>&
 }
 
 // Prints or writes the differences as asked and answers the exit code --fail-on sets.
-int report(const CompareOptions& options, const workflow::Differences& differences, const char* operation) {
+int report(const CompareOptions& options, const workflow::Differences& differences) {
   RT_FRAME("Cli:Report");
   const workflow::ExportView view = options.changes ? workflow::ExportView::Changes : workflow::ExportView::Rows;
   if (options.output) {
@@ -261,7 +261,7 @@ int compare(const CompareOptions& options) {
   const workflow::Differences differences = workflow::readDifferences(*table, base, reference, inForce(rules));
   table->close();
   RT_LINE();
-  return report(options, differences, "COMPARE");
+  return report(options, differences);
 }
 
 int diff(const CompareOptions& options) {
@@ -277,7 +277,7 @@ int diff(const CompareOptions& options) {
   if (verdicts.baseRows == 0) failWithoutRows(base, "DIFF");
   if (verdicts.size() == verdicts.baseRows) failWithoutRows(reference, "DIFF");
   const auto rules = ignoreRules(options.ignoreRules);
-  return report(options, workflow::differencesOf(verdicts, inForce(rules)), "DIFF");
+  return report(options, workflow::differencesOf(verdicts, inForce(rules)));
 }
 
 int history(const HistoryCommand& command) {
