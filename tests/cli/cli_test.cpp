@@ -370,6 +370,19 @@ TEST_F(Cli, FamiliesLoadAndVersionsWithRowCounts) {
   EXPECT_GT(std::stoi(first.substr(first.rfind('\t') + 1)), 8);
 }
 
+// Rows are counted in the table's own order; the family named is that of the version's first row
+// in order 1, whichever family was loaded first.
+TEST_F(Cli, VersionsCountEveryRowAndNameTheFamilyFirstInKeyOrder) {
+  auto rowsLoaded = [](const std::string& out) { return std::stoi(out.substr(out.find('(') + 1)); };
+  const Outcome fleet = run({"load", "Fleet", "1.0"});  // its first class sorts after Library's
+  ASSERT_EQ(fleet.exit, 0) << fleet.err;
+  const Outcome library = run({"load", "Library", "1.0", "--append"});
+  ASSERT_EQ(library.exit, 0) << library.err;
+  const Outcome versions = run({"versions"});
+  EXPECT_EQ(versions.exit, 0);
+  EXPECT_EQ(versions.out, "1.0\tLibrary\t" + std::to_string(rowsLoaded(fleet.out) + rowsLoaded(library.out)) + "\n");
+}
+
 // The window's family list is a sorted list box: by name regardless of case, '_' before letters.
 TEST_F(Cli, FamiliesAreListedInTheOrderOfTheWindowsList) {
   const std::string python = "/usr/bin/python3 -c \"import sqlite3; c = sqlite3.connect('" +

@@ -66,6 +66,11 @@ std::vector<VersionRows> versionRows(model::Mpdms& table) {
     positions.emplace(version, out.size());
     out.push_back({version.substr(0, version.find_last_not_of(' ') + 1), {}, 0});
   }
+  // The rows are counted in the table's own order, which reads no index. The family shown is that
+  // of each version's first row in the controlling order, found with one seek a version (in a
+  // table without an order, its first row in the table's own order).
+  const int order = table.controllingOrder();
+  table.setOrder(0);
   table.goTop();
   while (!table.eof()) {
     const auto found = positions.find(table.str(model::Field::MODELVERS));
@@ -75,6 +80,10 @@ std::vector<VersionRows> versionRows(model::Mpdms& table) {
     }
     table.skip();
   }
+  table.setOrder(order);
+  if (order > 0)
+    for (const auto& [version, at] : positions)
+      if (table.seek(version)) out[at].family = trimmedText(std::string(table.str(model::Field::FAMILYNAME)));
   return out;
 }
 
