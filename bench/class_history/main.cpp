@@ -15,6 +15,7 @@
 #include <string>
 
 #include "generated_rows.h"
+#include "runtime/runtime.h"
 #include "workflow/differences.h"
 #include "workflow/history.h"
 #include "workflow/workflow.h"
@@ -54,6 +55,7 @@ void appendVersion(model::Mpdms& table, int v, int classes, int members) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  rt::takeLargeBlocksFromTheSystem();  // as the programs do
   const int classes = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int members = argc > 2 ? std::atoi(argv[2]) : 30;
   const int versions = argc > 3 ? std::max(2, std::atoi(argv[3])) : 5;
