@@ -171,7 +171,6 @@ TreePlan planTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& li
   forEachStored(tag, [&](const char* e) {
     int dup = 0, trail = 0;
     if (packer.place(e, &dup, &trail)) plan.leafFirst.push_back(e);
-    ++plan.entries;
   });
   plan.fit = interiorFit(tag.keyLen, limits);
   plan.levelPages = levelPagesOver(packer.leaves(), plan.fit);

@@ -112,7 +112,6 @@ struct LeafLayout {
 LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno);
 // Where one tree's leaves break (the first entry of each) and how many pages each level takes.
 struct TreePlan {
-  std::size_t entries = 0;
   std::vector<const char*> leafFirst;   // empty for an empty tree, which is one empty leaf
   std::vector<std::size_t> levelPages;  // leaves first
   int fit = 0;                          // children per interior node
