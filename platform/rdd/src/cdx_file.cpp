@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "format.h"
+#include "page_pieces.h"
+#include "side_by_side.h"
 
 namespace rdd {
 namespace {
@@ -177,10 +179,12 @@ TreePlan planTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& li
   return plan;
 }
 
-// Sequential page output to a file through a buffer of about 1 MB.
+// Sequential page output through a buffer of about 1 MB: written to a file, or handed as pieces
+// to the thread that writes them.
 class PageSink {
  public:
-  PageSink(File& f, std::uint64_t at) : file_(f), at_(at) { buf_.reserve(kChunk + fmt::kTreeHeaderSize); }
+  PageSink(File& f, std::uint64_t at) : file_(&f), at_(at) { buf_.reserve(kChunk + fmt::kTreeHeaderSize); }
+  PageSink(PagePieces& pieces, std::uint64_t at) : pieces_(&pieces), at_(at) { buf_.reserve(kChunk + fmt::kTreeHeaderSize); }
   std::uint64_t offset() const { return at_ + buf_.size(); }
   std::uint8_t* grow(std::size_t n) {
     std::size_t at = buf_.size();
@@ -191,15 +195,24 @@ class PageSink {
     if (buf_.size() >= kChunk) (void)flush();
   }
   Status flush() {
-    if (status_.ok() && !buf_.empty()) status_ = file_.write(at_, buf_.data(), buf_.size());
+    const std::uint64_t at = at_;
     at_ += buf_.size();
+    if (buf_.empty()) return status_;
+    if (pieces_) {
+      pieces_->put(at, std::move(buf_));
+      buf_ = {};
+      buf_.reserve(kChunk + fmt::kTreeHeaderSize);
+      return status_;
+    }
+    if (status_.ok()) status_ = file_->write(at, buf_.data(), buf_.size());
     buf_.clear();
     return status_;
   }
 
  private:
   static constexpr std::size_t kChunk = 1u << 20;
-  File& file_;
+  File* file_ = nullptr;
+  PagePieces* pieces_ = nullptr;
   std::uint64_t at_;
   std::vector<std::uint8_t> buf_;
   Status status_;
@@ -297,10 +310,9 @@ void writeTreeHeader(std::uint8_t* h, std::uint32_t root, std::uint32_t counter,
 
 CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRecno, const NodeLimits& limits)
     : tags_(tags), maxRecno_(std::max<std::uint32_t>(maxRecno, 1)), limits_(limits) {
-  for (const TagOut* t : tags_) {
-    LeafLayout lay = leafLayout(t->keyLen, maxRecno_);
-    plans_.push_back(planTree(*t, lay, limits_));
-  }
+  plans_.resize(tags_.size());
+  runSideBySide(tags_.size(),
+                [&](std::size_t k) { plans_[k] = planTree(*tags_[k], leafLayout(tags_[k]->keyLen, maxRecno_), limits_); });
   // The directory: tag names blank-padded to 10, each with its header offset (filled in below).
   std::uint64_t treesAt = 0;
   for (std::size_t k = 0; k < tags_.size(); ++k) {
@@ -348,20 +360,32 @@ Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t coun
   for (std::size_t k = 0; k < dirNames_.size(); ++k)
     fmt::putBe32(reinterpret_cast<std::uint8_t*>(dirFlat_.data()) + k * (fmt::kTagNameLen + 4) + fmt::kTagNameLen,
                  static_cast<std::uint32_t>(headerAt[dirNames_[k].second]));
-  PageSink sink(file, base);
-  std::uint32_t dirRoot = emitTree(directoryTag(), dirLayout_, {}, dirPlan_, sink, fmt::kAttrLeaf | fmt::kAttrRoot);
-  for (std::size_t k = 0; k < tags_.size(); ++k) {
-    const TagOut* t = tags_[k];
-    const TreePlan& p = plans_[k];
-    std::uint8_t* h = sink.grow(fmt::kTreeHeaderSize);
-    auto root = static_cast<std::uint32_t>(headerAt[k] + fmt::kTreeHeaderSize + (p.pages() - 1) * fmt::kPageSize);
-    std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
-    writeTreeHeader(h, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
-    sink.done();
-    (void)emitTree(*t, leafLayout(t->keyLen, maxRecno_), limits_, p, sink,
-                   fmt::kAttrLeaf | fmt::kAttrRoot);  // answers the root, placed as computed above
-  }
-  Status s = sink.flush();
+  PageSink dirSink(file, base);
+  std::uint32_t dirRoot = emitTree(directoryTag(), dirLayout_, {}, dirPlan_, dirSink, fmt::kAttrLeaf | fmt::kAttrRoot);
+  Status s = dirSink.flush();
+  if (!s.ok()) return s;
+  // Each tag's header and tree are laid out on a helper thread; this thread writes the pages.
+  PagePieces pieces(tags_.size());
+  runSideBySide(
+      tags_.size(),
+      [&](std::size_t k) {
+        struct Done {
+          PagePieces& pieces;
+          ~Done() { pieces.makerDone(); }
+        } done{pieces};
+        const TagOut* t = tags_[k];
+        const TreePlan& p = plans_[k];
+        PageSink sink(pieces, headerAt[k]);
+        std::uint8_t* h = sink.grow(fmt::kTreeHeaderSize);
+        auto root = static_cast<std::uint32_t>(headerAt[k] + fmt::kTreeHeaderSize + (p.pages() - 1) * fmt::kPageSize);
+        std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
+        writeTreeHeader(h, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
+        sink.done();
+        (void)emitTree(*t, leafLayout(t->keyLen, maxRecno_), limits_, p, sink,
+                       fmt::kAttrLeaf | fmt::kAttrRoot);  // answers the root, placed as computed above
+        (void)sink.flush();  // the pieces' writer answers for the writes
+      },
+      [&] { s = pieces.writeAll(file); });
   if (!s.ok()) return s;
   header->assign(fmt::kTreeHeaderSize, 0);
   writeTreeHeader(header->data(), dirRoot, counter, fmt::kTagNameLen, fmt::kDirectoryOptions, "", "");

@@ -91,8 +91,9 @@ void putStamp(std::uint8_t* header, const CdxStamp& stamp);
 // A tag to write. Its entries are visited rather than listed, so that an image is written from the
 // order's own memory: `entries(run)` calls run(first, count) for runs of entries in key order,
 // `count` lying side by side from `first`, each keyLen key bytes + 4-byte big-endian recno; it
-// may be called more than once and visits the same bytes each time. Of a unique tag the image
-// holds the first entry of each key only.
+// may be called more than once and visits the same bytes each time, and is called on helper
+// threads, the tags' at the same time: it only reads. Of a unique tag the image holds the first
+// entry of each key only.
 using EntryRun = std::function<void(const char* first, std::size_t count)>;
 struct TagOut {
   std::string name;

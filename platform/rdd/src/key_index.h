@@ -158,6 +158,9 @@ class KeyIndex {
   // could not take them over).
   static void releaseHeld();
 
+  // Reads the entries still in the file and merges the batch. Walks that follow only read the
+  // nodes, so walks of different indexes may run on different threads at once.
+  void settle() const { mergeBatch(); }
   // Visits every entry in order, a leaf at a time: run(first, count) for `count` entries that lie
   // side by side from `first`, entrySize() bytes each.
   template <class F>

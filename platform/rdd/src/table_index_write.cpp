@@ -23,6 +23,7 @@ std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
     out.keyLen = o->keyLen;
     out.unique = o->unique;
     const KeyIndex* index = &o->index;
+    index->settle();  // the writer walks the orders side by side
     out.entries = [index](const EntryRun& run) { index->forEachRun(run); };
     outs.push_back(std::move(out));
   }

@@ -3,8 +3,11 @@
 // the order had before a batch deleted it.
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
+#include "side_by_side.h"
 #include "table_impl.h"
 
 namespace rdd {
@@ -111,16 +114,25 @@ void sortEntriesInPlace(char* const* slots, std::size_t n, std::size_t es) {
     while (pieces.size() > 1 && below(slots[i], slots[pieces[pieces.size() - 2].highest])) pieces.pop_back();
     pieces.back().highest = highest;
   }
-  std::vector<SortItem> items;
-  std::string spare(es, '\0');
-  for (std::size_t p = 0; p < pieces.size(); ++p) {
-    const std::size_t start = pieces[p].start, len = (p + 1 < pieces.size() ? pieces[p + 1].start : n) - start;
-    if (len < 2) continue;
-    items.resize(len);
-    for (std::size_t k = 0; k < len; ++k) items[k].idx = static_cast<std::uint32_t>(k);
-    sortRun(items.data(), len, slots + start, es, sharedPrefix(items.data(), len, slots + start, es, 0));
-    arrangeInOrder(slots + start, items.data(), len, es, spare.data());
-  }
+  // The pieces are sorted side by side in two shares of about equal entries, each with its own
+  // working space; a share moves entries within its own pieces only.
+  const std::size_t shares = std::min<std::size_t>(2, pieces.size());
+  std::vector<std::size_t> shareStart{0};
+  for (std::size_t p = 0; p < pieces.size() && shareStart.size() < shares; ++p)
+    if (pieces[p].start >= n / shares * shareStart.size() && p > shareStart.back()) shareStart.push_back(p);
+  shareStart.push_back(pieces.size());
+  runSideBySide(shareStart.size() - 1, [&](std::size_t share) {
+    std::vector<SortItem> items;
+    std::string spare(es, '\0');
+    for (std::size_t p = shareStart[share]; p < shareStart[share + 1]; ++p) {
+      const std::size_t start = pieces[p].start, len = (p + 1 < pieces.size() ? pieces[p + 1].start : n) - start;
+      if (len < 2) continue;
+      items.resize(len);
+      for (std::size_t k = 0; k < len; ++k) items[k].idx = static_cast<std::uint32_t>(k);
+      sortRun(items.data(), len, slots + start, es, sharedPrefix(items.data(), len, slots + start, es, 0));
+      arrangeInOrder(slots + start, items.data(), len, es, spare.data());
+    }
+  });
 }
 
 }  // namespace
@@ -138,25 +150,104 @@ const std::vector<std::uint32_t>* Table::Impl::sequenceFor(const Order& o) {
 
 namespace {
 
+constexpr std::uint32_t kChunkBytes = 1u << 20;
+
+// Reads records [r, r + k) into `buf`; the table's pages are let go behind the read, so a scan
+// of a large table does not keep it resident.
+Status readRecords(Table::Impl& t, std::uint32_t r, std::uint32_t k, std::vector<char>& buf) {
+  const std::size_t bytes = static_cast<std::size_t>(k) * t.recordLen;
+  if (buf.size() < bytes) buf.resize(bytes);
+  const std::uint64_t at = t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen;
+  std::size_t got = 0;
+  Status s = t.file->read(at, buf.data(), bytes, &got);
+  if (!s.ok()) return s;
+  if (got != bytes) return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
+  t.file->releaseView(at, got);
+  return Status::okay();
+}
+
 // Hands every record of the table, in record order, to visit(record, recno), reading about a
-// megabyte of records at a time; the table's pages are let go behind the scan, so a build over
-// a large table does not keep it resident.
+// megabyte of records at a time.
 template <class Visit>
 Status forEachRecord(Table::Impl& t, Visit&& visit) {
-  const std::uint32_t chunk = std::max<std::uint32_t>(1, (1u << 20) / t.recordLen);
-  std::vector<char> buf(static_cast<std::size_t>(chunk) * t.recordLen);
+  const std::uint32_t chunk = std::max<std::uint32_t>(1, kChunkBytes / t.recordLen);
+  std::vector<char> buf;
   for (std::uint32_t r = 0; r < t.count; r += chunk) {
-    std::uint32_t k = std::min(chunk, t.count - r);
-    std::size_t got = 0;
-    Status s = t.file->read(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, buf.data(),
-                            static_cast<std::size_t>(k) * t.recordLen, &got);
+    const std::uint32_t k = std::min(chunk, t.count - r);
+    Status s = readRecords(t, r, k, buf);
     if (!s.ok()) return s;
-    if (got != static_cast<std::size_t>(k) * t.recordLen)
-      return Status::error(StatusKind::Corruption, "the table ends before record " + std::to_string(r + k));
     for (std::uint32_t j = 0; j < k; ++j) visit(buf.data() + static_cast<std::size_t>(j) * t.recordLen, r + j + 1);
-    t.file->releaseView(t.headerLen + static_cast<std::uint64_t>(r) * t.recordLen, got);
   }
   return Status::okay();
+}
+
+// The same, with the records visited on a helper thread while this one reads the next chunk: for
+// a visit that touches memory only (no run-time call, no file).
+//
+// Each of the two chunk buffers is free (the reader may fill it) or full (the visitor may read
+// it); the reader fills them in turn and the visitor empties them in the same turn. `ended`: the
+// reader read its last chunk or failed; `visitorGone`: the visitor stopped (the reader then stops
+// too, instead of waiting for a free buffer).
+template <class Visit>
+Status forEachRecordBesideReads(Table::Impl& t, Visit&& visit) {
+  const std::uint32_t chunk = std::max<std::uint32_t>(1, kChunkBytes / t.recordLen);
+  struct Chunk {
+    std::vector<char> bytes;
+    std::uint32_t first = 0, records = 0;
+    bool full = false;
+  } chunks[2];
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool ended = false, visitorGone = false;
+  auto visitAll = [&](std::size_t) {
+    struct Gone {
+      std::mutex& mutex;
+      std::condition_variable& changed;
+      bool& visitorGone;
+      ~Gone() {
+        std::lock_guard<std::mutex> hold(mutex);
+        visitorGone = true;
+        changed.notify_all();
+      }
+    } gone{mutex, changed, visitorGone};
+    for (std::size_t i = 0;; ++i) {
+      Chunk& c = chunks[i % 2];
+      {
+        std::unique_lock<std::mutex> hold(mutex);
+        changed.wait(hold, [&] { return c.full || ended; });
+        if (!c.full) return;
+      }
+      for (std::uint32_t j = 0; j < c.records; ++j)
+        visit(c.bytes.data() + static_cast<std::size_t>(j) * t.recordLen, c.first + j + 1);
+      std::lock_guard<std::mutex> hold(mutex);
+      c.full = false;
+      changed.notify_all();
+    }
+  };
+  Status s;
+  auto readAll = [&] {
+    for (std::uint32_t r = 0, i = 0; r < t.count && s.ok(); r += chunk, ++i) {
+      Chunk& c = chunks[i % 2];
+      {
+        std::unique_lock<std::mutex> hold(mutex);
+        changed.wait(hold, [&] { return !c.full || visitorGone; });
+        if (visitorGone) break;
+      }
+      const std::uint32_t k = std::min(chunk, t.count - r);
+      s = readRecords(t, r, k, c.bytes);
+      if (!s.ok()) break;
+      std::lock_guard<std::mutex> hold(mutex);
+      c.first = r;
+      c.records = k;
+      c.full = true;
+      changed.notify_all();
+    }
+    std::lock_guard<std::mutex> hold(mutex);
+    ended = true;
+    changed.notify_all();
+  };
+  runSideBySide(1, visitAll, readAll);
+  return s;
 }
 
 }  // namespace
@@ -190,10 +281,12 @@ Status Table::Impl::buildOrder(Order& o) {
   std::vector<char*> slots(count);
   for (std::size_t i = 0; i < count; ++i) slots[i] = leaves.slot(i);
   std::size_t n = 0, ready = 0;
-  s = forEachRecord(*this, [&](const char* record, std::uint32_t r) {
+  auto take = [&](const char* record, std::uint32_t r) {
     if (n == ready) ready = leaves.populate(n, n + kEntriesReadied);
     if (entryInto(o, record, r, slots[n])) ++n;
-  });
+  };
+  // A key of plain fields with no condition is copied from memory only: beside the reads.
+  s = o.keySpans.empty() || o.forBlock ? forEachRecord(*this, take) : forEachRecordBesideReads(*this, take);
   if (!s.ok()) return s;
   sortEntriesInPlace(slots.data(), n, static_cast<std::size_t>(o.keyLen) + 4);
   o.index.adoptLeaves(std::move(leaves), n);
