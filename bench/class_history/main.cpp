@@ -55,7 +55,7 @@ void appendVersion(model::Mpdms& table, int v, int classes, int members) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();  // as the programs do
+  rt::setAllocationPolicy();  // as the programs do
   const int classes = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int members = argc > 2 ? std::atoi(argv[2]) : 30;
   const int versions = argc > 3 ? std::max(2, std::atoi(argv[3])) : 5;

@@ -70,7 +70,7 @@ void compareAlone(model::Mpdms& table, const std::string& base, const std::strin
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();  // as the programs do
+  rt::setAllocationPolicy();  // as the programs do
   const int classes = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int members = argc > 2 ? std::atoi(argv[2]) : 30;
   const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;

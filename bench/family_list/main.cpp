@@ -114,7 +114,7 @@ Figures measure(int n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();  // as the programs do
+  rt::setAllocationPolicy();  // as the programs do
   if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::atoi(argv[1]) < 20))) {
     std::fputs("Usage: family_list [families=100000 (at least 20)]\n", argc == 2 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
     return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;

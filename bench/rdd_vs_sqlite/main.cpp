@@ -88,7 +88,7 @@ std::optional<std::size_t> countArgument(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();  // as the programs do
+  rt::setAllocationPolicy();  // as the programs do
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);

@@ -223,7 +223,7 @@ Figures eager(const std::string& layout) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();  // as the programs do
+  rt::setAllocationPolicy();  // as the programs do
   const bool help = argc > 1 && std::strcmp(argv[1], "--help") == 0;
   const bool badArguments = argc > 3 || (argc > 1 && std::atoi(argv[1]) <= 0) ||
                             (argc > 2 && std::strcmp(argv[2], "--no-peer") != 0);

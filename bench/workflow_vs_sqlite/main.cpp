@@ -353,7 +353,7 @@ bool parse(int argc, char** argv, Options* o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();
+  rt::setAllocationPolicy();
   if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;

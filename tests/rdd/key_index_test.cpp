@@ -12,8 +12,12 @@
 #include "../support/resident_memory.h"
 #include "harness.h"
 #include "key_index.h"
+#include "runtime/memory.h"
 
 namespace {
+
+// The allocation policy every program sets first thing, before a thread starts.
+[[maybe_unused]] const bool kAllocationPolicySet = (rt::setAllocationPolicy(), true);
 
 using rdd::KeyIndex;
 

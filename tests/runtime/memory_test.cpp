@@ -21,7 +21,7 @@ std::unique_ptr<char[]> touched(std::size_t bytes) {
 // heap, where they stay resident after they are freed.
 TEST(ProcessMemory, ALargeBlockFreedBetweenLiveOnesGoesBackAfterALargerOneWasFreed) {
   if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's allocator holds freed memory back on purpose";
-  rt::takeLargeBlocksFromTheSystem();
+  rt::setAllocationPolicy();
   touched(16 << 20).reset();
   const long before = residentHeapKiB();
   auto list = touched(8 << 20);

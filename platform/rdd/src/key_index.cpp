@@ -36,10 +36,18 @@ KeyIndex::KeyIndex(int keyLen, std::size_t leafEntries)
 
 KeyIndex::~KeyIndex() { dropTree(); }
 
-KeyIndex::KeyIndex(KeyIndex&& o) noexcept
-    : keyLen_(o.keyLen_), entrySize_(o.entrySize_), leafCap_(o.leafCap_), innerCap_(o.innerCap_), count_(o.count_),
-      generation_(o.generation_ + 1), root_(o.root_), blocks_(std::move(o.blocks_)), batch_(std::move(o.batch_)),
-      batchCount_(o.batchCount_), read_(std::move(o.read_)) {
+KeyIndex::KeyIndex(KeyIndex&& o) noexcept : keyLen_(o.keyLen_), entrySize_(o.entrySize_) {
+  o.waitForMerge(false);
+  leafCap_ = o.leafCap_;
+  innerCap_ = o.innerCap_;
+  count_ = o.count_;
+  generation_ = o.generation_ + 1;
+  root_ = o.root_;
+  blocks_ = std::move(o.blocks_);
+  batch_ = std::move(o.batch_);
+  batchCount_ = o.batchCount_;
+  read_ = std::move(o.read_);
+  mergeFailure_ = std::exchange(o.mergeFailure_, nullptr);
   o.read_ = nullptr;
   o.changedAll_ = true;
   o.root_ = nullptr;
@@ -53,6 +61,8 @@ KeyIndex::KeyIndex(KeyIndex&& o) noexcept
 KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   if (this == &o) return *this;
   dropTree();
+  o.waitForMerge(false);
+  mergeFailure_ = std::exchange(o.mergeFailure_, nullptr);
   keyLen_ = o.keyLen_;
   entrySize_ = o.entrySize_;
   leafCap_ = o.leafCap_;
@@ -103,6 +113,8 @@ void KeyIndex::releaseHeld() {
 // memory resident: the next large buffer would come on top of it. Once a large tree is gone, the
 // free pages go back to the system, unless a hold keeps them for the trees built next.
 void KeyIndex::dropTree() {
+  waitForMerge(false);
+  mergeFailure_ = nullptr;  // it damaged only the tree dropped here
   const bool large = count_ * entrySize_ >= kGiveBackBytes;
   freeTree(root_);
   root_ = nullptr;
@@ -347,6 +359,7 @@ void KeyIndex::makeRoomInLeaf(Node* parent, std::size_t i, std::string_view prob
 
 std::size_t KeyIndex::bytesHeld() const {
   readIfUnread();
+  const_cast<KeyIndex*>(this)->waitForMerge();
   std::size_t bytes = 0;
   for (const auto* blocks : {&batch_, &spareBlocks_})
     for (const Node* block : *blocks) bytes += sizeof(Node) + block->keys.capacity();

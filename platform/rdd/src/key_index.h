@@ -12,11 +12,17 @@
 // comparisons per key, the same however large the order grows, instead of a descent and a move
 // within a leaf for each. A batch much smaller than the tree goes in entry by entry, each costing
 // O(log n) plus a move of at most one leaf. Erasing costs the same.
+//
+// A batch merged for its size is merged behind the inserts, on a helper thread, while the next
+// batch fills: the merge owns the tree until the next merge or read waits for it (waitForMerge).
+// Only the inserting thread uses the index; the helper never outlives a merge.
 #pragma once
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace rdd {
@@ -201,22 +207,30 @@ class KeyIndex {
   // content does not change, only where the entries are held.
   void mergeBatch() const {
     readIfUnread();
-    if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow(false);
+    const_cast<KeyIndex*>(this)->waitForMerge();
+    if (batchCount_) const_cast<KeyIndex*>(this)->mergeBatchNow();
   }
   void readIfUnread() const {
     if (read_) const_cast<KeyIndex*>(this)->readNow();
   }
   void readNow();
-  // `moreToCome`: the batch was merged for its size and the next one follows at once (a load), so
-  // its blocks and the sort's working space are kept for it; a read lets them go.
-  void mergeBatchNow(bool moreToCome);
+  // Merges the batch on this thread, for a read: its blocks and the merge's working space go.
+  void mergeBatchNow();
+  // Hands the batch, grown to its size, to a merge behind the inserts; the next batch starts.
+  void mergeBehind();
+  // Waits for a merge behind to end; its blocks take the next batches' entries. A failure of the
+  // merge (out of memory) is thrown here, unless `rethrow` is false (a move, a drop), when it
+  // stays for the next wait.
+  void waitForMerge(bool rethrow = true);
+  // Sorts and merges the entries of `blocks` into a tree of `treeEntries` entries.
+  void mergeBlocks(const std::vector<Node*>& blocks, std::size_t treeEntries);
   void releaseWorkingSpace();
-  // Sorts the batch's entries into sorted_.
-  void sortBatch();
+  // Sorts the entries of `blocks` into sorted_.
+  void sortBatch(const std::vector<Node*>& blocks);
   void mergeIntoLeaves(const std::vector<const char*>& sorted);
   void mergeIntoLeaf(Node* leaf, const char* const* add, std::size_t n, std::vector<Node*>& out);
   void freeBatch();
-  void recycleBatch();
+  void recycleBlocks(std::vector<Node*>& blocks);
 
   int keyLen_;
   std::size_t entrySize_;
@@ -228,6 +242,9 @@ class KeyIndex {
   std::vector<Node*> batch_;  // entries inserted since the last merge, leafCap_ to a block
   std::size_t batchCount_ = 0;
   std::vector<Node*> spareBlocks_;  // emptied blocks of merged batches
+  std::thread merger_;              // the merge behind, while one runs
+  std::vector<Node*> merging_;      // the batch it merges
+  std::exception_ptr mergeFailure_;
   // Working space of a merge, kept from one merge to the next while a load goes on: allocated
   // anew each time it would leave holes in the heap between the tree's nodes.
   std::vector<char> leafCopy_;  // a leaf's entries while a merge rewrites it

@@ -1,6 +1,8 @@
 // The batch of an order's inserted entries and its merge into the tree (see key_index.h).
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 #include "key_index.h"
 #include "key_index_node.h"
@@ -35,7 +37,34 @@ void KeyIndex::insert(std::string_view entry) {
   Node* block = batch_.back();
   copyEntry(block, block->count++, entry.data());
   ++batchCount_;
-  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / kTreePerBatch)) mergeBatchNow(true);
+  if (batchCount_ >= std::max(kMinMergedBatch, (count_ - batchCount_) / kTreePerBatch)) mergeBehind();
+}
+
+void KeyIndex::mergeBehind() {
+  waitForMerge();
+  const std::size_t treeEntries = count_ - batchCount_;
+  merging_.swap(batch_);
+  batchCount_ = 0;
+  try {
+    merger_ = std::thread([this, treeEntries] {
+      try {
+        mergeBlocks(merging_, treeEntries);
+      } catch (...) {
+        mergeFailure_ = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    mergeBlocks(merging_, treeEntries);  // no thread to be had: merged here
+    recycleBlocks(merging_);
+  }
+}
+
+void KeyIndex::waitForMerge(bool rethrow) {
+  if (merger_.joinable()) {
+    merger_.join();
+    recycleBlocks(merging_);
+  }
+  if (rethrow && mergeFailure_) std::rethrow_exception(std::exchange(mergeFailure_, nullptr));
 }
 
 void KeyIndex::freeBatch() {
@@ -46,31 +75,31 @@ void KeyIndex::freeBatch() {
   batchCount_ = 0;
 }
 
-// The blocks of a merged batch take the next batch's entries: a load would otherwise free and
+// The blocks of a merged batch take the next batches' entries: a load would otherwise free and
 // allocate them again and again, leaving holes between the tree's nodes.
-void KeyIndex::recycleBatch() {
-  for (Node* block : batch_) block->count = 0;
-  spareBlocks_.insert(spareBlocks_.end(), batch_.begin(), batch_.end());
-  batch_.clear();
-  batchCount_ = 0;
+void KeyIndex::recycleBlocks(std::vector<Node*>& blocks) {
+  for (Node* block : blocks) block->count = 0;
+  spareBlocks_.insert(spareBlocks_.end(), blocks.begin(), blocks.end());
+  blocks.clear();
+}
+
+void KeyIndex::mergeBatchNow() {
+  waitForMerge();
+  mergeBlocks(batch_, count_ - batchCount_);
+  freeBatch();
+  releaseWorkingSpace();
 }
 
 // A batch much smaller than the tree goes in entry by entry: a merge walks every leaf and stacks
 // the interior levels anew, which only pays when many entries share that cost.
-void KeyIndex::mergeBatchNow(bool moreToCome) {
-  sortBatch();
-  const std::size_t treeLeaves = (count_ - batchCount_) / leafCap_;
+void KeyIndex::mergeBlocks(const std::vector<Node*>& blocks, std::size_t treeEntries) {
+  sortBatch(blocks);
+  const std::size_t treeLeaves = treeEntries / leafCap_;
   if (root_ && sorted_.size() * kLeavesPerSingleInsert < treeLeaves)
     for (const char* e : sorted_) insertOne(e);
   else
     mergeIntoLeaves(sorted_);
   sorted_.clear();
-  if (moreToCome) {
-    recycleBatch();
-  } else {
-    freeBatch();
-    releaseWorkingSpace();
-  }
 }
 
 void KeyIndex::releaseWorkingSpace() {
@@ -83,10 +112,10 @@ void KeyIndex::releaseWorkingSpace() {
 // The batch's entries in order. Rows often arrive in key order or in long rising stretches (a
 // class's members, a version after the one before it): those stretches are found as they are
 // and merged pairwise, so a batch that already rises costs one comparison an entry.
-void KeyIndex::sortBatch() {
+void KeyIndex::sortBatch(const std::vector<Node*>& blocks) {
   std::vector<const char*>& items = sorted_;
   items.clear();
-  for (const Node* block : batch_)
+  for (const Node* block : blocks)
     for (std::size_t i = 0; i < block->count; ++i) items.push_back(leafEntry(block, i));
   const std::size_t es = entrySize_;
   auto less = [es](const char* a, const char* b) { return std::memcmp(a, b, es) < 0; };

@@ -12,6 +12,9 @@ constexpr int kLargeBlockBytes = 4 << 20;
 
 }  // namespace
 
-void takeLargeBlocksFromTheSystem() { (void)::mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes); }
+void setAllocationPolicy() {
+  (void)::mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
+  (void)::mallopt(M_ARENA_MAX, 1);
+}
 
 }  // namespace rt

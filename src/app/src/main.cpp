@@ -33,7 +33,7 @@ bool hasDisplay(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();
+  rt::setAllocationPolicy();
   if (asked(argc, argv, "--help") || asked(argc, argv, "-h")) {
     std::fputs(app::usageText().c_str(), stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;

@@ -159,7 +159,7 @@ Invocation parseCommand(const std::string& command, const std::vector<std::strin
 }  // namespace
 
 int main(int argc, char** argv) {
-  rt::takeLargeBlocksFromTheSystem();
+  rt::setAllocationPolicy();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::size_t next = 0;
   std::string directory;
