@@ -179,7 +179,7 @@ TreePlan planTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& li
   return plan;
 }
 
-// Sequential page output through a buffer of about 1 MB: written to a file, or handed as pieces
+// Sequential page output through a buffer of about 256 KB: written to a file, or handed as pieces
 // to the thread that writes them.
 class PageSink {
  public:
@@ -210,7 +210,7 @@ class PageSink {
   }
 
  private:
-  static constexpr std::size_t kChunk = 1u << 20;
+  static constexpr std::size_t kChunk = 256u << 10;
   File* file_ = nullptr;
   PagePieces* pieces_ = nullptr;
   std::uint64_t at_;

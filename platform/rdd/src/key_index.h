@@ -6,7 +6,7 @@
 // open order in memory while the table is open and writes the index file from it.
 //
 // Inserted entries first collect in a batch, in arrival order and in leaf-sized blocks. Before
-// anything reads the order (a look-up, a walk, an erase), or once the batch grows to a 32nd
+// anything reads the order (a look-up, a walk, an erase), or once the batch grows to a 64th
 // of the tree, the batch is sorted and merged: only the leaves that receive entries are
 // rewritten, and the interior levels are stacked again, so a load pays a copy and a few
 // comparisons per key, the same however large the order grows, instead of a descent and a move

@@ -11,14 +11,14 @@ namespace rdd {
 namespace {
 
 constexpr std::size_t kMinMergedBatch = 4096;     // a batch grows to at least this many entries
-constexpr std::size_t kTreePerBatch = 32;         // and to at most a 32nd of the tree
+constexpr std::size_t kTreePerBatch = 64;         // and to at most a 64th of the tree
 constexpr std::size_t kLeavesPerSingleInsert = 8;  // a merge pays once a batch has an entry per 8 leaves
 
 }  // namespace
 
 using keyindex::slotFor;
 
-// Adds the entry to the batch. A batch grown to a 32nd of the tree is merged at once: it
+// Adds the entry to the batch. A batch grown to a 64th of the tree is merged behind: it
 // holds little memory beside the tree, and even entries spread over every leaf share the cost of
 // rewriting the leaves among enough of them.
 void KeyIndex::insert(std::string_view entry) {
