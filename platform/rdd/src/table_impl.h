@@ -381,6 +381,9 @@ class Table::Impl {
   Status markChanging(IndexFileState& f);
   // Builds the entries of `o` from every record of the table, sorted, into o.index.
   Status buildOrder(Order& o);
+  // Builds the orders from the records, in as few scans of the table as their keys allow.
+  Status buildOrders(const std::vector<Order*>& list);
+  std::vector<Order*> ordersOf(const IndexFileState& f) const;
   // Within a batch of order changes: the record sequence of each order deleted (without a
   // condition), by key expression. Building that order again writes its entries in that
   // sequence straight into its leaves and sorts only when they turn out not to be in key order.

@@ -240,11 +240,8 @@ Status Table::Impl::checkStale(IndexFileState& f, bool* staleOut, std::string* w
 }
 
 Status Table::Impl::rebuildFile(IndexFileState& f, bool* built) {
-  for (auto& o : orders)
-    if (o->file == &f) {
-      Status s = buildOrder(*o);
-      if (!s.ok()) return s;
-    }
+  Status s = buildOrders(ordersOf(f));
+  if (!s.ok()) return s;
   *built = true;
   cursorGen = ~0ull;
   if (options.readOnly) return Status::okay();
@@ -265,8 +262,7 @@ Status Table::Impl::markChanging(IndexFileState& f) {
   if (s.ok() && (st.beingWritten || (st.valid && st.changing > 0 && !changersAlive(f)))) {
     // Someone stopped without writing changes, or while writing them: what we hold came from that
     // stale image.
-    for (auto& o : orders)
-      if (o->file == &f && s.ok()) s = buildOrder(*o);
+    s = buildOrders(ordersOf(f));
     st.changing = 0;
     f.dirty = true;
   }

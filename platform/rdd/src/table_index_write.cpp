@@ -83,11 +83,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   }
   if (halfWritten || (changing > 0 && !changersAlive(f))) {
     if (!rebuilt)
-      for (auto& o : orders)
-        if (o->file == &f) {
-          Status s = buildOrder(*o);
-          if (!s.ok()) return unlockAll(), s;
-        }
+      if (Status s = buildOrders(ordersOf(f)); !s.ok()) return unlockAll(), s;
     changing = 0;
   }
   const std::vector<TagOut> outs = tagOutsOf(f);

@@ -5,6 +5,7 @@
 #include <bit>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "side_by_side.h"
@@ -181,25 +182,28 @@ Status forEachRecord(Table::Impl& t, Visit&& visit) {
   return Status::okay();
 }
 
-// The same, with the records visited on a helper thread while this one reads the next chunk: for
-// a visit that touches memory only (no run-time call, no file).
+// Every record of the table, in record order, visited by `visitors` helpers at once, each on a
+// thread of its own, while this thread reads the next chunk: visit(v, records, first, n) hands
+// visitor v the n records of a chunk, the first numbered `first`. For visits that touch memory
+// only (no run-time call, no file).
 //
-// Each of the two chunk buffers is free (the reader may fill it) or full (the visitor may read
-// it); the reader fills them in turn and the visitor empties them in the same turn. `ended`: the
-// reader read its last chunk or failed; `visitorGone`: the visitor stopped (the reader then stops
-// too, instead of waiting for a free buffer).
+// Each of the two chunk buffers is free (the reader may fill it) or full (the visitors read it);
+// the reader fills them in turn, and a buffer is free again once every visitor is done with it.
+// `ended`: the reader read its last chunk or failed; `visitorGone`: a visitor stopped (the reader
+// then stops too, instead of waiting for a free buffer).
 template <class Visit>
-Status forEachRecordBesideReads(Table::Impl& t, Visit&& visit) {
+Status forEachChunkBesideReads(Table::Impl& t, std::size_t visitors, Visit&& visit) {
   const std::uint32_t chunk = std::max<std::uint32_t>(1, kChunkBytes / t.recordLen);
   struct Chunk {
     std::vector<char> bytes;
     std::uint32_t first = 0, records = 0;
+    std::size_t turn = 0, visitorsLeft = 0;  // which chunk of the scan it holds; visitors still at it
     bool full = false;
   } chunks[2];
   std::mutex mutex;
   std::condition_variable changed;
   bool ended = false, visitorGone = false;
-  auto visitAll = [&](std::size_t) {
+  auto visitAll = [&](std::size_t v) {
     struct Gone {
       std::mutex& mutex;
       std::condition_variable& changed;
@@ -210,24 +214,23 @@ Status forEachRecordBesideReads(Table::Impl& t, Visit&& visit) {
         changed.notify_all();
       }
     } gone{mutex, changed, visitorGone};
-    for (std::size_t i = 0;; ++i) {
-      Chunk& c = chunks[i % 2];
+    for (std::size_t turn = 0;; ++turn) {
+      Chunk& c = chunks[turn % 2];
       {
         std::unique_lock<std::mutex> hold(mutex);
-        changed.wait(hold, [&] { return c.full || ended; });
-        if (!c.full) return;
+        changed.wait(hold, [&] { return (c.full && c.turn == turn) || ended; });
+        if (!c.full || c.turn != turn) return;
       }
-      for (std::uint32_t j = 0; j < c.records; ++j)
-        visit(c.bytes.data() + static_cast<std::size_t>(j) * t.recordLen, c.first + j + 1);
+      visit(v, c.bytes.data(), c.first, c.records);
       std::lock_guard<std::mutex> hold(mutex);
-      c.full = false;
+      if (--c.visitorsLeft == 0) c.full = false;
       changed.notify_all();
     }
   };
   Status s;
   auto readAll = [&] {
-    for (std::uint32_t r = 0, i = 0; r < t.count && s.ok(); r += chunk, ++i) {
-      Chunk& c = chunks[i % 2];
+    for (std::uint32_t r = 0, turn = 0; r < t.count && s.ok(); r += chunk, ++turn) {
+      Chunk& c = chunks[turn % 2];
       {
         std::unique_lock<std::mutex> hold(mutex);
         changed.wait(hold, [&] { return !c.full || visitorGone; });
@@ -239,6 +242,8 @@ Status forEachRecordBesideReads(Table::Impl& t, Visit&& visit) {
       std::lock_guard<std::mutex> hold(mutex);
       c.first = r;
       c.records = k;
+      c.turn = turn;
+      c.visitorsLeft = visitors;
       c.full = true;
       changed.notify_all();
     }
@@ -246,9 +251,29 @@ Status forEachRecordBesideReads(Table::Impl& t, Visit&& visit) {
     ended = true;
     changed.notify_all();
   };
-  runSideBySide(1, visitAll, readAll);
+  runSideBySide(visitors, visitAll, readAll);
   return s;
 }
+
+// One order being built: its entries read straight into the leaves they form, then sorted where
+// they lie.
+struct OrderBuild {
+  OrderBuild(Table::Impl& table, Order& o) : t(table), order(o), leaves(o.index.leafBlock(table.count)), slots(table.count) {
+    for (std::size_t i = 0; i < slots.size(); ++i) slots[i] = leaves.slot(i);
+  }
+  void take(const char* record, std::uint32_t r) {
+    if (n == ready) ready = leaves.populate(n, n + kEntriesReadied);
+    if (t.entryInto(order, record, r, slots[n])) ++n;
+  }
+  void sort() { sortEntriesInPlace(slots.data(), n, static_cast<std::size_t>(order.keyLen) + 4); }
+  void adopt() { order.index.adoptLeaves(std::move(leaves), n); }
+
+  Table::Impl& t;
+  Order& order;
+  KeyIndex::LeafBlock leaves;
+  std::vector<char*> slots;
+  std::size_t n = 0, ready = 0;
+};
 
 }  // namespace
 
@@ -267,29 +292,40 @@ bool Table::Impl::buildInSequence(Order& o, const std::vector<std::uint32_t>& se
   });
 }
 
-Status Table::Impl::buildOrder(Order& o) {
+Status Table::Impl::buildOrder(Order& o) { return buildOrders({&o}); }
+
+Status Table::Impl::buildOrders(const std::vector<Order*>& list) {
   Status s = flushAppends();
   if (!s.ok()) return s;
   s = takeInOthersAppends();
   if (!s.ok()) return s;
-  if (const std::vector<std::uint32_t>* sequence = sequenceFor(o); sequence && buildInSequence(o, *sequence, &s))
-    return s;
+  std::vector<Order*> scanned;
+  for (Order* o : list) {
+    if (const std::vector<std::uint32_t>* sequence = sequenceFor(*o); sequence && buildInSequence(*o, *sequence, &s))
+      continue;
+    if (!s.ok()) return s;
+    scanned.push_back(o);
+  }
+  if (scanned.empty()) return s;
+  KeyIndex::releaseHeld();  // the leaves below are blocks of their own, which those pages cannot serve
+  // Orders whose keys are plain fields with no condition are copied from memory only: one scan
+  // feeds them all, each on a helper beside the reads. The others take a scan each.
+  std::vector<std::unique_ptr<OrderBuild>> builds, beside;
+  for (Order* o : scanned) {
+    (o->keySpans.empty() || o->forBlock ? builds : beside).push_back(std::make_unique<OrderBuild>(*this, *o));
+  }
+  for (auto& b : builds) {
+    s = forEachRecord(*this, [&](const char* record, std::uint32_t r) { b->take(record, r); });
+    if (!s.ok()) return s;
+  }
+  if (!beside.empty())
+    s = forEachChunkBesideReads(*this, beside.size(), [&](std::size_t v, const char* records, std::uint32_t first, std::uint32_t n) {
+      for (std::uint32_t j = 0; j < n; ++j) beside[v]->take(records + static_cast<std::size_t>(j) * recordLen, first + j + 1);
+    });
   if (!s.ok()) return s;
-  KeyIndex::releaseHeld();  // the leaves below are a block of their own, which those pages cannot serve
-  // The entries are read straight into the leaves they form, then sorted where they lie.
-  KeyIndex::LeafBlock leaves = o.index.leafBlock(count);
-  std::vector<char*> slots(count);
-  for (std::size_t i = 0; i < count; ++i) slots[i] = leaves.slot(i);
-  std::size_t n = 0, ready = 0;
-  auto take = [&](const char* record, std::uint32_t r) {
-    if (n == ready) ready = leaves.populate(n, n + kEntriesReadied);
-    if (entryInto(o, record, r, slots[n])) ++n;
-  };
-  // A key of plain fields with no condition is copied from memory only: beside the reads.
-  s = o.keySpans.empty() || o.forBlock ? forEachRecord(*this, take) : forEachRecordBesideReads(*this, take);
-  if (!s.ok()) return s;
-  sortEntriesInPlace(slots.data(), n, static_cast<std::size_t>(o.keyLen) + 4);
-  o.index.adoptLeaves(std::move(leaves), n);
+  for (auto& b : beside) builds.push_back(std::move(b));
+  runSideBySide(builds.size(), [&](std::size_t k) { builds[k]->sort(); });
+  for (auto& b : builds) b->adopt();
   return Status::okay();
 }
 

@@ -36,9 +36,7 @@ Status Table::Impl::readSettled(IndexFileState& f, const std::function<Status(st
 }
 
 Status Table::Impl::rebuildHalfWritten(IndexFileState& f, std::uint32_t counterOnDisk) {
-  Status s;
-  for (auto& o : orders)
-    if (o->file == &f && s.ok()) s = buildOrder(*o);
+  Status s = buildOrders(ordersOf(f));
   if (!s.ok()) return s;
   f.counter = counterOnDisk;
   cursorGen = ~0ull;

@@ -7,6 +7,13 @@
 
 namespace rdd {
 
+std::vector<Order*> Table::Impl::ordersOf(const IndexFileState& f) const {
+  std::vector<Order*> of;
+  for (const auto& o : orders)
+    if (o->file == &f) of.push_back(o.get());
+  return of;
+}
+
 int Table::orderCount() const { return impl_->isOpen ? static_cast<int>(impl_->orders.size()) : 0; }
 int Table::order() const { return impl_->controlling; }
 
