@@ -107,6 +107,8 @@ struct Order {
   bool unique = false;
   KeyIndex index;
   IndexFileState* file = nullptr;
+  // Created within a batch and not built yet (its entries are not in the file either).
+  bool buildPending = false;
   // While the entries are unread, look-ups are served from the file, this many more times: a walk
   // that goes on reads the whole order once instead of a path down the tree a step.
   int peeksLeft = 32;
@@ -211,6 +213,10 @@ class Table::Impl {
   // (counted as changing in their stamps) and the header lock is held when shared.
   bool orderBatch = false;
   bool batchFailed = false;  // an error was raised within the batch
+  // Orders created within a batch whose keys are plain fields are built together, in one scan,
+  // at its end or at the first look at one of them (Order::buildPending); the record pointer
+  // goes to the top of the last one created at the batch's end.
+  bool topWhenBatchEnds = false;
   // Within a batch the pages of the orders deleted go to the orders built again.
   std::optional<KeyIndex::HoldFreedMemory> batchMemory;
   // Between beginWrites and endWrites (a RUN of in-place writes): the commits take the header
@@ -384,6 +390,11 @@ class Table::Impl {
   // Builds the orders from the records, in as few scans of the table as their keys allow.
   Status buildOrders(const std::vector<Order*>& list);
   std::vector<Order*> ordersOf(const IndexFileState& f) const;
+  // Leaves `o` to be built with the batch's other new orders (see topWhenBatchEnds).
+  void buildWithTheBatch(Order& o);
+  // Builds every order left to be built; false when that failed and was raised (they are then
+  // left to be built at their next use).
+  bool buildPendingOrders();
   // Within a batch of order changes: the record sequence of each order deleted (without a
   // condition), by key expression. Building that order again writes its entries in that
   // sequence straight into its leaves and sorts only when they turn out not to be in key order.

@@ -134,7 +134,7 @@ Status Table::Impl::mergeFromDisk(IndexFileState& f) {
     if (o->file == &f) mine.push_back(o.get());
   // Orders not read yet hold nothing of ours and read the newest image at their first use: only
   // the image's place is taken in.
-  const bool noneRead = std::none_of(mine.begin(), mine.end(), [](const Order* o) { return !o->index.unread(); });
+  const bool noneRead = std::none_of(mine.begin(), mine.end(), [](const Order* o) { return !o->index.unread() || o->buildPending; });
   std::uint32_t c = count;
   CdxImage img;
   bool halfWritten = false;

@@ -94,7 +94,7 @@ void Table::Impl::readOrderEntries(KeyIndex& index) {
 }
 
 bool Table::Impl::peekUnread(Order& o, PeekAt where, std::string_view probe, std::string* entry) {
-  if (!o.index.unread() || o.peeksLeft <= 0) return false;
+  if (!o.index.unread() || o.buildPending || o.peeksLeft <= 0) return false;
   --o.peeksLeft;
   IndexFileState& f = *o.file;
   std::uint32_t records = count;

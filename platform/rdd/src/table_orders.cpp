@@ -2,6 +2,7 @@
 // of order changes that write each index file once, at their end.
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "table_impl.h"
 
@@ -118,7 +119,7 @@ void Table::endOrderChanges() {
   if (!t.orderBatch) return;
   // The files are written while the lock is still ours, so that whoever takes it next finds them
   // agreeing with the table.
-  if (t.batchFailed) {
+  if (t.batchFailed || !t.buildPendingOrders()) {
     t.abandonBatch();
   } else {
     t.keepImagesTheBatchLeftAlone();
@@ -133,6 +134,7 @@ void Table::endOrderChanges() {
   t.batchReused.clear();
   t.batchMemory.reset();
   t.unlockHeader();
+  if (std::exchange(t.topWhenBatchEnds, false)) goTop();
 }
 
 // A batch in which something failed (and was raised) is not written: the files keep the orders
@@ -205,8 +207,35 @@ void Table::createOrder(const std::string& tag, const std::string& indexFile, co
   } else if (!t.buildNewOrder(*o, tagName, op)) {
     return;
   }
+  const bool pending = o->buildPending;
   t.controlling = t.placeNewOrder(std::move(o), f, op) + 1;
-  goTop();
+  if (pending)
+    t.topWhenBatchEnds = true;
+  else
+    goTop();
+}
+
+void Table::Impl::buildWithTheBatch(Order& o) {
+  o.buildPending = true;
+  o.index.readOnFirstUse([this](KeyIndex&) { (void)buildPendingOrders(); });  // a failure was raised
+}
+
+bool Table::Impl::buildPendingOrders() {
+  std::vector<Order*> pending;
+  std::string names;
+  for (auto& o : orders)
+    if (o->buildPending) {
+      o->buildPending = false;
+      pending.push_back(o.get());
+      names += (names.empty() ? "" : ", ") + o->tag;
+    }
+  if (pending.empty()) return true;
+  Status s = buildOrders(pending);
+  if (s.ok()) return true;
+  for (Order* o : pending) buildWithTheBatch(*o);
+  raise(rt::EG_READ, "cannot read the records of " + fullPath + " to build order " + names + ": " + s.message,
+        "ORDCREATE", s.osCode);
+  return false;
 }
 
 bool Table::Impl::buildNewOrder(Order& o, const std::string& tagName, const char* op) {
@@ -228,6 +257,10 @@ bool Table::Impl::buildNewOrder(Order& o, const std::string& tagName, const char
     return false;
   }
   o.index = KeyIndex(o.keyLen, options.memoryBlockEntries);
+  if (orderBatch && !o.keySpans.empty() && !o.forBlock) {
+    buildWithTheBatch(o);
+    return true;
+  }
   s = buildOrder(o);
   if (!s.ok()) {
     raise(rt::EG_READ, "cannot read the records of " + fullPath + " to build order " + tagName + ": " + s.message, op,
