@@ -197,7 +197,6 @@ void KeyIndex::buildUpper(std::vector<Node*>& level, std::vector<std::vector<Nod
     level.swap(up);
   }
   root_ = level.empty() ? nullptr : level[0];
-  ++generation_;
 }
 
 KeyIndex::LeafBlock::~LeafBlock() {

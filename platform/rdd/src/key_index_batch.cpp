@@ -63,6 +63,7 @@ void KeyIndex::waitForMerge(bool rethrow) {
   if (merger_.joinable()) {
     merger_.join();
     recycleBlocks(merging_);
+    ++generation_;  // entries moved between leaves (only this thread counts changes)
   }
   if (rethrow && mergeFailure_) std::rethrow_exception(std::exchange(mergeFailure_, nullptr));
 }
@@ -86,6 +87,7 @@ void KeyIndex::recycleBlocks(std::vector<Node*>& blocks) {
 void KeyIndex::mergeBatchNow() {
   waitForMerge();
   mergeBlocks(batch_, count_ - batchCount_);
+  ++generation_;
   freeBatch();
   releaseWorkingSpace();
 }
