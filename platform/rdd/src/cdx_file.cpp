@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "format.h"
 #include "page_pieces.h"
@@ -364,28 +365,39 @@ Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t coun
   std::uint32_t dirRoot = emitTree(directoryTag(), dirLayout_, {}, dirPlan_, dirSink, fmt::kAttrLeaf | fmt::kAttrRoot);
   Status s = dirSink.flush();
   if (!s.ok()) return s;
-  // Each tag's header and tree are laid out on a helper thread; this thread writes the pages.
+  // A tag's header and tree, at headerAt[k].
+  auto emitTag = [&](std::size_t k, PageSink& sink) {
+    const TagOut* t = tags_[k];
+    const TreePlan& p = plans_[k];
+    std::uint8_t* h = sink.grow(fmt::kTreeHeaderSize);
+    auto root = static_cast<std::uint32_t>(headerAt[k] + fmt::kTreeHeaderSize + (p.pages() - 1) * fmt::kPageSize);
+    std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
+    writeTreeHeader(h, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
+    sink.done();
+    (void)emitTree(*t, leafLayout(t->keyLen, maxRecno_), limits_, p, sink,
+                   fmt::kAttrLeaf | fmt::kAttrRoot);  // answers the root, placed as computed above
+  };
+  // Each tag is laid out on a helper thread; this thread writes the pages.
   PagePieces pieces(tags_.size());
-  runSideBySide(
-      tags_.size(),
-      [&](std::size_t k) {
-        struct Done {
-          PagePieces& pieces;
-          ~Done() { pieces.makerDone(); }
-        } done{pieces};
-        const TagOut* t = tags_[k];
-        const TreePlan& p = plans_[k];
-        PageSink sink(pieces, headerAt[k]);
-        std::uint8_t* h = sink.grow(fmt::kTreeHeaderSize);
-        auto root = static_cast<std::uint32_t>(headerAt[k] + fmt::kTreeHeaderSize + (p.pages() - 1) * fmt::kPageSize);
-        std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
-        writeTreeHeader(h, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
-        sink.done();
-        (void)emitTree(*t, leafLayout(t->keyLen, maxRecno_), limits_, p, sink,
-                       fmt::kAttrLeaf | fmt::kAttrRoot);  // answers the root, placed as computed above
-        (void)sink.flush();  // the pieces' writer answers for the writes
-      },
-      [&] { s = pieces.writeAll(file); });
+  try {
+    runSideBySide(
+        tags_.size(),
+        [&](std::size_t k) {
+          struct Done {
+            PagePieces& pieces;
+            ~Done() { pieces.makerDone(); }
+          } done{pieces};
+          PageSink sink(pieces, headerAt[k]);
+          emitTag(k, sink);
+          (void)sink.flush();  // the pieces' writer answers for the writes
+        },
+        [&] { s = pieces.writeAll(file); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the tags are laid out and written here, one after the other.
+    PageSink sink(file, headerAt.empty() ? 0 : headerAt.front());
+    for (std::size_t k = 0; k < tags_.size(); ++k) emitTag(k, sink);
+    s = sink.flush();
+  }
   if (!s.ok()) return s;
   header->assign(fmt::kTreeHeaderSize, 0);
   writeTreeHeader(header->data(), dirRoot, counter, fmt::kTagNameLen, fmt::kDirectoryOptions, "", "");

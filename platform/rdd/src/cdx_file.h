@@ -104,7 +104,8 @@ struct TagOut {
 };
 
 // Lays out the trees (directory leaf, then each tag's header, leaves and interior levels) for
-// placement anywhere, then writes them sequentially at a chosen 512-aligned base >= 1024.
+// placement anywhere, then writes them at a chosen 512-aligned base >= 1024 (the tags' pages as
+// helper threads lay them out, so not in file order).
 // `maxRecno` sizes the record-number bits of the leaves.
 struct LeafLayout {
   int R, D, T, N;  // bits of record number, duplicate and trailing counts; bytes per entry

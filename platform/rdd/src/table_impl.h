@@ -13,7 +13,7 @@
 //
 //   Within DIRTY, a shared opener may also be in a BURST (append() took the header lock and
 //   keeps it; endBurst() lets go), in a BATCH of order changes (beginOrderChanges() took it;
-//   endOrderChanges() lets go) or in a RUN of in-place writes (between beginWrites() and
+//   endOrderChanges() builds the orders created in it that wait (buildPending) and lets go) or in a RUN of in-place writes (between beginWrites() and
 //   endWrites(), a commit takes it: holdRunLock(); the budget, endWrites() or another opener of
 //   this thread lets go: releaseRunLock()).
 //

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 #include "side_by_side.h"
 #include "table_impl.h"
@@ -311,17 +312,26 @@ Status Table::Impl::buildOrders(const std::vector<Order*>& list) {
   // Orders whose keys are plain fields with no condition are copied from memory only: one scan
   // feeds them all, each on a helper beside the reads. The others take a scan each.
   std::vector<std::unique_ptr<OrderBuild>> builds, beside;
-  for (Order* o : scanned) {
+  for (Order* o : scanned)
     (o->keySpans.empty() || o->forBlock ? builds : beside).push_back(std::make_unique<OrderBuild>(*this, *o));
+  auto scanEach = [&](std::vector<std::unique_ptr<OrderBuild>>& each) {
+    Status read;
+    for (auto& b : each)
+      if (read.ok()) read = forEachRecord(*this, [&](const char* record, std::uint32_t r) { b->take(record, r); });
+    return read;
+  };
+  s = scanEach(builds);
+  if (!s.ok()) return s;
+  if (!beside.empty()) {
+    try {
+      s = forEachChunkBesideReads(*this, beside.size(), [&](std::size_t v, const char* records, std::uint32_t first, std::uint32_t n) {
+        for (std::uint32_t j = 0; j < n; ++j) beside[v]->take(records + static_cast<std::size_t>(j) * recordLen, first + j + 1);
+      });
+    } catch (const std::system_error&) {  // no thread to be had: each order takes a scan here
+      for (auto& b : beside) b = std::make_unique<OrderBuild>(*this, b->order);
+      s = scanEach(beside);
+    }
   }
-  for (auto& b : builds) {
-    s = forEachRecord(*this, [&](const char* record, std::uint32_t r) { b->take(record, r); });
-    if (!s.ok()) return s;
-  }
-  if (!beside.empty())
-    s = forEachChunkBesideReads(*this, beside.size(), [&](std::size_t v, const char* records, std::uint32_t first, std::uint32_t n) {
-      for (std::uint32_t j = 0; j < n; ++j) beside[v]->take(records + static_cast<std::size_t>(j) * recordLen, first + j + 1);
-    });
   if (!s.ok()) return s;
   for (auto& b : beside) builds.push_back(std::move(b));
   runSideBySide(builds.size(), [&](std::size_t k) { builds[k]->sort(); });
