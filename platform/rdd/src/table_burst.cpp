@@ -184,7 +184,7 @@ void Table::append() {
   if (!t.appendBlank()) t.setEof();
 }
 
-void Table::appendRecord(const std::vector<std::pair<int, std::string_view>>& texts) {
+void Table::appendRecord(std::span<const std::pair<int, std::string_view>> texts) {
   Impl& t = *impl_;
   if (!t.isOpen) return;
   gCurrent = this;

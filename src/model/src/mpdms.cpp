@@ -178,14 +178,14 @@ bool Mpdms::flag(Field f) { return table_ && bound(f) >= 0 && table_->logical(bo
 void Mpdms::setStr(Field f, std::string_view value) {
   if (table_ && bound(f) >= 0) table_->putStr(bound(f), value);
 }
-void Mpdms::appendRow(const std::vector<std::pair<Field, std::string>>& texts) {
+void Mpdms::appendRow(std::span<const std::pair<Field, std::string_view>> texts) {
   RT_FRAME("Mpdms:AppendRow");
   if (!table_) return;
-  std::vector<std::pair<int, std::string_view>> fields;
-  fields.reserve(texts.size());
+  std::array<std::pair<int, std::string_view>, kFieldCount> fields;
+  std::size_t n = 0;
   for (const auto& [field, text] : texts)
-    if (bound(field) >= 0) fields.emplace_back(bound(field), text);
-  table_->appendRecord(fields);
+    if (bound(field) >= 0 && n < fields.size()) fields[n++] = {bound(field), text};
+  table_->appendRecord(std::span(fields.data(), n));
 }
 
 rdd::Table::TextFit Mpdms::fitText(std::string_view text) const {

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <span>
+#include <string_view>
 
 #include "workflow/late_call.h"
 #include "workflow/workflow.h"
@@ -39,7 +41,7 @@ long countOf(const rt::Value& collection) { return static_cast<long>(lateGet(col
 // One row's field texts, all worked out before the row is appended: no question to the user (an
 // error box) can come between the append and the row's last field, so another process never
 // sees the row half written and a break leaves no blank row behind.
-using RowTexts = std::vector<std::pair<Field, std::string>>;
+using RowText = std::pair<Field, std::string_view>;
 
 // Turns what the control answered into texts the table stores without a question. A name holding
 // characters the table's code page lacks is raised once per load, whatever the number of rows
@@ -135,7 +137,8 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
     observer.classesCounted(countOf(classes));
     RowBuilder rows(table, counts);
     const std::string familyText = rows.storable("FAMILYNAME", family);
-    auto write = [&](const RowTexts& row) {
+    const std::string version = rows.text("MODELVERS", observer.version());
+    auto write = [&](std::span<const RowText> row) {
       table.appendRow(row);
       if (stopped()) return false;
       ++counts.rows;
@@ -152,11 +155,11 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
                               : std::string();
       observer.classRead(i);
       ++counts.classes;
-      if (!write({{Field::CLASSNAME, className},
-                  {Field::FAMILYNAME, familyText},
-                  {Field::PARENTNAME, parent},
-                  {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
-        return false;
+      const RowText classRow[] = {{Field::CLASSNAME, className},
+                                  {Field::FAMILYNAME, familyText},
+                                  {Field::PARENTNAME, parent},
+                                  {Field::MODELVERS, version}};
+      if (!write(classRow)) return false;
 
       for (const auto& [pass, collection, typeMember] : passMembers()) {
         RT_LINE();
@@ -164,15 +167,13 @@ LoadCounts loadFamily(const rt::ObjectPtr& control, model::Mpdms& table, const s
         const long n = countOf(members);
         for (long j = 1; j <= n; ++j) {
           const rt::Value member = lateSend(members, kItem, {rt::Value(j)});
-          if (!write({{Field::FAMILYNAME, familyText},
-                      {Field::CLASSNAME, className},
-                      {Field::PARENTNAME, parent},
-                      {Field::ATTRIBUTE, rows.text("ATTRIBUTE", lateGet(member, kName))},
-                      {Field::PROP_METHO, pass.kind},
-                      {Field::TYPE, typeText(lateGet(member, typeMember))},
-                      {Field::INS_CLASS, pass.level},
-                      {Field::MODELVERS, rows.text("MODELVERS", observer.version())}}))
-            return false;
+          const std::string attribute = rows.text("ATTRIBUTE", lateGet(member, kName));
+          const std::string type = typeText(lateGet(member, typeMember));
+          const RowText memberRow[] = {{Field::FAMILYNAME, familyText}, {Field::CLASSNAME, className},
+                                       {Field::PARENTNAME, parent},     {Field::ATTRIBUTE, attribute},
+                                       {Field::PROP_METHO, pass.kind},  {Field::TYPE, type},
+                                       {Field::INS_CLASS, pass.level},  {Field::MODELVERS, version}};
+          if (!write(memberRow)) return false;
         }
       }
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -124,7 +125,7 @@ class Table {
   // committed whole before anything else happens: no other opener ever sees it with some fields
   // still blank. Texts should be storable (fitText); a character the page lacks is raised as by
   // putStr.
-  void appendRecord(const std::vector<std::pair<int, std::string_view>>& texts);
+  void appendRecord(std::span<const std::pair<int, std::string_view>> texts);
   void zap();     // exclusive only: removes every record and empties the open orders
 
   // Orders. Numbers count from 1 over the open index files in opening order, tags in file order.

@@ -4,6 +4,7 @@
 // main window owns the one open server. Thread rule: the GUI thread only.
 #pragma once
 #include <array>
+#include <span>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -139,7 +140,7 @@ class Mpdms : public rt::Object {
   bool seek(std::string_view key);
   void append();
   // A new row with these character fields, reaching the table whole (see rdd::Table::appendRecord).
-  void appendRow(const std::vector<std::pair<Field, std::string>>& texts);
+  void appendRow(std::span<const std::pair<Field, std::string_view>> texts);
   void zap();
   void close();
   int orderCount() const;
