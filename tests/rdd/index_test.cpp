@@ -17,6 +17,19 @@ std::unique_ptr<rdd::Table> indexedTable(const ScratchDir& dir, const std::vecto
   return t;
 }
 
+// A NAME/CITY table of `rows` rows opened on `env`: names spread over the rows, cities taken in
+// turn from c0 to c<cities - 1>, the first row's being c<firstCity>.
+std::unique_ptr<rdd::Table> tableOfSpreadRows(const ScratchDir& dir, rdd::Env* env, int rows, int cities,
+                                              int firstCity = 0) {
+  EXPECT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  rdd::OpenOptions opt;
+  opt.env = env;
+  auto t = rdd::Table::open("t", dir.str(), opt);
+  for (int i = 0; i < rows; ++i)
+    addRow(*t, "n" + std::to_string(i * 7919 % rows), "c" + std::to_string((i + firstCity) % cities));
+  return t;
+}
+
 std::vector<std::uint32_t> walk(rdd::Table& t) {
   std::vector<std::uint32_t> out;
   for (t.goTop(); !t.eof(); t.skip()) out.push_back(t.recNo());
@@ -482,12 +495,8 @@ TEST(IndexBuild, ARebuildOverKeysThisOpenerKeptReadsNoRecordAndKeepsTheImage) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     ErrorLog log;
-    ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
     rdd::FaultEnv counting(rdd::defaultEnv());
-    rdd::OpenOptions shared;
-    shared.env = &counting;
-    auto t = rdd::Table::open("t", dir.str(), shared);
-    for (int i = 0; i < kRows; ++i) addRow(*t, "n" + std::to_string(i * 7919 % kRows), "c" + std::to_string(i % 5));
+    auto t = tableOfSpreadRows(dir, &counting, kRows, 5);
     t->createOrder("namecity", "idx", "NAME+CITY", nullptr, false);
     auto other = rdd::Table::open("t", dir.str());  // opens no index
     rdd::Table& writer = c.byOther ? *other : *t;
@@ -621,12 +630,8 @@ TEST(IndexBuild, OrdersCreatedInOneBatchAreBuiltTogetherWhateverTheirKeys) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     ErrorLog log;
-    ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
     rdd::FaultEnv counting(rdd::defaultEnv());
-    rdd::OpenOptions opt;
-    opt.env = &counting;
-    auto t = rdd::Table::open("t", dir.str(), opt);
-    for (int i = 0; i < kRows; ++i) addRow(*t, "n" + std::to_string(i * 7919 % kRows), "c" + std::to_string((i + 3) % 7));
+    auto t = tableOfSpreadRows(dir, &counting, kRows, 7, 3);
     t->flush();
     t->goTo(kRows / 2);
     const std::uint64_t readBefore = counting.bytesAskedToRead();
