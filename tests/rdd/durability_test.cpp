@@ -183,6 +183,64 @@ TEST(Durability, AFailedWriteAtAnyPointLeavesFilesThatAgreeAfterReopening) {
   }
 }
 
+// An image large enough that its pages queue up for the writer: a write failing at any point of a
+// flush stops the threads that lay the pages out (none waits for room that never comes), the
+// failure is raised, and the next open finds orders that agree with the records.
+TEST(Durability, AWriteFailingWhileIndexPagesQueueUpIsRaisedAndRepairedAtTheNextOpen) {
+  constexpr int kRows = 200000;  // an image of some twenty pieces: many more than the queue holds
+  ScratchDir kept, dir;
+  {
+    ASSERT_TRUE(rdd::createTable(kept.file("t.dbf"), smallLayout()));
+    auto t = rdd::Table::open("t", kept.str());
+    for (long long i = 0; i < kRows; ++i) addRow(*t, "n" + std::to_string(i * 7919 % kRows), "c");  // names unique
+    t->createOrder("name", "idx", "NAME", nullptr, false);
+    t->createOrder("namecity", "idx", "NAME+CITY", nullptr, false);
+  }
+  // Round 0 counts the writes of a key change flushed and closed; each round after it starts from
+  // the same files and fails one of those writes: the mark, the first piece, one half-way, the
+  // header that ends the image, the cut after it.
+  std::vector<int> failAt{0};
+  for (std::size_t round = 0; round < failAt.size(); ++round) {
+    SCOPED_TRACE(failAt[round]);
+    for (const char* name : {"t.dbf", "idx.cdx"}) {  // as they were, their times too: the index is trusted
+      std::filesystem::copy_file(kept.file(name), dir.file(name), std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::last_write_time(dir.file(name), std::filesystem::last_write_time(kept.file(name)));
+    }
+    {
+      ErrorLog log;
+      rdd::FaultEnv faults(rdd::defaultEnv());
+      rdd::OpenOptions opt;
+      opt.env = &faults;
+      opt.shared = false;
+      auto t = rdd::Table::open("t", dir.str(), opt);
+      ASSERT_TRUE(t->openIndex("idx"));
+      t->goTo(1);
+      t->put("NAME", rt::Value("moved"));
+      const int before = faults.writesSeen();
+      faults.failWriteNumber(failAt[round]);
+      faults.failEveryWriteAfterFirstFault(failAt[round] > 0);
+      t->flush();
+      t->close();
+      if (round == 0) {
+        const int writes = faults.writesSeen() - before;
+        ASSERT_GT(writes, 16) << "the image was written in too few pieces";
+        failAt.insert(failAt.end(), {1, 3, writes / 2, writes - 1, writes});
+      }
+      EXPECT_EQ(log.empty(), failAt[round] == 0) << "a failed write was not raised, or one that did not fail was";
+    }
+    ErrorLog log;
+    auto t = rdd::Table::open("t", dir.str());
+    ASSERT_TRUE(t->openIndex("idx"));
+    ASSERT_EQ(t->orderCount(), 2);
+    EXPECT_EQ(checkOrderMatchesTable(*t), kRows);
+    t->setOrder(2);
+    int walked = 0;
+    for (t->goTop(); !t->eof(); t->skip()) ++walked;
+    EXPECT_EQ(walked, kRows);
+    EXPECT_TRUE(log.empty());
+  }
+}
+
 // ---- the index file's size ----
 
 TEST(IndexFileSize, RebuildingEveryOrderLeavesACompactFile) {

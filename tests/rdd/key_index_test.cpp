@@ -307,3 +307,31 @@ TEST(KeyIndexImage, ALargeOrderDroppedUnderAHoldLeavesItsMemoryToTheNextUntilThe
   EXPECT_LT(residentHeapKiB() - before, grown / 4);  // given back with the hold
   EXPECT_EQ(later.back(), 'x');
 }
+
+// A load large enough that its batches are merged behind the inserts, on a helper thread: every
+// read, a move of the index and its drop while a merge runs see (or drop) the whole content.
+TEST(KeyIndexImage, BatchesMergedBehindTheInsertsAreSeenWholeByEveryReadMoveAndDrop) {
+  KeyIndex probe(kWideKey);
+  const std::vector<std::string> all = loadOrder(probe, 2000, 31);  // 62,000 entries
+  std::vector<std::string> shuffled = all;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(11));
+  const std::vector<std::string>* arrivals[] = {&all, &shuffled};
+  for (const std::vector<std::string>* arrival : arrivals) {
+    KeyIndex index(kWideKey);
+    std::vector<std::string> held;
+    for (const std::string& e : *arrival) {
+      index.insert(e);
+      held.push_back(e);
+      if (held.size() % 7919 == 0) {  // a read while a merge may run
+        const auto at = index.lowerBound(held[held.size() / 2]);
+        ASSERT_FALSE(index.atEnd(at));
+        EXPECT_EQ(index.entry(at), held[held.size() / 2]);
+        EXPECT_EQ(index.size(), held.size());
+      }
+      if (held.size() == 31000) index = KeyIndex(std::move(index));  // moved while a merge may run
+    }
+    expectHolds(index, held);
+    KeyIndex dropped(kWideKey);
+    for (const std::string& e : *arrival) dropped.insert(e);
+  }  // `dropped` goes while its last merge may run
+}
