@@ -200,8 +200,7 @@ class PageSink {
     at_ += buf_.size();
     if (buf_.empty()) return status_;
     if (pieces_) {
-      pieces_->put(at, std::move(buf_));
-      buf_ = {};
+      buf_ = pieces_->put(at, std::move(buf_));
       buf_.reserve(kChunk + fmt::kTreeHeaderSize);
       return status_;
     }

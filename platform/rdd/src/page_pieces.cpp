@@ -2,12 +2,17 @@
 
 namespace rdd {
 
-void PagePieces::put(std::uint64_t at, std::vector<std::uint8_t>&& bytes) {
+std::vector<std::uint8_t> PagePieces::put(std::uint64_t at, std::vector<std::uint8_t>&& bytes) {
   std::unique_lock<std::mutex> hold(mutex_);
   room_.wait(hold, [&] { return givenUp_ || waiting_.size() < kWaiting; });
-  if (givenUp_) return;
+  if (givenUp_) return {};
   waiting_.push_back({at, std::move(bytes)});
   arrived_.notify_one();
+  if (written_.empty()) return {};
+  std::vector<std::uint8_t> next = std::move(written_.back());
+  written_.pop_back();
+  next.clear();
+  return next;
 }
 
 void PagePieces::makerDone() {
@@ -40,6 +45,8 @@ Status PagePieces::writeAll(File& file) {
         giveUp();
         break;
       }
+      std::lock_guard<std::mutex> hold(mutex_);
+      written_.push_back(std::move(piece.bytes));
     }
   } catch (...) {
     giveUp();

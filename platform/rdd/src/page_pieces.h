@@ -19,8 +19,9 @@ namespace rdd {
 class PagePieces {
  public:
   explicit PagePieces(std::size_t makers) : makersLeft_(makers) {}
-  // A maker's piece, to be written at `at`; waits while the writer is behind.
-  void put(std::uint64_t at, std::vector<std::uint8_t>&& bytes);
+  // A maker's piece, to be written at `at`; waits while the writer is behind. Answers an empty
+  // buffer for the next piece: one already written, whose memory is still in place.
+  std::vector<std::uint8_t> put(std::uint64_t at, std::vector<std::uint8_t>&& bytes);
   // Each maker says so once, when it has put its last piece (or failed).
   void makerDone();
   // Writes the pieces as they come, until every maker is done; answers the first failure, after
@@ -36,6 +37,7 @@ class PagePieces {
   std::mutex mutex_;
   std::condition_variable room_, arrived_;
   std::deque<Piece> waiting_;
+  std::vector<std::vector<std::uint8_t>> written_;  // buffers to be taken again
   std::size_t makersLeft_;
   bool givenUp_ = false;
 };
