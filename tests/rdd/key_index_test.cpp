@@ -267,7 +267,7 @@ TEST(KeyIndexImage, AnOrderBuiltOverALargeTableWalksEveryRecordInKeyOrder) {
 }
 
 TEST(KeyIndexImage, ALargeOrderGivesItsMemoryBackWhenDropped) {
-  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's allocator holds freed memory back on purpose";
+  if (kSanitizerAllocator) GTEST_SKIP() << "a sanitizer's allocator holds freed memory back on purpose";
   (void)::malloc_trim(0);  // what earlier tests freed would otherwise be reused unseen
   const long before = residentHeapKiB();
   auto index = std::make_unique<KeyIndex>(kWideKey);
@@ -283,7 +283,7 @@ TEST(KeyIndexImage, ALargeOrderGivesItsMemoryBackWhenDropped) {
 }
 
 TEST(KeyIndexImage, ALargeOrderDroppedUnderAHoldLeavesItsMemoryToTheNextUntilTheHoldEnds) {
-  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's allocator holds freed memory back on purpose";
+  if (kSanitizerAllocator) GTEST_SKIP() << "a sanitizer's allocator holds freed memory back on purpose";
   (void)::malloc_trim(0);
   const long before = residentHeapKiB();
   auto fill = [](KeyIndex& index) {

@@ -20,7 +20,7 @@ std::unique_ptr<char[]> touched(std::size_t bytes) {
 // around them. Once a larger block has been freed, the allocator would serve such lists from the
 // heap, where they stay resident after they are freed.
 TEST(ProcessMemory, ALargeBlockFreedBetweenLiveOnesGoesBackAfterALargerOneWasFreed) {
-  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's allocator holds freed memory back on purpose";
+  if (kSanitizerAllocator) GTEST_SKIP() << "a sanitizer's allocator holds freed memory back on purpose";
   rt::setAllocationPolicy();
   touched(16 << 20).reset();
   const long before = residentHeapKiB();
