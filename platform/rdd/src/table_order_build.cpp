@@ -116,14 +116,13 @@ void sortEntriesInPlace(char* const* slots, std::size_t n, std::size_t es) {
     while (pieces.size() > 1 && below(slots[i], slots[pieces[pieces.size() - 2].highest])) pieces.pop_back();
     pieces.back().highest = highest;
   }
-  // The pieces are sorted side by side in two shares of about equal entries, each with its own
-  // working space; a share moves entries within its own pieces only.
-  const std::size_t shares = std::min<std::size_t>(2, pieces.size());
-  std::vector<std::size_t> shareStart{0};
-  for (std::size_t p = 0; p < pieces.size() && shareStart.size() < shares; ++p)
-    if (pieces[p].start >= n / shares * shareStart.size() && p > shareStart.back()) shareStart.push_back(p);
-  shareStart.push_back(pieces.size());
-  runSideBySide(shareStart.size() - 1, [&](std::size_t share) {
+  // The pieces are sorted side by side in two shares of about equal entries, the second from the
+  // first piece past the middle; each share has its own working space and moves entries within
+  // its own pieces only.
+  std::size_t middle = 1;
+  while (middle < pieces.size() && pieces[middle].start < n / 2) ++middle;
+  const std::size_t shareStart[] = {0, std::min(middle, pieces.size()), pieces.size()};
+  runSideBySide(2, [&](std::size_t share) {
     std::vector<SortItem> items;
     std::string spare(es, '\0');
     for (std::size_t p = shareStart[share]; p < shareStart[share + 1]; ++p) {
