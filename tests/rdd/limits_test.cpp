@@ -121,17 +121,19 @@ TEST(FormatLimits, AnIndexImagePastThirtyTwoBitOffsetsIsRefusedBeforeAnyPage) {
   ASSERT_TRUE(rdd::defaultEnv()->open(dir.file("x.cdx"), rdd::OpenMode::CreateReadWrite, &file).ok());
   std::string entries;
   for (int i = 0; i < 400; ++i) entries += pad("k" + std::to_string(1000 + i), 10) + std::string("\0\0\0", 3) + char(1);
-  rdd::TagOut tag{"K", "K", "", 10, false, [&](const rdd::EntryRun& run) { run(entries.data(), 400); }};
+  rdd::TagOut tag{"K", "K", "", 10, false, [&](const rdd::EntryRun& run) { run(entries.data(), 400); }, nullptr, {}};
   rdd::CdxWriter writer({&tag}, 400, {});
   std::vector<std::uint8_t> header;
   for (std::uint64_t base : {0x100000000ull - writer.regionSize() + 512, 0x100000000ull, 0x7FFFFFFFull * 3 + 1}) {
-    rdd::Status s = writer.writeRegion(*file, base / 512 * 512, 1, {}, &header);
+    writer.placeWhole(base / 512 * 512);
+    rdd::Status s = writer.writeRegion(*file, 1, {}, &header);
     EXPECT_FALSE(s.ok()) << base;
     EXPECT_NE(s.message.find("4294967296"), std::string::npos) << s.message;
   }
   std::uint64_t size = 1;
   ASSERT_TRUE(file->size(&size).ok());
   EXPECT_EQ(size, 0u) << "no page was written";
-  EXPECT_TRUE(writer.writeRegion(*file, 0x100000000ull - writer.regionSize() / 512 * 512 - 512, 1, {}, &header).ok())
+  writer.placeWhole(0x100000000ull - writer.regionSize() / 512 * 512 - 512);
+  EXPECT_TRUE(writer.writeRegion(*file, 1, {}, &header).ok())
       << "an image ending within the offsets is written";
 }

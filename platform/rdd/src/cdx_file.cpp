@@ -180,13 +180,19 @@ TreePlan planTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& li
   return plan;
 }
 
-// Sequential page output through a buffer of about 256 KB: written to a file, or handed as pieces
-// to the thread that writes them.
+// Page output through a buffer of about 256 KB, written to a file or handed as pieces to the
+// thread that writes them; consecutive pages go out together, and moving elsewhere sends what is
+// buffered first.
 class PageSink {
  public:
   PageSink(File& f, std::uint64_t at) : file_(&f), at_(at) { buf_.reserve(kChunk + fmt::kTreeHeaderSize); }
   PageSink(PagePieces& pieces, std::uint64_t at) : pieces_(&pieces), at_(at) { buf_.reserve(kChunk + fmt::kTreeHeaderSize); }
   std::uint64_t offset() const { return at_ + buf_.size(); }
+  void moveTo(std::uint64_t at) {
+    if (at == offset()) return;
+    (void)flush();
+    at_ = at;
+  }
   std::uint8_t* grow(std::size_t n) {
     std::size_t at = buf_.size();
     buf_.resize(at + n, 0);
@@ -218,71 +224,121 @@ class PageSink {
   Status status_;
 };
 
-// Emits one tree's pages (leaves, then each interior level) at the sink's offset; answers the root.
-// The leaves break where the plan's packing broke them: the same packer places the same entries.
-// The region was checked to end within 32-bit offsets (writeRegion).
+// The offsets of one level's nodes from its runs, asked for in rising order. Every offset lies
+// within the 32 bits the format stores: the placement was checked to end there (writeRegion).
+class LevelOffsets {
+ public:
+  explicit LevelOffsets(const std::vector<PageRun>& runs) : runs_(runs) {}
+  std::uint32_t at(std::size_t node) {
+    if (node < start_) run_ = start_ = 0;
+    while (node >= start_ + runs_[run_].count) start_ += runs_[run_++].count;
+    return static_cast<std::uint32_t>(runs_[run_].first + (node - start_) * fmt::kPageSize);
+  }
+
+ private:
+  const std::vector<PageRun>& runs_;
+  std::size_t run_ = 0, start_ = 0;
+};
+
+// Each level right after the one below it, from `at`.
+std::vector<std::vector<PageRun>> levelsInOneRun(std::uint64_t at, const TreePlan& plan) {
+  std::vector<std::vector<PageRun>> levels;
+  for (std::size_t pages : plan.levelPages) {
+    levels.push_back({{at, pages}});
+    at += pages * fmt::kPageSize;
+  }
+  return levels;
+}
+
+// Emits one tree's pages (leaves, then each interior level) where `place` puts them, leaving out
+// the leading nodes of each level that `onDisk` counts; answers the root. The leaves break where
+// the plan's packing broke them: the same packer places the same entries.
 std::uint32_t emitTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& limits, const TreePlan& plan,
-                       PageSink& sink, std::uint16_t rootLeafAttr) {
+                       const TreePlace& place, const std::vector<std::size_t>& onDisk, PageSink& sink,
+                       std::uint16_t rootLeafAttr) {
   const int keyLen = tag.keyLen;
-  const auto first = static_cast<std::uint32_t>(sink.offset());
   const std::size_t leaves = plan.levelPages.front();
+  LevelOffsets leafAt(place.levels.front());
   std::vector<NodeRef> level;
   level.reserve(leaves);
   std::uint8_t* node = nullptr;
+  bool writing = false;  // the leaf being filled is written
   int used = 0, pos = fmt::kPageSize, n = 0;
   const char* prev = nullptr;
+  std::uint32_t before = fmt::kNoNode;
+  auto beginLeaf = [&] {
+    writing = level.size() >= onDisk.front();
+    if (writing) {
+      sink.moveTo(leafAt.at(level.size()));
+      node = sink.grow(fmt::kPageSize);
+    }
+    used = 0, pos = fmt::kPageSize, n = 0;
+  };
   auto endLeaf = [&] {
     const std::size_t k = level.size();
-    const std::uint32_t off = first + static_cast<std::uint32_t>(k * fmt::kPageSize);
-    writeNodeHeader(node, leaves == 1 ? rootLeafAttr : fmt::kAttrLeaf, n, k == 0 ? fmt::kNoNode : off - fmt::kPageSize,
-                    k + 1 == leaves ? fmt::kNoNode : off + fmt::kPageSize);
-    writeLeafLayout(node, lay, fmt::kLfPayload - used);
+    const std::uint32_t off = leafAt.at(k);
+    if (writing) {
+      writeNodeHeader(node, leaves == 1 ? rootLeafAttr : fmt::kAttrLeaf, n, before,
+                      k + 1 == leaves ? fmt::kNoNode : leafAt.at(k + 1));
+      writeLeafLayout(node, lay, fmt::kLfPayload - used);
+      sink.done();
+    }
     level.push_back({off, prev});
-    sink.done();
+    before = off;
   };
   LeafPacker packer(keyLen, lay, limits);
+  bool begun = false;
   forEachStored(tag, [&](const char* e) {
     int dup = 0, trail = 0;
     if (packer.place(e, &dup, &trail)) {
-      if (node) endLeaf();
-      node = sink.grow(fmt::kPageSize);
-      used = 0, pos = fmt::kPageSize, n = 0;
+      if (begun) endLeaf();
+      beginLeaf();
+      begun = true;
     }
     const int stored = keyLen - dup - trail;
+    used += lay.N + stored;
+    prev = e;
+    if (!writing) {
+      ++n;
+      return;
+    }
     const std::uint32_t recno = fmt::be32(reinterpret_cast<const std::uint8_t*>(e) + keyLen);
     const std::uint64_t v =
         recno | static_cast<std::uint64_t>(dup) << lay.R | static_cast<std::uint64_t>(trail) << (lay.R + lay.D);
     for (int b = 0; b < lay.N; ++b) node[fmt::kLfEntriesStart + n * lay.N + b] = (v >> (8 * b)) & 0xFF;
     pos -= stored;
     std::memcpy(node + pos, e + dup, static_cast<std::size_t>(stored));
-    used += lay.N + stored;
     ++n;
-    prev = e;
   });
-  if (!node) node = sink.grow(fmt::kPageSize);  // an empty tree is one empty leaf
+  if (!begun) beginLeaf();  // an empty tree is one empty leaf
   endLeaf();
-  while (level.size() > 1) {
+  for (std::size_t depth = 1; level.size() > 1; ++depth) {
     std::vector<NodeRef> up;
-    auto levelFirst = static_cast<std::uint32_t>(sink.offset());
+    LevelOffsets nodeAt(place.levels[depth]);
     std::size_t pagesHere = 0;
     for (std::size_t k = 0; k < level.size();) k += takeAt(level.size() - k, plan.fit), ++pagesHere;
     std::size_t idx = 0;
+    before = fmt::kNoNode;
     for (std::size_t k = 0; k < level.size(); ++idx) {
-      std::size_t take = takeAt(level.size() - k, plan.fit);
-      std::uint32_t off = levelFirst + static_cast<std::uint32_t>(idx * fmt::kPageSize);
-      std::uint8_t* inner = sink.grow(fmt::kPageSize);
-      std::uint16_t attr = pagesHere == 1 ? fmt::kAttrRoot : 0;
-      writeNodeHeader(inner, attr, static_cast<int>(take), idx == 0 ? fmt::kNoNode : off - fmt::kPageSize,
-                      idx + 1 == pagesHere ? fmt::kNoNode : off + fmt::kPageSize);
-      for (std::size_t j = 0; j < take; ++j) {
-        const NodeRef& c = level[k + j];
-        std::uint8_t* ent = inner + fmt::kInteriorStart + j * (keyLen + 8);
-        std::memcpy(ent, c.lastEntry, static_cast<std::size_t>(keyLen) + 4);  // key + be32 recno
-        fmt::putBe32(ent + keyLen + 4, c.offset);
+      const std::size_t take = takeAt(level.size() - k, plan.fit);
+      const std::uint32_t off = nodeAt.at(idx);
+      if (idx >= onDisk[depth]) {
+        sink.moveTo(off);
+        std::uint8_t* inner = sink.grow(fmt::kPageSize);
+        std::uint16_t attr = pagesHere == 1 ? fmt::kAttrRoot : 0;
+        writeNodeHeader(inner, attr, static_cast<int>(take), before,
+                        idx + 1 == pagesHere ? fmt::kNoNode : nodeAt.at(idx + 1));
+        for (std::size_t j = 0; j < take; ++j) {
+          const NodeRef& c = level[k + j];
+          std::uint8_t* ent = inner + fmt::kInteriorStart + j * (keyLen + 8);
+          std::memcpy(ent, c.lastEntry, static_cast<std::size_t>(keyLen) + 4);  // key + be32 recno
+          fmt::putBe32(ent + keyLen + 4, c.offset);
+        }
+        sink.done();
       }
       up.push_back({off, level[k + take - 1].lastEntry});
+      before = off;
       k += take;
-      sink.done();
     }
     level.swap(up);
   }
@@ -314,7 +370,6 @@ CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRe
   runSideBySide(tags_.size(),
                 [&](std::size_t k) { plans_[k] = planTree(*tags_[k], leafLayout(tags_[k]->keyLen, maxRecno_), limits_); });
   // The directory: tag names blank-padded to 10, each with its header offset (filled in below).
-  std::uint64_t treesAt = 0;
   for (std::size_t k = 0; k < tags_.size(); ++k) {
     std::string key = tags_[k]->name.substr(0, fmt::kTagNameLen);
     key.resize(fmt::kTagNameLen, ' ');
@@ -328,10 +383,11 @@ CdxWriter::CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRe
   // with the widest possible record field first.
   dirLayout_ = leafLayout(fmt::kTagNameLen, 0xFFFFFFFFu);
   dirPlan_ = planTree(directoryTag(), dirLayout_, {});
-  treesAt = dirPlan_.pages() * fmt::kPageSize;
-  size_ = treesAt;
+  size_ = directoryBytes();
   for (const TreePlan& p : plans_) size_ += fmt::kTreeHeaderSize + p.pages() * fmt::kPageSize;
 }
+
+std::uint64_t CdxWriter::directoryBytes() const { return dirPlan_.pages() * fmt::kPageSize; }
 
 // The directory as a tag: names in order, each with its header offset where a record number goes.
 TagOut CdxWriter::directoryTag() const {
@@ -341,39 +397,121 @@ TagOut CdxWriter::directoryTag() const {
   return dir;
 }
 
-Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
-                              std::vector<std::uint8_t>* header) {
-  // Page offsets are stored in 32 bits: a region reaching past them is refused before a page is
-  // written, so every offset narrowed below (and in emitTree) is exact.
-  if (base % fmt::kPageSize != 0 || base < fmt::kTreeHeaderSize || base + size_ > fmt::kMaxIndexBytes)
-    return Status::error(StatusKind::Io,
-                         "an index image of " + std::to_string(size_) + " bytes at offset " + std::to_string(base) +
-                             " would reach past the " + std::to_string(fmt::kMaxIndexBytes) +
-                             " bytes that index page offsets address",
-                         EFBIG);
-  std::uint64_t at = base + dirPlan_.pages() * fmt::kPageSize;
-  std::vector<std::uint64_t> headerAt;
-  for (const TreePlan& p : plans_) {
-    headerAt.push_back(at);
+void CdxWriter::placeWhole(std::uint64_t base) {
+  base_ = base;
+  std::uint64_t at = base + directoryBytes();
+  places_.assign(tags_.size(), {});
+  onDisk_.assign(tags_.size(), {});
+  for (std::size_t k = 0; k < tags_.size(); ++k) {
+    const TreePlan& p = plans_[k];
+    places_[k] = {at, leafLayout(tags_[k]->keyLen, maxRecno_).N, levelsInOneRun(at + fmt::kTreeHeaderSize, p)};
+    onDisk_[k].assign(p.levelPages.size(), 0);
     at += fmt::kTreeHeaderSize + p.pages() * fmt::kPageSize;
   }
+  end_ = at;
+  toWrite_ = end_ - base_;
+}
+
+namespace {
+
+// How many leading nodes of each level keep their place. Leaves: up to the last whose next leaf
+// begins below the lowest change, since the packing of what lies before a change breaks where it
+// broke. Above, `fit` children a node: the last node kept of a level is written again (its right
+// sibling, and maybe its children, are new), and every node before it has its children wholly
+// before the last kept node below, so unchanged.
+std::vector<std::size_t> nodesKept(const TagOut& tag, const TreePlan& plan, const TreePlace& old) {
+  std::vector<std::size_t> oldCount;
+  for (const auto& runs : old.levels) {
+    std::size_t n = 0;
+    for (const PageRun& r : runs) n += r.count;
+    oldCount.push_back(n);
+  }
+  const std::size_t entryBytes = static_cast<std::size_t>(tag.keyLen) + 4;
+  const std::vector<const char*>& first = plan.leafFirst;
+  std::size_t leaves = 0;
+  if (first.size() > 1) {
+    auto unchanged = [&](const char* e) {
+      return tag.changedFrom.empty() || std::memcmp(e, tag.changedFrom.data(), entryBytes) < 0;
+    };
+    leaves = static_cast<std::size_t>(std::partition_point(first.begin() + 1, first.end(), unchanged) - (first.begin() + 1));
+  }
+  std::vector<std::size_t> kept(plan.levelPages.size(), 0);
+  kept[0] = std::min(leaves, oldCount[0]);
+  const auto fit = static_cast<std::size_t>(plan.fit);
+  for (std::size_t depth = 1; depth < kept.size() && depth < oldCount.size(); ++depth)
+    kept[depth] = std::min(kept[depth - 1] / fit, oldCount[depth]);
+  return kept;
+}
+
+}  // namespace
+
+bool CdxWriter::placeOver(std::uint64_t base, std::uint64_t oldEnd) {
+  for (const TagOut* t : tags_)
+    if (!t->placed || t->placed->levels.empty() || t->placed->entryBytes != leafLayout(t->keyLen, maxRecno_).N ||
+        t->placed->headerAt < base + directoryBytes() || t->placed->headerAt + fmt::kTreeHeaderSize > oldEnd)
+      return false;
+  base_ = base;
+  end_ = oldEnd;
+  toWrite_ = directoryBytes();
+  places_.assign(tags_.size(), {});
+  onDisk_.assign(tags_.size(), {});
+  for (std::size_t k = 0; k < tags_.size(); ++k) {
+    const TreePlace& old = *tags_[k]->placed;
+    const TreePlan& plan = plans_[k];
+    const std::vector<std::size_t> kept = nodesKept(*tags_[k], plan, old);
+    TreePlace& place = places_[k];
+    place.headerAt = old.headerAt;
+    place.entryBytes = old.entryBytes;
+    toWrite_ += fmt::kTreeHeaderSize;
+    for (std::size_t depth = 0; depth < plan.levelPages.size(); ++depth) {
+      std::vector<PageRun> runs;
+      for (std::size_t left = kept[depth], r = 0; left > 0; ++r) {
+        const PageRun& run = old.levels[depth][r];
+        runs.push_back({run.first, std::min(left, run.count)});
+        left -= runs.back().count;
+      }
+      const std::size_t added = plan.levelPages[depth] - kept[depth];
+      runs.push_back({end_, added});
+      end_ += added * fmt::kPageSize;
+      toWrite_ += (added + (kept[depth] > 0 ? 1 : 0)) * fmt::kPageSize;
+      place.levels.push_back(std::move(runs));
+      onDisk_[k].push_back(kept[depth] > 0 ? kept[depth] - 1 : 0);
+    }
+  }
+  return true;
+}
+
+Status CdxWriter::writeRegion(File& file, std::uint32_t counter, const CdxStamp& stamp,
+                              std::vector<std::uint8_t>* header) {
+  // Page offsets are stored in 32 bits: a placement reaching past them is refused before a page
+  // is written, so every offset narrowed below (and in emitTree) is exact.
+  if (base_ % fmt::kPageSize != 0 || base_ < fmt::kTreeHeaderSize || end_ > fmt::kMaxIndexBytes)
+    return Status::error(StatusKind::Io,
+                         "an index image of " + std::to_string(size_) + " bytes ending at offset " +
+                             std::to_string(end_) + " would reach past the " + std::to_string(fmt::kMaxIndexBytes) +
+                             " bytes that index page offsets address",
+                         EFBIG);
   for (std::size_t k = 0; k < dirNames_.size(); ++k)
     fmt::putBe32(reinterpret_cast<std::uint8_t*>(dirFlat_.data()) + k * (fmt::kTagNameLen + 4) + fmt::kTagNameLen,
-                 static_cast<std::uint32_t>(headerAt[dirNames_[k].second]));
-  PageSink dirSink(file, base);
-  std::uint32_t dirRoot = emitTree(directoryTag(), dirLayout_, {}, dirPlan_, dirSink, fmt::kAttrLeaf | fmt::kAttrRoot);
+                 static_cast<std::uint32_t>(places_[dirNames_[k].second].headerAt));
+  PageSink dirSink(file, base_);
+  const TreePlace dirPlace{base_, dirLayout_.N, levelsInOneRun(base_, dirPlan_)};
+  std::uint32_t dirRoot = emitTree(directoryTag(), dirLayout_, {}, dirPlan_, dirPlace,
+                                   std::vector<std::size_t>(dirPlan_.levelPages.size(), 0), dirSink,
+                                   fmt::kAttrLeaf | fmt::kAttrRoot);
   Status s = dirSink.flush();
   if (!s.ok()) return s;
-  // A tag's header and tree, at headerAt[k].
+  // A tag's header and tree, where placed.
   auto emitTag = [&](std::size_t k, PageSink& sink) {
     const TagOut* t = tags_[k];
-    const TreePlan& p = plans_[k];
+    const TreePlace& place = places_[k];
+    sink.moveTo(place.headerAt);
     std::uint8_t* h = sink.grow(fmt::kTreeHeaderSize);
-    auto root = static_cast<std::uint32_t>(headerAt[k] + fmt::kTreeHeaderSize + (p.pages() - 1) * fmt::kPageSize);
+    const std::uint32_t root = LevelOffsets(place.levels.back()).at(0);
     std::uint8_t options = fmt::kTagOptions | (t->unique ? fmt::kOptUnique : 0) | (t->forExpr.empty() ? 0 : fmt::kOptFor);
     writeTreeHeader(h, root, 0, t->keyLen, options, t->keyExpr, t->forExpr);
     sink.done();
-    (void)emitTree(*t, leafLayout(t->keyLen, maxRecno_), limits_, p, sink,
+    (void)emitTree(*t, leafLayout(t->keyLen, maxRecno_), limits_, plans_[k], place, onDisk_[k], sink,
                    fmt::kAttrLeaf | fmt::kAttrRoot);  // answers the root, placed as computed above
   };
   // Each tag is laid out on a helper thread; this thread writes the pages.
@@ -386,14 +524,14 @@ Status CdxWriter::writeRegion(File& file, std::uint64_t base, std::uint32_t coun
             PagePieces& pieces;
             ~Done() { pieces.makerDone(); }
           } done{pieces};
-          PageSink sink(pieces, headerAt[k]);
+          PageSink sink(pieces, places_[k].headerAt);
           emitTag(k, sink);
           (void)sink.flush();  // the pieces' writer answers for the writes
         },
         [&] { s = pieces.writeAll(file); });
   } catch (const std::system_error&) {
     // No thread to be had: the tags are laid out and written here, one after the other.
-    PageSink sink(file, headerAt.empty() ? 0 : headerAt.front());
+    PageSink sink(file, base_);
     for (std::size_t k = 0; k < tags_.size(); ++k) emitTag(k, sink);
     s = sink.flush();
   }

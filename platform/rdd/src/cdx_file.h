@@ -95,12 +95,30 @@ void putStamp(std::uint8_t* header, const CdxStamp& stamp);
 // threads, the tags' at the same time: it only reads. Of a unique tag the image holds the first
 // entry of each key only.
 using EntryRun = std::function<void(const char* first, std::size_t count)>;
+
+// Consecutive pages of one level of a tree.
+struct PageRun {
+  std::uint64_t first = 0;
+  std::size_t count = 0;
+};
+// Where a written tree lies: its header, the entry bytes of its leaf layout, and for each level
+// (the leaves first) the runs its nodes fill, in node order.
+struct TreePlace {
+  std::uint64_t headerAt = 0;
+  int entryBytes = 0;
+  std::vector<std::vector<PageRun>> levels;
+};
+
 struct TagOut {
   std::string name;
   std::string keyExpr, forExpr;
   int keyLen = 0;
   bool unique = false;
   std::function<void(const EntryRun&)> entries;
+  // The tree the file holds for this tag, when the entries changed since it was written are
+  // known: where it lies, and the lowest entry inserted or erased since (empty: none).
+  const TreePlace* placed = nullptr;
+  std::string_view changedFrom;
 };
 
 // Lays out the trees (directory leaf, then each tag's header, leaves and interior levels) for
@@ -149,19 +167,34 @@ std::vector<std::size_t> levelPagesOver(std::size_t leaves, int fit);
 // The most bytes the directory of `tags` tags takes.
 std::uint64_t directoryBytesAtMost(std::size_t tags);
 
+// The trees are placed one of two ways:
+//  - whole, at a base: the directory, then each tag's header and pages, one after the other;
+//  - over the image the file holds, when every tag was placed by the last write and its leaf
+//    layout is the same: the directory at the base and the tags' headers stay where they are, and
+//    so does each level's run of leading nodes whose entries (and children) did not change; the
+//    rest of each level goes behind the old image's end. Only the last node kept of a level is
+//    written again (its right sibling moves), with the headers and the new pages.
 class CdxWriter {
  public:
   CdxWriter(const std::vector<const TagOut*>& tags, std::uint32_t maxRecno, const NodeLimits& limits);
+  // The bytes the image's pages take (the directory, the tags' headers and trees).
   std::uint64_t regionSize() const { return size_; }
-  // Writes the pages at `base` and answers the 1024-byte file header (with the stamp) that points
-  // at them; the caller writes it last.
-  Status writeRegion(File& file, std::uint64_t base, std::uint32_t counter, const CdxStamp& stamp,
-                     std::vector<std::uint8_t>* header);
-  // The plan of the k-th tag's tree (in the order given).
+  void placeWhole(std::uint64_t base);
+  // False, leaving the placement as it was, when some tag has no place or another leaf layout.
+  bool placeOver(std::uint64_t base, std::uint64_t oldEnd);
+  // The end of the highest page placed, and the bytes that will be written.
+  std::uint64_t placedEnd() const { return end_; }
+  std::uint64_t bytesToWrite() const { return toWrite_; }
+  // Writes the pages as placed and answers the 1024-byte file header (with the stamp) that
+  // points at them; the caller writes it last.
+  Status writeRegion(File& file, std::uint32_t counter, const CdxStamp& stamp, std::vector<std::uint8_t>* header);
+  // The plan and the place of the k-th tag's tree (in the order given).
   const TreePlan& plan(std::size_t k) const { return plans_[k]; }
+  const TreePlace& place(std::size_t k) const { return places_[k]; }
 
  private:
   TagOut directoryTag() const;
+  std::uint64_t directoryBytes() const;
 
   std::vector<const TagOut*> tags_;
   std::uint32_t maxRecno_;
@@ -172,6 +205,11 @@ class CdxWriter {
   LeafLayout dirLayout_{};
   TreePlan dirPlan_;
   std::uint64_t size_ = 0;
+  // The placement: where the directory goes, each tree's place, and how many leading nodes of
+  // each of its levels are on disk already.
+  std::uint64_t base_ = 0, end_ = 0, toWrite_ = 0;
+  std::vector<TreePlace> places_;
+  std::vector<std::vector<std::size_t>> onDisk_;
 };
 
 // A deterministic text dump of every tree of the file, page by page.

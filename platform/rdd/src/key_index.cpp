@@ -49,7 +49,7 @@ KeyIndex::KeyIndex(KeyIndex&& o) noexcept : keyLen_(o.keyLen_), entrySize_(o.ent
   read_ = std::move(o.read_);
   mergeFailure_ = std::exchange(o.mergeFailure_, nullptr);
   o.read_ = nullptr;
-  o.changedAll_ = true;
+  o.noteReplaced();
   o.root_ = nullptr;
   o.blocks_.clear();
   o.batch_.clear();
@@ -75,7 +75,8 @@ KeyIndex& KeyIndex::operator=(KeyIndex&& o) noexcept {
   batchCount_ = o.batchCount_;
   read_ = std::move(o.read_);
   o.read_ = nullptr;
-  changedAll_ = o.changedAll_ = true;
+  noteReplaced();
+  o.noteReplaced();
   o.root_ = nullptr;
   o.blocks_.clear();
   o.batch_.clear();
@@ -127,16 +128,23 @@ void KeyIndex::dropTree() {
 }
 
 void KeyIndex::noteChange(const char* e) {
-  if (!changedAll_ && (lowestChange_.empty() || std::memcmp(e, lowestChange_.data(), entrySize_) < 0))
-    lowestChange_.assign(e, entrySize_);
+  for (ChangeMark& m : marks_)
+    if (!m.all && (m.lowest.empty() || std::memcmp(e, m.lowest.data(), entrySize_) < 0)) m.lowest.assign(e, entrySize_);
 }
 
-bool KeyIndex::changedBelow(std::string_view entry) const {
-  return changedAll_ || (!lowestChange_.empty() && std::memcmp(lowestChange_.data(), entry.data(), entrySize_) < 0);
+bool KeyIndex::changedBelow(std::string_view entry, Since since) const {
+  const ChangeMark& m = marks_[static_cast<int>(since)];
+  return m.all || (!m.lowest.empty() && std::memcmp(m.lowest.data(), entry.data(), entrySize_) < 0);
+}
+
+std::optional<std::string_view> KeyIndex::lowestChange(Since since) const {
+  const ChangeMark& m = marks_[static_cast<int>(since)];
+  if (m.all) return std::nullopt;
+  return std::string_view(m.lowest);
 }
 
 void KeyIndex::clear() {
-  changedAll_ = true;
+  noteReplaced();
   read_ = nullptr;
   dropTree();
   count_ = 0;

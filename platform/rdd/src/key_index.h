@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -65,13 +66,15 @@ class KeyIndex {
   }
   bool unread() const { return static_cast<bool>(read_); }
 
-  // Whether, since markChanges(), an entry below `entry` was inserted or erased, or the content
+  // Changes are followed from two marks: since the tree was last sized, and since it was last
+  // written. Whether, since a mark, an entry below `entry` was inserted or erased, or the content
   // was replaced: a tree laid out again from `entry` on needs nothing before it changed.
-  void markChanges() {
-    changedAll_ = false;
-    lowestChange_.clear();
-  }
-  bool changedBelow(std::string_view entry) const;
+  enum class Since { Sized, Written };
+  void markChanges(Since since) { marks_[static_cast<int>(since)] = {false, {}}; }
+  bool changedBelow(std::string_view entry, Since since) const;
+  // The lowest entry inserted or erased since the mark (empty: none), or nothing when the content
+  // was replaced.
+  std::optional<std::string_view> lowestChange(Since since) const;
   // What the nodes take in memory, to judge how densely the entries are packed.
   std::size_t bytesHeld() const;
   void clear();
@@ -253,8 +256,12 @@ class KeyIndex {
   bool lastSplitAtEnd_ = false;  // the split just made by insertInto moved only the new last entry
   std::function<void(KeyIndex&)> read_;  // set while the entries are still to be read
   void noteChange(const char* e);
-  bool changedAll_ = true;    // since markChanges(): the content was replaced
-  std::string lowestChange_;  // since markChanges(): the lowest entry inserted or erased
+  void noteReplaced() { marks_[0].all = marks_[1].all = true; }
+  struct ChangeMark {
+    bool all = true;     // the content was replaced
+    std::string lowest;  // the lowest entry inserted or erased
+  };
+  ChangeMark marks_[2];  // since the mark of each Since
 };
 
 }  // namespace rdd

@@ -120,6 +120,10 @@ struct Order {
     std::vector<std::pair<std::size_t, std::string>> starts;
     int entryBytes = 0;
   } lastLeaves;
+  // Where this order's tree lies in its file, as this opener last wrote it (with the entries
+  // changed since followed by the index's Written mark); it holds while the file's change counter
+  // is the one that write left (IndexFileState::placedCounter).
+  std::optional<TreePlace> placed;
 };
 
 struct IndexFileState {
@@ -128,6 +132,9 @@ struct IndexFileState {
   std::uint32_t counter = 0;      // change counter as we last wrote or read it
   std::uint64_t regionStart = 0;  // where the current image's pages begin (0: nothing written)
   std::uint64_t regionEnd = 0;    // end of its highest page
+  // The change counter this opener's last write left: while the file's is still that, its orders'
+  // trees lie as they were placed (Order::placed), and the next write keeps what did not change.
+  std::optional<std::uint32_t> placedCounter;
   bool dirty = false;
   const char* changedBy = nullptr;  // the public operation that made it dirty, while it is
   // This opener has changes the file does not hold yet and has counted itself in the file's

@@ -1,6 +1,7 @@
 // Writing index files and sharing them: every open order lives in memory (KeyIndex); an index
-// file is rewritten from it as a whole, in place, right behind its header, so the file holds one
-// image and nothing else. The file is first marked as being written (and its change counter moved
+// file is written from it as one image: over the image this opener wrote last, keeping the pages
+// whose entries did not change, or else whole, right behind the file's header. The file holds one
+// image and at most an eighth more. The file is first marked as being written (and its change counter moved
 // on); the header that ends the mark is written last. A reader that finds the mark, or the
 // counter moved while it read, reads again; one that finds the mark left by a writer that stopped
 // builds the orders from the records. Readers take no lock. Another opener's rewrite is merged
@@ -25,6 +26,11 @@ std::vector<TagOut> Table::Impl::tagOutsOf(const IndexFileState& f) const {
     const KeyIndex* index = &o->index;
     index->settle();  // the writer walks the orders side by side
     out.entries = [index](const EntryRun& run) { index->forEachRun(run); };
+    const std::optional<std::string_view> changedFrom = index->lowestChange(KeyIndex::Since::Written);
+    if (o->placed && changedFrom && f.placedCounter == f.counter) {
+      out.placed = &*o->placed;
+      out.changedFrom = *changedFrom;
+    }
     outs.push_back(std::move(out));
   }
   return outs;
@@ -92,12 +98,17 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   CdxWriter writer(ptrs, std::max<std::uint32_t>(recCount, 1), {options.maxLeafKeys, options.maxInteriorKeys});
   noteLastLeaves(f, writer, std::max<std::uint32_t>(recCount, 1));
   const std::uint64_t size = writer.regionSize(), base = fmt::kTreeHeaderSize;
+  // Over the last image while the file stays within an eighth of the live pages and the limit;
+  // else whole.
+  if (!writer.placeOver(base, f.regionEnd) || writer.placedEnd() - base > size + size / 8 ||
+      writer.placedEnd() > indexLimit())
+    writer.placeWhole(base);
   // Appends stop before an image could pass the limit; a change that still takes it there
   // (keys rewritten longer, an order created) is refused before a page is written.
-  if (base + size > indexLimit())
+  if (writer.placedEnd() > indexLimit())
     return unlockAll(), Status::error(StatusKind::Io,
-                                      "the index image would end at byte " + std::to_string(base + size) + ", past the " +
-                                          std::to_string(indexLimit()) + " bytes an index file may take",
+                                      "the index image would end at byte " + std::to_string(writer.placedEnd()) +
+                                          ", past the " + std::to_string(indexLimit()) + " bytes an index file may take",
                                       EFBIG);
   std::vector<std::uint8_t> header;
   CdxStamp stamp{true, f.counter + 2, recCount, changing, {}};  // the counter after the mark's
@@ -106,13 +117,20 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
   // From here a failure leaves the file marked, at the counter this opener moved it to: its own
   // orders stay as they are in memory; every other opener builds its orders from the records.
   if (s.ok()) ++f.counter;
-  if (s.ok()) s = writer.writeRegion(*f.file, base, f.counter + 1, stamp, &header);
+  if (s.ok()) s = writer.writeRegion(*f.file, f.counter + 1, stamp, &header);
   if (s.ok()) s = f.file->write(0, header.data(), header.size());
   if (s.ok()) {
     noteStamped(f, stamp.table);
     ++f.counter;
     f.regionStart = base;
-    f.regionEnd = base + size;
+    f.regionEnd = writer.placedEnd();
+    f.placedCounter = f.counter;
+    std::size_t k = 0;
+    for (auto& o : orders) {
+      if (o->file != &f) continue;
+      o->placed = writer.place(k++);
+      o->index.markChanges(KeyIndex::Since::Written);
+    }
     f.sizedBytes = size;
     f.sizedRecords = std::max<std::uint32_t>(recCount, 1);
     f.addedSinceSized = 0;
@@ -121,7 +139,7 @@ Status Table::Impl::writeIndexFile(IndexFileState& f, bool rebuilt) {
     f.clearPending();
     // What an image larger before left beyond this one is cut off; a failure to cut it is still
     // raised.
-    s = f.file->truncate(base + size);
+    s = f.file->truncate(writer.placedEnd());
   }
   unlockAll();
   return s;

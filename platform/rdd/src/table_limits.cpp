@@ -146,7 +146,7 @@ std::uint64_t Table::Impl::treePagesOf(Order& o, std::uint32_t records) {
   const std::pair<std::size_t, std::string>* from = nullptr;
   if (o.lastLeaves.entryBytes == lay.N)
     for (auto it = o.lastLeaves.starts.rbegin(); it != o.lastLeaves.starts.rend() && !from; ++it)
-      if (!o.index.changedBelow(it->second)) from = &*it;
+      if (!o.index.changedBelow(it->second, KeyIndex::Since::Sized)) from = &*it;
   Order::LastLeaves now{{}, lay.N};
   if (from) now.starts.assign(o.lastLeaves.starts.begin(), o.lastLeaves.starts.begin() + (from - o.lastLeaves.starts.data()));
   const std::size_t before = from ? from->first : 0;
@@ -168,7 +168,7 @@ std::uint64_t Table::Impl::treePagesOf(Order& o, std::uint32_t records) {
   const std::size_t leaves = before + packer.leaves();
   started.appendTo(now.starts);
   o.lastLeaves = std::move(now);
-  o.index.markChanges();
+  o.index.markChanges(KeyIndex::Since::Sized);
   std::uint64_t pages = 0;
   for (std::size_t p : levelPagesOver(leaves, interiorFit(o.keyLen, limits))) pages += p;
   return pages;
@@ -183,7 +183,7 @@ void Table::Impl::noteLastLeaves(const IndexFileState& f, const CdxWriter& write
     const std::size_t entryBytes = static_cast<std::size_t>(o->keyLen) + 4;
     for (std::size_t leaf = starts.size() - std::min(starts.size(), kLeavesRemembered); leaf < starts.size(); ++leaf)
       o->lastLeaves.starts.emplace_back(leaf, std::string_view(starts[leaf], entryBytes));
-    o->index.markChanges();
+    o->index.markChanges(KeyIndex::Since::Sized);
   }
 }
 
