@@ -99,6 +99,16 @@ std::size_t takeAt(std::size_t remaining, int fit) {
   return take;
 }
 
+// Each level right after the one below it, from `at`.
+std::vector<std::vector<PageRun>> levelsInOneRun(std::uint64_t at, const std::vector<std::size_t>& levelPages) {
+  std::vector<std::vector<PageRun>> levels;
+  for (std::size_t pages : levelPages) {
+    levels.push_back({{at, pages}});
+    at += pages * fmt::kPageSize;
+  }
+  return levels;
+}
+
 }  // namespace
 
 LeafPacker::LeafPacker(int keyLen, const LeafLayout& lay, const NodeLimits& limits)
@@ -142,6 +152,16 @@ std::vector<std::size_t> levelPagesOver(std::size_t leaves, int fit) {
   return pages;
 }
 
+std::optional<TreePlace> placeOfWholeTree(const TagImage& tag, const NodeLimits& limits) {
+  if (tag.leafRuns.size() != 1 || tag.entryBytes == 0 || tag.leafRuns[0].first != tag.headerAt + fmt::kTreeHeaderSize)
+    return std::nullopt;
+  const std::vector<std::size_t> levelPages = levelPagesOver(tag.leafRuns[0].count, interiorFit(tag.keyLen, limits));
+  TreePlace place{tag.headerAt, tag.entryBytes, levelsInOneRun(tag.leafRuns[0].first, levelPages), tag.leafEntries};
+  const PageRun& top = place.levels.back().back();
+  if (tag.root != top.first || top.count != 1) return std::nullopt;
+  return place;
+}
+
 std::uint64_t directoryBytesAtMost(std::size_t tags) {
   const LeafLayout lay = leafLayout(fmt::kTagNameLen, 0xFFFFFFFFu);
   const std::size_t perLeaf = static_cast<std::size_t>(fmt::kLfPayload / (lay.N + fmt::kTagNameLen));
@@ -173,7 +193,11 @@ TreePlan planTree(const TagOut& tag, const LeafLayout& lay, const NodeLimits& li
   LeafPacker packer(tag.keyLen, lay, limits);
   forEachStored(tag, [&](const char* e) {
     int dup = 0, trail = 0;
-    if (packer.place(e, &dup, &trail)) plan.leafFirst.push_back(e);
+    if (packer.place(e, &dup, &trail)) {
+      plan.leafFirst.push_back(e);
+      plan.leafEntries.push_back(0);
+    }
+    ++plan.leafEntries.back();
   });
   plan.fit = interiorFit(tag.keyLen, limits);
   plan.levelPages = levelPagesOver(packer.leaves(), plan.fit);
@@ -239,16 +263,6 @@ class LevelOffsets {
   const std::vector<PageRun>& runs_;
   std::size_t run_ = 0, start_ = 0;
 };
-
-// Each level right after the one below it, from `at`.
-std::vector<std::vector<PageRun>> levelsInOneRun(std::uint64_t at, const TreePlan& plan) {
-  std::vector<std::vector<PageRun>> levels;
-  for (std::size_t pages : plan.levelPages) {
-    levels.push_back({{at, pages}});
-    at += pages * fmt::kPageSize;
-  }
-  return levels;
-}
 
 // Emits one tree's pages (leaves, then each interior level) where `place` puts them, leaving out
 // the leading nodes of each level that `onDisk` counts; answers the root. The leaves break where
@@ -404,7 +418,7 @@ void CdxWriter::placeWhole(std::uint64_t base) {
   onDisk_.assign(tags_.size(), {});
   for (std::size_t k = 0; k < tags_.size(); ++k) {
     const TreePlan& p = plans_[k];
-    places_[k] = {at, leafLayout(tags_[k]->keyLen, maxRecno_).N, levelsInOneRun(at + fmt::kTreeHeaderSize, p)};
+    places_[k] = {at, leafLayout(tags_[k]->keyLen, maxRecno_).N, levelsInOneRun(at + fmt::kTreeHeaderSize, p.levelPages), {}};
     onDisk_[k].assign(p.levelPages.size(), 0);
     at += fmt::kTreeHeaderSize + p.pages() * fmt::kPageSize;
   }
@@ -434,6 +448,12 @@ std::vector<std::size_t> nodesKept(const TagOut& tag, const TreePlan& plan, cons
       return tag.changedFrom.empty() || std::memcmp(e, tag.changedFrom.data(), entryBytes) < 0;
     };
     leaves = static_cast<std::size_t>(std::partition_point(first.begin() + 1, first.end(), unchanged) - (first.begin() + 1));
+  }
+  // A tree read from a file keeps its leaves only while they hold what this packing puts in them.
+  if (!old.leafEntries.empty()) {
+    std::size_t same = 0;
+    while (same < leaves && same < old.leafEntries.size() && plan.leafEntries[same] == old.leafEntries[same]) ++same;
+    leaves = same;
   }
   std::vector<std::size_t> kept(plan.levelPages.size(), 0);
   kept[0] = std::min(leaves, oldCount[0]);
@@ -495,7 +515,7 @@ Status CdxWriter::writeRegion(File& file, std::uint32_t counter, const CdxStamp&
     fmt::putBe32(reinterpret_cast<std::uint8_t*>(dirFlat_.data()) + k * (fmt::kTagNameLen + 4) + fmt::kTagNameLen,
                  static_cast<std::uint32_t>(places_[dirNames_[k].second].headerAt));
   PageSink dirSink(file, base_);
-  const TreePlace dirPlace{base_, dirLayout_.N, levelsInOneRun(base_, dirPlan_)};
+  const TreePlace dirPlace{base_, dirLayout_.N, levelsInOneRun(base_, dirPlan_.levelPages), {}};
   std::uint32_t dirRoot = emitTree(directoryTag(), dirLayout_, {}, dirPlan_, dirPlace,
                                    std::vector<std::size_t>(dirPlan_.levelPages.size(), 0), dirSink,
                                    fmt::kAttrLeaf | fmt::kAttrRoot);

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,21 @@
 #include "rdd/env.h"
 
 namespace rdd {
+
+// Consecutive pages of one level of a tree.
+struct PageRun {
+  std::uint64_t first = 0;
+  std::size_t count = 0;
+};
+// Where a written tree lies: its header, the entry bytes of its leaf layout, and for each level
+// (the leaves first) the runs its nodes fill, in node order. Of a tree read from a file, also
+// the entries of each leaf, so that a writer keeps a leaf only where it packs the same.
+struct TreePlace {
+  std::uint64_t headerAt = 0;
+  int entryBytes = 0;
+  std::vector<std::vector<PageRun>> levels;
+  std::vector<std::uint16_t> leafEntries;
+};
 
 struct TagImage {
   std::string name;     // as the directory stores it: upper case, no blanks
@@ -21,6 +37,13 @@ struct TagImage {
   bool unique = false;
   std::vector<char> flat;  // entries, each keyLen key bytes + 4-byte big-endian record number
   std::size_t count = 0;
+  // Of a tree read: its header, its root, where its leaves lie (in key order), the entries of
+  // each and their entry bytes (0 when the leaves differ in it).
+  std::uint64_t headerAt = 0;
+  std::uint32_t root = 0;
+  std::vector<PageRun> leafRuns;
+  std::vector<std::uint16_t> leafEntries;
+  int entryBytes = 0;
 };
 
 // Limits for writing; zero means "as many as fit in a 512-byte node".
@@ -96,19 +119,6 @@ void putStamp(std::uint8_t* header, const CdxStamp& stamp);
 // entry of each key only.
 using EntryRun = std::function<void(const char* first, std::size_t count)>;
 
-// Consecutive pages of one level of a tree.
-struct PageRun {
-  std::uint64_t first = 0;
-  std::size_t count = 0;
-};
-// Where a written tree lies: its header, the entry bytes of its leaf layout, and for each level
-// (the leaves first) the runs its nodes fill, in node order.
-struct TreePlace {
-  std::uint64_t headerAt = 0;
-  int entryBytes = 0;
-  std::vector<std::vector<PageRun>> levels;
-};
-
 struct TagOut {
   std::string name;
   std::string keyExpr, forExpr;
@@ -133,6 +143,7 @@ LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno);
 // Where one tree's leaves break (the first entry of each) and how many pages each level takes.
 struct TreePlan {
   std::vector<const char*> leafFirst;   // empty for an empty tree, which is one empty leaf
+  std::vector<std::uint16_t> leafEntries;
   std::vector<std::size_t> levelPages;  // leaves first
   int fit = 0;                          // children per interior node
   std::size_t pages() const {
@@ -164,6 +175,9 @@ class LeafPacker {
 int interiorFit(int keyLen, const NodeLimits& limits);
 // Pages of each level of a tree over `leaves` leaves, the leaves first.
 std::vector<std::size_t> levelPagesOver(std::size_t leaves, int fit);
+// Where the tree of `tag` lies when it was laid out whole as this writer lays trees out: its
+// leaves in one run right behind its header, then each level, the root last. Nothing otherwise.
+std::optional<TreePlace> placeOfWholeTree(const TagImage& tag, const NodeLimits& limits);
 // The most bytes the directory of `tags` tags takes.
 std::uint64_t directoryBytesAtMost(std::size_t tags);
 

@@ -165,8 +165,27 @@ Status readTreeHeader(Reader& r, std::uint64_t off, TreeHeader* h) {
   return Status::okay();
 }
 
-// Walks one tree: down the first entries to the leftmost leaf, then along the right siblings.
-Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, Entries* out) {
+// Notes where a leaf lies, for a writer that may keep it: while the leaves lie in one run, as
+// trees laid out whole do, their entry counts and entry bytes; after that, nothing.
+void noteLeaf(std::uint32_t off, const Page& p, TagImage* tag) {
+  std::vector<PageRun>& runs = tag->leafRuns;
+  if (runs.size() > 1) return;
+  if (!runs.empty() && runs.back().first + runs.back().count * fmt::kPageSize != off) {
+    runs.push_back({off, 1});
+    std::vector<std::uint16_t>().swap(tag->leafEntries);
+    tag->entryBytes = 0;
+    return;
+  }
+  if (runs.empty()) runs.push_back({off, 0});
+  ++runs.back().count;
+  const int entryBytes = p[fmt::kLfEntryBytes];
+  tag->entryBytes = tag->leafEntries.empty() || tag->entryBytes == entryBytes ? entryBytes : 0;
+  tag->leafEntries.push_back(static_cast<std::uint16_t>(fmt::le16(p.data() + fmt::kNdCount)));
+}
+
+// Walks one tree: down the first entries to the leftmost leaf, then along the right siblings;
+// notes where its leaves lie in `where` when given.
+Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, Entries* out, TagImage* where = nullptr) {
   out->keyLen = h.keyLen;
   out->flat.clear();
   Page p;
@@ -184,6 +203,7 @@ Status readTree(Reader& r, const TreeHeader& h, std::uint8_t pad, Entries* out) 
     off = fmt::be32(p.data() + fmt::kInteriorStart + h.keyLen + 4);
   }
   for (;;) {
+    if (where) noteLeaf(off, p, where);
     const std::size_t before = out->size();
     Status s = decodeLeaf(p, pad, r.name(), off, out);
     if (!s.ok()) return s;
@@ -276,12 +296,14 @@ Status readImage(File& file, const std::string& name, std::uint32_t maxRecno, Cd
     out->regionEnd = std::max<std::uint64_t>(out->regionEnd, hoff + fmt::kTreeHeaderSize);
     Entries entries;
     entries.keyLen = th.keyLen;
-    if (trees.wanted(tagName)) s = readTree(r, th, ' ', &entries);
+    TagImage img;
+    if (trees.wanted(tagName)) s = readTree(r, th, ' ', &entries, &img);
     if (!s.ok()) return s;
     for (std::size_t i = 0; i < entries.size(); ++i)
       if (entries.recno(i) == 0 || entries.recno(i) > maxRecno)
         return corrupt(name, "tag " + tagName + " names record " + std::to_string(entries.recno(i)) + " beyond the table");
-    TagImage img;
+    img.headerAt = hoff;
+    img.root = th.root;
     img.name = tagName;
     img.keyExpr = th.keyExpr;
     img.forExpr = th.forExpr;

@@ -78,7 +78,18 @@ void Table::Impl::readOrderEntries(KeyIndex& index) {
               tag->unique != o->unique))
     why = "index file " + f.path + ": order " + o->tag + " is defined otherwise in it now";
   if (tag && why.empty()) {
+    // A tree this driver laid out whole keeps its place for the next write.
+    std::optional<TreePlace> place;
+    if (img.stamp.valid && img.stamp.counter == img.counter)
+      place = placeOfWholeTree(*tag, {options.maxLeafKeys, options.maxInteriorKeys});
     index.assignSorted(std::move(tag->flat), tag->count);
+    if (f.placedCounter != img.counter) {
+      for (auto& other : orders)
+        if (other->file == &f) other->placed.reset();
+      f.placedCounter = img.counter;
+    }
+    o->placed = std::move(place);
+    index.markChanges(KeyIndex::Since::Written);
     return;
   }
   Status built = buildOrder(*o);
