@@ -1,6 +1,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <fstream>
+
 #include "harness.h"
 
 using namespace rddtest;
@@ -123,4 +126,69 @@ TEST(Sharing, TwoProcessesAppendingAtOnceLoseNoRows) {
   for (t->goTop(); !t->eof(); t->skip()) ++n;
   EXPECT_EQ(n, 2 * perChild);
   EXPECT_TRUE(log.empty());
+}
+
+// Another writer may write its closing header between a reader's second read of the change
+// counter and its read of the stamp. A reader that read the mark's counter both times must not take
+// what it read under the mark: here the mark stands over a leaf left unreadable, and the closing
+// header, which comes with the leaf whole again, reaches the file just before the reader reads the
+// stamp, after it walked that leaf.
+TEST(Sharing, AnImageReadUnderAWritersMarkIsReadAgainThoughItsCloseCameBeforeTheStamp) {
+  ScratchDir dir;
+  ErrorLog log;
+  ASSERT_TRUE(rdd::createTable(dir.file("t.dbf"), smallLayout()));
+  const int rows = 60000;
+  {
+    auto t = rdd::Table::open("t", dir.str());
+    for (int i = 0; i < rows; ++i) addRow(*t, "n" + std::to_string(1000000 + i * 7919 % 1000003), "c");
+    t->createOrder("name", "idx", "NAME");
+  }
+  const std::string index = dir.file("idx.cdx");
+  const std::vector<unsigned char> closed = readBytes(index);
+  // A leaf past the first 256 KB: only a walk of the leaves reads it.
+  std::size_t leaf = 300 * 1024;
+  while (leaf + 512 <= closed.size() && !(closed[leaf] == 2 && closed[leaf + 1] == 0)) leaf += 512;
+  ASSERT_LT(leaf + 512, closed.size()) << "no leaf past 300 KB";
+  auto putLe32 = [](std::vector<unsigned char>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+  };
+  const std::uint32_t counter = closed[8] | closed[9] << 8 | closed[10] << 16 | static_cast<std::uint32_t>(closed[11]) << 24;
+  // The mark: the counter (bytes 8-11) moved on, the stamp's magic (472) DSTW, the leaf half written.
+  std::vector<unsigned char> marked = closed;
+  putLe32(marked, 8, counter + 1);
+  std::memcpy(&marked[472], "DSTW", 4);
+  std::fill(marked.begin() + leaf, marked.begin() + leaf + 512, 0);
+  // The close: the counter and the stamp's copy of it (476) moved on again.
+  std::vector<unsigned char> done = closed;
+  putLe32(done, 8, counter + 2);
+  putLe32(done, 476, counter + 2);
+  auto overwrite = [&](const std::vector<unsigned char>& bytes) {
+    std::fstream f(index, std::ios::in | std::ios::out | std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+
+  rdd::FaultEnv env(rdd::defaultEnv());
+  rdd::OpenOptions opt;
+  opt.env = &env;
+  auto t = rdd::Table::open("t", dir.str(), opt);
+  ASSERT_TRUE(t && t->openIndex("idx"));
+  t->setOrder(1);
+  int walked = 0;
+  for (t->goTop(); !t->eof(); t->skip()) ++walked;  // the order is read whole
+  ASSERT_EQ(walked, rows);
+  overwrite(marked);
+  bool leafRead = false, closedNow = false;
+  env.beforeEachRead([&](const std::string& path, std::uint64_t offset, std::size_t n) {
+    if (path != index || closedNow) return;
+    if (offset <= leaf && leaf < offset + n) leafRead = true;
+    if (leafRead && offset == 0 && n == 488) {  // the stamp
+      overwrite(done);
+      closedNow = true;
+    }
+  });
+  walked = 0;
+  for (t->goTop(); !t->eof(); t->skip()) ++walked;
+  EXPECT_TRUE(closedNow) << "the stamp was never read after the leaf";
+  EXPECT_EQ(walked, rows);
+  for (const auto& e : log.errors) ADD_FAILURE() << e->description;
 }

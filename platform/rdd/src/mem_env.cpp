@@ -142,9 +142,10 @@ class MemEnv : public Env {
 
 class FaultFile : public File {
  public:
-  FaultFile(std::unique_ptr<File> base, FaultEnv* env) : base_(std::move(base)), env_(env) {}
+  FaultFile(std::unique_ptr<File> base, FaultEnv* env, std::string path)
+      : base_(std::move(base)), env_(env), path_(std::move(path)) {}
   Status read(std::uint64_t o, void* b, std::size_t n, std::size_t* g) override {
-    env_->noteBytesRead(n);
+    env_->noteRead(path_, o, n);
     if (env_->shouldFailRead()) return Status::error(StatusKind::Io, "injected read fault", 5);
     return base_->read(o, b, n, g);
   }
@@ -181,6 +182,7 @@ class FaultFile : public File {
  private:
   std::unique_ptr<File> base_;
   FaultEnv* env_;
+  std::string path_;
 };
 
 }  // namespace
@@ -191,7 +193,7 @@ Status FaultEnv::open(const std::string& path, OpenMode mode, std::unique_ptr<Fi
   std::unique_ptr<File> f;
   Status s = base_->open(path, mode, &f);
   if (!s.ok()) return s;
-  *out = std::make_unique<FaultFile>(std::move(f), this);
+  *out = std::make_unique<FaultFile>(std::move(f), this, path);
   return s;
 }
 

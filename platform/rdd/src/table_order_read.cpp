@@ -22,9 +22,12 @@ Status Table::Impl::readSettled(IndexFileState& f, const std::function<Status(st
     s = readCdxCounter(*f.file, &before);
     if (s.ok() && options.shared) s = readHeaderCount(&c);
     if (s.ok()) s = read(std::max(c, count));
+    // The stamp is read before the counter is read again: a writer that wrote its closing header
+    // between the two would otherwise leave the mark's counter read twice and a stamp without the
+    // mark, and a half-written image taken for a whole one.
     CdxStamp st;
-    settled = readCdxCounter(*f.file, &after).ok() && after == before && readCdxStamp(*f.file, &st).ok() &&
-              !(halfWritten = st.beingWritten);
+    settled = readCdxStamp(*f.file, &st).ok() && readCdxCounter(*f.file, &after).ok() && after == before &&
+              st.counter == before && !(halfWritten = st.beingWritten);
     if (locked) unlockHeader();
     *records = std::max(c, count);
   }

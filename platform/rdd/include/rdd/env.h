@@ -112,6 +112,10 @@ class FaultEnv : public Env {
   std::uint64_t bytesAskedToRead() const { return bytesRead_; }  // by the reads so far
   // Answers `now()` as the monotonic clock instead of the wrapped Env's (null: the wrapped one).
   void setClock(std::function<std::int64_t()> now) { clock_ = std::move(now); }
+  // Called before each read of a file's bytes, with the file's path, the offset and the length:
+  // what another process does between two reads (null: nothing).
+  using ReadHook = std::function<void(const std::string& path, std::uint64_t offset, std::size_t n)>;
+  void beforeEachRead(ReadHook hook) { readHook_ = std::move(hook); }
 
   Status open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out) override;
   bool exists(const std::string& path) override { return base_->exists(path); }
@@ -124,11 +128,15 @@ class FaultEnv : public Env {
   bool shouldFailLock();
   bool shouldFailRead();
   bool shouldFailSync();
-  void noteBytesRead(std::size_t bytes) { bytesRead_ += bytes; }
+  void noteRead(const std::string& path, std::uint64_t offset, std::size_t n) {
+    bytesRead_ += n;
+    if (readHook_) readHook_(path, offset, n);
+  }
 
  private:
   Env* base_;
   std::function<std::int64_t()> clock_;
+  ReadHook readHook_;
   int writesLeft_ = 0, locksLeft_ = 0, readsLeft_ = 0, syncsLeft_ = 0, killLeft_ = 0;
   int writes_ = 0, locks_ = 0, reads_ = 0, syncs_ = 0;
   std::uint64_t bytesRead_ = 0;
