@@ -143,7 +143,7 @@ LeafLayout leafLayout(int keyLen, std::uint32_t maxRecno);
 // Where one tree's leaves break (the first entry of each) and how many pages each level takes.
 struct TreePlan {
   std::vector<const char*> leafFirst;   // empty for an empty tree, which is one empty leaf
-  std::vector<std::uint16_t> leafEntries;
+  std::vector<std::uint16_t> leafEntries;  // how many entries each leaf takes
   std::vector<std::size_t> levelPages;  // leaves first
   int fit = 0;                          // children per interior node
   std::size_t pages() const {
@@ -183,8 +183,8 @@ std::uint64_t directoryBytesAtMost(std::size_t tags);
 
 // The trees are placed one of two ways:
 //  - whole, at a base: the directory, then each tag's header and pages, one after the other;
-//  - over the image the file holds, when every tag was placed by the last write and its leaf
-//    layout is the same: the directory at the base and the tags' headers stay where they are, and
+//  - over the image the file holds, when every tag's place in it is known and its leaf layout is
+//    the same: the directory at the base and the tags' headers stay where they are, and
 //    so does each level's run of leading nodes whose entries (and children) did not change; the
 //    rest of each level goes behind the old image's end. Only the last node kept of a level is
 //    written again (its right sibling moves), with the headers and the new pages.

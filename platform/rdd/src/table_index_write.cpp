@@ -1,8 +1,9 @@
 // Writing index files and sharing them: every open order lives in memory (KeyIndex); an index
-// file is written from it as one image: over the image this opener wrote last, keeping the pages
-// whose entries did not change, or else whole, right behind the file's header. The file holds one
-// image and at most an eighth more. The file is first marked as being written (and its change counter moved
-// on); the header that ends the mark is written last. A reader that finds the mark, or the
+// file is written from it as one image, either over the image the file holds (where this opener
+// knows where its trees lie: it wrote them, or read them laid out whole), keeping the pages whose
+// entries did not change, or else whole, right behind the file's header. The file holds one image
+// and at most an eighth more. The file is first marked as being written (and its change counter
+// moved on); the header that ends the mark is written last. A reader that finds the mark, or the
 // counter moved while it read, reads again; one that finds the mark left by a writer that stopped
 // builds the orders from the records. Readers take no lock. Another opener's rewrite is merged
 // with this opener's unwritten changes.
