@@ -312,10 +312,7 @@ std::uint32_t emitTree(const TagOut& tag, const LeafLayout& lay, const NodeLimit
     const int stored = keyLen - dup - trail;
     used += lay.N + stored;
     prev = e;
-    if (!writing) {
-      ++n;
-      return;
-    }
+    if (!writing) return;  // a leaf kept on disk: only where it ends counts
     const std::uint32_t recno = fmt::be32(reinterpret_cast<const std::uint8_t*>(e) + keyLen);
     const std::uint64_t v =
         recno | static_cast<std::uint64_t>(dup) << lay.R | static_cast<std::uint64_t>(trail) << (lay.R + lay.D);
@@ -423,7 +420,6 @@ void CdxWriter::placeWhole(std::uint64_t base) {
     at += fmt::kTreeHeaderSize + p.pages() * fmt::kPageSize;
   }
   end_ = at;
-  toWrite_ = end_ - base_;
 }
 
 namespace {
@@ -472,7 +468,6 @@ bool CdxWriter::placeOver(std::uint64_t base, std::uint64_t oldEnd) {
       return false;
   base_ = base;
   end_ = oldEnd;
-  toWrite_ = directoryBytes();
   places_.assign(tags_.size(), {});
   onDisk_.assign(tags_.size(), {});
   for (std::size_t k = 0; k < tags_.size(); ++k) {
@@ -482,7 +477,6 @@ bool CdxWriter::placeOver(std::uint64_t base, std::uint64_t oldEnd) {
     TreePlace& place = places_[k];
     place.headerAt = old.headerAt;
     place.entryBytes = old.entryBytes;
-    toWrite_ += fmt::kTreeHeaderSize;
     for (std::size_t depth = 0; depth < plan.levelPages.size(); ++depth) {
       std::vector<PageRun> runs;
       for (std::size_t left = kept[depth], r = 0; left > 0; ++r) {
@@ -493,7 +487,6 @@ bool CdxWriter::placeOver(std::uint64_t base, std::uint64_t oldEnd) {
       const std::size_t added = plan.levelPages[depth] - kept[depth];
       runs.push_back({end_, added});
       end_ += added * fmt::kPageSize;
-      toWrite_ += (added + (kept[depth] > 0 ? 1 : 0)) * fmt::kPageSize;
       place.levels.push_back(std::move(runs));
       onDisk_[k].push_back(kept[depth] > 0 ? kept[depth] - 1 : 0);
     }

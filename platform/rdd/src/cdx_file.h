@@ -196,9 +196,8 @@ class CdxWriter {
   void placeWhole(std::uint64_t base);
   // False, leaving the placement as it was, when some tag has no place or another leaf layout.
   bool placeOver(std::uint64_t base, std::uint64_t oldEnd);
-  // The end of the highest page placed, and the bytes that will be written.
+  // The end of the highest page placed.
   std::uint64_t placedEnd() const { return end_; }
-  std::uint64_t bytesToWrite() const { return toWrite_; }
   // Writes the pages as placed and answers the 1024-byte file header (with the stamp) that
   // points at them; the caller writes it last.
   Status writeRegion(File& file, std::uint32_t counter, const CdxStamp& stamp, std::vector<std::uint8_t>* header);
@@ -221,7 +220,7 @@ class CdxWriter {
   std::uint64_t size_ = 0;
   // The placement: where the directory goes, each tree's place, and how many leading nodes of
   // each of its levels are on disk already.
-  std::uint64_t base_ = 0, end_ = 0, toWrite_ = 0;
+  std::uint64_t base_ = 0, end_ = 0;
   std::vector<TreePlace> places_;
   std::vector<std::vector<std::size_t>> onDisk_;
 };
